@@ -1,0 +1,72 @@
+#include "ConsoleRunHost.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "TextFormat.h"
+
+namespace {
+constexpr std::chrono::milliseconds kRedrawInterval(200);
+}
+
+ConsoleRunHost::ConsoleRunHost(const volatile std::sig_atomic_t& stopFlag, bool quiet,
+                               bool terminal)
+    : stopFlag(stopFlag), quiet(quiet), showProgress(terminal && !quiet) {}
+
+void ConsoleRunHost::write(pelmora::LogKind kind, const std::string& line) {
+    if (quiet && kind == pelmora::LogKind::SnapshotSaved) {
+        return;
+    }
+    clearProgress();
+    RunHost::write(kind, line);
+}
+
+void ConsoleRunHost::progress(int percent) {
+    if (!showProgress) {
+        return;
+    }
+    const Clock::time_point now = Clock::now();
+    if (progressShown && percent < 100 && now - lastDrawn < kRedrawInterval) {
+        return;
+    }
+    lastDrawn = now;
+    const double seconds = secondsElapsed();
+    const double rate = seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0;
+    std::string left = "--";
+    if (percent > 0) {
+        left = formatDuration(seconds * (100.0 - percent) / percent);
+    }
+    std::fprintf(stderr, "\r\033[K%3d%%  %.1f frames/s  %s left", percent, rate, left.c_str());
+    std::fflush(stderr);
+    progressShown = true;
+}
+
+bool ConsoleRunHost::stopAfterFrame() {
+    ++frames;
+    return stopFlag != 0;
+}
+
+void ConsoleRunHost::clearProgress() {
+    if (progressShown) {
+        std::fputs("\r\033[K", stderr);
+        progressShown = false;
+    }
+}
+
+double ConsoleRunHost::secondsElapsed() const {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string formatDuration(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0.0) {
+        return "--";
+    }
+    if (seconds < 60.0) {
+        return pelmora::formatText("%.1f s", seconds);
+    }
+    const long long whole = std::llround(seconds);
+    if (whole < 3600) {
+        return pelmora::formatText("%lld:%02lld", whole / 60, whole % 60);
+    }
+    return pelmora::formatText("%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+}

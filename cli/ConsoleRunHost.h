@@ -1,0 +1,39 @@
+#pragma once
+
+#include <chrono>
+#include <csignal>
+#include <string>
+
+#include "DetectionRun.h"
+
+// Drives one run from a terminal or a script: the run's lines go to the standard error
+// stream, a progress line is kept up to date there when it is a terminal, and a stop flag
+// (set from the SIGINT handler) ends the run after the current frame.
+class ConsoleRunHost : public pelmora::RunHost {
+public:
+    ConsoleRunHost(const volatile std::sig_atomic_t& stopFlag, bool quiet, bool terminal);
+
+    void write(pelmora::LogKind kind, const std::string& line) override;
+    void progress(int percent) override;
+    bool stopAfterFrame() override;
+
+    // Removes the progress line, if one is shown.
+    void clearProgress();
+
+    long long framesDone() const { return frames; }
+    double secondsElapsed() const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    const volatile std::sig_atomic_t& stopFlag;
+    const bool quiet;
+    const bool showProgress;
+    const Clock::time_point start = Clock::now();
+    Clock::time_point lastDrawn;
+    long long frames = 0;
+    bool progressShown = false;
+};
+
+// "12.5 s", "3:07", "1:02:03": a duration for the progress line.
+std::string formatDuration(double seconds);

@@ -1,0 +1,100 @@
+#include "ScanOptions.h"
+
+#include <cstdlib>
+
+namespace {
+
+// Whole decimal numbers only: "20" but not "20x", "2.5", " 20" or "".
+bool parseThreshold(const std::string& text, int& threshold) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value > ScanOptions::kMaximumThreshold) {
+        return false;
+    }
+    threshold = static_cast<int>(value);
+    return true;
+}
+
+}  // namespace
+
+ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
+    ParsedOptions parsed;
+    ScanOptions& options = parsed.options;
+    bool onlyVideos = false;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (onlyVideos || argument.empty() || argument[0] != '-' || argument == "-") {
+            options.videos.push_back(argument);
+            continue;
+        }
+        std::string name = argument;
+        std::string value;
+        bool hasValue = false;
+        const std::string::size_type equals = argument.find('=');
+        if (argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+            name = argument.substr(0, equals);
+            value = argument.substr(equals + 1);
+            hasValue = true;
+        }
+        const bool takesValue =
+            name == "-t" || name == "--threshold" || name == "-o" || name == "--output";
+        if (takesValue && !hasValue) {
+            if (i + 1 == arguments.size()) {
+                parsed.error = "option " + name + " needs a value";
+                return parsed;
+            }
+            value = arguments[++i];
+        } else if (!takesValue && hasValue) {
+            parsed.error = "option " + name + " takes no value";
+            return parsed;
+        }
+        if (name == "--") {
+            onlyVideos = true;
+        } else if (name == "-t" || name == "--threshold") {
+            if (!parseThreshold(value, options.threshold)) {
+                parsed.error = "threshold must be a whole number from 0 to 50, not '" + value + "'";
+                return parsed;
+            }
+        } else if (name == "-o" || name == "--output") {
+            if (value.empty()) {
+                parsed.error = "the output directory must not be empty";
+                return parsed;
+            }
+            options.outputDir = value;
+        } else if (name == "-q" || name == "--quiet") {
+            options.quiet = true;
+        } else if (name == "-h" || name == "--help") {
+            options.help = true;
+        } else if (name == "--version") {
+            options.version = true;
+        } else {
+            parsed.error = "unknown option " + name;
+            return parsed;
+        }
+    }
+    if (options.videos.empty() && !options.help && !options.version) {
+        parsed.error = "no video given";
+    }
+    return parsed;
+}
+
+const char* scanUsage() {
+    return "Usage: pelmora-scan [-t N | --threshold N] [-o DIR | --output DIR] [-q | --quiet] "
+           "VIDEO...\n"
+           "Saves every frame of each VIDEO that differs enough from the last saved one as a\n"
+           "JPEG named after its time in the video.\n"
+           "\n"
+           "  -t, --threshold N  a colour difference above N counts as change (0..50, default "
+           "20)\n"
+           "  -o, --output DIR   save all snapshots in DIR, created if missing (default: the\n"
+           "                     video's path without its extension, one per video)\n"
+           "  -q, --quiet        print neither progress nor the path of each snapshot\n"
+           "  -h, --help         show this help\n"
+           "      --version      show the version\n"
+           "\n"
+           "Exit status: 0 all done, 1 a video did not open or a snapshot was not saved,\n"
+           "2 usage error, 130 interrupted.\n";
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <string>
+
+#include "FrameDetector.h"
+#include "RunLog.h"
+
+namespace pelmora {
+
+struct RunRequest {
+    std::string videoPath;
+    std::string outputDir;  // empty: derived from the video path
+    int threshold = 0;
+    bool detailed = false;  // show the frame and the mask while running
+};
+
+// What a front end supplies to a run: where its lines go (RunLog), where the progress goes,
+// and the wait after each frame that tells whether to stop.
+class RunHost : public RunLog {
+public:
+    // percent is always within 0..100.
+    virtual void progress(int percent) = 0;
+    // Called once after each frame; true stops the run before the next one.
+    virtual bool stopAfterFrame() = 0;
+};
+
+struct RunReport {
+    enum class Status { Finished, Stopped, OpenFailed };
+    Status status = Status::Finished;
+    std::string outputDir;  // where the snapshots went
+    long long framesRead = 0;
+    long long snapshotsWritten = 0;
+    long long snapshotsLost = 0;
+};
+
+// Percent of frames done, truncated; -1 when that is not a percentage (no or too low a
+// frame count).
+int progressPercent(long long framesDone, long long frameCount);
+
+// One whole detection run over a video, frame by frame until the video ends or the host
+// asks to stop. The detector keeps its reference for the next run.
+RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHost& host);
+
+}  // namespace pelmora

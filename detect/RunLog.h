@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace pelmora {
+
+enum class LogKind {
+    SnapshotSaved,  // "[path]"
+    Failure,        // a video that did not open, a snapshot that was not written
+    Warning,        // something the run worked around
+};
+
+// Where a run's lines go. By default each goes to the standard error stream as it happens;
+// a front end may redraw around them or drop the saved-snapshot lines.
+class RunLog {
+public:
+    virtual ~RunLog() = default;
+    // line ends with its own '\n'.
+    virtual void write(LogKind kind, const std::string& line);
+};
+
+}  // namespace pelmora

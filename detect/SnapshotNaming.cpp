@@ -1,0 +1,26 @@
+#include "SnapshotNaming.h"
+
+#include "TextFormat.h"
+
+namespace pelmora {
+
+std::string statusLine(double seconds, int changedPixels, int threshold) {
+    return formatText("%09.3f %5d %3d", seconds, changedPixels, threshold);
+}
+
+std::string snapshotFileName(long long milliseconds) {
+    return formatText("IMG%08lld.jpg", milliseconds);
+}
+
+std::string joinPath(const std::string& directory, const std::string& fileName) {
+    if (directory.empty()) {
+        return fileName;
+    }
+    return directory + '/' + fileName;
+}
+
+bool isAcceptedVideoPath(const std::string& videoPath) {
+    return videoPath.size() >= 3 && videoPath.compare(videoPath.size() - 3, 3, "avi") == 0;
+}
+
+}  // namespace pelmora

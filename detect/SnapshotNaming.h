@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+namespace pelmora {
+
+// The line drawn on every frame and mask: time in seconds, changed pixels, threshold.
+std::string statusLine(double seconds, int changedPixels, int threshold);
+
+// "IMG" and the time in whole milliseconds, zero-padded to eight digits. Plain digits at
+// every length keep names distinct and sortable past 1,000,000 ms.
+std::string snapshotFileName(long long milliseconds);
+
+// Directory and file name joined by exactly one '/'. An empty directory means the current
+// one: joining would otherwise point at the filesystem root.
+std::string joinPath(const std::string& directory, const std::string& fileName);
+
+// The window takes only paths whose last three characters are exactly "avi".
+bool isAcceptedVideoPath(const std::string& videoPath);
+
+}  // namespace pelmora
