@@ -1,0 +1,44 @@
+#include "GuiRunHost.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QProgressBar>
+#include <QWidget>
+
+#include "DisplayWindow.h"
+
+GuiRunHost::GuiRunHost(QWidget& window, QProgressBar& progressBar, bool detailed)
+    : window(window),
+      progressBar(progressBar),
+      detailed(detailed),
+      quitOnLastWindowClosed(QApplication::quitOnLastWindowClosed()) {
+    qApp->installEventFilter(this);
+}
+
+GuiRunHost::~GuiRunHost() {
+    qApp->removeEventFilter(this);
+    QApplication::setQuitOnLastWindowClosed(quitOnLastWindowClosed);
+}
+
+void GuiRunHost::progress(int percent) {
+    progressBar.setValue(percent);
+}
+
+bool GuiRunHost::stopAfterFrame() {
+    const bool escapeInDisplay = detailed && pelmora::escapeTypedInDisplay();
+    QCoreApplication::processEvents();
+    return escapeInDisplay || stopRequested;
+}
+
+bool GuiRunHost::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close && watched == &window) {
+        closed = true;
+        stopRequested = true;
+    } else if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+               static_cast<QWidget*>(watched)->window() == &window &&
+               static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        stopRequested = true;
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}

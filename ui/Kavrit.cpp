@@ -1,0 +1,180 @@
+#include "Kavrit.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+#include <QWebView>
+#include <cstdlib>
+#include <iostream>
+
+#include "DetectionRun.h"
+#include "GuiRunHost.h"
+#include "SnapshotNaming.h"
+
+namespace {
+
+constexpr int kThresholdMaximum = 50;
+const char* const kDocumentationAddress = "qrc:///Kavrit/PelmoraDocumentation.html";
+
+// Blocks separated by '\n', the release line last and without a line end.
+const char* const kAboutText =
+    "Developed by the Pelmora lead developer and the Pelmora interface developer.\n"
+    "\n"
+    "Earlier frame-difference code provided by the Pelmora prototype group.\n"
+    "\n"
+    "Faculty Sponsors:\n"
+    "\tProfessor, Pelmora Chair of Computer Vision\n"
+    "\tAssociate Professor, Pelmora Chair of Imaging\n"
+    "\tLecturer, Pelmora Software Studio.\n"
+    "\n"
+    "\n"
+    "Pelmora Imaging Laboratory\n"
+    "All rights reserved.\n"
+    "\n"
+    "\n"
+    "Beta Release 0.1.0";
+
+// The first entry of an accepted chooser, or nothing.
+QString runChooser(QWidget* parent, QFileDialog::FileMode mode, const QString& nameFilter) {
+    QFileDialog dialog(parent, QString(), QString(), QString());
+    dialog.setFileMode(mode);
+    if (!nameFilter.isEmpty()) {
+        dialog.setNameFilter(nameFilter);
+    }
+    QStringList selected;
+    if (dialog.exec()) {
+        selected = dialog.selectedFiles();
+    }
+    return selected.isEmpty() ? QString() : selected.first();
+}
+
+}  // namespace
+
+Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, flags) {
+    ui.setupUi(this);
+    connect(ui.pushButton, &QPushButton::clicked, this, &Kavrit::goButton);
+    connect(ui.videoSelectButton, &QPushButton::clicked, this, &Kavrit::launchVideoSelectDialog);
+    connect(ui.directorySelectButton, &QPushButton::clicked, this,
+            &Kavrit::launchDirectorySelectDialog);
+    connect(ui.actionNew_Project, &QAction::triggered, this, &Kavrit::launchVideoSelectDialog);
+    connect(ui.actionSave_Path, &QAction::triggered, this, &Kavrit::launchDirectorySelectDialog);
+    connect(ui.actionRun, &QAction::triggered, this, &Kavrit::goButton);
+    connect(ui.actionDocumentation, &QAction::triggered, this, &Kavrit::openDocumentation);
+    connect(ui.actionAbout, &QAction::triggered, this, &Kavrit::aboutInfo);
+    ui.horizontalSlider_thresholdSlider->setRange(0, kThresholdMaximum);
+    connect(ui.horizontalSlider_thresholdSlider, &QSlider::sliderReleased, this,
+            &Kavrit::thresholdHandler);
+    ui.progressBar_kavritProgress->setVisible(false);
+    ui.progressBar_kavritProgress->setValue(0);
+    // A lone radio button can be clicked off again in this toolkit; in an exclusive group it
+    // stays on once chosen, as "Detailed Output" is meant to.
+    auto* detailedGroup = new QButtonGroup(this);
+    detailedGroup->addButton(ui.radioButton_detailedOutput);
+}
+
+Kavrit::~Kavrit() = default;
+
+void Kavrit::goButton() {
+    if (running) {
+        return;
+    }
+    const QString videoText = ui.videoBox->text();
+    const QString directoryText = ui.lineEdit->text();
+    outputDir = directoryText.toStdString();
+    videoPath = videoText.toStdString();
+    if (!pelmora::isAcceptedVideoPath(videoPath)) {
+        warn(tr("You have to specify a valid avi file path."));
+        return;
+    }
+    if (ui.radioButton_detailedOutput->isChecked()) {
+        runDetailed();
+        return;
+    }
+    run(false);
+}
+
+void Kavrit::runDetailed() {
+    run(true);
+}
+
+void Kavrit::run(bool detailed) {
+    const int threshold = ui.horizontalSlider_thresholdSlider->value();
+    ui.progressBar_kavritProgress->setVisible(true);
+    running = true;
+    pelmora::RunReport report;
+    bool windowClosed = false;
+    {
+        GuiRunHost host(*this, *ui.progressBar_kavritProgress, detailed);
+        report = pelmora::runDetection(detector, {videoPath, outputDir, threshold, detailed}, host);
+        windowClosed = host.windowClosed();
+    }
+    running = false;
+    if (windowClosed) {
+        // Closed mid-run: the run has stopped, and the program ends as it would have.
+        if (QApplication::quitOnLastWindowClosed()) {
+            QCoreApplication::quit();
+        }
+        return;
+    }
+    reportRun(report);
+}
+
+void Kavrit::reportRun(const pelmora::RunReport& report) {
+    if (report.status == pelmora::RunReport::Status::OpenFailed) {
+        // A failed run must not go on showing the 100 of the run before it.
+        ui.progressBar_kavritProgress->setValue(0);
+        warn(tr("Failed to open ") + QString::fromStdString(videoPath));
+        return;
+    }
+    if (report.snapshotsLost > 0) {
+        const QString snapshots = report.snapshotsLost == 1
+                                      ? tr("1 snapshot")
+                                      : tr("%1 snapshots").arg(report.snapshotsLost);
+        warn(tr("%1 could not be saved in %2.")
+                 .arg(snapshots, QString::fromStdString(report.outputDir)));
+    }
+}
+
+void Kavrit::warn(const QString& text) {
+    QMessageBox::about(this, tr("Warning"), text);
+}
+
+void Kavrit::launchVideoSelectDialog() {
+    const QString chosen = runChooser(this, QFileDialog::ExistingFile, tr("Video (*.avi)"));
+    if (!chosen.isEmpty()) {
+        ui.videoBox->setText(chosen);
+    }
+}
+
+void Kavrit::launchDirectorySelectDialog() {
+    const QString chosen = runChooser(this, QFileDialog::Directory, QString());
+    if (!chosen.isEmpty()) {
+        ui.lineEdit->setText(chosen);
+    }
+}
+
+void Kavrit::thresholdHandler() {
+    const int value = ui.horizontalSlider_thresholdSlider->value();
+    ui.label_threshold->setText(QString::fromLatin1("Threshold: ") +
+                                QStringLiteral("%1").arg(value, 0, 10, QLatin1Char(' ')));
+}
+
+void Kavrit::closeEvent() {
+    std::cout << "Program is closing." << std::endl;
+    const int ignored = std::system("quit");
+    static_cast<void>(ignored);
+}
+
+void Kavrit::openDocumentation() {
+    auto* view = new QWebView();
+    // Each help window is independent of the main window; it frees itself when closed.
+    view->setAttribute(Qt::WA_DeleteOnClose);
+    view->load(QUrl(QString::fromLatin1(kDocumentationAddress)));
+    view->show();
+}
+
+void Kavrit::aboutInfo() {
+    QMessageBox::about(this, tr("About Pelmora"), QString::fromLatin1(kAboutText));
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QMainWindow>
+#include <string>
+
+#include "FrameDetector.h"
+#include "ui_Kavrit.h"
+
+namespace pelmora {
+struct RunReport;
+}
+
+// The main window: paths, threshold, Start, and the detector whose reference carries over
+// from one run to the next.
+class Kavrit : public QMainWindow {
+    Q_OBJECT
+
+public:
+    explicit Kavrit(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
+    ~Kavrit() override;
+
+public slots:
+    void goButton();
+    void launchVideoSelectDialog();
+    void launchDirectorySelectDialog();
+    void thresholdHandler();
+    // A plain slot, reachable only by name; closing the window does not call it.
+    void closeEvent();
+    void openDocumentation();
+    void aboutInfo();
+
+private:
+    void runDetailed();
+    void run(bool detailed);
+    void reportRun(const pelmora::RunReport& report);
+    void warn(const QString& text);
+
+    std::string videoPath;
+    std::string outputDir;
+    Ui_KavritClass ui;
+    pelmora::FrameDetector detector;
+    // The window handles its events between frames; Start must not begin a run inside a run.
+    bool running = false;
+};
