@@ -1,0 +1,224 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <opencv2/imgcodecs.hpp>
+#include <string>
+#include <vector>
+
+#include "FrameDetector.h"
+#include "TestSupport.h"
+
+namespace {
+
+using pelmora::FrameDetector;
+using pelmora::FrameOutcome;
+using pelmora::FrameTime;
+using pelmora::LogKind;
+using pelmora::VideoJob;
+using testsupport::solidFrame;
+using testsupport::TempDir;
+using testsupport::withRect;
+
+const cv::Size kSize(64, 48);
+const cv::Scalar kBlack(0, 0, 0);
+const cv::Scalar kWhite(255, 255, 255);
+
+class RecordingLog : public pelmora::RunLog {
+public:
+    void write(LogKind kind, const std::string& line) override {
+        kinds.push_back(kind);
+        lines.push_back(line);
+    }
+    std::vector<LogKind> kinds;
+    std::vector<std::string> lines;
+};
+
+struct Step {
+    FrameOutcome outcome;
+    std::string status;
+};
+
+// Runs one frame through the detector at 25 frames per second.
+Step process(FrameDetector& detector, const cv::Mat& frame, int threshold, const VideoJob& job,
+             RecordingLog& log, long long index = 0) {
+    cv::Mat copy = frame.clone();
+    const FrameOutcome outcome = detector.processFrame(
+        copy, threshold, FrameTime::fromRate(index, index * 1000, 25.0), job, false, log);
+    return {outcome, detector.lastStatusLine()};
+}
+
+struct ChangeRow {
+    const char* name;
+    cv::Mat frame;  // compared with black
+    int threshold;
+    const char* status;
+    FrameOutcome outcome;
+};
+
+TEST(Detector, CountsWhatSurvivesThresholdAndErosion) {
+    const cv::Mat black = solidFrame(kSize, kBlack);
+    const cv::Rect square20(20, 10, 20, 20);
+    const ChangeRow rows[] = {
+        {"difference equal to the threshold counts nothing",
+         withRect(black, square20, cv::Scalar::all(20)), 20, "00000.000     0  20",
+         FrameOutcome::NoMotion},
+        {"one above the threshold counts", withRect(black, square20, cv::Scalar::all(21)), 20,
+         "00000.000   324  20", FrameOutcome::SnapshotSaved},
+        {"threshold 0, difference 1", withRect(black, square20, cv::Scalar::all(1)), 0,
+         "00000.000   324   0", FrameOutcome::SnapshotSaved},
+        {"threshold 50, difference 50", withRect(black, square20, cv::Scalar::all(50)), 50,
+         "00000.000     0  50", FrameOutcome::NoMotion},
+        {"5 x 5 square leaves 9", withRect(black, {20, 10, 5, 5}, kWhite), 20,
+         "00000.000     9  20", FrameOutcome::NoMotion},
+        {"6 x 6 square leaves 16", withRect(black, {20, 10, 6, 6}, kWhite), 20,
+         "00000.000    16  20", FrameOutcome::SnapshotSaved},
+        {"line one pixel wide vanishes", withRect(black, {5, 20, 50, 1}, kWhite), 20,
+         "00000.000     0  20", FrameOutcome::NoMotion},
+        {"line two pixels wide vanishes", withRect(black, {5, 20, 50, 2}, kWhite), 20,
+         "00000.000     0  20", FrameOutcome::NoMotion},
+        {"exactly ten pixels take no snapshot", withRect(black, {20, 10, 12, 3}, kWhite), 20,
+         "00000.000    10  20", FrameOutcome::NoMotion},
+        {"eleven pixels take one", withRect(black, {20, 10, 13, 3}, kWhite), 20,
+         "00000.000    11  20", FrameOutcome::SnapshotSaved},
+        {"the busiest channel alone decides", withRect(black, {20, 10, 6, 6}, {0, 0, 200}), 20,
+         "00000.000    16  20", FrameOutcome::SnapshotSaved},
+        {"a dark first frame is not motion", solidFrame(kSize, cv::Scalar::all(10)), 20,
+         "00000.000     0  20", FrameOutcome::NoMotion},
+    };
+    for (const ChangeRow& row : rows) {
+        TempDir tmp;
+        VideoJob job("clip.avi", tmp.path());
+        RecordingLog log;
+        FrameDetector detector;
+        const Step step = process(detector, row.frame, row.threshold, job, log);
+        EXPECT_EQ(step.status, row.status) << row.name;
+        EXPECT_EQ(step.outcome, row.outcome) << row.name;
+        const bool saved = row.outcome == FrameOutcome::SnapshotSaved;
+        EXPECT_EQ(testsupport::listDir(tmp.path()),
+                  saved ? std::vector<std::string>{"IMG00000000.jpg"} : std::vector<std::string>{})
+            << row.name;
+        EXPECT_EQ(log.lines,
+                  saved ? std::vector<std::string>{"[" + tmp.path() + "/IMG00000000.jpg]\n"}
+                        : std::vector<std::string>{})
+            << row.name;
+    }
+}
+
+TEST(Detector, ReferenceMovesOnlyWithASnapshotSoSlowChangeBuildsUp) {
+    TempDir tmp;
+    VideoJob job("clip.avi", tmp.path());
+    RecordingLog log;
+    FrameDetector detector;
+    cv::Mat frame = solidFrame(kSize, kBlack);
+    // Each 4 x 4 block leaves 4 pixels; only the third pushes the total past 10.
+    const FrameOutcome expected[] = {FrameOutcome::NoMotion, FrameOutcome::NoMotion,
+                                     FrameOutcome::SnapshotSaved, FrameOutcome::NoMotion};
+    for (int i = 0; i < 4; ++i) {
+        frame = withRect(frame, {4 + 12 * i, 10, 4, 4}, kWhite);
+        EXPECT_EQ(process(detector, frame, 20, job, log, i).outcome, expected[i]) << "frame " << i;
+    }
+    EXPECT_EQ(testsupport::listDir(tmp.path()), std::vector<std::string>{"IMG00000080.jpg"});
+}
+
+TEST(Detector, SavesTheYellowStatusLineButKeepsTheReferenceClean) {
+    TempDir tmp;
+    VideoJob job("clip.avi", tmp.path());
+    RecordingLog log;
+    FrameDetector detector;
+    const cv::Mat frame =
+        withRect(solidFrame(cv::Size(240, 60), kBlack), {100, 35, 20, 20}, kWhite);
+    ASSERT_EQ(process(detector, frame, 20, job, log, 50).outcome, FrameOutcome::SnapshotSaved);
+
+    const cv::Mat saved = cv::imread(tmp.file("IMG00002000.jpg"));
+    ASSERT_FALSE(saved.empty());
+    const cv::Rect textArea(20, 8, 180, 13);
+    int yellow = 0;
+    for (int y = textArea.y; y < textArea.br().y; ++y) {
+        for (int x = textArea.x; x < textArea.br().x; ++x) {
+            const cv::Vec3b p = saved.at<cv::Vec3b>(y, x);
+            // Chroma subsampling softens thin strokes: bright, and clearly more red and green than
+            // blue.
+            yellow += p[1] > 80 && p[2] > 80 && p[0] + 40 < std::min(p[1], p[2]);
+        }
+    }
+    EXPECT_GT(yellow, 150);
+    EXPECT_EQ(cv::countNonZero(detector.reference()(textArea).reshape(1)), 0);
+    EXPECT_EQ(cv::norm(detector.reference(), frame, cv::NORM_INF), 0.0);
+
+    int cyan = 0;
+    for (int y = textArea.y; y < textArea.br().y; ++y) {
+        for (int x = textArea.x; x < textArea.br().x; ++x) {
+            cyan += detector.mask().at<cv::Vec3b>(y, x) == cv::Vec3b(255, 255, 0);
+        }
+    }
+    EXPECT_GT(cyan, 50);
+}
+
+TEST(Detector, ReportsASnapshotThatCannotBeWrittenAndStillMovesTheReference) {
+    TempDir tmp;
+    const std::string missing = tmp.file("missing");
+    VideoJob job("clip.avi", missing);
+    RecordingLog log;
+    FrameDetector detector;
+    const cv::Mat frame = withRect(solidFrame(kSize, kBlack), {20, 10, 10, 10}, kWhite);
+    EXPECT_EQ(process(detector, frame, 20, job, log, 1).outcome, FrameOutcome::SnapshotLost);
+    EXPECT_EQ(log.lines,
+              std::vector<std::string>{"Failed to save " + missing + "/IMG00000040.jpg\n"});
+    EXPECT_EQ(log.kinds, std::vector<LogKind>{LogKind::Failure});
+    EXPECT_EQ(detector.tally().lost, 1);
+    EXPECT_EQ(detector.tally().written, 0);
+    EXPECT_EQ(cv::norm(detector.reference(), frame, cv::NORM_INF), 0.0);
+    // Against the moved reference the same frame is no longer motion.
+    EXPECT_EQ(process(detector, frame, 20, job, log, 2).outcome, FrameOutcome::NoMotion);
+}
+
+TEST(Detector, StartsAgainFromBlackWhenTheFrameSizeChanges) {
+    TempDir tmp;
+    VideoJob job("clip.avi", tmp.path());
+    RecordingLog log;
+    FrameDetector detector;
+    const cv::Mat large = solidFrame(kSize, kWhite);
+    const cv::Mat small = solidFrame(cv::Size(32, 24), kWhite);
+    EXPECT_EQ(process(detector, large, 20, job, log, 0).outcome, FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(process(detector, small, 20, job, log, 1).outcome, FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(detector.reference().size(), cv::Size(32, 24));
+    EXPECT_EQ(process(detector, small, 20, job, log, 2).outcome, FrameOutcome::NoMotion);
+}
+
+TEST(Detector, NamesSnapshotsFarIntoALongVideo) {
+    TempDir tmp;
+    VideoJob job("clip.avi", tmp.path());
+    RecordingLog log;
+    FrameDetector detector;
+    const cv::Mat a = withRect(solidFrame(kSize, kBlack), {5, 5, 20, 20}, kWhite);
+    const cv::Mat b = withRect(solidFrame(kSize, kBlack), {35, 20, 20, 20}, kWhite);
+    const long long indexes[] = {25000, 25001, 3000000};
+    const cv::Mat* frames[] = {&a, &b, &a};
+    for (int i = 0; i < 3; ++i) {
+        cv::Mat copy = frames[i]->clone();
+        detector.processFrame(copy, 20, FrameTime::fromRate(indexes[i], indexes[i] * 1000, 25.0),
+                              job, false, log);
+    }
+    EXPECT_EQ(testsupport::listDir(tmp.path()),
+              (std::vector<std::string>{"IMG01000000.jpg", "IMG01000040.jpg", "IMG120000000.jpg"}));
+    EXPECT_EQ(detector.tally().written, 3);
+}
+
+TEST(Detector, HandlesADestinationOfAnyLength) {
+    TempDir tmp;
+    std::string dir = tmp.path();
+    while (dir.size() < 2500) {
+        dir += "/a-rather-long-folder-name-for-footage";
+    }
+    std::filesystem::create_directories(dir);
+    VideoJob job("clip.avi", dir);
+    RecordingLog log;
+    FrameDetector detector;
+    EXPECT_EQ(process(detector, solidFrame(kSize, kWhite), 20, job, log).outcome,
+              FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(detector.lastSnapshotPath(), dir + "/IMG00000000.jpg");
+    EXPECT_EQ(testsupport::listDir(dir), std::vector<std::string>{"IMG00000000.jpg"});
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "DetectionRun.h"
+#include "FrameClock.h"
+#include "SnapshotNaming.h"
+
+namespace {
+
+using pelmora::FrameClock;
+using pelmora::FrameTime;
+
+struct NameRow {
+    const char* name;
+    long long frameIndex;
+    double fps;
+    const char* expected;
+};
+
+TEST(SnapshotNames, FollowTheFrameTimeInWholeMilliseconds) {
+    const std::vector<NameRow> rows = {
+        {"first frame at 25 fps", 0, 25.0, "IMG00000000.jpg"},
+        {"second frame at 25 fps", 1, 25.0, "IMG00000040.jpg"},
+        {"third frame at 25 fps", 2, 25.0, "IMG00000080.jpg"},
+        {"fourth frame at 25 fps", 3, 25.0, "IMG00000120.jpg"},
+        {"29.97 fps rounds 33.37 down", 1, 29.97, "IMG00000033.jpg"},
+        {"29.97 fps rounds 66.73 up", 2, 29.97, "IMG00000067.jpg"},
+        {"29.97 fps, 100.1", 3, 29.97, "IMG00000100.jpg"},
+        {"29.97 fps, 133.47", 4, 29.97, "IMG00000133.jpg"},
+        {"a half millisecond goes up", 1, 16.0, "IMG00000063.jpg"},
+        {"last name of eight digits", 24999, 25.0, "IMG00999960.jpg"},
+        {"one million milliseconds stays digits", 25000, 25.0, "IMG01000000.jpg"},
+        {"just past one million", 25001, 25.0, "IMG01000040.jpg"},
+        {"past the 32-bit millisecond counter", 3000000, 30.0, "IMG100000000.jpg"},
+    };
+    for (const NameRow& row : rows) {
+        const FrameTime time = FrameTime::fromRate(row.frameIndex, row.frameIndex * 1000, row.fps);
+        EXPECT_EQ(pelmora::snapshotFileName(time.snapshotMs), row.expected) << row.name;
+    }
+}
+
+TEST(SnapshotNames, StayDistinctWhereSixSignificantDigitsWouldNot) {
+    // 1,000,000 and 1,000,040 ms agree in six significant digits.
+    const FrameTime a = FrameTime::fromRate(25000, 25000000, 25.0);
+    const FrameTime b = FrameTime::fromRate(25001, 25001000, 25.0);
+    EXPECT_NE(pelmora::snapshotFileName(a.snapshotMs), pelmora::snapshotFileName(b.snapshotMs));
+}
+
+struct StatusRow {
+    const char* name;
+    double seconds;
+    int changedPixels;
+    int threshold;
+    const char* expected;
+};
+
+TEST(StatusLine, PadsEachField) {
+    const std::vector<StatusRow> rows = {
+        {"index 1 at 25 fps, nothing changed", 1 / 25.0, 0, 20, "00000.040     0  20"},
+        {"index 50 at 25 fps, 123 pixels", 50 / 25.0, 123, 20, "00002.000   123  20"},
+        {"wide counts push the line out", 12345.5, 1234567, 0, "12345.500 1234567   0"},
+        {"threshold 50", 0.0, 99999, 50, "00000.000 99999  50"},
+    };
+    for (const StatusRow& row : rows) {
+        EXPECT_EQ(pelmora::statusLine(row.seconds, row.changedPixels, row.threshold), row.expected)
+            << row.name;
+    }
+    EXPECT_EQ(pelmora::statusLine(1 / 25.0, 0, 20).size(), 19u);
+}
+
+TEST(JoinPath, UsesExactlyOneSlash) {
+    EXPECT_EQ(pelmora::joinPath("/clips/garden", "IMG00000000.jpg"),
+              "/clips/garden/IMG00000000.jpg");
+    EXPECT_EQ(pelmora::joinPath("/clips/garden/", "IMG00000000.jpg"),
+              "/clips/garden//IMG00000000.jpg");
+    // An empty directory is the current one, never the filesystem root.
+    EXPECT_EQ(pelmora::joinPath("", "IMG00000000.jpg"), "IMG00000000.jpg");
+}
+
+TEST(VideoPathRule, AcceptsOnlyAPathEndingInLowerCaseAvi) {
+    const struct {
+        const char* path;
+        bool accepted;
+    } rows[] = {
+        {"", false},
+        {"a", false},
+        {"av", false},
+        {"avi", true},
+        {"/clips/garden.avi", true},
+        {"/clips/gardenavi", true},
+        {"/clips/garden.AVI", false},
+        {"/clips/garden.Avi", false},
+        {"/clips/garden.avi ", false},
+        {"/clips/garden.mp4", false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(pelmora::isAcceptedVideoPath(row.path), row.accepted) << '"' << row.path << '"';
+    }
+}
+
+TEST(ProgressPercent, TruncatesAndRefusesWhatIsNoPercentage) {
+    const struct {
+        const char* name;
+        long long done;
+        long long count;
+        int expected;
+    } rows[] = {
+        {"one of three", 1, 3, 33},
+        {"two of three", 2, 3, 66},
+        {"three of three", 3, 3, 100},
+        {"nothing done", 0, 10, 0},
+        {"count of zero", 1, 0, -1},
+        {"zero of zero", 0, 0, -1},
+        {"more frames than counted", 4, 3, -1},
+        {"a hair over 100 still truncates to 100", 1001, 1000, 100},
+        {"negative count", 1, -5, -1},
+        {"huge video", 2999999999LL, 3000000000LL, 99},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(pelmora::progressPercent(row.done, row.count), row.expected) << row.name;
+    }
+}
+
+TEST(FrameClock, UsesTheFrameRateWhenItIsUsable) {
+    FrameClock clock(25.0);
+    ASSERT_TRUE(clock.rateUsable());
+    // The stream's timestamps are ignored then.
+    const FrameTime time = clock.timeOf(3, 3000, 999.0);
+    EXPECT_EQ(time.snapshotMs, 120);
+    EXPECT_DOUBLE_EQ(time.seconds, 0.12);
+}
+
+TEST(FrameClock, TimesAnUnusableRateFromTheStreamElseAt25Fps) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        const char* name;
+        double fps;
+        std::vector<double> streamMs;
+        std::vector<long long> expectedMs;
+    } rows[] = {
+        {"zero rate, stream advances", 0.0, {0.0, 33.4, 66.7, 100.1}, {0, 33, 67, 100}},
+        {"negative rate, stream stuck at 0", -1.0, {0.0, 0.0, 0.0}, {0, 40, 80}},
+        {"NaN rate, stream NaN", nan, {nan, nan, nan}, {0, 40, 80}},
+        {"infinite rate, stream goes back", inf, {0.0, 500.0, 100.0, 1000.0}, {0, 500, 540, 1000}},
+        {"less than a millisecond apart", 0.0, {0.0, 0.4, 0.8}, {0, 40, 80}},
+        {"stream starts late", 0.0, {5000.0, 5040.0}, {5000, 5040}},
+    };
+    for (const auto& row : rows) {
+        FrameClock clock(row.fps);
+        EXPECT_FALSE(clock.rateUsable()) << row.name;
+        for (std::size_t i = 0; i < row.streamMs.size(); ++i) {
+            const auto index = static_cast<long long>(i);
+            const FrameTime time = clock.timeOf(index, index * 1000, row.streamMs[i]);
+            EXPECT_EQ(time.snapshotMs, row.expectedMs[i]) << row.name << ", frame " << i;
+            EXPECT_TRUE(std::isfinite(time.seconds)) << row.name;
+        }
+    }
+}
+
+}  // namespace

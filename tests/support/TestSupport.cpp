@@ -1,0 +1,94 @@
+#include "TestSupport.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testsupport {
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "pelmora-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp failed");
+    }
+    dir = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+}
+
+void writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps) {
+    ASSERT_FALSE(frames.empty());
+    cv::VideoWriter writer(path, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), fps,
+                           frames.front().size(), true);
+    ASSERT_TRUE(writer.isOpened()) << path;
+    for (const cv::Mat& frame : frames) {
+        writer.write(frame);
+    }
+}
+
+cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour) {
+    return cv::Mat(size, CV_8UC3, colour);
+}
+
+cv::Mat withRect(const cv::Mat& base, const cv::Rect& rect, const cv::Scalar& colour) {
+    cv::Mat copy = base.clone();
+    cv::rectangle(copy, rect, colour, cv::FILLED);
+    return copy;
+}
+
+std::vector<std::string> listDir(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+        names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+OutputCapture::OutputCapture(int fd) : fd(fd) {
+    std::string pattern = (fs::temp_directory_path() / "pelmora-stderr-XXXXXX").string();
+    const int file = ::mkstemp(pattern.data());
+    if (file < 0) {
+        throw std::runtime_error("mkstemp failed");
+    }
+    capturePath = pattern;
+    std::fflush(nullptr);
+    savedFd = ::dup(fd);
+    ::dup2(file, fd);
+    ::close(file);
+}
+
+OutputCapture::~OutputCapture() {
+    finish();
+}
+
+std::string OutputCapture::finish() {
+    if (!finished) {
+        finished = true;
+        std::fflush(nullptr);
+        ::dup2(savedFd, fd);
+        ::close(savedFd);
+        std::ifstream in(capturePath, std::ios::binary);
+        captured.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::remove(capturePath.c_str());
+    }
+    return captured;
+}
+
+}  // namespace testsupport

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh folder under /tmp, removed with everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return dir; }
+    std::string file(const std::string& name) const { return dir + "/" + name; }
+
+private:
+    std::string dir;
+};
+
+// Writes the frames as a lossless FFV1 AVI, so that every pixel value reads back exactly.
+void writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps);
+
+cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour);
+// A copy of base with a filled rectangle in colour.
+cv::Mat withRect(const cv::Mat& base, const cv::Rect& rect, const cv::Scalar& colour);
+
+// The names in a folder, sorted; empty when it does not exist.
+std::vector<std::string> listDir(const std::string& path);
+
+// Everything written to a standard stream (by file descriptor) while it lives.
+class OutputCapture {
+public:
+    explicit OutputCapture(int fd);
+    ~OutputCapture();
+    OutputCapture(const OutputCapture&) = delete;
+    OutputCapture& operator=(const OutputCapture&) = delete;
+
+    // Stops capturing (once) and returns what was written.
+    std::string finish();
+
+private:
+    int fd;
+    int savedFd = -1;
+    std::string capturePath;
+    std::string captured;
+    bool finished = false;
+};
+
+class StderrCapture : public OutputCapture {
+public:
+    StderrCapture() : OutputCapture(2) {}
+};
+
+}  // namespace testsupport

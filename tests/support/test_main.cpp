@@ -1,0 +1,10 @@
+#include <gtest/gtest.h>
+
+#include "LibraryDiagnostics.h"
+
+int main(int argc, char** argv) {
+    // As in the programs: the tests read the standard error stream line by line.
+    pelmora::silenceLibraryDiagnostics();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
