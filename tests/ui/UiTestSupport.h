@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "Kavrit.h"
+
+namespace uitest {
+
+// Answers the next modal dialog from a timer, while the code under test sits in its exec().
+class ModalAnswer {
+public:
+    explicit ModalAnswer(std::function<void(QWidget*)> answer) : answer(std::move(answer)) {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                timer.stop();
+                seen = true;
+                this->answer(modal);
+            }
+        });
+        timer.start();
+    }
+
+    bool answered() const { return seen; }
+
+private:
+    std::function<void(QWidget*)> answer;
+    QTimer timer;
+    bool seen = false;
+};
+
+// The title and text of the next message box, which is then closed.
+struct BoxSeen {
+    QString title;
+    QString text;
+};
+
+inline std::unique_ptr<ModalAnswer> closeNextBox(BoxSeen& seen) {
+    return std::make_unique<ModalAnswer>([&seen](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box != nullptr) {
+            seen.title = box->windowTitle();
+            seen.text = box->text();
+            box->accept();
+        } else {
+            seen.title = QStringLiteral("<not a message box>");
+            modal->close();
+        }
+    });
+}
+
+template <typename T>
+T* child(Kavrit& window, const char* name) {
+    return window.findChild<T*>(QString::fromLatin1(name));
+}
+
+// Lets queued events and timers run for a while.
+inline void spin(int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < milliseconds) {
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+}
+
+}  // namespace uitest

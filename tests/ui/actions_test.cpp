@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <QAction>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMetaObject>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <QWebView>
+#include <fstream>
+
+#include "TestSupport.h"
+#include "UiTestSupport.h"
+
+namespace {
+
+using uitest::child;
+using uitest::ModalAnswer;
+
+struct ChooserSeen {
+    QFileDialog::FileMode mode = QFileDialog::AnyFile;
+    QStringList nameFilters;
+    QString title;
+    QWidget* parent = nullptr;
+};
+
+// Picks path in the next file dialog (or cancels it when path is empty).
+std::unique_ptr<ModalAnswer> answerChooser(ChooserSeen& seen, const QString& path) {
+    return std::make_unique<ModalAnswer>([&seen, path](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        seen.mode = dialog->fileMode();
+        seen.nameFilters = dialog->nameFilters();
+        seen.title = dialog->windowTitle();
+        seen.parent = dialog->parentWidget();
+        if (path.isEmpty()) {
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        // As a user types it: selectFile() leaves a focused name field alone.
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        ASSERT_NE(name, nullptr);
+        name->setText(path);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
+TEST(Choosers, AChosenVideoLandsInTheVideoFieldOnly) {
+    testsupport::TempDir tmp;
+    const QString video = QString::fromStdString(tmp.file("garden.avi"));
+    std::ofstream(tmp.file("garden.avi")) << "x";
+    Kavrit window;
+    child<QLineEdit>(window, "lineEdit")->setText(QStringLiteral("typed by hand"));
+    for (const char* via : {"button", "File menu"}) {
+        child<QLineEdit>(window, "videoBox")->clear();
+        ChooserSeen seen;
+        auto answer = answerChooser(seen, video);
+        if (std::string(via) == "button") {
+            QTest::mouseClick(child<QWidget>(window, "videoSelectButton"), Qt::LeftButton);
+        } else {
+            child<QAction>(window, "actionNew_Project")->trigger();
+        }
+        EXPECT_TRUE(answer->answered()) << via;
+        EXPECT_EQ(seen.mode, QFileDialog::ExistingFile) << via;
+        EXPECT_EQ(seen.nameFilters, QStringList{"Video (*.avi)"}) << via;
+        EXPECT_EQ(seen.parent, &window) << via;
+        EXPECT_EQ(child<QLineEdit>(window, "videoBox")->text(), video) << via;
+        EXPECT_EQ(child<QLineEdit>(window, "lineEdit")->text(), QStringLiteral("typed by hand"))
+            << via;
+    }
+}
+
+TEST(Choosers, AChosenDirectoryLandsInTheDestinationFieldOnly) {
+    testsupport::TempDir tmp;
+    const QString dir = QString::fromStdString(tmp.path());
+    Kavrit window;
+    child<QLineEdit>(window, "videoBox")->setText(QStringLiteral("typed.avi"));
+    for (const char* via : {"button", "File menu"}) {
+        child<QLineEdit>(window, "lineEdit")->clear();
+        ChooserSeen seen;
+        auto answer = answerChooser(seen, dir);
+        if (std::string(via) == "button") {
+            QTest::mouseClick(child<QWidget>(window, "directorySelectButton"), Qt::LeftButton);
+        } else {
+            child<QAction>(window, "actionSave_Path")->trigger();
+        }
+        EXPECT_TRUE(answer->answered()) << via;
+        EXPECT_EQ(seen.mode, QFileDialog::Directory) << via;
+        EXPECT_EQ(child<QLineEdit>(window, "lineEdit")->text(), dir) << via;
+        EXPECT_EQ(child<QLineEdit>(window, "videoBox")->text(), QStringLiteral("typed.avi")) << via;
+    }
+}
+
+TEST(Choosers, CancellingLeavesHandTypedTextAlone) {
+    Kavrit window;
+    child<QLineEdit>(window, "videoBox")->setText(QStringLiteral("/by/hand.avi"));
+    child<QLineEdit>(window, "lineEdit")->setText(QStringLiteral("/by/hand"));
+    for (const char* slot : {"launchVideoSelectDialog", "launchDirectorySelectDialog"}) {
+        ChooserSeen seen;
+        auto answer = answerChooser(seen, QString());
+        QMetaObject::invokeMethod(&window, slot);
+        EXPECT_TRUE(answer->answered()) << slot;
+    }
+    EXPECT_EQ(child<QLineEdit>(window, "videoBox")->text(), QStringLiteral("/by/hand.avi"));
+    EXPECT_EQ(child<QLineEdit>(window, "lineEdit")->text(), QStringLiteral("/by/hand"));
+}
+
+TEST(ThresholdLabel, FollowsTheSliderOnlyWhenTheHandleIsReleased) {
+    Kavrit window;
+    window.show();
+    auto* slider = child<QSlider>(window, "horizontalSlider_thresholdSlider");
+    auto* label = child<QLabel>(window, "label_threshold");
+    const struct {
+        int value;
+        const char* text;
+    } rows[] = {{0, "Threshold: 0"}, {17, "Threshold: 17"}, {50, "Threshold: 50"}};
+    for (const auto& row : rows) {
+        slider->setSliderDown(true);
+        slider->setValue(row.value);
+        EXPECT_NE(label->text(), QString::fromLatin1(row.text)) << "before release, " << row.value;
+        slider->setSliderDown(false);
+        EXPECT_EQ(label->text(), QString::fromLatin1(row.text));
+    }
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_Left);
+    EXPECT_EQ(slider->value(), 49);
+    EXPECT_EQ(label->text(), QStringLiteral("Threshold: 50"));
+}
+
+TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
+    Kavrit window;
+    const auto viewsBefore = QApplication::topLevelWidgets().size();
+    child<QAction>(window, "actionDocumentation")->trigger();
+    QMetaObject::invokeMethod(&window, "openDocumentation");
+    QList<QWebView*> views;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* view = qobject_cast<QWebView*>(widget)) {
+            views << view;
+        }
+    }
+    ASSERT_EQ(views.size(), 2);
+    EXPECT_EQ(QApplication::topLevelWidgets().size(), viewsBefore + 2);
+    for (QWebView* view : views) {
+        EXPECT_TRUE(view->isVisible());
+        EXPECT_EQ(view->parentWidget(), nullptr);
+        if (view->title().isEmpty()) {
+            QSignalSpy loaded(view, &QWebView::loadFinished);
+            ASSERT_TRUE(loaded.wait(20000));
+            EXPECT_TRUE(loaded.first().first().toBool());
+        }
+        EXPECT_EQ(view->url(), QUrl(QStringLiteral("qrc:///Kavrit/PelmoraDocumentation.html")));
+        EXPECT_EQ(view->title(), QStringLiteral("Pelmora User Guide"));
+    }
+    // Closing a help window frees it.
+    QPointer<QWebView> first = views.first();
+    first->close();
+    uitest::spin(50);
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.isNull());
+    views.last()->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(AboutBox, ShowsTheCreditsEndingInTheReleaseLine) {
+    Kavrit window;
+    uitest::BoxSeen box;
+    auto answer = uitest::closeNextBox(box);
+    child<QAction>(window, "actionAbout")->trigger();
+    ASSERT_TRUE(answer->answered());
+    EXPECT_EQ(box.title, QStringLiteral("About Pelmora"));
+    const QStringList lines = box.text.split('\n');
+    ASSERT_EQ(lines.size(), 15);
+    // Developers, earlier code, sponsors, institution, each after its blank lines.
+    for (int blank : {1, 3, 8, 9, 12, 13}) {
+        EXPECT_TRUE(lines[blank].isEmpty()) << blank;
+    }
+    for (int text : {0, 2, 4, 10, 11}) {
+        EXPECT_FALSE(lines[text].isEmpty()) << text;
+        EXPECT_FALSE(lines[text].startsWith('\t')) << text;
+    }
+    for (int sponsor : {5, 6, 7}) {
+        EXPECT_TRUE(lines[sponsor].startsWith('\t')) << sponsor;
+    }
+    EXPECT_TRUE(lines[7].endsWith('.'));
+    EXPECT_EQ(lines.last(), QStringLiteral("Beta Release 0.1.0"));
+    EXPECT_FALSE(box.text.contains('<'));
+}
+
+TEST(CloseEventSlot, SpeaksOnlyWhenInvokedByName) {
+    testsupport::OutputCapture out(STDOUT_FILENO);
+    {
+        Kavrit window;
+        window.show();
+        window.close();
+    }
+    EXPECT_EQ(out.finish(), "");
+    testsupport::OutputCapture again(STDOUT_FILENO);
+    testsupport::StderrCapture shell;  // the shell does not know the command
+    Kavrit window;
+    QMetaObject::invokeMethod(&window, "closeEvent");
+    EXPECT_EQ(again.finish(), "Program is closing.\n");
+}
+
+}  // namespace

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMetaMethod>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QResource>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolBar>
+#include <vector>
+
+#include "UiTestSupport.h"
+
+namespace {
+
+using uitest::child;
+
+struct WidgetRow {
+    const char* name;
+    const char* className;
+    const char* parent;
+    QRect geometry;  // null: placed by a layout or the window
+};
+
+TEST(Form, WidgetsAreNamedPlacedAndParentedAsDesigned) {
+    Kavrit window;
+    const WidgetRow rows[] = {
+        {"centralWidget", "QWidget", "KavritClass", QRect()},
+        {"pushButton", "QPushButton", "centralWidget", QRect(550, 250, 75, 23)},
+        {"horizontalSlider_thresholdSlider", "QSlider", "centralWidget", QRect(510, 160, 160, 19)},
+        {"progressBar_kavritProgress", "QProgressBar", "centralWidget", QRect(530, 460, 251, 23)},
+        {"horizontalLayoutWidget", "QWidget", "centralWidget", QRect(380, 40, 401, 31)},
+        {"videoBox", "QLineEdit", "horizontalLayoutWidget", QRect()},
+        {"videoSelectButton", "QPushButton", "horizontalLayoutWidget", QRect()},
+        {"horizontalLayoutWidget_2", "QWidget", "centralWidget", QRect(380, 80, 401, 31)},
+        {"lineEdit", "QLineEdit", "horizontalLayoutWidget_2", QRect()},
+        {"directorySelectButton", "QPushButton", "horizontalLayoutWidget_2", QRect()},
+        {"label_threshold", "QLabel", "centralWidget", QRect(540, 130, 101, 16)},
+        {"label", "QLabel", "centralWidget", QRect(10, 30, 351, 351)},
+        {"radioButton_detailedOutput", "QRadioButton", "centralWidget", QRect(540, 200, 101, 17)},
+        {"menuBar", "QMenuBar", "KavritClass", QRect()},
+        {"menuHelp", "QMenu", "menuBar", QRect()},
+        {"menuFile", "QMenu", "menuBar", QRect()},
+        {"menuProject", "QMenu", "menuBar", QRect()},
+        {"mainToolBar", "QToolBar", "KavritClass", QRect()},
+        {"statusBar", "QStatusBar", "KavritClass", QRect()},
+    };
+    for (const WidgetRow& row : rows) {
+        QWidget* widget = child<QWidget>(window, row.name);
+        ASSERT_NE(widget, nullptr) << row.name;
+        EXPECT_STREQ(widget->metaObject()->className(), row.className) << row.name;
+        ASSERT_NE(widget->parent(), nullptr) << row.name;
+        EXPECT_EQ(widget->parent()->objectName(), QString::fromLatin1(row.parent)) << row.name;
+        if (!row.geometry.isNull()) {
+            EXPECT_EQ(widget->geometry(), row.geometry) << row.name;
+        }
+    }
+    EXPECT_EQ(window.objectName(), QStringLiteral("KavritClass"));
+    EXPECT_EQ(window.size(), QSize(809, 541));
+    EXPECT_EQ(window.centralWidget(), child<QWidget>(window, "centralWidget"));
+    EXPECT_EQ(window.menuBar(), child<QMenuBar>(window, "menuBar"));
+    EXPECT_EQ(window.statusBar(), child<QStatusBar>(window, "statusBar"));
+    EXPECT_EQ(window.toolBarArea(child<QToolBar>(window, "mainToolBar")), Qt::TopToolBarArea);
+    EXPECT_TRUE(child<QToolBar>(window, "mainToolBar")->actions().isEmpty());
+    EXPECT_TRUE(window.statusBar()->currentMessage().isEmpty());
+
+    auto* layout = child<QHBoxLayout>(window, "horizontalLayout");
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->spacing(), 6);
+    EXPECT_EQ(layout->contentsMargins(), QMargins(0, 0, 0, 0));
+    EXPECT_EQ(layout->itemAt(0)->widget(), child<QWidget>(window, "videoBox"));
+    EXPECT_EQ(layout->itemAt(1)->widget(), child<QWidget>(window, "videoSelectButton"));
+    auto* layout2 = child<QHBoxLayout>(window, "horizontalLayout_2");
+    ASSERT_NE(layout2, nullptr);
+    EXPECT_EQ(layout2->contentsMargins(), QMargins(0, 0, 0, 0));
+    EXPECT_EQ(layout2->itemAt(0)->widget(), child<QWidget>(window, "lineEdit"));
+    EXPECT_EQ(layout2->itemAt(1)->widget(), child<QWidget>(window, "directorySelectButton"));
+
+    EXPECT_EQ(child<QSlider>(window, "horizontalSlider_thresholdSlider")->orientation(),
+              Qt::Horizontal);
+    auto* label = child<QLabel>(window, "label_threshold");
+    EXPECT_TRUE(label->hasScaledContents());
+    EXPECT_EQ(label->alignment(), Qt::AlignCenter);
+    auto* title = child<QLabel>(window, "label");
+    EXPECT_TRUE(title->hasScaledContents());
+    EXPECT_TRUE(title->text().isEmpty());
+    ASSERT_FALSE(title->pixmap(Qt::ReturnByValue).isNull());
+    EXPECT_EQ(title->pixmap(Qt::ReturnByValue).size(), QSize(500, 500));
+    EXPECT_FALSE(window.windowIcon().isNull());
+}
+
+struct ActionRow {
+    const char* name;
+    const char* text;
+    const char* toolTip;  // null: the text, as the toolkit derives it
+    const char* shortcut;
+};
+
+TEST(Form, ActionsCarryTheirTextsToolTipsAndShortcuts) {
+    Kavrit window;
+    const ActionRow rows[] = {
+        {"actionRun", "Run", "Run Kavrit for the AVI file selected.", "Ctrl+R"},
+        {"actionNew_Project", "New Project", "Clear the Current Project", "Ctrl+N"},
+        {"actionSave_Path", "Save Path", "Specify the Save Location of the Project", "Ctrl+S"},
+        {"actionDocumentation", "Documentation", nullptr, "Ctrl+D"},
+        {"actionAbout", "About", nullptr, "Ctrl+A"},
+    };
+    for (const ActionRow& row : rows) {
+        auto* action = child<QAction>(window, row.name);
+        ASSERT_NE(action, nullptr) << row.name;
+        EXPECT_EQ(action->parent(), &window) << row.name;
+        EXPECT_EQ(action->text(), QString::fromLatin1(row.text)) << row.name;
+        EXPECT_EQ(action->toolTip(), QString::fromLatin1(row.toolTip ? row.toolTip : row.text))
+            << row.name;
+        EXPECT_EQ(action->shortcut(), QKeySequence(QString::fromLatin1(row.shortcut))) << row.name;
+    }
+}
+
+TEST(Form, TextsAreThoseOfTheProduct) {
+    Kavrit window;
+    EXPECT_EQ(window.windowTitle(), QStringLiteral("Pelmora"));
+    EXPECT_EQ(child<QPushButton>(window, "pushButton")->text(), QStringLiteral("Start"));
+    EXPECT_EQ(child<QLineEdit>(window, "videoBox")->placeholderText(),
+              QStringLiteral("Select video file..."));
+    EXPECT_EQ(child<QPushButton>(window, "videoSelectButton")->text(), QStringLiteral("Browse..."));
+    EXPECT_EQ(child<QLineEdit>(window, "lineEdit")->placeholderText(),
+              QStringLiteral("Select destination directory..."));
+    EXPECT_EQ(child<QPushButton>(window, "directorySelectButton")->text(),
+              QStringLiteral("Browse..."));
+    EXPECT_EQ(child<QRadioButton>(window, "radioButton_detailedOutput")->text(),
+              QStringLiteral("Detailed Output"));
+}
+
+QStringList entries(const QList<QAction*>& actions) {
+    QStringList texts;
+    for (QAction* action : actions) {
+        texts << (action->isSeparator() ? QStringLiteral("---") : action->text());
+    }
+    return texts;
+}
+
+TEST(Form, MenusHoldTheirEntriesInOrder) {
+    Kavrit window;
+    EXPECT_EQ(entries(window.menuBar()->actions()), (QStringList{"File", "Project", "Help"}));
+    EXPECT_EQ(entries(child<QMenu>(window, "menuFile")->actions()),
+              (QStringList{"New Project", "---", "Save Path"}));
+    EXPECT_EQ(entries(child<QMenu>(window, "menuProject")->actions()), (QStringList{"Run"}));
+    EXPECT_EQ(entries(child<QMenu>(window, "menuHelp")->actions()),
+              (QStringList{"Documentation", "---", "About"}));
+}
+
+TEST(Form, StartsIdle) {
+    Kavrit window;
+    window.show();
+    auto* bar = child<QProgressBar>(window, "progressBar_kavritProgress");
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 100);
+    auto* slider = child<QSlider>(window, "horizontalSlider_thresholdSlider");
+    EXPECT_EQ(slider->value(), 0);
+    EXPECT_EQ(slider->minimum(), 0);
+    EXPECT_EQ(slider->maximum(), 50);
+    EXPECT_EQ(child<QLabel>(window, "label_threshold")->text(), QStringLiteral("Threshold:"));
+    EXPECT_FALSE(child<QRadioButton>(window, "radioButton_detailedOutput")->isChecked());
+}
+
+TEST(Form, KeepsAnObjectNameThatWasAlreadySet) {
+    QMainWindow named;
+    named.setObjectName(QStringLiteral("MyWindow"));
+    Ui_KavritClass form;
+    form.setupUi(&named);
+    EXPECT_EQ(named.objectName(), QStringLiteral("MyWindow"));
+}
+
+TEST(Form, DetailedOutputCannotBeClearedByClickingIt) {
+    Kavrit window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* radio = child<QRadioButton>(window, "radioButton_detailedOutput");
+    QTest::mouseClick(radio, Qt::LeftButton);
+    EXPECT_TRUE(radio->isChecked());
+    QTest::mouseClick(radio, Qt::LeftButton);
+    EXPECT_TRUE(radio->isChecked());
+}
+
+TEST(Form, DeclaresSevenSlotsInOrderAndNoSignals) {
+    const QMetaObject& meta = Kavrit::staticMetaObject;
+    EXPECT_STREQ(meta.className(), "Kavrit");
+    EXPECT_STREQ(meta.superClass()->className(), "QMainWindow");
+    QStringList slotNames;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        EXPECT_EQ(method.methodType(), QMetaMethod::Slot) << method.methodSignature().data();
+        EXPECT_EQ(method.access(), QMetaMethod::Public) << method.methodSignature().data();
+        slotNames << QString::fromLatin1(method.methodSignature());
+    }
+    EXPECT_EQ(slotNames, (QStringList{"goButton()", "launchVideoSelectDialog()",
+                                      "launchDirectorySelectDialog()", "thresholdHandler()",
+                                      "closeEvent()", "openDocumentation()", "aboutInfo()"}));
+    EXPECT_EQ(meta.propertyCount(), meta.propertyOffset());
+}
+
+TEST(Resources, ImagesAreStoredUncompressedWithAlpha) {
+    for (const char* path : {":/Kavrit/Brindel_Title.png", ":/Kavrit/BrindelAppButton.png"}) {
+        const QImage image{QString::fromLatin1(path)};
+        ASSERT_FALSE(image.isNull()) << path;
+        EXPECT_EQ(image.size(), QSize(500, 500)) << path;
+        EXPECT_TRUE(image.hasAlphaChannel()) << path;
+        EXPECT_EQ(image.depth(), 32) << path;
+        EXPECT_EQ(QResource(QString::fromLatin1(path)).compressionAlgorithm(),
+                  QResource::NoCompression)
+            << path;
+    }
+    EXPECT_TRUE(QResource(QStringLiteral(":/Kavrit/PelmoraDocumentation.html")).isValid());
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "LibraryDiagnostics.h"
+
+namespace {
+
+QtMessageHandler defaultHandler = nullptr;
+
+// The offscreen platform warns about window features it lacks, on the standard error stream
+// that the tests read line by line.
+void dropPlatformChatter(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.startsWith(QLatin1String("This plugin does not support"))) {
+        return;
+    }
+    defaultHandler(type, context, text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    pelmora::silenceLibraryDiagnostics();
+    defaultHandler = qInstallMessageHandler(dropPlatformChatter);
+    QApplication application(argc, argv);
+    // Tests close windows on purpose; the application must outlive them.
+    QApplication::setQuitOnLastWindowClosed(false);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
