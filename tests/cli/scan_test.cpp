@@ -1,0 +1,763 @@
+// Runs the real pelmora-scan binary on small videos made here and checks what a user or a
+// script sees of it: the files it leaves, the lines on each stream and the exit status.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+#include <regex>
+#include <string>
+#include <system_error>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const cv::Size kSize(64, 48);
+
+struct ScanResult {
+    int exitCode = -1;   // -1 unless the process exited by itself
+    int termSignal = 0;  // the signal that killed it, if one did
+    std::string out;
+    std::string err;
+};
+
+// One run of pelmora-scan, stdin from /dev/null and the two output streams read separately.
+class ScanProcess {
+public:
+    explicit ScanProcess(const std::vector<std::string>& arguments,
+                         const std::string& workDir = std::string()) {
+        int outPipe[2];
+        int errPipe[2];
+        if (::pipe2(outPipe, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "pipe: " << std::strerror(errno);
+            return;
+        }
+        if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+            ADD_FAILURE() << "pipe: " << std::strerror(errno);
+            ::close(outPipe[0]);
+            ::close(outPipe[1]);
+            return;
+        }
+        // A small pipe makes the scan wait on its own lines until they are read, so a test
+        // that holds back reading also holds back the scan.
+        ::fcntl(errPipe[0], F_SETPIPE_SZ, 4096);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+        if (!workDir.empty()) {
+            posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+        }
+        // Whatever the test runner ignores or blocks, the scan gets SIGINT as a terminal
+        // would deliver it.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t noSignals;
+        sigemptyset(&noSignals);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigmask(&attributes, &noSignals);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+        std::vector<std::string> storage;
+        storage.push_back(PELMORA_SCAN_PATH);
+        storage.insert(storage.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& argument : storage) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+
+        const int spawnError =
+            ::posix_spawn(&pid, PELMORA_SCAN_PATH, &actions, &attributes, argv.data(), environ);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(outPipe[1]);
+        ::close(errPipe[1]);
+        outFd = outPipe[0];
+        errFd = errPipe[0];
+        if (spawnError != 0) {
+            ADD_FAILURE() << "posix_spawn " << PELMORA_SCAN_PATH << ": "
+                          << std::strerror(spawnError);
+            pid = -1;
+        }
+    }
+
+    ~ScanProcess() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        closeFd(outFd);
+        closeFd(errFd);
+    }
+
+    ScanProcess(const ScanProcess&) = delete;
+    ScanProcess& operator=(const ScanProcess&) = delete;
+
+    // Reads until the error stream holds a whole line starting with prefix; false when the
+    // streams close first.
+    bool readUntilErrorLine(const std::string& prefix) {
+        while (true) {
+            std::string::size_type start = 0;
+            while (start < err.size()) {
+                const std::string::size_type end = err.find('\n', start);
+                if (end == std::string::npos) {
+                    break;
+                }
+                if (err.compare(start, prefix.size(), prefix) == 0) {
+                    return true;
+                }
+                start = end + 1;
+            }
+            if (!pump()) {
+                return false;
+            }
+        }
+    }
+
+    void interrupt() {
+        if (pid > 0) {
+            ::kill(pid, SIGINT);
+        }
+    }
+
+    // Reads both streams to their end and reaps the process.
+    ScanResult finish() {
+        while (pump()) {
+        }
+        ScanResult result;
+        if (pid > 0) {
+            int status = 0;
+            pid_t reaped;
+            do {
+                reaped = ::waitpid(pid, &status, 0);
+            } while (reaped < 0 && errno == EINTR);
+            EXPECT_EQ(reaped, pid) << "the scan was not reaped";
+            pid = -1;
+            if (WIFEXITED(status)) {
+                result.exitCode = WEXITSTATUS(status);
+            } else if (WIFSIGNALED(status)) {
+                result.termSignal = WTERMSIG(status);
+            }
+        }
+        result.out = out;
+        result.err = err;
+        return result;
+    }
+
+private:
+    static void closeFd(int& fd) {
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+
+    // One wait for output; false once both streams are closed.
+    bool pump() {
+        struct Stream {
+            int* fd;
+            std::string* text;
+        };
+        Stream streams[2];
+        pollfd fds[2];
+        nfds_t count = 0;
+        for (const Stream stream : {Stream{&outFd, &out}, Stream{&errFd, &err}}) {
+            if (*stream.fd >= 0) {
+                streams[count] = stream;
+                fds[count] = {*stream.fd, POLLIN, 0};
+                ++count;
+            }
+        }
+        if (count == 0) {
+            return false;
+        }
+        if (::poll(fds, count, -1) < 0) {
+            return errno == EINTR;
+        }
+        for (nfds_t i = 0; i < count; ++i) {
+            if (fds[i].revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                streams[i].text->append(buffer, static_cast<std::size_t>(got));
+            } else if (got == 0 || errno != EINTR) {
+                closeFd(*streams[i].fd);
+            }
+        }
+        return true;
+    }
+
+    pid_t pid = -1;
+    int outFd = -1;
+    int errFd = -1;
+    std::string out;
+    std::string err;
+};
+
+ScanResult runScan(const std::vector<std::string>& arguments,
+                   const std::string& workDir = std::string()) {
+    ScanProcess process(arguments, workDir);
+    return process.finish();
+}
+
+// A fresh folder under /tmp, removed with everything in it when the test ends.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/pelmora-scan-test-XXXXXX";
+        if (::mkdtemp(pattern) != nullptr) {
+            dir = pattern;
+        }
+    }
+    ~TempDir() {
+        if (!dir.empty()) {
+            std::error_code ignored;
+            fs::remove_all(dir, ignored);
+        }
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return dir; }
+    std::string file(const std::string& name) const { return dir + "/" + name; }
+
+private:
+    std::string dir;
+};
+
+// Lossless, so that every pixel value the scan reads is the one written here.
+bool writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps = 25.0) {
+    if (frames.empty()) {
+        return false;
+    }
+    cv::VideoWriter writer(path, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), fps,
+                           frames.front().size(), true);
+    if (!writer.isOpened()) {
+        return false;
+    }
+    for (const cv::Mat& frame : frames) {
+        writer.write(frame);
+    }
+    writer.release();
+    return fs::exists(path);
+}
+
+cv::Mat solid(const cv::Scalar& colour, cv::Size size = kSize) {
+    return cv::Mat(size, CV_8UC3, colour);
+}
+
+cv::Mat withRects(const cv::Mat& base, const std::vector<cv::Rect>& rects,
+                  const cv::Scalar& colour) {
+    cv::Mat frame = base.clone();
+    for (const cv::Rect& rect : rects) {
+        cv::rectangle(frame, rect, colour, cv::FILLED);
+    }
+    return frame;
+}
+
+const cv::Scalar kBlack = cv::Scalar::all(0);
+const cv::Scalar kWhite = cv::Scalar::all(255);
+const cv::Rect kSquareFirst(8, 8, 8, 8);
+const cv::Rect kSquareMoved(40, 24, 8, 8);
+
+// Six frames, black until a white 8x8 square appears at appearAt; it jumps elsewhere at
+// moveAt (never, from 6 on) and stays still otherwise, so only those frames change.
+std::vector<cv::Mat> squareClip(int appearAt, int moveAt) {
+    std::vector<cv::Mat> frames;
+    for (int index = 0; index < 6; ++index) {
+        if (index < appearAt) {
+            frames.push_back(solid(kBlack));
+        } else if (index < moveAt) {
+            frames.push_back(withRects(solid(kBlack), {kSquareFirst}, kWhite));
+        } else {
+            frames.push_back(withRects(solid(kBlack), {kSquareMoved}, kWhite));
+        }
+    }
+    return frames;
+}
+
+std::vector<cv::Mat> movingSquare() {
+    return squareClip(2, 4);
+}
+const std::vector<std::string> kMovingSquareNames = {"IMG00000080.jpg", "IMG00000160.jpg"};
+
+std::vector<std::string> listDir(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool isJpeg(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char magic[3] = {};
+    file.read(magic, sizeof magic);
+    return file && static_cast<unsigned char>(magic[0]) == 0xFF &&
+           static_cast<unsigned char>(magic[1]) == 0xD8 &&
+           static_cast<unsigned char>(magic[2]) == 0xFF;
+}
+
+std::string savedLines(const std::string& dir, const std::vector<std::string>& names) {
+    std::string lines;
+    for (const std::string& name : names) {
+        lines += "[" + dir + "/" + name + "]\n";
+    }
+    return lines;
+}
+
+// Each line with its '\n'.
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        std::string::size_type end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+// The summary line up to where its timings start.
+std::string summaryHead(const std::string& video, long long frames, long long written,
+                        long long lost) {
+    return video + ": " + std::to_string(frames) + " frames, " + std::to_string(written) +
+           " written, " + std::to_string(lost) + " lost, ";
+}
+
+testing::AssertionResult isSummary(const std::string& line, const std::string& head,
+                                   bool interrupted = false) {
+    if (line.compare(0, head.size(), head) != 0) {
+        return testing::AssertionFailure()
+               << "'" << line << "' does not start with '" << head << "'";
+    }
+    const std::regex timings(interrupted ? R"(\d+\.\d\d s, \d+\.\d frames/s, interrupted\n)"
+                                         : R"(\d+\.\d\d s, \d+\.\d frames/s\n)");
+    if (!std::regex_match(line.substr(head.size()), timings)) {
+        return testing::AssertionFailure() << "'" << line << "' does not end in the timings"
+                                           << (interrupted ? " and ', interrupted'" : "");
+    }
+    return testing::AssertionSuccess();
+}
+
+class ScanTest : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(tmp.path().empty()) << "mkdtemp failed"; }
+
+    TempDir tmp;
+};
+
+TEST_F(ScanTest, NamesSnapshotsAfterTheirTimeInTheVideo) {
+    struct Row {
+        const char* name;
+        double fps;
+        int appearAt;
+        int moveAt;
+        std::vector<std::string> names;
+    };
+    const Row rows[] = {
+        {"at25fps", 25.0, 2, 4, {"IMG00000080.jpg", "IMG00000160.jpg"}},
+        {"firstFrameAgainstBlack", 25.0, 0, 4, {"IMG00000000.jpg", "IMG00000160.jpg"}},
+        {"halfMillisecondRoundsUp", 16.0, 1, 3, {"IMG00000063.jpg", "IMG00000188.jpg"}},
+        {"thirdsRoundToNearest", 30.0, 2, 4, {"IMG00000067.jpg", "IMG00000133.jpg"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string video = tmp.file(std::string(row.name) + ".avi");
+        ASSERT_TRUE(writeVideo(video, squareClip(row.appearAt, row.moveAt), row.fps));
+        const ScanResult result = runScan({video});
+        const std::string dir = tmp.file(row.name);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, savedLines(dir, row.names));
+        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 2, 0)));
+        EXPECT_EQ(listDir(dir), row.names);
+        for (const std::string& name : row.names) {
+            EXPECT_TRUE(isJpeg(dir + "/" + name)) << name;
+        }
+    }
+}
+
+TEST_F(ScanTest, OutputOptionCreatesTheDirectoryWithItsParents) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    struct Row {
+        const char* name;
+        std::vector<std::string> option;  // the destination is appended, or to the last element
+        bool joined;
+    };
+    const Row rows[] = {
+        {"short", {"-o"}, false},
+        {"long", {"--output"}, false},
+        {"longWithEquals", {"--output="}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(std::string(row.name) + "/nested/deeper");
+        std::vector<std::string> arguments = row.option;
+        if (row.joined) {
+            arguments.back() += dir;
+        } else {
+            arguments.push_back(dir);
+        }
+        arguments.push_back(video);
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, savedLines(dir, kMovingSquareNames));
+        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 2, 0)));
+        EXPECT_EQ(listDir(dir), kMovingSquareNames);
+    }
+    EXPECT_FALSE(fs::exists(tmp.file("clip"))) << "the derived directory was made anyway";
+}
+
+TEST_F(ScanTest, QuietDropsTheSnapshotLinesButKeepsTheSummary) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    for (const char* option : {"-q", "--quiet"}) {
+        SCOPED_TRACE(option);
+        const std::string dir = tmp.file(option);
+        const ScanResult result = runScan({option, "-o", dir, video});
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 2, 0)));
+        EXPECT_EQ(listDir(dir), kMovingSquareNames);
+    }
+}
+
+TEST_F(ScanTest, EveryVideoStartsFromBlackAndIsSummedUpInOrder) {
+    // The same grey clip twice: the second one's first frame equals the first one's last, so
+    // only a fresh black reference makes it a snapshot.
+    const std::vector<cv::Mat> grey(3, solid(cv::Scalar::all(128)));
+    const std::string first = tmp.file("first.avi");
+    const std::string second = tmp.file("second.avi");
+    ASSERT_TRUE(writeVideo(first, grey));
+    ASSERT_TRUE(writeVideo(second, grey));
+
+    const ScanResult result = runScan({second, first});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.err, savedLines(tmp.file("second"), {"IMG00000000.jpg"}) +
+                              savedLines(tmp.file("first"), {"IMG00000000.jpg"}));
+    const std::vector<std::string> lines = splitLines(result.out);
+    ASSERT_EQ(lines.size(), 2u) << result.out;
+    EXPECT_TRUE(isSummary(lines[0], summaryHead(second, 3, 1, 0)));
+    EXPECT_TRUE(isSummary(lines[1], summaryHead(first, 3, 1, 0)));
+}
+
+TEST_F(ScanTest, MissingVideoExitsOneAndTheOthersStillRun) {
+    const std::string missing = tmp.file("missing.avi");
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    struct Row {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string err;
+        std::vector<std::string> summaries;  // heads, and "not opened" lines whole
+    };
+    const std::string notOpened = missing + ": not opened\n";
+    const std::string failed = "Failed to open " + missing + "\n";
+    const std::string saved = savedLines(tmp.file("clip"), kMovingSquareNames);
+    const Row rows[] = {
+        {"alone", {missing}, failed, {notOpened}},
+        {"first", {missing, video}, failed + saved, {notOpened, summaryHead(video, 6, 2, 0)}},
+        {"last", {video, missing}, saved + failed, {summaryHead(video, 6, 2, 0), notOpened}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ScanResult result = runScan(row.arguments);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_EQ(result.err, row.err);
+        const std::vector<std::string> lines = splitLines(result.out);
+        ASSERT_EQ(lines.size(), row.summaries.size()) << result.out;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (row.summaries[i] == notOpened) {
+                EXPECT_EQ(lines[i], notOpened);
+            } else {
+                EXPECT_TRUE(isSummary(lines[i], row.summaries[i]));
+            }
+        }
+    }
+    EXPECT_FALSE(fs::exists(tmp.file("missing"))) << "a directory was made for a missing video";
+}
+
+TEST_F(ScanTest, LostSnapshotsAreReportedAndExitOne) {
+    // Root writes into read-only directories, so the destination is made impossible instead:
+    // a regular file stands where a directory would have to be.
+    const std::string clip = tmp.file("clip.avi");
+    const std::string derived = tmp.file("derived.avi");
+    ASSERT_TRUE(writeVideo(clip, movingSquare()));
+    // The square appears and never moves: a single lost snapshot.
+    ASSERT_TRUE(writeVideo(derived, squareClip(2, 6)));
+    struct Row {
+        const char* name;
+        std::string blocker;  // the regular file in the way
+        std::vector<std::string> arguments;
+        std::string dir;  // where the snapshots would have gone
+        std::vector<std::string> lost;
+    };
+    const Row rows[] = {
+        {"outputBelowAFile",
+         tmp.file("blocker"),
+         {"-o", tmp.file("blocker/out/snaps"), clip},
+         tmp.file("blocker/out/snaps"),
+         kMovingSquareNames},
+        {"derivedDirectoryIsAFile",
+         tmp.file("derived"),
+         {derived},
+         tmp.file("derived"),
+         {"IMG00000080.jpg"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::ofstream(row.blocker) << "not a directory\n";
+        const ScanResult result = runScan(row.arguments);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(isSummary(result.out, summaryHead(row.arguments.back(), 6, 0,
+                                                      static_cast<long long>(row.lost.size()))));
+        // The reference moves on after a lost write too, so only the real changes fail and
+        // not every frame after the first failure.
+        std::string failures;
+        for (const std::string& line : splitLines(result.err)) {
+            EXPECT_NE(line[0], '[') << line;
+            if (line.rfind("Failed to save ", 0) == 0) {
+                failures += line;
+            }
+        }
+        std::string expected;
+        for (const std::string& name : row.lost) {
+            expected += "Failed to save " + row.dir + "/" + name + "\n";
+        }
+        EXPECT_EQ(failures, expected);
+    }
+}
+
+// What --help prints, which every usage error repeats after its message.
+std::string helpText() {
+    return runScan({"--help"}).out;
+}
+
+TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndTheUsage) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    const std::string usage = helpText();
+    ASSERT_EQ(usage.rfind("Usage: pelmora-scan ", 0), 0u) << usage;
+
+    struct Row {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string culprit;  // what the message has to name
+    };
+    const Row rows[] = {
+        {"unknownOption", {"--frobnicate", video}, "--frobnicate"},
+        {"thresholdAboveRange", {"-t", "51", video}, "'51'"},
+        {"negativeThreshold", {"-t", "-1", video}, "'-1'"},
+        {"thresholdNotANumber", {"-t", "abc", video}, "'abc'"},
+        {"fractionalThreshold", {"--threshold", "2.5", video}, "'2.5'"},
+        {"emptyThreshold", {"-t", "", video}, "''"},
+        {"emptyThresholdAfterEquals", {"--threshold=", video}, "''"},
+        {"missingThresholdValue", {video, "-t"}, "-t"},
+        {"missingOutputValue", {video, "--output"}, "--output"},
+        {"emptyOutputDirectory", {"-o", "", video}, "output directory"},
+        {"valueForAFlag", {"--quiet=yes", video}, "--quiet"},
+        {"noArgumentsAtAll", {}, "video"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ScanResult result = runScan(row.arguments);
+        EXPECT_EQ(result.exitCode, 2);
+        EXPECT_EQ(result.out, "");
+        const std::string::size_type end = result.err.find('\n');
+        ASSERT_NE(end, std::string::npos) << result.err;
+        const std::string message = result.err.substr(0, end);
+        EXPECT_EQ(message.rfind("pelmora-scan: ", 0), 0u) << message;
+        EXPECT_NE(message.find(row.culprit), std::string::npos) << message;
+        EXPECT_EQ(result.err.substr(end + 1), usage);
+        EXPECT_FALSE(fs::exists(tmp.file("clip"))) << "scanned despite the usage error";
+    }
+}
+
+TEST_F(ScanTest, HelpAndVersionGoToStdoutAndScanNothing) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    const std::string usageLine =
+        "Usage: pelmora-scan [-t N | --threshold N] [-o DIR | --output DIR] [-q | --quiet] "
+        "VIDEO...\n";
+    const std::string version = std::string("pelmora-scan ") + PELMORA_VERSION + "\n";
+    std::string firstHelp;  // every way of asking prints the same
+    struct Row {
+        const char* name;
+        std::vector<std::string> arguments;
+        bool isVersion;
+    };
+    const Row rows[] = {
+        {"help", {"--help"}, false},
+        {"shortHelp", {"-h"}, false},
+        {"helpWithAVideo", {video, "--help"}, false},
+        {"version", {"--version"}, true},
+        {"versionWithAVideo", {"--version", video}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ScanResult result = runScan(row.arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, "");
+        if (row.isVersion) {
+            EXPECT_EQ(result.out, version);
+        } else {
+            EXPECT_EQ(result.out.rfind(usageLine, 0), 0u) << result.out;
+            if (firstHelp.empty()) {
+                firstHelp = result.out;
+            }
+            EXPECT_EQ(result.out, firstHelp);
+        }
+        EXPECT_FALSE(fs::exists(tmp.file("clip"))) << "scanned a video as well";
+    }
+}
+
+TEST_F(ScanTest, ThresholdIsTheLargestDifferenceThatIsNotAChange) {
+    // Grey 100, then 120 twice: a step of exactly 20 in every channel, then no change at all.
+    const std::string video = tmp.file("steps.avi");
+    ASSERT_TRUE(writeVideo(video, {solid(cv::Scalar::all(100)), solid(cv::Scalar::all(120)),
+                                   solid(cv::Scalar::all(120))}));
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        std::vector<std::string> names;
+    };
+    const Row rows[] = {
+        {"defaultIs20", {}, {"IMG00000000.jpg"}},
+        {"stepEqualToThreshold", {"-t", "20"}, {"IMG00000000.jpg"}},
+        {"stepJustAboveThreshold", {"-t", "19"}, {"IMG00000000.jpg", "IMG00000040.jpg"}},
+        {"zeroStillIgnoresIdenticalFrames", {"-t", "0"}, {"IMG00000000.jpg", "IMG00000040.jpg"}},
+        {"highestThreshold", {"--threshold=50"}, {"IMG00000000.jpg"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        std::vector<std::string> arguments = row.options;
+        arguments.insert(arguments.end(), {"-o", dir, video});
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.err, savedLines(dir, row.names));
+        EXPECT_TRUE(isSummary(result.out,
+                              summaryHead(video, 3, static_cast<long long>(row.names.size()), 0)));
+        EXPECT_EQ(listDir(dir), row.names);
+    }
+}
+
+TEST_F(ScanTest, MoreThanTenPixelsOfTheBusiestChannelMustSurviveErosion) {
+    // A 3-pixel-high bar keeps only its middle row, shortened by one pixel at each end.
+    struct Row {
+        const char* name;
+        std::vector<cv::Rect> rects;
+        cv::Scalar colour;
+        long long written;
+    };
+    const Row rows[] = {
+        {"tenPixelsLeft", {{20, 20, 12, 3}}, kWhite, 0},
+        {"elevenPixelsLeft", {{20, 20, 13, 3}}, kWhite, 1},
+        {"elevenPixelsInRedOnly", {{20, 20, 13, 3}}, cv::Scalar(0, 0, 255), 1},
+        {"twoPixelLineErodesAway", {{4, 20, 56, 2}}, kWhite, 0},
+        {"tenPixelsInEachOfTwoBars", {{4, 10, 12, 3}, {30, 30, 12, 3}}, kWhite, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string video = tmp.file(std::string(row.name) + ".avi");
+        ASSERT_TRUE(
+            writeVideo(video, {solid(kBlack), withRects(solid(kBlack), row.rects, row.colour)}));
+        const ScanResult result = runScan({"-q", video});
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 2, row.written, 0)));
+    }
+
+    // Six pixels in each of the three channels: eighteen in all, but no channel has eleven.
+    cv::Mat spread = solid(kBlack);
+    cv::rectangle(spread, cv::Rect(4, 10, 8, 3), cv::Scalar(255, 0, 0), cv::FILLED);
+    cv::rectangle(spread, cv::Rect(24, 20, 8, 3), cv::Scalar(0, 255, 0), cv::FILLED);
+    cv::rectangle(spread, cv::Rect(44, 30, 8, 3), cv::Scalar(0, 0, 255), cv::FILLED);
+    const std::string video = tmp.file("spread.avi");
+    ASSERT_TRUE(writeVideo(video, {solid(kBlack), spread}));
+    const ScanResult result = runScan({"-q", video});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(isSummary(result.out, summaryHead(video, 2, 0, 0)));
+}
+
+TEST_F(ScanTest, DoubleDashEndsTheOptionsAndRelativePathsStayRelative) {
+    ASSERT_TRUE(writeVideo(tmp.file("-clip.avi"), movingSquare()));
+    const ScanResult result = runScan({"--", "-clip.avi"}, tmp.path());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err, savedLines("-clip", kMovingSquareNames));
+    EXPECT_TRUE(isSummary(result.out, summaryHead("-clip.avi", 6, 2, 0)));
+    EXPECT_EQ(listDir(tmp.file("-clip")), kMovingSquareNames);
+}
+
+TEST_F(ScanTest, InterruptStopsAfterTheCurrentFrameAndSumsUp) {
+    // White and black in turn: every frame differs from the one before, so every frame is a
+    // snapshot and a line on the error stream.
+    constexpr long long kFrames = 3000;
+    const cv::Size size(32, 32);
+    const cv::Mat white = solid(kWhite, size);
+    const cv::Mat black = solid(kBlack, size);
+    std::vector<cv::Mat> frames;
+    for (long long index = 0; index < kFrames; ++index) {
+        frames.push_back(index % 2 == 0 ? white : black);
+    }
+    const std::string longVideo = tmp.file("long.avi");
+    const std::string nextVideo = tmp.file("next.avi");
+    ASSERT_TRUE(writeVideo(longVideo, frames));
+    ASSERT_TRUE(writeVideo(nextVideo, movingSquare()));
+
+    ScanProcess scan({longVideo, nextVideo});
+    // Until these lines are read the scan soon waits on a full pipe, so it cannot have
+    // finished the video by the time the signal arrives.
+    ASSERT_TRUE(scan.readUntilErrorLine("[")) << "no snapshot line before the streams closed";
+    scan.interrupt();
+    const ScanResult result = scan.finish();
+
+    EXPECT_EQ(result.termSignal, 0) << "killed by the signal instead of handling it";
+    EXPECT_EQ(result.exitCode, 130);
+    const std::regex summary(
+        std::regex_replace(longVideo, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+        R"(: (\d+) frames, (\d+) written, 0 lost, \d+\.\d\d s, )"
+        R"(\d+\.\d frames/s, interrupted\n)");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(result.out, match, summary))
+        << "only the interrupted video is summed up: " << result.out;
+    const long long framesRead = std::stoll(match[1]);
+    const long long written = std::stoll(match[2]);
+    EXPECT_GE(framesRead, 1);
+    EXPECT_LT(framesRead, kFrames);
+    EXPECT_EQ(written, framesRead);
+    EXPECT_EQ(static_cast<long long>(listDir(tmp.file("long")).size()), written);
+    EXPECT_FALSE(fs::exists(tmp.file("next"))) << "went on to the next video";
+}
+
+}  // namespace
