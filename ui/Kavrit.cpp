@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QUrl>
 #include <QWebView>
+#include <algorithm>
 #include <cstdlib>
 #include <iostream>
 
@@ -72,6 +73,10 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     // stays on once chosen, as "Detailed Output" is meant to.
     auto* detailedGroup = new QButtonGroup(this);
     detailedGroup->addButton(ui.radioButton_detailedOutput);
+    // The form was laid out for a smaller system font than Linux desktops use; rather than
+    // cut "Detailed Output" short, the button grows to the right just enough to show it.
+    QRadioButton* detailed = ui.radioButton_detailedOutput;
+    detailed->resize(std::max(detailed->width(), detailed->sizeHint().width()), detailed->height());
 }
 
 Kavrit::~Kavrit() = default;

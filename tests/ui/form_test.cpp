@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <algorithm>
 #include <vector>
 
 #include "UiTestSupport.h"
@@ -45,7 +46,6 @@ TEST(Form, WidgetsAreNamedPlacedAndParentedAsDesigned) {
         {"directorySelectButton", "QPushButton", "horizontalLayoutWidget_2", QRect()},
         {"label_threshold", "QLabel", "centralWidget", QRect(540, 130, 101, 16)},
         {"label", "QLabel", "centralWidget", QRect(10, 30, 351, 351)},
-        {"radioButton_detailedOutput", "QRadioButton", "centralWidget", QRect(540, 200, 101, 17)},
         {"menuBar", "QMenuBar", "KavritClass", QRect()},
         {"menuHelp", "QMenu", "menuBar", QRect()},
         {"menuFile", "QMenu", "menuBar", QRect()},
@@ -63,6 +63,12 @@ TEST(Form, WidgetsAreNamedPlacedAndParentedAsDesigned) {
             EXPECT_EQ(widget->geometry(), row.geometry) << row.name;
         }
     }
+    // Placed as designed, and never narrower than its text needs.
+    auto* detailed = child<QRadioButton>(window, "radioButton_detailedOutput");
+    EXPECT_EQ(detailed->parent(), window.centralWidget());
+    EXPECT_EQ(detailed->pos(), QPoint(540, 200));
+    EXPECT_EQ(detailed->height(), 17);
+    EXPECT_EQ(detailed->width(), std::max(101, detailed->sizeHint().width()));
     EXPECT_EQ(window.objectName(), QStringLiteral("KavritClass"));
     EXPECT_EQ(window.size(), QSize(809, 541));
     EXPECT_EQ(window.centralWidget(), child<QWidget>(window, "centralWidget"));
