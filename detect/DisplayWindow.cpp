@@ -10,7 +10,9 @@ constexpr int kEscape = 27;
 }
 
 DisplayWindow::DisplayWindow(std::string name) : name(std::move(name)) {
-    cv::namedWindow(this->name, cv::WINDOW_AUTOSIZE);
+    // Sized to the image, and without the library's zoom tool bar, which is wider than most
+    // videos and would stretch the window across the screen.
+    cv::namedWindow(this->name, cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL);
 }
 
 DisplayWindow::~DisplayWindow() {
