@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Pelmora with its tests and runs every test. The window's
+# tests run on Qt's offscreen platform, so no display is needed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+cmake -S . -B build -DBUILD_TESTING=ON
+cmake --build build -j"$(nproc)"
+cd build
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)"
