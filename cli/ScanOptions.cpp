@@ -1,6 +1,8 @@
 #include "ScanOptions.h"
 
 #include <cstdlib>
+#include <filesystem>
+#include <map>
 
 namespace {
 
@@ -81,6 +83,26 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
     return parsed;
 }
 
+std::vector<std::string> snapshotDirectories(const ScanOptions& options) {
+    if (options.outputDir.empty() || options.videos.size() == 1) {
+        return std::vector<std::string>(options.videos.size(), options.outputDir);
+    }
+    std::vector<std::string> directories;
+    std::map<std::string, int> uses;
+    for (const std::string& video : options.videos) {
+        std::string name = std::filesystem::path(video).stem().string();
+        if (name.empty() || name[0] == '.') {  // no hidden folders
+            name = "video";
+        }
+        const int use = ++uses[name];
+        if (use > 1) {
+            name += "-" + std::to_string(use);
+        }
+        directories.push_back(options.outputDir + "/" + name);
+    }
+    return directories;
+}
+
 const char* scanUsage() {
     return "Usage: pelmora-scan [-t N | --threshold N] [-o DIR | --output DIR] [-q | --quiet] "
            "VIDEO...\n"
@@ -89,8 +111,9 @@ const char* scanUsage() {
            "\n"
            "  -t, --threshold N  a colour difference above N counts as change (0..50, default "
            "20)\n"
-           "  -o, --output DIR   save all snapshots in DIR, created if missing (default: the\n"
-           "                     video's path without its extension, one per video)\n"
+           "  -o, --output DIR   save the snapshots in DIR, created if missing; with several\n"
+           "                     videos, in DIR/NAME for each video's file NAME (default:\n"
+           "                     the video's path without its extension)\n"
            "  -q, --quiet        print neither progress nor the path of each snapshot\n"
            "  -h, --help         show this help\n"
            "      --version      show the version\n"

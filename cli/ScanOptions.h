@@ -23,4 +23,9 @@ struct ParsedOptions {
 
 ParsedOptions parseScanOptions(const std::vector<std::string>& arguments);
 
+// Where each video's snapshots go, in the order of the videos; empty means derived from the
+// video's path. With -o and several videos each gets a folder of its own inside DIR, named
+// after the video's file, so that snapshots of equal times do not overwrite one another.
+std::vector<std::string> snapshotDirectories(const ScanOptions& options);
+
 const char* scanUsage();

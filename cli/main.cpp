@@ -36,6 +36,19 @@ void installInterruptHandler() {
     sigaction(SIGINT, &action, nullptr);
 }
 
+// A destination that was asked for is made with its parents. Not fatal when that fails: the
+// snapshots that cannot be written are reported and counted.
+void createDirectory(const std::string& directory) {
+    if (directory.empty()) {
+        return;
+    }
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error) {
+        std::fprintf(stderr, "Cannot create %s: %s\n", directory.c_str(), error.message().c_str());
+    }
+}
+
 void printSummary(const std::string& video, const pelmora::RunReport& report, double seconds) {
     if (report.status == pelmora::RunReport::Status::OpenFailed) {
         std::printf("%s: not opened\n", video.c_str());
@@ -69,24 +82,17 @@ int main(int argc, char* argv[]) {
 
     pelmora::silenceLibraryDiagnostics();
     installInterruptHandler();
-    if (!options.outputDir.empty()) {
-        std::error_code error;
-        std::filesystem::create_directories(options.outputDir, error);
-        if (error) {
-            // Not fatal: the snapshots that cannot be written are reported and counted.
-            std::fprintf(stderr, "Cannot create %s: %s\n", options.outputDir.c_str(),
-                         error.message().c_str());
-        }
-    }
-
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    const std::vector<std::string> directories = snapshotDirectories(options);
     int status = kExitDone;
-    for (const std::string& video : options.videos) {
+    for (std::size_t i = 0; i < options.videos.size(); ++i) {
+        const std::string& video = options.videos[i];
+        createDirectory(directories[i]);
         // Every video is compared from black, whatever came before it.
         pelmora::FrameDetector detector;
         ConsoleRunHost host(interrupted, options.quiet, terminal);
         const pelmora::RunReport report = pelmora::runDetection(
-            detector, {video, options.outputDir, options.threshold, false}, host);
+            detector, {video, directories[i], options.threshold, false}, host);
         host.clearProgress();
         printSummary(video, report, host.secondsElapsed());
         if (report.status == pelmora::RunReport::Status::OpenFailed || report.snapshotsLost > 0) {

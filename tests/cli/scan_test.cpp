@@ -453,6 +453,24 @@ TEST_F(ScanTest, QuietDropsTheSnapshotLinesButKeepsTheSummary) {
     }
 }
 
+TEST_F(ScanTest, OutputOptionGivesSeveralVideosAFolderEachSoNoSnapshotIsOverwritten) {
+    fs::create_directories(tmp.file("a"));
+    fs::create_directories(tmp.file("b"));
+    const std::string first = tmp.file("a/clip.avi");
+    const std::string second = tmp.file("b/clip.avi");
+    const std::string other = tmp.file("b/.avi");
+    for (const std::string& video : {first, second, other}) {
+        ASSERT_TRUE(writeVideo(video, movingSquare()));
+    }
+    const std::string dir = tmp.file("out");
+    const ScanResult result = runScan({"-q", "-o", dir, first, second, other});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(listDir(dir), (std::vector<std::string>{"clip", "clip-2", "video"}));
+    for (const char* each : {"clip", "clip-2", "video"}) {
+        EXPECT_EQ(listDir(dir + "/" + each), kMovingSquareNames) << each;
+    }
+}
+
 TEST_F(ScanTest, EveryVideoStartsFromBlackAndIsSummedUpInOrder) {
     // The same grey clip twice: the second one's first frame equals the first one's last, so
     // only a fresh black reference makes it a snapshot.
