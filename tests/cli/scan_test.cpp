@@ -24,11 +24,16 @@
 #include <system_error>
 #include <vector>
 
+#include "TestSupport.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using testsupport::listDir;
+using testsupport::TempDir;
+using testsupport::writeVideo;
 
 const cv::Size kSize(64, 48);
 
@@ -227,48 +232,6 @@ ScanResult runScan(const std::vector<std::string>& arguments,
     return process.finish();
 }
 
-// A fresh folder under /tmp, removed with everything in it when the test ends.
-class TempDir {
-public:
-    TempDir() {
-        char pattern[] = "/tmp/pelmora-scan-test-XXXXXX";
-        if (::mkdtemp(pattern) != nullptr) {
-            dir = pattern;
-        }
-    }
-    ~TempDir() {
-        if (!dir.empty()) {
-            std::error_code ignored;
-            fs::remove_all(dir, ignored);
-        }
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return dir; }
-    std::string file(const std::string& name) const { return dir + "/" + name; }
-
-private:
-    std::string dir;
-};
-
-// Lossless, so that every pixel value the scan reads is the one written here.
-bool writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps = 25.0) {
-    if (frames.empty()) {
-        return false;
-    }
-    cv::VideoWriter writer(path, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), fps,
-                           frames.front().size(), true);
-    if (!writer.isOpened()) {
-        return false;
-    }
-    for (const cv::Mat& frame : frames) {
-        writer.write(frame);
-    }
-    writer.release();
-    return fs::exists(path);
-}
-
 cv::Mat solid(const cv::Scalar& colour, cv::Size size = kSize) {
     return cv::Mat(size, CV_8UC3, colour);
 }
@@ -307,16 +270,6 @@ std::vector<cv::Mat> movingSquare() {
     return squareClip(2, 4);
 }
 const std::vector<std::string> kMovingSquareNames = {"IMG00000080.jpg", "IMG00000160.jpg"};
-
-std::vector<std::string> listDir(const std::string& path) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 bool isJpeg(const std::string& path) {
     std::ifstream file(path, std::ios::binary);

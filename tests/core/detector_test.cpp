@@ -34,19 +34,25 @@ public:
     std::vector<std::string> lines;
 };
 
-struct Step {
-    FrameOutcome outcome;
-    std::string status;
-};
+// One detector with its own snapshot folder and a log that keeps every line.
+struct Detection {
+    explicit Detection(std::string destination = std::string())
+        : dir(destination.empty() ? tmp.path() : std::move(destination)) {}
 
-// Runs one frame through the detector at 25 frames per second.
-Step process(FrameDetector& detector, const cv::Mat& frame, int threshold, const VideoJob& job,
-             RecordingLog& log, long long index = 0) {
-    cv::Mat copy = frame.clone();
-    const FrameOutcome outcome = detector.processFrame(
-        copy, threshold, FrameTime::fromRate(index, index * 1000, 25.0), job, false, log);
-    return {outcome, detector.lastStatusLine()};
-}
+    // Runs one frame through the detector at 25 frames per second.
+    FrameOutcome step(const cv::Mat& frame, int threshold = 20, long long index = 0) {
+        cv::Mat copy = frame.clone();
+        return detector.processFrame(
+            copy, threshold, FrameTime::fromRate(index, index * 1000, 25.0), job, false, log);
+    }
+    std::vector<std::string> files() const { return testsupport::listDir(dir); }
+
+    TempDir tmp;
+    std::string dir;
+    VideoJob job{"clip.avi", dir};
+    RecordingLog log;
+    FrameDetector detector;
+};
 
 struct ChangeRow {
     const char* name;
@@ -87,50 +93,39 @@ TEST(Detector, CountsWhatSurvivesThresholdAndErosion) {
          "00000.000     0  20", FrameOutcome::NoMotion},
     };
     for (const ChangeRow& row : rows) {
-        TempDir tmp;
-        VideoJob job("clip.avi", tmp.path());
-        RecordingLog log;
-        FrameDetector detector;
-        const Step step = process(detector, row.frame, row.threshold, job, log);
-        EXPECT_EQ(step.status, row.status) << row.name;
-        EXPECT_EQ(step.outcome, row.outcome) << row.name;
+        Detection d;
+        EXPECT_EQ(d.step(row.frame, row.threshold), row.outcome) << row.name;
+        EXPECT_EQ(d.detector.lastStatusLine(), row.status) << row.name;
         const bool saved = row.outcome == FrameOutcome::SnapshotSaved;
-        EXPECT_EQ(testsupport::listDir(tmp.path()),
+        EXPECT_EQ(d.files(),
                   saved ? std::vector<std::string>{"IMG00000000.jpg"} : std::vector<std::string>{})
             << row.name;
-        EXPECT_EQ(log.lines,
-                  saved ? std::vector<std::string>{"[" + tmp.path() + "/IMG00000000.jpg]\n"}
-                        : std::vector<std::string>{})
+        EXPECT_EQ(d.log.lines, saved ? std::vector<std::string>{"[" + d.dir + "/IMG00000000.jpg]\n"}
+                                     : std::vector<std::string>{})
             << row.name;
     }
 }
 
 TEST(Detector, ReferenceMovesOnlyWithASnapshotSoSlowChangeBuildsUp) {
-    TempDir tmp;
-    VideoJob job("clip.avi", tmp.path());
-    RecordingLog log;
-    FrameDetector detector;
+    Detection d;
     cv::Mat frame = solidFrame(kSize, kBlack);
     // Each 4 x 4 block leaves 4 pixels; only the third pushes the total past 10.
     const FrameOutcome expected[] = {FrameOutcome::NoMotion, FrameOutcome::NoMotion,
                                      FrameOutcome::SnapshotSaved, FrameOutcome::NoMotion};
     for (int i = 0; i < 4; ++i) {
         frame = withRect(frame, {4 + 12 * i, 10, 4, 4}, kWhite);
-        EXPECT_EQ(process(detector, frame, 20, job, log, i).outcome, expected[i]) << "frame " << i;
+        EXPECT_EQ(d.step(frame, 20, i), expected[i]) << "frame " << i;
     }
-    EXPECT_EQ(testsupport::listDir(tmp.path()), std::vector<std::string>{"IMG00000080.jpg"});
+    EXPECT_EQ(d.files(), std::vector<std::string>{"IMG00000080.jpg"});
 }
 
 TEST(Detector, SavesTheYellowStatusLineButKeepsTheReferenceClean) {
-    TempDir tmp;
-    VideoJob job("clip.avi", tmp.path());
-    RecordingLog log;
-    FrameDetector detector;
+    Detection d;
     const cv::Mat frame =
         withRect(solidFrame(cv::Size(240, 60), kBlack), {100, 35, 20, 20}, kWhite);
-    ASSERT_EQ(process(detector, frame, 20, job, log, 50).outcome, FrameOutcome::SnapshotSaved);
+    ASSERT_EQ(d.step(frame, 20, 50), FrameOutcome::SnapshotSaved);
 
-    const cv::Mat saved = cv::imread(tmp.file("IMG00002000.jpg"));
+    const cv::Mat saved = cv::imread(d.dir + "/IMG00002000.jpg");
     ASSERT_FALSE(saved.empty());
     const cv::Rect textArea(20, 8, 180, 13);
     int yellow = 0;
@@ -143,13 +138,13 @@ TEST(Detector, SavesTheYellowStatusLineButKeepsTheReferenceClean) {
         }
     }
     EXPECT_GT(yellow, 150);
-    EXPECT_EQ(cv::countNonZero(detector.reference()(textArea).reshape(1)), 0);
-    EXPECT_EQ(cv::norm(detector.reference(), frame, cv::NORM_INF), 0.0);
+    EXPECT_EQ(cv::countNonZero(d.detector.reference()(textArea).reshape(1)), 0);
+    EXPECT_EQ(cv::norm(d.detector.reference(), frame, cv::NORM_INF), 0.0);
 
     int cyan = 0;
     for (int y = textArea.y; y < textArea.br().y; ++y) {
         for (int x = textArea.x; x < textArea.br().x; ++x) {
-            cyan += detector.mask().at<cv::Vec3b>(y, x) == cv::Vec3b(255, 255, 0);
+            cyan += d.detector.mask().at<cv::Vec3b>(y, x) == cv::Vec3b(255, 255, 0);
         }
     }
     EXPECT_GT(cyan, 50);
@@ -158,51 +153,40 @@ TEST(Detector, SavesTheYellowStatusLineButKeepsTheReferenceClean) {
 TEST(Detector, ReportsASnapshotThatCannotBeWrittenAndStillMovesTheReference) {
     TempDir tmp;
     const std::string missing = tmp.file("missing");
-    VideoJob job("clip.avi", missing);
-    RecordingLog log;
-    FrameDetector detector;
+    Detection d(missing);
     const cv::Mat frame = withRect(solidFrame(kSize, kBlack), {20, 10, 10, 10}, kWhite);
-    EXPECT_EQ(process(detector, frame, 20, job, log, 1).outcome, FrameOutcome::SnapshotLost);
-    EXPECT_EQ(log.lines,
+    EXPECT_EQ(d.step(frame, 20, 1), FrameOutcome::SnapshotLost);
+    EXPECT_EQ(d.log.lines,
               std::vector<std::string>{"Failed to save " + missing + "/IMG00000040.jpg\n"});
-    EXPECT_EQ(log.kinds, std::vector<LogKind>{LogKind::Failure});
-    EXPECT_EQ(detector.tally().lost, 1);
-    EXPECT_EQ(detector.tally().written, 0);
-    EXPECT_EQ(cv::norm(detector.reference(), frame, cv::NORM_INF), 0.0);
+    EXPECT_EQ(d.log.kinds, std::vector<LogKind>{LogKind::Failure});
+    EXPECT_EQ(d.detector.tally().lost, 1);
+    EXPECT_EQ(d.detector.tally().written, 0);
+    EXPECT_EQ(cv::norm(d.detector.reference(), frame, cv::NORM_INF), 0.0);
     // Against the moved reference the same frame is no longer motion.
-    EXPECT_EQ(process(detector, frame, 20, job, log, 2).outcome, FrameOutcome::NoMotion);
+    EXPECT_EQ(d.step(frame, 20, 2), FrameOutcome::NoMotion);
 }
 
 TEST(Detector, StartsAgainFromBlackWhenTheFrameSizeChanges) {
-    TempDir tmp;
-    VideoJob job("clip.avi", tmp.path());
-    RecordingLog log;
-    FrameDetector detector;
+    Detection d;
     const cv::Mat large = solidFrame(kSize, kWhite);
     const cv::Mat small = solidFrame(cv::Size(32, 24), kWhite);
-    EXPECT_EQ(process(detector, large, 20, job, log, 0).outcome, FrameOutcome::SnapshotSaved);
-    EXPECT_EQ(process(detector, small, 20, job, log, 1).outcome, FrameOutcome::SnapshotSaved);
-    EXPECT_EQ(detector.reference().size(), cv::Size(32, 24));
-    EXPECT_EQ(process(detector, small, 20, job, log, 2).outcome, FrameOutcome::NoMotion);
+    EXPECT_EQ(d.step(large, 20, 0), FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(d.step(small, 20, 1), FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(d.detector.reference().size(), cv::Size(32, 24));
+    EXPECT_EQ(d.step(small, 20, 2), FrameOutcome::NoMotion);
 }
 
 TEST(Detector, NamesSnapshotsFarIntoALongVideo) {
-    TempDir tmp;
-    VideoJob job("clip.avi", tmp.path());
-    RecordingLog log;
-    FrameDetector detector;
+    Detection d;
     const cv::Mat a = withRect(solidFrame(kSize, kBlack), {5, 5, 20, 20}, kWhite);
     const cv::Mat b = withRect(solidFrame(kSize, kBlack), {35, 20, 20, 20}, kWhite);
-    const long long indexes[] = {25000, 25001, 3000000};
-    const cv::Mat* frames[] = {&a, &b, &a};
-    for (int i = 0; i < 3; ++i) {
-        cv::Mat copy = frames[i]->clone();
-        detector.processFrame(copy, 20, FrameTime::fromRate(indexes[i], indexes[i] * 1000, 25.0),
-                              job, false, log);
-    }
-    EXPECT_EQ(testsupport::listDir(tmp.path()),
+    // Against the last snapshot, each of these is motion again.
+    EXPECT_EQ(d.step(a, 20, 25000), FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(d.step(b, 20, 25001), FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(d.step(a, 20, 3000000), FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(d.files(),
               (std::vector<std::string>{"IMG01000000.jpg", "IMG01000040.jpg", "IMG120000000.jpg"}));
-    EXPECT_EQ(detector.tally().written, 3);
+    EXPECT_EQ(d.detector.tally().written, 3);
 }
 
 TEST(Detector, HandlesADestinationOfAnyLength) {
@@ -212,13 +196,10 @@ TEST(Detector, HandlesADestinationOfAnyLength) {
         dir += "/a-rather-long-folder-name-for-footage";
     }
     std::filesystem::create_directories(dir);
-    VideoJob job("clip.avi", dir);
-    RecordingLog log;
-    FrameDetector detector;
-    EXPECT_EQ(process(detector, solidFrame(kSize, kWhite), 20, job, log).outcome,
-              FrameOutcome::SnapshotSaved);
-    EXPECT_EQ(detector.lastSnapshotPath(), dir + "/IMG00000000.jpg");
-    EXPECT_EQ(testsupport::listDir(dir), std::vector<std::string>{"IMG00000000.jpg"});
+    Detection d(dir);
+    EXPECT_EQ(d.step(solidFrame(kSize, kWhite)), FrameOutcome::SnapshotSaved);
+    EXPECT_EQ(d.detector.lastSnapshotPath(), dir + "/IMG00000000.jpg");
+    EXPECT_EQ(d.files(), std::vector<std::string>{"IMG00000000.jpg"});
 }
 
 }  // namespace

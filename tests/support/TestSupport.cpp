@@ -31,14 +31,21 @@ TempDir::~TempDir() {
     fs::remove_all(dir, ignored);
 }
 
-void writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps) {
-    ASSERT_FALSE(frames.empty());
+bool writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps) {
+    if (frames.empty()) {
+        ADD_FAILURE() << "no frames for " << path;
+        return false;
+    }
     cv::VideoWriter writer(path, cv::VideoWriter::fourcc('F', 'F', 'V', '1'), fps,
                            frames.front().size(), true);
-    ASSERT_TRUE(writer.isOpened()) << path;
+    if (!writer.isOpened()) {
+        ADD_FAILURE() << "cannot write " << path;
+        return false;
+    }
     for (const cv::Mat& frame : frames) {
         writer.write(frame);
     }
+    return true;
 }
 
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour) {

@@ -22,7 +22,8 @@ private:
 };
 
 // Writes the frames as a lossless FFV1 AVI, so that every pixel value reads back exactly.
-void writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps);
+// Fails the test and returns false when it cannot.
+bool writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps = 25.0);
 
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour);
 // A copy of base with a filled rectangle in colour.

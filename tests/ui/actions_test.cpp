@@ -23,7 +23,6 @@ using uitest::ModalAnswer;
 struct ChooserSeen {
     QFileDialog::FileMode mode = QFileDialog::AnyFile;
     QStringList nameFilters;
-    QString title;
     QWidget* parent = nullptr;
 };
 
@@ -34,7 +33,6 @@ std::unique_ptr<ModalAnswer> answerChooser(ChooserSeen& seen, const QString& pat
         ASSERT_NE(dialog, nullptr);
         seen.mode = dialog->fileMode();
         seen.nameFilters = dialog->nameFilters();
-        seen.title = dialog->windowTitle();
         seen.parent = dialog->parentWidget();
         if (path.isEmpty()) {
             static_cast<QDialog*>(dialog)->reject();
@@ -48,49 +46,60 @@ std::unique_ptr<ModalAnswer> answerChooser(ChooserSeen& seen, const QString& pat
     });
 }
 
-TEST(Choosers, AChosenVideoLandsInTheVideoFieldOnly) {
+TEST(Choosers, ChosenPathLandsInItsOwnFieldOnly) {
     testsupport::TempDir tmp;
-    const QString video = QString::fromStdString(tmp.file("garden.avi"));
     std::ofstream(tmp.file("garden.avi")) << "x";
-    Kavrit window;
-    child<QLineEdit>(window, "lineEdit")->setText(QStringLiteral("typed by hand"));
-    for (const char* via : {"button", "File menu"}) {
-        child<QLineEdit>(window, "videoBox")->clear();
+    const struct {
+        const char* via;    // a button or a File menu action
+        const char* field;  // receives the choice
+        const char* other;  // keeps what was typed
+        QFileDialog::FileMode mode;
+        QStringList nameFilters;
+        std::string chosen;
+    } rows[] = {
+        {"videoSelectButton",
+         "videoBox",
+         "lineEdit",
+         QFileDialog::ExistingFile,
+         {"Video (*.avi)"},
+         tmp.file("garden.avi")},
+        {"actionNew_Project",
+         "videoBox",
+         "lineEdit",
+         QFileDialog::ExistingFile,
+         {"Video (*.avi)"},
+         tmp.file("garden.avi")},
+        {"directorySelectButton",
+         "lineEdit",
+         "videoBox",
+         QFileDialog::Directory,
+         {"All Files (*)"},
+         tmp.path()},
+        {"actionSave_Path",
+         "lineEdit",
+         "videoBox",
+         QFileDialog::Directory,
+         {"All Files (*)"},
+         tmp.path()},
+    };
+    for (const auto& row : rows) {
+        Kavrit window;
+        child<QLineEdit>(window, row.other)->setText(QStringLiteral("typed by hand"));
         ChooserSeen seen;
-        auto answer = answerChooser(seen, video);
-        if (std::string(via) == "button") {
-            QTest::mouseClick(child<QWidget>(window, "videoSelectButton"), Qt::LeftButton);
+        auto answer = answerChooser(seen, QString::fromStdString(row.chosen));
+        if (auto* action = child<QAction>(window, row.via)) {
+            action->trigger();
         } else {
-            child<QAction>(window, "actionNew_Project")->trigger();
+            QTest::mouseClick(child<QWidget>(window, row.via), Qt::LeftButton);
         }
-        EXPECT_TRUE(answer->answered()) << via;
-        EXPECT_EQ(seen.mode, QFileDialog::ExistingFile) << via;
-        EXPECT_EQ(seen.nameFilters, QStringList{"Video (*.avi)"}) << via;
-        EXPECT_EQ(seen.parent, &window) << via;
-        EXPECT_EQ(child<QLineEdit>(window, "videoBox")->text(), video) << via;
-        EXPECT_EQ(child<QLineEdit>(window, "lineEdit")->text(), QStringLiteral("typed by hand"))
-            << via;
-    }
-}
-
-TEST(Choosers, AChosenDirectoryLandsInTheDestinationFieldOnly) {
-    testsupport::TempDir tmp;
-    const QString dir = QString::fromStdString(tmp.path());
-    Kavrit window;
-    child<QLineEdit>(window, "videoBox")->setText(QStringLiteral("typed.avi"));
-    for (const char* via : {"button", "File menu"}) {
-        child<QLineEdit>(window, "lineEdit")->clear();
-        ChooserSeen seen;
-        auto answer = answerChooser(seen, dir);
-        if (std::string(via) == "button") {
-            QTest::mouseClick(child<QWidget>(window, "directorySelectButton"), Qt::LeftButton);
-        } else {
-            child<QAction>(window, "actionSave_Path")->trigger();
-        }
-        EXPECT_TRUE(answer->answered()) << via;
-        EXPECT_EQ(seen.mode, QFileDialog::Directory) << via;
-        EXPECT_EQ(child<QLineEdit>(window, "lineEdit")->text(), dir) << via;
-        EXPECT_EQ(child<QLineEdit>(window, "videoBox")->text(), QStringLiteral("typed.avi")) << via;
+        EXPECT_TRUE(answer->answered()) << row.via;
+        EXPECT_EQ(seen.mode, row.mode) << row.via;
+        EXPECT_EQ(seen.nameFilters, row.nameFilters) << row.via;
+        EXPECT_EQ(seen.parent, &window) << row.via;
+        EXPECT_EQ(child<QLineEdit>(window, row.field)->text(), QString::fromStdString(row.chosen))
+            << row.via;
+        EXPECT_EQ(child<QLineEdit>(window, row.other)->text(), QStringLiteral("typed by hand"))
+            << row.via;
     }
 }
 
