@@ -10,7 +10,9 @@ VideoJob::VideoJob(std::string videoPath, std::string outputDir)
     : videoPath(std::move(videoPath)), outputDir(std::move(outputDir)) {}
 
 bool VideoJob::open() {
-    capture.open(videoPath);
+    // FFmpeg reads every common container and codec. Letting the library try its other
+    // backends in turn only adds their complaints about a file that does not open.
+    capture.open(videoPath, cv::CAP_FFMPEG);
     return capture.isOpened();
 }
 
