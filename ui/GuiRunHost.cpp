@@ -8,16 +8,12 @@
 #include "DisplayWindow.h"
 
 GuiRunHost::GuiRunHost(QWidget& window, QProgressBar& progressBar, bool detailed)
-    : window(window),
-      progressBar(progressBar),
-      detailed(detailed),
-      quitOnLastWindowClosed(QApplication::quitOnLastWindowClosed()) {
+    : window(window), progressBar(progressBar), detailed(detailed) {
     qApp->installEventFilter(this);
 }
 
 GuiRunHost::~GuiRunHost() {
     qApp->removeEventFilter(this);
-    QApplication::setQuitOnLastWindowClosed(quitOnLastWindowClosed);
 }
 
 void GuiRunHost::progress(int percent) {

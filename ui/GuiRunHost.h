@@ -27,8 +27,6 @@ private:
     QWidget& window;
     QProgressBar& progressBar;
     const bool detailed;
-    // The imaging library's display windows turn this off when they first appear.
-    const bool quitOnLastWindowClosed;
     bool stopRequested = false;
     bool closed = false;
 };
