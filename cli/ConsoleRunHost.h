@@ -20,7 +20,6 @@ public:
     // Removes the progress line, if one is shown.
     void clearProgress();
 
-    long long framesDone() const { return frames; }
     double secondsElapsed() const;
 
 private:

@@ -21,9 +21,13 @@ void GuiRunHost::progress(int percent) {
 }
 
 bool GuiRunHost::stopAfterFrame() {
-    const bool escapeInDisplay = detailed && pelmora::escapeTypedInDisplay();
+    // The display windows' key wait turns the toolkit's event loop itself; a quiet run has
+    // none, so it lets the window handle its events here.
+    if (detailed) {
+        return pelmora::escapeTypedInDisplay() || stopRequested;
+    }
     QCoreApplication::processEvents();
-    return escapeInDisplay || stopRequested;
+    return stopRequested;
 }
 
 bool GuiRunHost::eventFilter(QObject* watched, QEvent* event) {
