@@ -41,6 +41,7 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
     cv::VideoCapture& capture = job.getCapture();
     const double fps = capture.get(cv::CAP_PROP_FPS);
     const auto frameCount = static_cast<long long>(capture.get(cv::CAP_PROP_FRAME_COUNT));
+    report.framesAnnounced = frameCount > 0 ? frameCount : 0;
     FrameClock clock(fps);
     if (!clock.rateUsable()) {
         host.write(LogKind::Warning,

@@ -29,6 +29,7 @@ struct RunReport {
     Status status = Status::Finished;
     std::string outputDir;  // where the snapshots went
     long long framesRead = 0;
+    long long framesAnnounced = 0;  // the container's frame count; 0 when it gives none
     long long snapshotsWritten = 0;
     long long snapshotsLost = 0;
 };
