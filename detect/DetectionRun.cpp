@@ -2,13 +2,98 @@
 
 #include <memory>
 #include <opencv2/videoio.hpp>
+#include <utility>
 
 #include "DisplayWindow.h"
 #include "FrameClock.h"
+#include "FramePool.h"
+#include "FrameReader.h"
+#include "SnapshotWriterPool.h"
 #include "TextFormat.h"
 #include "VideoJob.h"
 
 namespace pelmora {
+
+namespace {
+
+// Frames the reader may decode ahead of the detector.
+constexpr std::size_t kReadAhead = 3;
+
+// What the two kinds of run share around their frame loops.
+struct Loop {
+    FrameDetector& detector;
+    const RunRequest& request;
+    RunHost& host;
+    VideoJob& job;
+    FrameClock& clock;
+    long long frameCount;
+    RunReport& report;
+
+    // After frame frameIndex: the stop question, then the progress; false to stop.
+    bool frameDone(long long frameIndex) {
+        if (host.stopAfterFrame()) {
+            report.status = RunReport::Status::Stopped;
+            return false;
+        }
+        const int percent = progressPercent(frameIndex + 1, frameCount);
+        if (percent >= 0) {
+            host.progress(percent);
+        }
+        return true;
+    }
+};
+
+void runDetailed(Loop& loop) {
+    cv::VideoCapture& capture = loop.job.getCapture();
+    cv::Mat frame;
+    for (long long frameIndex = 0; capture.read(frame); ++frameIndex) {
+        ++loop.report.framesRead;
+        loop.job.createWriter(frame.size());
+        const double streamMs = loop.clock.rateUsable() ? 0.0 : capture.get(cv::CAP_PROP_POS_MSEC);
+        loop.detector.processFrame(frame, loop.request.threshold,
+                                   loop.clock.timeOf(frameIndex, streamMs), loop.job, true,
+                                   loop.host);
+        if (!loop.frameDone(frameIndex)) {
+            break;
+        }
+    }
+    loop.job.releaseCapture();
+}
+
+void runQuiet(Loop& loop) {
+    const int writerCount =
+        loop.request.writers > 0 ? loop.request.writers : SnapshotWriterPool::defaultWriters();
+    // Enough buffers for the frames read ahead, those queued for and inside the writers, and
+    // the one the detector holds.
+    FramePool pool(kReadAhead + 2 * static_cast<std::size_t>(writerCount) + 1);
+    SnapshotWriterPool writers(writerCount, pool);
+    FrameReader reader(loop.job.getCapture(), pool, !loop.clock.rateUsable());
+    FrameDetector& detector = loop.detector;
+    const auto log = [&](const std::string& path, const WriteResult& result) {
+        detector.recordSnapshot(path, result, loop.host);
+    };
+
+    DecodedFrame frame;
+    for (long long frameIndex = 0; reader.next(frame); ++frameIndex) {
+        ++loop.report.framesRead;
+        const FrameTime time = loop.clock.timeOf(frameIndex, frame.streamMs);
+        if (FrameDetector::triggers(detector.measure(frame.image, loop.request.threshold, time))) {
+            std::string path = detector.takeSnapshot(frame.image, loop.job, time);
+            writers.submit(std::move(path), std::move(frame.image));
+        } else {
+            pool.release(std::move(frame.image));
+        }
+        writers.collect(false, log);
+        if (!loop.frameDone(frameIndex)) {
+            break;
+        }
+    }
+    reader.stop();
+    loop.job.releaseCapture();
+    writers.collect(true, log);
+}
+
+}  // namespace
 
 int progressPercent(long long framesDone, long long frameCount) {
     const double percent =
@@ -51,31 +136,12 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
     }
 
     const SnapshotTally before = detector.tally();
-    cv::Mat frame;
-    long long frameIndex = 0;
-    long long msCounter = 0;
-    while (capture.read(frame)) {
-        ++report.framesRead;
-        if (request.detailed) {
-            job.createWriter(frame.size());
-        }
-        const double streamMs = clock.rateUsable() ? 0.0 : capture.get(cv::CAP_PROP_POS_MSEC);
-        detector.processFrame(frame, request.threshold,
-                              clock.timeOf(frameIndex, msCounter, streamMs), job, request.detailed,
-                              host);
-        if (host.stopAfterFrame()) {
-            report.status = RunReport::Status::Stopped;
-            break;
-        }
-        ++frameIndex;
-        msCounter += 1000;
-        const int percent = progressPercent(frameIndex, frameCount);
-        if (percent >= 0) {
-            host.progress(percent);
-        }
+    Loop loop{detector, request, host, job, clock, frameCount, report};
+    if (request.detailed) {
+        runDetailed(loop);
+    } else {
+        runQuiet(loop);
     }
-
-    job.releaseCapture();
     videoWindow.reset();
     maskWindow.reset();
     job.releaseWriter();

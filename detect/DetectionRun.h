@@ -12,6 +12,7 @@ struct RunRequest {
     std::string outputDir;  // empty: derived from the video path
     int threshold = 0;
     bool detailed = false;  // show the frame and the mask while running
+    int writers = 0;        // threads that write snapshots; 0: enough for this machine
 };
 
 // What a front end supplies to a run: where its lines go (RunLog), where the progress goes,
@@ -40,6 +41,12 @@ int progressPercent(long long framesDone, long long frameCount);
 
 // One whole detection run over a video, frame by frame until the video ends or the host
 // asks to stop. The detector keeps its reference for the next run.
+//
+// A quiet run decodes on a thread of its own and writes snapshots on others, while the host
+// still sees every call on the calling thread and in frame order: a "[path]" line once its
+// file is completely written, progress and the stop question once per frame. A stop takes
+// effect after the current frame; the snapshots taken by then are written and logged before
+// the run returns. A detailed run, paced by its display windows, does each step in turn.
 RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHost& host);
 
 }  // namespace pelmora

@@ -4,7 +4,8 @@
 
 namespace pelmora {
 
-FrameTime FrameTime::fromRate(long long frameIndex, long long msCounter, double fps) {
+FrameTime FrameTime::fromRate(long long frameIndex, double fps) {
+    const long long msCounter = frameIndex * 1000;
     FrameTime time;
     time.seconds = static_cast<double>(frameIndex) / fps;
     time.snapshotMs =
@@ -14,9 +15,9 @@ FrameTime FrameTime::fromRate(long long frameIndex, long long msCounter, double 
 
 FrameClock::FrameClock(double fps) : fps_(fps), rateUsable_(std::isfinite(fps) && fps > 0.0) {}
 
-FrameTime FrameClock::timeOf(long long frameIndex, long long msCounter, double streamMs) {
+FrameTime FrameClock::timeOf(long long frameIndex, double streamMs) {
     if (rateUsable_) {
-        return FrameTime::fromRate(frameIndex, msCounter, fps_);
+        return FrameTime::fromRate(frameIndex, fps_);
     }
     // At least a whole millisecond per frame, so that two frames never round to one name.
     const double minimum = started_ ? lastMs_ + 1.0 : 0.0;

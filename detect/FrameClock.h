@@ -8,9 +8,9 @@ struct FrameTime {
     double seconds = 0.0;
     long long snapshotMs = 0;
 
-    // The usual timing: index / fps for the status line, floor(ms / fps + 0.5) for the name,
-    // where ms is the run's millisecond counter (1000 per frame).
-    static FrameTime fromRate(long long frameIndex, long long msCounter, double fps);
+    // The usual timing: index / fps for the status line, floor(1000 * index / fps + 0.5) for
+    // the name, with the thousandfold index in 64 bits so that long videos keep their names.
+    static FrameTime fromRate(long long frameIndex, double fps);
 };
 
 // Times the frames of one run. A stream that reports a usable frame rate is timed from it;
@@ -27,7 +27,7 @@ public:
 
     // streamMs is the stream's position after reading the frame; it is only consulted when
     // the rate is unusable.
-    FrameTime timeOf(long long frameIndex, long long msCounter, double streamMs);
+    FrameTime timeOf(long long frameIndex, double streamMs);
 
 private:
     double fps_;

@@ -1,8 +1,8 @@
 #include "FrameDetector.h"
 
 #include <opencv2/highgui.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <utility>
 
 #include "DisplayWindow.h"
 #include "SnapshotNaming.h"
@@ -20,74 +20,68 @@ void drawStatus(cv::Mat& image, const std::string& text, const cv::Scalar& colou
     cv::putText(image, text, kStatusOrigin, cv::FONT_HERSHEY_PLAIN, 1.0, colour, 1, cv::LINE_8);
 }
 
-double busiestChannelSum(const cv::Mat& mask) {
-    const cv::Scalar sums = cv::sum(mask);
-    double maxSum = sums[0];
-    if (sums[1] > maxSum) {
-        maxSum = sums[1];
-    }
-    if (sums[2] > maxSum) {
-        maxSum = sums[2];
-    }
-    return maxSum;
-}
-
-bool writeJpeg(const std::string& path, const cv::Mat& image) {
-    try {
-        return cv::imwrite(path, image);
-    } catch (const cv::Exception&) {
-        return false;
-    }
-}
-
 }  // namespace
 
 void FrameDetector::allocateImages(const cv::Mat& frame) {
     referenceImage.create(frame.size(), CV_8UC3);
-    currentImage.create(frame.size(), CV_8UC3);
-    diffImage.create(frame.size(), CV_8UC3);
     referenceImage.setTo(cv::Scalar::all(0));
 }
 
-FrameOutcome FrameDetector::processFrame(cv::Mat& frame, int threshold, const FrameTime& time,
-                                         const VideoJob& job, bool detailed, RunLog& log) {
+int FrameDetector::measure(const cv::Mat& frame, int threshold, const FrameTime& time) {
     // A video of another size than the last one starts again from black rather than failing.
     if (referenceImage.empty() || referenceImage.size() != frame.size()) {
         allocateImages(frame);
     }
-    frame.copyTo(currentImage);
-    if (detailed) {
-        cv::imshow(job.getVideoPath(), currentImage);
-    }
-    cv::absdiff(currentImage, referenceImage, diffImage);
-    cv::threshold(diffImage, diffImage, threshold, 255.0, cv::THRESH_BINARY);
-    cv::erode(diffImage, diffImage, cv::Mat());
-
-    const double maxSum = busiestChannelSum(diffImage);
-    const int changedPixels = static_cast<int>(maxSum / 255.0);
+    const auto changedPixels =
+        static_cast<int>(counter.count(frame, referenceImage, threshold).busiest());
     statusText = statusLine(time.seconds, changedPixels, threshold);
-    drawStatus(diffImage, statusText, kMaskTextColour);
-    if (detailed) {
-        cv::imshow(kMaskWindowName, diffImage);
-    }
-    drawStatus(frame, statusText, kFrameTextColour);
+    return changedPixels;
+}
 
-    if (!(maxSum > kTriggerSum)) {
-        return FrameOutcome::NoMotion;
-    }
+std::string FrameDetector::takeSnapshot(cv::Mat& frame, const VideoJob& job,
+                                        const FrameTime& time) {
+    std::swap(referenceImage, frame);
+    referenceImage.copyTo(frame);
+    drawStatus(frame, statusText, kFrameTextColour);
     snapshotPath = joinPath(job.getOutputDir(), snapshotFileName(time.snapshotMs));
-    const bool saved = writeJpeg(snapshotPath, frame);
-    if (saved) {
+    return snapshotPath;
+}
+
+void FrameDetector::recordSnapshot(const std::string& path, const WriteResult& result,
+                                   RunLog& log) {
+    if (result.saved) {
         ++snapshots.written;
-        log.write(LogKind::SnapshotSaved, formatText("[%s]\n", snapshotPath.c_str()));
+        log.write(LogKind::SnapshotSaved, formatText("[%s]\n", path.c_str()));
     } else {
         ++snapshots.lost;
-        log.write(LogKind::Failure, formatText("Failed to save %s\n", snapshotPath.c_str()));
+        log.write(LogKind::Failure, formatText("Failed to save %s\n", path.c_str()));
     }
-    // The reference moves either way, so that one lost write does not turn every later frame
-    // into a snapshot against a stale reference.
-    currentImage.copyTo(referenceImage);
-    return saved ? FrameOutcome::SnapshotSaved : FrameOutcome::SnapshotLost;
+}
+
+const cv::Mat& FrameDetector::drawMask(const cv::Mat& frame, int threshold) {
+    cv::absdiff(frame, referenceImage, diffImage);
+    cv::threshold(diffImage, diffImage, threshold, 255.0, cv::THRESH_BINARY);
+    cv::erode(diffImage, diffImage, cv::Mat());
+    drawStatus(diffImage, statusText, kMaskTextColour);
+    return diffImage;
+}
+
+FrameOutcome FrameDetector::processFrame(cv::Mat& frame, int threshold, const FrameTime& time,
+                                         const VideoJob& job, bool detailed, RunLog& log) {
+    const int changedPixels = measure(frame, threshold, time);
+    if (detailed) {
+        cv::imshow(job.getVideoPath(), frame);
+        cv::imshow(kMaskWindowName, drawMask(frame, threshold));
+    }
+    if (!triggers(changedPixels)) {
+        return FrameOutcome::NoMotion;
+    }
+    const std::string path = takeSnapshot(frame, job, time);
+    const WriteResult result = writer.write(path, frame);
+    // The reference has moved either way, so that one lost write does not turn every later
+    // frame into a snapshot against a stale reference.
+    recordSnapshot(path, result, log);
+    return result.saved ? FrameOutcome::SnapshotSaved : FrameOutcome::SnapshotLost;
 }
 
 }  // namespace pelmora

@@ -3,8 +3,10 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "ChangeCounter.h"
 #include "FrameClock.h"
 #include "RunLog.h"
+#include "SnapshotWriter.h"
 #include "VideoJob.h"
 
 namespace pelmora {
@@ -21,19 +23,36 @@ struct SnapshotTally {
 };
 
 // Compares each frame with a reference frame and saves the frames that changed enough.
-// The working images and the reference outlive a run: a later run starts from the reference
-// the previous one left, and the first frame ever is compared with black.
+// The reference outlives a run: a later run starts from the reference the previous one left,
+// and the first frame ever, or the first of another size, is compared with black.
 class FrameDetector {
 public:
     // More than ten full mask pixels in the busiest channel.
-    static constexpr double kTriggerSum = 2550.0;
+    static constexpr int kTriggerPixels = 10;
 
-    // Makes the working images at the frame's size, the reference black.
+    // Makes the reference black, at the frame's size.
     void allocateImages(const cv::Mat& frame);
 
-    // One detector step. Draws the status line onto the frame, which a snapshot saves with it.
-    // A detailed run shows the clean frame in the window named after the job's video and the
-    // mask in "diff".
+    // The changed pixels of the frame's busiest channel against the reference, after the
+    // threshold and erosion; also sets the status line for this frame.
+    int measure(const cv::Mat& frame, int threshold, const FrameTime& time);
+
+    static bool triggers(int changedPixels) { return changedPixels > kTriggerPixels; }
+
+    // The frame becomes the reference, clean, by trading buffers with it; frame then holds a
+    // copy with the status line drawn on it, ready to be saved. Returns the snapshot's path.
+    std::string takeSnapshot(cv::Mat& frame, const VideoJob& job, const FrameTime& time);
+
+    // Counts a snapshot's write and logs it: "[path]", or why it failed.
+    void recordSnapshot(const std::string& path, const WriteResult& result, RunLog& log);
+
+    // The change mask of the last measured frame, made with the imaging library's own chain
+    // and carrying the status line: only a detailed run, which shows it, needs it.
+    const cv::Mat& drawMask(const cv::Mat& frame, int threshold);
+
+    // One whole detector step, the snapshot written before it returns. A detailed run shows
+    // the clean frame in the window named after the job's video and the mask in "diff". When
+    // the frame is saved, frame is left holding the saved image.
     FrameOutcome processFrame(cv::Mat& frame, int threshold, const FrameTime& time,
                               const VideoJob& job, bool detailed, RunLog& log);
 
@@ -45,8 +64,9 @@ public:
 
 private:
     cv::Mat referenceImage;
-    cv::Mat currentImage;
     cv::Mat diffImage;
+    ChangeCounter counter;
+    SnapshotWriter writer;
     std::string statusText;
     std::string snapshotPath;
     SnapshotTally snapshots;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,8 @@ struct Detection {
     // Runs one frame through the detector at 25 frames per second.
     FrameOutcome step(const cv::Mat& frame, int threshold = 20, long long index = 0) {
         cv::Mat copy = frame.clone();
-        return detector.processFrame(
-            copy, threshold, FrameTime::fromRate(index, index * 1000, 25.0), job, false, log);
+        return detector.processFrame(copy, threshold, FrameTime::fromRate(index, 25.0), job, false,
+                                     log);
     }
     std::vector<std::string> files() const { return testsupport::listDir(dir); }
 
@@ -53,6 +54,21 @@ struct Detection {
     RecordingLog log;
     FrameDetector detector;
 };
+
+cv::Mat disc(const cv::Mat& base, int radius) {
+    cv::Mat copy = base.clone();
+    cv::circle(copy, {30, 24}, radius, kWhite, cv::FILLED);
+    return copy;
+}
+
+// Each row changes `width` pixels, one further right than the row above.
+cv::Mat diagonalStreak(const cv::Mat& base, int width) {
+    cv::Mat copy = base.clone();
+    for (int y = 5; y < 40; ++y) {
+        copy(cv::Rect(y, y, width, 1)).setTo(kWhite);
+    }
+    return copy;
+}
 
 struct ChangeRow {
     const char* name;
@@ -90,6 +106,10 @@ TEST(Detector, CountsWhatSurvivesThresholdAndErosion) {
         {"the busiest channel alone decides", withRect(black, {20, 10, 6, 6}, {0, 0, 200}), 20,
          "00000.000    16  20", FrameOutcome::SnapshotSaved},
         {"a dark first frame is not motion", solidFrame(kSize, cv::Scalar::all(10)), 20,
+         "00000.000     0  20", FrameOutcome::NoMotion},
+        {"a disc of radius 3 leaves its middle 3 x 3", disc(black, 3), 20, "00000.000     9  20",
+         FrameOutcome::NoMotion},
+        {"a diagonal streak three pixels wide vanishes", diagonalStreak(black, 3), 20,
          "00000.000     0  20", FrameOutcome::NoMotion},
     };
     for (const ChangeRow& row : rows) {
@@ -141,6 +161,8 @@ TEST(Detector, SavesTheYellowStatusLineButKeepsTheReferenceClean) {
     EXPECT_EQ(cv::countNonZero(d.detector.reference()(textArea).reshape(1)), 0);
     EXPECT_EQ(cv::norm(d.detector.reference(), frame, cv::NORM_INF), 0.0);
 
+    // The mask, which only a detailed run makes and shows, carries the line in cyan.
+    d.detector.drawMask(frame, 20);
     int cyan = 0;
     for (int y = textArea.y; y < textArea.br().y; ++y) {
         for (int x = textArea.x; x < textArea.br().x; ++x) {

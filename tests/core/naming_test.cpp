@@ -37,15 +37,15 @@ TEST(SnapshotNames, FollowTheFrameTimeInWholeMilliseconds) {
         {"past the 32-bit millisecond counter", 3000000, 30.0, "IMG100000000.jpg"},
     };
     for (const NameRow& row : rows) {
-        const FrameTime time = FrameTime::fromRate(row.frameIndex, row.frameIndex * 1000, row.fps);
+        const FrameTime time = FrameTime::fromRate(row.frameIndex, row.fps);
         EXPECT_EQ(pelmora::snapshotFileName(time.snapshotMs), row.expected) << row.name;
     }
 }
 
 TEST(SnapshotNames, StayDistinctWhereSixSignificantDigitsWouldNot) {
     // 1,000,000 and 1,000,040 ms agree in six significant digits.
-    const FrameTime a = FrameTime::fromRate(25000, 25000000, 25.0);
-    const FrameTime b = FrameTime::fromRate(25001, 25001000, 25.0);
+    const FrameTime a = FrameTime::fromRate(25000, 25.0);
+    const FrameTime b = FrameTime::fromRate(25001, 25.0);
     EXPECT_NE(pelmora::snapshotFileName(a.snapshotMs), pelmora::snapshotFileName(b.snapshotMs));
 }
 
@@ -128,7 +128,7 @@ TEST(FrameClock, UsesTheFrameRateWhenItIsUsable) {
     FrameClock clock(25.0);
     ASSERT_TRUE(clock.rateUsable());
     // The stream's timestamps are ignored then.
-    const FrameTime time = clock.timeOf(3, 3000, 999.0);
+    const FrameTime time = clock.timeOf(3, 999.0);
     EXPECT_EQ(time.snapshotMs, 120);
     EXPECT_DOUBLE_EQ(time.seconds, 0.12);
 }
@@ -154,7 +154,7 @@ TEST(FrameClock, TimesAnUnusableRateFromTheStreamElseAt25Fps) {
         EXPECT_FALSE(clock.rateUsable()) << row.name;
         for (std::size_t i = 0; i < row.streamMs.size(); ++i) {
             const auto index = static_cast<long long>(i);
-            const FrameTime time = clock.timeOf(index, index * 1000, row.streamMs[i]);
+            const FrameTime time = clock.timeOf(index, row.streamMs[i]);
             EXPECT_EQ(time.snapshotMs, row.expectedMs[i]) << row.name << ", frame " << i;
             EXPECT_TRUE(std::isfinite(time.seconds)) << row.name;
         }

@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 #include <string>
 #include <vector>
 
 #include "DetectionRun.h"
+#include "SnapshotNaming.h"
 #include "TestSupport.h"
 
 namespace {
@@ -148,6 +155,136 @@ TEST(DetectionRun, NamesFramesOfAFractionalRate) {
     EXPECT_EQ(testsupport::listDir(tmp.file("clip")),
               (std::vector<std::string>{"IMG00000000.jpg", "IMG00000033.jpg", "IMG00000067.jpg",
                                         "IMG00000100.jpg", "IMG00000133.jpg"}));
+}
+
+}  // namespace
+
+namespace {
+
+// A textured scene with faint noise in every frame and a blob that jumps every third frame:
+// frames 0, 3, 6, ... are snapshots, the others not, and the encoder has real texture.
+std::vector<cv::Mat> busyScene(int frames) {
+    cv::RNG rng(7);
+    cv::Mat scene(cv::Size(96, 72), CV_8UC3);
+    rng.fill(scene, cv::RNG::UNIFORM, 40, 200);
+    std::vector<cv::Mat> video;
+    for (int i = 0; i < frames; ++i) {
+        cv::Mat noise(scene.size(), CV_8UC3);
+        rng.fill(noise, cv::RNG::UNIFORM, 0, 8);
+        cv::Mat frame = scene + noise;
+        const int jump = i / 3;
+        cv::circle(frame, {8 + (jump * 23) % 80, 20 + (jump * 11) % 40}, 6 + jump % 4,
+                   cv::Scalar(255, 128 + jump, 30), cv::FILLED);
+        video.push_back(frame);
+    }
+    return video;
+}
+
+// The run as a plain loop of the imaging library's calls, one step after another, writing
+// each snapshot with imwrite: what the run must reproduce file for file and byte for byte.
+std::vector<std::string> plainLoop(const std::string& video, const std::string& dir,
+                                   int threshold) {
+    cv::VideoCapture capture(video, cv::CAP_FFMPEG);
+    const double fps = capture.get(cv::CAP_PROP_FPS);
+    std::vector<std::string> lines;
+    cv::Mat frame;
+    cv::Mat reference;
+    cv::Mat current;
+    cv::Mat mask;
+    for (long long index = 0; capture.read(frame); ++index) {
+        if (reference.empty()) {
+            reference = cv::Mat::zeros(frame.size(), CV_8UC3);
+        }
+        frame.copyTo(current);
+        cv::absdiff(current, reference, mask);
+        cv::threshold(mask, mask, threshold, 255.0, cv::THRESH_BINARY);
+        cv::erode(mask, mask, cv::Mat());
+        const cv::Scalar sums = cv::sum(mask);
+        const double busiest = std::max({sums[0], sums[1], sums[2]});
+        const auto time = pelmora::FrameTime::fromRate(index, fps);
+        cv::putText(frame,
+                    pelmora::statusLine(time.seconds, static_cast<int>(busiest / 255.0), threshold),
+                    {20, 20}, cv::FONT_HERSHEY_PLAIN, 1.0, {0, 255, 255, 0}, 1, cv::LINE_8);
+        if (busiest > 2550.0) {
+            const std::string path =
+                pelmora::joinPath(dir, pelmora::snapshotFileName(time.snapshotMs));
+            cv::imwrite(path, frame);
+            lines.push_back("[" + path + "]\n");
+            current.copyTo(reference);
+        }
+    }
+    return lines;
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Keeps the lines instead of printing them.
+class LineHost : public RecordingHost {
+public:
+    using RecordingHost::RecordingHost;
+    void write(pelmora::LogKind, const std::string& line) override { lines.push_back(line); }
+    std::vector<std::string> lines;
+};
+
+TEST(DetectionRun, WritesTheSameFilesAndLinesAsAPlainLoopWithAnyNumberOfWriters) {
+    TempDir tmp;
+    const std::string video = tmp.file("busy.avi");
+    testsupport::writeVideo(video, busyScene(60), 25.0);
+    const std::string expectedDir = tmp.file("expected");
+    std::filesystem::create_directory(expectedDir);
+    const std::vector<std::string> expectedLines = plainLoop(video, expectedDir, 20);
+    const std::vector<std::string> expectedFiles = testsupport::listDir(expectedDir);
+    ASSERT_EQ(expectedFiles.size(), 20u);
+
+    for (const int writers : {1, 2, 5}) {
+        const std::string dir = tmp.file("writers" + std::to_string(writers));
+        std::filesystem::create_directory(dir);
+        FrameDetector detector;
+        LineHost host;
+        const RunReport report =
+            pelmora::runDetection(detector, {video, dir, 20, false, writers}, host);
+        std::vector<std::string> lines = expectedLines;
+        for (std::string& line : lines) {
+            line.replace(1, expectedDir.size(), dir);
+        }
+        EXPECT_EQ(host.lines, lines) << writers << " writers";
+        EXPECT_EQ(report.snapshotsWritten, static_cast<long long>(expectedFiles.size()));
+        ASSERT_EQ(testsupport::listDir(dir), expectedFiles) << writers << " writers";
+        for (const std::string& name : expectedFiles) {
+            EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(expectedDir + "/" + name))
+                << name << ", " << writers << " writers";
+        }
+    }
+}
+
+TEST(DetectionRun, AStopLeavesOnlyLoggedAndCompleteSnapshots) {
+    TempDir tmp;
+    const std::string video = tmp.file("busy.avi");
+    testsupport::writeVideo(video, busyScene(60), 25.0);
+    for (const int writers : {1, 3}) {
+        TempDir out;
+        FrameDetector detector;
+        LineHost host(30);
+        const RunReport report =
+            pelmora::runDetection(detector, {video, out.path(), 20, false, writers}, host);
+        EXPECT_EQ(report.status, RunReport::Status::Stopped);
+        EXPECT_EQ(report.framesRead, 31);
+        std::vector<std::string> logged;
+        for (const std::string& line : host.lines) {
+            logged.push_back(
+                line.substr(out.path().size() + 2, line.size() - out.path().size() - 4));
+        }
+        // Frames 0 to 30 are done, and frame 30 is a snapshot.
+        EXPECT_EQ(logged.size(), 11u) << writers << " writers";
+        EXPECT_EQ(logged.back(), pelmora::snapshotFileName(1200)) << writers << " writers";
+        EXPECT_EQ(testsupport::listDir(out.path()), logged) << writers << " writers";
+        for (const std::string& name : logged) {
+            EXPECT_FALSE(cv::imread(out.file(name)).empty()) << name;
+        }
+    }
 }
 
 }  // namespace

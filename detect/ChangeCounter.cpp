@@ -1,0 +1,158 @@
+#include "ChangeCounter.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <opencv2/core/hal/intrin.hpp>
+
+namespace pelmora {
+
+namespace {
+
+// Rows hold, for each byte of a row, how far its change exceeds the threshold (0: not a
+// change). A pixel survives erosion where the smallest excess in its neighbourhood is not 0.
+// Rows are padded with one pixel of the largest excess on each side, and the rows outside the
+// image are all of it: outside pixels never erode their neighbours.
+constexpr int kPad = 3;
+constexpr uchar kOutside = 0xFF;
+
+#if CV_SIMD
+constexpr int kLanes = cv::v_uint8::nlanes;
+#else
+constexpr int kLanes = 16;
+#endif
+// The counting loop takes three vectors of whole pixels at a time, so that byte k of every
+// block belongs to channel k % 3.
+constexpr int kBlock = 3 * kLanes;
+
+// excess[i] = |frame[i] - reference[i]| - threshold, or 0 where that is not positive.
+void excessRow(const uchar* frame, const uchar* reference, uchar* excess, int length,
+               uchar threshold) {
+    int i = 0;
+#if CV_SIMD
+    const cv::v_uint8 limit = cv::vx_setall_u8(threshold);
+    for (; i + kLanes <= length; i += kLanes) {
+        // Saturating subtraction: 0 unless the difference is above the threshold.
+        cv::v_store(excess + i,
+                    cv::v_absdiff(cv::vx_load(frame + i), cv::vx_load(reference + i)) - limit);
+    }
+#endif
+    for (; i < length; ++i) {
+        const int difference =
+            frame[i] > reference[i] ? frame[i] - reference[i] : reference[i] - frame[i];
+        excess[i] = static_cast<uchar>(std::max(difference - threshold, 0));
+    }
+}
+
+// The erosion across a row: each byte and the same channel of the pixels left and right.
+void erodeAcross(const uchar* excess, uchar* eroded, int length) {
+    int i = 0;
+#if CV_SIMD
+    for (; i + kLanes <= length; i += kLanes) {
+        cv::v_store(eroded + i,
+                    cv::v_min(cv::v_min(cv::vx_load(excess + i - kPad), cv::vx_load(excess + i)),
+                              cv::vx_load(excess + i + kPad)));
+    }
+#endif
+    for (; i < length; ++i) {
+        eroded[i] = std::min({excess[i - kPad], excess[i], excess[i + kPad]});
+    }
+}
+
+// The erosion down the rows, counting the survivors of byte k of a block into lanes[k].
+void countDown(const uchar* above, const uchar* row, const uchar* below, int length,
+               std::uint64_t lanes[kBlock]) {
+    int i = 0;
+#if CV_SIMD
+    const cv::v_uint8 one = cv::vx_setall_u8(1);
+    cv::v_uint8 sums[3] = {cv::vx_setzero_u8(), cv::vx_setzero_u8(), cv::vx_setzero_u8()};
+    int pending = 0;
+    const auto flush = [&] {
+        for (int k = 0; k < 3; ++k) {
+            uchar values[kLanes];
+            cv::v_store(values, sums[k]);
+            for (int lane = 0; lane < kLanes; ++lane) {
+                lanes[kLanes * k + lane] += values[lane];
+            }
+            sums[k] = cv::vx_setzero_u8();
+        }
+        pending = 0;
+    };
+    for (; i + kBlock <= length; i += kBlock) {
+        for (int k = 0; k < 3; ++k) {
+            const int at = i + kLanes * k;
+            const cv::v_uint8 eroded = cv::v_min(
+                cv::v_min(cv::vx_load(above + at), cv::vx_load(row + at)), cv::vx_load(below + at));
+            sums[k] += cv::v_min(eroded, one);
+        }
+        // Each byte of a sum holds at most 255.
+        if (++pending == 255) {
+            flush();
+        }
+    }
+    flush();
+#endif
+    // i is a multiple of the block, so byte i belongs to channel i % 3.
+    for (; i < length; ++i) {
+        lanes[i % 3] += std::min({above[i], row[i], below[i]}) != 0;
+    }
+}
+
+}  // namespace
+
+long long ChannelCounts::busiest() const {
+    return std::max({channel[0], channel[1], channel[2]});
+}
+
+ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& reference, int threshold) {
+    CV_Assert(frame.type() == CV_8UC3 && reference.type() == CV_8UC3 &&
+              frame.size() == reference.size());
+    ChannelCounts counts;
+    const int rows = frame.rows;
+    const int length = frame.cols * 3;
+    if (rows == 0 || length == 0 || threshold >= 255) {
+        return counts;
+    }
+    if (threshold < 0) {  // every difference counts, so nothing erodes
+        for (long long& channel : counts.channel) {
+            channel = static_cast<long long>(rows) * frame.cols;
+        }
+        return counts;
+    }
+
+    // One padded row for the excess of the row being added, three eroded rows that take turns,
+    // and the row that stands for those outside the image.
+    const std::size_t stride = static_cast<std::size_t>(length) + 2 * kPad;
+    if (scratch.size() != 5 * stride) {
+        scratch.assign(5 * stride, kOutside);
+    }
+    uchar* excess = &scratch[kPad];
+    uchar* eroded[3] = {&scratch[stride + kPad], &scratch[2 * stride + kPad],
+                        &scratch[3 * stride + kPad]};
+    const uchar* outside = &scratch[4 * stride + kPad];
+
+    const auto addRow = [&](int y) {
+        excessRow(frame.ptr<uchar>(y), reference.ptr<uchar>(y), excess, length,
+                  static_cast<uchar>(threshold));
+        erodeAcross(excess, eroded[y % 3], length);
+    };
+    std::uint64_t lanes[kBlock] = {};
+    addRow(0);
+    if (rows > 1) {
+        addRow(1);
+    }
+    for (int y = 0; y < rows; ++y) {
+        const uchar* above = y == 0 ? outside : eroded[(y - 1) % 3];
+        const uchar* below = y + 1 == rows ? outside : eroded[(y + 1) % 3];
+        countDown(above, eroded[y % 3], below, length, lanes);
+        // Row y - 1 is no longer needed; its slot takes row y + 2.
+        if (y + 2 < rows) {
+            addRow(y + 2);
+        }
+    }
+    for (int k = 0; k < kBlock; ++k) {
+        counts.channel[k % 3] += static_cast<long long>(lanes[k]);
+    }
+    return counts;
+}
+
+}  // namespace pelmora

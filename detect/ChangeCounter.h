@@ -1,0 +1,29 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <vector>
+
+namespace pelmora {
+
+// Changed pixels per colour channel, in blue-green-red order.
+struct ChannelCounts {
+    long long channel[3] = {0, 0, 0};
+
+    long long busiest() const;
+};
+
+// Counts, per channel, the pixels that differ from the reference by more than the threshold
+// and whose whole 3 x 3 neighbourhood inside the image does too: exactly what absdiff, a binary
+// threshold, one 3 x 3 erosion (pixels outside the image never erode) and a sum would give,
+// but in one pass over the two images and without a full-size mask. A counter keeps three rows
+// of scratch space between calls, so that a run of one frame size allocates nothing per frame.
+class ChangeCounter {
+public:
+    // Both images 8-bit, three channels and of the same size.
+    ChannelCounts count(const cv::Mat& frame, const cv::Mat& reference, int threshold);
+
+private:
+    std::vector<uchar> scratch;
+};
+
+}  // namespace pelmora

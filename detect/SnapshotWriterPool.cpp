@@ -1,0 +1,85 @@
+#include "SnapshotWriterPool.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace pelmora {
+
+SnapshotWriterPool::SnapshotWriterPool(int writers, FramePool& pool)
+    : pool(pool), queueCapacity(static_cast<std::size_t>(std::max(writers, 1))) {
+    for (int i = 0; i < std::max(writers, 1); ++i) {
+        threads.emplace_back(&SnapshotWriterPool::work, this);
+    }
+}
+
+SnapshotWriterPool::~SnapshotWriterPool() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closing = true;
+    }
+    jobQueued.notify_all();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+int SnapshotWriterPool::defaultWriters() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+void SnapshotWriterPool::submit(std::string path, cv::Mat image) {
+    std::unique_lock<std::mutex> lock(mutex);
+    jobTaken.wait(lock, [this] { return queue.size() < queueCapacity; });
+    outcomes.push_back({path, WriteResult(), false});
+    queue.push_back({nextSequence++, std::move(path), std::move(image)});
+    lock.unlock();
+    jobQueued.notify_one();
+}
+
+void SnapshotWriterPool::collect(bool waitForAll, const Done& done) {
+    std::vector<Outcome> ready;
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (!outcomes.empty()) {
+            if (!outcomes.front().finished) {
+                if (!waitForAll) {
+                    break;
+                }
+                jobFinished.wait(lock, [this] { return outcomes.front().finished; });
+            }
+            ready.push_back(std::move(outcomes.front()));
+            outcomes.pop_front();
+            ++firstSequence;
+        }
+    }
+    for (const Outcome& outcome : ready) {
+        done(outcome.path, outcome.result);
+    }
+}
+
+void SnapshotWriterPool::work() {
+    SnapshotWriter writer;
+    while (true) {
+        std::unique_lock<std::mutex> lock(mutex);
+        jobQueued.wait(lock, [this] { return closing || !queue.empty(); });
+        if (queue.empty()) {
+            return;
+        }
+        Job job = std::move(queue.front());
+        queue.pop_front();
+        lock.unlock();
+        jobTaken.notify_one();
+
+        WriteResult result = writer.write(job.path, job.image);
+        pool.release(std::move(job.image));
+
+        lock.lock();
+        Outcome& outcome = outcomes[job.sequence - firstSequence];
+        outcome.result = std::move(result);
+        outcome.finished = true;
+        lock.unlock();
+        jobFinished.notify_all();
+    }
+}
+
+}  // namespace pelmora
