@@ -7,16 +7,16 @@
 namespace {
 
 // Whole decimal numbers only: "20" but not "20x", "2.5", " 20" or "".
-bool parseThreshold(const std::string& text, int& threshold) {
+bool parseWhole(const std::string& text, int minimum, int maximum, int& number) {
     if (text.empty() || text.size() > 9 ||
         text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
     const long value = std::strtol(text.c_str(), nullptr, 10);
-    if (value > ScanOptions::kMaximumThreshold) {
+    if (value < minimum || value > maximum) {
         return false;
     }
-    threshold = static_cast<int>(value);
+    number = static_cast<int>(value);
     return true;
 }
 
@@ -41,8 +41,8 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
             value = argument.substr(equals + 1);
             hasValue = true;
         }
-        const bool takesValue =
-            name == "-t" || name == "--threshold" || name == "-o" || name == "--output";
+        const bool takesValue = name == "-t" || name == "--threshold" || name == "-o" ||
+                                name == "--output" || name == "-j" || name == "--jobs";
         if (takesValue && !hasValue) {
             if (i + 1 == arguments.size()) {
                 parsed.error = "option " + name + " needs a value";
@@ -56,7 +56,7 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
         if (name == "--") {
             onlyVideos = true;
         } else if (name == "-t" || name == "--threshold") {
-            if (!parseThreshold(value, options.threshold)) {
+            if (!parseWhole(value, 0, ScanOptions::kMaximumThreshold, options.threshold)) {
                 parsed.error = "threshold must be a whole number from 0 to 50, not '" + value + "'";
                 return parsed;
             }
@@ -66,6 +66,11 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
                 return parsed;
             }
             options.outputDir = value;
+        } else if (name == "-j" || name == "--jobs") {
+            if (!parseWhole(value, 1, ScanOptions::kMaximumJobs, options.jobs)) {
+                parsed.error = "jobs must be a whole number from 1 to 64, not '" + value + "'";
+                return parsed;
+            }
         } else if (name == "-q" || name == "--quiet") {
             options.quiet = true;
         } else if (name == "-h" || name == "--help") {
@@ -114,6 +119,8 @@ const char* scanUsage() {
            "  -o, --output DIR   save the snapshots in DIR, created if missing; with several\n"
            "                     videos, in DIR/NAME for each video's file NAME (default:\n"
            "                     the video's path without its extension)\n"
+           "  -j, --jobs N       write snapshots on N threads (1..64, default: one for each\n"
+           "                     processor); any N gives the same files\n"
            "  -q, --quiet        print neither progress nor the path of each snapshot\n"
            "  -h, --help         show this help\n"
            "      --version      show the version\n"

@@ -7,9 +7,11 @@
 struct ScanOptions {
     static constexpr int kDefaultThreshold = 20;
     static constexpr int kMaximumThreshold = 50;
+    static constexpr int kMaximumJobs = 64;
 
     int threshold = kDefaultThreshold;
     std::string outputDir;  // empty: derived from each video's path
+    int jobs = 0;           // snapshot writers; 0: enough for this machine
     bool quiet = false;
     bool help = false;
     bool version = false;

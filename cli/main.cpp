@@ -92,7 +92,7 @@ int main(int argc, char* argv[]) {
         pelmora::FrameDetector detector;
         ConsoleRunHost host(interrupted, options.quiet, terminal);
         const pelmora::RunReport report = pelmora::runDetection(
-            detector, {video, directories[i], options.threshold, false}, host);
+            detector, {video, directories[i], options.threshold, false, options.jobs}, host);
         host.clearProgress();
         printSummary(video, report, host.secondsElapsed());
         if (report.status == pelmora::RunReport::Status::OpenFailed || report.snapshotsLost > 0) {

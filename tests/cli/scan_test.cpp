@@ -392,6 +392,22 @@ TEST_F(ScanTest, OutputOptionCreatesTheDirectoryWithItsParents) {
     EXPECT_FALSE(fs::exists(tmp.file("clip"))) << "the derived directory was made anyway";
 }
 
+TEST_F(ScanTest, AnyNumberOfWritersGivesTheSameFilesAndLines) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    for (const std::vector<std::string>& option :
+         {std::vector<std::string>{"-j", "1"}, std::vector<std::string>{"--jobs=3"}}) {
+        SCOPED_TRACE(option.front());
+        const std::string dir = tmp.file(option.front());
+        std::vector<std::string> arguments = option;
+        arguments.insert(arguments.end(), {"-o", dir, video});
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, savedLines(dir, kMovingSquareNames));
+        EXPECT_EQ(listDir(dir), kMovingSquareNames);
+    }
+}
+
 TEST_F(ScanTest, QuietDropsTheSnapshotLinesButKeepsTheSummary) {
     const std::string video = tmp.file("clip.avi");
     ASSERT_TRUE(writeVideo(video, movingSquare()));
@@ -557,6 +573,7 @@ TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndTheUsage) {
         {"missingThresholdValue", {video, "-t"}, "-t"},
         {"missingOutputValue", {video, "--output"}, "--output"},
         {"emptyOutputDirectory", {"-o", "", video}, "output directory"},
+        {"noWriters", {"--jobs", "0", video}, "'0'"},
         {"valueForAFlag", {"--quiet=yes", video}, "--quiet"},
         {"noArgumentsAtAll", {}, "video"},
     };
