@@ -61,7 +61,8 @@ std::string formatDuration(double seconds) {
     if (!std::isfinite(seconds) || seconds < 0.0) {
         return "--";
     }
-    if (seconds < 60.0) {
+    // Decided on the shown tenths, so that 59.96 s reads "1:00" rather than "60.0 s".
+    if (std::round(seconds * 10.0) < 600.0) {
         return pelmora::formatText("%.1f s", seconds);
     }
     const long long whole = std::llround(seconds);

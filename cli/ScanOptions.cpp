@@ -73,6 +73,8 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
             }
         } else if (name == "-q" || name == "--quiet") {
             options.quiet = true;
+        } else if (name == "--verbose") {
+            options.verbose = true;
         } else if (name == "-h" || name == "--help") {
             options.help = true;
         } else if (name == "--version") {
@@ -122,9 +124,11 @@ const char* scanUsage() {
            "  -j, --jobs N       write snapshots on N threads (1..64, default: one for each\n"
            "                     processor); any N gives the same files\n"
            "  -q, --quiet        print neither progress nor the path of each snapshot\n"
+           "      --verbose      also show the video decoder's own messages\n"
            "  -h, --help         show this help\n"
            "      --version      show the version\n"
            "\n"
            "Exit status: 0 all done, 1 a video did not open or a snapshot was not saved,\n"
-           "2 usage error, 130 interrupted.\n";
+           "2 usage error, 128 + the signal's number when stopped by SIGINT (130),\n"
+           "SIGTERM (143) or SIGHUP (129).\n";
 }

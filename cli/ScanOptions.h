@@ -13,6 +13,7 @@ struct ScanOptions {
     std::string outputDir;  // empty: derived from each video's path
     int jobs = 0;           // snapshot writers; 0: enough for this machine
     bool quiet = false;
+    bool verbose = false;  // let the decoder's own messages through
     bool help = false;
     bool version = false;
     std::vector<std::string> videos;

@@ -5,9 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "ConsoleRunHost.h"
@@ -21,43 +19,38 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
 
-volatile std::sig_atomic_t interrupted = 0;
+// The number of the signal that asked the scan to stop, or 0.
+volatile std::sig_atomic_t stopSignal = 0;
 
-void onInterrupt(int) {
-    interrupted = 1;
+void onStopSignal(int signal) {
+    stopSignal = signal;
 }
 
-void installInterruptHandler() {
+// Ctrl-C, and what timeout, systemd and container stops send, or a closed terminal: each stops
+// after the current frame, and the snapshots taken so far are finished and summed up.
+void installStopHandlers() {
     struct sigaction action {};
-    action.sa_handler = onInterrupt;
+    action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-}
-
-// A destination that was asked for is made with its parents. Not fatal when that fails: the
-// snapshots that cannot be written are reported and counted.
-void createDirectory(const std::string& directory) {
-    if (directory.empty()) {
-        return;
-    }
-    std::error_code error;
-    std::filesystem::create_directories(directory, error);
-    if (error) {
-        std::fprintf(stderr, "Cannot create %s: %s\n", directory.c_str(), error.message().c_str());
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaction(signal, &action, nullptr);
     }
 }
 
 void printSummary(const std::string& video, const pelmora::RunReport& report, double seconds) {
-    if (report.status == pelmora::RunReport::Status::OpenFailed) {
+    using Status = pelmora::RunReport::Status;
+    if (report.status == Status::OpenFailed) {
         std::printf("%s: not opened\n", video.c_str());
+    } else if (report.status == Status::OutputUnusable) {
+        std::printf("%s: not scanned, snapshots cannot be saved in %s\n", video.c_str(),
+                    report.outputDir.c_str());
     } else {
         const double rate = seconds > 0.0 ? static_cast<double>(report.framesRead) / seconds : 0.0;
-        std::printf("%s: %lld frames, %lld written, %lld lost, %.2f s, %.1f frames/s%s\n",
-                    video.c_str(), report.framesRead, report.snapshotsWritten, report.snapshotsLost,
-                    seconds, rate,
-                    report.status == pelmora::RunReport::Status::Stopped ? ", interrupted" : "");
+        std::printf("%s: %s, %lld written, %lld lost, %.2f s, %.1f frames/s%s\n", video.c_str(),
+                    pelmora::framesText(report).c_str(), report.snapshotsWritten,
+                    report.snapshotsLost, seconds, rate,
+                    report.status == Status::Stopped ? ", interrupted" : "");
     }
     std::fflush(stdout);
 }
@@ -80,26 +73,29 @@ int main(int argc, char* argv[]) {
         return kExitDone;
     }
 
-    pelmora::silenceLibraryDiagnostics();
-    installInterruptHandler();
+    if (!options.verbose) {
+        pelmora::silenceLibraryDiagnostics();
+    }
+    installStopHandlers();
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const std::vector<std::string> directories = snapshotDirectories(options);
     int status = kExitDone;
     for (std::size_t i = 0; i < options.videos.size(); ++i) {
         const std::string& video = options.videos[i];
-        createDirectory(directories[i]);
         // Every video is compared from black, whatever came before it.
         pelmora::FrameDetector detector;
-        ConsoleRunHost host(interrupted, options.quiet, terminal);
+        ConsoleRunHost host(stopSignal, options.quiet, terminal);
         const pelmora::RunReport report = pelmora::runDetection(
             detector, {video, directories[i], options.threshold, false, options.jobs}, host);
         host.clearProgress();
         printSummary(video, report, host.secondsElapsed());
-        if (report.status == pelmora::RunReport::Status::OpenFailed || report.snapshotsLost > 0) {
+        if (report.status == pelmora::RunReport::Status::OpenFailed ||
+            report.status == pelmora::RunReport::Status::OutputUnusable ||
+            report.snapshotsLost > 0) {
             status = kExitFailures;
         }
-        if (interrupted) {
-            return kExitInterrupted;
+        if (stopSignal != 0) {
+            return 128 + stopSignal;
         }
     }
     return status;

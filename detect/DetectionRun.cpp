@@ -1,5 +1,6 @@
 #include "DetectionRun.h"
 
+#include <cstdlib>
 #include <memory>
 #include <opencv2/videoio.hpp>
 #include <utility>
@@ -95,6 +96,16 @@ void runQuiet(Loop& loop) {
 
 }  // namespace
 
+std::string framesText(const RunReport& report) {
+    const long long difference = report.framesRead - report.framesAnnounced;
+    if (report.status == RunReport::Status::Finished && report.framesAnnounced > 0 &&
+        std::llabs(difference) * 100 > report.framesAnnounced) {
+        return formatText("%lld frames read, %lld announced", report.framesRead,
+                          report.framesAnnounced);
+    }
+    return formatText("%lld frames", report.framesRead);
+}
+
 int progressPercent(long long framesDone, long long frameCount) {
     const double percent =
         static_cast<double>(framesDone) / static_cast<double>(frameCount) * 100.0;
@@ -113,8 +124,16 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
         report.status = RunReport::Status::OpenFailed;
         return report;
     }
-    job.prepareOutputDirectory();
+    report.outputError = job.prepareOutputDirectory();
     report.outputDir = job.getOutputDir();
+    if (!report.outputError.empty()) {
+        host.write(LogKind::Failure,
+                   formatText("Cannot save snapshots in %s: %s\n", report.outputDir.c_str(),
+                              report.outputError.c_str()));
+        report.status = RunReport::Status::OutputUnusable;
+        return report;
+    }
+    detector.beginRun();
 
     std::unique_ptr<DisplayWindow> videoWindow;
     std::unique_ptr<DisplayWindow> maskWindow;

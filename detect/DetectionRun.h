@@ -26,14 +26,20 @@ public:
 };
 
 struct RunReport {
-    enum class Status { Finished, Stopped, OpenFailed };
+    enum class Status { Finished, Stopped, OpenFailed, OutputUnusable };
     Status status = Status::Finished;
-    std::string outputDir;  // where the snapshots went
+    std::string outputDir;    // where the snapshots went
+    std::string outputError;  // why outputDir cannot hold snapshots
     long long framesRead = 0;
     long long framesAnnounced = 0;  // the container's frame count; 0 when it gives none
     long long snapshotsWritten = 0;
     long long snapshotsLost = 0;
 };
+
+// "795 frames", or, when a finished run read more than 1 % more or fewer frames than the
+// container announced, "68 frames read, 444 announced": a truncated file shows, and so does a
+// container whose count is simply wrong.
+std::string framesText(const RunReport& report);
 
 // Percent of frames done, truncated; -1 when that is not a percentage (no or too low a
 // frame count).

@@ -43,7 +43,7 @@ std::string FrameDetector::takeSnapshot(cv::Mat& frame, const VideoJob& job,
     std::swap(referenceImage, frame);
     referenceImage.copyTo(frame);
     drawStatus(frame, statusText, kFrameTextColour);
-    snapshotPath = joinPath(job.getOutputDir(), snapshotFileName(time.snapshotMs));
+    snapshotPath = joinPath(job.getOutputDir(), namer.next(time.snapshotMs));
     return snapshotPath;
 }
 
@@ -54,7 +54,8 @@ void FrameDetector::recordSnapshot(const std::string& path, const WriteResult& r
         log.write(LogKind::SnapshotSaved, formatText("[%s]\n", path.c_str()));
     } else {
         ++snapshots.lost;
-        log.write(LogKind::Failure, formatText("Failed to save %s\n", path.c_str()));
+        log.write(LogKind::Failure,
+                  formatText("Failed to save %s: %s\n", path.c_str(), result.reason.c_str()));
     }
 }
 

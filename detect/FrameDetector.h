@@ -6,6 +6,7 @@
 #include "ChangeCounter.h"
 #include "FrameClock.h"
 #include "RunLog.h"
+#include "SnapshotNaming.h"
 #include "SnapshotWriter.h"
 #include "VideoJob.h"
 
@@ -32,6 +33,9 @@ public:
 
     // Makes the reference black, at the frame's size.
     void allocateImages(const cv::Mat& frame);
+
+    // Starts the snapshot names of a new run afresh; the reference stays.
+    void beginRun() { namer = SnapshotNamer(); }
 
     // The changed pixels of the frame's busiest channel against the reference, after the
     // threshold and erosion; also sets the status line for this frame.
@@ -67,6 +71,7 @@ private:
     cv::Mat diffImage;
     ChangeCounter counter;
     SnapshotWriter writer;
+    SnapshotNamer namer;
     std::string statusText;
     std::string snapshotPath;
     SnapshotTally snapshots;

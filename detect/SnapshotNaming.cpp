@@ -12,6 +12,15 @@ std::string snapshotFileName(long long milliseconds) {
     return formatText("IMG%08lld.jpg", milliseconds);
 }
 
+std::string SnapshotNamer::next(long long milliseconds) {
+    uses = milliseconds == lastMilliseconds ? uses + 1 : 1;
+    lastMilliseconds = milliseconds;
+    if (uses == 1) {
+        return snapshotFileName(milliseconds);
+    }
+    return formatText("IMG%08lld-%d.jpg", milliseconds, uses);
+}
+
 std::string joinPath(const std::string& directory, const std::string& fileName) {
     if (directory.empty()) {
         return fileName;

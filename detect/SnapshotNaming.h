@@ -11,6 +11,19 @@ std::string statusLine(double seconds, int changedPixels, int threshold);
 // every length keep names distinct and sortable past 1,000,000 ms.
 std::string snapshotFileName(long long milliseconds);
 
+// Names the snapshots of one run. Above 1,000 frames per second two frames can fall in the
+// same millisecond; the later ones get "-2", "-3", ... before ".jpg", so that nothing is
+// overwritten within a run. Frame times never go back within a run, so a name can only repeat
+// the one before it.
+class SnapshotNamer {
+public:
+    std::string next(long long milliseconds);
+
+private:
+    long long lastMilliseconds = -1;
+    int uses = 0;
+};
+
 // Directory and file name joined by exactly one '/'. An empty directory means the current
 // one: joining would otherwise point at the filesystem root.
 std::string joinPath(const std::string& directory, const std::string& fileName);

@@ -11,12 +11,18 @@ struct WriteResult {
     std::string reason;  // why it was not saved, in the system's words
 };
 
-// Writes one snapshot as a JPEG file. The image is encoded in memory first, so that the file
-// itself is written in one go and its failures can be told apart from the encoder's. A writer
-// keeps its encoding buffer for the next snapshot; one writer serves one thread.
+// Writes one snapshot as a JPEG file, so that its name only ever holds a complete file: the
+// image is encoded in memory, written under a temporary name in the same folder and renamed
+// into place. A run killed half-way leaves at most a temporary file, whose hidden name never
+// looks like a snapshot's; a failed write leaves nothing. A writer keeps its encoding buffer
+// for the next snapshot; one writer serves one thread.
 class SnapshotWriter {
 public:
     WriteResult write(const std::string& path, const cv::Mat& image);
+
+    // The temporary name under which path is written: hidden, beside it, and distinct for
+    // each process.
+    static std::string temporaryPath(const std::string& path);
 
 private:
     std::vector<uchar> encoded;

@@ -1,7 +1,11 @@
 #include "VideoJob.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
 #include <utility>
 
 namespace pelmora {
@@ -16,14 +20,38 @@ bool VideoJob::open() {
     return capture.isOpened();
 }
 
-void VideoJob::prepareOutputDirectory() {
+std::string VideoJob::derivedDirectory(const std::string& videoPath) {
+    const std::string::size_type slash = videoPath.rfind('/');
+    const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string::size_type dot = videoPath.rfind('.');
-    if (!outputDir.empty()) {
-        return;
+    // A dot in a folder's name says nothing about the file: "rec.2024/cam1" must not share
+    // "rec" with "rec.2024/cam2", and "noext" must not name itself.
+    if (dot == std::string::npos || dot < nameStart) {
+        return videoPath + "-snapshots";
     }
-    outputDir = dot == std::string::npos ? videoPath : videoPath.substr(0, dot);
-    // Usually it exists from an earlier run; any other failure shows up as lost snapshots.
-    (void)::mkdir(outputDir.c_str(), 0777);
+    return videoPath.substr(0, dot);
+}
+
+std::string VideoJob::prepareOutputDirectory() {
+    if (outputDir.empty()) {
+        outputDir = derivedDirectory(videoPath);
+    }
+    // An empty folder is the current one (the video's name is only an extension).
+    const std::string folder = outputDir.empty() ? std::string(".") : outputDir;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) {
+        return error.message();
+    }
+    // Permissions, a read-only mount or a full quota show only when a file is made.
+    const std::string probe = folder + "/.pelmora-probe-" + std::to_string(::getpid());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return std::generic_category().message(errno);
+    }
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return std::string();
 }
 
 bool VideoJob::createWriter(cv::Size frameSize) {

@@ -14,10 +14,14 @@ public:
 
     bool open();
 
-    // A destination given by the user is used exactly as typed, never created. An empty one is
-    // replaced by the video path up to its last '.', created one level deep; a failure to
-    // create it is left for the snapshot writes to report.
-    void prepareOutputDirectory();
+    // Settles where the snapshots go before anything is decoded: the destination given, or,
+    // when none is, the video's file name up to its last '.' beside it ("NAME-snapshots" for a
+    // name without one). Creates it with its parents and makes sure a file can be created in
+    // it. Returns why it cannot hold snapshots, in the system's words, or nothing.
+    std::string prepareOutputDirectory();
+
+    // The snapshot folder derived from a video's path, as above.
+    static std::string derivedDirectory(const std::string& videoPath);
 
     // Asks for a writer of the given frame size. A request for the size already asked for
     // keeps the writer there is; a new size releases it before opening the next, so no writer

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config qtbase5-dev libqt5webkit5-dev libopencv-dev)
-test_packages=(libgtest-dev libbenchmark-dev)
+test_packages=(libgtest-dev libbenchmark-dev ffmpeg)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in

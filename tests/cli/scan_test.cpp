@@ -12,10 +12,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -24,6 +26,7 @@
 #include <system_error>
 #include <vector>
 
+#include "SnapshotNaming.h"
 #include "TestSupport.h"
 
 extern char** environ;
@@ -47,8 +50,10 @@ struct ScanResult {
 // One run of pelmora-scan, stdin from /dev/null and the two output streams read separately.
 class ScanProcess {
 public:
+    // wrapper, when given, is a command that runs the scan (as another user, say).
     explicit ScanProcess(const std::vector<std::string>& arguments,
-                         const std::string& workDir = std::string()) {
+                         const std::string& workDir = std::string(),
+                         const std::vector<std::string>& wrapper = {}) {
         int outPipe[2];
         int errPipe[2];
         if (::pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -81,13 +86,14 @@ public:
         sigemptyset(&noSignals);
         sigset_t defaults;
         sigemptyset(&defaults);
-        sigaddset(&defaults, SIGINT);
-        sigaddset(&defaults, SIGPIPE);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+            sigaddset(&defaults, signal);
+        }
         posix_spawnattr_setsigmask(&attributes, &noSignals);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-        std::vector<std::string> storage;
+        std::vector<std::string> storage = wrapper;
         storage.push_back(PELMORA_SCAN_PATH);
         storage.insert(storage.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
@@ -97,7 +103,7 @@ public:
         argv.push_back(nullptr);
 
         const int spawnError =
-            ::posix_spawn(&pid, PELMORA_SCAN_PATH, &actions, &attributes, argv.data(), environ);
+            ::posix_spawn(&pid, argv.front(), &actions, &attributes, argv.data(), environ);
         posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         ::close(outPipe[1]);
@@ -144,9 +150,9 @@ public:
         }
     }
 
-    void interrupt() {
+    void sendSignal(int signal) {
         if (pid > 0) {
-            ::kill(pid, SIGINT);
+            ::kill(pid, signal);
         }
     }
 
@@ -308,17 +314,29 @@ std::string summaryHead(const std::string& video, long long frames, long long wr
            " written, " + std::to_string(lost) + " lost, ";
 }
 
+// A summary line: head, then the timings, whose rate must be the frames over the seconds.
 testing::AssertionResult isSummary(const std::string& line, const std::string& head,
                                    bool interrupted = false) {
     if (line.compare(0, head.size(), head) != 0) {
         return testing::AssertionFailure()
                << "'" << line << "' does not start with '" << head << "'";
     }
-    const std::regex timings(interrupted ? R"(\d+\.\d\d s, \d+\.\d frames/s, interrupted\n)"
-                                         : R"(\d+\.\d\d s, \d+\.\d frames/s\n)");
-    if (!std::regex_match(line.substr(head.size()), timings)) {
+    const std::regex timings(interrupted ? R"((\d+\.\d\d) s, (\d+\.\d) frames/s, interrupted\n)"
+                                         : R"((\d+\.\d\d) s, (\d+\.\d) frames/s\n)");
+    std::smatch match;
+    const std::string tail = line.substr(head.size());
+    if (!std::regex_match(tail, match, timings)) {
         return testing::AssertionFailure() << "'" << line << "' does not end in the timings"
                                            << (interrupted ? " and ', interrupted'" : "");
+    }
+    // The seconds are rounded to hundredths, the rate to tenths.
+    const double frames = std::stod(line.substr(line.find(": ") + 2));
+    const double seconds = std::stod(match[1]);
+    const double rate = std::stod(match[2]);
+    const double fastest = seconds > 0.005 ? frames / (seconds - 0.005) : HUGE_VAL;
+    if (rate < frames / (seconds + 0.005) - 0.05 || rate > fastest + 0.05) {
+        return testing::AssertionFailure() << "'" << line << "': " << rate << " frames/s is not "
+                                           << frames << " frames in " << seconds << " s";
     }
     return testing::AssertionSuccess();
 }
@@ -476,6 +494,10 @@ TEST_F(ScanTest, MissingVideoExitsOneAndTheOthersStillRun) {
         {"alone", {missing}, failed, {notOpened}},
         {"first", {missing, video}, failed + saved, {notOpened, summaryHead(video, 6, 2, 0)}},
         {"last", {video, missing}, saved + failed, {summaryHead(video, 6, 2, 0), notOpened}},
+        {"quietKeepsTheFailure",
+         {"-q", video, missing},
+         failed,
+         {summaryHead(video, 6, 2, 0), notOpened}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -495,54 +517,54 @@ TEST_F(ScanTest, MissingVideoExitsOneAndTheOthersStillRun) {
     EXPECT_FALSE(fs::exists(tmp.file("missing"))) << "a directory was made for a missing video";
 }
 
-TEST_F(ScanTest, LostSnapshotsAreReportedAndExitOne) {
-    // Root writes into read-only directories, so the destination is made impossible instead:
-    // a regular file stands where a directory would have to be.
+TEST_F(ScanTest, LostSnapshotsAreReportedWithTheReasonAndExitOne) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+    };
+    const Row rows[] = {{"plain", {}}, {"quietKeepsTheFailures", {"-q"}}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Root writes anywhere, so a folder stands where the second snapshot would go.
+        const std::string dir = tmp.file(row.name);
+        fs::create_directories(dir + "/" + kMovingSquareNames[1]);
+        std::vector<std::string> arguments = row.options;
+        arguments.insert(arguments.end(), {"-o", dir, video});
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 1);
+        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 1, 1)));
+        const std::string failed =
+            "Failed to save " + dir + "/" + kMovingSquareNames[1] + ": Is a directory\n";
+        EXPECT_EQ(result.err,
+                  row.options.empty() ? savedLines(dir, {kMovingSquareNames[0]}) + failed : failed);
+    }
+}
+
+TEST_F(ScanTest, ADestinationThatCannotHoldSnapshotsSkipsTheVideoAtOnce) {
     const std::string clip = tmp.file("clip.avi");
     const std::string derived = tmp.file("derived.avi");
     ASSERT_TRUE(writeVideo(clip, movingSquare()));
-    // The square appears and never moves: a single lost snapshot.
-    ASSERT_TRUE(writeVideo(derived, squareClip(2, 6)));
+    ASSERT_TRUE(writeVideo(derived, movingSquare()));
+    std::ofstream(tmp.file("blocker")) << "not a directory\n";
+    std::ofstream(tmp.file("derived")) << "not a directory\n";
     struct Row {
         const char* name;
-        std::string blocker;  // the regular file in the way
         std::vector<std::string> arguments;
         std::string dir;  // where the snapshots would have gone
-        std::vector<std::string> lost;
     };
     const Row rows[] = {
-        {"outputBelowAFile",
-         tmp.file("blocker"),
-         {"-o", tmp.file("blocker/out/snaps"), clip},
-         tmp.file("blocker/out/snaps"),
-         kMovingSquareNames},
-        {"derivedDirectoryIsAFile",
-         tmp.file("derived"),
-         {derived},
-         tmp.file("derived"),
-         {"IMG00000080.jpg"}},
+        {"outputBelowAFile", {"-o", tmp.file("blocker/out"), clip}, tmp.file("blocker/out")},
+        {"derivedDirectoryIsAFile", {derived}, tmp.file("derived")},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        std::ofstream(row.blocker) << "not a directory\n";
         const ScanResult result = runScan(row.arguments);
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_TRUE(isSummary(result.out, summaryHead(row.arguments.back(), 6, 0,
-                                                      static_cast<long long>(row.lost.size()))));
-        // The reference moves on after a lost write too, so only the real changes fail and
-        // not every frame after the first failure.
-        std::string failures;
-        for (const std::string& line : splitLines(result.err)) {
-            EXPECT_NE(line[0], '[') << line;
-            if (line.rfind("Failed to save ", 0) == 0) {
-                failures += line;
-            }
-        }
-        std::string expected;
-        for (const std::string& name : row.lost) {
-            expected += "Failed to save " + row.dir + "/" + name + "\n";
-        }
-        EXPECT_EQ(failures, expected);
+        EXPECT_EQ(result.err, "Cannot save snapshots in " + row.dir + ": Not a directory\n");
+        EXPECT_EQ(result.out, row.arguments.back() +
+                                  ": not scanned, snapshots cannot be saved in " + row.dir + "\n");
     }
 }
 
@@ -707,7 +729,25 @@ TEST_F(ScanTest, DoubleDashEndsTheOptionsAndRelativePathsStayRelative) {
     EXPECT_EQ(listDir(tmp.file("-clip")), kMovingSquareNames);
 }
 
-TEST_F(ScanTest, InterruptStopsAfterTheCurrentFrameAndSumsUp) {
+// A bytes-exact copy of the file, or "" when it cannot be read.
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The names in dir that look like snapshots: IMG*.jpg.
+std::vector<std::string> snapshotsIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const std::string& name : listDir(dir)) {
+        if (name.rfind("IMG", 0) == 0 && name.size() > 7 &&
+            name.compare(name.size() - 4, 4, ".jpg") == 0) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+TEST_F(ScanTest, StopSignalsStopAfterTheCurrentFrameAndSumUp) {
     // White and black in turn: every frame differs from the one before, so every frame is a
     // snapshot and a line on the error stream.
     constexpr long long kFrames = 3000;
@@ -723,29 +763,176 @@ TEST_F(ScanTest, InterruptStopsAfterTheCurrentFrameAndSumsUp) {
     ASSERT_TRUE(writeVideo(longVideo, frames));
     ASSERT_TRUE(writeVideo(nextVideo, movingSquare()));
 
-    ScanProcess scan({longVideo, nextVideo});
-    // Until these lines are read the scan soon waits on a full pipe, so it cannot have
-    // finished the video by the time the signal arrives.
-    ASSERT_TRUE(scan.readUntilErrorLine("[")) << "no snapshot line before the streams closed";
-    scan.interrupt();
-    const ScanResult result = scan.finish();
+    const struct {
+        const char* name;
+        int signal;
+        int exitCode;
+    } rows[] = {{"SIGINT", SIGINT, 130}, {"SIGTERM", SIGTERM, 143}, {"SIGHUP", SIGHUP, 129}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        ScanProcess scan({"-o", dir, longVideo, nextVideo});
+        // Until these lines are read the scan soon waits on a full pipe, so it cannot have
+        // finished the video by the time the signal arrives.
+        ASSERT_TRUE(scan.readUntilErrorLine("[")) << "no snapshot line before the streams closed";
+        scan.sendSignal(row.signal);
+        const ScanResult result = scan.finish();
 
-    EXPECT_EQ(result.termSignal, 0) << "killed by the signal instead of handling it";
-    EXPECT_EQ(result.exitCode, 130);
-    const std::regex summary(
-        std::regex_replace(longVideo, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
-        R"(: (\d+) frames, (\d+) written, 0 lost, \d+\.\d\d s, )"
-        R"(\d+\.\d frames/s, interrupted\n)");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(result.out, match, summary))
-        << "only the interrupted video is summed up: " << result.out;
-    const long long framesRead = std::stoll(match[1]);
-    const long long written = std::stoll(match[2]);
-    EXPECT_GE(framesRead, 1);
-    EXPECT_LT(framesRead, kFrames);
-    EXPECT_EQ(written, framesRead);
-    EXPECT_EQ(static_cast<long long>(listDir(tmp.file("long")).size()), written);
-    EXPECT_FALSE(fs::exists(tmp.file("next"))) << "went on to the next video";
+        EXPECT_EQ(result.termSignal, 0) << "killed by the signal instead of handling it";
+        EXPECT_EQ(result.exitCode, row.exitCode);
+        const std::regex summary(
+            std::regex_replace(longVideo, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+            R"(: (\d+) frames, (\d+) written, 0 lost, \d+\.\d\d s, )"
+            R"(\d+\.\d frames/s, interrupted\n)");
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(result.out, match, summary))
+            << "only the interrupted video is summed up: " << result.out;
+        const long long framesRead = std::stoll(match[1]);
+        const long long written = std::stoll(match[2]);
+        EXPECT_GE(framesRead, 1);
+        EXPECT_LT(framesRead, kFrames);
+        EXPECT_EQ(written, framesRead);
+        // Every snapshot taken is finished and logged; nothing else is left.
+        const std::vector<std::string> names = listDir(dir + "/long");
+        EXPECT_EQ(static_cast<long long>(names.size()), written);
+        EXPECT_EQ(static_cast<long long>(splitLines(result.err).size()), written);
+        EXPECT_EQ(snapshotsIn(dir + "/long"), names);
+        EXPECT_FALSE(fs::exists(dir + "/next")) << "went on to the next video";
+    }
+}
+
+TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteSnapshots) {
+    // Large, noisy frames that change every time: big files, written all the time.
+    const cv::Size size(640, 480);
+    std::vector<cv::Mat> frames;
+    cv::RNG rng(3);
+    for (int i = 0; i < 8; ++i) {
+        cv::Mat frame(size, CV_8UC3);
+        rng.fill(frame, cv::RNG::UNIFORM, 0, 256);
+        frames.push_back(frame);
+    }
+    std::vector<cv::Mat> video;
+    for (int i = 0; i < 160; ++i) {
+        video.push_back(frames[static_cast<std::size_t>(i) % frames.size()]);
+    }
+    const std::string clip = tmp.file("noise.avi");
+    ASSERT_TRUE(writeVideo(clip, video));
+    const std::string whole = tmp.file("whole");
+    ASSERT_EQ(runScan({"-q", "-o", whole, clip}).exitCode, 0);
+
+    for (const int linesBeforeKill : {2, 9, 30}) {
+        SCOPED_TRACE(linesBeforeKill);
+        const std::string dir = tmp.file("killed" + std::to_string(linesBeforeKill));
+        {
+            ScanProcess scan({"-o", dir, clip});
+            for (int line = 0; line < linesBeforeKill; ++line) {
+                ASSERT_TRUE(scan.readUntilErrorLine("[" + dir + "/" +
+                                                    pelmora::snapshotFileName(40LL * line)));
+            }
+            scan.sendSignal(SIGKILL);
+            EXPECT_EQ(scan.finish().termSignal, SIGKILL);
+        }
+        const std::vector<std::string> names = snapshotsIn(dir);
+        EXPECT_GE(names.size(), static_cast<std::size_t>(linesBeforeKill));
+        for (const std::string& name : names) {
+            EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(whole + "/" + name))
+                << name << " is not the complete snapshot";
+        }
+    }
+}
+
+TEST_F(ScanTest, FramesInTheSameMillisecondGetNamesOfTheirOwn) {
+    // 2,000 frames per second, every frame a change: two frames in most milliseconds. A
+    // QuickTime file keeps the rate exactly; an AVI would round it.
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 10; ++i) {
+        frames.push_back(
+            withRects(solid(kBlack), {i % 2 == 0 ? kSquareFirst : kSquareMoved}, kWhite));
+    }
+    const std::string video = tmp.file("fast.mov");
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, frames, 2000.0,
+                                                  "-c:v ffv1 -video_track_timescale 2000"));
+    const ScanResult result = runScan({video});
+    const std::vector<std::string> names = {
+        "IMG00000000.jpg", "IMG00000001-2.jpg", "IMG00000001.jpg", "IMG00000002-2.jpg",
+        "IMG00000002.jpg", "IMG00000003-2.jpg", "IMG00000003.jpg", "IMG00000004-2.jpg",
+        "IMG00000004.jpg", "IMG00000005.jpg"};
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(isSummary(result.out, summaryHead(video, 10, 10, 0)));
+    EXPECT_EQ(listDir(tmp.file("fast")), names);
+}
+
+TEST_F(ScanTest, VideosWithoutAnExtensionInADottedFolderKeepTheirOwnSnapshots) {
+    fs::create_directories(tmp.file("rec.2024"));
+    const std::string first = tmp.file("rec.2024/cam1");
+    const std::string second = tmp.file("rec.2024/cam2");
+    ASSERT_TRUE(writeVideo(tmp.file("cam1.avi"), squareClip(1, 6)));
+    ASSERT_TRUE(writeVideo(tmp.file("cam2.avi"), squareClip(3, 6)));
+    fs::rename(tmp.file("cam1.avi"), first);
+    fs::rename(tmp.file("cam2.avi"), second);
+    const ScanResult result = runScan({"-q", first, second});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(listDir(tmp.file("rec.2024")),
+              (std::vector<std::string>{"cam1", "cam1-snapshots", "cam2", "cam2-snapshots"}));
+    EXPECT_EQ(listDir(first + "-snapshots"), std::vector<std::string>{"IMG00000040.jpg"});
+    EXPECT_EQ(listDir(second + "-snapshots"), std::vector<std::string>{"IMG00000120.jpg"});
+}
+
+TEST_F(ScanTest, AReadOnlyDestinationIsReportedBeforeAnythingIsDecoded) {
+    // Root may write anywhere, so the scan runs as an ordinary user.
+    const std::string setpriv = "/usr/bin/setpriv";
+    if (!fs::exists(setpriv) ||
+        std::system(("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups test -x " +
+                     std::string(PELMORA_SCAN_PATH))
+                        .c_str()) != 0) {
+        GTEST_SKIP() << "the scan cannot be run as user 65534 here";
+    }
+    fs::permissions(tmp.path(), fs::perms::others_read | fs::perms::others_exec,
+                    fs::perm_options::add);
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    const std::string dir = tmp.file("readonly");
+    fs::create_directory(dir);
+    ScanProcess scan({"-o", dir, video}, std::string(),
+                     {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups"});
+    const ScanResult result = scan.finish();
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "Cannot save snapshots in " + dir + ": Permission denied\n");
+    EXPECT_EQ(result.out, video + ": not scanned, snapshots cannot be saved in " + dir + "\n");
+    EXPECT_TRUE(listDir(dir).empty());
+}
+
+TEST_F(ScanTest, ATruncatedClipSaysHowManyFramesItAnnouncedAndKeepsTheDecoderQuiet) {
+    // Camera footage as motion JPEG, cut in half as a broken download would be: the decoder
+    // complains about the last, damaged frame.
+    const std::string whole = tmp.file("whole.avi");
+    {
+        cv::VideoWriter writer(whole, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'),
+                               25.0, kSize, true);
+        ASSERT_TRUE(writer.isOpened());
+        for (int i = 0; i < 40; ++i) {
+            writer.write(withRects(solid(kBlack), {{i, 10, 8, 8}}, kWhite));
+        }
+    }
+    const std::string bytes = fileBytes(whole);
+    const std::string video = tmp.file("cut.avi");
+    std::ofstream(video, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    const std::regex summary(R"(.*: (\d+) frames read, 40 announced, \d+ written, 0 lost, .*\n)");
+    for (const bool verbose : {false, true}) {
+        SCOPED_TRACE(verbose ? "verbose" : "quiet decoder");
+        const ScanResult result =
+            runScan(verbose ? std::vector<std::string>{"-q", "--verbose", video}
+                            : std::vector<std::string>{"-q", video});
+        EXPECT_EQ(result.exitCode, 0);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(result.out, match, summary)) << result.out;
+        EXPECT_LT(std::stoi(match[1]), 30);
+        if (verbose) {
+            EXPECT_NE(result.err.find("[mjpeg @ "), std::string::npos) << result.err;
+        } else {
+            EXPECT_EQ(result.err, "");
+        }
+    }
 }
 
 }  // namespace

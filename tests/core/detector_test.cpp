@@ -179,7 +179,8 @@ TEST(Detector, ReportsASnapshotThatCannotBeWrittenAndStillMovesTheReference) {
     const cv::Mat frame = withRect(solidFrame(kSize, kBlack), {20, 10, 10, 10}, kWhite);
     EXPECT_EQ(d.step(frame, 20, 1), FrameOutcome::SnapshotLost);
     EXPECT_EQ(d.log.lines,
-              std::vector<std::string>{"Failed to save " + missing + "/IMG00000040.jpg\n"});
+              std::vector<std::string>{"Failed to save " + missing +
+                                       "/IMG00000040.jpg: No such file or directory\n"});
     EXPECT_EQ(d.log.kinds, std::vector<LogKind>{LogKind::Failure});
     EXPECT_EQ(d.detector.tally().lost, 1);
     EXPECT_EQ(d.detector.tally().written, 0);

@@ -162,3 +162,46 @@ TEST(FrameClock, TimesAnUnusableRateFromTheStreamElseAt25Fps) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SnapshotNamer, NumbersRepeatsOfAMillisecondWithinARun) {
+    // Times of frames at 2,000 frames per second: two fall in each millisecond.
+    const long long times[] = {0, 1, 1, 2, 2, 2, 1000000, 1000001};
+    const char* const expected[] = {"IMG00000000.jpg", "IMG00000001.jpg",   "IMG00000001-2.jpg",
+                                    "IMG00000002.jpg", "IMG00000002-2.jpg", "IMG00000002-3.jpg",
+                                    "IMG01000000.jpg", "IMG01000001.jpg"};
+    pelmora::SnapshotNamer namer;
+    for (std::size_t i = 0; i < std::size(times); ++i) {
+        EXPECT_EQ(namer.next(times[i]), expected[i]) << "snapshot " << i;
+    }
+}
+
+TEST(FramesText, GivesTheAnnouncedCountOnlyWhenItIsMoreThanOnePercentOff) {
+    using Status = pelmora::RunReport::Status;
+    const struct {
+        const char* name;
+        Status status;
+        long long read;
+        long long announced;
+        const char* expected;
+    } rows[] = {
+        {"as announced", Status::Finished, 795, 795, "795 frames"},
+        {"exactly one percent fewer", Status::Finished, 99, 100, "99 frames"},
+        {"just over one percent fewer", Status::Finished, 98, 100, "98 frames read, 100 announced"},
+        {"exactly one percent more", Status::Finished, 101, 100, "101 frames"},
+        {"truncated", Status::Finished, 68, 444, "68 frames read, 444 announced"},
+        {"more than announced", Status::Finished, 500, 444, "500 frames read, 444 announced"},
+        {"nothing announced", Status::Finished, 68, 0, "68 frames"},
+        {"a stopped run reads fewer", Status::Stopped, 68, 444, "68 frames"},
+    };
+    for (const auto& row : rows) {
+        pelmora::RunReport report;
+        report.status = row.status;
+        report.framesRead = row.read;
+        report.framesAnnounced = row.announced;
+        EXPECT_EQ(pelmora::framesText(report), row.expected) << row.name;
+    }
+}
+
+}  // namespace

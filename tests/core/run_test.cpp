@@ -122,21 +122,57 @@ TEST(DetectionRun, StopsAfterTheFrameInWhichTheHostAsked) {
               (std::vector<std::string>{"IMG00000000.jpg", "IMG00000040.jpg", "garden.avi"}));
 }
 
-TEST(DetectionRun, CountsTheSnapshotsItCouldNotWrite) {
+TEST(DetectionRun, CountsTheSnapshotsItCouldNotWriteAndSaysWhy) {
     TempDir tmp;
     testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);
-    const std::string missing = tmp.file("missing");
+    const std::string dir = tmp.file("shots");
+    // Folders stand where the first and last snapshot would go.
+    std::filesystem::create_directories(dir + "/IMG00000000.jpg");
+    std::filesystem::create_directories(dir + "/IMG00000080.jpg");
     FrameDetector detector;
     RecordingHost host;
     testsupport::StderrCapture err;
     const RunReport report =
-        pelmora::runDetection(detector, {tmp.file("garden.avi"), missing, 20, false}, host);
-    EXPECT_EQ(err.finish(), "Failed to save " + missing + "/IMG00000000.jpg\n" + "Failed to save " +
-                                missing + "/IMG00000040.jpg\n" + "Failed to save " + missing +
-                                "/IMG00000080.jpg\n");
-    EXPECT_EQ(report.snapshotsWritten, 0);
-    EXPECT_EQ(report.snapshotsLost, 3);
-    EXPECT_FALSE(std::filesystem::exists(missing));
+        pelmora::runDetection(detector, {tmp.file("garden.avi"), dir, 20, false}, host);
+    EXPECT_EQ(err.finish(), "Failed to save " + dir + "/IMG00000000.jpg: Is a directory\n[" + dir +
+                                "/IMG00000040.jpg]\nFailed to save " + dir +
+                                "/IMG00000080.jpg: Is a directory\n");
+    EXPECT_EQ(report.snapshotsWritten, 1);
+    EXPECT_EQ(report.snapshotsLost, 2);
+    // A failed write leaves no temporary file behind.
+    EXPECT_EQ(testsupport::listDir(dir),
+              (std::vector<std::string>{"IMG00000000.jpg", "IMG00000040.jpg", "IMG00000080.jpg"}));
+}
+
+TEST(DetectionRun, RefusesADestinationThatCannotHoldSnapshotsBeforeDecoding) {
+    TempDir tmp;
+    testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);
+    std::ofstream(tmp.file("file")) << "in the way";
+    const std::string dir = tmp.file("file/shots");
+    FrameDetector detector;
+    RecordingHost host;
+    testsupport::StderrCapture err;
+    const RunReport report =
+        pelmora::runDetection(detector, {tmp.file("garden.avi"), dir, 20, false}, host);
+    EXPECT_EQ(err.finish(), "Cannot save snapshots in " + dir + ": Not a directory\n");
+    EXPECT_EQ(report.status, RunReport::Status::OutputUnusable);
+    EXPECT_EQ(report.outputError, "Not a directory");
+    EXPECT_EQ(report.framesRead, 0);
+    EXPECT_TRUE(host.percents.empty());
+}
+
+TEST(DetectionRun, CreatesAMissingDestinationWithItsParents) {
+    TempDir tmp;
+    testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);
+    const std::string dir = tmp.file("new/deeper/shots");
+    FrameDetector detector;
+    RecordingHost host;
+    testsupport::StderrCapture err;
+    const RunReport report =
+        pelmora::runDetection(detector, {tmp.file("garden.avi"), dir, 20, false}, host);
+    err.finish();
+    EXPECT_EQ(report.snapshotsWritten, 3);
+    EXPECT_EQ(testsupport::listDir(dir).size(), 3u);
 }
 
 TEST(DetectionRun, NamesFramesOfAFractionalRate) {

@@ -22,33 +22,50 @@ struct DirectoryRow {
     bool created;          // the expected directory exists afterwards
 };
 
-TEST(PrepareOutputDirectory, SettlesTheSnapshotDirectory) {
+TEST(PrepareOutputDirectory, SettlesAndCreatesTheSnapshotDirectory) {
     const DirectoryRow rows[] = {
         {"derived from the name", "garden.avi", "", "garden", true},
-        {"last dot inside a directory name", "clips.old/gardenavi", "", "clips", true},
+        {"a dot in a folder's name is not the file's", "clips.old/gardenavi", "",
+         "clips.old/gardenavi-snapshots", true},
         {"last dot of several", "clips.old/garden.v2.avi", "", "clips.old/garden.v2", true},
-        {"given destination used as typed", "garden.avi", "shots", "shots", false},
-        {"given destination keeps its slash", "garden.avi", "shots/", "shots/", false},
-        {"derived one level deep only", "missing/garden.avi", "", "missing/garden", false},
+        {"no dot at all", "noext", "", "noext-snapshots", true},
+        {"given destination used as typed", "garden.avi", "shots", "shots", true},
+        {"given destination keeps its slash", "garden.avi", "shots/", "shots/", true},
+        {"given destination made with its parents", "garden.avi", "a/b/c", "a/b/c", true},
+        {"derived one made with its parents", "missing/garden.avi", "", "missing/garden", true},
     };
     for (const DirectoryRow& row : rows) {
         TempDir tmp;
         fs::create_directories(tmp.file("clips.old"));
         VideoJob job(tmp.file(row.video), row.given.empty() ? "" : tmp.file(row.given));
-        job.prepareOutputDirectory();
+        EXPECT_EQ(job.prepareOutputDirectory(), "") << row.name;
         EXPECT_EQ(job.getOutputDir(), tmp.file(row.expected)) << row.name;
         EXPECT_EQ(fs::is_directory(tmp.file(row.expected)), row.created) << row.name;
+        // The check that a file can be made there leaves nothing behind.
+        EXPECT_TRUE(fs::is_empty(tmp.file(row.expected))) << row.name;
     }
 }
 
-TEST(PrepareOutputDirectory, VideoWithoutADotDerivesItsOwnPathAndCreatesNothing) {
+TEST(PrepareOutputDirectory, VideosWithoutADotInOneDottedFolderGetAFolderEach) {
     TempDir tmp;
-    const std::string video = tmp.file("gardenavi");
-    std::ofstream(video) << "not a video";
-    VideoJob job(video, "");
-    job.prepareOutputDirectory();
-    EXPECT_EQ(job.getOutputDir(), video);
-    EXPECT_TRUE(fs::is_regular_file(video));
+    fs::create_directories(tmp.file("rec.2024"));
+    std::ofstream(tmp.file("rec.2024/cam1")) << "video";
+    VideoJob first(tmp.file("rec.2024/cam1"), "");
+    VideoJob second(tmp.file("rec.2024/cam2"), "");
+    EXPECT_EQ(first.prepareOutputDirectory(), "");
+    EXPECT_EQ(second.prepareOutputDirectory(), "");
+    EXPECT_EQ(first.getOutputDir(), tmp.file("rec.2024/cam1-snapshots"));
+    EXPECT_EQ(second.getOutputDir(), tmp.file("rec.2024/cam2-snapshots"));
+    EXPECT_TRUE(fs::is_regular_file(tmp.file("rec.2024/cam1")));
+}
+
+TEST(PrepareOutputDirectory, SaysWhyADestinationCannotHoldSnapshots) {
+    TempDir tmp;
+    std::ofstream(tmp.file("file")) << "in the way";
+    for (const char* destination : {"file", "file/shots"}) {
+        VideoJob job(tmp.file("garden.avi"), tmp.file(destination));
+        EXPECT_EQ(job.prepareOutputDirectory(), "Not a directory") << destination;
+    }
 }
 
 TEST(PrepareOutputDirectory, OnlyALeadingDotDerivesTheEmptyDirectory) {

@@ -48,6 +48,34 @@ bool writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, dou
     return true;
 }
 
+bool writeVideoWithFfmpeg(const std::string& path, const std::vector<cv::Mat>& frames, double fps,
+                          const std::string& outputOptions) {
+    if (frames.empty()) {
+        ADD_FAILURE() << "no frames for " << path;
+        return false;
+    }
+    const cv::Size size = frames.front().size();
+    const std::string command =
+        "ffmpeg -nostdin -loglevel error -y -f rawvideo -pix_fmt bgr24 -s " +
+        std::to_string(size.width) + "x" + std::to_string(size.height) + " -framerate " +
+        std::to_string(fps) + " -i - " + outputOptions + " '" + path + "'";
+    FILE* pipe = ::popen(command.c_str(), "w");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "cannot run " << command;
+        return false;
+    }
+    for (const cv::Mat& frame : frames) {
+        const cv::Mat continuous = frame.isContinuous() ? frame : frame.clone();
+        std::fwrite(continuous.data, 1, continuous.total() * continuous.elemSize(), pipe);
+    }
+    const int status = ::pclose(pipe);
+    if (status != 0) {
+        ADD_FAILURE() << command << " failed with status " << status;
+        return false;
+    }
+    return true;
+}
+
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour) {
     return cv::Mat(size, CV_8UC3, colour);
 }

@@ -25,6 +25,12 @@ private:
 // Fails the test and returns false when it cannot.
 bool writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps = 25.0);
 
+// Writes the frames with the FFmpeg command-line tool, for containers and rates that the
+// imaging library's writer cannot make: outputOptions go before the path (codec, container
+// settings). Fails the test and returns false when it cannot.
+bool writeVideoWithFfmpeg(const std::string& path, const std::vector<cv::Mat>& frames, double fps,
+                          const std::string& outputOptions);
+
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour);
 // A copy of base with a filled rectangle in colour.
 cv::Mat withRect(const cv::Mat& base, const cv::Rect& rect, const cv::Scalar& colour);

@@ -8,6 +8,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -161,18 +162,21 @@ TEST_F(WindowRun, AcceptsAviWithoutADotAndReportsAVideoThatDoesNotOpen) {
 
 TEST_F(WindowRun, ReportsSnapshotsThatCouldNotBeSaved) {
     writeMovingSquare(tmp.file("garden.avi"), 3);
-    const std::string missing = tmp.file("missing");
-    setFields(tmp.file("garden.avi"), missing);
+    // Root writes anywhere, so folders stand where the snapshots would go.
+    const std::string dir = tmp.file("shots");
+    for (const std::string& name : snapshotNames(3)) {
+        std::filesystem::create_directories(dir + "/" + name);
+    }
+    setFields(tmp.file("garden.avi"), dir);
     uitest::BoxSeen box;
     auto answer = uitest::closeNextBox(box);
     testsupport::StderrCapture err;
     clickStart();
     const std::string lines = err.finish();
-    EXPECT_EQ(lines.find("Failed to save " + missing + "/IMG00000000.jpg\n"), 0u);
+    EXPECT_EQ(lines.find("Failed to save " + dir + "/IMG00000000.jpg: Is a directory\n"), 0u);
     EXPECT_TRUE(answer->answered());
     EXPECT_EQ(box.title, QStringLiteral("Warning"));
-    EXPECT_EQ(box.text,
-              QString::fromStdString("3 snapshots could not be saved in " + missing + "."));
+    EXPECT_EQ(box.text, QString::fromStdString("3 snapshots could not be saved in " + dir + "."));
     EXPECT_EQ(bar()->value(), 100);
 }
 
