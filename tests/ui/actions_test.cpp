@@ -1,3 +1,4 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -171,6 +172,18 @@ TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
     EXPECT_TRUE(first.isNull());
     views.last()->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Opens the About box and leaves it to the watchdog of the tests' main.
+void leaveAboutBoxOpen() {
+    Kavrit window;
+    window.aboutInfo();
+}
+
+TEST(ModalWatchdog, RejectsADialogNobodyAnswersAndFailsTheTestByName) {
+    EXPECT_NONFATAL_FAILURE(leaveAboutBoxOpen(),
+                            "ModalWatchdog.RejectsADialogNobodyAnswersAndFailsTheTestByName left "
+                            "the modal dialog \"About Pelmora\" open");
 }
 
 TEST(AboutBox, ShowsTheCreditsEndingInTheReleaseLine) {
