@@ -2,14 +2,22 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include "Kavrit.h"
+
+// Failed comparisons of texts show the texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace uitest {
 
@@ -59,6 +67,17 @@ inline std::unique_ptr<ModalAnswer> closeNextBox(BoxSeen& seen) {
 template <typename T>
 T* child(Kavrit& window, const char* name) {
     return window.findChild<T*>(QString::fromLatin1(name));
+}
+
+// What the status bar says about the last run.
+inline QString runSummary(Kavrit& window) {
+    return child<QLabel>(window, "label_runSummary")->text();
+}
+
+// The text with a duration such as "3.1 s" written as "T s", since no test can know it.
+inline QString withoutTime(QString text) {
+    return text.replace(QRegularExpression(QStringLiteral("\\b\\d+\\.\\d s\\)$")),
+                        QStringLiteral("T s)"));
 }
 
 // Lets queued events and timers run for a while.

@@ -10,8 +10,11 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 #include <QWebView>
+#include <QWheelEvent>
 #include <fstream>
+#include <functional>
 
 #include "TestSupport.h"
 #include "UiTestSupport.h"
@@ -118,26 +121,52 @@ TEST(Choosers, CancellingLeavesHandTypedTextAlone) {
     EXPECT_EQ(child<QLineEdit>(window, "lineEdit")->text(), QStringLiteral("/by/hand"));
 }
 
-TEST(ThresholdLabel, FollowsTheSliderOnlyWhenTheHandleIsReleased) {
+void sendWheel(QSlider* slider, int angle) {
+    const QPoint centre = slider->rect().center();
+    QWheelEvent wheel(centre, slider->mapToGlobal(centre), QPoint(), QPoint(0, angle), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(slider, &wheel);
+}
+
+TEST(ThresholdLabel, AlwaysShowsTheValueStartWillUse) {
     Kavrit window;
     window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     auto* slider = child<QSlider>(window, "horizontalSlider_thresholdSlider");
     auto* label = child<QLabel>(window, "label_threshold");
     const struct {
-        int value;
-        const char* text;
-    } rows[] = {{0, "Threshold: 0"}, {17, "Threshold: 17"}, {50, "Threshold: 50"}};
+        const char* name;
+        int from;
+        std::function<void()> move;
+    } rows[] = {
+        // A dragged handle shows its own value; the label follows when it is let go.
+        {"drag to 0", 21,
+         [&] {
+             slider->setSliderDown(true);
+             slider->setValue(0);
+             EXPECT_EQ(label->text(), QStringLiteral("Threshold: 21")) << "while dragged";
+             slider->setSliderDown(false);
+         }},
+        {"drag to 50", 0,
+         [&] {
+             slider->setSliderDown(true);
+             slider->setValue(50);
+             slider->setSliderDown(false);
+         }},
+        {"Left key", 21, [&] { QTest::keyClick(slider, Qt::Key_Left); }},
+        {"End key", 21, [&] { QTest::keyClick(slider, Qt::Key_End); }},
+        {"mouse wheel", 21, [&] { sendWheel(slider, -120); }},
+        {"click on the groove", 21,
+         [&] { QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(3, slider->height() / 2)); }},
+    };
     for (const auto& row : rows) {
-        slider->setSliderDown(true);
-        slider->setValue(row.value);
-        EXPECT_NE(label->text(), QString::fromLatin1(row.text)) << "before release, " << row.value;
-        slider->setSliderDown(false);
-        EXPECT_EQ(label->text(), QString::fromLatin1(row.text));
+        slider->setValue(row.from);
+        ASSERT_EQ(label->text(), QStringLiteral("Threshold: %1").arg(row.from)) << row.name;
+        slider->setFocus();
+        row.move();
+        EXPECT_NE(slider->value(), row.from) << row.name;
+        EXPECT_EQ(label->text(), QStringLiteral("Threshold: %1").arg(slider->value())) << row.name;
     }
-    slider->setFocus();
-    QTest::keyClick(slider, Qt::Key_Left);
-    EXPECT_EQ(slider->value(), 49);
-    EXPECT_EQ(label->text(), QStringLiteral("Threshold: 50"));
 }
 
 TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
@@ -163,6 +192,8 @@ TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
         }
         EXPECT_EQ(view->url(), QUrl(QStringLiteral("qrc:///Kavrit/PelmoraDocumentation.html")));
         EXPECT_EQ(view->title(), QStringLiteral("Pelmora User Guide"));
+        EXPECT_EQ(view->windowTitle(), QStringLiteral("Pelmora User Guide"));
+        EXPECT_EQ(view->windowIcon().cacheKey(), window.windowIcon().cacheKey());
     }
     // Closing a help window frees it.
     QPointer<QWebView> first = views.first();
@@ -171,6 +202,31 @@ TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
     views.last()->close();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(Documentation, ClosingTheMainWindowEndsTheProgramWithItsHelpWindows) {
+    QApplication::setQuitOnLastWindowClosed(true);  // as in the program
+    Kavrit window;
+    window.show();
+    window.openDocumentation();
+    QPointer<QWidget> help;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QWebView*>(widget) != nullptr && widget->isVisible()) {
+            help = widget;
+        }
+    }
+    ASSERT_FALSE(help.isNull());
+    QTimer::singleShot(0, &window, &QWidget::close);
+    // Without an end of its own, the program would wait here for ever.
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    giveUp.start(3000);
+    const int exitCode = QApplication::exec();
+    QApplication::setQuitOnLastWindowClosed(false);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(help.isNull() || !help->isVisible());
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
