@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
-#include <QWidget>
 #include <string>
 
 namespace uitest {
@@ -18,9 +17,8 @@ namespace uitest {
 class ModalWatchdog {
 public:
     explicit ModalWatchdog(int limitMs) : limitMs(limitMs) {
-        timer.setInterval(100);
         QObject::connect(&timer, &QTimer::timeout, [this] { check(); });
-        timer.start();
+        timer.start(100);
     }
 
 private:
@@ -29,22 +27,15 @@ private:
         if (modal != watched) {
             watched = modal;
             openFor.start();
-            return;
-        }
-        if (modal == nullptr || openFor.elapsed() < limitMs) {
-            return;
-        }
-        const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-        const std::string name = test != nullptr
-                                     ? std::string(test->test_suite_name()) + "." + test->name()
-                                     : std::string("no test");
-        ADD_FAILURE() << name << " left the modal dialog \"" << modal->windowTitle().toStdString()
-                      << "\" open for " << limitMs << " ms; it was rejected.";
-        watched = nullptr;
-        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-            dialog->reject();
-        } else {
-            modal->close();
+        } else if (modal != nullptr && openFor.elapsed() >= limitMs) {
+            const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+            ADD_FAILURE() << (test ? std::string(test->test_suite_name()) + "." + test->name()
+                                   : std::string("no test"))
+                          << " left the modal dialog \"" << modal->windowTitle().toStdString()
+                          << "\" open for " << limitMs << " ms; it was rejected.";
+            watched = nullptr;
+            auto* dialog = qobject_cast<QDialog*>(modal);
+            dialog ? dialog->reject() : static_cast<void>(modal->close());
         }
     }
 

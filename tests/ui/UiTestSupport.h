@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QTimer>
+#include <QWebView>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -67,6 +68,18 @@ inline std::unique_ptr<ModalAnswer> closeNextBox(BoxSeen& seen) {
 template <typename T>
 T* child(Kavrit& window, const char* name) {
     return window.findChild<T*>(QString::fromLatin1(name));
+}
+
+// Help → Documentation, and the help window it opened (with no other one open).
+inline QWebView* openHelpWindow(Kavrit& window) {
+    window.openDocumentation();
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* view = qobject_cast<QWebView*>(widget);
+        if (view != nullptr && view->isVisible()) {
+            return view;
+        }
+    }
+    return nullptr;
 }
 
 // What the status bar says about the last run.

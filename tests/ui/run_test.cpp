@@ -11,7 +11,6 @@
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
-#include <QWebView>
 #include <functional>
 #include <string>
 #include <vector>
@@ -229,10 +228,14 @@ TEST_F(WindowRun, IgnoresStartWhileARunIsGoing) {
     EXPECT_EQ(barValues.back(), 100);
 }
 
-// Closes a top-level window as the window manager's close button does.
-void closeAsTheUserDoes(QWidget* widget) {
-    if (widget != nullptr && widget->windowHandle() != nullptr) {
-        widget->windowHandle()->close();
+// What a user does to one window during a run.
+enum class Input { Escape, Close };
+
+void give(Input input, QWidget* target) {
+    if (input == Input::Escape) {
+        postEscape(target);
+    } else if (target->windowHandle() != nullptr) {
+        target->windowHandle()->close();  // as the window manager's close button does
     }
 }
 
@@ -242,39 +245,27 @@ TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
     const std::string video = videos.file("garden.avi");
     writeMovingSquare(video, kFrames);
     const QString videoTitle = QString::fromStdString(video);
-    enum class Outcome { Stopped, WindowClosed, RanToTheEnd };
+    enum class Outcome { Stopped, WindowClosed, Finished };
     const struct {
-        const char* name;
         bool detailed;
-        // Done from the event loop inside the run, as a user's input would be.
-        std::function<void(Kavrit& window, QWidget* help)> act;
+        Input input;
+        const char* into;  // "main", "help", "diff" or "video"
         Outcome outcome;
     } rows[] = {
-        {"Escape in the main window, quiet run", false,
-         [](Kavrit& window, QWidget*) { postEscape(child<QLineEdit>(window, "videoBox")); },
-         Outcome::Stopped},
-        {"Escape in the main window, detailed run", true,
-         [](Kavrit& window, QWidget*) { postEscape(child<QLineEdit>(window, "videoBox")); },
-         Outcome::Stopped},
-        {"Escape in the mask window", true,
-         [](Kavrit&, QWidget*) { postEscape(topLevelTitled(QStringLiteral("diff"))); },
-         Outcome::Stopped},
-        {"closing the mask window", true,
-         [](Kavrit&, QWidget*) { closeAsTheUserDoes(topLevelTitled(QStringLiteral("diff"))); },
-         Outcome::Stopped},
-        {"closing the video window", true,
-         [&](Kavrit&, QWidget*) { closeAsTheUserDoes(topLevelTitled(videoTitle)); },
-         Outcome::Stopped},
-        {"closing the main window, quiet run", false,
-         [](Kavrit& window, QWidget*) { window.close(); }, Outcome::WindowClosed},
-        {"closing the main window, detailed run", true,
-         [](Kavrit& window, QWidget*) { window.close(); }, Outcome::WindowClosed},
-        {"Escape in a help window, quiet run", false,
-         [](Kavrit&, QWidget* help) { postEscape(help); }, Outcome::RanToTheEnd},
-        {"Escape in a help window, detailed run", true,
-         [](Kavrit&, QWidget* help) { postEscape(help); }, Outcome::RanToTheEnd},
+        {false, Input::Escape, "main", Outcome::Stopped},
+        {true, Input::Escape, "main", Outcome::Stopped},
+        {true, Input::Escape, "diff", Outcome::Stopped},
+        {true, Input::Close, "diff", Outcome::Stopped},
+        {true, Input::Close, "video", Outcome::Stopped},
+        {false, Input::Close, "main", Outcome::WindowClosed},
+        {true, Input::Close, "main", Outcome::WindowClosed},
+        {false, Input::Escape, "help", Outcome::Finished},
+        {true, Input::Escape, "help", Outcome::Finished},
     };
     for (const auto& row : rows) {
+        const std::string name = std::string(row.detailed ? "detailed, " : "quiet, ") +
+                                 (row.input == Input::Escape ? "Escape in " : "closing ") +
+                                 row.into;
         TempDir out;
         RunningWindow running;
         Kavrit& window = running.window;
@@ -283,58 +274,58 @@ TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
             QTest::mouseClick(child<QRadioButton>(window, "radioButton_detailedOutput"),
                               Qt::LeftButton);
         }
-        window.openDocumentation();
-        QPointer<QWidget> help;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (qobject_cast<QWebView*>(widget) != nullptr && widget->isVisible()) {
-                help = widget;
-            }
-        }
+        QPointer<QWidget> help = uitest::openHelpWindow(window);
+        const std::string into = row.into;
         bool displaysShown = false;
         running.duringRun = [&] {
             displaysShown = topLevelTitled(videoTitle) != nullptr &&
                             topLevelTitled(QStringLiteral("diff")) != nullptr;
-            QTimer::singleShot(0, &window, [&] { row.act(window, help); });
+            // From the event loop inside the run, as a user's input comes.
+            QTimer::singleShot(0, &window, [&] {
+                QWidget* target = into == "help"    ? help.data()
+                                  : into == "diff"  ? topLevelTitled(QStringLiteral("diff"))
+                                  : into == "video" ? topLevelTitled(videoTitle)
+                                  : row.input == Input::Escape
+                                      ? static_cast<QWidget*>(child<QLineEdit>(window, "videoBox"))
+                                      : &window;
+                ASSERT_NE(target, nullptr) << name;
+                give(row.input, target);
+            });
         };
         testsupport::StderrCapture err;
         running.clickStart();
         err.finish();
-        EXPECT_EQ(displaysShown, row.detailed) << row.name;
+        EXPECT_EQ(displaysShown, row.detailed) << name;
         const auto saved = static_cast<int>(testsupport::listDir(out.path()).size());
         const QString dir = QString::fromStdString(out.path());
-        switch (row.outcome) {
-            case Outcome::Stopped:
-                // Every frame is a snapshot: as many saved as read, and the bar keeps the
-                // percentage of the frame before the one that stopped the run.
-                EXPECT_GE(saved, 2) << row.name;
-                EXPECT_LT(saved, 10) << row.name;
-                EXPECT_EQ(running.bar()->value(), (saved - 1) * 100 / kFrames) << row.name;
-                EXPECT_EQ(running.barValues.back(), running.bar()->value()) << row.name;
-                EXPECT_EQ(uitest::withoutTime(running.summary()),
-                          QStringLiteral("Stopped after %1 of %2 frames: %1 snapshots saved in "
-                                         "%3 (T s)")
-                              .arg(saved)
-                              .arg(kFrames)
-                              .arg(dir))
-                    << row.name;
-                break;
-            case Outcome::WindowClosed:
-                EXPECT_FALSE(window.isVisible()) << row.name;
-                EXPECT_LT(saved, 10) << row.name;
-                break;
-            case Outcome::RanToTheEnd:
-                EXPECT_EQ(saved, kFrames) << row.name;
-                EXPECT_EQ(running.bar()->value(), 100) << row.name;
-                EXPECT_EQ(uitest::withoutTime(running.summary()),
-                          QStringLiteral("%1 snapshots saved in %2 (%1 frames, T s)")
-                              .arg(kFrames)
-                              .arg(dir))
-                    << row.name;
-                break;
+        if (row.outcome == Outcome::Finished) {
+            EXPECT_EQ(saved, kFrames) << name;
+            EXPECT_EQ(running.bar()->value(), 100) << name;
+            EXPECT_EQ(
+                uitest::withoutTime(running.summary()),
+                QStringLiteral("%1 snapshots saved in %2 (%1 frames, T s)").arg(kFrames).arg(dir))
+                << name;
+        } else if (row.outcome == Outcome::WindowClosed) {
+            EXPECT_FALSE(window.isVisible()) << name;
+            EXPECT_LT(saved, 10) << name;
+        } else {
+            // Every frame is a snapshot: as many saved as read, and the bar keeps the
+            // percentage of the frame before the one that stopped the run.
+            EXPECT_GE(saved, 2) << name;
+            EXPECT_LT(saved, 10) << name;
+            EXPECT_EQ(running.bar()->value(), (saved - 1) * 100 / kFrames) << name;
+            EXPECT_EQ(running.barValues.back(), running.bar()->value()) << name;
+            EXPECT_EQ(
+                uitest::withoutTime(running.summary()),
+                QStringLiteral("Stopped after %1 of %2 frames: %1 snapshots saved in %3 (T s)")
+                    .arg(saved)
+                    .arg(kFrames)
+                    .arg(dir))
+                << name;
         }
         uitest::spin(50);
-        EXPECT_EQ(topLevelTitled(videoTitle), nullptr) << row.name;
-        EXPECT_EQ(topLevelTitled(QStringLiteral("diff")), nullptr) << row.name;
+        EXPECT_EQ(topLevelTitled(videoTitle), nullptr) << name;
+        EXPECT_EQ(topLevelTitled(QStringLiteral("diff")), nullptr) << name;
         if (help != nullptr) {
             help->close();
         }
