@@ -29,7 +29,14 @@ std::string joinPath(const std::string& directory, const std::string& fileName) 
 }
 
 bool isAcceptedVideoPath(const std::string& videoPath) {
-    return videoPath.size() >= 3 && videoPath.compare(videoPath.size() - 3, 3, "avi") == 0;
+    if (videoPath.size() < 3) {
+        return false;
+    }
+    // ASCII only: a locale's case rules must not turn some other byte into one of the three.
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    const std::string::size_type end = videoPath.size();
+    return lower(videoPath[end - 3]) == 'a' && lower(videoPath[end - 2]) == 'v' &&
+           lower(videoPath[end - 1]) == 'i';
 }
 
 }  // namespace pelmora

@@ -28,7 +28,8 @@ private:
 // one: joining would otherwise point at the filesystem root.
 std::string joinPath(const std::string& directory, const std::string& fileName);
 
-// The window takes only paths whose last three characters are exactly "avi".
+// The window takes only paths whose last three characters are "avi" in any case (no dot
+// needed), as the video chooser lists them.
 bool isAcceptedVideoPath(const std::string& videoPath);
 
 }  // namespace pelmora

@@ -4,11 +4,12 @@
 #include <QKeyEvent>
 #include <QProgressBar>
 #include <QWidget>
+#include <utility>
 
 #include "DisplayWindow.h"
 
-GuiRunHost::GuiRunHost(QWidget& window, QProgressBar& progressBar, bool detailed)
-    : window(window), progressBar(progressBar), detailed(detailed) {
+GuiRunHost::GuiRunHost(QWidget& window, QProgressBar& progressBar, QStringList displayTitles)
+    : window(window), progressBar(progressBar), displayTitles(std::move(displayTitles)) {
     qApp->installEventFilter(this);
 }
 
@@ -17,22 +18,38 @@ GuiRunHost::~GuiRunHost() {
 }
 
 void GuiRunHost::progress(int percent) {
-    progressBar.setValue(percent);
+    // The run reports 100 when it ends, stopped or not; a stopped run did not get that far.
+    if (!stopped) {
+        progressBar.setValue(percent);
+    }
 }
 
 bool GuiRunHost::stopAfterFrame() {
     // The display windows' key wait turns the toolkit's event loop itself; a quiet run has
     // none, so it lets the window handle its events here.
-    if (detailed) {
-        return pelmora::escapeTypedInDisplay() || stopRequested;
+    if (!displayTitles.isEmpty()) {
+        stopped = pelmora::escapeTypedInDisplay() || stopRequested;
+    } else {
+        QCoreApplication::processEvents();
+        stopped = stopRequested;
     }
-    QCoreApplication::processEvents();
-    return stopRequested;
+    return stopped;
+}
+
+bool GuiRunHost::isDisplayWindow(QObject* object) const {
+    if (!object->isWidgetType()) {
+        return false;
+    }
+    const auto* widget = static_cast<QWidget*>(object);
+    return widget->isWindow() && displayTitles.contains(widget->windowTitle());
 }
 
 bool GuiRunHost::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close && watched == &window) {
         closed = true;
+        stopRequested = true;
+    } else if (event->type() == QEvent::Close && isDisplayWindow(watched)) {
+        // The imaging library would show a closed display window again with the next frame.
         stopRequested = true;
     } else if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
                static_cast<QWidget*>(watched)->window() == &window &&

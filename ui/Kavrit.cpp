@@ -1,8 +1,9 @@
 #include "Kavrit.h"
 
 #include <QApplication>
-#include <QButtonGroup>
+#include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QUrl>
 #include <QWebView>
@@ -11,12 +12,17 @@
 #include <iostream>
 
 #include "DetectionRun.h"
+#include "DisplayWindow.h"
 #include "GuiRunHost.h"
+#include "RunSummary.h"
 #include "SnapshotNaming.h"
 
 namespace {
 
 constexpr int kThresholdMaximum = 50;
+// The room left between the form's widgets and the edges of the central area when the form
+// would not fit otherwise: the form's own layout margin.
+constexpr int kFormMargin = 11;
 const char* const kDocumentationAddress = "qrc:///Kavrit/PelmoraDocumentation.html";
 
 // Blocks separated by '\n', the release line last and without a line end.
@@ -64,19 +70,49 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     connect(ui.actionRun, &QAction::triggered, this, &Kavrit::goButton);
     connect(ui.actionDocumentation, &QAction::triggered, this, &Kavrit::openDocumentation);
     connect(ui.actionAbout, &QAction::triggered, this, &Kavrit::aboutInfo);
-    ui.horizontalSlider_thresholdSlider->setRange(0, kThresholdMaximum);
-    connect(ui.horizontalSlider_thresholdSlider, &QSlider::sliderReleased, this,
-            &Kavrit::thresholdHandler);
+    QSlider* slider = ui.horizontalSlider_thresholdSlider;
+    slider->setRange(0, kThresholdMaximum);
+    // A dragged handle shows its own value, so the label follows on release; a value changed
+    // any other way (keys, wheel, a click on the groove) shows at once, so that the label
+    // always tells the threshold that Start will use.
+    connect(slider, &QSlider::sliderReleased, this, &Kavrit::thresholdHandler);
+    connect(slider, &QSlider::valueChanged, this, [this, slider] {
+        if (!slider->isSliderDown()) {
+            thresholdHandler();
+        }
+    });
     ui.progressBar_kavritProgress->setVisible(false);
     ui.progressBar_kavritProgress->setValue(0);
-    // A lone radio button can be clicked off again in this toolkit; in an exclusive group it
-    // stays on once chosen, as "Detailed Output" is meant to.
-    auto* detailedGroup = new QButtonGroup(this);
-    detailedGroup->addButton(ui.radioButton_detailedOutput);
+    // "Detailed Output" is a lone radio button, which this toolkit lets a second click clear:
+    // that is how the user goes back to quiet runs.
     // The form was laid out for a smaller system font than Linux desktops use; rather than
     // cut "Detailed Output" short, the button grows to the right just enough to show it.
     QRadioButton* detailed = ui.radioButton_detailedOutput;
     detailed->resize(std::max(detailed->width(), detailed->sizeHint().width()), detailed->height());
+    runSummaryLabel = new QLabel(ui.statusBar);
+    runSummaryLabel->setObjectName(QStringLiteral("label_runSummary"));
+    // A long folder name is cut at the right rather than widening the window.
+    runSummaryLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // A normal status bar widget, so that the status tips of the menus only cover it for a
+    // while instead of wiping it.
+    ui.statusBar->addWidget(runSummaryLabel, 1);
+    fitWindowToForm();
+}
+
+void Kavrit::fitWindowToForm() {
+    // The form's widgets are placed by hand for a smaller system font: with the taller menu
+    // bar, tool bar and status bar of Linux desktops, a window of the form's size cuts off the
+    // progress bar. The central area gets at least the room its widgets reach, and the window
+    // can never be made smaller than that.
+    QRect reach;
+    for (QWidget* widget :
+         ui.centralWidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        reach |= widget->geometry();
+    }
+    ui.centralWidget->setMinimumSize(reach.right() + 1 + kFormMargin,
+                                     reach.bottom() + 1 + kFormMargin);
+    setMinimumSize(minimumSizeHint());
+    resize(size().expandedTo(minimumSize()));
 }
 
 Kavrit::~Kavrit() = default;
@@ -107,14 +143,23 @@ void Kavrit::runDetailed() {
 void Kavrit::run(bool detailed) {
     const int threshold = ui.horizontalSlider_thresholdSlider->value();
     ui.progressBar_kavritProgress->setVisible(true);
+    runSummaryLabel->clear();
     running = true;
     pelmora::RunReport report;
     bool windowClosed = false;
+    QElapsedTimer clock;
+    clock.start();
     {
-        GuiRunHost host(*this, *ui.progressBar_kavritProgress, detailed);
+        // The display windows are named after the video and the mask (see runDetection).
+        const QStringList displayTitles =
+            detailed ? QStringList{QString::fromStdString(videoPath),
+                                   QString::fromLatin1(pelmora::kMaskWindowName)}
+                     : QStringList();
+        GuiRunHost host(*this, *ui.progressBar_kavritProgress, displayTitles);
         report = pelmora::runDetection(detector, {videoPath, outputDir, threshold, detailed}, host);
         windowClosed = host.windowClosed();
     }
+    const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
     running = false;
     if (windowClosed) {
         // Closed mid-run: the run has stopped, and the program ends as it would have.
@@ -123,16 +168,19 @@ void Kavrit::run(bool detailed) {
         }
         return;
     }
-    reportRun(report);
+    reportRun(report, seconds);
 }
 
-void Kavrit::reportRun(const pelmora::RunReport& report) {
+void Kavrit::reportRun(const pelmora::RunReport& report, double seconds) {
     if (report.status == pelmora::RunReport::Status::OpenFailed) {
         // A failed run must not go on showing the 100 of the run before it.
         ui.progressBar_kavritProgress->setValue(0);
-        warn(tr("Failed to open ") + QString::fromStdString(videoPath));
+        const QString failure = tr("Failed to open ") + QString::fromStdString(videoPath);
+        runSummaryLabel->setText(failure);
+        warn(failure);
         return;
     }
+    runSummaryLabel->setText(runSummary(report, seconds));
     if (report.snapshotsLost > 0) {
         const QString snapshots = report.snapshotsLost == 1
                                       ? tr("1 snapshot")
@@ -174,8 +222,12 @@ void Kavrit::closeEvent() {
 
 void Kavrit::openDocumentation() {
     auto* view = new QWebView();
-    // Each help window is independent of the main window; it frees itself when closed.
+    // Each help window is independent of the main window; it frees itself when closed, and
+    // does not keep the program running once the main window is closed.
     view->setAttribute(Qt::WA_DeleteOnClose);
+    view->setAttribute(Qt::WA_QuitOnClose, false);
+    view->setWindowIcon(windowIcon());
+    connect(view, &QWebView::titleChanged, view, &QWidget::setWindowTitle);
     view->load(QUrl(QString::fromLatin1(kDocumentationAddress)));
     view->show();
 }

@@ -6,6 +6,8 @@
 #include "FrameDetector.h"
 #include "ui_Kavrit.h"
 
+class QLabel;
+
 namespace pelmora {
 struct RunReport;
 }
@@ -30,15 +32,18 @@ public slots:
     void aboutInfo();
 
 private:
+    void fitWindowToForm();
     void runDetailed();
     void run(bool detailed);
-    void reportRun(const pelmora::RunReport& report);
+    void reportRun(const pelmora::RunReport& report, double seconds);
     void warn(const QString& text);
 
     std::string videoPath;
     std::string outputDir;
     Ui_KavritClass ui;
     pelmora::FrameDetector detector;
+    // In the status bar: what the last run did, until the next one starts.
+    QLabel* runSummaryLabel = nullptr;
     // The window handles its events between frames; Start must not begin a run inside a run.
     bool running = false;
 };

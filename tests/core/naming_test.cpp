@@ -80,7 +80,7 @@ TEST(JoinPath, UsesExactlyOneSlash) {
     EXPECT_EQ(pelmora::joinPath("", "IMG00000000.jpg"), "IMG00000000.jpg");
 }
 
-TEST(VideoPathRule, AcceptsOnlyAPathEndingInLowerCaseAvi) {
+TEST(VideoPathRule, AcceptsOnlyAPathEndingInAviInAnyCase) {
     const struct {
         const char* path;
         bool accepted;
@@ -91,8 +91,12 @@ TEST(VideoPathRule, AcceptsOnlyAPathEndingInLowerCaseAvi) {
         {"avi", true},
         {"/clips/garden.avi", true},
         {"/clips/gardenavi", true},
-        {"/clips/garden.AVI", false},
-        {"/clips/garden.Avi", false},
+        {"/clips/garden.AVI", true},
+        {"/clips/garden.Avi", true},
+        {"/clips/garden.avI", true},
+        {"AVI", true},
+        {"/clips/garden.AV", false},
+        {"/clips/garden.avj", false},
         {"/clips/garden.avi ", false},
         {"/clips/garden.mp4", false},
     };

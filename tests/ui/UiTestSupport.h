@@ -2,14 +2,23 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QString>
 #include <QTimer>
+#include <QWebView>
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <ostream>
 
 #include "Kavrit.h"
+
+// Failed comparisons of texts show the texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace uitest {
 
@@ -59,6 +68,29 @@ inline std::unique_ptr<ModalAnswer> closeNextBox(BoxSeen& seen) {
 template <typename T>
 T* child(Kavrit& window, const char* name) {
     return window.findChild<T*>(QString::fromLatin1(name));
+}
+
+// Help → Documentation, and the help window it opened (with no other one open).
+inline QWebView* openHelpWindow(Kavrit& window) {
+    window.openDocumentation();
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* view = qobject_cast<QWebView*>(widget);
+        if (view != nullptr && view->isVisible()) {
+            return view;
+        }
+    }
+    return nullptr;
+}
+
+// What the status bar says about the last run.
+inline QString runSummary(Kavrit& window) {
+    return child<QLabel>(window, "label_runSummary")->text();
+}
+
+// The text with a duration such as "3.1 s" written as "T s", since no test can know it.
+inline QString withoutTime(QString text) {
+    return text.replace(QRegularExpression(QStringLiteral("\\b\\d+\\.\\d s\\)$")),
+                        QStringLiteral("T s)"));
 }
 
 // Lets queued events and timers run for a while.

@@ -1,3 +1,4 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -9,8 +10,11 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
+#include <QTimer>
 #include <QWebView>
+#include <QWheelEvent>
 #include <fstream>
+#include <functional>
 
 #include "TestSupport.h"
 #include "UiTestSupport.h"
@@ -117,26 +121,49 @@ TEST(Choosers, CancellingLeavesHandTypedTextAlone) {
     EXPECT_EQ(child<QLineEdit>(window, "lineEdit")->text(), QStringLiteral("/by/hand"));
 }
 
-TEST(ThresholdLabel, FollowsTheSliderOnlyWhenTheHandleIsReleased) {
+void sendWheel(QSlider* slider, int angle) {
+    const QPoint centre = slider->rect().center();
+    QWheelEvent wheel(centre, slider->mapToGlobal(centre), QPoint(), QPoint(0, angle), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(slider, &wheel);
+}
+
+TEST(ThresholdLabel, AlwaysShowsTheValueStartWillUse) {
     Kavrit window;
     window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     auto* slider = child<QSlider>(window, "horizontalSlider_thresholdSlider");
     auto* label = child<QLabel>(window, "label_threshold");
+    // A dragged handle shows its own value; the label follows when it is let go.
+    const auto drag = [&](int to) {
+        return [&, to] {
+            const QString before = label->text();
+            slider->setSliderDown(true);
+            slider->setValue(to);
+            EXPECT_EQ(label->text(), before) << "while dragged to " << to;
+            slider->setSliderDown(false);
+        };
+    };
     const struct {
-        int value;
-        const char* text;
-    } rows[] = {{0, "Threshold: 0"}, {17, "Threshold: 17"}, {50, "Threshold: 50"}};
+        const char* name;
+        int from;
+        std::function<void()> move;
+    } rows[] = {
+        {"drag to 0", 21, drag(0)},
+        {"drag to 50", 0, drag(50)},
+        {"Left key", 21, [&] { QTest::keyClick(slider, Qt::Key_Left); }},
+        {"mouse wheel", 21, [&] { sendWheel(slider, -120); }},
+        {"click on the groove", 21,
+         [&] { QTest::mouseClick(slider, Qt::LeftButton, {}, QPoint(3, slider->height() / 2)); }},
+    };
     for (const auto& row : rows) {
-        slider->setSliderDown(true);
-        slider->setValue(row.value);
-        EXPECT_NE(label->text(), QString::fromLatin1(row.text)) << "before release, " << row.value;
-        slider->setSliderDown(false);
-        EXPECT_EQ(label->text(), QString::fromLatin1(row.text));
+        slider->setValue(row.from);
+        ASSERT_EQ(label->text(), QStringLiteral("Threshold: %1").arg(row.from)) << row.name;
+        slider->setFocus();
+        row.move();
+        EXPECT_NE(slider->value(), row.from) << row.name;
+        EXPECT_EQ(label->text(), QStringLiteral("Threshold: %1").arg(slider->value())) << row.name;
     }
-    slider->setFocus();
-    QTest::keyClick(slider, Qt::Key_Left);
-    EXPECT_EQ(slider->value(), 49);
-    EXPECT_EQ(label->text(), QStringLiteral("Threshold: 50"));
 }
 
 TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
@@ -162,6 +189,8 @@ TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
         }
         EXPECT_EQ(view->url(), QUrl(QStringLiteral("qrc:///Kavrit/PelmoraDocumentation.html")));
         EXPECT_EQ(view->title(), QStringLiteral("Pelmora User Guide"));
+        EXPECT_EQ(view->windowTitle(), QStringLiteral("Pelmora User Guide"));
+        EXPECT_EQ(view->windowIcon().cacheKey(), window.windowIcon().cacheKey());
     }
     // Closing a help window frees it.
     QPointer<QWebView> first = views.first();
@@ -171,6 +200,35 @@ TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
     EXPECT_TRUE(first.isNull());
     views.last()->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+TEST(Documentation, ClosingTheMainWindowEndsTheProgramWithItsHelpWindows) {
+    Kavrit window;
+    window.show();
+    QPointer<QWidget> help = uitest::openHelpWindow(window);
+    ASSERT_FALSE(help.isNull());
+    QApplication::setQuitOnLastWindowClosed(true);  // as in the program
+    QTimer::singleShot(0, &window, &QWidget::close);
+    // Without an end of its own the program would wait here for ever. (The timer goes with
+    // the window, so that it cannot end a later test's dialog.)
+    QTimer::singleShot(3000, &window, [] { QCoreApplication::exit(1); });
+    const int exitCode = QApplication::exec();
+    QApplication::setQuitOnLastWindowClosed(false);
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(help.isNull() || !help->isVisible());
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// Opens the About box and leaves it to the watchdog of the tests' main.
+void leaveAboutBoxOpen() {
+    Kavrit window;
+    window.aboutInfo();
+}
+
+TEST(ModalWatchdog, RejectsADialogNobodyAnswersAndFailsTheTestByName) {
+    EXPECT_NONFATAL_FAILURE(leaveAboutBoxOpen(),
+                            "ModalWatchdog.RejectsADialogNobodyAnswersAndFailsTheTestByName left "
+                            "the modal dialog \"About Pelmora\" open");
 }
 
 TEST(AboutBox, ShowsTheCreditsEndingInTheReleaseLine) {

@@ -3,11 +3,14 @@
 #include <QAction>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStatusTipEvent>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -66,11 +69,12 @@ void postEscape(QObject* target) {
                                 new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
 }
 
-class WindowRun : public ::testing::Test {
-protected:
-    void SetUp() override {
+// The shown main window, with a record of every value its bar takes.
+class RunningWindow {
+public:
+    RunningWindow() {
         window.show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
         QObject::connect(bar(), &QProgressBar::valueChanged, &window, [this](int value) {
             barValues.push_back(value);
             if (duringRun) {
@@ -89,12 +93,17 @@ protected:
     void clickStart() {
         QTest::mouseClick(child<QPushButton>(window, "pushButton"), Qt::LeftButton);
     }
+    QString summary() { return uitest::runSummary(window); }
 
     Kavrit window;
-    TempDir tmp;
     std::vector<int> barValues;
     // Called once, from inside a run, when the bar first moves.
     std::function<void()> duringRun;
+};
+
+class WindowRun : public ::testing::Test, public RunningWindow {
+protected:
+    TempDir tmp;
 };
 
 TEST_F(WindowRun, StartFillsTheDerivedDirectoryWhileTheBarMoves) {
@@ -107,6 +116,13 @@ TEST_F(WindowRun, StartFillsTheDerivedDirectoryWhileTheBarMoves) {
     EXPECT_EQ(barValues, (std::vector<int>{33, 66, 100}));
     EXPECT_TRUE(bar()->isVisible());
     EXPECT_EQ(bar()->value(), 100);
+    const QString said =
+        QString::fromStdString("3 snapshots saved in " + tmp.file("garden") + " (3 frames, T s)");
+    EXPECT_EQ(uitest::withoutTime(summary()), said);
+    // Browsing the menus shows their (empty) status tips; the summary stays.
+    QStatusTipEvent tip{QString()};
+    QApplication::sendEvent(&window, &tip);
+    EXPECT_EQ(uitest::withoutTime(summary()), said);
 }
 
 TEST_F(WindowRun, ASecondRunShowsTheOld100UntilItsFirstFrameAndStartsFromTheOldReference) {
@@ -117,17 +133,24 @@ TEST_F(WindowRun, ASecondRunShowsTheOld100UntilItsFirstFrameAndStartsFromTheOldR
     barValues.clear();
     TempDir again;
     setFields(tmp.file("garden.avi"), again.path());
+    ASSERT_FALSE(summary().isEmpty());
+    QString summaryDuringRun = QStringLiteral("not seen");
+    duringRun = [&] { summaryDuringRun = summary(); };
     clickStart();
     err.finish();
     // Straight from the old 100 to the first frame's 33: no reset in between.
     EXPECT_EQ(barValues, (std::vector<int>{33, 66, 100}));
+    // The message of a run lasts until the next run starts.
+    EXPECT_EQ(summaryDuringRun, QString());
+    EXPECT_EQ(uitest::withoutTime(summary()),
+              QString::fromStdString("2 snapshots saved in " + again.path() + " (3 frames, T s)"));
     // The last frame of the first run equals the first of the second: not motion.
     EXPECT_EQ(testsupport::listDir(again.path()),
               (std::vector<std::string>{"IMG00000040.jpg", "IMG00000080.jpg"}));
 }
 
 TEST_F(WindowRun, RefusesPathsThatDoNotEndInAvi) {
-    const char* rows[] = {"", "av", "/clips/garden.AVI", "/clips/garden.mp4", "/clips/avi.txt"};
+    const char* rows[] = {"", "av", "/clips/garden.av", "/clips/garden.mp4", "/clips/avi.txt"};
     for (const char* path : rows) {
         setFields(path, tmp.path());
         uitest::BoxSeen box;
@@ -140,8 +163,8 @@ TEST_F(WindowRun, RefusesPathsThatDoNotEndInAvi) {
     }
 }
 
-TEST_F(WindowRun, AcceptsAviWithoutADotAndReportsAVideoThatDoesNotOpen) {
-    for (const char* name : {"gardenavi", "avi"}) {
+TEST_F(WindowRun, AcceptsAviInAnyCaseWithoutADotAndReportsAVideoThatDoesNotOpen) {
+    for (const char* name : {"gardenavi", "avi", "CLIP.AVI", "clip.Avi"}) {
         const std::string video = tmp.file(name);
         setFields(video, "");
         bar()->setValue(100);  // as an earlier run leaves it
@@ -154,6 +177,7 @@ TEST_F(WindowRun, AcceptsAviWithoutADotAndReportsAVideoThatDoesNotOpen) {
         EXPECT_TRUE(answer->answered()) << name;
         EXPECT_EQ(box.title, QStringLiteral("Warning")) << name;
         EXPECT_EQ(box.text, QString::fromStdString("Failed to open " + video)) << name;
+        EXPECT_EQ(summary(), box.text) << name;
         EXPECT_TRUE(bar()->isVisible()) << name;
         EXPECT_EQ(bar()->value(), 0) << name;
         EXPECT_TRUE(testsupport::listDir(tmp.path()).empty()) << name;
@@ -161,61 +185,40 @@ TEST_F(WindowRun, AcceptsAviWithoutADotAndReportsAVideoThatDoesNotOpen) {
 }
 
 TEST_F(WindowRun, ReportsSnapshotsThatCouldNotBeSaved) {
+    const cv::Mat still = solidFrame(cv::Size(64, 48), cv::Scalar::all(90));
+    testsupport::writeVideo(tmp.file("still.avi"), {still, still, still});
     writeMovingSquare(tmp.file("garden.avi"), 3);
-    // Root writes anywhere, so folders stand where the snapshots would go.
-    const std::string dir = tmp.file("shots");
-    for (const std::string& name : snapshotNames(3)) {
-        std::filesystem::create_directories(dir + "/" + name);
-    }
-    setFields(tmp.file("garden.avi"), dir);
-    uitest::BoxSeen box;
-    auto answer = uitest::closeNextBox(box);
-    testsupport::StderrCapture err;
-    clickStart();
-    const std::string lines = err.finish();
-    EXPECT_EQ(lines.find("Failed to save " + dir + "/IMG00000000.jpg: Is a directory\n"), 0u);
-    EXPECT_TRUE(answer->answered());
-    EXPECT_EQ(box.title, QStringLiteral("Warning"));
-    EXPECT_EQ(box.text, QString::fromStdString("3 snapshots could not be saved in " + dir + "."));
-    EXPECT_EQ(bar()->value(), 100);
-}
-
-TEST_F(WindowRun, EscapeInTheMaskWindowStopsADetailedRun) {
-    writeMovingSquare(tmp.file("garden.avi"), 200);
-    setFields(tmp.file("garden.avi"), tmp.path());
-    QTest::mouseClick(child<QRadioButton>(window, "radioButton_detailedOutput"), Qt::LeftButton);
-    bool displaysShown = false;
-    duringRun = [&] {
-        QWidget* frameWindow = topLevelTitled(QString::fromStdString(tmp.file("garden.avi")));
-        QWidget* maskWindow = topLevelTitled(QStringLiteral("diff"));
-        displaysShown = frameWindow != nullptr && maskWindow != nullptr;
-        if (maskWindow != nullptr) {
-            postEscape(maskWindow);
+    const struct {
+        const char* video;
+        int lost;  // the first frame is always motion against black
+        const char* lostText;
+    } rows[] = {{"still.avi", 1, "1 snapshot"}, {"garden.avi", 3, "3 snapshots"}};
+    for (const auto& row : rows) {
+        // Root writes anywhere, so folders stand where the snapshots would go.
+        const std::string dir = tmp.file(std::string("shots-") + row.video);
+        for (const std::string& name : snapshotNames(3)) {
+            std::filesystem::create_directories(dir + "/" + name);
         }
-    };
-    testsupport::StderrCapture err;
-    clickStart();
-    err.finish();
-    EXPECT_TRUE(displaysShown);
-    const auto saved = testsupport::listDir(tmp.path()).size() - 1;  // less the video
-    EXPECT_GE(saved, 2u);
-    EXPECT_LT(saved, 10u);
-    EXPECT_EQ(bar()->value(), 100);
-    uitest::spin(50);
-    EXPECT_EQ(topLevelTitled(QStringLiteral("diff")), nullptr);
-}
-
-TEST_F(WindowRun, EscapeInTheMainWindowStopsAQuietRun) {
-    writeMovingSquare(tmp.file("garden.avi"), 200);
-    setFields(tmp.file("garden.avi"), tmp.path());
-    duringRun = [&] { postEscape(child<QLineEdit>(window, "videoBox")); };
-    testsupport::StderrCapture err;
-    clickStart();
-    err.finish();
-    const auto saved = testsupport::listDir(tmp.path()).size() - 1;
-    EXPECT_GE(saved, 1u);
-    EXPECT_LT(saved, 10u);
-    EXPECT_EQ(barValues.back(), 100);
+        setFields(tmp.file(row.video), dir);
+        uitest::BoxSeen box;
+        auto answer = uitest::closeNextBox(box);
+        testsupport::StderrCapture err;
+        clickStart();
+        const std::string lines = err.finish();
+        EXPECT_EQ(lines.find("Failed to save " + dir + "/IMG00000000.jpg: Is a directory\n"), 0u)
+            << row.video;
+        EXPECT_TRUE(answer->answered()) << row.video;
+        EXPECT_EQ(box.title, QStringLiteral("Warning")) << row.video;
+        EXPECT_EQ(box.text, QStringLiteral("%1 could not be saved in %2.")
+                                .arg(row.lostText, QString::fromStdString(dir)))
+            << row.video;
+        EXPECT_EQ(uitest::withoutTime(summary()),
+                  QStringLiteral("0 snapshots saved in %1, %2 lost (3 frames, T s)")
+                      .arg(QString::fromStdString(dir))
+                      .arg(row.lost))
+            << row.video;
+        EXPECT_EQ(bar()->value(), 100) << row.video;
+    }
 }
 
 TEST_F(WindowRun, IgnoresStartWhileARunIsGoing) {
@@ -231,15 +234,109 @@ TEST_F(WindowRun, IgnoresStartWhileARunIsGoing) {
     EXPECT_EQ(barValues.back(), 100);
 }
 
-TEST_F(WindowRun, ClosingTheWindowStopsTheRun) {
-    writeMovingSquare(tmp.file("garden.avi"), 200);
-    setFields(tmp.file("garden.avi"), tmp.path());
-    duringRun = [&] { window.close(); };
-    testsupport::StderrCapture err;
-    clickStart();
-    err.finish();
-    EXPECT_FALSE(window.isVisible());
-    EXPECT_LT(testsupport::listDir(tmp.path()).size() - 1, 10u);
+// What a user does to one window during a run.
+enum class Input { Escape, Close };
+
+void give(Input input, QWidget* target) {
+    if (input == Input::Escape) {
+        postEscape(target);
+    } else if (target->windowHandle() != nullptr) {
+        target->windowHandle()->close();  // as the window manager's close button does
+    }
+}
+
+TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
+    constexpr int kFrames = 40;
+    TempDir videos;
+    const std::string video = videos.file("garden.avi");
+    writeMovingSquare(video, kFrames);
+    const QString videoTitle = QString::fromStdString(video);
+    enum class Outcome { Stopped, WindowClosed, Finished };
+    const struct {
+        bool detailed;
+        Input input;
+        const char* into;  // "main", "help", "diff" or "video"
+        Outcome outcome;
+    } rows[] = {
+        {false, Input::Escape, "main", Outcome::Stopped},
+        {true, Input::Escape, "main", Outcome::Stopped},
+        {true, Input::Escape, "diff", Outcome::Stopped},
+        {true, Input::Close, "diff", Outcome::Stopped},
+        {true, Input::Close, "video", Outcome::Stopped},
+        {false, Input::Close, "main", Outcome::WindowClosed},
+        {true, Input::Close, "main", Outcome::WindowClosed},
+        {false, Input::Escape, "help", Outcome::Finished},
+        {true, Input::Escape, "help", Outcome::Finished},
+    };
+    for (const auto& row : rows) {
+        const std::string name = std::string(row.detailed ? "detailed, " : "quiet, ") +
+                                 (row.input == Input::Escape ? "Escape in " : "closing ") +
+                                 row.into;
+        TempDir out;
+        RunningWindow running;
+        Kavrit& window = running.window;
+        running.setFields(video, out.path());
+        if (row.detailed) {
+            QTest::mouseClick(child<QRadioButton>(window, "radioButton_detailedOutput"),
+                              Qt::LeftButton);
+        }
+        QPointer<QWidget> help = uitest::openHelpWindow(window);
+        const std::string into = row.into;
+        bool displaysShown = false;
+        running.duringRun = [&] {
+            displaysShown = topLevelTitled(videoTitle) != nullptr &&
+                            topLevelTitled(QStringLiteral("diff")) != nullptr;
+            // From the event loop inside the run, as a user's input comes.
+            QTimer::singleShot(0, &window, [&] {
+                QWidget* target = into == "help"    ? help.data()
+                                  : into == "diff"  ? topLevelTitled(QStringLiteral("diff"))
+                                  : into == "video" ? topLevelTitled(videoTitle)
+                                  : row.input == Input::Escape
+                                      ? static_cast<QWidget*>(child<QLineEdit>(window, "videoBox"))
+                                      : &window;
+                ASSERT_NE(target, nullptr) << name;
+                give(row.input, target);
+            });
+        };
+        testsupport::StderrCapture err;
+        running.clickStart();
+        err.finish();
+        EXPECT_EQ(displaysShown, row.detailed) << name;
+        const auto saved = static_cast<int>(testsupport::listDir(out.path()).size());
+        const QString dir = QString::fromStdString(out.path());
+        if (row.outcome == Outcome::Finished) {
+            EXPECT_EQ(saved, kFrames) << name;
+            EXPECT_EQ(running.bar()->value(), 100) << name;
+            EXPECT_EQ(
+                uitest::withoutTime(running.summary()),
+                QStringLiteral("%1 snapshots saved in %2 (%1 frames, T s)").arg(kFrames).arg(dir))
+                << name;
+        } else if (row.outcome == Outcome::WindowClosed) {
+            EXPECT_FALSE(window.isVisible()) << name;
+            EXPECT_LT(saved, 10) << name;
+        } else {
+            // Every frame is a snapshot: as many saved as read, and the bar keeps the
+            // percentage of the frame before the one that stopped the run.
+            EXPECT_GE(saved, 2) << name;
+            EXPECT_LT(saved, 10) << name;
+            EXPECT_EQ(running.bar()->value(), (saved - 1) * 100 / kFrames) << name;
+            EXPECT_EQ(running.barValues.back(), running.bar()->value()) << name;
+            EXPECT_EQ(
+                uitest::withoutTime(running.summary()),
+                QStringLiteral("Stopped after %1 of %2 frames: %1 snapshots saved in %3 (T s)")
+                    .arg(saved)
+                    .arg(kFrames)
+                    .arg(dir))
+                << name;
+        }
+        uitest::spin(50);
+        EXPECT_EQ(topLevelTitled(videoTitle), nullptr) << name;
+        EXPECT_EQ(topLevelTitled(QStringLiteral("diff")), nullptr) << name;
+        if (help != nullptr) {
+            help->close();
+        }
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }
 
 TEST(WindowThreshold, IsReadOnceAtTheStartOfARun) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "LibraryDiagnostics.h"
+#include "ModalWatchdog.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     // Tests close windows on purpose; the application must outlive them.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Tests answer their dialogs within milliseconds.
+    uitest::ModalWatchdog watchdog(3000);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
