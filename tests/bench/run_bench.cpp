@@ -1,0 +1,228 @@
+// Whole runs against decoding alone, on clips this program makes itself:
+//   - a still 1280 x 720 MPEG-4 scene of one minute with five brief moments of motion: the
+//     run's frames per second against a plain decoding loop of the same file;
+//   - a 768 x 576 clip with motion in every frame, so every frame is saved: the run against
+//     a plain serial loop of the imaging library's calls, one frame after another;
+//   - the still scene at one and at ten minutes: the run's peak resident memory.
+// Every figure is the best of a few repetitions, each in a process of its own, measured in this
+// one run of the benchmark. Nothing is asserted.
+// Run: build/tests/run_bench [repetitions]
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SnapshotNaming.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr double kFps = 25.0;
+
+// A still, textured scene with sensor-like noise, and a bright disc on the frames that move.
+bool makeClip(const std::string& path, cv::Size size, int frames, bool everyFrameMoves) {
+    cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('m', 'p', '4', 'v'), kFps,
+                           size, true);
+    if (!writer.isOpened()) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return false;
+    }
+    cv::RNG rng(1);
+    cv::Mat scene(size, CV_8UC3);
+    rng.fill(scene, cv::RNG::UNIFORM, 40, 200);
+    cv::GaussianBlur(scene, scene, cv::Size(5, 5), 0);
+    // A cycle of noise frames: fresh noise for every frame would make the clips slow to make.
+    std::vector<cv::Mat> noise(16);
+    for (cv::Mat& each : noise) {
+        each.create(size, CV_8UC3);
+        rng.fill(each, cv::RNG::UNIFORM, 0, 6);
+    }
+    cv::Mat frame;
+    for (int i = 0; i < frames; ++i) {
+        cv::add(scene, noise[static_cast<std::size_t>(i) % noise.size()], frame);
+        // Five moments of motion a minute, each of ten frames.
+        const bool moves = everyFrameMoves || (i % 300 >= 100 && i % 300 < 110);
+        if (moves) {
+            cv::circle(frame, {(i * 37) % size.width, (i * 23) % size.height}, size.height / 8,
+                       cv::Scalar(250, 250, 250), cv::FILLED);
+        }
+        writer.write(frame);
+    }
+    return true;
+}
+
+// The modes this program runs in a child process of its own.
+int decodeOnly(const std::string& video) {
+    cv::VideoCapture capture(video, cv::CAP_FFMPEG);
+    cv::Mat frame;
+    long long frames = 0;
+    while (capture.read(frame)) {
+        ++frames;
+    }
+    return frames > 0 ? 0 : 1;
+}
+
+// One frame after another with the library's calls: the detector as a plain serial loop.
+int serialLoop(const std::string& video, const std::string& dir) {
+    cv::VideoCapture capture(video, cv::CAP_FFMPEG);
+    const double fps = capture.get(cv::CAP_PROP_FPS);
+    cv::Mat frame, current, reference, mask;
+    for (long long index = 0; capture.read(frame); ++index) {
+        if (reference.empty()) {
+            reference = cv::Mat::zeros(frame.size(), CV_8UC3);
+        }
+        frame.copyTo(current);
+        cv::absdiff(current, reference, mask);
+        cv::threshold(mask, mask, 20, 255.0, cv::THRESH_BINARY);
+        cv::erode(mask, mask, cv::Mat());
+        const cv::Scalar sums = cv::sum(mask);
+        const double busiest = std::max({sums[0], sums[1], sums[2]});
+        const std::string status = pelmora::statusLine(static_cast<double>(index) / fps,
+                                                       static_cast<int>(busiest / 255), 20);
+        cv::putText(mask, status, {20, 20}, cv::FONT_HERSHEY_PLAIN, 1.0, {255, 255, 0}, 1);
+        cv::putText(frame, status, {20, 20}, cv::FONT_HERSHEY_PLAIN, 1.0, {0, 255, 255}, 1);
+        if (busiest > 2550.0) {
+            const auto ms = static_cast<long long>(static_cast<double>(index) * 1000.0 / fps + 0.5);
+            cv::imwrite(pelmora::joinPath(dir, pelmora::snapshotFileName(ms)), frame);
+            current.copyTo(reference);
+        }
+    }
+    return 0;
+}
+
+struct Measure {
+    double seconds = 0.0;
+    long peakKiB = 0;
+};
+
+// Runs a command to its end; its wall time and peak resident memory.
+Measure runChild(const std::vector<std::string>& command) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The runs' summary lines would only get in the way of the table.
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        std::vector<char*> argv;
+        for (const std::string& argument : command) {
+            argv.push_back(const_cast<char*>(argument.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    Measure measure;
+    measure.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    measure.peakKiB = usage.ru_maxrss;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.front().c_str());
+    }
+    return measure;
+}
+
+// The best of several runs, each into an emptied folder.
+Measure best(const std::vector<std::string>& command, int repetitions, const std::string& dir) {
+    Measure result;
+    for (int i = 0; i < repetitions; ++i) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const Measure each = runChild(command);
+        if (i == 0 || each.seconds < result.seconds) {
+            result.seconds = each.seconds;
+        }
+        result.peakKiB = std::max(result.peakKiB, each.peakKiB);
+    }
+    return result;
+}
+
+long long frameCount(const std::string& video) {
+    cv::VideoCapture capture(video, cv::CAP_FFMPEG);
+    long long frames = 0;
+    cv::Mat frame;
+    while (capture.grab()) {
+        ++frames;
+    }
+    return frames;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string self = fs::canonical("/proc/self/exe").string();
+    if (argc == 3 && std::string(argv[1]) == "decode") {
+        return decodeOnly(argv[2]);
+    }
+    if (argc == 4 && std::string(argv[1]) == "serial") {
+        return serialLoop(argv[2], argv[3]);
+    }
+    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+
+    char pattern[] = "/tmp/pelmora-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+        return 1;
+    }
+    const std::string tmp = pattern;
+    const std::string still = tmp + "/still-720p-1min.mp4";
+    const std::string stillLong = tmp + "/still-720p-10min.mp4";
+    const std::string busy = tmp + "/busy-576p.mp4";
+    const std::string out = tmp + "/snapshots";
+    std::printf("Making clips in %s ...\n", tmp.c_str());
+    std::fflush(stdout);
+    if (!makeClip(still, {1280, 720}, 60 * 25, false) ||
+        !makeClip(stillLong, {1280, 720}, 600 * 25, false) ||
+        !makeClip(busy, {768, 576}, 20 * 25, true)) {
+        return 1;
+    }
+    const std::string scan = PELMORA_SCAN_PATH;
+    std::printf("%u processors; best of %d runs each\n\n", std::thread::hardware_concurrency(),
+                repetitions);
+
+    const double stillFrames = static_cast<double>(frameCount(still));
+    const Measure decode = best({self, "decode", still}, repetitions, out);
+    const Measure run = best({scan, "-q", "-o", out, still}, repetitions, out);
+    std::printf("Still 1280 x 720, 1 min (%.0f frames, %zu snapshots)\n", stillFrames,
+                static_cast<std::size_t>(
+                    std::distance(fs::directory_iterator(out), fs::directory_iterator())));
+    std::printf("  decoding alone   %8.1f frames/s\n", stillFrames / decode.seconds);
+    std::printf("  pelmora-scan     %8.1f frames/s   %.2f x decoding alone\n\n",
+                stillFrames / run.seconds, decode.seconds / run.seconds);
+
+    const double busyFrames = static_cast<double>(frameCount(busy));
+    const Measure serial = best({self, "serial", busy, out}, repetitions, out);
+    const Measure busyRun = best({scan, "-q", "-o", out, busy}, repetitions, out);
+    const Measure busyOne = best({scan, "-q", "-j", "1", "-o", out, busy}, repetitions, out);
+    std::printf("Every frame saved, 768 x 576 (%.0f frames)\n", busyFrames);
+    std::printf("  serial loop      %8.1f frames/s\n", busyFrames / serial.seconds);
+    std::printf("  pelmora-scan     %8.1f frames/s   %.2f x the serial loop\n",
+                busyFrames / busyRun.seconds, serial.seconds / busyRun.seconds);
+    std::printf("  ... --jobs 1     %8.1f frames/s   %.2f x the serial loop\n\n",
+                busyFrames / busyOne.seconds, serial.seconds / busyOne.seconds);
+
+    const Measure shortRun = best({scan, "-q", "-o", out, still}, 1, out);
+    const Measure longRun = best({scan, "-q", "-o", out, stillLong}, 1, out);
+    std::printf("Peak resident memory of pelmora-scan, still 1280 x 720\n");
+    std::printf("  1 min            %8.1f MiB\n", static_cast<double>(shortRun.peakKiB) / 1024.0);
+    std::printf("  10 min           %8.1f MiB   %.3f x the 1 min clip\n",
+                static_cast<double>(longRun.peakKiB) / 1024.0,
+                static_cast<double>(longRun.peakKiB) / static_cast<double>(shortRun.peakKiB));
+    fs::remove_all(tmp);
+    return 0;
+}
