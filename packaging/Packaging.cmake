@@ -53,8 +53,9 @@ add_custom_target(pelmora_installed_files ALL
 
 # The hardening Debian builds its own packages with: fortified C library calls (they need
 # the optimiser) and a global offset table that is read-only once the program has started.
+set(PELMORA_OPTIMISED $<OR:$<CONFIG:Release>,$<CONFIG:RelWithDebInfo>,$<CONFIG:MinSizeRel>>)
 foreach(target pelmora_core pelmora_ui pelmora pelmora-scan)
-  target_compile_definitions(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
+  target_compile_definitions(${target} PRIVATE $<${PELMORA_OPTIMISED}:_FORTIFY_SOURCE=2>)
 endforeach()
 foreach(program pelmora pelmora-scan)
   target_link_options(${program} PRIVATE LINKER:-z,relro,-z,now)
@@ -62,7 +63,8 @@ endforeach()
 
 set(PELMORA_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/pelmora)
 install(TARGETS pelmora pelmora-scan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/app/pelmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/app/pelmora.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PELMORA_ICON_SOURCE}
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME pelmora.svg)
 install(FILES ${PELMORA_PACKAGE_DIR}/org.pelmora.Pelmora.metainfo.xml
