@@ -7,6 +7,7 @@ int main(int argc, char* argv[]) {
     pelmora::silenceLibraryDiagnostics();
     QApplication application(argc, argv);
     Kavrit window;
+    window.openFromArguments(QApplication::arguments());
     window.show();
     return application.exec();
 }

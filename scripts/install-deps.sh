@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Pelmora needs and that are not installed yet; quick when
-# everything is there. "build" is enough to build and run; "test" adds what the tests use.
+# everything is there. "build" is enough to build and run; "package" adds what the Debian
+# package is made with; "test" adds what the tests use.
 set -euo pipefail
 
-build_packages=(cmake g++ make pkg-config qtbase5-dev libqt5webkit5-dev libopencv-dev)
-test_packages=(libgtest-dev libbenchmark-dev ffmpeg)
+build_packages=(cmake g++ make pkg-config qtbase5-dev libqt5webkit5-dev libopencv-dev
+  librsvg2-bin)
+package_packages=(dpkg-dev file)
+test_packages=(libgtest-dev libbenchmark-dev ffmpeg
+  lintian desktop-file-utils appstream man-db bash-completion)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in
   build) ;;
-  test) packages+=("${test_packages[@]}") ;;
-  *) echo "usage: $0 [build|test]" >&2; exit 2 ;;
+  package) packages+=("${package_packages[@]}") ;;
+  test) packages+=("${package_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 [build|package|test]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -26,4 +31,4 @@ as_root=()
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -q
-"${as_root[@]}" apt-get install -y -q "${missing[@]}"
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

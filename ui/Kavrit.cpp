@@ -117,6 +117,12 @@ void Kavrit::fitWindowToForm() {
 
 Kavrit::~Kavrit() = default;
 
+void Kavrit::openFromArguments(const QStringList& arguments) {
+    if (arguments.size() > 1 && !arguments.at(1).isEmpty()) {
+        ui.videoBox->setText(arguments.at(1));
+    }
+}
+
 void Kavrit::goButton() {
     if (running) {
         return;

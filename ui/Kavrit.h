@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
 #include <string>
 
 #include "FrameDetector.h"
@@ -20,6 +21,11 @@ class Kavrit : public QMainWindow {
 public:
     explicit Kavrit(QWidget* parent = nullptr, Qt::WindowFlags flags = Qt::WindowFlags());
     ~Kavrit() override;
+
+    // What a file manager's "Open with" passes: the first argument after the program's name
+    // (Qt has taken out its own options by then) fills the video field; nothing runs until
+    // Start. Further arguments are ignored.
+    void openFromArguments(const QStringList& arguments);
 
 public slots:
     void goButton();

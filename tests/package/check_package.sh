@@ -1,0 +1,240 @@
+#!/usr/bin/env bash
+# The Debian package as a user gets it, checked with the distribution's own tools.
+#
+#   check_package.sh build        builds the package with CPack and unpacks it
+#   check_package.sh CHECK        one check of the unpacked package (see the end of the file)
+#
+# From the environment: PELMORA_BUILD_DIR (the CMake build folder), PELMORA_PACKAGE_WORK (a
+# folder of its own for the package and its unpacked tree) and PELMORA_VERSION.
+set -euo pipefail
+
+build_dir=${PELMORA_BUILD_DIR:?}
+work=${PELMORA_PACKAGE_WORK:?}
+version=${PELMORA_VERSION:?}
+root=$work/root
+
+fail() {
+    echo "FAILED: $*" >&2
+    exit 1
+}
+
+need() {
+    command -v "$1" >/dev/null || fail "$1 is missing: install the Debian package $2"
+}
+
+package_file() {
+    echo "$work/pelmora_${version}_$(dpkg --print-architecture).deb"
+}
+
+# The options a text names, one a line, sorted: long ones (--name) and short ones (-x),
+# wherever they stand, so that any layout of a help text or a manual page will do.
+options_in() {
+    grep -oP '(?<![\w-])(--[A-Za-z][\w-]*|-[A-Za-z])(?![\w-])' | sort -u || true
+}
+
+# The manual page as plain text, without hyphenation, so that no option is broken in two.
+render_manual() {
+    MANWIDTH=200 man -P cat --no-hyphenation --no-justification -E ascii -l "$1" 2>/dev/null
+}
+
+# The text of a manual page's section: from its heading to the next one.
+section() {
+    awk -v name="$1" '/^[A-Z]/ { inside = ($0 == name) } inside'
+}
+
+expect_same() {
+    local what=$1 expected=$2 actual=$3
+    if [[ "$expected" != "$actual" ]]; then
+        echo "$what differ:" >&2
+        diff <(echo "$expected") <(echo "$actual") >&2 || true
+        exit 1
+    fi
+}
+
+check_build() {
+    need cpack cmake
+    need dpkg-deb dpkg
+    need dpkg-shlibdeps dpkg-dev
+    rm -rf "$work"
+    mkdir -p "$work"
+    cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
+        { cat "$work/cpack.log" >&2; fail "cpack did not build the package"; }
+    [[ -f $(package_file) ]] || fail "no $(package_file) after cpack"
+    dpkg-deb -x "$(package_file)" "$root"
+    echo "built and unpacked $(basename "$(package_file)")"
+}
+
+check_contents() {
+    need file file
+    local missing=0 path
+    for path in \
+        usr/bin/pelmora \
+        usr/bin/pelmora-scan \
+        usr/share/applications/pelmora.desktop \
+        usr/share/icons/hicolor/48x48/apps/pelmora.png \
+        usr/share/icons/hicolor/128x128/apps/pelmora.png \
+        usr/share/icons/hicolor/256x256/apps/pelmora.png \
+        usr/share/icons/hicolor/scalable/apps/pelmora.svg \
+        usr/share/man/man1/pelmora.1.gz \
+        usr/share/man/man1/pelmora-scan.1.gz \
+        usr/share/bash-completion/completions/pelmora-scan \
+        usr/share/metainfo/org.pelmora.Pelmora.metainfo.xml \
+        usr/share/doc/pelmora/copyright \
+        usr/share/doc/pelmora/changelog.gz; do
+        if [[ ! -s $root/$path ]]; then
+            echo "missing or empty: /$path" >&2
+            missing=1
+        fi
+    done
+    ((missing == 0)) || fail "the package lacks files"
+    for program in pelmora pelmora-scan; do
+        [[ -x $root/usr/bin/$program ]] || fail "/usr/bin/$program is not executable"
+    done
+    local size
+    for size in 48 128 256; do
+        file "$root/usr/share/icons/hicolor/${size}x${size}/apps/pelmora.png" |
+            grep -q "PNG image data, $size x $size," || fail "the ${size}x${size} icon is not $size pixels square"
+    done
+
+    # What the package says of itself.
+    local deb
+    deb=$(package_file)
+    [[ $(dpkg-deb -f "$deb" Section) == video ]] || fail "section is not video"
+    [[ -n $(dpkg-deb -f "$deb" Maintainer) ]] || fail "no maintainer"
+    [[ -z $(dpkg-deb -f "$deb" Homepage) ]] || fail "a homepage that does not exist"
+    local depends
+    depends=$(dpkg-deb -f "$deb" Depends)
+    for library in libqt5widgets5 libqt5webkit5 libopencv-videoio; do
+        [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
+    done
+
+    # One version everywhere: the package, the metadata's latest release, the changelog.
+    grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/org.pelmora.Pelmora.metainfo.xml" ||
+        fail "the AppStream metadata has no release $version"
+    zcat "$root/usr/share/doc/pelmora/changelog.gz" | head -n 1 | grep -q "^pelmora ($version) " ||
+        fail "the changelog does not start at $version"
+    echo "all files there"
+}
+
+check_lintian() {
+    need lintian lintian
+    # Warnings fail too: each one kept is overridden in the package, with the reason.
+    lintian --fail-on error,warning --display-info "$(package_file)"
+}
+
+check_desktop() {
+    need desktop-file-validate desktop-file-utils
+    local entry=$root/usr/share/applications/pelmora.desktop
+    local said
+    said=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $said"
+    [[ -z $said ]] || fail "desktop-file-validate: $said"
+    # A file manager passes the chosen file only through a field code, and offers the program
+    # only for the types it lists.
+    grep -q '^Exec=pelmora .*%[fF]' "$entry" || fail "Exec takes no file"
+    grep -q '^MimeType=video/' "$entry" || fail "no video types"
+    # The menu finds the icon only by the name the entry gives.
+    local icon
+    icon=$(sed -n 's/^Icon=//p' "$entry")
+    [[ -f $root/usr/share/icons/hicolor/scalable/apps/$icon.svg ]] || fail "no icon named $icon"
+    # Software centres find the entry through the metadata.
+    grep -q '<launchable type="desktop-id">pelmora.desktop</launchable>' \
+        "$root"/usr/share/metainfo/*.metainfo.xml || fail "the metadata launches another entry"
+    echo "desktop entry valid"
+}
+
+check_appstream() {
+    need appstreamcli appstream
+    appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+}
+
+check_version() {
+    local said
+    said=$("$root/usr/bin/pelmora-scan" --version)
+    [[ $said == "pelmora-scan $version" ]] || fail "pelmora-scan --version says '$said'"
+    echo "$said"
+}
+
+check_manual() {
+    need man man-db
+    # The extraction must keep working for another parser's help layout.
+    local sample='Usage: pelmora-scan [OPTIONS] VIDEO...
+Options:
+  -h,--help                   Print this help message and exit
+  -t,--threshold INT:INT in [0 - 50] [20]
+  --shard TEXT:K/N            keep the videos K modulo N, e.g. 0/3
+  --version                   Display program version information and exit'
+    expect_same "Options read from a sample help text" \
+        "$(printf '%s\n' --help --shard --threshold --version -h -t)" \
+        "$(options_in <<<"$sample")"
+
+    local help manual
+    help=$("$root/usr/bin/pelmora-scan" --help | options_in)
+    manual=$(render_manual "$root/usr/share/man/man1/pelmora-scan.1.gz" | section OPTIONS |
+        options_in)
+    [[ $help == *--help* && $help == *--version* ]] || fail "no options read from --help: $help"
+    expect_same "The options of --help (<) and of the manual page (>)" "$help" "$manual"
+    echo "manual page and --help list the same options:" $help
+
+    # Neither page makes groff or man complain.
+    local page said
+    for page in "$root"/usr/share/man/man1/*.1.gz; do
+        said=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+        [[ -z $said ]] || fail "$(basename "$page"): $said"
+    done
+}
+
+# What Tab offers after the words given (the last one is being typed), one a line, sorted.
+completions() {
+    bash -c '
+        source /usr/share/bash-completion/bash_completion
+        source "$1"
+        shift
+        function=$(complete -p pelmora-scan | sed -E "s/.* -F ([^ ]+) .*/\1/")
+        COMP_WORDS=("$@")
+        COMP_CWORD=$(($# - 1))
+        COMP_LINE="$*"
+        COMP_POINT=${#COMP_LINE}
+        "$function" pelmora-scan "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        printf "%s\n" "${COMPREPLY[@]}"
+    ' _ "$root/usr/share/bash-completion/completions/pelmora-scan" "$@" 2>/dev/null | sed '/^$/d' | sort
+}
+
+check_completion() {
+    [[ -f /usr/share/bash-completion/bash_completion ]] ||
+        fail "bash completion is missing: install the Debian package bash-completion"
+    local folder=$work/completion
+    rm -rf "$folder"
+    mkdir -p "$folder/sub"
+    touch "$folder/clip.avi" "$folder/CAM.MP4" "$folder/-night.avi" "$folder/notes.txt"
+    cd "$folder"
+    export PATH=$root/usr/bin:$PATH
+    local videos
+    videos=$(printf '%s\n' -night.avi CAM.MP4 clip.avi sub | sort)
+
+    # Every long option of --help, and nothing --help does not list.
+    local help offered
+    help=$(pelmora-scan --help | options_in)
+    offered=$(completions pelmora-scan -)
+    expect_same "Long options of --help (<) and completed (>)" "$(grep -- '^--' <<<"$help")" \
+        "$(grep -- '^--' <<<"$offered")"
+    expect_same "Options completed that --help does not list" "" "$(comm -13 <(echo "$help") <(echo "$offered"))"
+
+    expect_same "Videos completed" "$videos" "$(completions pelmora-scan '')"
+    expect_same "Videos completed after --" "-night.avi" "$(completions pelmora-scan -- -)"
+    expect_same "Folders completed for -o" "sub" "$(completions pelmora-scan -o '')"
+    expect_same "Folders completed for --output=" "sub" "$(completions pelmora-scan --output=)"
+    expect_same "Completed for a threshold" "" "$(completions pelmora-scan -t '')"
+    echo "completion offers the options, videos and folders"
+}
+
+case ${1:-} in
+    build) check_build ;;
+    contents) check_contents ;;
+    lintian) check_lintian ;;
+    desktop) check_desktop ;;
+    appstream) check_appstream ;;
+    version) check_version ;;
+    manual) check_manual ;;
+    completion) check_completion ;;
+    *) fail "usage: $0 build|contents|lintian|desktop|appstream|version|manual|completion" ;;
+esac
