@@ -103,7 +103,7 @@ std::string framesText(const RunReport& report) {
         return formatText("%lld frames read, %lld announced", report.framesRead,
                           report.framesAnnounced);
     }
-    return formatText("%lld frames", report.framesRead);
+    return formatText(report.framesRead == 1 ? "%lld frame" : "%lld frames", report.framesRead);
 }
 
 int progressPercent(long long framesDone, long long frameCount) {

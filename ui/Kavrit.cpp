@@ -178,10 +178,15 @@ void Kavrit::run(bool detailed) {
 }
 
 void Kavrit::reportRun(const pelmora::RunReport& report, double seconds) {
-    if (report.status == pelmora::RunReport::Status::OpenFailed) {
-        // A failed run must not go on showing the 100 of the run before it.
+    using Status = pelmora::RunReport::Status;
+    if (report.status == Status::OpenFailed || report.status == Status::OutputUnusable) {
+        // A run that never started must not go on showing the 100 of the run before it.
         ui.progressBar_kavritProgress->setValue(0);
-        const QString failure = tr("Failed to open ") + QString::fromStdString(videoPath);
+        const QString failure = report.status == Status::OpenFailed
+                                    ? tr("Failed to open ") + QString::fromStdString(videoPath)
+                                    : tr("Cannot save snapshots in %1: %2")
+                                          .arg(QString::fromStdString(report.outputDir),
+                                               QString::fromStdString(report.outputError));
         runSummaryLabel->setText(failure);
         warn(failure);
         return;

@@ -27,7 +27,9 @@ QString runSummary(const pelmora::RunReport& report, double seconds) {
         saved += tr(", %1 lost").arg(report.snapshotsLost);
     }
     if (report.status != pelmora::RunReport::Status::Stopped) {
-        return tr("%1 (%2, %3 s)").arg(saved, frames(report.framesRead), time);
+        // The frames read, and those announced when the two differ.
+        return tr("%1 (%2, %3 s)")
+            .arg(saved, QString::fromStdString(pelmora::framesText(report)), time);
     }
     // A container that announces no frame count leaves only the frames read to tell.
     const QString reached =

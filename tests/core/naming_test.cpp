@@ -191,6 +191,7 @@ TEST(FramesText, GivesTheAnnouncedCountOnlyWhenItIsMoreThanOnePercentOff) {
         const char* expected;
     } rows[] = {
         {"as announced", Status::Finished, 795, 795, "795 frames"},
+        {"one frame", Status::Finished, 1, 1, "1 frame"},
         {"exactly one percent fewer", Status::Finished, 99, 100, "99 frames"},
         {"just over one percent fewer", Status::Finished, 98, 100, "98 frames read, 100 announced"},
         {"exactly one percent more", Status::Finished, 101, 100, "101 frames"},

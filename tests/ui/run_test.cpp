@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -123,6 +124,37 @@ TEST_F(WindowRun, StartFillsTheDerivedDirectoryWhileTheBarMoves) {
     QStatusTipEvent tip{QString()};
     QApplication::sendEvent(&window, &tip);
     EXPECT_EQ(uitest::withoutTime(summary()), said);
+}
+
+TEST_F(WindowRun, MakesAMissingDestinationAndRefusesOneThatCannotTakeFiles) {
+    writeMovingSquare(tmp.file("garden.avi"), 3);
+    std::ofstream(tmp.file("file")) << "in the way";
+    const std::string missing = tmp.file("new/shots");
+    const std::string blocked = tmp.file("file/shots");
+    const struct {
+        const char* name;
+        std::string dir;
+        bool refused;
+    } rows[] = {{"missing", missing, false}, {"below a file", blocked, true}};
+    for (const auto& row : rows) {
+        setFields(tmp.file("garden.avi"), row.dir);
+        uitest::BoxSeen box;
+        auto answer = row.refused ? uitest::closeNextBox(box) : nullptr;
+        testsupport::StderrCapture err;
+        clickStart();
+        const std::string lines = err.finish();
+        if (!row.refused) {
+            EXPECT_EQ(testsupport::listDir(row.dir), snapshotNames(3)) << row.name;
+            continue;
+        }
+        const std::string refusal = "Cannot save snapshots in " + row.dir + ": Not a directory";
+        EXPECT_EQ(lines, refusal + "\n") << row.name;
+        EXPECT_TRUE(answer->answered()) << row.name;
+        EXPECT_EQ(box.title, QStringLiteral("Warning")) << row.name;
+        EXPECT_EQ(box.text, QString::fromStdString(refusal)) << row.name;
+        EXPECT_EQ(summary(), QString::fromStdString(refusal)) << row.name;
+        EXPECT_EQ(bar()->value(), 0) << row.name;
+    }
 }
 
 TEST_F(WindowRun, ASecondRunShowsTheOld100UntilItsFirstFrameAndStartsFromTheOldReference) {
