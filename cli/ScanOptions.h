@@ -31,4 +31,6 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments);
 // after the video's file, so that snapshots of equal times do not overwrite one another.
 std::vector<std::string> snapshotDirectories(const ScanOptions& options);
 
-const char* scanUsage();
+// What --help prints, and every usage error after its message.
+std::string scanUsage();
+std::string versionText();

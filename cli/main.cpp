@@ -60,16 +60,16 @@ void printSummary(const std::string& video, const pelmora::RunReport& report, do
 int main(int argc, char* argv[]) {
     const ParsedOptions parsed = parseScanOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "pelmora-scan: %s\n%s", parsed.error.c_str(), scanUsage());
+        std::fprintf(stderr, "pelmora-scan: %s\n%s", parsed.error.c_str(), scanUsage().c_str());
         return kExitUsage;
     }
     const ScanOptions& options = parsed.options;
     if (options.help) {
-        std::fputs(scanUsage(), stdout);
+        std::fputs(scanUsage().c_str(), stdout);
         return kExitDone;
     }
     if (options.version) {
-        std::printf("pelmora-scan %s\n", PELMORA_VERSION);
+        std::fputs(versionText().c_str(), stdout);
         return kExitDone;
     }
 
