@@ -5,7 +5,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config qtbase5-dev libqt5webkit5-dev libopencv-dev
-  librsvg2-bin libcli11-dev)
+  librsvg2-bin libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
 test_packages=(libgtest-dev libbenchmark-dev ffmpeg
   lintian desktop-file-utils appstream man-db bash-completion)
