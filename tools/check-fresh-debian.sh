@@ -41,14 +41,14 @@ mounts=()
 xvfb_pid=
 window_pid=
 cleanup() {
-  [[ -n $window_pid ]] && kill "$window_pid" 2>/dev/null || true
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null || true
+  if [[ -n $window_pid ]]; then kill "$window_pid" 2>/dev/null || true; fi
+  if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   local i
   for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
     umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}" || true
   done
   if [[ -n $(mounted_under "$tree") ]]; then
-    echo "$0: still mounted under $tree:" $(mounted_under "$tree") >&2
+    echo "$0: still mounted under $tree: $(mounted_under "$tree" | tr '\n' ' ')" >&2
   fi
 }
 trap cleanup EXIT
@@ -62,7 +62,7 @@ fi
 
 # Never remove a tree that still has the host's /dev or /sys bound into it.
 if [[ -n $(mounted_under "$tree") ]]; then
-  echo "$0: $tree still has mounts; unmount them first:" $(mounted_under "$tree") >&2
+  echo "$0: $tree still has mounts; unmount them first: $(mounted_under "$tree" | tr '\n' ' ')" >&2
   exit 1
 fi
 rm -rf "$tree" "$logs"
