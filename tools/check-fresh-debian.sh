@@ -111,18 +111,16 @@ timed() {
   fi
 }
 
+problems=()
+problem() {
+  echo "!! $*" >&2
+  problems+=("$*")
+}
+
 timed run scripts/run.sh
 tail -n 2 "$logs/run.log"
 timed test scripts/test.sh
 grep -E 'tests passed|tests failed' "$logs/test.log"
-if grep -n 'XDG_RUNTIME_DIR' "$logs/run.log" "$logs/test.log"; then
-  echo "$0: the runtime-folder warning was printed" >&2
-  exit 1
-fi
-if leftovers=$(ls -d "$tree"/tmp/runtime-* 2>/dev/null); then
-  echo "$0: left behind: $leftovers" >&2
-  exit 1
-fi
 
 echo "== apt, per install (build, then test):"
 grep -hE '^(Need to get|After this operation)' "$logs/run.log" "$logs/test.log" || true
@@ -131,6 +129,13 @@ echo "== Packages installed: $(in_tree dpkg-query -W -f='.\n' | wc -l)" \
 echo "== Tree without the clone and apt's archives: $size_before MB before, $(tree_size) MB after"
 echo "== Font files: $(find "$tree/usr/share/fonts" -type f \( -name '*.ttf' -o -name '*.otf' \
   -o -name '*.pfb' \) 2>/dev/null | wc -l)"
+
+if grep -n 'XDG_RUNTIME_DIR' "$logs/run.log" "$logs/test.log"; then
+  problem "the runtime-folder warning was printed"
+fi
+if leftovers=$(ls -d "$tree"/tmp/runtime-* 2>/dev/null); then
+  problem "the tests left behind: $leftovers"
+fi
 
 # The window under a real X server, with only the libraries and fonts the set-up installed:
 # the server runs on the host and the window connects to it through the shared socket folder.
@@ -158,9 +163,13 @@ kill "$window_pid"
 wait "$window_pid" 2>/dev/null || true
 window_pid=
 if [[ -s $logs/window.log ]]; then
-  echo "== The window printed:"
   cat "$logs/window.log"
-  exit 1
+  problem "the window printed the lines above"
 fi
 echo "== Screenshot of the window: $logs/window.png (look at it: text must not be boxes)"
-echo "== Done. The tree stays in $tree for a closer look."
+echo "== The tree stays in $tree for a closer look."
+if ((${#problems[@]} > 0)); then
+  echo "== Failed: ${#problems[@]} problem(s), see the !! lines above" >&2
+  exit 1
+fi
+echo "== All well"
