@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Pelmora needs and that are not installed yet; quick when
 # everything is there. "build" is enough to build and run; "test" adds what the tests use.
+# Recommended packages stay out (they would bring systemd, Mesa drivers, GTK and more); what
+# the programs need at run time all comes as dependencies of these: Qt's X11 platform plugin
+# with its xcb libraries and the DejaVu fonts (libqt5gui5), FFmpeg with its codecs (OpenCV).
 set -euo pipefail
 
-build_packages=(cmake g++ make pkg-config qtbase5-dev libqt5webkit5-dev libopencv-dev)
+# libopencv-dev is the only package with OpenCV's CMake configuration, and that configuration
+# needs every OpenCV module installed, so the per-module -dev packages cannot stand in for it.
+build_packages=(cmake make g++ qtbase5-dev libqt5webkit5-dev libopencv-dev)
 test_packages=(libgtest-dev libbenchmark-dev)
 
 packages=("${build_packages[@]}")
@@ -26,4 +31,4 @@ as_root=()
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -q
-"${as_root[@]}" apt-get install -y -q "${missing[@]}"
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
