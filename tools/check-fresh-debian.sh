@@ -93,10 +93,8 @@ tree_size() {
 size_before=$(tree_size)
 
 # As root on a fresh machine: no display, no login session, no locale.
-in_tree() {
-  chroot "$tree" /usr/bin/env -i HOME=/root TERM=dumb \
-    PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "$@"
-}
+bare=(HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin)
+in_tree() { chroot "$tree" /usr/bin/env -i "${bare[@]}" "$@"; }
 
 timed() {
   local name=$1 start status
@@ -150,7 +148,9 @@ for _ in $(seq 40); do
 done
 display=$(head -n1 "$logs/display")
 [[ -n $display ]] || { echo "$0: Xvfb did not start" >&2; cat "$logs/xvfb.log" >&2; exit 1; }
-in_tree DISPLAY=":$display" /root/pelmora/build/pelmora >"$logs/window.log" 2>&1 &
+# Started directly (chroot and env exec it), so that the id is the window's own.
+chroot "$tree" /usr/bin/env -i "${bare[@]}" DISPLAY=":$display" /root/pelmora/build/pelmora \
+  >"$logs/window.log" 2>&1 &
 window_pid=$!
 sleep 8
 if ! kill -0 "$window_pid" 2>/dev/null; then
