@@ -52,6 +52,8 @@ cleanup() {
   fi
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 if [[ ! -d $base ]]; then
   echo "== Making a minimal Debian 12 in $base from $mirror"
