@@ -79,10 +79,14 @@ deb $security bookworm-security main
 EOF
 cp -L /etc/resolv.conf "$tree/etc/resolv.conf"
 
-mount -t proc proc "$tree/proc" && mounts+=("$tree/proc")
-mount --bind /sys "$tree/sys" && mounts+=("$tree/sys")
-mount --bind /dev "$tree/dev" && mounts+=("$tree/dev")
-mount --bind /dev/pts "$tree/dev/pts" && mounts+=("$tree/dev/pts")
+mount -t proc proc "$tree/proc"
+mounts+=("$tree/proc")
+mount --bind /sys "$tree/sys"
+mounts+=("$tree/sys")
+mount --bind /dev "$tree/dev"
+mounts+=("$tree/dev")
+mount --bind /dev/pts "$tree/dev/pts"
+mounts+=("$tree/dev/pts")
 
 git clone -q "$repo" "$tree/root/pelmora"
 git -C "$tree/root/pelmora" checkout -q --detach "$commit"
@@ -140,7 +144,8 @@ fi
 # The window under a real X server, with only the libraries and fonts the set-up installed:
 # the server runs on the host and the window connects to it through the shared socket folder.
 mkdir -p "$tree/tmp/.X11-unix"
-mount --bind /tmp/.X11-unix "$tree/tmp/.X11-unix" && mounts+=("$tree/tmp/.X11-unix")
+mount --bind /tmp/.X11-unix "$tree/tmp/.X11-unix"
+mounts+=("$tree/tmp/.X11-unix")
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ac 3>"$logs/display" \
   >"$logs/xvfb.log" 2>&1 &
 xvfb_pid=$!
