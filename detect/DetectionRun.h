@@ -36,8 +36,8 @@ struct RunReport {
     long long snapshotsLost = 0;
 };
 
-// "795 frames" ("1 frame"), or, when a finished run read more than 1 % more or fewer frames than the
-// container announced, "68 frames read, 444 announced": a truncated file shows, and so does a
+// "795 frames" ("1 frame"), or, when a finished run read more than 1 % more or fewer frames than
+// the container announced, "68 frames read, 444 announced": a truncated file shows, and so does a
 // container whose count is simply wrong.
 std::string framesText(const RunReport& report);
 
