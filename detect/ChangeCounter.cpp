@@ -24,23 +24,31 @@ constexpr int kLanes = 16;
 // block belongs to channel k % 3.
 constexpr int kBlock = 3 * kLanes;
 
-// excess[i] = |frame[i] - reference[i]| - threshold, or 0 where that is not positive.
-void excessRow(const uchar* frame, const uchar* reference, uchar* excess, int length,
+// excess[i] = |frame[i] - reference[i]| - threshold, or 0 where that is not positive. Returns
+// whether any byte of the row changed.
+bool excessRow(const uchar* frame, const uchar* reference, uchar* excess, int length,
                uchar threshold) {
     int i = 0;
+    bool changed = false;
 #if CV_SIMD
     const cv::v_uint8 limit = cv::vx_setall_u8(threshold);
+    cv::v_uint8 any = cv::vx_setzero_u8();
     for (; i + kLanes <= length; i += kLanes) {
         // Saturating subtraction: 0 unless the difference is above the threshold.
-        cv::v_store(excess + i,
-                    cv::v_absdiff(cv::vx_load(frame + i), cv::vx_load(reference + i)) - limit);
+        const cv::v_uint8 value =
+            cv::v_absdiff(cv::vx_load(frame + i), cv::vx_load(reference + i)) - limit;
+        cv::v_store(excess + i, value);
+        any |= value;
     }
+    changed = cv::v_check_any(any != cv::vx_setzero_u8());
 #endif
     for (; i < length; ++i) {
         const int difference =
             frame[i] > reference[i] ? frame[i] - reference[i] : reference[i] - frame[i];
         excess[i] = static_cast<uchar>(std::max(difference - threshold, 0));
+        changed = changed || excess[i] != 0;
     }
+    return changed;
 }
 
 // The erosion across a row: each byte and the same channel of the pixels left and right.
@@ -119,21 +127,38 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         return counts;
     }
 
-    // One padded row for the excess of the row being added, three eroded rows that take turns,
-    // and the row that stands for those outside the image.
+    // Three rows of excess and three eroded across, which take turns, and the row that stands
+    // for those outside the image. A still scene changes nowhere in most rows, and a pixel
+    // survives only where its own row and both neighbours changed somewhere, so the erosion
+    // runs only around rows that changed.
     const std::size_t stride = static_cast<std::size_t>(length) + 2 * kPad;
-    if (scratch.size() != 5 * stride) {
-        scratch.assign(5 * stride, kOutside);
+    if (scratch.size() != 7 * stride) {
+        scratch.assign(7 * stride, kOutside);
     }
-    uchar* excess = &scratch[kPad];
-    uchar* eroded[3] = {&scratch[stride + kPad], &scratch[2 * stride + kPad],
-                        &scratch[3 * stride + kPad]};
-    const uchar* outside = &scratch[4 * stride + kPad];
+    uchar* excess[3];
+    uchar* eroded[3];
+    for (int slot = 0; slot < 3; ++slot) {
+        excess[slot] = &scratch[slot * stride + kPad];
+        eroded[slot] = &scratch[(3 + slot) * stride + kPad];
+    }
+    const uchar* outside = &scratch[6 * stride + kPad];
+    bool changed[3] = {false, false, false};
+    int erodedRow[3] = {-1, -1, -1};  // the row each eroded slot holds
 
     const auto addRow = [&](int y) {
-        excessRow(frame.ptr<uchar>(y), reference.ptr<uchar>(y), excess, length,
-                  static_cast<uchar>(threshold));
-        erodeAcross(excess, eroded[y % 3], length);
+        changed[y % 3] = excessRow(frame.ptr<uchar>(y), reference.ptr<uchar>(y), excess[y % 3],
+                                   length, static_cast<uchar>(threshold));
+    };
+    const auto changedRow = [&](int y) { return y < 0 || y >= rows || changed[y % 3]; };
+    const auto erodedAcross = [&](int y) -> const uchar* {
+        if (y < 0 || y >= rows) {
+            return outside;
+        }
+        if (erodedRow[y % 3] != y) {
+            erodeAcross(excess[y % 3], eroded[y % 3], length);
+            erodedRow[y % 3] = y;
+        }
+        return eroded[y % 3];
     };
     std::uint64_t lanes[kBlock] = {};
     addRow(0);
@@ -141,10 +166,10 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         addRow(1);
     }
     for (int y = 0; y < rows; ++y) {
-        const uchar* above = y == 0 ? outside : eroded[(y - 1) % 3];
-        const uchar* below = y + 1 == rows ? outside : eroded[(y + 1) % 3];
-        countDown(above, eroded[y % 3], below, length, lanes);
-        // Row y - 1 is no longer needed; its slot takes row y + 2.
+        if (changedRow(y - 1) && changedRow(y) && changedRow(y + 1)) {
+            countDown(erodedAcross(y - 1), erodedAcross(y), erodedAcross(y + 1), length, lanes);
+        }
+        // Row y - 1 is no longer needed; its slots take row y + 2.
         if (y + 2 < rows) {
             addRow(y + 2);
         }
