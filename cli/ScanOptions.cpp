@@ -1,8 +1,6 @@
 #include "ScanOptions.h"
 
 #include <CLI/CLI.hpp>
-#include <filesystem>
-#include <map>
 #include <memory>
 
 namespace {
@@ -125,7 +123,44 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
     app->add_flag("-q,--quiet", options.quiet,
                   "print neither progress nor the path of each snapshot");
     app->add_flag("--verbose", options.verbose, "also show the video decoder's own messages");
-    app->add_option("VIDEO", options.videos, "the videos to scan, in this order");
+    app->add_option("--list", options.listFile,
+                    "also scan the videos listed in FILE, one path a line ('-': the standard "
+                    "input; blank lines and lines starting with # are skipped)")
+        ->type_name("FILE");
+    app->add_option_function<std::string>(
+           "--shard", [&options](const std::string& text) { options.shard = parseShard(text); },
+           "scan only share K of N (0 <= K < N): the videos at positions K, K + N, K + 2N, ... "
+           "of the sorted list without repeats, so that N processes split a batch without "
+           "talking to each other (default: every video, in the order given)")
+        ->type_name("K/N")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return parseShard(text)
+                           ? std::string()
+                           : "the shard must be K/N with 0 <= K < N, not '" + text + "'";
+            },
+            std::string()));
+    app->add_flag("--resume", options.resume,
+                  "skip each video whose record (.pelmora-run.json in its snapshot folder) says "
+                  "it was scanned to its end with the same settings; scan the others from the "
+                  "start, removing the snapshots of an unfinished run first");
+    app->add_option_function<std::string>(
+           "--summary",
+           [&options](const std::string& text) {
+               options.summary = text == "json" ? SummaryFormat::Json : SummaryFormat::Text;
+           },
+           "text, or json: one JSON object per video on the standard output (default: text)")
+        ->type_name("FORMAT")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return text == "text" || text == "json"
+                           ? std::string()
+                           : "the summary must be text or json, not '" + text + "'";
+            },
+            std::string()));
+    app->add_option("VIDEO", options.videos,
+                    "the videos to scan, in this order; a folder stands for the video files "
+                    "below it");
     app->footer(
         "Exit status: 0 all done, 1 a video did not open or a snapshot was not saved,\n"
         "2 usage error, 128 + the signal's number when stopped by SIGINT (130),\n"
@@ -186,30 +221,14 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
         parsed.error = error.what();
         return parsed;
     }
-    if (parsed.options.videos.empty()) {
+    if (parsed.options.videos.empty() && parsed.options.listFile.empty()) {
         parsed.error = "no video given";
     }
     return parsed;
 }
 
-std::vector<std::string> snapshotDirectories(const ScanOptions& options) {
-    if (options.outputDir.empty() || options.videos.size() == 1) {
-        return std::vector<std::string>(options.videos.size(), options.outputDir);
-    }
-    std::vector<std::string> directories;
-    std::map<std::string, int> uses;
-    for (const std::string& video : options.videos) {
-        std::string name = std::filesystem::path(video).stem().string();
-        if (name.empty() || name[0] == '.') {  // no hidden folders
-            name = "video";
-        }
-        const int use = ++uses[name];
-        if (use > 1) {
-            name += "-" + std::to_string(use);
-        }
-        directories.push_back(options.outputDir + "/" + name);
-    }
-    return directories;
+nlohmann::json resultSettings(const ScanOptions& options) {
+    return {{"threshold", options.threshold}};
 }
 
 std::string scanUsage() {

@@ -1,7 +1,12 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "ScanSummary.h"
+#include "VideoBatch.h"
 
 // What pelmora-scan was asked to do.
 struct ScanOptions {
@@ -16,7 +21,12 @@ struct ScanOptions {
     bool verbose = false;  // let the decoder's own messages through
     bool help = false;
     bool version = false;
-    std::vector<std::string> videos;
+    std::vector<std::string> videos;  // files and folders, as given
+    // Batch work.
+    std::string listFile;  // more videos, one a line; "-" for standard input
+    std::optional<Shard> shard;
+    bool resume = false;  // skip the videos a matching record says are done
+    SummaryFormat summary = SummaryFormat::Text;
 };
 
 struct ParsedOptions {
@@ -26,10 +36,9 @@ struct ParsedOptions {
 
 ParsedOptions parseScanOptions(const std::vector<std::string>& arguments);
 
-// Where each video's snapshots go, in the order of the videos; empty means derived from the
-// video's path. With -o and several videos each gets a folder of its own inside DIR, named
-// after the video's file, so that snapshots of equal times do not overwrite one another.
-std::vector<std::string> snapshotDirectories(const ScanOptions& options);
+// The options that change the files a run leaves, by name, for the record that --resume
+// compares.
+nlohmann::json resultSettings(const ScanOptions& options);
 
 // What --help prints, and every usage error after its message.
 std::string scanUsage();

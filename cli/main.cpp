@@ -3,8 +3,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -12,7 +16,11 @@
 #include "DetectionRun.h"
 #include "FrameDetector.h"
 #include "LibraryDiagnostics.h"
+#include "RunRecord.h"
 #include "ScanOptions.h"
+#include "ScanSummary.h"
+#include "VideoBatch.h"
+#include "VideoJob.h"
 
 namespace {
 
@@ -38,21 +46,25 @@ void installStopHandlers() {
     }
 }
 
-void printSummary(const std::string& video, const pelmora::RunReport& report, double seconds) {
-    using Status = pelmora::RunReport::Status;
-    if (report.status == Status::OpenFailed) {
-        std::printf("%s: not opened\n", video.c_str());
-    } else if (report.status == Status::OutputUnusable) {
-        std::printf("%s: not scanned, snapshots cannot be saved in %s\n", video.c_str(),
-                    report.outputDir.c_str());
-    } else {
-        const double rate = seconds > 0.0 ? static_cast<double>(report.framesRead) / seconds : 0.0;
-        std::printf("%s: %s, %lld written, %lld lost, %.2f s, %.1f frames/s%s\n", video.c_str(),
-                    pelmora::framesText(report).c_str(), report.snapshotsWritten,
-                    report.snapshotsLost, seconds, rate,
-                    report.status == Status::Stopped ? ", interrupted" : "");
+// The videos given and listed; false with a message when the list cannot be read.
+bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) {
+    videos = options.videos;
+    if (options.listFile.empty()) {
+        return true;
     }
-    std::fflush(stdout);
+    std::ifstream file;
+    if (options.listFile != "-") {
+        file.open(options.listFile);
+        if (!file) {
+            std::fprintf(stderr, "pelmora-scan: cannot read the list %s: %s\n",
+                         options.listFile.c_str(), std::strerror(errno));
+            return false;
+        }
+    }
+    const std::vector<std::string> listed =
+        readVideoList(options.listFile == "-" ? std::cin : file);
+    videos.insert(videos.end(), listed.begin(), listed.end());
+    return true;
 }
 
 }  // namespace
@@ -73,22 +85,58 @@ int main(int argc, char* argv[]) {
         return kExitDone;
     }
 
+    std::vector<std::string> given;
+    if (!gatherVideos(options, given)) {
+        return kExitUsage;
+    }
+    std::vector<std::string> emptyFolders;
+    const std::vector<BatchEntry> batch =
+        planBatch(expandFolders(given, emptyFolders), options.outputDir, options.shard);
+    for (const std::string& folder : emptyFolders) {
+        std::fprintf(stderr, "No video files in %s\n", folder.c_str());
+    }
+
     if (!options.verbose) {
         pelmora::silenceLibraryDiagnostics();
     }
     installStopHandlers();
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    const std::vector<std::string> directories = snapshotDirectories(options);
+    const nlohmann::json settings = resultSettings(options);
     int status = kExitDone;
-    for (std::size_t i = 0; i < options.videos.size(); ++i) {
-        const std::string& video = options.videos[i];
+    for (const BatchEntry& entry : batch) {
+        const std::string folder = entry.outputDir.empty()
+                                       ? pelmora::VideoJob::derivedDirectory(entry.video)
+                                       : entry.outputDir;
+        const RunRecord record(entry.video, settings);
+        if (options.resume) {
+            if (const auto done = record.findDone(folder)) {
+                std::fputs(summaryLine(options.summary, {entry.video, *done, 0.0, true}).c_str(),
+                           stdout);
+                std::fflush(stdout);
+                continue;
+            }
+        }
+        // A record stands only for a run that finished since; with --resume, nothing of an
+        // earlier, unfinished run is mixed with the new one either.
+        if (options.resume) {
+            RunRecord::clearUnfinished(folder);
+        } else {
+            RunRecord::forget(folder);
+        }
         // Every video is compared from black, whatever came before it.
         pelmora::FrameDetector detector;
         ConsoleRunHost host(stopSignal, options.quiet, terminal);
         const pelmora::RunReport report = pelmora::runDetection(
-            detector, {video, directories[i], options.threshold, false, options.jobs}, host);
+            detector, {entry.video, entry.outputDir, options.threshold, false, options.jobs}, host);
         host.clearProgress();
-        printSummary(video, report, host.secondsElapsed());
+        if (report.status == pelmora::RunReport::Status::Finished && !record.write(report)) {
+            std::fprintf(stderr, "Cannot write the record of %s in %s\n", entry.video.c_str(),
+                         report.outputDir.c_str());
+        }
+        std::fputs(
+            summaryLine(options.summary, {entry.video, report, host.secondsElapsed()}).c_str(),
+            stdout);
+        std::fflush(stdout);
         if (report.status == pelmora::RunReport::Status::OpenFailed ||
             report.status == pelmora::RunReport::Status::OutputUnusable ||
             report.snapshotsLost > 0) {

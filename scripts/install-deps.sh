@@ -5,7 +5,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config qtbase5-dev libqt5webkit5-dev libopencv-dev
-  librsvg2-bin libcli11-dev)
+  librsvg2-bin libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,
 # key and ports of its own. Installing them starts nothing where there is no init system; under

@@ -12,12 +12,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -34,11 +37,18 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using testsupport::listDir;
 using testsupport::TempDir;
 using testsupport::writeVideo;
 
 const cv::Size kSize(64, 48);
+
+// What a scan leaves in a folder, less the record of a finished run, which has tests of its
+// own.
+std::vector<std::string> listDir(const std::string& dir) {
+    std::vector<std::string> names = testsupport::listDir(dir);
+    names.erase(std::remove(names.begin(), names.end(), ".pelmora-run.json"), names.end());
+    return names;
+}
 
 struct ScanResult {
     int exitCode = -1;   // -1 unless the process exited by itself
@@ -930,6 +940,124 @@ TEST_F(ScanTest, ATruncatedClipSaysHowManyFramesItAnnouncedAndKeepsTheDecoderQui
         } else {
             EXPECT_EQ(result.err, "");
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<nlohmann::json> jsonLines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    for (const std::string& line : splitLines(text)) {
+        lines.push_back(nlohmann::json::parse(line));
+    }
+    return lines;
+}
+
+// Every file below dir with its bytes, by path relative to dir.
+std::map<std::string, std::string> filesBelow(const std::string& dir) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), dir).string()] = fileBytes(entry.path().string());
+        }
+    }
+    return files;
+}
+
+TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
+    fs::create_directories(tmp.file("cams/Cam1"));
+    ASSERT_TRUE(writeVideo(tmp.file("cams/Cam1/a.AVI"), movingSquare()));
+    ASSERT_TRUE(writeVideo(tmp.file("cams/b.avi"), squareClip(1, 6)));
+    std::ofstream(tmp.file("list.txt")) << "# two cameras\n\n"
+                                        << tmp.file("cams") << "\n"
+                                        << tmp.file("missing.avi") << "\n";
+    const ScanResult result =
+        runScan({"--list", tmp.file("list.txt"), "--summary", "json", "-q", "-o", tmp.file("out")});
+    EXPECT_EQ(result.exitCode, 1) << "a missing video counts as failed";
+    EXPECT_EQ(result.err, "Failed to open " + tmp.file("missing.avi") + "\n");
+    const std::vector<nlohmann::json> lines = jsonLines(result.out);
+    ASSERT_EQ(lines.size(), 3u) << result.out;
+    EXPECT_EQ(lines[0]["video"], tmp.file("cams/Cam1/a.AVI"));
+    EXPECT_EQ(lines[0]["status"], "finished");
+    EXPECT_EQ(lines[0]["frames"], 6);
+    EXPECT_EQ(lines[0]["written"], 2);
+    EXPECT_EQ(lines[0]["lost"], 0);
+    EXPECT_EQ(lines[0]["output"], tmp.file("out/a"));
+    EXPECT_GE(lines[0]["seconds"].get<double>(), 0.0);
+    EXPECT_EQ(lines[1]["video"], tmp.file("cams/b.avi"));
+    EXPECT_EQ(lines[1]["written"], 1);
+    EXPECT_EQ(lines[2]["status"], "not_opened");
+    EXPECT_EQ(listDir(tmp.file("out")), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
+    // Three videos, the second long enough to be killed in the middle of.
+    std::vector<cv::Mat> blinking;
+    for (int i = 0; i < 400; ++i) {
+        blinking.push_back(
+            withRects(solid(kBlack), {i % 2 == 0 ? kSquareFirst : kSquareMoved}, kWhite));
+    }
+    fs::create_directories(tmp.file("in"));
+    ASSERT_TRUE(writeVideo(tmp.file("in/1.avi"), movingSquare()));
+    ASSERT_TRUE(writeVideo(tmp.file("in/2.avi"), blinking));
+    ASSERT_TRUE(writeVideo(tmp.file("in/3.avi"), squareClip(1, 3)));
+    const std::string in = tmp.file("in");
+    ASSERT_EQ(runScan({"-q", "-o", tmp.file("whole"), in}).exitCode, 0);
+
+    const std::string out = tmp.file("resumed");
+    {
+        ScanProcess scan({"-o", out, in});
+        ASSERT_TRUE(scan.readUntilErrorLine("[" + out + "/2/IMG00000400.jpg]"));
+        scan.sendSignal(SIGKILL);
+        EXPECT_EQ(scan.finish().termSignal, SIGKILL);
+    }
+    const ScanResult resumed = runScan({"--resume", "--summary=json", "-q", "-o", out, in});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    const std::vector<nlohmann::json> lines = jsonLines(resumed.out);
+    ASSERT_EQ(lines.size(), 3u) << resumed.out;
+    EXPECT_EQ(lines[0]["status"], "skipped");
+    EXPECT_EQ(lines[0]["written"], 2);
+    EXPECT_EQ(lines[1]["status"], "finished");
+    EXPECT_EQ(lines[2]["status"], "finished");
+    EXPECT_EQ(filesBelow(out), filesBelow(tmp.file("whole")));
+
+    // Once all is done, resuming runs nothing.
+    const ScanResult again = runScan({"--resume", "--summary", "json", "-o", out, in});
+    for (const nlohmann::json& line : jsonLines(again.out)) {
+        EXPECT_EQ(line["status"], "skipped") << line;
+    }
+    EXPECT_EQ(again.err, "");
+}
+
+TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    ASSERT_EQ(runScan({"-q", video}).exitCode, 0);
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        std::function<void()> change;
+        const char* status;
+    } rows[] = {
+        {"nothing changed", {}, [] {}, "skipped"},
+        {"another threshold", {"-t", "30"}, [] {}, "finished"},
+        {"the threshold of the record again", {"-t", "30"}, [] {}, "skipped"},
+        {"the video touched",
+         {"-t", "30"},
+         [&] { fs::last_write_time(video, fs::last_write_time(video) + std::chrono::seconds(1)); },
+         "finished"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.change();
+        std::vector<std::string> arguments = {"--resume", "--summary", "json", "-q"};
+        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+        arguments.push_back(video);
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(jsonLines(result.out).at(0)["status"], row.status);
     }
 }
 

@@ -1,0 +1,114 @@
+#include "RunRecord.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <utility>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string recordPath(const std::string& folder) {
+    return (folder.empty() ? std::string(".") : folder) + "/" + RunRecord::kFileName;
+}
+
+// What tells a video from a changed or replaced one: its size and modification time, to the
+// nanosecond. Null when it cannot be read.
+nlohmann::json describeFile(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return nullptr;
+    }
+    return {{"path", path},
+            {"size", static_cast<long long>(info.st_size)},
+            {"modified_ns",
+             static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec}};
+}
+
+bool isSnapshotName(const std::string& name) {
+    const auto endsWith = [&](const std::string& tail) {
+        return name.size() >= tail.size() &&
+               name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return (name.rfind("IMG", 0) == 0 && endsWith(".jpg")) ||
+           (name.rfind(".IMG", 0) == 0 && endsWith(".part"));
+}
+
+}  // namespace
+
+RunRecord::RunRecord(std::string video, nlohmann::json settings)
+    : video(std::move(video)), settings(std::move(settings)) {}
+
+nlohmann::json RunRecord::identity() const {
+    return {{"video", describeFile(video)}, {"settings", settings}, {"version", PELMORA_VERSION}};
+}
+
+std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder) const {
+    std::ifstream in(recordPath(folder));
+    const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
+    if (record.is_discarded() || !record.is_object()) {
+        return std::nullopt;
+    }
+    const nlohmann::json wanted = identity();
+    for (const auto& [key, value] : wanted.items()) {
+        if (!record.contains(key) || record[key] != value) {
+            return std::nullopt;
+        }
+    }
+    // A video that lost snapshots (a full disk, say) is worth another try.
+    if (record.value("lost", -1LL) != 0 || wanted["video"].is_null()) {
+        return std::nullopt;
+    }
+    pelmora::RunReport report;
+    report.outputDir = folder;
+    report.framesRead = record.value("frames", 0LL);
+    report.framesAnnounced = record.value("frames_announced", 0LL);
+    report.snapshotsWritten = record.value("written", 0LL);
+    return report;
+}
+
+bool RunRecord::write(const pelmora::RunReport& report) const {
+    nlohmann::json record = identity();
+    record["frames"] = report.framesRead;
+    record["frames_announced"] = report.framesAnnounced;
+    record["written"] = report.snapshotsWritten;
+    record["lost"] = report.snapshotsLost;
+    const std::string path = recordPath(report.outputDir);
+    const std::string temporary = path + "." + std::to_string(::getpid()) + ".part";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << record.dump(2) << '\n';
+        if (!out.flush()) {
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void RunRecord::forget(const std::string& folder) {
+    std::error_code error;
+    fs::remove(recordPath(folder), error);
+}
+
+void RunRecord::clearUnfinished(const std::string& folder) {
+    forget(folder);
+    const std::string directory = folder.empty() ? std::string(".") : folder;
+    std::error_code error;
+    for (fs::directory_iterator it(directory, error), end; !error && it != end;
+         it.increment(error)) {
+        if (isSnapshotName(it->path().filename().string())) {
+            fs::remove(it->path(), error);
+            error.clear();
+        }
+    }
+}

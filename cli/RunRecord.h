@@ -1,0 +1,38 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "DetectionRun.h"
+
+// The record a finished video leaves beside its snapshots (".pelmora-run.json"), so that a
+// batch run again with --resume skips what is done: the video (path, size, modification
+// time), the settings that change what a run writes, the program's version and the counts.
+class RunRecord {
+public:
+    static constexpr const char* kFileName = ".pelmora-run.json";
+
+    // settings: every option that changes the files a run leaves, by name.
+    RunRecord(std::string video, nlohmann::json settings);
+
+    // The counts of the finished run that folder's record describes, when it is a run of this
+    // very video with these settings by this version, and lost nothing.
+    std::optional<pelmora::RunReport> findDone(const std::string& folder) const;
+
+    // Writes the record of a finished run into its folder, whole or not at all.
+    bool write(const pelmora::RunReport& report) const;
+
+    // Removes the folder's record, which stands only for a run finished since.
+    static void forget(const std::string& folder);
+
+    // Makes the folder ready to run the video from the start: its record, snapshots and
+    // half-written files of an earlier, unfinished run go, so that old and new never mix.
+    static void clearUnfinished(const std::string& folder);
+
+private:
+    nlohmann::json identity() const;
+
+    std::string video;
+    nlohmann::json settings;
+};

@@ -1,0 +1,76 @@
+#include "ScanSummary.h"
+
+#include <nlohmann/json.hpp>
+
+#include "TextFormat.h"
+
+namespace {
+
+using Status = pelmora::RunReport::Status;
+
+const char* statusName(const VideoOutcome& outcome) {
+    if (outcome.skipped) {
+        return "skipped";
+    }
+    switch (outcome.report.status) {
+        case Status::Finished:
+            return "finished";
+        case Status::Stopped:
+            return "stopped";
+        case Status::OpenFailed:
+            return "not_opened";
+        case Status::OutputUnusable:
+            return "not_scanned";
+    }
+    return "unknown";
+}
+
+double framesPerSecond(const VideoOutcome& outcome) {
+    return outcome.seconds > 0.0 ? static_cast<double>(outcome.report.framesRead) / outcome.seconds
+                                 : 0.0;
+}
+
+std::string textLine(const VideoOutcome& outcome) {
+    const pelmora::RunReport& report = outcome.report;
+    const char* video = outcome.video.c_str();
+    if (outcome.skipped) {
+        return pelmora::formatText("%s: skipped, done before: %s, %lld written\n", video,
+                                   pelmora::framesText(report).c_str(), report.snapshotsWritten);
+    }
+    switch (report.status) {
+        case Status::OpenFailed:
+            return pelmora::formatText("%s: not opened\n", video);
+        case Status::OutputUnusable:
+            return pelmora::formatText("%s: not scanned, snapshots cannot be saved in %s\n", video,
+                                       report.outputDir.c_str());
+        case Status::Finished:
+        case Status::Stopped:
+            break;
+    }
+    return pelmora::formatText("%s: %s, %lld written, %lld lost, %.2f s, %.1f frames/s%s\n", video,
+                               pelmora::framesText(report).c_str(), report.snapshotsWritten,
+                               report.snapshotsLost, outcome.seconds, framesPerSecond(outcome),
+                               report.status == Status::Stopped ? ", interrupted" : "");
+}
+
+std::string jsonLine(const VideoOutcome& outcome) {
+    const pelmora::RunReport& report = outcome.report;
+    const nlohmann::json line = {
+        {"video", outcome.video},
+        {"status", statusName(outcome)},
+        {"frames", report.framesRead},
+        {"frames_announced", report.framesAnnounced},
+        {"written", report.snapshotsWritten},
+        {"lost", report.snapshotsLost},
+        {"seconds", outcome.seconds},
+        {"output", report.outputDir},
+    };
+    // Paths need not be valid UTF-8; such bytes are replaced rather than failing the line.
+    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+std::string summaryLine(SummaryFormat format, const VideoOutcome& outcome) {
+    return format == SummaryFormat::Json ? jsonLine(outcome) : textLine(outcome);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Which videos one pelmora-scan process works through, and where each one's snapshots go.
+
+struct Shard {
+    int index = 0;  // K of K/N
+    int count = 1;  // N
+};
+
+// "K/N" with 0 <= K < N; nothing for anything else.
+std::optional<Shard> parseShard(const std::string& text);
+
+// Paths one a line; blank lines and lines starting with '#' are skipped, and a line ending of
+// a file from another system is not part of the path.
+std::vector<std::string> readVideoList(std::istream& in);
+
+// Whether a file's name ends in one of the common video extensions, in any case.
+bool hasVideoExtension(const std::string& path);
+
+// The paths with every folder among them replaced by the video files below it, searched
+// recursively and in sorted order. Anything else, a missing path included, stays as given, to
+// be reported when it does not open. Folders without a video are added to emptyFolders.
+std::vector<std::string> expandFolders(const std::vector<std::string>& paths,
+                                       std::vector<std::string>& emptyFolders);
+
+struct BatchEntry {
+    std::string video;
+    std::string outputDir;  // empty: derived from the video's path
+};
+
+// The videos to run, in order, with their snapshot folders. With an output folder and several
+// videos, each gets a folder of its own inside it, named after the video's file ("-2", "-3",
+// ... for a name that comes again), assigned in the sorted order of all the videos, so that a
+// video's folder does not depend on the order it was given in nor on the shard it falls to.
+// Without a shard the videos run as given; with one, the sorted list without repeats is dealt
+// out: position i goes to shard i mod N, so N processes split any list without talking.
+std::vector<BatchEntry> planBatch(const std::vector<std::string>& videos,
+                                  const std::string& outputDir, std::optional<Shard> shard);

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "VideoBatch.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(Shard, IsKOfNWithKBelowN) {
+    const struct {
+        const char* text;
+        bool valid;
+        int index;
+        int count;
+    } rows[] = {
+        {"0/1", true, 0, 1},  {"2/3", true, 2, 3},   {"0/100", true, 0, 100}, {"3/3", false, 0, 0},
+        {"1/0", false, 0, 0}, {"-1/3", false, 0, 0}, {"1", false, 0, 0},      {"1/", false, 0, 0},
+        {"/3", false, 0, 0},  {"a/b", false, 0, 0},  {" 1/3", false, 0, 0},
+    };
+    for (const auto& row : rows) {
+        const std::optional<Shard> shard = parseShard(row.text);
+        ASSERT_EQ(shard.has_value(), row.valid) << row.text;
+        if (shard) {
+            EXPECT_EQ(shard->index, row.index) << row.text;
+            EXPECT_EQ(shard->count, row.count) << row.text;
+        }
+    }
+}
+
+TEST(VideoList, SkipsBlankLinesAndCommentsAndForeignLineEnds) {
+    std::istringstream list(
+        "# cameras\n"
+        "cam1/a.avi\n"
+        "\n"
+        "   \n"
+        "cam2/b c.avi\r\n"
+        " # not a comment: a path that starts with a space\n"
+        "cam1/a.avi\n"
+        "last.avi");
+    EXPECT_EQ(readVideoList(list),
+              (std::vector<std::string>{"cam1/a.avi", "cam2/b c.avi",
+                                        " # not a comment: a path that starts with a space",
+                                        "cam1/a.avi", "last.avi"}));
+}
+
+TEST(VideoList, FindsTheVideosOfFoldersInSortedOrder) {
+    testsupport::TempDir tmp;
+    for (const char* name : {"cam2/night/B.MP4", "cam2/a.avi", "cam1/z.Mkv", "cam1/notes.txt",
+                             "cam1/deep/er/clip.webm", "cam1/.hidden.mov", "cam1/noext"}) {
+        fs::create_directories(fs::path(tmp.file(name)).parent_path());
+        std::ofstream(tmp.file(name)) << "x";
+    }
+    fs::create_directories(tmp.file("empty/inner"));
+    std::vector<std::string> empty;
+    const std::vector<std::string> videos = expandFolders(
+        {tmp.file("cam2"), tmp.file("missing.avi"), tmp.file("empty"), tmp.file("cam1")}, empty);
+    EXPECT_EQ(videos, (std::vector<std::string>{
+                          tmp.file("cam2/a.avi"), tmp.file("cam2/night/B.MP4"),
+                          tmp.file("missing.avi"), tmp.file("cam1/.hidden.mov"),
+                          tmp.file("cam1/deep/er/clip.webm"), tmp.file("cam1/z.Mkv")}));
+    EXPECT_EQ(empty, std::vector<std::string>{tmp.file("empty")});
+}
+
+TEST(BatchPlan, ShardsSplitTheSortedListWithoutOverlapAndKeepEachVideosFolder) {
+    const std::vector<std::string> videos = {"c/clip.avi",   "a/clip.avi", "b.avi",
+                                             "./a/clip.avi", "d/clip.avi", "e.avi"};
+    const std::vector<BatchEntry> whole = planBatch(videos, "out", Shard{0, 1});
+    // Sorted, a repeat of a/clip.avi dropped; folders named in that order.
+    std::vector<std::string> order;
+    for (const BatchEntry& entry : whole) {
+        order.push_back(entry.video + " -> " + entry.outputDir);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"a/clip.avi -> out/clip", "b.avi -> out/b",
+                                               "c/clip.avi -> out/clip-2",
+                                               "d/clip.avi -> out/clip-3", "e.avi -> out/e"}));
+    std::multiset<std::string> dealt;
+    for (int k = 0; k < 3; ++k) {
+        for (const BatchEntry& entry : planBatch(videos, "out", Shard{k, 3})) {
+            dealt.insert(entry.video + " -> " + entry.outputDir);
+        }
+    }
+    EXPECT_EQ(dealt, std::multiset<std::string>(order.begin(), order.end()));
+    EXPECT_EQ(planBatch(videos, "out", Shard{1, 3}).front().video, "b.avi");
+
+    // Without a shard they run as given, repeats too, in the same folders.
+    const std::vector<BatchEntry> given = planBatch(videos, "out", std::nullopt);
+    ASSERT_EQ(given.size(), videos.size());
+    EXPECT_EQ(given[0].outputDir, "out/clip-2");
+    EXPECT_EQ(given[3].outputDir, "out/clip");
+    // One video keeps the folder given; none given derives each.
+    EXPECT_EQ(planBatch({"a.avi", "./a.avi"}, "out", std::nullopt)[1].outputDir, "out");
+    EXPECT_EQ(planBatch(videos, "", std::nullopt)[0].outputDir, "");
+}
+
+}  // namespace
