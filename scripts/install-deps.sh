@@ -2,9 +2,14 @@
 # Installs the Debian packages that Pelmora needs and that are not installed yet; quick when
 # everything is there. "build" is enough to build and run; "package" adds what the Debian
 # package is made with; "test" adds what the tests use.
+# Recommended packages stay out (they would bring systemd, Mesa drivers, GTK and more); what
+# the programs need at run time all comes as dependencies of these: Qt's X11 platform plugin
+# with its xcb libraries and the DejaVu fonts (libqt5gui5), FFmpeg with its codecs (OpenCV).
 set -euo pipefail
 
-build_packages=(cmake g++ make pkg-config qtbase5-dev libqt5webkit5-dev libopencv-dev
+# libopencv-dev is the only package with OpenCV's CMake configuration, and that configuration
+# needs every OpenCV module installed, so the per-module -dev packages cannot stand in for it.
+build_packages=(cmake make g++ qtbase5-dev libqt5webkit5-dev libopencv-dev
   librsvg2-bin libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,

@@ -2,8 +2,11 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+
 #include "LibraryDiagnostics.h"
 #include "ModalWatchdog.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -22,6 +25,10 @@ void dropPlatformChatter(QtMsgType type, const QMessageLogContext& context, cons
 
 int main(int argc, char** argv) {
     pelmora::silenceLibraryDiagnostics();
+    // A runtime folder of the suite's own, gone when it ends: without a login session Qt would
+    // warn and leave its fallback folder in /tmp.
+    testsupport::TempDir runtimeDir;
+    ::setenv("XDG_RUNTIME_DIR", runtimeDir.path().c_str(), 1);
     defaultHandler = qInstallMessageHandler(dropPlatformChatter);
     QApplication application(argc, argv);
     // Tests close windows on purpose; the application must outlive them.

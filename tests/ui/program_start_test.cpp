@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <algorithm>
+#include <functional>
+#include <ostream>
+#include <string>
+
+#include "TestSupport.h"
+
+namespace {
+
+const QByteArray kFallbackWarning = "QStandardPaths: XDG_RUNTIME_DIR not set";
+const QByteArray kPermissionsWarning = "QStandardPaths: wrong permissions on runtime directory";
+
+struct RuntimeCase {
+    const char* name;
+    bool runtimeDirSet;  // to a folder that others may read, else not set at all
+    QByteArray absent;
+    QByteArray present;
+};
+
+void PrintTo(const RuntimeCase& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class ProgramStart : public testing::TestWithParam<RuntimeCase> {};
+
+// Starts the built program on the offscreen platform, waits until Qt has settled on its runtime
+// folder (settled() tells, from what the program wrote so far) and kills it; returns what it
+// wrote to the standard error stream.
+QByteArray startAndKill(const QProcessEnvironment& environment,
+                        const std::function<bool(const QByteArray&)>& settled) {
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.setReadChannel(QProcess::StandardError);
+    program.start(QStringLiteral(PELMORA_PATH), QStringList());
+    QByteArray written;
+    QElapsedTimer clock;
+    clock.start();
+    while (!settled(written) && clock.elapsed() < 30000) {
+        program.waitForReadyRead(50);
+        written += program.readAllStandardError();
+    }
+    program.kill();
+    program.waitForFinished();
+    return written + program.readAllStandardError();
+}
+
+TEST_P(ProgramStart, WarnsOnlyAboutARuntimeFolderThatIsWrong) {
+    const RuntimeCase& row = GetParam();
+    testsupport::TempDir temp;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("TMPDIR", QString::fromStdString(temp.path()));
+    environment.remove("XDG_RUNTIME_DIR");
+    if (row.runtimeDirSet) {
+        const std::string open = temp.file("open");
+        ASSERT_EQ(::mkdir(open.c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(open.c_str(), 0755), 0);
+        environment.insert("XDG_RUNTIME_DIR", QString::fromStdString(open));
+    }
+
+    // Without a runtime folder Qt falls back to one of its own in the temporary folder, right
+    // after the warning it would print; with a wrong one it warns instead.
+    const auto fellBack = [&temp] {
+        const std::vector<std::string> names = testsupport::listDir(temp.path());
+        return std::any_of(names.begin(), names.end(),
+                           [](const std::string& name) { return name.rfind("runtime-", 0) == 0; });
+    };
+    const QByteArray written = startAndKill(environment, [&](const QByteArray& text) {
+        return row.runtimeDirSet ? text.contains(kPermissionsWarning) : fellBack();
+    });
+
+    EXPECT_EQ(fellBack(), !row.runtimeDirSet) << temp.path();
+    EXPECT_FALSE(written.contains(row.absent)) << written.toStdString();
+    if (!row.present.isEmpty()) {
+        EXPECT_TRUE(written.contains(row.present)) << written.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RuntimeFolder, ProgramStart,
+    testing::Values(RuntimeCase{"NotSet", false, kFallbackWarning, {}},
+                    RuntimeCase{"OpenToOthers", true, kFallbackWarning, kPermissionsWarning}),
+    [](const testing::TestParamInfo<RuntimeCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
