@@ -25,7 +25,11 @@
 #   address in SlurmctldHost), so that name need not resolve; slurmd -N gives the node its
 #   name. Neither --conf-server nor SlurmdParameters was needed, and there is no Prolog.
 # - Without cgroups: proctrack/linuxproc follows a job's processes through their parents and
-#   task/none binds nothing; no accounting storage, no job completion log. No MailProg is
+#   task/none binds nothing; no accounting storage, no job completion log. slurmd still starts
+#   a cgroup plugin and, in a chroot without /sys, stopped with "cgroup filesystem not mounted
+#   in /sys/fs/cgroup/"; cgroup/v1 pointed at an empty folder (cgroup.conf, found beside
+#   slurm.conf) started both there and here, and touches nothing; cgroup/v2 refused this
+#   machine, which has both versions mounted ("Hybrid mode is not supported"). No MailProg is
 #   installed, so it is /bin/true. The MPI plugins log that PMIx is missing, which does not
 #   matter to sbatch.
 # - The daemons come up within a second or two. sbatch --wait polls after 2 s, then 8 s later,
@@ -255,6 +259,13 @@ SelectTypeParameters=CR_CPU
 ReturnToService=2
 NodeName=$node NodeAddr=127.0.0.1 CPUs=$(nproc) State=UNKNOWN
 PartitionName=pelmora Nodes=$node Default=YES MaxTime=30 State=UP
+EOF
+    # slurmd loads a cgroup plugin even when nothing uses cgroups, and fails where the machine
+    # has none mounted where it looks; an empty folder of this cluster's own satisfies it.
+    mkdir -p "$work/cgroup"
+    cat >"$work/cgroup.conf" <<EOF
+CgroupPlugin=cgroup/v1
+CgroupMountpoint=$work/cgroup
 EOF
 }
 
