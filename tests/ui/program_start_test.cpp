@@ -76,7 +76,9 @@ TEST_P(ProgramStart, WarnsOnlyAboutARuntimeFolderThatIsWrong) {
         return row.runtimeDirSet ? text.contains(kPermissionsWarning) : fellBack();
     });
 
-    EXPECT_EQ(fellBack(), !row.runtimeDirSet) << temp.path();
+    if (!row.runtimeDirSet) {
+        EXPECT_TRUE(fellBack()) << temp.path();
+    }
     EXPECT_FALSE(written.contains(row.absent)) << written.toStdString();
     if (!row.present.isEmpty()) {
         EXPECT_TRUE(written.contains(row.present)) << written.toStdString();

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the tests with AddressSanitizer and UndefinedBehaviorSanitizer in build-sanitize/ and
+# runs them there: a memory error, a leak or undefined behaviour in any test, or in a program a
+# test starts, fails the run. Leaks inside the web engine, the offscreen platform and the system
+# bus library are theirs, not ours, and are suppressed (tests/sanitizers/lsan.supp).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DPELMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build build-sanitize -j"$(nproc)"
+cd build-sanitize
+export ASAN_OPTIONS=detect_leaks=1:exitcode=23:fast_unwind_on_malloc=0
+export LSAN_OPTIONS="suppressions=$PWD/../tests/sanitizers/lsan.supp"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# The cluster test runs the release build under a scheduler; it has nothing to add here.
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" -LE cluster
