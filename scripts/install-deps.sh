@@ -12,8 +12,12 @@ set -euo pipefail
 build_packages=(cmake make g++ qtbase5-dev libqt5webkit5-dev libopencv-dev
   librsvg2-bin libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
+# Slurm and munge are for the cluster test, which starts its own daemons with a configuration,
+# key and ports of its own. Installing them starts nothing where there is no init system; under
+# systemd the package's munged starts, and slurmd and slurmctld wait for an /etc/slurm/slurm.conf.
 test_packages=(libgtest-dev libbenchmark-dev ffmpeg
-  lintian desktop-file-utils appstream man-db bash-completion)
+  lintian desktop-file-utils appstream man-db bash-completion
+  slurmctld slurmd slurm-client munge jq)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in
