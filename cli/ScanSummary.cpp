@@ -55,7 +55,8 @@ std::string textLine(const VideoOutcome& outcome) {
 
 std::string jsonLine(const VideoOutcome& outcome) {
     const pelmora::RunReport& report = outcome.report;
-    const nlohmann::json line = {
+    // In this order, the video first, so that a line reads well by eye too.
+    const nlohmann::ordered_json line = {
         {"video", outcome.video},
         {"status", statusName(outcome)},
         {"frames", report.framesRead},
@@ -66,7 +67,7 @@ std::string jsonLine(const VideoOutcome& outcome) {
         {"output", report.outputDir},
     };
     // Paths need not be valid UTF-8; such bytes are replaced rather than failing the line.
-    return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace
