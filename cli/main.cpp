@@ -12,6 +12,7 @@
 #include "DetectionRun.h"
 #include "FrameDetector.h"
 #include "LibraryDiagnostics.h"
+#include "RunRecorder.h"
 #include "ScanOptions.h"
 
 namespace {
@@ -85,13 +86,14 @@ int main(int argc, char* argv[]) {
         // Every video is compared from black, whatever came before it.
         pelmora::FrameDetector detector;
         ConsoleRunHost host(stopSignal, options.quiet, terminal);
+        pelmora::RunRecorder recorder(recordOptions(options), host);
         const pelmora::RunReport report = pelmora::runDetection(
-            detector, {video, directories[i], options.threshold, false, options.jobs}, host);
+            detector, runRequest(options, video, directories[i], recorder), host);
         host.clearProgress();
         printSummary(video, report, host.secondsElapsed());
         if (report.status == pelmora::RunReport::Status::OpenFailed ||
             report.status == pelmora::RunReport::Status::OutputUnusable ||
-            report.snapshotsLost > 0) {
+            report.snapshotsLost > 0 || recorder.failed()) {
             status = kExitFailures;
         }
         if (stopSignal != 0) {

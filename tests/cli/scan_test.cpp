@@ -440,6 +440,36 @@ TEST_F(ScanTest, QuietDropsTheSnapshotLinesButKeepsTheSummary) {
     }
 }
 
+TEST_F(ScanTest, RecordingOptionsAddFilesButChangeNoSnapshotLineOrSummary) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        std::vector<std::string> records;  // the files besides the snapshots
+    };
+    const Row rows[] = {
+        {"none", {}, {}},
+        {"theDefaultTrigger", {"--min-pixels", "10"}, {}},
+        {"events", {"--events", "--event-gap=0.5"}, {"events.csv", "snapshots.csv"}},
+        {"report", {"--report"}, {"events.csv", "report.html", "snapshots.csv"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        std::vector<std::string> arguments = row.options;
+        arguments.insert(arguments.end(), {"-o", dir, video});
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, savedLines(dir, kMovingSquareNames));
+        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 2, 0)));
+        std::vector<std::string> files = row.records;
+        files.insert(files.end(), kMovingSquareNames.begin(), kMovingSquareNames.end());
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(listDir(dir), files);
+    }
+}
+
 TEST_F(ScanTest, OutputOptionGivesSeveralVideosAFolderEachSoNoSnapshotIsOverwritten) {
     fs::create_directories(tmp.file("a"));
     fs::create_directories(tmp.file("b"));
@@ -598,6 +628,15 @@ TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndTheUsage) {
         {"noWriters", {"--jobs", "0", video}, "'0'"},
         {"valueForAFlag", {"--quiet=yes", video}, "--quiet"},
         {"noArgumentsAtAll", {}, "video"},
+        {"missingMask", {"--mask", tmp.file("missing.png"), video}, "missing.png"},
+        {"maskThatIsNotAPicture", {"--mask=" + video, video}, "not a picture"},
+        {"emptyMaskName", {"--mask", "", video}, "mask ''"},
+        {"negativeMinPixels", {"--min-pixels", "-1", video}, "'-1'"},
+        {"minPixelsAboveRange", {"--min-pixels=100000001", video}, "'100000001'"},
+        {"eventGapBelowAMillisecond", {"--event-gap", "0.0005", video}, "'0.0005'"},
+        {"eventGapAboveADay", {"--event-gap", "86400.001", video}, "'86400.001'"},
+        {"eventGapWithoutDigitsAfterThePoint", {"--event-gap=2.", video}, "'2.'"},
+        {"valueForReport", {"--report=yes", video}, "--report"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -816,13 +855,14 @@ TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteSnapshots) {
     const std::string clip = tmp.file("noise.avi");
     ASSERT_TRUE(writeVideo(clip, video));
     const std::string whole = tmp.file("whole");
-    ASSERT_EQ(runScan({"-q", "-o", whole, clip}).exitCode, 0);
+    ASSERT_EQ(runScan({"-q", "--events", "-o", whole, clip}).exitCode, 0);
+    const std::string wholeList = fileBytes(whole + "/snapshots.csv");
 
     for (const int linesBeforeKill : {2, 9, 30}) {
         SCOPED_TRACE(linesBeforeKill);
         const std::string dir = tmp.file("killed" + std::to_string(linesBeforeKill));
         {
-            ScanProcess scan({"-o", dir, clip});
+            ScanProcess scan({"--events", "-o", dir, clip});
             for (int line = 0; line < linesBeforeKill; ++line) {
                 ASSERT_TRUE(scan.readUntilErrorLine("[" + dir + "/" +
                                                     pelmora::snapshotFileName(40LL * line)));
@@ -836,6 +876,13 @@ TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteSnapshots) {
             EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(whole + "/" + name))
                 << name << " is not the complete snapshot";
         }
+        // The list ends with its last complete row: the whole run's list up to a row's end.
+        const std::string list = fileBytes(dir + "/snapshots.csv");
+        ASSERT_GE(list.size(), 2u);
+        EXPECT_EQ(list.compare(list.size() - 2, 2, "\r\n"), 0) << list;
+        EXPECT_EQ(wholeList.compare(0, list.size(), list), 0) << list;
+        // The header, and the rows of all snapshots logged but perhaps the last.
+        EXPECT_GE(splitLines(list).size(), static_cast<std::size_t>(linesBeforeKill)) << list;
     }
 }
 
