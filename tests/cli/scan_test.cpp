@@ -470,6 +470,47 @@ TEST_F(ScanTest, RecordingOptionsAddFilesButChangeNoSnapshotLineOrSummary) {
     }
 }
 
+// A bytes-exact copy of the file, or "" when it cannot be read.
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// How often text occurs in a page.
+std::size_t occurrences(const std::string& page, const std::string& text) {
+    std::size_t count = 0;
+    for (std::size_t at = page.find(text); at != std::string::npos; at = page.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(ScanTest, ATenMinuteClipGivesAReportOfBoundedSize) {
+    // 15,000 small frames at 25 per second, black but for a square that blinks once a minute:
+    // two snapshots 40 ms apart, an event, each time.
+    const cv::Size size(16, 16);
+    std::vector<cv::Mat> frames(15000, solid(kBlack, size));
+    for (std::size_t minute = 0; minute < 10; ++minute) {
+        frames[minute * 1500 + 700] = withRects(solid(kBlack, size), {{4, 4, 8, 8}}, kWhite);
+    }
+    const std::string video = tmp.file("ten.avi");
+    ASSERT_TRUE(writeVideo(video, frames));
+    const ScanResult result = runScan({"-q", "--report", video});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(isSummary(result.out, summaryHead(video, 15000, 20, 0)));
+    const std::string page = fileBytes(tmp.file("ten/report.html"));
+    // The timeline takes 8 frames a bucket, 1,875 buckets: the polygon goes along their most
+    // and back along their least.
+    const std::string opening = "<polygon class=\"range\" points=\"";
+    const std::size_t from = page.find(opening);
+    ASSERT_NE(from, std::string::npos);
+    const std::size_t to = page.find('"', from + opening.size());
+    EXPECT_EQ(occurrences(page.substr(from, to - from), ","), 2u * 1875u);
+    EXPECT_EQ(occurrences(page, "<rect class=\"event\""), 10u);
+    EXPECT_EQ(occurrences(page, "<img "), 10u);
+    EXPECT_LT(page.size(), 150000u);
+}
+
 TEST_F(ScanTest, OutputOptionGivesSeveralVideosAFolderEachSoNoSnapshotIsOverwritten) {
     fs::create_directories(tmp.file("a"));
     fs::create_directories(tmp.file("b"));
@@ -764,12 +805,6 @@ TEST_F(ScanTest, DoubleDashEndsTheOptionsAndRelativePathsStayRelative) {
     EXPECT_EQ(result.err, savedLines("-clip", kMovingSquareNames));
     EXPECT_TRUE(isSummary(result.out, summaryHead("-clip.avi", 6, 2, 0)));
     EXPECT_EQ(listDir(tmp.file("-clip")), kMovingSquareNames);
-}
-
-// A bytes-exact copy of the file, or "" when it cannot be read.
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The names in dir that look like snapshots: IMG*.jpg.

@@ -39,22 +39,6 @@ std::string fileText(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// 85 frames at 25 frames per second on black: an 8 x 8 square appears at frame 5 (36 pixels
-// survive erosion) and jumps at 6 (36 + 36); a 12 x 12 one replaces it at 30 (36 + 100) and
-// jumps at 31 (100 + 100); it goes at 80 (100). Nothing else changes.
-std::vector<cv::Mat> knownMoments() {
-    const cv::Mat black = solidFrame(kSize, cv::Scalar::all(0));
-    std::vector<cv::Mat> frames(85, black);
-    for (int i = 5; i < 80; ++i) {
-        const cv::Rect square = i == 5    ? cv::Rect(8, 8, 8, 8)
-                                : i < 30  ? cv::Rect(40, 8, 8, 8)
-                                : i == 30 ? cv::Rect(20, 28, 12, 12)
-                                          : cv::Rect(44, 30, 12, 12);
-        frames[static_cast<std::size_t>(i)] = withRect(black, square, kWhite);
-    }
-    return frames;
-}
-
 const std::string kSnapshotList =
     "frame,time_ms,timecode,changed_pixels,file,saved\r\n"
     "5,200,00:00:00.200,36,IMG00000200.jpg,yes\r\n"
@@ -67,7 +51,8 @@ const std::string kEventHeader =
 
 TEST(Recording, ListsTheSnapshotsAndEventsOfAVideoWithKnownMoments) {
     TempDir tmp;
-    ASSERT_TRUE(testsupport::writeVideo(tmp.file("moments.avi"), knownMoments(), 25.0));
+    ASSERT_TRUE(
+        testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments(), 25.0));
     const struct {
         const char* name;
         long long gapMs;
@@ -105,7 +90,8 @@ TEST(Recording, ListsTheSnapshotsAndEventsOfAVideoWithKnownMoments) {
 
 TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
     TempDir tmp;
-    ASSERT_TRUE(testsupport::writeVideo(tmp.file("moments.avi"), knownMoments(), 25.0));
+    ASSERT_TRUE(
+        testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments(), 25.0));
     Host host(30);
     RunRecorder recorder({true, true, 2000}, host);
     pelmora::RunRequest request{tmp.file("moments.avi"), tmp.file("out"), 20, false};

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -9,7 +8,6 @@
 #include "CsvWriter.h"
 #include "EventGrouper.h"
 #include "HtmlText.h"
-#include "ReportPage.h"
 #include "TestSupport.h"
 #include "TextFormat.h"
 #include "Timeline.h"
@@ -153,24 +151,6 @@ TEST(Records, TimelineKeepsAtMostItsBucketsAndEveryExtreme) {
         }
         EXPECT_EQ(counted, frames);
     }
-}
-
-TEST(Records, TheReportPlotsTwoPointsPerBucketForAnyLength) {
-    Timeline timeline;
-    for (long long frame = 0; frame < 15000; ++frame) {  // 10 minutes at 25 frames per second
-        timeline.add(frame * 40, static_cast<int>(frame % 97));
-    }
-    pelmora::ReportContent content;
-    content.buckets = timeline.buckets();
-    const std::string page = pelmora::reportPage(content);
-    const std::string opening = "<polygon class=\"range\" points=\"";
-    const std::size_t from = page.find(opening);
-    ASSERT_NE(from, std::string::npos);
-    const std::string points = page.substr(
-        from + opening.size(), page.find('"', from + opening.size()) - from - opening.size());
-    EXPECT_EQ(static_cast<std::size_t>(std::count(points.begin(), points.end(), ',')),
-              2 * timeline.buckets().size());
-    EXPECT_EQ(timeline.buckets().size(), 1875u);  // 15000 frames, 8 a bucket
 }
 
 }  // namespace
