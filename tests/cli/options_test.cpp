@@ -7,40 +7,34 @@
 
 namespace {
 
-TEST(ScanOptions, RecordingOptionsReachTheRunAndTheRecorder) {
+TEST(ScanOptions, RecordingOptionsReachTheRecorderAndTheRun) {
     const struct {
-        const char* name;
         std::vector<std::string> arguments;
         bool events;
         bool report;
         long long eventGapMs;
         int minPixels;
     } rows[] = {
-        {"defaults", {}, false, false, 2000, 10},
-        {"a report lists the events too", {"--report"}, true, true, 2000, 10},
-        {"whole seconds", {"--events", "--event-gap", "5"}, true, false, 5000, 10},
-        {"a tenth", {"--event-gap=0.1"}, false, false, 100, 10},
-        {"milliseconds", {"--event-gap", "1.025"}, false, false, 1025, 10},
-        {"no gap", {"--event-gap", "0"}, false, false, 0, 10},
-        {"a day", {"--event-gap", "86400.000"}, false, false, 86400000, 10},
-        {"any pixel", {"--min-pixels", "0"}, false, false, 2000, 0},
-        {"the most", {"--min-pixels=100000000"}, false, false, 2000, 100000000},
+        {{"clip.avi"}, false, false, 2000, 10},
+        {{"--report", "clip.avi"}, true, true, 2000, 10},
+        {{"--events", "--event-gap", "5", "clip.avi"}, true, false, 5000, 10},
+        {{"--event-gap=0.1", "--min-pixels", "0", "clip.avi"}, false, false, 100, 0},
+        {{"--event-gap", "1.025", "clip.avi"}, false, false, 1025, 10},
     };
     for (const auto& row : rows) {
-        std::vector<std::string> arguments = row.arguments;
-        arguments.push_back("clip.avi");
-        const ParsedOptions parsed = parseScanOptions(arguments);
-        ASSERT_EQ(parsed.error, "") << row.name;
+        const std::string name = ::testing::PrintToString(row.arguments);
+        const ParsedOptions parsed = parseScanOptions(row.arguments);
+        ASSERT_EQ(parsed.error, "") << name;
         const pelmora::RecordOptions record = recordOptions(parsed.options);
-        EXPECT_EQ(record.events, row.events) << row.name;
-        EXPECT_EQ(record.report, row.report) << row.name;
-        EXPECT_EQ(record.eventGapMs, row.eventGapMs) << row.name;
+        EXPECT_EQ(record.events, row.events) << name;
+        EXPECT_EQ(record.report, row.report) << name;
+        EXPECT_EQ(record.eventGapMs, row.eventGapMs) << name;
         pelmora::RunLog log;
         pelmora::RunRecorder recorder(record, log);
-        const pelmora::RunRequest request = runRequest(parsed.options, "clip.avi", "out", recorder);
-        EXPECT_EQ(request.minPixels, row.minPixels) << row.name;
-        EXPECT_EQ(request.observer != nullptr, row.events) << row.name;
-        EXPECT_TRUE(request.watched.wholeFrame()) << row.name;
+        const pelmora::RunRequest request = runRequest(parsed.options, "clip.avi", "", recorder);
+        EXPECT_EQ(request.minPixels, row.minPixels) << name;
+        // Nothing observes a run that records nothing.
+        EXPECT_EQ(request.observer != nullptr, row.events) << name;
     }
 }
 
