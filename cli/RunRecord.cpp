@@ -1,13 +1,13 @@
 #include "RunRecord.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 #include <utility>
+
+#include "FileOutput.h"
 
 namespace fs = std::filesystem;
 
@@ -17,9 +17,9 @@ std::string recordPath(const std::string& folder) {
     return (folder.empty() ? std::string(".") : folder) + "/" + RunRecord::kFileName;
 }
 
-// What tells a video from a changed or replaced one: its size and modification time, to the
-// nanosecond. Null when it cannot be read.
-nlohmann::json describeFile(const std::string& path) {
+}  // namespace
+
+nlohmann::json fileIdentity(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         return nullptr;
@@ -29,6 +29,8 @@ nlohmann::json describeFile(const std::string& path) {
             {"modified_ns",
              static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec}};
 }
+
+namespace {
 
 bool isSnapshotName(const std::string& name) {
     const auto endsWith = [&](const std::string& tail) {
@@ -45,7 +47,7 @@ RunRecord::RunRecord(std::string video, nlohmann::json settings)
     : video(std::move(video)), settings(std::move(settings)) {}
 
 nlohmann::json RunRecord::identity() const {
-    return {{"video", describeFile(video)}, {"settings", settings}, {"version", PELMORA_VERSION}};
+    return {{"video", fileIdentity(video)}, {"settings", settings}, {"version", PELMORA_VERSION}};
 }
 
 std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder) const {
@@ -78,21 +80,8 @@ bool RunRecord::write(const pelmora::RunReport& report) const {
     record["frames_announced"] = report.framesAnnounced;
     record["written"] = report.snapshotsWritten;
     record["lost"] = report.snapshotsLost;
-    const std::string path = recordPath(report.outputDir);
-    const std::string temporary = path + "." + std::to_string(::getpid()) + ".part";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << record.dump(2) << '\n';
-        if (!out.flush()) {
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+    const std::string text = record.dump(2) + "\n";
+    return pelmora::replaceFile(recordPath(report.outputDir), text.data(), text.size()).empty();
 }
 
 void RunRecord::forget(const std::string& folder) {

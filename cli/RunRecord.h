@@ -6,6 +6,10 @@
 
 #include "DetectionRun.h"
 
+// What tells a file from a changed or replaced one: its path, size and modification time, to
+// the nanosecond; null when it cannot be read.
+nlohmann::json fileIdentity(const std::string& path);
+
 // The record a finished video leaves beside its snapshots (".pelmora-run.json"), so that a
 // batch run again with --resume skips what is done: the video (path, size, modification
 // time), the settings that change what a run writes, the program's version and the counts.

@@ -3,6 +3,8 @@
 #include <CLI/CLI.hpp>
 #include <memory>
 
+#include "RunRecord.h"
+
 namespace {
 
 // Whole decimal numbers only, in a range: "20" but not "20x", "2.5", " 20", "-1" or "". The
@@ -16,6 +18,38 @@ CLI::Validator wholeNumber(const std::string& what, int minimum, int maximum) {
             if (!digits || value < minimum || value > maximum) {
                 return what + " must be a whole number from " + std::to_string(minimum) + " to " +
                        std::to_string(maximum) + ", not '" + text + "'";
+            }
+            return std::string();
+        },
+        std::string());
+}
+
+// "1.25" seconds as 1250 milliseconds, from whole digits with up to three decimals.
+long long milliseconds(const std::string& text) {
+    const std::string::size_type point = text.find('.');
+    long long ms = std::stoll(text.substr(0, point)) * 1000;
+    if (point != std::string::npos) {
+        ms += std::stoll((text.substr(point + 1) + "00").substr(0, 3));
+    }
+    return ms;
+}
+
+// Seconds as whole or decimal digits, to the millisecond at most, in a range: "2", "0.5",
+// "1.250", but not ".5", "5.", "1.2345", "-1" or "".
+CLI::Validator seconds(const std::string& what, long long maximumMs) {
+    return CLI::Validator(
+        [what, maximumMs](std::string& text) -> std::string {
+            const std::string::size_type point = text.find('.');
+            const std::string whole = text.substr(0, point);
+            const std::string fraction = point == std::string::npos ? "0" : text.substr(point + 1);
+            const auto isDigits = [](const std::string& part, std::size_t longest) {
+                return !part.empty() && part.size() <= longest &&
+                       part.find_first_not_of("0123456789") == std::string::npos;
+            };
+            if (!isDigits(whole, 9) || !isDigits(fraction, 3) || milliseconds(text) > maximumMs) {
+                return what + " must be a number of seconds from 0 to " +
+                       std::to_string(maximumMs / 1000) + ", to the millisecond at most, not '" +
+                       text + "'";
             }
             return std::string();
         },
@@ -123,6 +157,29 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
     app->add_flag("-q,--quiet", options.quiet,
                   "print neither progress nor the path of each snapshot");
     app->add_flag("--verbose", options.verbose, "also show the video decoder's own messages");
+    // What a scan records beside the snapshots, and what counts as motion.
+    app->add_flag("--events", options.events,
+                  "also list the snapshots and the events (runs of snapshots close in time) in "
+                  "snapshots.csv and events.csv in each snapshot folder, a row at a time");
+    app->add_option_function<std::string>(
+           "--event-gap",
+           [&options](const std::string& text) { options.eventGapMs = milliseconds(text); },
+           "snapshots no more than SECONDS apart belong to one event (0..86400, to the "
+           "millisecond, default 2)")
+        ->type_name("SECONDS")
+        ->check(seconds("event-gap", ScanOptions::kMaximumEventGapMs));
+    app->add_flag("--report", options.report,
+                  "also write report.html in each snapshot folder: a timeline of the changed "
+                  "pixels and a table of the events (implies --events)");
+    app->add_option("--mask", options.maskPath,
+                    "count change only where the picture FILE is white, scaled to the video's "
+                    "size if it differs (default: the whole frame)")
+        ->type_name("FILE");
+    app->add_option("--min-pixels", options.minPixels,
+                    "save a frame when more than N pixels changed in its busiest colour "
+                    "channel (0..100000000, default 10)")
+        ->type_name("N")
+        ->check(wholeNumber("min-pixels", 0, ScanOptions::kMaximumMinPixels));
     app->add_option("--list", options.listFile,
                     "also scan the videos listed in FILE, one path a line ('-': the standard "
                     "input; blank lines and lines starting with # are skipped)")
@@ -162,9 +219,9 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                     "the videos to scan, in this order; a folder stands for the video files "
                     "below it");
     app->footer(
-        "Exit status: 0 all done, 1 a video did not open or a snapshot was not saved,\n"
-        "2 usage error, 128 + the signal's number when stopped by SIGINT (130),\n"
-        "SIGTERM (143) or SIGHUP (129).");
+        "Exit status: 0 all done, 1 a video did not open or a snapshot, list or report\n"
+        "was not saved, 2 usage error, 128 + the signal's number when stopped by SIGINT\n"
+        "(130), SIGTERM (143) or SIGHUP (129).");
     return app;
 }
 
@@ -223,12 +280,42 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
     }
     if (parsed.options.videos.empty() && parsed.options.listFile.empty()) {
         parsed.error = "no video given";
+        return parsed;
+    }
+    // Read now, so that a mask that cannot be used stops the scan before any video opens.
+    std::string reason;
+    if (parser->count("--mask") > 0 &&
+        !pelmora::WatchedRegion::load(parsed.options.maskPath, parsed.options.watched, reason)) {
+        parsed.error = "cannot read the mask '" + parsed.options.maskPath + "': " + reason;
     }
     return parsed;
 }
 
+pelmora::RecordOptions recordOptions(const ScanOptions& options) {
+    pelmora::RecordOptions record;
+    record.events = options.events || options.report;
+    record.report = options.report;
+    record.eventGapMs = options.eventGapMs;
+    return record;
+}
+
+pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& video,
+                               const std::string& directory, pelmora::RunRecorder& recorder) {
+    pelmora::RunRequest request{video, directory, options.threshold, false, options.jobs};
+    request.minPixels = options.minPixels;
+    request.watched = options.watched;
+    request.observer = recorder.wanted() ? &recorder : nullptr;
+    return request;
+}
+
 nlohmann::json resultSettings(const ScanOptions& options) {
-    return {{"threshold", options.threshold}};
+    const pelmora::RecordOptions record = recordOptions(options);
+    return {{"threshold", options.threshold},
+            {"min_pixels", options.minPixels},
+            {"mask", options.maskPath.empty() ? nlohmann::json() : fileIdentity(options.maskPath)},
+            {"events", record.events},
+            {"report", record.report},
+            {"event_gap_ms", record.eventGapMs}};
 }
 
 std::string scanUsage() {

@@ -5,20 +5,32 @@
 #include <string>
 #include <vector>
 
+#include "DetectionRun.h"
+#include "FrameDetector.h"
+#include "RunRecorder.h"
 #include "ScanSummary.h"
 #include "VideoBatch.h"
+#include "WatchedRegion.h"
 
 // What pelmora-scan was asked to do.
 struct ScanOptions {
     static constexpr int kDefaultThreshold = 20;
     static constexpr int kMaximumThreshold = 50;
     static constexpr int kMaximumJobs = 64;
+    static constexpr int kMaximumMinPixels = 100000000;
+    static constexpr long long kMaximumEventGapMs = 86400000;
 
     int threshold = kDefaultThreshold;
     std::string outputDir;  // empty: derived from each video's path
     int jobs = 0;           // snapshot writers; 0: enough for this machine
     bool quiet = false;
     bool verbose = false;  // let the decoder's own messages through
+    bool events = false;   // snapshots.csv and events.csv beside the snapshots
+    long long eventGapMs = pelmora::RecordOptions::kDefaultEventGapMs;
+    bool report = false;             // report.html too
+    std::string maskPath;            // empty: the whole frame counts
+    pelmora::WatchedRegion watched;  // read from maskPath
+    int minPixels = pelmora::FrameDetector::kTriggerPixels;
     bool help = false;
     bool version = false;
     std::vector<std::string> videos;  // files and folders, as given
@@ -39,6 +51,11 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments);
 // The options that change the files a run leaves, by name, for the record that --resume
 // compares.
 nlohmann::json resultSettings(const ScanOptions& options);
+
+// What one video's run is asked to do and to record, as the options say.
+pelmora::RecordOptions recordOptions(const ScanOptions& options);
+pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& video,
+                               const std::string& directory, pelmora::RunRecorder& recorder);
 
 // What --help prints, and every usage error after its message.
 std::string scanUsage();

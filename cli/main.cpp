@@ -17,6 +17,7 @@
 #include "FrameDetector.h"
 #include "LibraryDiagnostics.h"
 #include "RunRecord.h"
+#include "RunRecorder.h"
 #include "ScanOptions.h"
 #include "ScanSummary.h"
 #include "VideoBatch.h"
@@ -126,8 +127,9 @@ int main(int argc, char* argv[]) {
         // Every video is compared from black, whatever came before it.
         pelmora::FrameDetector detector;
         ConsoleRunHost host(stopSignal, options.quiet, terminal);
+        pelmora::RunRecorder recorder(recordOptions(options), host);
         const pelmora::RunReport report = pelmora::runDetection(
-            detector, {entry.video, entry.outputDir, options.threshold, false, options.jobs}, host);
+            detector, runRequest(options, entry.video, entry.outputDir, recorder), host);
         host.clearProgress();
         if (report.status == pelmora::RunReport::Status::Finished && !record.write(report)) {
             std::fprintf(stderr, "Cannot write the record of %s in %s\n", entry.video.c_str(),
@@ -139,7 +141,7 @@ int main(int argc, char* argv[]) {
         std::fflush(stdout);
         if (report.status == pelmora::RunReport::Status::OpenFailed ||
             report.status == pelmora::RunReport::Status::OutputUnusable ||
-            report.snapshotsLost > 0) {
+            report.snapshotsLost > 0 || recorder.failed()) {
             status = kExitFailures;
         }
         if (stopSignal != 0) {

@@ -66,9 +66,11 @@ void erodeAcross(const uchar* excess, uchar* eroded, int length) {
     }
 }
 
-// The erosion down the rows, counting the survivors of byte k of a block into lanes[k].
-void countDown(const uchar* above, const uchar* row, const uchar* below, int length,
-               std::uint64_t lanes[kBlock]) {
+// The erosion down the rows, counting the survivors of byte k of a block into lanes[k]; with
+// Watched, only where the watched row's byte is 255 (it is 0 or 255).
+template <bool Watched>
+void countDown(const uchar* above, const uchar* row, const uchar* below, const uchar* watched,
+               int length, std::uint64_t lanes[kBlock]) {
     int i = 0;
 #if CV_SIMD
     const cv::v_uint8 one = cv::vx_setall_u8(1);
@@ -90,7 +92,11 @@ void countDown(const uchar* above, const uchar* row, const uchar* below, int len
             const int at = i + kLanes * k;
             const cv::v_uint8 eroded = cv::v_min(
                 cv::v_min(cv::vx_load(above + at), cv::vx_load(row + at)), cv::vx_load(below + at));
-            sums[k] += cv::v_min(eroded, one);
+            if constexpr (Watched) {
+                sums[k] += cv::v_min(eroded, one) & cv::vx_load(watched + at);
+            } else {
+                sums[k] += cv::v_min(eroded, one);
+            }
         }
         // Each byte of a sum holds at most 255.
         if (++pending == 255) {
@@ -101,7 +107,8 @@ void countDown(const uchar* above, const uchar* row, const uchar* below, int len
 #endif
     // i is a multiple of the block, so byte i belongs to channel i % 3.
     for (; i < length; ++i) {
-        lanes[i % 3] += std::min({above[i], row[i], below[i]}) != 0;
+        lanes[i % 3] +=
+            std::min({above[i], row[i], below[i]}) != 0 && (!Watched || watched[i] != 0);
     }
 }
 
@@ -111,9 +118,11 @@ long long ChannelCounts::busiest() const {
     return std::max({channel[0], channel[1], channel[2]});
 }
 
-ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& reference, int threshold) {
+ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& reference, int threshold,
+                                   const cv::Mat& watched) {
     CV_Assert(frame.type() == CV_8UC3 && reference.type() == CV_8UC3 &&
               frame.size() == reference.size());
+    CV_Assert(watched.empty() || (watched.type() == CV_8UC3 && watched.size() == frame.size()));
     ChannelCounts counts;
     const int rows = frame.rows;
     const int length = frame.cols * 3;
@@ -121,8 +130,11 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         return counts;
     }
     if (threshold < 0) {  // every difference counts, so nothing erodes
-        for (long long& channel : counts.channel) {
-            channel = static_cast<long long>(rows) * frame.cols;
+        for (int y = 0; y < rows; ++y) {
+            const uchar* watchedRow = watched.empty() ? nullptr : watched.ptr<uchar>(y);
+            for (int i = 0; i < length; ++i) {
+                counts.channel[i % 3] += watchedRow == nullptr || watchedRow[i] != 0;
+            }
         }
         return counts;
     }
@@ -167,7 +179,14 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
     }
     for (int y = 0; y < rows; ++y) {
         if (changedRow(y - 1) && changedRow(y) && changedRow(y + 1)) {
-            countDown(erodedAcross(y - 1), erodedAcross(y), erodedAcross(y + 1), length, lanes);
+            const uchar* above = erodedAcross(y - 1);
+            const uchar* below = erodedAcross(y + 1);
+            if (watched.empty()) {
+                countDown<false>(above, erodedAcross(y), below, nullptr, length, lanes);
+            } else {
+                countDown<true>(above, erodedAcross(y), below, watched.ptr<uchar>(y), length,
+                                lanes);
+            }
         }
         // Row y - 1 is no longer needed; its slots take row y + 2.
         if (y + 2 < rows) {

@@ -19,8 +19,11 @@ struct ChannelCounts {
 // of scratch space between calls, so that a run of one frame size allocates nothing per frame.
 class ChangeCounter {
 public:
-    // Both images 8-bit, three channels and of the same size.
-    ChannelCounts count(const cv::Mat& frame, const cv::Mat& reference, int threshold);
+    // Both images 8-bit, three channels and of the same size. watched, when not empty, is of the
+    // same size and type with every byte 0 or 255: a changed byte counts only where its watched
+    // byte is 255, as when the eroded mask is and-ed with it before the sum.
+    ChannelCounts count(const cv::Mat& frame, const cv::Mat& reference, int threshold,
+                        const cv::Mat& watched = cv::Mat());
 
 private:
     std::vector<uchar> scratch;

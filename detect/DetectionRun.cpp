@@ -1,6 +1,7 @@
 #include "DetectionRun.h"
 
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <opencv2/videoio.hpp>
 #include <utility>
@@ -29,6 +30,24 @@ struct Loop {
     FrameClock& clock;
     long long frameCount;
     RunReport& report;
+    RunObserver* observer;
+
+    // Before the first frame is measured: a watched region of another size is scaled to it.
+    void firstFrame(cv::Size size) {
+        const WatchedRegion& region = request.watched;
+        if (!region.wholeFrame() && region.size() != size) {
+            host.write(LogKind::Warning,
+                       formatText("Scaling the mask %s from %dx%d to the video's %dx%d\n",
+                                  region.name().c_str(), region.size().width, region.size().height,
+                                  size.width, size.height));
+        }
+    }
+
+    void measured(long long frameIndex, const FrameTime& time, int changedPixels) {
+        if (observer != nullptr) {
+            observer->frameMeasured({frameIndex, time.snapshotMs, changedPixels});
+        }
+    }
 
     // After frame frameIndex: the stop question, then the progress; false to stop.
     bool frameDone(long long frameIndex) {
@@ -51,9 +70,19 @@ void runDetailed(Loop& loop) {
         ++loop.report.framesRead;
         loop.job.createWriter(frame.size());
         const double streamMs = loop.clock.rateUsable() ? 0.0 : capture.get(cv::CAP_PROP_POS_MSEC);
-        loop.detector.processFrame(frame, loop.request.threshold,
-                                   loop.clock.timeOf(frameIndex, streamMs), loop.job, true,
-                                   loop.host);
+        const FrameTime time = loop.clock.timeOf(frameIndex, streamMs);
+        if (frameIndex == 0) {
+            loop.firstFrame(frame.size());
+        }
+        const FrameOutcome outcome = loop.detector.processFrame(frame, loop.request.threshold, time,
+                                                                loop.job, true, loop.host);
+        const int changedPixels = loop.detector.lastChangedPixels();
+        loop.measured(frameIndex, time, changedPixels);
+        if (outcome != FrameOutcome::NoMotion && loop.observer != nullptr) {
+            loop.observer->snapshotDone({frameIndex, time.snapshotMs, changedPixels,
+                                         loop.detector.lastSnapshotName(),
+                                         outcome == FrameOutcome::SnapshotSaved});
+        }
         if (!loop.frameDone(frameIndex)) {
             break;
         }
@@ -70,16 +99,33 @@ void runQuiet(Loop& loop) {
     SnapshotWriterPool writers(writerCount, pool);
     FrameReader reader(loop.job.getCapture(), pool, !loop.clock.rateUsable());
     FrameDetector& detector = loop.detector;
+    // The snapshots handed to the writers whose outcome the observer has not had yet, oldest
+    // first: the writers report in the same order.
+    std::deque<SnapshotOutcome> unwritten;
     const auto log = [&](const std::string& path, const WriteResult& result) {
         detector.recordSnapshot(path, result, loop.host);
+        if (loop.observer != nullptr) {
+            unwritten.front().saved = result.saved;
+            loop.observer->snapshotDone(unwritten.front());
+            unwritten.pop_front();
+        }
     };
 
     DecodedFrame frame;
     for (long long frameIndex = 0; reader.next(frame); ++frameIndex) {
         ++loop.report.framesRead;
         const FrameTime time = loop.clock.timeOf(frameIndex, frame.streamMs);
-        if (FrameDetector::triggers(detector.measure(frame.image, loop.request.threshold, time))) {
+        if (frameIndex == 0) {
+            loop.firstFrame(frame.image.size());
+        }
+        const int changedPixels = detector.measure(frame.image, loop.request.threshold, time);
+        loop.measured(frameIndex, time, changedPixels);
+        if (detector.triggers(changedPixels)) {
             std::string path = detector.takeSnapshot(frame.image, loop.job, time);
+            if (loop.observer != nullptr) {
+                unwritten.push_back({frameIndex, time.snapshotMs, changedPixels,
+                                     detector.lastSnapshotName(), false});
+            }
             writers.submit(std::move(path), std::move(frame.image));
         } else {
             pool.release(std::move(frame.image));
@@ -133,7 +179,7 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
         report.status = RunReport::Status::OutputUnusable;
         return report;
     }
-    detector.beginRun();
+    detector.beginRun(request.minPixels, request.watched);
 
     std::unique_ptr<DisplayWindow> videoWindow;
     std::unique_ptr<DisplayWindow> maskWindow;
@@ -154,8 +200,16 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
                               fps, request.videoPath.c_str(), FrameClock::kFallbackFps));
     }
 
+    if (request.observer != nullptr) {
+        const cv::Size announcedSize(static_cast<int>(capture.get(cv::CAP_PROP_FRAME_WIDTH)),
+                                     static_cast<int>(capture.get(cv::CAP_PROP_FRAME_HEIGHT)));
+        request.observer->runStarted({request.videoPath, report.outputDir, announcedSize, fps,
+                                      report.framesAnnounced, request.threshold, request.minPixels,
+                                      request.watched.wholeFrame(), request.watched.name()});
+    }
+
     const SnapshotTally before = detector.tally();
-    Loop loop{detector, request, host, job, clock, frameCount, report};
+    Loop loop{detector, request, host, job, clock, frameCount, report, request.observer};
     if (request.detailed) {
         runDetailed(loop);
     } else {
@@ -166,6 +220,9 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
     job.releaseWriter();
     report.snapshotsWritten = detector.tally().written - before.written;
     report.snapshotsLost = detector.tally().lost - before.lost;
+    if (request.observer != nullptr) {
+        request.observer->runFinished(report);
+    }
     host.progress(100);
     return report;
 }

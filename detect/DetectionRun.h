@@ -4,6 +4,8 @@
 
 #include "FrameDetector.h"
 #include "RunLog.h"
+#include "RunObserver.h"
+#include "WatchedRegion.h"
 
 namespace pelmora {
 
@@ -13,6 +15,9 @@ struct RunRequest {
     int threshold = 0;
     bool detailed = false;  // show the frame and the mask while running
     int writers = 0;        // threads that write snapshots; 0: enough for this machine
+    int minPixels = FrameDetector::kTriggerPixels;  // a snapshot needs more changed pixels
+    WatchedRegion watched{};                        // where change counts: the whole frame
+    RunObserver* observer = nullptr;                // told of every frame and snapshot
 };
 
 // What a front end supplies to a run: where its lines go (RunLog), where the progress goes,
@@ -53,6 +58,7 @@ int progressPercent(long long framesDone, long long frameCount);
 // file is completely written, progress and the stop question once per frame. A stop takes
 // effect after the current frame; the snapshots taken by then are written and logged before
 // the run returns. A detailed run, paced by its display windows, does each step in turn.
+// A watched region of another size than the frames is scaled to them, with a warning.
 RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHost& host);
 
 }  // namespace pelmora

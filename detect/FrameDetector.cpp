@@ -27,13 +27,19 @@ void FrameDetector::allocateImages(const cv::Mat& frame) {
     referenceImage.setTo(cv::Scalar::all(0));
 }
 
+void FrameDetector::beginRun(int minPixels, const WatchedRegion& region) {
+    namer = SnapshotNamer();
+    triggerPixels = minPixels;
+    watched = region;
+}
+
 int FrameDetector::measure(const cv::Mat& frame, int threshold, const FrameTime& time) {
     // A video of another size than the last one starts again from black rather than failing.
     if (referenceImage.empty() || referenceImage.size() != frame.size()) {
         allocateImages(frame);
     }
-    const auto changedPixels =
-        static_cast<int>(counter.count(frame, referenceImage, threshold).busiest());
+    changedPixels = static_cast<int>(
+        counter.count(frame, referenceImage, threshold, watched.forFrames(frame.size())).busiest());
     statusText = statusLine(time.seconds, changedPixels, threshold);
     return changedPixels;
 }
@@ -43,7 +49,8 @@ std::string FrameDetector::takeSnapshot(cv::Mat& frame, const VideoJob& job,
     std::swap(referenceImage, frame);
     referenceImage.copyTo(frame);
     drawStatus(frame, statusText, kFrameTextColour);
-    snapshotPath = joinPath(job.getOutputDir(), namer.next(time.snapshotMs));
+    snapshotName = namer.next(time.snapshotMs);
+    snapshotPath = joinPath(job.getOutputDir(), snapshotName);
     return snapshotPath;
 }
 
@@ -63,13 +70,16 @@ const cv::Mat& FrameDetector::drawMask(const cv::Mat& frame, int threshold) {
     cv::absdiff(frame, referenceImage, diffImage);
     cv::threshold(diffImage, diffImage, threshold, 255.0, cv::THRESH_BINARY);
     cv::erode(diffImage, diffImage, cv::Mat());
+    if (!watched.wholeFrame()) {
+        cv::bitwise_and(diffImage, watched.forFrames(frame.size()), diffImage);
+    }
     drawStatus(diffImage, statusText, kMaskTextColour);
     return diffImage;
 }
 
 FrameOutcome FrameDetector::processFrame(cv::Mat& frame, int threshold, const FrameTime& time,
                                          const VideoJob& job, bool detailed, RunLog& log) {
-    const int changedPixels = measure(frame, threshold, time);
+    measure(frame, threshold, time);
     if (detailed) {
         cv::imshow(job.getVideoPath(), frame);
         cv::imshow(kMaskWindowName, drawMask(frame, threshold));

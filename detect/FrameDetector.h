@@ -9,6 +9,7 @@
 #include "SnapshotNaming.h"
 #include "SnapshotWriter.h"
 #include "VideoJob.h"
+#include "WatchedRegion.h"
 
 namespace pelmora {
 
@@ -28,20 +29,23 @@ struct SnapshotTally {
 // and the first frame ever, or the first of another size, is compared with black.
 class FrameDetector {
 public:
-    // More than ten full mask pixels in the busiest channel.
+    // More than ten full mask pixels in the busiest channel, unless a run asks otherwise.
     static constexpr int kTriggerPixels = 10;
 
     // Makes the reference black, at the frame's size.
     void allocateImages(const cv::Mat& frame);
 
-    // Starts the snapshot names of a new run afresh; the reference stays.
-    void beginRun() { namer = SnapshotNamer(); }
+    // Starts the snapshot names of a new run afresh and sets its trigger and watched region;
+    // the reference stays.
+    void beginRun(int minPixels = kTriggerPixels, const WatchedRegion& region = WatchedRegion());
 
     // The changed pixels of the frame's busiest channel against the reference, after the
-    // threshold and erosion; also sets the status line for this frame.
+    // threshold and erosion, inside the watched region; also sets the status line for this
+    // frame.
     int measure(const cv::Mat& frame, int threshold, const FrameTime& time);
 
-    static bool triggers(int changedPixels) { return changedPixels > kTriggerPixels; }
+    // More changed pixels than the run's minimum.
+    bool triggers(int changedPixels) const { return changedPixels > triggerPixels; }
 
     // The frame becomes the reference, clean, by trading buffers with it; frame then holds a
     // copy with the status line drawn on it, ready to be saved. Returns the snapshot's path.
@@ -50,8 +54,9 @@ public:
     // Counts a snapshot's write and logs it: "[path]", or why it failed.
     void recordSnapshot(const std::string& path, const WriteResult& result, RunLog& log);
 
-    // The change mask of the last measured frame, made with the imaging library's own chain
-    // and carrying the status line: only a detailed run, which shows it, needs it.
+    // The change mask of the last measured frame, made with the imaging library's own chain,
+    // black outside the watched region, and carrying the status line: only a detailed run,
+    // which shows it, needs it.
     const cv::Mat& drawMask(const cv::Mat& frame, int threshold);
 
     // One whole detector step, the snapshot written before it returns. A detailed run shows
@@ -64,6 +69,8 @@ public:
     const cv::Mat& mask() const { return diffImage; }
     const std::string& lastStatusLine() const { return statusText; }
     const std::string& lastSnapshotPath() const { return snapshotPath; }
+    const std::string& lastSnapshotName() const { return snapshotName; }
+    int lastChangedPixels() const { return changedPixels; }
     const SnapshotTally& tally() const { return snapshots; }
 
 private:
@@ -72,7 +79,11 @@ private:
     ChangeCounter counter;
     SnapshotWriter writer;
     SnapshotNamer namer;
+    int triggerPixels = kTriggerPixels;
+    WatchedRegion watched;
+    int changedPixels = 0;
     std::string statusText;
+    std::string snapshotName;
     std::string snapshotPath;
     SnapshotTally snapshots;
 };

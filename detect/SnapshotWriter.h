@@ -20,10 +20,6 @@ class SnapshotWriter {
 public:
     WriteResult write(const std::string& path, const cv::Mat& image);
 
-    // The temporary name under which path is written: hidden, beside it, and distinct for
-    // each process.
-    static std::string temporaryPath(const std::string& path);
-
 private:
     std::vector<uchar> encoded;
 };

@@ -21,4 +21,12 @@ std::string formatText(const char* format, ...) {
     return text;
 }
 
+std::string timecode(long long milliseconds) {
+    if (milliseconds < 0) {
+        return "-" + timecode(-milliseconds);
+    }
+    return formatText("%02lld:%02lld:%02lld.%03lld", milliseconds / 3600000,
+                      milliseconds / 60000 % 60, milliseconds / 1000 % 60, milliseconds % 1000);
+}
+
 }  // namespace pelmora

@@ -450,6 +450,77 @@ TEST_F(ScanTest, QuietDropsTheSnapshotLinesButKeepsTheSummary) {
     }
 }
 
+TEST_F(ScanTest, RecordingOptionsAddFilesButChangeNoSnapshotLineOrSummary) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        std::vector<std::string> records;  // the files besides the snapshots
+    };
+    const Row rows[] = {
+        {"none", {}, {}},
+        {"theDefaultTrigger", {"--min-pixels", "10"}, {}},
+        {"events", {"--events", "--event-gap=0.5"}, {"events.csv", "snapshots.csv"}},
+        {"report", {"--report"}, {"events.csv", "report.html", "snapshots.csv"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        std::vector<std::string> arguments = row.options;
+        arguments.insert(arguments.end(), {"-o", dir, video});
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.err, savedLines(dir, kMovingSquareNames));
+        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 2, 0)));
+        std::vector<std::string> files = row.records;
+        files.insert(files.end(), kMovingSquareNames.begin(), kMovingSquareNames.end());
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(listDir(dir), files);
+    }
+}
+
+// A bytes-exact copy of the file, or "" when it cannot be read.
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// How often text occurs in a page.
+std::size_t occurrences(const std::string& page, const std::string& text) {
+    std::size_t count = 0;
+    for (std::size_t at = page.find(text); at != std::string::npos; at = page.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(ScanTest, ATenMinuteClipGivesAReportOfBoundedSize) {
+    // 15,000 small frames at 25 per second, black but for a square that blinks once a minute:
+    // two snapshots 40 ms apart, an event, each time.
+    const cv::Size size(16, 16);
+    std::vector<cv::Mat> frames(15000, solid(kBlack, size));
+    for (std::size_t minute = 0; minute < 10; ++minute) {
+        frames[minute * 1500 + 700] = withRects(solid(kBlack, size), {{4, 4, 8, 8}}, kWhite);
+    }
+    const std::string video = tmp.file("ten.avi");
+    ASSERT_TRUE(writeVideo(video, frames));
+    const ScanResult result = runScan({"-q", "--report", video});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(isSummary(result.out, summaryHead(video, 15000, 20, 0)));
+    const std::string page = fileBytes(tmp.file("ten/report.html"));
+    // The timeline takes 8 frames a bucket, 1,875 buckets: the polygon goes along their most
+    // and back along their least.
+    const std::string opening = "<polygon class=\"range\" points=\"";
+    const std::size_t from = page.find(opening);
+    ASSERT_NE(from, std::string::npos);
+    const std::size_t to = page.find('"', from + opening.size());
+    EXPECT_EQ(occurrences(page.substr(from, to - from), ","), 2u * 1875u);
+    EXPECT_EQ(occurrences(page, "<rect class=\"event\""), 10u);
+    EXPECT_EQ(occurrences(page, "<img "), 10u);
+    EXPECT_LT(page.size(), 150000u);
+}
+
 TEST_F(ScanTest, OutputOptionGivesSeveralVideosAFolderEachSoNoSnapshotIsOverwritten) {
     fs::create_directories(tmp.file("a"));
     fs::create_directories(tmp.file("b"));
@@ -608,6 +679,15 @@ TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndTheUsage) {
         {"noWriters", {"--jobs", "0", video}, "'0'"},
         {"valueForAFlag", {"--quiet=yes", video}, "--quiet"},
         {"noArgumentsAtAll", {}, "video"},
+        {"missingMask", {"--mask", tmp.file("missing.png"), video}, "missing.png"},
+        {"maskThatIsNotAPicture", {"--mask=" + video, video}, "not a picture"},
+        {"emptyMaskName", {"--mask", "", video}, "mask ''"},
+        {"negativeMinPixels", {"--min-pixels", "-1", video}, "'-1'"},
+        {"minPixelsAboveRange", {"--min-pixels=100000001", video}, "'100000001'"},
+        {"eventGapBelowAMillisecond", {"--event-gap", "0.0005", video}, "'0.0005'"},
+        {"eventGapAboveADay", {"--event-gap", "86400.001", video}, "'86400.001'"},
+        {"eventGapWithoutDigitsAfterThePoint", {"--event-gap=2.", video}, "'2.'"},
+        {"valueForReport", {"--report=yes", video}, "--report"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -737,12 +817,6 @@ TEST_F(ScanTest, DoubleDashEndsTheOptionsAndRelativePathsStayRelative) {
     EXPECT_EQ(listDir(tmp.file("-clip")), kMovingSquareNames);
 }
 
-// A bytes-exact copy of the file, or "" when it cannot be read.
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The names in dir that look like snapshots: IMG*.jpg.
 std::vector<std::string> snapshotsIn(const std::string& dir) {
     std::vector<std::string> names;
@@ -826,13 +900,14 @@ TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteSnapshots) {
     const std::string clip = tmp.file("noise.avi");
     ASSERT_TRUE(writeVideo(clip, video));
     const std::string whole = tmp.file("whole");
-    ASSERT_EQ(runScan({"-q", "-o", whole, clip}).exitCode, 0);
+    ASSERT_EQ(runScan({"-q", "--events", "-o", whole, clip}).exitCode, 0);
+    const std::string wholeList = fileBytes(whole + "/snapshots.csv");
 
     for (const int linesBeforeKill : {2, 9, 30}) {
         SCOPED_TRACE(linesBeforeKill);
         const std::string dir = tmp.file("killed" + std::to_string(linesBeforeKill));
         {
-            ScanProcess scan({"-o", dir, clip});
+            ScanProcess scan({"--events", "-o", dir, clip});
             for (int line = 0; line < linesBeforeKill; ++line) {
                 ASSERT_TRUE(scan.readUntilErrorLine("[" + dir + "/" +
                                                     pelmora::snapshotFileName(40LL * line)));
@@ -846,6 +921,13 @@ TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteSnapshots) {
             EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(whole + "/" + name))
                 << name << " is not the complete snapshot";
         }
+        // The list ends with its last complete row: the whole run's list up to a row's end.
+        const std::string list = fileBytes(dir + "/snapshots.csv");
+        ASSERT_GE(list.size(), 2u);
+        EXPECT_EQ(list.compare(list.size() - 2, 2, "\r\n"), 0) << list;
+        EXPECT_EQ(wholeList.compare(0, list.size(), list), 0) << list;
+        // The header, and the rows of all snapshots logged but perhaps the last.
+        EXPECT_GE(splitLines(list).size(), static_cast<std::size_t>(linesBeforeKill)) << list;
     }
 }
 
@@ -1044,8 +1126,10 @@ TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
         {"nothing changed", {}, [] {}, "skipped"},
         {"another threshold", {"-t", "30"}, [] {}, "finished"},
         {"the threshold of the record again", {"-t", "30"}, [] {}, "skipped"},
+        {"another trigger size", {"-t", "30", "--min-pixels", "5"}, [] {}, "finished"},
+        {"lists besides", {"-t", "30", "--min-pixels", "5", "--events"}, [] {}, "finished"},
         {"the video touched",
-         {"-t", "30"},
+         {"-t", "30", "--min-pixels", "5", "--events"},
          [&] { fs::last_write_time(video, fs::last_write_time(video) + std::chrono::seconds(1)); },
          "finished"},
     };

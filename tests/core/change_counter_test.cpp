@@ -13,20 +13,26 @@ using pelmora::ChannelCounts;
 
 const int kThresholds[] = {0, 1, 20, 50, 254, 255};
 
-// The library's own chain, which the counter must match exactly.
-std::vector<long long> chainCounts(const cv::Mat& frame, const cv::Mat& reference, int threshold) {
+// The library's own chain, which the counter must match exactly; a watched region is and-ed
+// with the eroded mask before the sum.
+std::vector<long long> chainCounts(const cv::Mat& frame, const cv::Mat& reference, int threshold,
+                                   const cv::Mat& watched = cv::Mat()) {
     cv::Mat mask;
     cv::absdiff(frame, reference, mask);
     cv::threshold(mask, mask, threshold, 255.0, cv::THRESH_BINARY);
     cv::erode(mask, mask, cv::Mat());
+    if (!watched.empty()) {
+        cv::bitwise_and(mask, watched, mask);
+    }
     const cv::Scalar sums = cv::sum(mask);
     return {static_cast<long long>(sums[0] / 255), static_cast<long long>(sums[1] / 255),
             static_cast<long long>(sums[2] / 255)};
 }
 
 std::vector<long long> counterCounts(ChangeCounter& counter, const cv::Mat& frame,
-                                     const cv::Mat& reference, int threshold) {
-    const ChannelCounts counts = counter.count(frame, reference, threshold);
+                                     const cv::Mat& reference, int threshold,
+                                     const cv::Mat& watched = cv::Mat()) {
+    const ChannelCounts counts = counter.count(frame, reference, threshold, watched);
     return {counts.channel[0], counts.channel[1], counts.channel[2]};
 }
 
@@ -110,7 +116,32 @@ TEST(ChangeCounter, KnowsWhatSurvivesADiscAndAStreak) {
     EXPECT_EQ(counter.count(streak(30, 30, 3), black(30, 30), 20).busiest(), 0);
 }
 
-// Random images of random sizes, from 1 x 1 up, with blobs and noise on a random reference.
+// A watched region of the given size, every byte 0 or 255: all, nothing, rectangles, or a
+// pixel-by-pixel (or, rarely, byte-by-byte) scatter, as the case number picks.
+cv::Mat randomWatched(cv::RNG& rng, cv::Size size, int kind) {
+    cv::Mat watched(size, CV_8UC3, cv::Scalar::all(kind == 0 ? 255 : 0));
+    if (kind == 2) {
+        for (int rect = rng.uniform(1, 4); rect > 0; --rect) {
+            const cv::Point corner(rng.uniform(-3, size.width), rng.uniform(-3, size.height));
+            cv::rectangle(watched,
+                          cv::Rect(corner, cv::Size(rng.uniform(1, 30), rng.uniform(1, 20))),
+                          cv::Scalar::all(255), cv::FILLED);
+        }
+    } else if (kind >= 3) {
+        cv::Mat scatter(size, kind == 3 ? CV_8UC1 : CV_8UC3);
+        rng.fill(scatter, cv::RNG::UNIFORM, 0, 2);
+        scatter *= 255;
+        if (kind == 3) {
+            cv::cvtColor(scatter, watched, cv::COLOR_GRAY2BGR);
+        } else {
+            watched = scatter;
+        }
+    }
+    return watched;
+}
+
+// Random images of random sizes, from 1 x 1 up, with blobs and noise on a random reference,
+// counted over the whole frame and over a random watched region.
 TEST(ChangeCounter, MatchesTheLibraryChainOnRandomImages) {
     cv::RNG rng(20240607);
     ChangeCounter counter;
@@ -131,10 +162,16 @@ TEST(ChangeCounter, MatchesTheLibraryChainOnRandomImages) {
         cv::Mat noise(size, CV_8UC3);
         rng.fill(noise, cv::RNG::UNIFORM, 0, rng.uniform(1, 40));
         cv::add(frame, noise, frame);
-        const int threshold = i % 2 == 0 ? kThresholds[i / 2 % 6] : rng.uniform(0, 256);
+        const int threshold = i % 2 == 0 ? kThresholds[i / 2 % 6] : rng.uniform(-1, 256);
         ASSERT_EQ(counterCounts(counter, frame, reference, threshold),
                   chainCounts(frame, reference, threshold))
             << "case " << i << ", " << size << ", threshold " << threshold;
+        const int kind = i % 9 == 8 ? 4 : i % 4;
+        const cv::Mat watched = randomWatched(rng, size, kind);
+        ASSERT_EQ(counterCounts(counter, frame, reference, threshold, watched),
+                  chainCounts(frame, reference, threshold, watched))
+            << "case " << i << ", " << size << ", threshold " << threshold << ", watched kind "
+            << kind;
     }
 }
 

@@ -205,7 +205,8 @@ check_completion() {
     local folder=$work/completion
     rm -rf "$folder"
     mkdir -p "$folder/sub"
-    touch "$folder/clip.avi" "$folder/CAM.MP4" "$folder/-night.avi" "$folder/notes.txt"
+    touch "$folder/clip.avi" "$folder/CAM.MP4" "$folder/-night.avi" "$folder/notes.txt" \
+        "$folder/yard.png" "$folder/ROAD.JPG"
     cd "$folder"
     export PATH=$root/usr/bin:$PATH
     local videos
@@ -224,6 +225,12 @@ check_completion() {
     expect_same "Folders completed for -o" "sub" "$(completions pelmora-scan -o '')"
     expect_same "Folders completed for --output=" "sub" "$(completions pelmora-scan --output=)"
     expect_same "Completed for a threshold" "" "$(completions pelmora-scan -t '')"
+    expect_same "Completed for an event gap" "" "$(completions pelmora-scan --event-gap '')"
+    expect_same "Completed for a trigger size" "" "$(completions pelmora-scan --min-pixels '')"
+    expect_same "Pictures completed for --mask" "$(printf '%s\n' ROAD.JPG sub yard.png | sort)" \
+        "$(completions pelmora-scan --mask '')"
+    expect_same "Pictures completed for --mask=" "$(printf '%s\n' ROAD.JPG sub yard.png | sort)" \
+        "$(completions pelmora-scan --mask=)"
     echo "completion offers the options, videos and folders"
 }
 

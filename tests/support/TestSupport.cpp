@@ -80,6 +80,19 @@ cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour) {
     return cv::Mat(size, CV_8UC3, colour);
 }
 
+std::vector<cv::Mat> knownMoments() {
+    const cv::Mat black = solidFrame(cv::Size(64, 48), cv::Scalar::all(0));
+    std::vector<cv::Mat> frames(85, black);
+    for (int i = 5; i < 80; ++i) {
+        const cv::Rect square = i == 5    ? cv::Rect(8, 8, 8, 8)
+                                : i < 30  ? cv::Rect(40, 8, 8, 8)
+                                : i == 30 ? cv::Rect(20, 28, 12, 12)
+                                          : cv::Rect(44, 30, 12, 12);
+        frames[static_cast<std::size_t>(i)] = withRect(black, square, cv::Scalar::all(255));
+    }
+    return frames;
+}
+
 cv::Mat withRect(const cv::Mat& base, const cv::Rect& rect, const cv::Scalar& colour) {
     cv::Mat copy = base.clone();
     cv::rectangle(copy, rect, colour, cv::FILLED);

@@ -1,0 +1,183 @@
+#include "ReportPage.h"
+
+#include <cmath>
+
+#include "HtmlText.h"
+#include "TextFormat.h"
+#include "TimelineChart.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr int kThumbnailWidth = 160;
+
+const char* const kStyle = R"(<style>
+html { background: #f4f5f7; }
+body { max-width: 64em; margin: 0 auto; padding: 1.2em 2em 2em 2em; background: #ffffff;
+  color: #22262e; font-family: "DejaVu Sans", "Noto Sans", "Liberation Sans", Arial, sans-serif;
+  font-size: 14px; line-height: 1.45; }
+h1 { font-size: 1.5em; margin: 0.2em 0 0.1em 0; color: #12213f; }
+h2 { font-size: 1.15em; margin: 1.4em 0 0.5em 0; color: #12213f;
+  border-bottom: 2px solid #d9e6e8; padding-bottom: 0.2em; }
+.video { margin: 0 0 0.9em 0; font-family: "DejaVu Sans Mono", "Liberation Mono", monospace;
+  color: #3b4352; word-wrap: break-word; }
+.facts { margin: 0; padding: 0; }
+.fact { display: inline-block; vertical-align: top; min-width: 10em; margin: 0 0.5em 0.5em 0;
+  padding: 0.35em 0.7em; background: #f3f8f9; border: 1px solid #d9e6e8; border-radius: 5px; }
+.fact .label { display: block; font-size: 0.8em; color: #5a6372; }
+.fact .value { display: block; font-weight: bold; color: #12213f; }
+.fact.bad .value { color: #c2413a; }
+.stopped { color: #c2413a; }
+svg.timeline { display: block; width: 100%; height: auto; }
+svg .grid { stroke: #e4e8ed; stroke-width: 1; }
+svg .tick, svg .axis-line { stroke: #8a93a2; stroke-width: 1; }
+svg .axis { fill: #5a6372; font-size: 11px; font-family: inherit; }
+svg .event { fill: #e9822f; fill-opacity: 0.22; }
+svg .range { fill: #7fb8c0; stroke: #7fb8c0; stroke-width: 0.6; }
+svg .most { fill: none; stroke: #13707a; stroke-width: 1.2; stroke-linejoin: round; }
+svg .trigger { stroke: #c2413a; stroke-width: 1.5; stroke-dasharray: 6 4; }
+svg .trigger-label { fill: #c2413a; font-size: 11px; font-family: inherit; }
+.legend { margin: 0.4em 0 0 0; color: #5a6372; font-size: 0.9em; }
+.swatch { display: inline-block; width: 1.6em; height: 0.8em; margin: 0 0.3em 0 0.8em;
+  vertical-align: middle; }
+.swatch.range { background: #7fb8c0; border-top: 2px solid #13707a; }
+.swatch.event { background: #f8dcc3; }
+.swatch.trigger { height: 0; border-top: 2px dashed #c2413a; }
+table.events { border-collapse: collapse; width: 100%; }
+table.events th, table.events td { text-align: left; vertical-align: middle;
+  padding: 0.35em 0.7em; border-bottom: 1px solid #e1e5ea; }
+table.events th { background: #eef2f5; color: #12213f; }
+table.events .number { text-align: right; }
+table.events img { display: block; width: 160px; height: auto; border: 1px solid #c3c9d2; }
+.none { color: #5a6372; }
+.lost { color: #c2413a; }
+@media print {
+  html, body { background: #ffffff; }
+  body { max-width: none; padding: 0; font-size: 11px; }
+  a { color: inherit; text-decoration: none; }
+  tr, .fact, svg.timeline { page-break-inside: avoid; }
+}
+</style>
+)";
+
+std::string fact(const std::string& label, const std::string& value, bool bad = false) {
+    return "<div class=\"fact" + std::string(bad ? " bad" : "") + "\"><span class=\"label\">" +
+           label + "</span><span class=\"value\">" + value + "</span></div>\n";
+}
+
+// 1234567 as "1,234,567".
+std::string grouped(long long number) {
+    std::string digits = std::to_string(number < 0 ? -number : number);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), ",");
+    }
+    return number < 0 ? "-" + digits : digits;
+}
+
+std::string fileNameOf(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string rateText(const RunFacts& facts) {
+    if (!(std::isfinite(facts.fps) && facts.fps > 0.0)) {
+        return "not given";
+    }
+    std::string rate = formatText("%.3f", facts.fps);
+    rate.erase(rate.find_last_not_of('0') + 1);
+    if (rate.back() == '.') {
+        rate.pop_back();
+    }
+    return rate + " frames/s";
+}
+
+// 2000 as "2 s", 1500 as "1.5 s".
+std::string secondsText(long long ms) {
+    return formatText("%g s", static_cast<double>(ms) / 1000.0);
+}
+
+std::string header(const ReportContent& content) {
+    const RunFacts& facts = content.facts;
+    const RunReport& report = content.report;
+    std::string html = "<h1>Motion in " + escapeHtml(fileNameOf(facts.videoPath)) + "</h1>\n";
+    html += "<p class=\"video\">" + escapeHtml(facts.videoPath) + "</p>\n";
+    if (report.status == RunReport::Status::Stopped) {
+        html += "<p class=\"stopped\">The run was stopped after " + grouped(report.framesRead) +
+                " frames: this page shows what it had read by then.</p>\n";
+    }
+    // The video, how the run looked at it, and what it found: a line each.
+    html += "<div class=\"facts\">\n";
+    html += fact("Frame size",
+                 facts.frameSize.area() > 0
+                     ? formatText("%d &#215; %d", facts.frameSize.width, facts.frameSize.height)
+                     : std::string("not given"));
+    html += fact("Frame rate", rateText(facts));
+    html += fact("Duration", timecode(content.durationMs));
+    html += fact("Frames read", escapeHtml(framesText(report)));
+    html += "</div>\n<div class=\"facts\">\n";
+    html += fact("Threshold", std::to_string(facts.threshold));
+    html += fact("Trigger", "more than " + grouped(facts.minPixels) + " pixels");
+    html += fact("Watched region", facts.wholeFrame ? std::string("whole frame")
+                                                    : escapeHtml(fileNameOf(facts.watchedRegion)));
+    html += fact("Event gap", secondsText(content.eventGapMs));
+    html += "</div>\n<div class=\"facts\">\n";
+    html += fact("Snapshots written", grouped(report.snapshotsWritten));
+    html += fact("Snapshots lost", grouped(report.snapshotsLost), report.snapshotsLost > 0);
+    html += fact("Events", grouped(static_cast<long long>(content.events.size())));
+    return html + "</div>\n";
+}
+
+std::string eventTable(const ReportContent& content) {
+    if (content.events.empty()) {
+        return "<p class=\"none\">No frame changed enough to be saved.</p>\n";
+    }
+    const cv::Size size = content.facts.frameSize;
+    const std::string thumbnailSize =
+        size.area() > 0
+            ? formatText(" width=\"%d\" height=\"%d\"", kThumbnailWidth,
+                         static_cast<int>(std::lround(static_cast<double>(kThumbnailWidth) *
+                                                      size.height / size.width)))
+            : std::string();
+    std::string html =
+        "<table class=\"events\">\n<thead><tr><th class=\"number\">Event</th><th>Start</th>"
+        "<th>End</th><th class=\"number\">Snapshots</th><th class=\"number\">Peak pixels</th>"
+        "<th>Peak snapshot</th></tr></thead>\n<tbody>\n";
+    for (const MotionEvent& event : content.events) {
+        const std::string name = escapeHtml(event.peakFile);
+        const std::string link = escapeHtml(relativeLink(event.peakFile));
+        const std::string peak =
+            event.peakSaved ? "<a href=\"" + link + "\" title=\"" + name + "\"><img src=\"" + link +
+                                  "\" alt=\"" + name + "\"" + thumbnailSize + "></a>"
+                            : "<span class=\"lost\">" + name + " was not saved</span>";
+        html += "<tr><td class=\"number\">" + std::to_string(event.number) + "</td><td>" +
+                timecode(event.startMs) + "</td><td>" + timecode(event.endMs) +
+                "</td><td class=\"number\">" + grouped(event.snapshots) +
+                "</td><td class=\"number\">" + grouped(event.peakPixels) + "</td><td>" + peak +
+                "</td></tr>\n";
+    }
+    return html + "</tbody>\n</table>\n";
+}
+
+}  // namespace
+
+std::string reportPage(const ReportContent& content) {
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
+    html += "<title>Motion in " + escapeHtml(fileNameOf(content.facts.videoPath)) + "</title>\n";
+    html += kStyle;
+    html += "</head>\n<body>\n";
+    html += header(content);
+    html += "<h2>Activity over time</h2>\n";
+    html += timelineChart(content.buckets, content.events, content.facts.minPixels);
+    html +=
+        "<p class=\"legend\">Changed pixels per frame, on a logarithmic scale:"
+        "<span class=\"swatch range\"></span>fewest to most at each moment"
+        "<span class=\"swatch trigger\"></span>trigger level"
+        "<span class=\"swatch event\"></span>events (snapshots no more than " +
+        secondsText(content.eventGapMs) + " apart)</p>\n";
+    html += "<h2>Events</h2>\n";
+    html += eventTable(content);
+    return html + "</body>\n</html>\n";
+}
+
+}  // namespace pelmora

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <string>
+
+namespace pelmora {
+
+struct RunReport;
+
+// What a run knows of its video before the first frame.
+struct RunFacts {
+    std::string videoPath;
+    std::string outputDir;
+    cv::Size frameSize;  // as the container announces it; 0 x 0 when it does not
+    double fps = 0.0;    // the container's rate; not usable when 0, negative or not finite
+    long long framesAnnounced = 0;
+    int threshold = 0;
+    int minPixels = 0;          // a snapshot needs more changed pixels than this
+    bool wholeFrame = true;     // false when change counts only in a watched region
+    std::string watchedRegion;  // the picture that region was read from
+};
+
+// One frame's measure: its changed pixels against the reference.
+struct FrameMeasure {
+    long long frame = 0;   // counted from 0
+    long long timeMs = 0;  // the frame's time in whole milliseconds, as in its snapshot's name
+    int changedPixels = 0;
+};
+
+// A frame that triggered, once its file is written or has failed.
+struct SnapshotOutcome {
+    long long frame = 0;
+    long long timeMs = 0;
+    int changedPixels = 0;
+    std::string file;  // the snapshot's file name in the run's folder
+    bool saved = false;
+};
+
+// Follows a run frame by frame, for records of what it found. Every call comes on the thread
+// that called the run, in frame order: runStarted once the snapshot folder is ready, then each
+// frame's measure, each snapshot's outcome once its write is known (which in a quiet run may
+// be a few frames later), and runFinished once every snapshot is written.
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    virtual void runStarted(const RunFacts& facts) = 0;
+    virtual void frameMeasured(const FrameMeasure& measure) = 0;
+    virtual void snapshotDone(const SnapshotOutcome& snapshot) = 0;
+    virtual void runFinished(const RunReport& report) = 0;
+};
+
+}  // namespace pelmora

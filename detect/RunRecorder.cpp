@@ -1,0 +1,109 @@
+#include "RunRecorder.h"
+
+#include <cmath>
+
+#include "DetectionRun.h"
+#include "FileOutput.h"
+#include "ReportPage.h"
+#include "SnapshotNaming.h"
+#include "TextFormat.h"
+
+namespace pelmora {
+
+RunRecorder::RunRecorder(RecordOptions options, RunLog& log)
+    : options(options), log(log), grouper(options.eventGapMs) {}
+
+void RunRecorder::runStarted(const RunFacts& runFacts) {
+    facts = runFacts;
+    if (!wanted()) {
+        return;
+    }
+    const std::string snapshotList =
+        snapshots.open(joinPath(facts.outputDir, kSnapshotListName),
+                       {"frame", "time_ms", "timecode", "changed_pixels", "file", "saved"});
+    if (!snapshotList.empty()) {
+        fail(kSnapshotListName, snapshotList);
+    }
+    const std::string eventList = events.open(
+        joinPath(facts.outputDir, kEventListName),
+        {"event", "start_ms", "end_ms", "start", "end", "snapshots", "peak_pixels", "peak_file"});
+    if (!eventList.empty()) {
+        fail(kEventListName, eventList);
+    }
+}
+
+void RunRecorder::frameMeasured(const FrameMeasure& measure) {
+    lastTimeMs = measure.timeMs;
+    if (options.report) {
+        timeline.add(measure.timeMs, measure.changedPixels);
+    }
+}
+
+void RunRecorder::snapshotDone(const SnapshotOutcome& snapshot) {
+    if (!wanted()) {
+        return;
+    }
+    writeRow(
+        snapshots, kSnapshotListName,
+        {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs), timecode(snapshot.timeMs),
+         std::to_string(snapshot.changedPixels), snapshot.file, snapshot.saved ? "yes" : "no"});
+    if (const auto closed = grouper.add(snapshot)) {
+        eventClosed(*closed);
+    }
+}
+
+void RunRecorder::runFinished(const RunReport& report) {
+    if (!wanted()) {
+        return;
+    }
+    if (const auto closed = grouper.finish()) {
+        eventClosed(*closed);
+    }
+    if (!options.report) {
+        return;
+    }
+    ReportContent content;
+    content.facts = facts;
+    content.report = report;
+    // The frames read at the container's rate; the last frame's time when it gives none.
+    content.durationMs =
+        std::isfinite(facts.fps) && facts.fps > 0.0
+            ? std::llround(static_cast<double>(report.framesRead) * 1000.0 / facts.fps)
+            : lastTimeMs;
+    content.eventGapMs = options.eventGapMs;
+    content.buckets = timeline.buckets();
+    content.events = closedEvents;
+    const std::string page = reportPage(content);
+    const std::string reason =
+        replaceFile(joinPath(facts.outputDir, kReportName), page.data(), page.size());
+    if (!reason.empty()) {
+        fail(kReportName, reason);
+    }
+}
+
+void RunRecorder::eventClosed(const MotionEvent& event) {
+    writeRow(events, kEventListName,
+             {std::to_string(event.number), std::to_string(event.startMs),
+              std::to_string(event.endMs), timecode(event.startMs), timecode(event.endMs),
+              std::to_string(event.snapshots), std::to_string(event.peakPixels), event.peakFile});
+    if (options.report) {
+        closedEvents.push_back(event);
+    }
+}
+
+void RunRecorder::writeRow(CsvWriter& file, const char* name,
+                           const std::vector<std::string>& fields) {
+    // A file that failed has been reported and takes no more rows.
+    if (file.isOpen() && !file.writeRow(fields)) {
+        fail(name, file.error());
+    }
+}
+
+void RunRecorder::fail(const char* name, const std::string& reason) {
+    failure = true;
+    log.write(LogKind::Failure,
+              formatText("Failed to write %s: %s\n", joinPath(facts.outputDir, name).c_str(),
+                         reason.c_str()));
+}
+
+}  // namespace pelmora

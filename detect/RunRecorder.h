@@ -1,0 +1,60 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "CsvWriter.h"
+#include "EventGrouper.h"
+#include "RunLog.h"
+#include "RunObserver.h"
+#include "Timeline.h"
+
+namespace pelmora {
+
+inline constexpr const char* kSnapshotListName = "snapshots.csv";
+inline constexpr const char* kEventListName = "events.csv";
+inline constexpr const char* kReportName = "report.html";
+
+struct RecordOptions {
+    static constexpr long long kDefaultEventGapMs = 2000;
+
+    bool events = false;  // snapshots.csv and events.csv
+    bool report = false;  // report.html, and the two lists with it
+    long long eventGapMs = kDefaultEventGapMs;
+};
+
+// Writes what a run found into its snapshot folder, as asked: the list of snapshots and the
+// list of events, a row as soon as it is known, and at the end the report. A file that cannot
+// be written is said once on the run's log as a failure; the run goes on.
+class RunRecorder : public RunObserver {
+public:
+    RunRecorder(RecordOptions options, RunLog& log);
+
+    // Whether there is anything to record; a run need not be observed otherwise.
+    bool wanted() const { return options.events || options.report; }
+    // Whether a file could not be written, or not wholly.
+    bool failed() const { return failure; }
+
+    void runStarted(const RunFacts& facts) override;
+    void frameMeasured(const FrameMeasure& measure) override;
+    void snapshotDone(const SnapshotOutcome& snapshot) override;
+    void runFinished(const RunReport& report) override;
+
+private:
+    void eventClosed(const MotionEvent& event);
+    void writeRow(CsvWriter& file, const char* name, const std::vector<std::string>& fields);
+    void fail(const char* name, const std::string& reason);
+
+    const RecordOptions options;
+    RunLog& log;
+    RunFacts facts;
+    CsvWriter snapshots;
+    CsvWriter events;
+    EventGrouper grouper;
+    Timeline timeline;
+    std::vector<MotionEvent> closedEvents;  // for the report's table
+    long long lastTimeMs = 0;
+    bool failure = false;
+};
+
+}  // namespace pelmora

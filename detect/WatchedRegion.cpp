@@ -1,0 +1,61 @@
+#include "WatchedRegion.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <utility>
+
+namespace pelmora {
+
+WatchedRegion WatchedRegion::fromImage(const cv::Mat& image, std::string name) {
+    WatchedRegion region;
+    region.sourceName = std::move(name);
+    if (image.empty()) {
+        return region;
+    }
+    cv::Mat grey;
+    if (image.channels() == 1) {
+        grey = image;
+    } else {
+        cv::cvtColor(image, grey, image.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
+    }
+    cv::threshold(grey, region.watched, 127.0, 255.0, cv::THRESH_BINARY);
+    return region;
+}
+
+bool WatchedRegion::load(const std::string& path, WatchedRegion& region, std::string& error) {
+    // The imaging library says nothing about why it could not read a file; the file system
+    // can, for the usual reasons.
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
+    if (image.empty()) {
+        error = "not a picture that can be read";
+        return false;
+    }
+    region = fromImage(image, path);
+    return true;
+}
+
+const cv::Mat& WatchedRegion::forFrames(cv::Size frameSize) {
+    if (prepared.size() != frameSize && !watched.empty()) {
+        cv::Mat scaled;
+        if (watched.size() == frameSize) {
+            scaled = watched;
+        } else {
+            cv::resize(watched, scaled, frameSize, 0.0, 0.0, cv::INTER_NEAREST);
+        }
+        // A buffer of its own, never one that a copy of this region may still share.
+        cv::Mat channels;
+        cv::cvtColor(scaled, channels, cv::COLOR_GRAY2BGR);
+        prepared = channels;
+    }
+    return prepared;
+}
+
+}  // namespace pelmora

@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <opencv2/imgcodecs.hpp>
+#include <string>
+#include <vector>
+
+#include "DetectionRun.h"
+#include "RunRecorder.h"
+#include "TestSupport.h"
+
+namespace {
+
+using pelmora::RunRecorder;
+using testsupport::solidFrame;
+using testsupport::TempDir;
+using testsupport::withRect;
+
+const cv::Size kSize(64, 48);
+const cv::Scalar kWhite = cv::Scalar::all(255);
+
+// Keeps the run's lines; stops after the frame numbered stopAfter.
+class Host : public pelmora::RunHost {
+public:
+    explicit Host(int stopAfter = -1) : stopAfter(stopAfter) {}
+    void write(pelmora::LogKind, const std::string& line) override { lines += line; }
+    void progress(int) override {}
+    bool stopAfterFrame() override { return frames++ == stopAfter; }
+
+    int stopAfter;
+    int frames = 0;
+    std::string lines;
+};
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const std::string kSnapshotList =
+    "frame,time_ms,timecode,changed_pixels,file,saved\r\n"
+    "5,200,00:00:00.200,36,IMG00000200.jpg,yes\r\n"
+    "6,240,00:00:00.240,72,IMG00000240.jpg,yes\r\n"
+    "30,1200,00:00:01.200,136,IMG00001200.jpg,no\r\n"
+    "31,1240,00:00:01.240,200,IMG00001240.jpg,yes\r\n"
+    "80,3200,00:00:03.200,100,IMG00003200.jpg,yes\r\n";
+const std::string kEventHeader =
+    "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file\r\n";
+
+TEST(Recording, ListsTheSnapshotsAndEventsOfAVideoWithKnownMoments) {
+    TempDir tmp;
+    ASSERT_TRUE(
+        testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments(), 25.0));
+    const struct {
+        const char* name;
+        long long gapMs;
+        int writers;
+        std::string events;
+    } rows[] = {
+        {"the default gap joins all", 2000, 1,
+         "1,200,3200,00:00:00.200,00:00:03.200,5,200,IMG00001240.jpg\r\n"},
+        {"one second splits off the last", 1000, 3,
+         "1,200,1240,00:00:00.200,00:00:01.240,4,200,IMG00001240.jpg\r\n"
+         "2,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg\r\n"},
+        {"half a second splits three ways", 500, 2,
+         "1,200,240,00:00:00.200,00:00:00.240,2,72,IMG00000240.jpg\r\n"
+         "2,1200,1240,00:00:01.200,00:00:01.240,2,200,IMG00001240.jpg\r\n"
+         "3,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        // A folder where one snapshot would go: a lost snapshot is listed too.
+        std::filesystem::create_directories(dir + "/IMG00001200.jpg");
+        Host host;
+        RunRecorder recorder({true, false, row.gapMs}, host);
+        pelmora::RunRequest request{tmp.file("moments.avi"), dir, 20, false, row.writers};
+        request.observer = &recorder;
+        pelmora::FrameDetector detector;
+        const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+        EXPECT_EQ(report.snapshotsLost, 1);
+        EXPECT_FALSE(recorder.failed());
+        EXPECT_EQ(fileText(dir + "/snapshots.csv"), kSnapshotList);
+        EXPECT_EQ(fileText(dir + "/events.csv"), kEventHeader + row.events);
+        EXPECT_FALSE(std::filesystem::exists(dir + "/report.html"));
+    }
+}
+
+TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
+    TempDir tmp;
+    ASSERT_TRUE(
+        testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments(), 25.0));
+    Host host(30);
+    RunRecorder recorder({true, true, 2000}, host);
+    pelmora::RunRequest request{tmp.file("moments.avi"), tmp.file("out"), 20, false};
+    request.observer = &recorder;
+    pelmora::FrameDetector detector;
+    pelmora::runDetection(detector, request, host);
+    EXPECT_EQ(fileText(tmp.file("out/snapshots.csv")),
+              "frame,time_ms,timecode,changed_pixels,file,saved\r\n"
+              "5,200,00:00:00.200,36,IMG00000200.jpg,yes\r\n"
+              "6,240,00:00:00.240,72,IMG00000240.jpg,yes\r\n"
+              "30,1200,00:00:01.200,136,IMG00001200.jpg,yes\r\n");
+    // The event still open is closed when the run stops.
+    EXPECT_EQ(fileText(tmp.file("out/events.csv")),
+              kEventHeader + "1,200,1200,00:00:00.200,00:00:01.200,3,136,IMG00001200.jpg\r\n");
+    EXPECT_NE(fileText(tmp.file("out/report.html")).find("The run was stopped after 31 frames"),
+              std::string::npos);
+}
+
+// Frame 0 is grey (a snapshot against black); then an 8 x 8 square jumps about in the left
+// half, a snapshot every frame.
+std::vector<cv::Mat> squareInTheLeftHalf() {
+    const cv::Mat grey = solidFrame(kSize, cv::Scalar::all(100));
+    std::vector<cv::Mat> frames = {grey};
+    for (const cv::Point corner : {cv::Point(4, 4), cv::Point(20, 4), cv::Point(4, 30),
+                                   cv::Point(20, 30), cv::Point(4, 4)}) {
+        frames.push_back(withRect(grey, cv::Rect(corner, cv::Size(8, 8)), kWhite));
+    }
+    return frames;
+}
+
+// On black, a 3 x 3 square (1 pixel survives erosion), then one of 5 x 5 beside it (9 more),
+// then one of 6 x 6 (16 more): the count against a reference that stays grows 1, 10, 26.
+std::vector<cv::Mat> growingSquares() {
+    const cv::Mat black = solidFrame(kSize, cv::Scalar::all(0));
+    std::vector<cv::Mat> frames = {black, withRect(black, {4, 4, 3, 3}, kWhite)};
+    frames.push_back(withRect(frames.back(), {20, 4, 5, 5}, kWhite));
+    frames.push_back(withRect(frames.back(), {40, 20, 6, 6}, kWhite));
+    return frames;
+}
+
+cv::Mat halves(cv::Size size, bool leftWatched) {
+    cv::Mat mask(size, CV_8UC1, cv::Scalar::all(leftWatched ? 0 : 255));
+    mask(cv::Rect(0, 0, size.width / 2, size.height)).setTo(leftWatched ? 255 : 0);
+    return mask;
+}
+
+TEST(Recording, TheWatchedRegionAndTheMinimumDecideWhatIsSaved) {
+    TempDir tmp;
+    ASSERT_TRUE(testsupport::writeVideo(tmp.file("left.avi"), squareInTheLeftHalf(), 25.0));
+    ASSERT_TRUE(testsupport::writeVideo(tmp.file("grow.avi"), growingSquares(), 25.0));
+    const std::vector<std::string> everyLeftFrame = {"IMG00000000.jpg", "IMG00000040.jpg",
+                                                     "IMG00000080.jpg", "IMG00000120.jpg",
+                                                     "IMG00000160.jpg", "IMG00000200.jpg"};
+    const std::string scaled =
+        "Scaling the mask " + tmp.file("mask.png") + " from 128x96 to the video's 64x48\n";
+    const struct {
+        const char* name;
+        const char* video;
+        cv::Mat mask;  // none when empty
+        int minPixels;
+        std::vector<std::string> names;
+        std::string lines;  // besides the saved snapshots
+    } rows[] = {
+        {"no mask", "left.avi", cv::Mat(), 10, everyLeftFrame, ""},
+        {"hiding the moving region", "left.avi", halves(kSize, false), 10, {"IMG00000000.jpg"}, ""},
+        {"hiding everything else", "left.avi", halves(kSize, true), 10, everyLeftFrame, ""},
+        {"of twice the size", "left.avi", halves(kSize * 2, true), 10, everyLeftFrame, scaled},
+        {"a single pixel is enough at 0",
+         "grow.avi",
+         cv::Mat(),
+         0,
+         {"IMG00000040.jpg", "IMG00000080.jpg", "IMG00000120.jpg"},
+         ""},
+        {"at 9, ten are enough",
+         "grow.avi",
+         cv::Mat(),
+         9,
+         {"IMG00000080.jpg", "IMG00000120.jpg"},
+         ""},
+        {"the default", "grow.avi", cv::Mat(), 10, {"IMG00000120.jpg"}, ""},
+        {"more than there are", "grow.avi", cv::Mat(), 1000, {}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        pelmora::RunRequest request{tmp.file(row.video), dir, 20, false};
+        request.minPixels = row.minPixels;
+        if (!row.mask.empty()) {
+            ASSERT_TRUE(cv::imwrite(tmp.file("mask.png"), row.mask));
+            std::string error;
+            ASSERT_TRUE(pelmora::WatchedRegion::load(tmp.file("mask.png"), request.watched, error))
+                << error;
+        }
+        Host host;
+        pelmora::FrameDetector detector;
+        pelmora::runDetection(detector, request, host);
+        std::string lines = row.lines;
+        for (const std::string& name : row.names) {
+            lines += "[" + dir + "/" + name + "]\n";
+        }
+        EXPECT_EQ(host.lines, lines);
+        EXPECT_EQ(testsupport::listDir(dir), row.names);
+    }
+}
+
+}  // namespace

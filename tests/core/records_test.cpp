@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "CsvWriter.h"
+#include "EventGrouper.h"
+#include "HtmlText.h"
+#include "TestSupport.h"
+#include "TextFormat.h"
+#include "Timeline.h"
+
+namespace {
+
+using pelmora::MotionEvent;
+using pelmora::Timeline;
+using pelmora::TimelineBucket;
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(Records, FormatFieldsForCsvHtmlAndTime) {
+    using Fields = std::vector<std::string>;
+    EXPECT_EQ(pelmora::CsvWriter::record(Fields{"frame", "12", ""}), "frame,12,\r\n");
+    EXPECT_EQ(pelmora::CsvWriter::record(Fields{"a,b", "say \"hi\"", "two\nlines", "cr\r"}),
+              "\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\",\"cr\r\"\r\n");
+    EXPECT_EQ(pelmora::escapeHtml("<b>&\"'x</b>"), "&lt;b&gt;&amp;&quot;&#39;x&lt;/b&gt;");
+    EXPECT_EQ(pelmora::relativeLink("IMG00000040-2.jpg"), "IMG00000040-2.jpg");
+    EXPECT_EQ(pelmora::relativeLink("a b#?:%\xC3\xA9.jpg"), "a%20b%23%3F%3A%25%C3%A9.jpg");
+    const struct {
+        long long ms;
+        const char* text;
+    } times[] = {{0, "00:00:00.000"},
+                 {59999, "00:00:59.999"},
+                 {3600000, "01:00:00.000"},
+                 {3723004, "01:02:03.004"},
+                 {360000000, "100:00:00.000"}};
+    for (const auto& time : times) {
+        EXPECT_EQ(pelmora::timecode(time.ms), time.text) << time.ms;
+    }
+}
+
+TEST(Records, CsvRowsReachTheFileOneByOne) {
+    testsupport::TempDir tmp;
+    pelmora::CsvWriter csv;
+    ASSERT_EQ(csv.open(tmp.file("list.csv"), {"a", "b"}), "");
+    // Read while the writer is still open: each row is in the file as soon as it is written.
+    EXPECT_EQ(fileText(tmp.file("list.csv")), "a,b\r\n");
+    ASSERT_TRUE(csv.writeRow({"1", "x,y"}));
+    EXPECT_EQ(fileText(tmp.file("list.csv")), "a,b\r\n1,\"x,y\"\r\n");
+
+    pelmora::CsvWriter missing;
+    EXPECT_EQ(missing.open(tmp.file("no/list.csv"), {"a"}), "No such file or directory");
+    EXPECT_FALSE(missing.writeRow({"1"}));
+}
+
+struct Triggered {
+    long long timeMs;
+    int pixels;
+    bool saved;
+};
+
+// Snapshots 40 ms apart, then 960 ms, 40 ms and 1960 ms later.
+const std::vector<Triggered> kMoments = {
+    {200, 36, true}, {240, 72, true}, {1200, 136, false}, {1240, 136, true}, {3200, 100, true}};
+
+std::vector<MotionEvent> grouped(const std::vector<Triggered>& moments, long long gapMs) {
+    pelmora::EventGrouper grouper(gapMs);
+    std::vector<MotionEvent> events;
+    long long frame = 0;
+    for (const Triggered& moment : moments) {
+        if (auto closed = grouper.add(
+                {frame, moment.timeMs, moment.pixels, "f" + std::to_string(frame), moment.saved})) {
+            events.push_back(*closed);
+        }
+        ++frame;
+    }
+    if (auto closed = grouper.finish()) {
+        events.push_back(*closed);
+    }
+    return events;
+}
+
+// "start-end:snapshots:peak@file" per event, "*" for a peak that was not saved.
+std::string summary(const std::vector<MotionEvent>& events) {
+    std::string text;
+    int number = 0;
+    for (const MotionEvent& event : events) {
+        EXPECT_EQ(event.number, ++number);
+        text += (text.empty() ? "" : " ") + std::to_string(event.startMs) + "-" +
+                std::to_string(event.endMs) + ":" + std::to_string(event.snapshots) + ":" +
+                std::to_string(event.peakPixels) + "@" + event.peakFile +
+                (event.peakSaved ? "" : "*");
+    }
+    return text;
+}
+
+TEST(Records, EventsJoinSnapshotsNoFurtherApartThanTheGap) {
+    const struct {
+        const char* name;
+        long long gapMs;
+        std::string events;
+    } rows[] = {
+        {"the default joins all", 2000, "200-3200:5:136@f2*"},
+        {"a gap equal to the distance joins", 1960, "200-3200:5:136@f2*"},
+        {"a millisecond less splits", 1959, "200-1240:4:136@f2* 3200-3200:1:100@f4"},
+        {"one second", 1000, "200-1240:4:136@f2* 3200-3200:1:100@f4"},
+        {"half a second", 500, "200-240:2:72@f1 1200-1240:2:136@f2* 3200-3200:1:100@f4"},
+        {"zero keeps each apart", 0,
+         "200-200:1:36@f0 240-240:1:72@f1 1200-1200:1:136@f2* 1240-1240:1:136@f3 "
+         "3200-3200:1:100@f4"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(summary(grouped(kMoments, row.gapMs)), row.events) << row.name;
+    }
+    EXPECT_EQ(summary(grouped({}, 2000)), "");
+}
+
+TEST(Records, TimelineKeepsAtMostItsBucketsAndEveryExtreme) {
+    // 10 minutes at 25 frames per second among them, and far more than a day.
+    for (const long long frames : {3LL, 2000LL, 2001LL, 4001LL, 15000LL, 3000000LL}) {
+        SCOPED_TRACE(frames);
+        Timeline timeline;
+        const long long spike = frames * 2 / 3;
+        const long long dip = frames / 3;
+        for (long long frame = 0; frame < frames; ++frame) {
+            timeline.add(frame * 40, frame == spike ? 90000 : frame == dip ? 0 : 20);
+        }
+        const std::vector<TimelineBucket>& buckets = timeline.buckets();
+        ASSERT_LE(buckets.size(), Timeline::kMaxBuckets);
+        // A frame a bucket while they last; then more than half of them in use.
+        EXPECT_GT(buckets.size(), frames <= 2000 ? frames - 1 : 1000);
+        long long counted = 0;
+        for (std::size_t i = 0; i < buckets.size(); ++i) {
+            const TimelineBucket& bucket = buckets[i];
+            EXPECT_EQ(bucket.startMs, counted * 40);
+            EXPECT_EQ(bucket.endMs, (counted + bucket.frames - 1) * 40);
+            if (i + 1 < buckets.size()) {
+                EXPECT_EQ(bucket.frames, timeline.framesPerBucket());
+            }
+            const bool hasSpike = counted <= spike && spike < counted + bucket.frames;
+            const bool hasDip = counted <= dip && dip < counted + bucket.frames;
+            const bool alone = bucket.frames == 1;
+            EXPECT_EQ(bucket.most, hasSpike ? 90000 : hasDip && alone ? 0 : 20) << i;
+            EXPECT_EQ(bucket.least, hasDip ? 0 : hasSpike && alone ? 90000 : 20) << i;
+            counted += bucket.frames;
+        }
+        EXPECT_EQ(counted, frames);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// The report of a real run as a browser engine shows it: QtWebKit loads report.html from the
+// snapshot folder on the offscreen platform, and the page is read back through JavaScript.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <QUrl>
+#include <QWebFrame>
+#include <QWebPage>
+#include <filesystem>
+#include <string>
+
+#include "DetectionRun.h"
+#include "LibraryDiagnostics.h"
+#include "RunRecorder.h"
+#include "TestSupport.h"
+
+namespace {
+
+class QuietHost : public pelmora::RunHost {
+public:
+    void write(pelmora::LogKind, const std::string& line) override { lines += line; }
+    void progress(int) override {}
+    bool stopAfterFrame() override { return false; }
+    std::string lines;
+};
+
+// Everything the test asks of the page, measured in the page itself.
+const char* const kMeasure = R"(
+(function () {
+  var svg = document.querySelector('svg.timeline');
+  var most = svg.querySelector('polyline.most');
+  var trigger = svg.querySelector('line.trigger');
+  var triggerY = trigger.y1.baseVal.value;
+  var bands = [];
+  var rects = svg.querySelectorAll('rect.event');
+  for (var i = 0; i < rects.length; ++i) {
+    var x = rects[i].x.baseVal.value;
+    bands.push([x, x + rects[i].width.baseVal.value]);
+  }
+  var above = 0, aboveInBand = 0;
+  for (var i = 0; i < most.points.numberOfItems; ++i) {
+    var point = most.points.getItem(i);
+    if (point.y < triggerY) {
+      ++above;
+      aboveInBand += bands.some(function (b) { return b[0] <= point.x && point.x <= b[1]; });
+    }
+  }
+  var images = document.querySelectorAll('table.events img');
+  var loaded = [], links = [];
+  for (var i = 0; i < images.length; ++i) {
+    loaded.push(images[i].complete ? images[i].naturalWidth : 0);
+    links.push(images[i].parentNode.getAttribute('href'));
+  }
+  return JSON.stringify({
+    rangePoints: svg.querySelector('polygon.range').points.numberOfItems,
+    mostPoints: most.points.numberOfItems,
+    triggerLines: svg.querySelectorAll('line.trigger').length,
+    triggerAcross: trigger.x2.baseVal.value - trigger.x1.baseVal.value,
+    above: above, aboveInBand: aboveInBand, bands: rects.length,
+    rows: document.querySelectorAll('table.events tbody tr').length,
+    naturalWidths: loaded, links: links,
+    video: document.querySelector('.video').textContent, title: document.title,
+    injected: document.querySelectorAll('b, i').length,
+    fetched: document.querySelectorAll('script, link, iframe, object').length
+  });
+})()
+)";
+
+TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
+    testsupport::TempDir tmp;
+    // Markup and quotes in the folder and file names: they must show as text.
+    const std::string folder = tmp.file("cam <i>2 & \"yard\"");
+    std::filesystem::create_directories(folder);
+    const std::string video = folder + "/gate <b>east & 'west'.avi";
+    ASSERT_TRUE(testsupport::writeVideo(video, testsupport::knownMoments(), 25.0));
+
+    QuietHost host;
+    pelmora::RunRecorder recorder({true, true, 1000}, host);
+    pelmora::RunRequest request{video, folder + "/shots", 20, false};
+    request.observer = &recorder;
+    pelmora::FrameDetector detector;
+    const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+    ASSERT_EQ(report.snapshotsWritten, 5) << host.lines;
+    ASSERT_FALSE(recorder.failed()) << host.lines;
+
+    QWebPage page;
+    QEventLoop loop;
+    bool loaded = false;
+    QObject::connect(&page, &QWebPage::loadFinished, [&](bool ok) {
+        loaded = ok;
+        loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    page.mainFrame()->load(
+        QUrl::fromLocalFile(QString::fromStdString(folder + "/shots/report.html")));
+    loop.exec();
+    ASSERT_TRUE(loaded) << "report.html did not load";
+
+    const QJsonObject page_ =
+        QJsonDocument::fromJson(page.mainFrame()->evaluateJavaScript(kMeasure).toString().toUtf8())
+            .object();
+    ASSERT_FALSE(page_.isEmpty()) << "the measuring script failed";
+    // One bucket for each of the 85 frames: the polygon goes along the most and back along
+    // the least.
+    EXPECT_EQ(page_["mostPoints"].toInt(), 85);
+    EXPECT_EQ(page_["rangePoints"].toInt(), 170);
+    EXPECT_EQ(page_["triggerLines"].toInt(), 1);
+    EXPECT_GT(page_["triggerAcross"].toDouble(), 900.0);
+    // Exactly the five snapshots rise above the trigger level, each inside an event's band.
+    EXPECT_EQ(page_["above"].toInt(), 5);
+    EXPECT_EQ(page_["aboveInBand"].toInt(), 5);
+    // Snapshots up to 1.24 s, then one at 3.2 s: two events a second apart or more.
+    EXPECT_EQ(page_["bands"].toInt(), 2);
+    EXPECT_EQ(page_["rows"].toInt(), 2);
+    EXPECT_EQ(page_["naturalWidths"].toArray(), QJsonArray({64, 64}));
+    EXPECT_EQ(page_["links"].toArray(), QJsonArray({"IMG00001240.jpg", "IMG00003200.jpg"}));
+    EXPECT_EQ(page_["video"].toString().toStdString(), video);
+    EXPECT_EQ(page_["title"].toString(), "Motion in gate <b>east & 'west'.avi");
+    EXPECT_EQ(page_["injected"].toInt(), 0);
+    EXPECT_EQ(page_["fetched"].toInt(), 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    pelmora::silenceLibraryDiagnostics();
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
