@@ -20,95 +20,120 @@ constexpr int kLanes = cv::v_uint8::nlanes;
 #else
 constexpr int kLanes = 16;
 #endif
-// The counting loop takes three vectors of whole pixels at a time, so that byte k of every
-// block belongs to channel k % 3.
-constexpr int kBlock = 3 * kLanes;
 
-// excess[i] = |frame[i] - reference[i]| - threshold, or 0 where that is not positive. Returns
-// whether any byte of the row changed.
-bool excessRow(const uchar* frame, const uchar* reference, uchar* excess, int length,
-               uchar threshold) {
+// A row is taken a block of kBlock bytes at a time, and each row keeps, for each block,
+// whether any of its bytes changed. A byte survives only where it changed in its own row and in
+// the rows above and below, so only blocks that changed in all three rows are eroded and
+// counted: in a still scene, a few in a hundred. The bytes after the last whole block form one
+// more block, taken a byte at a time.
+constexpr int kVectors = 4;
+constexpr int kBlock = kVectors * kLanes;
+
+struct RowBlocks {
+    int whole = 0;  // whole blocks of kBlock bytes
+    int tail = 0;   // bytes after them
+};
+
+// excess[i] = |frame[i] - reference[i]| - threshold, or 0 where that is not positive;
+// changed[b] tells whether block b has any excess. Returns whether the row has any.
+bool excessRow(const uchar* frame, const uchar* reference, uchar* excess, uchar* changed,
+               RowBlocks blocks, uchar threshold) {
+    bool any = false;
     int i = 0;
-    bool changed = false;
+    int block = 0;
 #if CV_SIMD
     const cv::v_uint8 limit = cv::vx_setall_u8(threshold);
-    cv::v_uint8 any = cv::vx_setzero_u8();
-    for (; i + kLanes <= length; i += kLanes) {
-        // Saturating subtraction: 0 unless the difference is above the threshold.
-        const cv::v_uint8 value =
-            cv::v_absdiff(cv::vx_load(frame + i), cv::vx_load(reference + i)) - limit;
-        cv::v_store(excess + i, value);
-        any |= value;
-    }
-    changed = cv::v_check_any(any != cv::vx_setzero_u8());
-#endif
-    for (; i < length; ++i) {
-        const int difference =
-            frame[i] > reference[i] ? frame[i] - reference[i] : reference[i] - frame[i];
-        excess[i] = static_cast<uchar>(std::max(difference - threshold, 0));
-        changed = changed || excess[i] != 0;
-    }
-    return changed;
-}
-
-// The erosion across a row: each byte and the same channel of the pixels left and right.
-void erodeAcross(const uchar* excess, uchar* eroded, int length) {
-    int i = 0;
-#if CV_SIMD
-    for (; i + kLanes <= length; i += kLanes) {
-        cv::v_store(eroded + i,
-                    cv::v_min(cv::v_min(cv::vx_load(excess + i - kPad), cv::vx_load(excess + i)),
-                              cv::vx_load(excess + i + kPad)));
+    const cv::v_uint8 zero = cv::vx_setzero_u8();
+    for (; block < blocks.whole; ++block) {
+        cv::v_uint8 changes = zero;
+        for (int vector = 0; vector < kVectors; ++vector, i += kLanes) {
+            // Saturating subtraction: 0 unless the difference is above the threshold.
+            const cv::v_uint8 value =
+                cv::v_absdiff(cv::vx_load(frame + i), cv::vx_load(reference + i)) - limit;
+            cv::v_store(excess + i, value);
+            changes |= value;
+        }
+        changed[block] = cv::v_check_any(changes != zero);
+        any = any || changed[block];
     }
 #endif
-    for (; i < length; ++i) {
-        eroded[i] = std::min({excess[i - kPad], excess[i], excess[i + kPad]});
+    // Without vectors every block is taken a byte at a time.
+    const int length = blocks.whole * kBlock + blocks.tail;
+    for (; i < length; ++block) {
+        changed[block] = 0;
+        for (const int end = std::min(i + kBlock, length); i < end; ++i) {
+            const int difference =
+                frame[i] > reference[i] ? frame[i] - reference[i] : reference[i] - frame[i];
+            excess[i] = static_cast<uchar>(std::max(difference - threshold, 0));
+            changed[block] |= excess[i] != 0;
+        }
+        any = any || changed[block];
     }
+    return any;
 }
 
-// The erosion down the rows, counting the survivors of byte k of a block into lanes[k]; with
-// Watched, only where the watched row's byte is 255 (it is 0 or 255).
+// Counts, per channel, the bytes of the middle row whose 3 x 3 neighbourhood across the three
+// rows all changed; with Watched, only where the watched row's byte is 255 (it is 0 or 255).
+// lanes[p][j] counts lane j of the vectors whose lane 0 belongs to channel p.
 template <bool Watched>
-void countDown(const uchar* above, const uchar* row, const uchar* below, const uchar* watched,
-               int length, std::uint64_t lanes[kBlock]) {
-    int i = 0;
+void countRow(const uchar* const rows[3], const uchar* const changed[3], const uchar* watched,
+              RowBlocks blocks, std::uint64_t lanes[3][kLanes], long long channels[3]) {
+    int block = 0;
 #if CV_SIMD
     const cv::v_uint8 one = cv::vx_setall_u8(1);
     cv::v_uint8 sums[3] = {cv::vx_setzero_u8(), cv::vx_setzero_u8(), cv::vx_setzero_u8()};
-    int pending = 0;
-    const auto flush = [&] {
-        for (int k = 0; k < 3; ++k) {
-            uchar values[kLanes];
-            cv::v_store(values, sums[k]);
-            for (int lane = 0; lane < kLanes; ++lane) {
-                lanes[kLanes * k + lane] += values[lane];
-            }
-            sums[k] = cv::vx_setzero_u8();
+    int pending[3] = {0, 0, 0};
+    const auto flush = [&](int phase) {
+        uchar values[kLanes];
+        cv::v_store(values, sums[phase]);
+        for (int lane = 0; lane < kLanes; ++lane) {
+            lanes[phase][lane] += values[lane];
         }
-        pending = 0;
+        sums[phase] = cv::vx_setzero_u8();
+        pending[phase] = 0;
     };
-    for (; i + kBlock <= length; i += kBlock) {
-        for (int k = 0; k < 3; ++k) {
-            const int at = i + kLanes * k;
-            const cv::v_uint8 eroded = cv::v_min(
-                cv::v_min(cv::vx_load(above + at), cv::vx_load(row + at)), cv::vx_load(below + at));
-            if constexpr (Watched) {
-                sums[k] += cv::v_min(eroded, one) & cv::vx_load(watched + at);
-            } else {
-                sums[k] += cv::v_min(eroded, one);
-            }
+    const auto across = [](const uchar* row, int at) {
+        return cv::v_min(cv::v_min(cv::vx_load(row + at - kPad), cv::vx_load(row + at)),
+                         cv::vx_load(row + at + kPad));
+    };
+    for (; block < blocks.whole; ++block) {
+        if (!(changed[0][block] && changed[1][block] && changed[2][block])) {
+            continue;
         }
-        // Each byte of a sum holds at most 255.
-        if (++pending == 255) {
-            flush();
+        for (int vector = 0; vector < kVectors; ++vector) {
+            const int at = block * kBlock + vector * kLanes;
+            const cv::v_uint8 eroded =
+                cv::v_min(cv::v_min(across(rows[0], at), across(rows[1], at)), across(rows[2], at));
+            const int phase = at % 3;
+            if constexpr (Watched) {
+                sums[phase] += cv::v_min(eroded, one) & cv::vx_load(watched + at);
+            } else {
+                sums[phase] += cv::v_min(eroded, one);
+            }
+            // Each byte of a sum holds at most 255.
+            if (++pending[phase] == 255) {
+                flush(phase);
+            }
         }
     }
-    flush();
+    for (int phase = 0; phase < 3; ++phase) {
+        flush(phase);
+    }
 #endif
-    // i is a multiple of the block, so byte i belongs to channel i % 3.
-    for (; i < length; ++i) {
-        lanes[i % 3] +=
-            std::min({above[i], row[i], below[i]}) != 0 && (!Watched || watched[i] != 0);
+    const int length = blocks.whole * kBlock + blocks.tail;
+    for (int i = block * kBlock; i < length; ++block) {
+        const int end = std::min(i + kBlock, length);
+        if (!(changed[0][block] && changed[1][block] && changed[2][block])) {
+            i = end;
+            continue;
+        }
+        for (; i < end; ++i) {
+            uchar eroded = kOutside;
+            for (const uchar* row : {rows[0], rows[1], rows[2]}) {
+                eroded = std::min({eroded, row[i - kPad], row[i], row[i + kPad]});
+            }
+            channels[i % 3] += eroded != 0 && (!Watched || watched[i] != 0);
+        }
     }
 }
 
@@ -139,62 +164,57 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         return counts;
     }
 
-    // Three rows of excess and three eroded across, which take turns, and the row that stands
-    // for those outside the image. A still scene changes nowhere in most rows, and a pixel
-    // survives only where its own row and both neighbours changed somewhere, so the erosion
-    // runs only around rows that changed.
+    // Three rows of excess and of changed blocks, which take turns, and a row of each that
+    // stands for the rows outside the image.
+    const RowBlocks blocks{length / kBlock, length % kBlock};
     const std::size_t stride = static_cast<std::size_t>(length) + 2 * kPad;
-    if (scratch.size() != 7 * stride) {
-        scratch.assign(7 * stride, kOutside);
+    const std::size_t blockCount = static_cast<std::size_t>(blocks.whole) + 1;
+    if (scratch.size() != 4 * (stride + blockCount)) {
+        scratch.assign(4 * (stride + blockCount), kOutside);
     }
-    uchar* excess[3];
-    uchar* eroded[3];
-    for (int slot = 0; slot < 3; ++slot) {
+    uchar* excess[4];
+    uchar* changed[4];
+    for (int slot = 0; slot < 4; ++slot) {
         excess[slot] = &scratch[slot * stride + kPad];
-        eroded[slot] = &scratch[(3 + slot) * stride + kPad];
+        changed[slot] = &scratch[4 * stride + slot * blockCount];
     }
-    const uchar* outside = &scratch[6 * stride + kPad];
-    bool changed[3] = {false, false, false};
-    int erodedRow[3] = {-1, -1, -1};  // the row each eroded slot holds
+    // Slot 3 is outside: all of it is the largest excess, every block changed.
+    bool rowChanged[3] = {false, false, false};
 
     const auto addRow = [&](int y) {
-        changed[y % 3] = excessRow(frame.ptr<uchar>(y), reference.ptr<uchar>(y), excess[y % 3],
-                                   length, static_cast<uchar>(threshold));
+        rowChanged[y % 3] = excessRow(frame.ptr<uchar>(y), reference.ptr<uchar>(y), excess[y % 3],
+                                      changed[y % 3], blocks, static_cast<uchar>(threshold));
     };
-    const auto changedRow = [&](int y) { return y < 0 || y >= rows || changed[y % 3]; };
-    const auto erodedAcross = [&](int y) -> const uchar* {
-        if (y < 0 || y >= rows) {
-            return outside;
-        }
-        if (erodedRow[y % 3] != y) {
-            erodeAcross(excess[y % 3], eroded[y % 3], length);
-            erodedRow[y % 3] = y;
-        }
-        return eroded[y % 3];
-    };
-    std::uint64_t lanes[kBlock] = {};
+    const auto slot = [&](int y) { return y < 0 || y >= rows ? 3 : y % 3; };
+    std::uint64_t lanes[3][kLanes] = {};
     addRow(0);
     if (rows > 1) {
         addRow(1);
     }
     for (int y = 0; y < rows; ++y) {
-        if (changedRow(y - 1) && changedRow(y) && changedRow(y + 1)) {
-            const uchar* above = erodedAcross(y - 1);
-            const uchar* below = erodedAcross(y + 1);
+        const int slots[3] = {slot(y - 1), slot(y), slot(y + 1)};
+        if ((slots[0] == 3 || rowChanged[slots[0]]) && rowChanged[slots[1]] &&
+            (slots[2] == 3 || rowChanged[slots[2]])) {
+            const uchar* const rowsAround[3] = {excess[slots[0]], excess[slots[1]],
+                                                excess[slots[2]]};
+            const uchar* const changedAround[3] = {changed[slots[0]], changed[slots[1]],
+                                                   changed[slots[2]]};
             if (watched.empty()) {
-                countDown<false>(above, erodedAcross(y), below, nullptr, length, lanes);
+                countRow<false>(rowsAround, changedAround, nullptr, blocks, lanes, counts.channel);
             } else {
-                countDown<true>(above, erodedAcross(y), below, watched.ptr<uchar>(y), length,
-                                lanes);
+                countRow<true>(rowsAround, changedAround, watched.ptr<uchar>(y), blocks, lanes,
+                               counts.channel);
             }
         }
-        // Row y - 1 is no longer needed; its slots take row y + 2.
+        // Row y - 1 is no longer needed; its slot takes row y + 2.
         if (y + 2 < rows) {
             addRow(y + 2);
         }
     }
-    for (int k = 0; k < kBlock; ++k) {
-        counts.channel[k % 3] += static_cast<long long>(lanes[k]);
+    for (int phase = 0; phase < 3; ++phase) {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            counts.channel[(phase + lane) % 3] += static_cast<long long>(lanes[phase][lane]);
+        }
     }
     return counts;
 }

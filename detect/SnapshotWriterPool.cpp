@@ -1,9 +1,18 @@
 #include "SnapshotWriterPool.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <algorithm>
 #include <utility>
 
 namespace pelmora {
+
+namespace {
+constexpr int kWriterNiceness = 10;
+}  // namespace
 
 SnapshotWriterPool::SnapshotWriterPool(int writers, FramePool& pool)
     : pool(pool), queueCapacity(static_cast<std::size_t>(std::max(writers, 1))) {
@@ -58,6 +67,16 @@ void SnapshotWriterPool::collect(bool waitForAll, const Done& done) {
 }
 
 void SnapshotWriterPool::work() {
+    // Decoding sets the pace of a run; encoding only has to keep up, and the short queue makes
+    // the run wait for it when it does not. So the writers yield to the decoder's threads and
+    // take what time they leave. (Raising one's niceness is always allowed; a failure changes
+    // nothing but the pace.)
+    const auto self = static_cast<id_t>(::gettid());
+    errno = 0;
+    const int niceness = ::getpriority(PRIO_PROCESS, self);
+    if (errno == 0) {
+        ::setpriority(PRIO_PROCESS, self, niceness + kWriterNiceness);
+    }
     SnapshotWriter writer;
     while (true) {
         std::unique_lock<std::mutex> lock(mutex);

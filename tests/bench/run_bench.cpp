@@ -6,7 +6,7 @@
 //   - the still scene at one and at ten minutes: the run's peak resident memory.
 // Every figure is the best of a few repetitions, each in a process of its own, measured in this
 // one run of the benchmark. Nothing is asserted.
-// Run: build/tests/run_bench [repetitions]
+// Run: build/tests/run_bench [repetitions]    (or: run_bench clips DIR, to keep the clips)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -173,13 +173,15 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "serial") {
         return serialLoop(argv[2], argv[3]);
     }
-    const int repetitions = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    // "clips DIR" only makes the clips, into DIR, and keeps them: for a profiler, say.
+    const bool clipsOnly = argc == 3 && std::string(argv[1]) == "clips";
+    const int repetitions = argc > 1 && !clipsOnly ? std::max(1, std::atoi(argv[1])) : 3;
 
     char pattern[] = "/tmp/pelmora-bench-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
+    if (!clipsOnly && ::mkdtemp(pattern) == nullptr) {
         return 1;
     }
-    const std::string tmp = pattern;
+    const std::string tmp = clipsOnly ? std::string(argv[2]) : std::string(pattern);
     const std::string still = tmp + "/still-720p-1min.mp4";
     const std::string stillLong = tmp + "/still-720p-10min.mp4";
     const std::string busy = tmp + "/busy-576p.mp4";
@@ -190,6 +192,9 @@ int main(int argc, char** argv) {
         !makeClip(stillLong, {1280, 720}, 600 * 25, false) ||
         !makeClip(busy, {768, 576}, 20 * 25, true)) {
         return 1;
+    }
+    if (clipsOnly) {
+        return 0;
     }
     const std::string scan = PELMORA_SCAN_PATH;
     std::printf("%u processors; best of %d runs each\n\n", std::thread::hardware_concurrency(),

@@ -145,10 +145,13 @@ cv::Mat randomWatched(cv::RNG& rng, cv::Size size, int kind) {
 TEST(ChangeCounter, MatchesTheLibraryChainOnRandomImages) {
     cv::RNG rng(20240607);
     ChangeCounter counter;
-    const cv::Size fixedSizes[] = {{1, 1}, {1, 5}, {5, 1}, {2, 2}, {3, 3}, {16, 1}, {17, 3}};
+    // Besides the smallest: rows of whole blocks of 64 bytes with nothing after them, and with
+    // a few bytes after them.
+    const cv::Size fixedSizes[] = {{1, 1}, {1, 5},  {5, 1},  {2, 2},
+                                   {3, 3}, {64, 4}, {22, 3}, {17, 3}};
     for (int i = 0; i < 400; ++i) {
         const cv::Size size =
-            i < 7 ? fixedSizes[i] : cv::Size(rng.uniform(1, 80), rng.uniform(1, 40));
+            i < 8 ? fixedSizes[i] : cv::Size(rng.uniform(1, 150), rng.uniform(1, 40));
         cv::Mat reference(size, CV_8UC3);
         rng.fill(reference, cv::RNG::UNIFORM, 0, 256);
         cv::Mat frame = reference.clone();
