@@ -12,6 +12,7 @@
 #include <QUrl>
 #include <QWebFrame>
 #include <QWebPage>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -129,6 +130,10 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A runtime folder of the test's own, gone when it ends: without a login session Qt would
+    // warn and leave its fallback folder in /tmp.
+    testsupport::TempDir runtimeDir;
+    ::setenv("XDG_RUNTIME_DIR", runtimeDir.path().c_str(), 1);
     QApplication app(argc, argv);
     pelmora::silenceLibraryDiagnostics();
     testing::InitGoogleTest(&argc, argv);
