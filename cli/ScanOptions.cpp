@@ -1,27 +1,33 @@
 #include "ScanOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <functional>
 #include <memory>
 
 #include "RunRecord.h"
 
 namespace {
 
-// Whole decimal numbers only, in a range: "20" but not "20x", "2.5", " 20", "-1" or "". The
-// message names the value as given, so that a typo is easy to spot.
-CLI::Validator wholeNumber(const std::string& what, int minimum, int maximum) {
+// A check of an option's value: the problem it states, and the value as given, so that a typo is
+// easy to spot. The empty description keeps the help's value names plain.
+CLI::Validator valueCheck(std::function<bool(const std::string&)> accepts, std::string problem) {
     return CLI::Validator(
-        [what, minimum, maximum](std::string& text) -> std::string {
-            const bool digits = !text.empty() && text.size() <= 9 &&
-                                text.find_first_not_of("0123456789") == std::string::npos;
-            const long value = digits ? std::stol(text) : -1;
-            if (!digits || value < minimum || value > maximum) {
-                return what + " must be a whole number from " + std::to_string(minimum) + " to " +
-                       std::to_string(maximum) + ", not '" + text + "'";
-            }
-            return std::string();
+        [accepts = std::move(accepts), problem = std::move(problem)](std::string& text) {
+            return accepts(text) ? std::string() : problem + ", not '" + text + "'";
         },
         std::string());
+}
+
+// Whole decimal numbers only, in a range: "20" but not "20x", "2.5", " 20", "-1" or "".
+CLI::Validator wholeNumber(const std::string& what, int minimum, int maximum) {
+    return valueCheck(
+        [minimum, maximum](const std::string& text) {
+            const bool digits = !text.empty() && text.size() <= 9 &&
+                                text.find_first_not_of("0123456789") == std::string::npos;
+            return digits && std::stol(text) >= minimum && std::stol(text) <= maximum;
+        },
+        what + " must be a whole number from " + std::to_string(minimum) + " to " +
+            std::to_string(maximum));
 }
 
 // "1.25" seconds as 1250 milliseconds, from whole digits with up to three decimals.
@@ -37,8 +43,8 @@ long long milliseconds(const std::string& text) {
 // Seconds as whole or decimal digits, to the millisecond at most, in a range: "2", "0.5",
 // "1.250", but not ".5", "5.", "1.2345", "-1" or "".
 CLI::Validator seconds(const std::string& what, long long maximumMs) {
-    return CLI::Validator(
-        [what, maximumMs](std::string& text) -> std::string {
+    return valueCheck(
+        [maximumMs](const std::string& text) {
             const std::string::size_type point = text.find('.');
             const std::string whole = text.substr(0, point);
             const std::string fraction = point == std::string::npos ? "0" : text.substr(point + 1);
@@ -46,14 +52,10 @@ CLI::Validator seconds(const std::string& what, long long maximumMs) {
                 return !part.empty() && part.size() <= longest &&
                        part.find_first_not_of("0123456789") == std::string::npos;
             };
-            if (!isDigits(whole, 9) || !isDigits(fraction, 3) || milliseconds(text) > maximumMs) {
-                return what + " must be a number of seconds from 0 to " +
-                       std::to_string(maximumMs / 1000) + ", to the millisecond at most, not '" +
-                       text + "'";
-            }
-            return std::string();
+            return isDigits(whole, 9) && isDigits(fraction, 3) && milliseconds(text) <= maximumMs;
         },
-        std::string());
+        what + " must be a number of seconds from 0 to " + std::to_string(maximumMs / 1000) +
+            ", to the millisecond at most");
 }
 
 // The help as a man page's synopsis would have it: the usage, what the program does, then each
@@ -143,12 +145,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                     "several videos, in DIR/NAME for each video's file NAME (default: the "
                     "video's path without its extension)")
         ->type_name("DIR")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                return text.empty() ? std::string("the output directory must not be empty")
-                                    : std::string();
-            },
-            ""));
+        ->check(valueCheck([](const std::string& text) { return !text.empty(); },
+                           "the output directory must be named"));
     app->add_option("-j,--jobs", options.jobs,
                     "write snapshots on N threads (1..64, default: one for each processor); "
                     "any N gives the same files")
@@ -190,13 +188,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
            "of the sorted list without repeats, so that N processes split a batch without "
            "talking to each other (default: every video, in the order given)")
         ->type_name("K/N")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                return parseShard(text)
-                           ? std::string()
-                           : "the shard must be K/N with 0 <= K < N, not '" + text + "'";
-            },
-            std::string()));
+        ->check(valueCheck([](const std::string& text) { return parseShard(text).has_value(); },
+                           "the shard must be K/N with 0 <= K < N"));
     app->add_flag("--resume", options.resume,
                   "skip each video whose record (.pelmora-run.json in its snapshot folder) says "
                   "it was scanned to its end with the same settings; scan the others from the "
@@ -208,13 +201,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
            },
            "text, or json: one JSON object per video on the standard output (default: text)")
         ->type_name("FORMAT")
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                return text == "text" || text == "json"
-                           ? std::string()
-                           : "the summary must be text or json, not '" + text + "'";
-            },
-            std::string()));
+        ->check(valueCheck([](const std::string& text) { return text == "text" || text == "json"; },
+                           "the summary must be text or json"));
     app->add_option("VIDEO", options.videos,
                     "the videos to scan, in this order; a folder stands for the video files "
                     "below it");

@@ -79,21 +79,13 @@ slurmctld_pid=
 slurmd_pid=
 cluster_up=false
 
-# The last lines of each daemon's log, to say why it did not come up.
-daemon_logs() {
+# The last lines of each log in a folder: the daemons', to say why they did not come up, or the
+# tasks'.
+tail_logs() {
     local log
-    for log in "$work"/log/*.log; do
+    for log in "$1"/*.log; do
         [[ -s $log ]] || continue
         say "--- last lines of $(basename "$log"):"
-        tail -n 15 "$log" >&2
-    done
-}
-
-task_logs() {
-    local log
-    for log in "$work"/jobs/*.log; do
-        [[ -s $log ]] || continue
-        say "--- $(basename "$log"):"
         tail -n 15 "$log" >&2
     done
 }
@@ -160,8 +152,8 @@ cleanup() {
         fi
     fi
     if ((status != 0 && status != 77)); then
-        daemon_logs
-        task_logs
+        tail_logs "$work/log"
+        tail_logs "$work/jobs"
     fi
     stop "$slurmd_pid"
     stop "$slurmctld_pid"
@@ -223,7 +215,7 @@ start_munge() {
         munge -n -S "$work/munge/socket" 2>/dev/null | unmunge -S "$work/munge/socket" >/dev/null 2>&1
     }
     if ! wait_until 10 munge_works || ! running "$munged_pid"; then
-        daemon_logs
+        tail_logs "$work/log"
         skip "munged does not start here"
     fi
 }
@@ -281,7 +273,7 @@ start_slurm() {
     slurmd_pid=$!
     cluster_up=true
     if ! wait_until 30 node_idle || ! running "$slurmctld_pid" || ! running "$slurmd_pid"; then
-        daemon_logs
+        tail_logs "$work/log"
         running "$slurmctld_pid" || skip "slurmctld does not start here"
         running "$slurmd_pid" || skip "slurmd does not start here"
         skip "the node did not become idle within 30 s: $(timeout 5 sinfo -h -N -o '%t %E' 2>&1)"
