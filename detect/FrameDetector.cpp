@@ -33,6 +33,10 @@ void FrameDetector::beginRun(int minPixels, const WatchedRegion& region) {
     watched = region;
 }
 
+std::string FrameDetector::lastStatusLine() const {
+    return statusLine(lastSeconds, changedPixels, lastThreshold);
+}
+
 int FrameDetector::measure(const cv::Mat& frame, int threshold, const FrameTime& time) {
     // A video of another size than the last one starts again from black rather than failing.
     if (referenceImage.empty() || referenceImage.size() != frame.size()) {
@@ -40,7 +44,8 @@ int FrameDetector::measure(const cv::Mat& frame, int threshold, const FrameTime&
     }
     changedPixels = static_cast<int>(
         counter.count(frame, referenceImage, threshold, watched.forFrames(frame.size())).busiest());
-    statusText = statusLine(time.seconds, changedPixels, threshold);
+    lastSeconds = time.seconds;
+    lastThreshold = threshold;
     return changedPixels;
 }
 
@@ -48,7 +53,7 @@ std::string FrameDetector::takeSnapshot(cv::Mat& frame, const VideoJob& job,
                                         const FrameTime& time) {
     std::swap(referenceImage, frame);
     referenceImage.copyTo(frame);
-    drawStatus(frame, statusText, kFrameTextColour);
+    drawStatus(frame, lastStatusLine(), kFrameTextColour);
     snapshotName = namer.next(time.snapshotMs);
     snapshotPath = joinPath(job.getOutputDir(), snapshotName);
     return snapshotPath;
@@ -73,7 +78,7 @@ const cv::Mat& FrameDetector::drawMask(const cv::Mat& frame, int threshold) {
     if (!watched.wholeFrame()) {
         cv::bitwise_and(diffImage, watched.forFrames(frame.size()), diffImage);
     }
-    drawStatus(diffImage, statusText, kMaskTextColour);
+    drawStatus(diffImage, lastStatusLine(), kMaskTextColour);
     return diffImage;
 }
 

@@ -67,7 +67,8 @@ public:
 
     const cv::Mat& reference() const { return referenceImage; }
     const cv::Mat& mask() const { return diffImage; }
-    const std::string& lastStatusLine() const { return statusText; }
+    // Formatted only where it is drawn or asked for, not for every frame.
+    std::string lastStatusLine() const;
     const std::string& lastSnapshotPath() const { return snapshotPath; }
     const std::string& lastSnapshotName() const { return snapshotName; }
     int lastChangedPixels() const { return changedPixels; }
@@ -82,7 +83,8 @@ private:
     int triggerPixels = kTriggerPixels;
     WatchedRegion watched;
     int changedPixels = 0;
-    std::string statusText;
+    double lastSeconds = 0.0;
+    int lastThreshold = 0;
     std::string snapshotName;
     std::string snapshotPath;
     SnapshotTally snapshots;
