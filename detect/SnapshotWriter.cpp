@@ -9,8 +9,13 @@ namespace pelmora {
 WriteResult SnapshotWriter::write(const std::string& path, const cv::Mat& image) {
     WriteResult result;
     try {
-        // The same encoder and parameters as writing the file directly: the same bytes.
-        if (!cv::imencode(".jpg", image, encoded)) {
+        // Frames are colour; anything else goes through the imaging library's writer, which
+        // gives the same bytes as saving the file directly.
+        if (image.type() == CV_8UC3) {
+            if (!encoder.encode(image, encoded, result.reason)) {
+                return result;
+            }
+        } else if (!cv::imencode(".jpg", image, encoded)) {
             result.reason = "the image could not be encoded";
             return result;
         }

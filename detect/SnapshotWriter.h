@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "JpegEncoder.h"
+
 namespace pelmora {
 
 struct WriteResult {
@@ -21,6 +23,7 @@ public:
     WriteResult write(const std::string& path, const cv::Mat& image);
 
 private:
+    JpegEncoder encoder;
     std::vector<uchar> encoded;
 };
 

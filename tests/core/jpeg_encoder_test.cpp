@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "JpegEncoder.h"
+#include "TestSupport.h"
+
+namespace {
+
+std::vector<uchar> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+cv::Mat textured(int width, int height, int seed) {
+    cv::Mat image(height, width, CV_8UC3);
+    cv::RNG(seed).fill(image, cv::RNG::UNIFORM, 0, 256);
+    cv::GaussianBlur(image, image, cv::Size(3, 3), 0);
+    return image;
+}
+
+struct ImageRow {
+    const char* name;
+    cv::Mat image;
+};
+
+// One encoder for every row, the largest image first: a buffer kept from a larger image must
+// not change a smaller one's bytes.
+TEST(JpegEncoder, WritesTheSameBytesAsTheImagingLibrary) {
+    const cv::Mat wide = textured(120, 40, 5);
+    const ImageRow rows[] = {
+        {"640 x 480", textured(640, 480, 1)},
+        {"1 x 1", textured(1, 1, 2)},
+        {"one row", textured(37, 1, 3)},
+        {"one column", textured(1, 37, 4)},
+        {"odd sizes, neither a multiple of 16", textured(33, 17, 6)},
+        {"part of a wider image", wide(cv::Rect(7, 3, 50, 30))},
+        {"flat colour", cv::Mat(24, 40, CV_8UC3, cv::Scalar(10, 200, 90))},
+    };
+    testsupport::TempDir tmp;
+    pelmora::JpegEncoder encoder;
+    std::vector<uchar> encoded;
+    for (const ImageRow& row : rows) {
+        const std::string path = tmp.file("expected.jpg");
+        ASSERT_TRUE(cv::imwrite(path, row.image)) << row.name;
+        std::string reason;
+        ASSERT_TRUE(encoder.encode(row.image, encoded, reason)) << row.name << ": " << reason;
+        EXPECT_EQ(encoded, fileBytes(path)) << row.name;
+    }
+}
+
+TEST(JpegEncoder, RefusesAnImageTooWideForJpegAndEncodesTheNextOne) {
+    pelmora::JpegEncoder encoder;
+    std::vector<uchar> encoded;
+    std::string reason;
+    EXPECT_FALSE(encoder.encode(cv::Mat(2, 65501, CV_8UC3, cv::Scalar::all(0)), encoded, reason));
+    EXPECT_NE(reason.find("65500"), std::string::npos) << reason;
+    EXPECT_TRUE(encoded.empty());
+
+    const cv::Mat image = textured(16, 16, 7);
+    ASSERT_TRUE(encoder.encode(image, encoded, reason));
+    cv::Mat decoded = cv::imdecode(encoded, cv::IMREAD_COLOR);
+    EXPECT_EQ(decoded.size(), image.size());
+}
+
+}  // namespace
