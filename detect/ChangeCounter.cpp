@@ -164,37 +164,52 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         return counts;
     }
 
-    // Three rows of excess and of changed blocks, which take turns, and a row of each that
-    // stands for the rows outside the image.
+    // A pixel survives only where its whole neighbourhood changed. Rows are taken in bands of
+    // three, and the neighbourhood of every pixel of a band includes the band's middle row (or,
+    // for a band that the image cuts short, its last row): where that row has no change, the
+    // band has no survivor and its other rows are never read. A still scene costs a third of
+    // its rows. The excess of a row is worked out once, into one of five slots that rows take
+    // in turn: a band needs the five rows around it, two of which the band before it had.
+    constexpr int kSlots = 5;
+    constexpr int kOutsideSlot = kSlots;  // all of it the largest excess, every block changed
     const RowBlocks blocks{length / kBlock, length % kBlock};
     const std::size_t stride = static_cast<std::size_t>(length) + 2 * kPad;
     const std::size_t blockCount = static_cast<std::size_t>(blocks.whole) + 1;
-    if (scratch.size() != 4 * (stride + blockCount)) {
-        scratch.assign(4 * (stride + blockCount), kOutside);
+    const std::size_t slotsSize = (kSlots + 1) * (stride + blockCount);
+    if (scratch.size() != slotsSize) {
+        scratch.assign(slotsSize, kOutside);
     }
-    uchar* excess[4];
-    uchar* changed[4];
-    for (int slot = 0; slot < 4; ++slot) {
+    uchar* excess[kSlots + 1];
+    uchar* changed[kSlots + 1];
+    for (int slot = 0; slot <= kSlots; ++slot) {
         excess[slot] = &scratch[slot * stride + kPad];
-        changed[slot] = &scratch[4 * stride + slot * blockCount];
+        changed[slot] = &scratch[(kSlots + 1) * stride + slot * blockCount];
     }
-    // Slot 3 is outside: all of it is the largest excess, every block changed.
-    bool rowChanged[3] = {false, false, false};
-
-    const auto addRow = [&](int y) {
-        rowChanged[y % 3] = excessRow(frame.ptr<uchar>(y), reference.ptr<uchar>(y), excess[y % 3],
-                                      changed[y % 3], blocks, static_cast<uchar>(threshold));
+    int rowInSlot[kSlots] = {-1, -1, -1, -1, -1};
+    bool rowChanged[kSlots + 1] = {false, false, false, false, false, true};
+    const auto slotOf = [&](int y) {
+        if (y < 0 || y >= rows) {
+            return kOutsideSlot;
+        }
+        const int slot = y % kSlots;
+        if (rowInSlot[slot] != y) {
+            rowInSlot[slot] = y;
+            rowChanged[slot] = excessRow(frame.ptr<uchar>(y), reference.ptr<uchar>(y), excess[slot],
+                                         changed[slot], blocks, static_cast<uchar>(threshold));
+        }
+        return slot;
     };
-    const auto slot = [&](int y) { return y < 0 || y >= rows ? 3 : y % 3; };
+
     std::uint64_t lanes[3][kLanes] = {};
-    addRow(0);
-    if (rows > 1) {
-        addRow(1);
-    }
-    for (int y = 0; y < rows; ++y) {
-        const int slots[3] = {slot(y - 1), slot(y), slot(y + 1)};
-        if ((slots[0] == 3 || rowChanged[slots[0]]) && rowChanged[slots[1]] &&
-            (slots[2] == 3 || rowChanged[slots[2]])) {
+    for (int top = 0; top < rows; top += 3) {
+        if (!rowChanged[slotOf(std::min(top + 1, rows - 1))]) {
+            continue;
+        }
+        for (int y = top; y < std::min(top + 3, rows); ++y) {
+            const int slots[3] = {slotOf(y - 1), slotOf(y), slotOf(y + 1)};
+            if (!(rowChanged[slots[0]] && rowChanged[slots[1]] && rowChanged[slots[2]])) {
+                continue;
+            }
             const uchar* const rowsAround[3] = {excess[slots[0]], excess[slots[1]],
                                                 excess[slots[2]]};
             const uchar* const changedAround[3] = {changed[slots[0]], changed[slots[1]],
@@ -205,10 +220,6 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
                 countRow<true>(rowsAround, changedAround, watched.ptr<uchar>(y), blocks, lanes,
                                counts.channel);
             }
-        }
-        // Row y - 1 is no longer needed; its slot takes row y + 2.
-        if (y + 2 < rows) {
-            addRow(y + 2);
         }
     }
     for (int phase = 0; phase < 3; ++phase) {

@@ -15,8 +15,9 @@ struct ChannelCounts {
 // Counts, per channel, the pixels that differ from the reference by more than the threshold
 // and whose whole 3 x 3 neighbourhood inside the image does too: exactly what absdiff, a binary
 // threshold, one 3 x 3 erosion (pixels outside the image never erode) and a sum would give,
-// but in one pass over the two images and without a full-size mask. A counter keeps three rows
-// of scratch space between calls, so that a run of one frame size allocates nothing per frame.
+// but in one pass over the two images at most, skipping rows that cannot hold a survivor, and
+// without a full-size mask. A counter keeps a few rows of scratch space between calls, so that a
+// run of one frame size allocates nothing per frame.
 class ChangeCounter {
 public:
     // Both images 8-bit, three channels and of the same size. watched, when not empty, is of the
