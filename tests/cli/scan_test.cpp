@@ -864,7 +864,7 @@ TEST_F(ScanTest, StopSignalsStopAfterTheCurrentFrameAndSumUp) {
         EXPECT_EQ(result.exitCode, row.exitCode);
         const std::regex summary(
             std::regex_replace(longVideo, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
-            R"(: (\d+) frames, (\d+) written, 0 lost, \d+\.\d\d s, )"
+            R"(: (\d+) frames?, (\d+) written, 0 lost, \d+\.\d\d s, )"
             R"(\d+\.\d frames/s, interrupted\n)");
         std::smatch match;
         ASSERT_TRUE(std::regex_match(result.out, match, summary))
