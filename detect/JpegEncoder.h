@@ -11,7 +11,7 @@ namespace pelmora {
 // its defaults (baseline, quality 95, 4:2:0), but without its costs: libjpeg reads the
 // blue-green-red rows directly instead of a converted copy of each, and the output goes into a
 // buffer kept from one image to the next instead of one grown afresh for each. At the rate a run
-// saves frames, those costs were a sixth of the encoding. One encoder serves one thread.
+// saves frames, those costs were about a sixth of the encoding. One encoder serves one thread.
 class JpegEncoder {
 public:
     JpegEncoder();
