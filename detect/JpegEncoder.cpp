@@ -43,18 +43,23 @@ Destination& destinationOf(j_compress_ptr info) {
     return *reinterpret_cast<Destination*>(info->dest);
 }
 
-void startOutput(j_compress_ptr info) {
-    Destination& destination = destinationOf(info);
-    std::vector<uchar>& out = *destination.out;
+// Gives out the size, or stops the compression as libjpeg stops it when memory runs out.
+void resizeOutput(j_compress_ptr info, std::vector<uchar>& out, std::size_t size) {
     bool enough = true;
     try {
-        out.resize(std::max(out.capacity(), kFirstBuffer));
+        out.resize(size);
     } catch (const std::bad_alloc&) {
         enough = false;
     }
     if (!enough) {
         ERREXIT1(info, JERR_OUT_OF_MEMORY, 0);
     }
+}
+
+void startOutput(j_compress_ptr info) {
+    Destination& destination = destinationOf(info);
+    std::vector<uchar>& out = *destination.out;
+    resizeOutput(info, out, std::max(out.capacity(), kFirstBuffer));
     destination.manager.next_output_byte = out.data();
     destination.manager.free_in_buffer = out.size();
 }
@@ -64,15 +69,7 @@ boolean growOutput(j_compress_ptr info) {
     Destination& destination = destinationOf(info);
     std::vector<uchar>& out = *destination.out;
     const std::size_t used = out.size();
-    bool enough = true;
-    try {
-        out.resize(used * 2);
-    } catch (const std::bad_alloc&) {
-        enough = false;
-    }
-    if (!enough) {
-        ERREXIT1(info, JERR_OUT_OF_MEMORY, 1);
-    }
+    resizeOutput(info, out, used * 2);
     destination.manager.next_output_byte = out.data() + used;
     destination.manager.free_in_buffer = out.size() - used;
     return TRUE;
