@@ -144,35 +144,39 @@ TEST(DetectionRun, CountsTheSnapshotsItCouldNotWriteAndSaysWhy) {
               (std::vector<std::string>{"IMG00000000.jpg", "IMG00000040.jpg", "IMG00000080.jpg"}));
 }
 
-TEST(DetectionRun, RefusesADestinationThatCannotHoldSnapshotsBeforeDecoding) {
+// A missing destination is made with its parents; one that cannot be made is refused before
+// anything is decoded.
+TEST(DetectionRun, PreparesTheDestinationBeforeDecoding) {
     TempDir tmp;
     testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);
     std::ofstream(tmp.file("file")) << "in the way";
-    const std::string dir = tmp.file("file/shots");
-    FrameDetector detector;
-    RecordingHost host;
-    testsupport::StderrCapture err;
-    const RunReport report =
-        pelmora::runDetection(detector, {tmp.file("garden.avi"), dir, 20, false}, host);
-    EXPECT_EQ(err.finish(), "Cannot save snapshots in " + dir + ": Not a directory\n");
-    EXPECT_EQ(report.status, RunReport::Status::OutputUnusable);
-    EXPECT_EQ(report.outputError, "Not a directory");
-    EXPECT_EQ(report.framesRead, 0);
-    EXPECT_TRUE(host.percents.empty());
-}
-
-TEST(DetectionRun, CreatesAMissingDestinationWithItsParents) {
-    TempDir tmp;
-    testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);
-    const std::string dir = tmp.file("new/deeper/shots");
-    FrameDetector detector;
-    RecordingHost host;
-    testsupport::StderrCapture err;
-    const RunReport report =
-        pelmora::runDetection(detector, {tmp.file("garden.avi"), dir, 20, false}, host);
-    err.finish();
-    EXPECT_EQ(report.snapshotsWritten, 3);
-    EXPECT_EQ(testsupport::listDir(dir).size(), 3u);
+    const struct {
+        const char* name;
+        std::string dir;
+        std::string error;  // empty: the run goes ahead
+    } rows[] = {
+        {"missing, with its parents", tmp.file("new/deeper/shots"), ""},
+        {"below a file", tmp.file("file/shots"), "Not a directory"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FrameDetector detector;
+        RecordingHost host;
+        testsupport::StderrCapture err;
+        const RunReport report =
+            pelmora::runDetection(detector, {tmp.file("garden.avi"), row.dir, 20, false}, host);
+        const std::string printed = err.finish();
+        if (row.error.empty()) {
+            EXPECT_EQ(report.snapshotsWritten, 3);
+            EXPECT_EQ(testsupport::listDir(row.dir).size(), 3u);
+        } else {
+            EXPECT_EQ(printed, "Cannot save snapshots in " + row.dir + ": " + row.error + "\n");
+            EXPECT_EQ(report.status, RunReport::Status::OutputUnusable);
+            EXPECT_EQ(report.outputError, row.error);
+            EXPECT_EQ(report.framesRead, 0);
+            EXPECT_TRUE(host.percents.empty());
+        }
+    }
 }
 
 TEST(DetectionRun, NamesFramesOfAFractionalRate) {
