@@ -10,6 +10,7 @@ set -euo pipefail
 # libopencv-dev is the only package with OpenCV's CMake configuration, and that configuration
 # needs every OpenCV module installed, so the per-module -dev packages cannot stand in for it.
 build_packages=(cmake make g++ qtbase5-dev libqt5webkit5-dev libopencv-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libjpeg-dev librsvg2-bin libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,
