@@ -1,0 +1,101 @@
+#include "PictureConverter.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
+#include <libswscale/swscale.h>
+}
+
+namespace pelmora {
+
+namespace {
+
+// The row alignment of the scaler's own output buffers, and the slack they keep past their
+// last row: vector code writes a little past the end of a row.
+constexpr int kRowAlign = 32;
+constexpr int kSlackRows = 2;
+
+}  // namespace
+
+PictureConverter::~PictureConverter() {
+    sws_freeContext(scaler);
+}
+
+void PictureConverter::setStream(cv::Size visibleSize, int rotationDegrees) {
+    visible = visibleSize;
+    rotation = rotationDegrees;
+}
+
+bool PictureConverter::changesFormat(const Picture& picture) const {
+    return scaler != nullptr &&
+           (picture.frame->width != pictureWidth || picture.frame->height != pictureHeight ||
+            picture.frame->format != pixelFormat);
+}
+
+bool PictureConverter::prepare(const Picture& picture) {
+    if (scaler != nullptr && !changesFormat(picture)) {
+        return true;
+    }
+    // Once the pictures have changed size the stream's size no longer describes them.
+    sizeChanged = sizeChanged || scaler != nullptr;
+    scaler = sws_getCachedContext(scaler, picture.codedWidth, picture.codedHeight,
+                                  static_cast<AVPixelFormat>(picture.frame->format),
+                                  picture.codedWidth, picture.codedHeight, AV_PIX_FMT_BGR24,
+                                  SWS_BICUBIC, nullptr, nullptr, nullptr);
+    scalerWidth = picture.codedWidth;
+    scalerHeight = picture.codedHeight;
+    pixelFormat = picture.frame->format;
+    pictureWidth = picture.frame->width;
+    pictureHeight = picture.frame->height;
+    return scaler != nullptr;
+}
+
+cv::Size PictureConverter::imageSize(const Picture& picture) const {
+    return sizeChanged || visible.empty() ? cv::Size(picture.frame->width, picture.frame->height)
+                                          : visible;
+}
+
+void PictureConverter::fitBuffer(cv::Mat& image, cv::Size size) const {
+    // The scaler's output as an image of its own would be laid out: rows of the coded width
+    // padded to the alignment, as many as the coded height.
+    int linesizes[4] = {};
+    for (int align = 1; align <= kRowAlign; align += align) {
+        av_image_fill_linesizes(linesizes, AV_PIX_FMT_BGR24, FFALIGN(scalerWidth, align));
+        if ((linesizes[0] & (kRowAlign - 1)) == 0) {
+            break;
+        }
+    }
+    const int rows = std::max(scalerHeight, size.height) + kSlackRows;
+    const auto step = static_cast<std::size_t>(std::max(linesizes[0], size.width * 3));
+    if (image.size() == size && image.type() == CV_8UC3 && image.step[0] == step &&
+        image.u != nullptr && image.u->size >= static_cast<std::size_t>(rows) * step) {
+        return;
+    }
+    cv::Mat storage(rows, static_cast<int>(step), CV_8UC1);
+    image = storage(cv::Rect(0, 0, size.width * 3, size.height)).reshape(3);
+}
+
+bool PictureConverter::convert(const Picture& picture, cv::Mat& image) {
+    if (!prepare(picture)) {
+        return false;
+    }
+    const cv::Size size = imageSize(picture);
+    cv::Mat& target = rotation == 0 ? image : rotated;
+    fitBuffer(target, size);
+    uint8_t* planes[4] = {target.data, nullptr, nullptr, nullptr};
+    int strides[4] = {static_cast<int>(target.step[0]), 0, 0, 0};
+    sws_scale(scaler, picture.frame->data, picture.frame->linesize, 0, picture.frame->height,
+              planes, strides);
+    if (rotation == 90) {
+        cv::rotate(rotated, image, cv::ROTATE_90_CLOCKWISE);
+    } else if (rotation == 180) {
+        cv::rotate(rotated, image, cv::ROTATE_180);
+    } else if (rotation == 270) {
+        cv::rotate(rotated, image, cv::ROTATE_90_COUNTERCLOCKWISE);
+    } else if (rotation != 0) {
+        rotated.copyTo(image);
+    }
+    return true;
+}
+
+}  // namespace pelmora

@@ -1,0 +1,233 @@
+#include "VideoSource.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+namespace pelmora {
+
+namespace {
+
+// Durations below this count as none.
+constexpr double kNoDuration = 0.000025;
+// How many packets of other streams, and how many failed decodes, one picture may cost before
+// the video counts as ended: a file that is all audio, or all damage, must not read for ever.
+constexpr int kOtherPacketsPerPicture = 4096;
+constexpr int kFailedDecodesPerPicture = 64;
+// FFmpeg advises against more decoder threads than this.
+constexpr unsigned kMostDecoderThreads = 16;
+
+double toDouble(AVRational rational) {
+    return rational.num == 0 || rational.den == 0
+               ? 0.0
+               : static_cast<double>(rational.num) / static_cast<double>(rational.den);
+}
+
+std::string errorText(int error) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+int displayRotation(const AVStream* stream) {
+    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (matrix == nullptr) {
+        return 0;
+    }
+    // The matrix turns counter-clockwise; the picture must be turned back.
+    int degrees = -static_cast<int>(
+        std::lround(av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix))));
+    degrees = ((degrees % 360) + 360) % 360;
+    return degrees;
+}
+
+}  // namespace
+
+void AVFrameDeleter::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
+
+VideoSource::VideoSource() = default;
+
+VideoSource::~VideoSource() {
+    close();
+}
+
+void VideoSource::close() {
+    av_packet_free(&packet);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&format);
+    stream = nullptr;
+    streamIndex = -1;
+    rotationDegrees = 0;
+    picturesRead = 0;
+}
+
+bool VideoSource::open(const std::string& path, std::string& reason, int decoderThreads) {
+    close();
+    int error = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
+    if (error < 0) {
+        reason = errorText(error);
+        return false;
+    }
+    error = avformat_find_stream_info(format, nullptr);
+    if (error < 0) {
+        reason = errorText(error);
+        close();
+        return false;
+    }
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* parameters = format->streams[i]->codecpar;
+        if (parameters->codec_type != AVMEDIA_TYPE_VIDEO) {
+            continue;
+        }
+        // The first video stream is the video, whether or not it can be decoded.
+        const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+        if (codec == nullptr) {
+            reason = std::string("no decoder for ") + avcodec_get_name(parameters->codec_id);
+            close();
+            return false;
+        }
+        decoder = avcodec_alloc_context3(codec);
+        packet = av_packet_alloc();
+        if (decoder == nullptr || packet == nullptr) {
+            reason = errorText(AVERROR(ENOMEM));
+            close();
+            return false;
+        }
+        decoder->thread_count =
+            decoderThreads > 0 ? decoderThreads
+                               : static_cast<int>(std::clamp(std::thread::hardware_concurrency(),
+                                                             1u, kMostDecoderThreads));
+        avcodec_parameters_to_context(decoder, parameters);
+        error = avcodec_open2(decoder, codec, nullptr);
+        if (error < 0) {
+            reason = errorText(error);
+            close();
+            return false;
+        }
+        // Some decoders change the size the container gave; the stream's holds.
+        if (parameters->width != 0) {
+            decoder->width = parameters->width;
+        }
+        if (parameters->height != 0) {
+            decoder->height = parameters->height;
+        }
+        streamIndex = static_cast<int>(i);
+        stream = format->streams[i];
+        rotationDegrees = displayRotation(stream);
+        return true;
+    }
+    reason = "no video stream";
+    close();
+    return false;
+}
+
+double VideoSource::fps() const {
+    return stream == nullptr ? 0.0 : toDouble(av_guess_frame_rate(format, stream, nullptr));
+}
+
+double VideoSource::durationSeconds() const {
+    double seconds = static_cast<double>(format->duration) / AV_TIME_BASE;
+    if (seconds < kNoDuration) {
+        seconds = static_cast<double>(stream->duration) * toDouble(stream->time_base);
+    }
+    return seconds;
+}
+
+long long VideoSource::announcedFrames() const {
+    if (stream == nullptr) {
+        return 0;
+    }
+    if (stream->nb_frames != 0) {
+        return stream->nb_frames;
+    }
+    return static_cast<long long>(std::floor(durationSeconds() * fps() + 0.5));
+}
+
+int VideoSource::width() const {
+    return stream == nullptr ? 0 : stream->codecpar->width;
+}
+
+int VideoSource::height() const {
+    return stream == nullptr ? 0 : stream->codecpar->height;
+}
+
+double VideoSource::secondsFromStart(long long timestamp) const {
+    const long long start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    return static_cast<double>(timestamp - start) * toDouble(stream->time_base);
+}
+
+bool VideoSource::next(Picture& picture) {
+    if (stream == nullptr) {
+        return false;
+    }
+    // A container that announces its count is read one picture past it at most: the count a
+    // damaged index gives must not end the video early, nor a wrong one run on for ever.
+    if (stream->nb_frames > 0 && picturesRead > stream->nb_frames) {
+        return false;
+    }
+    if (!picture.frame) {
+        picture.frame.reset(av_frame_alloc());
+    } else {
+        av_frame_unref(picture.frame.get());
+    }
+    AVFrame* frame = picture.frame.get();
+    int otherPackets = 0;
+    int failedDecodes = 0;
+    // A picture may be waiting from the packet before.
+    bool valid = avcodec_receive_frame(decoder, frame) >= 0;
+    while (!valid) {
+        av_packet_unref(packet);
+        int result = av_read_frame(format, packet);
+        if (result == AVERROR(EAGAIN)) {
+            continue;
+        }
+        if (result == AVERROR_EOF) {
+            // An empty packet drains the pictures the decoder still holds.
+            packet->data = nullptr;
+            packet->size = 0;
+            packet->stream_index = streamIndex;
+        }
+        if (packet->stream_index != streamIndex) {
+            av_packet_unref(packet);
+            if (++otherPackets > kOtherPacketsPerPicture) {
+                break;
+            }
+            continue;
+        }
+        if (avcodec_send_packet(decoder, packet) < 0) {
+            break;
+        }
+        result = avcodec_receive_frame(decoder, frame);
+        if (result >= 0) {
+            valid = true;
+        } else if (result != AVERROR(EAGAIN) && ++failedDecodes > kFailedDecodesPerPicture) {
+            break;
+        }
+    }
+    if (!valid) {
+        return false;
+    }
+    ++picturesRead;
+    picture.codedWidth = decoder->coded_width;
+    picture.codedHeight = decoder->coded_height;
+    // The position the imaging library reported: the presentation time unless it is missing or
+    // 0, else the decoding time of the packet.
+    const long long position =
+        frame->pts != AV_NOPTS_VALUE && frame->pts != 0 ? frame->pts : frame->pkt_dts;
+    picture.positionMs = position == AV_NOPTS_VALUE ? 0.0 : secondsFromStart(position) * 1000.0;
+    const long long presentation = frame->best_effort_timestamp;
+    picture.hasPresentationTime = presentation != AV_NOPTS_VALUE;
+    picture.presentationMs =
+        picture.hasPresentationTime ? secondsFromStart(presentation) * 1000.0 : 0.0;
+    return true;
+}
+
+}  // namespace pelmora

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+
+namespace pelmora {
+
+struct AVFrameDeleter {
+    void operator()(AVFrame* frame) const;
+};
+using AVFramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
+
+// A picture as the decoder gave it, in its own pixel format, with what the conversion to
+// blue-green-red and the clocks need to know of it.
+struct Picture {
+    AVFramePtr frame;
+    // The decoder's coded size when the picture came out: the conversion works over it.
+    int codedWidth = 0;
+    int codedHeight = 0;
+    // The stream's position at the picture, in milliseconds from the stream's start, as the
+    // frame-rate fallback has always read it (its decoding time where it has no presentation
+    // time); 0 where it has neither.
+    double positionMs = 0.0;
+    // The presentation time in milliseconds from the stream's start; false where the stream
+    // gives none.
+    bool hasPresentationTime = false;
+    double presentationMs = 0.0;
+};
+
+// Reads the pictures of a video file with FFmpeg's libraries: the first video stream, every
+// picture its decoder returns, in order. What it gives and counts is what the imaging
+// library's video capture gives on the same system, frame for frame: the names of the
+// snapshots depend on the rate and the count, and on every picture being counted.
+class VideoSource {
+public:
+    VideoSource();
+    ~VideoSource();
+    VideoSource(const VideoSource&) = delete;
+    VideoSource& operator=(const VideoSource&) = delete;
+
+    // False, with FFmpeg's reason (or ours) in reason, when the file does not open as a video.
+    // The decoder runs on as many threads as the machine has, unless told otherwise.
+    bool open(const std::string& path, std::string& reason, int decoderThreads = 0);
+    bool isOpen() const { return stream != nullptr; }
+    void close();
+
+    // The rate FFmpeg guesses for the stream (0 where it has none), and the frame count the
+    // container announces, else its duration times that rate, rounded.
+    double fps() const;
+    long long announcedFrames() const;
+    // The stream's width and height, and the rotation its display matrix asks for (0, 90, 180
+    // or 270 degrees clockwise).
+    int width() const;
+    int height() const;
+    int rotation() const { return rotationDegrees; }
+
+    // The next picture; false at the end of the video. Packets the decoder rejects end the
+    // video, as they always have for this program's frame counts.
+    bool next(Picture& picture);
+
+private:
+    double durationSeconds() const;
+    double secondsFromStart(long long timestamp) const;
+
+    AVFormatContext* format = nullptr;
+    AVCodecContext* decoder = nullptr;
+    AVStream* stream = nullptr;
+    AVPacket* packet = nullptr;
+    int streamIndex = -1;
+    int rotationDegrees = 0;
+    long long picturesRead = 0;
+};
+
+}  // namespace pelmora

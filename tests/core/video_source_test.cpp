@@ -1,0 +1,235 @@
+// The video source against the imaging library's video capture, which stays here as the
+// reference: every frame byte for byte, their number, the rate and the announced count.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <opencv2/videoio.hpp>
+#include <string>
+#include <vector>
+
+#include "PictureConverter.h"
+#include "TestSupport.h"
+#include "VideoSource.h"
+
+namespace {
+
+using testsupport::TempDir;
+
+struct Frames {
+    double fps = 0.0;
+    long long announced = 0;
+    std::vector<cv::Mat> images;
+};
+
+Frames readWithCapture(const std::string& path) {
+    Frames frames;
+    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
+    if (!capture.isOpened()) {
+        return frames;
+    }
+    frames.fps = capture.get(cv::CAP_PROP_FPS);
+    frames.announced = static_cast<long long>(capture.get(cv::CAP_PROP_FRAME_COUNT));
+    cv::Mat image;
+    while (capture.read(image)) {
+        frames.images.push_back(image.clone());
+    }
+    return frames;
+}
+
+Frames readWithSource(const std::string& path, std::string& reason, int threads) {
+    Frames frames;
+    pelmora::VideoSource source;
+    if (!source.open(path, reason, threads)) {
+        return frames;
+    }
+    frames.fps = source.fps();
+    frames.announced = source.announcedFrames();
+    pelmora::PictureConverter converter;
+    converter.setStream({source.width(), source.height()}, source.rotation());
+    pelmora::Picture picture;
+    cv::Mat image;
+    while (source.next(picture)) {
+        EXPECT_TRUE(converter.convert(picture, image));
+        frames.images.push_back(image.clone());
+    }
+    return frames;
+}
+
+bool run(const std::string& command) {
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(status, 0) << command;
+    return status == 0;
+}
+
+// A clip of moving colour bars, gradients and noise from the FFmpeg tool's own sources, scaled
+// to size; filters go after the noise.
+bool makeClip(const std::string& path, const std::string& size, const std::string& options,
+              double seconds = 0.6, const std::string& filters = "") {
+    return run("ffmpeg -nostdin -loglevel error -y -f lavfi -i testsrc2=s=64x48:r=25:d=" +
+               std::to_string(seconds) + " -vf noise=alls=20:allf=t,scale=" + size +
+               ":flags=neighbor" + (filters.empty() ? "" : "," + filters) + " " + options + " '" +
+               path + "'");
+}
+
+// Overwrites count bytes at the middle of a file with a pattern that no codec takes for data.
+void damage(const std::string& path, std::size_t count) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(0, std::ios::end);
+    const auto size = static_cast<std::size_t>(file.tellg());
+    file.seekp(static_cast<std::streamoff>(size / 2));
+    for (std::size_t i = 0; i < count; ++i) {
+        file.put(static_cast<char>(i * 37 + 11));
+    }
+}
+
+bool identical(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
+}
+
+// threads: the decoder's, in both readers; 0 for as many as the machine has. undamaged: the
+// frames of the same clip before it was damaged, when it was. Pictures that a decoder made up
+// to hide damage may show whatever its memory held, and differ even between two reads with
+// the same reader; every frame the damage left alone must be the same.
+void expectSameFrames(const std::string& name, const std::string& path, int threads = 0,
+                      const Frames* undamaged = nullptr) {
+    if (threads > 0) {
+        ::setenv("OPENCV_FFMPEG_THREADS", std::to_string(threads).c_str(), 1);
+    }
+    const Frames reference = readWithCapture(path);
+    ::unsetenv("OPENCV_FFMPEG_THREADS");
+    std::string reason;
+    const Frames frames = readWithSource(path, reason, threads);
+    ASSERT_FALSE(reference.images.empty()) << name << ": the reference read nothing";
+    EXPECT_EQ(reason, "") << name;
+    EXPECT_EQ(frames.fps, reference.fps) << name;
+    EXPECT_EQ(frames.announced, reference.announced) << name;
+    ASSERT_EQ(frames.images.size(), reference.images.size()) << name;
+    // A picture the decoder rejected moves those after it down.
+    const std::size_t dropped =
+        undamaged == nullptr ? 0 : undamaged->images.size() - reference.images.size();
+    const auto leftAlone = [&](std::size_t i) {
+        for (const std::size_t at : {i, i + dropped}) {
+            if (at < undamaged->images.size() &&
+                identical(undamaged->images[at], reference.images[i])) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::size_t compared = 0;
+    for (std::size_t i = 0; i < frames.images.size(); ++i) {
+        if (undamaged != nullptr && !leftAlone(i)) {
+            continue;
+        }
+        ++compared;
+        ASSERT_TRUE(identical(frames.images[i], reference.images[i])) << name << " frame " << i;
+    }
+    EXPECT_GT(compared * 2, frames.images.size()) << name << ": too few frames left alone";
+}
+
+TEST(VideoSource, GivesTheFramesOfTheImagingLibrarysCaptureByteForByte) {
+    TempDir tmp;
+    struct Clip {
+        const char* name;
+        const char* file;
+        const char* size;
+        const char* options;
+        const char* filters = "";
+    };
+    const Clip clips[] = {
+        {"mpeg4InAvi", "mpeg4.avi", "64:48", "-c:v mpeg4 -pix_fmt yuv420p"},
+        {"msMpeg4v3", "msmpeg4.avi", "64:48", "-c:v msmpeg4"},
+        {"cinepak", "cinepak.avi", "64:48", "-c:v cinepak"},
+        {"mpeg2InTs", "mpeg2.ts", "64:48", "-c:v mpeg2video"},
+        {"flashVideo", "flv.flv", "64:48", "-c:v flv"},
+        {"h264InMp4", "h264.mp4", "64:48", "-c:v libx264 -pix_fmt yuv420p"},
+        {"h264Odd420", "h264odd.mkv", "34:18", "-c:v libx264 -pix_fmt yuv420p"},
+        {"h264Planar422", "h264-422.mkv", "64:48", "-c:v libx264 -pix_fmt yuv422p"},
+        {"h264Planar444Odd", "h264-444.mkv", "33:17", "-c:v libx264 -pix_fmt yuv444p"},
+        {"h264TenBit", "h264-10.mkv", "64:48", "-c:v libx264 -pix_fmt yuv420p10le"},
+        {"mjpegFullRange420", "mjpeg420.avi", "64:48", "-c:v mjpeg -pix_fmt yuvj420p"},
+        {"mjpegFullRange422", "mjpeg422.avi", "64:48", "-c:v mjpeg -pix_fmt yuvj422p"},
+        {"mjpegFullRange444", "mjpeg444.avi", "33:17", "-c:v mjpeg -pix_fmt yuvj444p"},
+        {"ffv1Grey", "grey.mkv", "33:17", "-c:v ffv1 -pix_fmt gray"},
+        {"ffv1OnePixel", "one.mkv", "1:1", "-c:v ffv1 -pix_fmt yuv444p"},
+        {"ffv1TenBit", "ffv1-10.mkv", "33:17", "-c:v ffv1 -pix_fmt yuv420p10le"},
+        {"rawPalette", "palette.avi", "33:17", "-c:v rawvideo -pix_fmt pal8"},
+        {"pngPackedRgb", "rgb.mov", "33:17", "-c:v png -pix_fmt rgb24"},
+        {"pngWithAlpha", "rgba.mov", "1:1", "-c:v png -pix_fmt rgba"},
+        {"huffyuvBgra", "hfyu.avi", "64:48", "-c:v huffyuv -pix_fmt bgra"},
+        {"vp9InWebm", "vp9.webm", "64:48", "-c:v libvpx-vp9 -deadline realtime -pix_fmt yuv420p"},
+        {"variableRate", "vfr.mkv", "64:48", "-c:v libx264 -fps_mode vfr",
+         "setpts='N/25/TB+if(gt(N\\,5)\\,0.5/TB\\,0)+if(gt(N\\,9)\\,0.013*N/TB\\,0)'"},
+        {"rotatedQuarter", "rotated.mp4", "64:48",
+         "-c:v libx264 -pix_fmt yuv420p -metadata:s:v:0 rotate=90"},
+    };
+    for (const Clip& clip : clips) {
+        const std::string path = tmp.file(clip.file);
+        if (makeClip(path, clip.size, clip.options, 0.6, clip.filters)) {
+            expectSameFrames(clip.name, path);
+        }
+    }
+}
+
+TEST(VideoSource, DamagedAndCutFilesGiveTheSameFramesAsTheCapture) {
+    TempDir tmp;
+    struct Clip {
+        const char* name;
+        const char* file;
+        const char* options;
+        bool cut;  // else damaged in the middle
+    };
+    const Clip clips[] = {
+        {"damagedMpeg4", "mpeg4.avi", "-c:v mpeg4 -g 5", false},
+        {"damagedH264", "h264.mp4", "-c:v libx264 -g 5", false},
+        {"damagedMjpeg", "mjpeg.avi", "-c:v mjpeg", false},
+        {"cutAviAnnouncesMore", "cut.avi", "-c:v mjpeg", true},
+    };
+    for (const Clip& clip : clips) {
+        const std::string path = tmp.file(clip.file);
+        if (!makeClip(path, "160:120", clip.options, 2.0)) {
+            continue;
+        }
+        const Frames undamaged = readWithCapture(path);
+        if (clip.cut) {
+            std::ifstream in(path, std::ios::binary);
+            const std::string bytes((std::istreambuf_iterator<char>(in)),
+                                    std::istreambuf_iterator<char>());
+            std::ofstream(path, std::ios::binary | std::ios::trunc)
+                << bytes.substr(0, bytes.size() / 2);
+        } else {
+            damage(path, 600);
+        }
+        // How a decoder hides damage depends on which of its threads gets there first.
+        expectSameFrames(clip.name, path, 1, clip.cut ? nullptr : &undamaged);
+    }
+}
+
+TEST(VideoSource, SaysWhyAFileDoesNotOpen) {
+    TempDir tmp;
+    std::ofstream(tmp.file("text.avi")) << "not a video\n";
+    run("ffmpeg -nostdin -loglevel error -f lavfi -i sine=d=0.2 '" + tmp.file("sound.wav") + "'");
+    struct Row {
+        const char* name;
+        std::string path;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"missing", tmp.file("missing.avi"), "No such file or directory"},
+        {"folder", tmp.path(), "Is a directory"},
+        {"notAVideo", tmp.file("text.avi"), "Invalid data found when processing input"},
+        {"soundOnly", tmp.file("sound.wav"), "no video stream"},
+    };
+    for (const Row& row : rows) {
+        pelmora::VideoSource source;
+        std::string reason;
+        EXPECT_FALSE(source.open(row.path, reason)) << row.name;
+        EXPECT_EQ(reason, row.reason) << row.name;
+        pelmora::Picture picture;
+        EXPECT_FALSE(source.next(picture)) << row.name;
+    }
+}
+
+}  // namespace
