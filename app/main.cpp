@@ -21,7 +21,7 @@ void quietRuntimeFallback(QtMsgType type, const QMessageLogContext& context, con
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    pelmora::silenceLibraryDiagnostics();
+    pelmora::setLibraryDiagnostics(false);
     defaultHandler = qInstallMessageHandler(quietRuntimeFallback);
     QApplication application(argc, argv);
     Kavrit window;

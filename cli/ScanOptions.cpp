@@ -289,7 +289,7 @@ pelmora::RecordOptions recordOptions(const ScanOptions& options) {
 
 pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& video,
                                const std::string& directory, pelmora::RunRecorder& recorder) {
-    pelmora::RunRequest request{video, directory, options.threshold, false, options.jobs};
+    pelmora::RunRequest request{video, directory, options.threshold, options.jobs};
     request.minPixels = options.minPixels;
     request.watched = options.watched;
     request.observer = recorder.wanted() ? &recorder : nullptr;

@@ -97,9 +97,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "No video files in %s\n", folder.c_str());
     }
 
-    if (!options.verbose) {
-        pelmora::silenceLibraryDiagnostics();
-    }
+    pelmora::setLibraryDiagnostics(options.verbose);
     installStopHandlers();
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const nlohmann::json settings = resultSettings(options);

@@ -1,15 +1,19 @@
 #include "DetectionRun.h"
 
+extern "C" {
+#include <libavutil/frame.h>
+}
+
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <deque>
-#include <memory>
-#include <opencv2/videoio.hpp>
 #include <utility>
 
-#include "DisplayWindow.h"
 #include "FrameClock.h"
 #include "FramePool.h"
 #include "FrameReader.h"
+#include "PictureConverter.h"
 #include "SnapshotWriterPool.h"
 #include "TextFormat.h"
 #include "VideoJob.h"
@@ -18,19 +22,86 @@ namespace pelmora {
 
 namespace {
 
-// Frames the reader may decode ahead of the detector.
+// Pictures the reader may decode ahead of the detector.
 constexpr std::size_t kReadAhead = 3;
 
-// What the two kinds of run share around their frame loops.
-struct Loop {
-    FrameDetector& detector;
-    const RunRequest& request;
-    RunHost& host;
-    VideoJob& job;
-    FrameClock& clock;
-    long long frameCount;
-    RunReport& report;
-    RunObserver* observer;
+// The frame loop of a run whose video is open and whose folder is ready.
+class FrameLoop {
+public:
+    FrameLoop(FrameDetector& detector, const RunRequest& request, RunHost& host, VideoJob& job,
+              RunReport& report)
+        : detector(detector),
+          request(request),
+          host(host),
+          job(job),
+          report(report),
+          clock(job.getSource().fps()),
+          writerCount(request.writers > 0 ? request.writers : SnapshotWriterPool::defaultWriters()),
+          // Enough buffers for those queued for and inside the writers, and the one the
+          // detector holds besides its reference.
+          pool(2 * static_cast<std::size_t>(writerCount) + 2),
+          writers(writerCount, pool) {
+        VideoSource& source = job.getSource();
+        converter.setStream({source.width(), source.height()}, source.rotation());
+    }
+
+    void run() {
+        FrameReader reader(job.getSource(), kReadAhead);
+        Picture picture;
+        for (long long frameIndex = 0; reader.next(picture); ++frameIndex) {
+            ++report.framesRead;
+            if (!step(frameIndex, picture)) {
+                break;
+            }
+        }
+        reader.stop();
+        job.releaseSource();
+        writers.collect(true, [this](const std::string& path, const WriteResult& result) {
+            written(path, result);
+        });
+    }
+
+private:
+    // One frame: measured, shown, perhaps saved; false to stop after it.
+    bool step(long long frameIndex, const Picture& picture) {
+        if (frameIndex == 0) {
+            firstFrame(converter.imageSize(picture));
+        } else if (converter.changesFormat(picture)) {
+            host.write(LogKind::Warning,
+                       formatText("Frame size of %s changes to %dx%d at frame %lld: comparing with "
+                                  "black from there\n",
+                                  request.videoPath.c_str(), picture.frame->width,
+                                  picture.frame->height, frameIndex));
+        }
+        cv::Mat image;
+        pool.acquire(image);
+        if (!converter.convert(picture, image)) {
+            // No conversion for this pixel format: a picture the program cannot read.
+            pool.release(std::move(image));
+            return frameDone(frameIndex);
+        }
+        const FrameTime time = timeOf(frameIndex, picture);
+        const long long streamMs = streamTimeOf(frameIndex, picture);
+        const int changedPixels = detector.measure(image, request.threshold, time);
+        if (request.observer != nullptr) {
+            request.observer->frameMeasured({frameIndex, time.snapshotMs, changedPixels, streamMs});
+        }
+        if (request.view != nullptr) {
+            request.view->showFrame(image, detector.drawMask(image, request.threshold));
+        }
+        if (detector.triggers(changedPixels)) {
+            std::string path = detector.takeSnapshot(image, job, time);
+            unwritten.push_back({frameIndex, time.snapshotMs, changedPixels,
+                                 detector.lastSnapshotName(), false, streamMs});
+            writers.submit(std::move(path), std::move(image));
+        } else {
+            pool.release(std::move(image));
+        }
+        writers.collect(false, [this](const std::string& path, const WriteResult& result) {
+            written(path, result);
+        });
+        return frameDone(frameIndex);
+    }
 
     // Before the first frame is measured: a watched region of another size is scaled to it.
     void firstFrame(cv::Size size) {
@@ -43,9 +114,36 @@ struct Loop {
         }
     }
 
-    void measured(long long frameIndex, const FrameTime& time, int changedPixels) {
-        if (observer != nullptr) {
-            observer->frameMeasured({frameIndex, time.snapshotMs, changedPixels});
+    // The presentation time in whole milliseconds, never before the frame before it, so that
+    // names stay in order; the index time where the stream has none.
+    long long streamTimeOf(long long frameIndex, const Picture& picture) {
+        const long long ms = picture.hasPresentationTime
+                                 ? static_cast<long long>(std::floor(picture.presentationMs + 0.5))
+                                 : indexTime(frameIndex).snapshotMs;
+        lastStreamMs = std::max(ms, lastStreamMs);
+        return lastStreamMs;
+    }
+
+    FrameTime indexTime(long long frameIndex) {
+        return clock.rateUsable() ? FrameTime::fromRate(frameIndex, job.getSource().fps())
+                                  : FrameTime();
+    }
+
+    FrameTime timeOf(long long frameIndex, const Picture& picture) {
+        if (request.clock == RunClock::Stream && picture.hasPresentationTime) {
+            const long long ms = streamTimeOf(frameIndex, picture);
+            return {static_cast<double>(ms) / 1000.0, ms};
+        }
+        return clock.timeOf(frameIndex, picture.positionMs);
+    }
+
+    void written(const std::string& path, const WriteResult& result) {
+        detector.recordSnapshot(path, result, host);
+        SnapshotOutcome outcome = std::move(unwritten.front());
+        unwritten.pop_front();
+        outcome.saved = result.saved;
+        if (request.observer != nullptr) {
+            request.observer->snapshotDone(outcome);
         }
     }
 
@@ -55,90 +153,28 @@ struct Loop {
             report.status = RunReport::Status::Stopped;
             return false;
         }
-        const int percent = progressPercent(frameIndex + 1, frameCount);
+        const int percent = progressPercent(frameIndex + 1, report.framesAnnounced);
         if (percent >= 0) {
             host.progress(percent);
         }
         return true;
     }
-};
 
-void runDetailed(Loop& loop) {
-    cv::VideoCapture& capture = loop.job.getCapture();
-    cv::Mat frame;
-    for (long long frameIndex = 0; capture.read(frame); ++frameIndex) {
-        ++loop.report.framesRead;
-        loop.job.createWriter(frame.size());
-        const double streamMs = loop.clock.rateUsable() ? 0.0 : capture.get(cv::CAP_PROP_POS_MSEC);
-        const FrameTime time = loop.clock.timeOf(frameIndex, streamMs);
-        if (frameIndex == 0) {
-            loop.firstFrame(frame.size());
-        }
-        const FrameOutcome outcome = loop.detector.processFrame(frame, loop.request.threshold, time,
-                                                                loop.job, true, loop.host);
-        const int changedPixels = loop.detector.lastChangedPixels();
-        loop.measured(frameIndex, time, changedPixels);
-        if (outcome != FrameOutcome::NoMotion && loop.observer != nullptr) {
-            loop.observer->snapshotDone({frameIndex, time.snapshotMs, changedPixels,
-                                         loop.detector.lastSnapshotName(),
-                                         outcome == FrameOutcome::SnapshotSaved});
-        }
-        if (!loop.frameDone(frameIndex)) {
-            break;
-        }
-    }
-    loop.job.releaseCapture();
-}
-
-void runQuiet(Loop& loop) {
-    const int writerCount =
-        loop.request.writers > 0 ? loop.request.writers : SnapshotWriterPool::defaultWriters();
-    // Enough buffers for the frames read ahead, those queued for and inside the writers, and
-    // the one the detector holds.
-    FramePool pool(kReadAhead + 2 * static_cast<std::size_t>(writerCount) + 1);
-    SnapshotWriterPool writers(writerCount, pool);
-    FrameReader reader(loop.job.getCapture(), pool, !loop.clock.rateUsable());
-    FrameDetector& detector = loop.detector;
-    // The snapshots handed to the writers whose outcome the observer has not had yet, oldest
-    // first: the writers report in the same order.
+    FrameDetector& detector;
+    const RunRequest& request;
+    RunHost& host;
+    VideoJob& job;
+    RunReport& report;
+    FrameClock clock;
+    PictureConverter converter;
+    const int writerCount;
+    FramePool pool;
+    SnapshotWriterPool writers;
+    // The snapshots handed to the writers whose outcome is not known yet, oldest first: the
+    // writers report in the same order.
     std::deque<SnapshotOutcome> unwritten;
-    const auto log = [&](const std::string& path, const WriteResult& result) {
-        detector.recordSnapshot(path, result, loop.host);
-        if (loop.observer != nullptr) {
-            unwritten.front().saved = result.saved;
-            loop.observer->snapshotDone(unwritten.front());
-            unwritten.pop_front();
-        }
-    };
-
-    DecodedFrame frame;
-    for (long long frameIndex = 0; reader.next(frame); ++frameIndex) {
-        ++loop.report.framesRead;
-        const FrameTime time = loop.clock.timeOf(frameIndex, frame.streamMs);
-        if (frameIndex == 0) {
-            loop.firstFrame(frame.image.size());
-        }
-        const int changedPixels = detector.measure(frame.image, loop.request.threshold, time);
-        loop.measured(frameIndex, time, changedPixels);
-        if (detector.triggers(changedPixels)) {
-            std::string path = detector.takeSnapshot(frame.image, loop.job, time);
-            if (loop.observer != nullptr) {
-                unwritten.push_back({frameIndex, time.snapshotMs, changedPixels,
-                                     detector.lastSnapshotName(), false});
-            }
-            writers.submit(std::move(path), std::move(frame.image));
-        } else {
-            pool.release(std::move(frame.image));
-        }
-        writers.collect(false, log);
-        if (!loop.frameDone(frameIndex)) {
-            break;
-        }
-    }
-    reader.stop();
-    loop.job.releaseCapture();
-    writers.collect(true, log);
-}
+    long long lastStreamMs = 0;
+};
 
 }  // namespace
 
@@ -166,7 +202,10 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
     RunReport report;
     VideoJob job(request.videoPath, request.outputDir);
     if (!job.open()) {
-        host.write(LogKind::Failure, formatText("Failed to open %s\n", request.videoPath.c_str()));
+        report.openError = job.openError();
+        host.write(LogKind::Failure,
+                   formatText("Failed to open %s: %s\n", request.videoPath.c_str(),
+                              report.openError.c_str()));
         report.status = RunReport::Status::OpenFailed;
         return report;
     }
@@ -181,43 +220,26 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
     }
     detector.beginRun(request.minPixels, request.watched);
 
-    std::unique_ptr<DisplayWindow> videoWindow;
-    std::unique_ptr<DisplayWindow> maskWindow;
-    if (request.detailed) {
-        videoWindow = std::make_unique<DisplayWindow>(job.getVideoPath());
-        maskWindow = std::make_unique<DisplayWindow>(kMaskWindowName);
-    }
-
-    cv::VideoCapture& capture = job.getCapture();
-    const double fps = capture.get(cv::CAP_PROP_FPS);
-    const auto frameCount = static_cast<long long>(capture.get(cv::CAP_PROP_FRAME_COUNT));
-    report.framesAnnounced = frameCount > 0 ? frameCount : 0;
-    FrameClock clock(fps);
-    if (!clock.rateUsable()) {
+    const VideoSource& source = job.getSource();
+    const double fps = source.fps();
+    report.framesAnnounced = std::max(source.announcedFrames(), 0LL);
+    if (!FrameClock(fps).rateUsable()) {
         host.write(LogKind::Warning,
                    formatText("Frame rate %g of %s is not usable: timing frames by the stream's "
                               "timestamps, else at %g frames per second\n",
                               fps, request.videoPath.c_str(), FrameClock::kFallbackFps));
     }
-
     if (request.observer != nullptr) {
-        const cv::Size announcedSize(static_cast<int>(capture.get(cv::CAP_PROP_FRAME_WIDTH)),
-                                     static_cast<int>(capture.get(cv::CAP_PROP_FRAME_HEIGHT)));
+        const bool turned = source.rotation() % 180 != 0;
+        const cv::Size announcedSize(turned ? source.height() : source.width(),
+                                     turned ? source.width() : source.height());
         request.observer->runStarted({request.videoPath, report.outputDir, announcedSize, fps,
                                       report.framesAnnounced, request.threshold, request.minPixels,
                                       request.watched.wholeFrame(), request.watched.name()});
     }
 
     const SnapshotTally before = detector.tally();
-    Loop loop{detector, request, host, job, clock, frameCount, report, request.observer};
-    if (request.detailed) {
-        runDetailed(loop);
-    } else {
-        runQuiet(loop);
-    }
-    videoWindow.reset();
-    maskWindow.reset();
-    job.releaseWriter();
+    FrameLoop(detector, request, host, job, report).run();
     report.snapshotsWritten = detector.tally().written - before.written;
     report.snapshotsLost = detector.tally().lost - before.lost;
     if (request.observer != nullptr) {

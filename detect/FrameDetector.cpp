@@ -1,10 +1,8 @@
 #include "FrameDetector.h"
 
-#include <opencv2/highgui.hpp>
 #include <opencv2/imgproc.hpp>
 #include <utility>
 
-#include "DisplayWindow.h"
 #include "SnapshotNaming.h"
 #include "TextFormat.h"
 
@@ -83,12 +81,8 @@ const cv::Mat& FrameDetector::drawMask(const cv::Mat& frame, int threshold) {
 }
 
 FrameOutcome FrameDetector::processFrame(cv::Mat& frame, int threshold, const FrameTime& time,
-                                         const VideoJob& job, bool detailed, RunLog& log) {
+                                         const VideoJob& job, RunLog& log) {
     measure(frame, threshold, time);
-    if (detailed) {
-        cv::imshow(job.getVideoPath(), frame);
-        cv::imshow(kMaskWindowName, drawMask(frame, threshold));
-    }
     if (!triggers(changedPixels)) {
         return FrameOutcome::NoMotion;
     }

@@ -55,15 +55,14 @@ public:
     void recordSnapshot(const std::string& path, const WriteResult& result, RunLog& log);
 
     // The change mask of the last measured frame, made with the imaging library's own chain,
-    // black outside the watched region, and carrying the status line: only a detailed run,
-    // which shows it, needs it.
+    // black outside the watched region, and carrying the status line: only a run that shows
+    // it needs it.
     const cv::Mat& drawMask(const cv::Mat& frame, int threshold);
 
-    // One whole detector step, the snapshot written before it returns. A detailed run shows
-    // the clean frame in the window named after the job's video and the mask in "diff". When
-    // the frame is saved, frame is left holding the saved image.
+    // One whole detector step, the snapshot written before it returns. When the frame is
+    // saved, frame is left holding the saved image.
     FrameOutcome processFrame(cv::Mat& frame, int threshold, const FrameTime& time,
-                              const VideoJob& job, bool detailed, RunLog& log);
+                              const VideoJob& job, RunLog& log);
 
     const cv::Mat& reference() const { return referenceImage; }
     const cv::Mat& mask() const { return diffImage; }

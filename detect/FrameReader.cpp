@@ -4,8 +4,8 @@
 
 namespace pelmora {
 
-FrameReader::FrameReader(cv::VideoCapture& capture, FramePool& pool, bool wantsStreamPosition)
-    : capture(capture), pool(pool), wantsStreamPosition(wantsStreamPosition) {
+FrameReader::FrameReader(VideoSource& source, std::size_t readAhead)
+    : source(source), readAhead(readAhead) {
     thread = std::thread(&FrameReader::readAll, this);
 }
 
@@ -15,25 +15,23 @@ FrameReader::~FrameReader() {
 
 void FrameReader::readAll() {
     try {
-        DecodedFrame frame;
-        while (pool.acquire(frame.image)) {
+        for (;;) {
             {
-                std::lock_guard<std::mutex> lock(mutex);
+                std::unique_lock<std::mutex> lock(mutex);
+                changed.wait(lock, [this] { return stopping || ready.size() < readAhead; });
                 if (stopping) {
                     break;
                 }
             }
-            if (!capture.read(frame.image)) {
-                pool.release(std::move(frame.image));
+            Picture picture;
+            if (!source.next(picture)) {
                 break;
             }
-            frame.streamMs = wantsStreamPosition ? capture.get(cv::CAP_PROP_POS_MSEC) : 0.0;
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                ready.push_back(std::move(frame));
+                ready.push_back(std::move(picture));
             }
-            changed.notify_one();
-            frame = DecodedFrame();
+            changed.notify_all();
         }
     } catch (...) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -43,15 +41,17 @@ void FrameReader::readAll() {
         std::lock_guard<std::mutex> lock(mutex);
         finished = true;
     }
-    changed.notify_one();
+    changed.notify_all();
 }
 
-bool FrameReader::next(DecodedFrame& frame) {
+bool FrameReader::next(Picture& picture) {
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [this] { return !ready.empty() || finished; });
     if (!ready.empty()) {
-        frame = std::move(ready.front());
+        picture = std::move(ready.front());
         ready.pop_front();
+        lock.unlock();
+        changed.notify_all();
         return true;
     }
     if (failure) {
@@ -65,15 +65,11 @@ void FrameReader::stop() {
         std::lock_guard<std::mutex> lock(mutex);
         stopping = true;
     }
-    pool.close();
+    changed.notify_all();
     if (thread.joinable()) {
         thread.join();
     }
-    // Frames read ahead and never taken go back, so that the pool's count stays true.
     std::lock_guard<std::mutex> lock(mutex);
-    for (DecodedFrame& frame : ready) {
-        pool.release(std::move(frame.image));
-    }
     ready.clear();
 }
 

@@ -1,48 +1,42 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstddef>
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <opencv2/core.hpp>
-#include <opencv2/videoio.hpp>
 #include <thread>
 
-#include "FramePool.h"
+#include "VideoSource.h"
 
 namespace pelmora {
 
-struct DecodedFrame {
-    cv::Mat image;
-    double streamMs = 0.0;  // the stream's position after the frame, when asked for
-};
-
-// Decodes a video on a thread of its own, ahead of the detector, into buffers of the pool: the
-// pool's capacity bounds how far ahead it gets. Frames come out in the video's order.
+// Decodes a video on a thread of its own, a few pictures ahead of the detector, in the
+// decoder's own pixel format: converting them is the detector's business, and only as far as
+// it needs. Pictures come out in the video's order.
 class FrameReader {
 public:
-    FrameReader(cv::VideoCapture& capture, FramePool& pool, bool wantsStreamPosition);
+    FrameReader(VideoSource& source, std::size_t readAhead);
     // Stops reading and waits for the thread.
     ~FrameReader();
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;
 
-    // The next frame; false at the end of the video. A failure of the decoder on the reading
-    // thread is thrown here, on the caller's.
-    bool next(DecodedFrame& frame);
+    // The next picture; false at the end of the video. A failure on the reading thread is
+    // thrown here, on the caller's.
+    bool next(Picture& picture);
 
-    // Reads no further frame; the capture is free once this returns.
+    // Reads no further picture; the source is free once this returns.
     void stop();
 
 private:
     void readAll();
 
-    cv::VideoCapture& capture;
-    FramePool& pool;
-    const bool wantsStreamPosition;
+    VideoSource& source;
+    const std::size_t readAhead;
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<DecodedFrame> ready;
+    std::deque<Picture> ready;
     bool finished = false;
     bool stopping = false;
     std::exception_ptr failure;

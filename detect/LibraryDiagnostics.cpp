@@ -1,15 +1,16 @@
 #include "LibraryDiagnostics.h"
 
-#include <cstdlib>
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include <opencv2/core/utils/logger.hpp>
 
 namespace pelmora {
 
-void silenceLibraryDiagnostics() {
+void setLibraryDiagnostics(bool shown) {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    // The library hands this to the decoder when it first opens a video: below every level the
-    // decoder logs at. Someone who set it on purpose keeps their own.
-    ::setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
+    av_log_set_level(shown ? AV_LOG_ERROR : AV_LOG_QUIET);
 }
 
 }  // namespace pelmora

@@ -2,9 +2,10 @@
 
 namespace pelmora {
 
-// The imaging library reports every backend it tries and fails on the standard error stream,
-// and its video decoder complains there about every damaged frame, which buries the program's
-// own lines; the program reports those failures itself. Call before any video is opened.
-void silenceLibraryDiagnostics();
+// The video decoder complains on the standard error stream about every damaged frame, which
+// buries the program's own lines; the program reports those failures itself. Call before any
+// video is opened: shown keeps the decoder's errors (and nothing below them) for a user who
+// asked to see them.
+void setLibraryDiagnostics(bool shown);
 
 }  // namespace pelmora

@@ -25,6 +25,8 @@ struct FrameMeasure {
     long long frame = 0;   // counted from 0
     long long timeMs = 0;  // the frame's time in whole milliseconds, as in its snapshot's name
     int changedPixels = 0;
+    // The frame's presentation time in whole milliseconds; its index time where it has none.
+    long long streamMs = 0;
 };
 
 // A frame that triggered, once its file is written or has failed.
@@ -34,6 +36,7 @@ struct SnapshotOutcome {
     int changedPixels = 0;
     std::string file;  // the snapshot's file name in the run's folder
     bool saved = false;
+    long long streamMs = 0;  // as in FrameMeasure
 };
 
 // Follows a run frame by frame, for records of what it found. Every call comes on the thread

@@ -14,10 +14,7 @@ VideoJob::VideoJob(std::string videoPath, std::string outputDir)
     : videoPath(std::move(videoPath)), outputDir(std::move(outputDir)) {}
 
 bool VideoJob::open() {
-    // FFmpeg reads every common container and codec. Letting the library try its other
-    // backends in turn only adds their complaints about a file that does not open.
-    capture.open(videoPath, cv::CAP_FFMPEG);
-    return capture.isOpened();
+    return source.open(videoPath, openFailure);
 }
 
 std::string VideoJob::derivedDirectory(const std::string& videoPath) {
@@ -54,27 +51,8 @@ std::string VideoJob::prepareOutputDirectory() {
     return std::string();
 }
 
-bool VideoJob::createWriter(cv::Size frameSize) {
-    if (writerRequested && frameSize == writerSize) {
-        return writer.isOpened();
-    }
-    writer.release();
-    writerRequested = true;
-    writerSize = frameSize;
-    if (!writerFileName.empty()) {
-        writer.open(writerFileName, cv::VideoWriter::fourcc('P', 'I', 'M', '1'), 30.0, frameSize,
-                    true);
-    }
-    return writer.isOpened();
-}
-
-void VideoJob::releaseCapture() {
-    capture.release();
-}
-
-void VideoJob::releaseWriter() {
-    writer.release();
-    writerRequested = false;
+void VideoJob::releaseSource() {
+    source.close();
 }
 
 }  // namespace pelmora

@@ -6,8 +6,6 @@
 #include <QWidget>
 #include <utility>
 
-#include "DisplayWindow.h"
-
 GuiRunHost::GuiRunHost(QWidget& window, QProgressBar& progressBar, QStringList displayTitles)
     : window(window), progressBar(progressBar), displayTitles(std::move(displayTitles)) {
     qApp->installEventFilter(this);
@@ -25,14 +23,10 @@ void GuiRunHost::progress(int percent) {
 }
 
 bool GuiRunHost::stopAfterFrame() {
-    // The display windows' key wait turns the toolkit's event loop itself; a quiet run has
-    // none, so it lets the window handle its events here.
-    if (!displayTitles.isEmpty()) {
-        stopped = pelmora::escapeTypedInDisplay() || stopRequested;
-    } else {
-        QCoreApplication::processEvents();
-        stopped = stopRequested;
-    }
+    // The run goes on inside the window's own event handling, so the window and the display
+    // windows handle their events here, between frames.
+    QCoreApplication::processEvents();
+    stopped = stopRequested;
     return stopped;
 }
 
@@ -49,10 +43,10 @@ bool GuiRunHost::eventFilter(QObject* watched, QEvent* event) {
         closed = true;
         stopRequested = true;
     } else if (event->type() == QEvent::Close && isDisplayWindow(watched)) {
-        // The imaging library would show a closed display window again with the next frame.
         stopRequested = true;
     } else if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
-               static_cast<QWidget*>(watched)->window() == &window &&
+               (static_cast<QWidget*>(watched)->window() == &window ||
+                isDisplayWindow(static_cast<QWidget*>(watched)->window())) &&
                static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
         stopRequested = true;
         return true;

@@ -10,9 +10,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 
 #include "DetectionRun.h"
-#include "DisplayWindow.h"
+#include "DisplayView.h"
 #include "GuiRunHost.h"
 #include "RunSummary.h"
 #include "SnapshotNaming.h"
@@ -156,13 +157,18 @@ void Kavrit::run(bool detailed) {
     QElapsedTimer clock;
     clock.start();
     {
-        // The display windows are named after the video and the mask (see runDetection).
+        const QString videoTitle = QString::fromStdString(videoPath);
         const QStringList displayTitles =
-            detailed ? QStringList{QString::fromStdString(videoPath),
-                                   QString::fromLatin1(pelmora::kMaskWindowName)}
+            detailed ? QStringList{videoTitle, QString::fromLatin1(kMaskWindowName)}
                      : QStringList();
         GuiRunHost host(*this, *ui.progressBar_kavritProgress, displayTitles);
-        report = pelmora::runDetection(detector, {videoPath, outputDir, threshold, detailed}, host);
+        std::unique_ptr<DisplayView> view;
+        pelmora::RunRequest request{videoPath, outputDir, threshold};
+        if (detailed) {
+            view = std::make_unique<DisplayView>(videoTitle);
+            request.view = view.get();
+        }
+        report = pelmora::runDetection(detector, request, host);
         windowClosed = host.windowClosed();
     }
     const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
@@ -183,7 +189,9 @@ void Kavrit::reportRun(const pelmora::RunReport& report, double seconds) {
         // A run that never started must not go on showing the 100 of the run before it.
         ui.progressBar_kavritProgress->setValue(0);
         const QString failure = report.status == Status::OpenFailed
-                                    ? tr("Failed to open ") + QString::fromStdString(videoPath)
+                                    ? tr("Failed to open %1: %2")
+                                          .arg(QString::fromStdString(videoPath),
+                                               QString::fromStdString(report.openError))
                                     : tr("Cannot save snapshots in %1: %2")
                                           .arg(QString::fromStdString(report.outputDir),
                                                QString::fromStdString(report.outputError));

@@ -37,8 +37,7 @@ void processFrame(benchmark::State& state) {
     long long index = 0;
     for (auto _ : state) {
         scenes[index % 2].copyTo(frame);
-        detector.processFrame(frame, 20, pelmora::FrameTime::fromRate(index, 25.0), job, false,
-                              log);
+        detector.processFrame(frame, 20, pelmora::FrameTime::fromRate(index, 25.0), job, log);
         ++index;
     }
     state.SetItemsProcessed(state.iterations());

@@ -569,7 +569,7 @@ TEST_F(ScanTest, MissingVideoExitsOneAndTheOthersStillRun) {
         std::vector<std::string> summaries;  // heads, and "not opened" lines whole
     };
     const std::string notOpened = missing + ": not opened\n";
-    const std::string failed = "Failed to open " + missing + "\n";
+    const std::string failed = "Failed to open " + missing + ": No such file or directory\n";
     const std::string saved = savedLines(tmp.file("clip"), kMovingSquareNames);
     const Row rows[] = {
         {"alone", {missing}, failed, {notOpened}},
@@ -1058,7 +1058,8 @@ TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
     const ScanResult result =
         runScan({"--list", tmp.file("list.txt"), "--summary", "json", "-q", "-o", tmp.file("out")});
     EXPECT_EQ(result.exitCode, 1) << "a missing video counts as failed";
-    EXPECT_EQ(result.err, "Failed to open " + tmp.file("missing.avi") + "\n");
+    EXPECT_EQ(result.err,
+              "Failed to open " + tmp.file("missing.avi") + ": No such file or directory\n");
     const std::vector<nlohmann::json> lines = jsonLines(result.out);
     ASSERT_EQ(lines.size(), 3u) << result.out;
     EXPECT_EQ(lines[0]["video"], tmp.file("cams/Cam1/a.AVI"));

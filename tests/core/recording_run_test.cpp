@@ -76,7 +76,7 @@ TEST(Recording, ListsTheSnapshotsAndEventsOfAVideoWithKnownMoments) {
         std::filesystem::create_directories(dir + "/IMG00001200.jpg");
         Host host;
         RunRecorder recorder({true, false, row.gapMs}, host);
-        pelmora::RunRequest request{tmp.file("moments.avi"), dir, 20, false, row.writers};
+        pelmora::RunRequest request{tmp.file("moments.avi"), dir, 20, row.writers};
         request.observer = &recorder;
         pelmora::FrameDetector detector;
         const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
@@ -94,7 +94,7 @@ TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
         testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments(), 25.0));
     Host host(30);
     RunRecorder recorder({true, true, 2000}, host);
-    pelmora::RunRequest request{tmp.file("moments.avi"), tmp.file("out"), 20, false};
+    pelmora::RunRequest request{tmp.file("moments.avi"), tmp.file("out"), 20};
     request.observer = &recorder;
     pelmora::FrameDetector detector;
     pelmora::runDetection(detector, request, host);
@@ -177,7 +177,7 @@ TEST(Recording, TheWatchedRegionAndTheMinimumDecideWhatIsSaved) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string dir = tmp.file(row.name);
-        pelmora::RunRequest request{tmp.file(row.video), dir, 20, false};
+        pelmora::RunRequest request{tmp.file(row.video), dir, 20};
         request.minPixels = row.minPixels;
         if (!row.mask.empty()) {
             ASSERT_TRUE(cv::imwrite(tmp.file("mask.png"), row.mask));

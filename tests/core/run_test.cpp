@@ -60,7 +60,7 @@ TEST(DetectionRun, RunsAVideoIntoItsDerivedDirectory) {
     RecordingHost host;
     testsupport::StderrCapture err;
     const RunReport report =
-        pelmora::runDetection(detector, {tmp.file("garden.avi"), "", 20, false}, host);
+        pelmora::runDetection(detector, {tmp.file("garden.avi"), "", 20}, host);
     const std::string dir = tmp.file("garden");
     const std::vector<std::string> names = {"IMG00000000.jpg", "IMG00000040.jpg",
                                             "IMG00000080.jpg"};
@@ -80,12 +80,12 @@ TEST(DetectionRun, ASecondRunStartsFromTheReferenceTheFirstLeft) {
     FrameDetector detector;
     RecordingHost first;
     testsupport::StderrCapture err;
-    pelmora::runDetection(detector, {tmp.file("garden.avi"), tmp.path(), 20, false}, first);
+    pelmora::runDetection(detector, {tmp.file("garden.avi"), tmp.path(), 20}, first);
     err.finish();
     TempDir again;
     RecordingHost second;
     const RunReport report =
-        pelmora::runDetection(detector, {tmp.file("garden.avi"), again.path(), 20, false}, second);
+        pelmora::runDetection(detector, {tmp.file("garden.avi"), again.path(), 20}, second);
     // The first frame equals the last snapshot of the first run, so it is no motion.
     EXPECT_EQ(testsupport::listDir(again.path()),
               (std::vector<std::string>{"IMG00000040.jpg", "IMG00000080.jpg"}));
@@ -98,8 +98,8 @@ TEST(DetectionRun, ReportsAVideoThatDoesNotOpenAndCreatesNothing) {
     FrameDetector detector;
     RecordingHost host;
     testsupport::StderrCapture err;
-    const RunReport report = pelmora::runDetection(detector, {video, "", 20, false}, host);
-    EXPECT_EQ(err.finish(), "Failed to open " + video + "\n");
+    const RunReport report = pelmora::runDetection(detector, {video, "", 20}, host);
+    EXPECT_EQ(err.finish(), "Failed to open " + video + ": No such file or directory\n");
     EXPECT_EQ(report.status, RunReport::Status::OpenFailed);
     EXPECT_TRUE(host.percents.empty());
     EXPECT_TRUE(testsupport::listDir(tmp.path()).empty());
@@ -112,7 +112,7 @@ TEST(DetectionRun, StopsAfterTheFrameInWhichTheHostAsked) {
     RecordingHost host(1);
     testsupport::StderrCapture err;
     const RunReport report =
-        pelmora::runDetection(detector, {tmp.file("garden.avi"), tmp.path(), 20, false}, host);
+        pelmora::runDetection(detector, {tmp.file("garden.avi"), tmp.path(), 20}, host);
     err.finish();
     EXPECT_EQ(report.status, RunReport::Status::Stopped);
     EXPECT_EQ(report.framesRead, 2);
@@ -133,7 +133,7 @@ TEST(DetectionRun, CountsTheSnapshotsItCouldNotWriteAndSaysWhy) {
     RecordingHost host;
     testsupport::StderrCapture err;
     const RunReport report =
-        pelmora::runDetection(detector, {tmp.file("garden.avi"), dir, 20, false}, host);
+        pelmora::runDetection(detector, {tmp.file("garden.avi"), dir, 20}, host);
     EXPECT_EQ(err.finish(), "Failed to save " + dir + "/IMG00000000.jpg: Is a directory\n[" + dir +
                                 "/IMG00000040.jpg]\nFailed to save " + dir +
                                 "/IMG00000080.jpg: Is a directory\n");
@@ -164,7 +164,7 @@ TEST(DetectionRun, PreparesTheDestinationBeforeDecoding) {
         RecordingHost host;
         testsupport::StderrCapture err;
         const RunReport report =
-            pelmora::runDetection(detector, {tmp.file("garden.avi"), row.dir, 20, false}, host);
+            pelmora::runDetection(detector, {tmp.file("garden.avi"), row.dir, 20}, host);
         const std::string printed = err.finish();
         if (row.error.empty()) {
             EXPECT_EQ(report.snapshotsWritten, 3);
@@ -190,7 +190,7 @@ TEST(DetectionRun, NamesFramesOfAFractionalRate) {
     FrameDetector detector;
     RecordingHost host;
     testsupport::StderrCapture err;
-    pelmora::runDetection(detector, {tmp.file("clip.avi"), "", 20, false}, host);
+    pelmora::runDetection(detector, {tmp.file("clip.avi"), "", 20}, host);
     err.finish();
     EXPECT_EQ(testsupport::listDir(tmp.file("clip")),
               (std::vector<std::string>{"IMG00000000.jpg", "IMG00000033.jpg", "IMG00000067.jpg",
@@ -284,8 +284,7 @@ TEST(DetectionRun, WritesTheSameFilesAndLinesAsAPlainLoopWithAnyNumberOfWriters)
         std::filesystem::create_directory(dir);
         FrameDetector detector;
         LineHost host;
-        const RunReport report =
-            pelmora::runDetection(detector, {video, dir, 20, false, writers}, host);
+        const RunReport report = pelmora::runDetection(detector, {video, dir, 20, writers}, host);
         std::vector<std::string> lines = expectedLines;
         for (std::string& line : lines) {
             line.replace(1, expectedDir.size(), dir);
@@ -309,7 +308,7 @@ TEST(DetectionRun, AStopLeavesOnlyLoggedAndCompleteSnapshots) {
         FrameDetector detector;
         LineHost host(30);
         const RunReport report =
-            pelmora::runDetection(detector, {video, out.path(), 20, false, writers}, host);
+            pelmora::runDetection(detector, {video, out.path(), 20, writers}, host);
         EXPECT_EQ(report.status, RunReport::Status::Stopped);
         EXPECT_EQ(report.framesRead, 31);
         std::vector<std::string> logged;

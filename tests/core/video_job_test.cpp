@@ -95,15 +95,4 @@ TEST(VideoJob, OpensOnlyARealVideo) {
     EXPECT_FALSE(VideoJob(tmp.file("missing.avi"), "").open());
 }
 
-TEST(VideoJob, WriterRequestsNeverLeaveOneBehindAndReleaseIsHarmless) {
-    VideoJob job("clip.avi", "");
-    job.releaseWriter();  // never asked for
-    EXPECT_FALSE(job.createWriter(cv::Size(64, 48)));
-    EXPECT_FALSE(job.createWriter(cv::Size(64, 48)));
-    EXPECT_FALSE(job.createWriter(cv::Size(32, 24)));
-    job.releaseWriter();
-    job.releaseWriter();
-    EXPECT_FALSE(job.writerOpen());
-}
-
 }  // namespace

@@ -104,8 +104,13 @@ check_contents() {
     [[ -z $(dpkg-deb -f "$deb" Homepage) ]] || fail "a homepage that does not exist"
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
-    for library in libqt5widgets5 libqt5webkit5 libopencv-videoio; do
+    for library in libqt5widgets5 libqt5webkit5 libavformat libavcodec libswscale; do
         [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
+    done
+    # Video is read with FFmpeg's libraries and shown with Qt: the imaging library's video input
+    # and display windows are not needed.
+    for library in libopencv-videoio libopencv-highgui; do
+        [[ $depends != *"$library"* ]] || fail "Depends has $library: $depends"
     done
 
     # One version everywhere: the package, the metadata's latest release, the changelog.

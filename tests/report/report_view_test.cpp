@@ -83,7 +83,7 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
 
     QuietHost host;
     pelmora::RunRecorder recorder({true, true, 1000}, host);
-    pelmora::RunRequest request{video, folder + "/shots", 20, false};
+    pelmora::RunRequest request{video, folder + "/shots", 20};
     request.observer = &recorder;
     pelmora::FrameDetector detector;
     const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     testsupport::TempDir runtimeDir;
     ::setenv("XDG_RUNTIME_DIR", runtimeDir.path().c_str(), 1);
     QApplication app(argc, argv);
-    pelmora::silenceLibraryDiagnostics();
+    pelmora::setLibraryDiagnostics(false);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -4,7 +4,7 @@
 
 int main(int argc, char** argv) {
     // As in the programs: the tests read the standard error stream line by line.
-    pelmora::silenceLibraryDiagnostics();
+    pelmora::setLibraryDiagnostics(false);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -205,10 +205,13 @@ TEST_F(WindowRun, AcceptsAviInAnyCaseWithoutADotAndReportsAVideoThatDoesNotOpen)
         auto answer = uitest::closeNextBox(box);
         testsupport::StderrCapture err;
         clickStart();
-        EXPECT_EQ(err.finish(), "Failed to open " + video + "\n") << name;
+        EXPECT_EQ(err.finish(), "Failed to open " + video + ": No such file or directory\n")
+            << name;
         EXPECT_TRUE(answer->answered()) << name;
         EXPECT_EQ(box.title, QStringLiteral("Warning")) << name;
-        EXPECT_EQ(box.text, QString::fromStdString("Failed to open " + video)) << name;
+        EXPECT_EQ(box.text,
+                  QString::fromStdString("Failed to open " + video + ": No such file or directory"))
+            << name;
         EXPECT_EQ(summary(), box.text) << name;
         EXPECT_TRUE(bar()->isVisible()) << name;
         EXPECT_EQ(bar()->value(), 0) << name;

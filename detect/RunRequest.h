@@ -1,0 +1,60 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <string>
+
+#include "FrameDetector.h"
+#include "RunLog.h"
+#include "RunObserver.h"
+#include "WatchedRegion.h"
+
+namespace pelmora {
+
+// What a front end shows of a run while it goes on: each frame as it was read and its change
+// mask with the status line. Called on the run's thread; both images are valid only during
+// the call.
+class FrameView {
+public:
+    virtual ~FrameView() = default;
+    virtual void showFrame(const cv::Mat& frame, const cv::Mat& mask) = 0;
+};
+
+// How snapshots are timed: by frame index and rate (the usual names), or by each frame's
+// presentation time in the stream (for variable-rate videos and sparse coded frames).
+enum class RunClock { Index, Stream };
+
+struct RunRequest {
+    std::string videoPath;
+    std::string outputDir;  // empty: derived from the video path
+    int threshold = 0;
+    int writers = 0;  // threads that write snapshots; 0: enough for this machine
+    int minPixels = FrameDetector::kTriggerPixels;  // a snapshot needs more changed pixels
+    WatchedRegion watched{};                        // where change counts: the whole frame
+    RunObserver* observer = nullptr;                // told of every frame and snapshot
+    FrameView* view = nullptr;                      // shown every frame and its mask
+    RunClock clock = RunClock::Index;
+};
+
+// What a front end supplies to a run: where its lines go (RunLog), where the progress goes,
+// and the wait after each frame that tells whether to stop.
+class RunHost : public RunLog {
+public:
+    // percent is always within 0..100.
+    virtual void progress(int percent) = 0;
+    // Called once after each frame; true stops the run before the next one.
+    virtual bool stopAfterFrame() = 0;
+};
+
+struct RunReport {
+    enum class Status { Finished, Stopped, OpenFailed, OutputUnusable };
+    Status status = Status::Finished;
+    std::string openError;    // why the video did not open
+    std::string outputDir;    // where the snapshots went
+    std::string outputError;  // why outputDir cannot hold snapshots
+    long long framesRead = 0;
+    long long framesAnnounced = 0;  // the container's frame count; 0 when it gives none
+    long long snapshotsWritten = 0;
+    long long snapshotsLost = 0;
+};
+
+}  // namespace pelmora
