@@ -4,6 +4,10 @@
 
 namespace pelmora {
 
+bool usableFrameRate(double fps) {
+    return std::isfinite(fps) && fps > 0.0;
+}
+
 FrameTime FrameTime::fromRate(long long frameIndex, double fps) {
     const long long msCounter = frameIndex * 1000;
     FrameTime time;
@@ -13,7 +17,7 @@ FrameTime FrameTime::fromRate(long long frameIndex, double fps) {
     return time;
 }
 
-FrameClock::FrameClock(double fps) : fps_(fps), rateUsable_(std::isfinite(fps) && fps > 0.0) {}
+FrameClock::FrameClock(double fps) : fps_(fps), rateUsable_(usableFrameRate(fps)) {}
 
 FrameTime FrameClock::timeOf(long long frameIndex, double streamMs) {
     if (rateUsable_) {

@@ -2,6 +2,10 @@
 
 namespace pelmora {
 
+// A frame rate that times frames: finite and above 0. Containers report 0, negative and
+// non-finite rates for streams they cannot time.
+bool usableFrameRate(double fps);
+
 // When a frame occurs: the seconds printed in its status line and the whole milliseconds
 // that name its snapshot.
 struct FrameTime {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "FrameClock.h"
 #include "HtmlText.h"
 #include "TextFormat.h"
 #include "TimelineChart.h"
@@ -81,7 +82,7 @@ std::string fileNameOf(const std::string& path) {
 }
 
 std::string rateText(const RunFacts& facts) {
-    if (!(std::isfinite(facts.fps) && facts.fps > 0.0)) {
+    if (!usableFrameRate(facts.fps)) {
         return "not given";
     }
     std::string rate = formatText("%.3f", facts.fps);

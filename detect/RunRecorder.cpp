@@ -4,6 +4,7 @@
 
 #include "DetectionRun.h"
 #include "FileOutput.h"
+#include "FrameClock.h"
 #include "ReportPage.h"
 #include "SnapshotNaming.h"
 #include "TextFormat.h"
@@ -67,7 +68,7 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.report = report;
     // The frames read at the container's rate; the last frame's time when it gives none.
     content.durationMs =
-        std::isfinite(facts.fps) && facts.fps > 0.0
+        usableFrameRate(facts.fps)
             ? std::llround(static_cast<double>(report.framesRead) * 1000.0 / facts.fps)
             : lastTimeMs;
     content.eventGapMs = options.eventGapMs;
