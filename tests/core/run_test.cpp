@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -324,6 +326,36 @@ TEST(DetectionRun, AStopLeavesOnlyLoggedAndCompleteSnapshots) {
             EXPECT_FALSE(cv::imread(out.file(name)).empty()) << name;
         }
     }
+}
+
+TEST(DetectionRun, SaysWhenTheFrameSizeChangesAndComparesTheNewFramesWithBlack) {
+    TempDir tmp;
+    // A transport stream may change its picture size; two streams joined end to end do.
+    for (const char* size : {"64x48", "32x24"}) {
+        const std::string command = std::string(
+                                        "ffmpeg -nostdin -loglevel error -f lavfi -i "
+                                        "color=c=gray:s=") +
+                                    size + ":r=25 -frames:v 4 -c:v mpeg2video -q:v 2 '" +
+                                    tmp.file(std::string(size) + ".ts") + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    ASSERT_EQ(std::system(("cat '" + tmp.file("64x48.ts") + "' '" + tmp.file("32x24.ts") + "' > '" +
+                           tmp.file("joined.ts") + "'")
+                              .c_str()),
+              0);
+    FrameDetector detector;
+    RecordingHost host;
+    testsupport::StderrCapture err;
+    const RunReport report =
+        pelmora::runDetection(detector, {tmp.file("joined.ts"), tmp.file("out"), 20}, host);
+    const std::string lines = err.finish();
+    EXPECT_EQ(report.status, RunReport::Status::Finished);
+    EXPECT_NE(lines.find("Frame size of " + tmp.file("joined.ts") + " changes to 32x24 at frame "),
+              std::string::npos)
+        << lines;
+    // The first grey frame of each size differs from black; the rest are still.
+    EXPECT_EQ(report.snapshotsWritten, 2) << lines;
+    EXPECT_EQ(detector.reference().size(), cv::Size(32, 24));
 }
 
 }  // namespace
