@@ -43,8 +43,7 @@ struct Detection {
     // Runs one frame through the detector at 25 frames per second.
     FrameOutcome step(const cv::Mat& frame, int threshold = 20, long long index = 0) {
         cv::Mat copy = frame.clone();
-        return detector.processFrame(copy, threshold, FrameTime::fromRate(index, 25.0), job,
-                                     log);
+        return detector.processFrame(copy, threshold, FrameTime::fromRate(index, 25.0), job, log);
     }
     std::vector<std::string> files() const { return testsupport::listDir(dir); }
 
