@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "RunRecord.h"
+#include "ThresholdRange.h"
 
 namespace {
 
@@ -137,9 +138,12 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                           "show the version");
 
     app->add_option("-t,--threshold", options.threshold,
-                    "a colour difference above N counts as change (0..50, default 20)")
+                    "a colour difference above N counts as change (" +
+                        std::to_string(pelmora::kMinimumThreshold) + ".." +
+                        std::to_string(pelmora::kMaximumThreshold) + ", default " +
+                        std::to_string(ScanOptions::kDefaultThreshold) + ")")
         ->type_name("N")
-        ->check(wholeNumber("threshold", 0, ScanOptions::kMaximumThreshold));
+        ->check(wholeNumber("threshold", pelmora::kMinimumThreshold, pelmora::kMaximumThreshold));
     app->add_option("-o,--output", options.outputDir,
                     "save the snapshots in DIR, created with its parents if missing; with "
                     "several videos, in DIR/NAME for each video's file NAME (default: the "

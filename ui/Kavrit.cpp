@@ -16,10 +16,10 @@
 #include "GuiRunHost.h"
 #include "RunSummary.h"
 #include "SnapshotNaming.h"
+#include "ThresholdRange.h"
 
 namespace {
 
-constexpr int kThresholdMaximum = 50;
 // The room left between the form's widgets and the edges of the central area when the form
 // would not fit otherwise: the form's own layout margin.
 constexpr int kFormMargin = 11;
@@ -71,7 +71,7 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     connect(ui.actionDocumentation, &QAction::triggered, this, &Kavrit::openDocumentation);
     connect(ui.actionAbout, &QAction::triggered, this, &Kavrit::aboutInfo);
     QSlider* slider = ui.horizontalSlider_thresholdSlider;
-    slider->setRange(0, kThresholdMaximum);
+    slider->setRange(pelmora::kMinimumThreshold, pelmora::kMaximumThreshold);
     // A dragged handle shows its own value, so the label follows on release; a value changed
     // any other way (keys, wheel, a click on the groove) shows at once, so that the label
     // always tells the threshold that Start will use.
