@@ -9,6 +9,7 @@
 
 #include "FileOutput.h"
 #include "SnapshotNaming.h"
+#include "Version.h"
 
 namespace fs = std::filesystem;
 
@@ -35,7 +36,7 @@ RunRecord::RunRecord(std::string video, nlohmann::json settings)
     : video(std::move(video)), settings(std::move(settings)) {}
 
 nlohmann::json RunRecord::identity() const {
-    return {{"video", fileIdentity(video)}, {"settings", settings}, {"version", PELMORA_VERSION}};
+    return {{"video", fileIdentity(video)}, {"settings", settings}, {"version", pelmora::kVersion}};
 }
 
 std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder) const {

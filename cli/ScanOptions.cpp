@@ -6,6 +6,7 @@
 
 #include "RunRecord.h"
 #include "ThresholdRange.h"
+#include "Version.h"
 
 namespace {
 
@@ -134,7 +135,7 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
     app->formatter(std::make_shared<ScanFormatter>());
     app->option_defaults()->disable_flag_override();
     app->set_help_flag("-h,--help", "show this help");
-    app->set_version_flag("--version", std::string("pelmora-scan ") + PELMORA_VERSION,
+    app->set_version_flag("--version", std::string("pelmora-scan ") + pelmora::kVersion,
                           "show the version");
 
     app->add_option("-t,--threshold", options.threshold,
@@ -316,5 +317,5 @@ std::string scanUsage() {
 }
 
 std::string versionText() {
-    return std::string("pelmora-scan ") + PELMORA_VERSION + "\n";
+    return std::string("pelmora-scan ") + pelmora::kVersion + "\n";
 }

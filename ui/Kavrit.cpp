@@ -17,6 +17,7 @@
 #include "RunSummary.h"
 #include "SnapshotNaming.h"
 #include "ThresholdRange.h"
+#include "Version.h"
 
 namespace {
 
@@ -25,7 +26,8 @@ namespace {
 constexpr int kFormMargin = 11;
 const char* const kDocumentationAddress = "qrc:///Kavrit/PelmoraDocumentation.html";
 
-// Blocks separated by '\n', the release line last and without a line end.
+// Blocks separated by '\n', the release line last and without a line end: the version that
+// ends it is the build's own (see aboutInfo).
 const char* const kAboutText =
     "Developed by the Pelmora lead developer and the Pelmora interface developer.\n"
     "\n"
@@ -41,7 +43,7 @@ const char* const kAboutText =
     "All rights reserved.\n"
     "\n"
     "\n"
-    "Beta Release 0.1.0";
+    "Beta Release ";
 
 // The first entry of an accepted chooser, or nothing.
 QString runChooser(QWidget* parent, QFileDialog::FileMode mode, const QString& nameFilter) {
@@ -244,5 +246,6 @@ void Kavrit::openDocumentation() {
 }
 
 void Kavrit::aboutInfo() {
-    QMessageBox::about(this, tr("About Pelmora"), QString::fromLatin1(kAboutText));
+    QMessageBox::about(this, tr("About Pelmora"),
+                       QString::fromLatin1(kAboutText) + QString::fromLatin1(pelmora::kVersion));
 }
