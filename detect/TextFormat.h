@@ -14,7 +14,7 @@ std::string formatText(const char* format, ...) __attribute__((format(printf, 1,
 // more digits past 99.
 std::string timecode(long long milliseconds);
 
-// "2 s", "1.5 s", "0.04 s": whole milliseconds with no more decimals than they need.
+// "2 s", "1.5 s", "0.04 s": whole milliseconds as seconds, to six significant digits.
 std::string plainSeconds(long long milliseconds);
 
 // "3:07" and "1:02:03": whole seconds as a clock shows them.
