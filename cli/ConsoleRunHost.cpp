@@ -1,6 +1,5 @@
 #include "ConsoleRunHost.h"
 
-#include <cmath>
 #include <cstdio>
 
 #include "TextFormat.h"
@@ -34,7 +33,7 @@ void ConsoleRunHost::progress(int percent) {
     const double rate = seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0;
     std::string left = "--";
     if (percent > 0) {
-        left = formatDuration(seconds * (100.0 - percent) / percent);
+        left = pelmora::timeLeft(seconds * (100.0 - percent) / percent);
     }
     std::fprintf(stderr, "\r\033[K%3d%%  %.1f frames/s  %s left", percent, rate, left.c_str());
     std::fflush(stderr);
@@ -55,19 +54,4 @@ void ConsoleRunHost::clearProgress() {
 
 double ConsoleRunHost::secondsElapsed() const {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string formatDuration(double seconds) {
-    if (!std::isfinite(seconds) || seconds < 0.0) {
-        return "--";
-    }
-    // Decided on the shown tenths, so that 59.96 s reads "1:00" rather than "60.0 s".
-    if (std::round(seconds * 10.0) < 600.0) {
-        return pelmora::formatText("%.1f s", seconds);
-    }
-    const long long whole = std::llround(seconds);
-    if (whole < 3600) {
-        return pelmora::formatText("%lld:%02lld", whole / 60, whole % 60);
-    }
-    return pelmora::formatText("%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
 }

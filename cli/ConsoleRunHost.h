@@ -33,6 +33,3 @@ private:
     long long frames = 0;
     bool progressShown = false;
 };
-
-// "12.5 s", "3:07", "1:02:03": a duration for the progress line.
-std::string formatDuration(double seconds);

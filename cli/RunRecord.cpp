@@ -8,6 +8,8 @@
 #include <utility>
 
 #include "FileOutput.h"
+#include "SnapshotNaming.h"
+#include "Version.h"
 
 namespace fs = std::filesystem;
 
@@ -30,24 +32,11 @@ nlohmann::json fileIdentity(const std::string& path) {
              static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec}};
 }
 
-namespace {
-
-bool isSnapshotName(const std::string& name) {
-    const auto endsWith = [&](const std::string& tail) {
-        return name.size() >= tail.size() &&
-               name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    return (name.rfind("IMG", 0) == 0 && endsWith(".jpg")) ||
-           (name.rfind(".IMG", 0) == 0 && endsWith(".part"));
-}
-
-}  // namespace
-
 RunRecord::RunRecord(std::string video, nlohmann::json settings)
     : video(std::move(video)), settings(std::move(settings)) {}
 
 nlohmann::json RunRecord::identity() const {
-    return {{"video", fileIdentity(video)}, {"settings", settings}, {"version", PELMORA_VERSION}};
+    return {{"video", fileIdentity(video)}, {"settings", settings}, {"version", pelmora::kVersion}};
 }
 
 std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder) const {
@@ -95,7 +84,8 @@ void RunRecord::clearUnfinished(const std::string& folder) {
     std::error_code error;
     for (fs::directory_iterator it(directory, error), end; !error && it != end;
          it.increment(error)) {
-        if (isSnapshotName(it->path().filename().string())) {
+        const std::string name = it->path().filename().string();
+        if (pelmora::isSnapshotFileName(name) || pelmora::isSnapshotTemporaryName(name)) {
             fs::remove(it->path(), error);
             error.clear();
         }

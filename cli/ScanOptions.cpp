@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "RunRecord.h"
+#include "ThresholdRange.h"
+#include "Version.h"
 
 namespace {
 
@@ -133,13 +135,16 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
     app->formatter(std::make_shared<ScanFormatter>());
     app->option_defaults()->disable_flag_override();
     app->set_help_flag("-h,--help", "show this help");
-    app->set_version_flag("--version", std::string("pelmora-scan ") + PELMORA_VERSION,
+    app->set_version_flag("--version", std::string("pelmora-scan ") + pelmora::kVersion,
                           "show the version");
 
     app->add_option("-t,--threshold", options.threshold,
-                    "a colour difference above N counts as change (0..50, default 20)")
+                    "a colour difference above N counts as change (" +
+                        std::to_string(pelmora::kMinimumThreshold) + ".." +
+                        std::to_string(pelmora::kMaximumThreshold) + ", default " +
+                        std::to_string(ScanOptions::kDefaultThreshold) + ")")
         ->type_name("N")
-        ->check(wholeNumber("threshold", 0, ScanOptions::kMaximumThreshold));
+        ->check(wholeNumber("threshold", pelmora::kMinimumThreshold, pelmora::kMaximumThreshold));
     app->add_option("-o,--output", options.outputDir,
                     "save the snapshots in DIR, created with its parents if missing; with "
                     "several videos, in DIR/NAME for each video's file NAME (default: the "
@@ -312,5 +317,5 @@ std::string scanUsage() {
 }
 
 std::string versionText() {
-    return std::string("pelmora-scan ") + PELMORA_VERSION + "\n";
+    return std::string("pelmora-scan ") + pelmora::kVersion + "\n";
 }

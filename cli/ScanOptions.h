@@ -15,7 +15,6 @@
 // What pelmora-scan was asked to do.
 struct ScanOptions {
     static constexpr int kDefaultThreshold = 20;
-    static constexpr int kMaximumThreshold = 50;
     static constexpr int kMaximumJobs = 64;
     static constexpr int kMaximumMinPixels = 100000000;
     static constexpr long long kMaximumEventGapMs = 86400000;

@@ -47,10 +47,11 @@ std::string textLine(const VideoOutcome& outcome) {
         case Status::Stopped:
             break;
     }
-    return pelmora::formatText("%s: %s, %lld written, %lld lost, %.2f s, %.1f frames/s%s\n", video,
-                               pelmora::framesText(report).c_str(), report.snapshotsWritten,
-                               report.snapshotsLost, outcome.seconds, framesPerSecond(outcome),
-                               report.status == Status::Stopped ? ", interrupted" : "");
+    return pelmora::formatText(
+        "%s: %s, %lld written, %lld lost, %s, %.1f frames/s%s\n", video,
+        pelmora::framesText(report).c_str(), report.snapshotsWritten, report.snapshotsLost,
+        pelmora::secondsInHundredths(outcome.seconds).c_str(), framesPerSecond(outcome),
+        report.status == Status::Stopped ? ", interrupted" : "");
 }
 
 std::string jsonLine(const VideoOutcome& outcome) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace pelmora {
@@ -20,5 +21,9 @@ std::string replaceFile(const std::string& path, const void* data, std::size_t s
 // The temporary name under which path is written: hidden, beside it, and distinct for each
 // process.
 std::string temporaryPath(const std::string& path);
+
+// The file name that a temporary file name from temporaryPath stands in for, or nothing when
+// fileName is none.
+std::optional<std::string> temporaryTarget(const std::string& fileName);
 
 }  // namespace pelmora

@@ -93,11 +93,6 @@ std::string rateText(const RunFacts& facts) {
     return rate + " frames/s";
 }
 
-// 2000 as "2 s", 1500 as "1.5 s".
-std::string secondsText(long long ms) {
-    return formatText("%g s", static_cast<double>(ms) / 1000.0);
-}
-
 std::string header(const ReportContent& content) {
     const RunFacts& facts = content.facts;
     const RunReport& report = content.report;
@@ -121,7 +116,7 @@ std::string header(const ReportContent& content) {
     html += fact("Trigger", "more than " + grouped(facts.minPixels) + " pixels");
     html += fact("Watched region", facts.wholeFrame ? std::string("whole frame")
                                                     : escapeHtml(fileNameOf(facts.watchedRegion)));
-    html += fact("Event gap", secondsText(content.eventGapMs));
+    html += fact("Event gap", plainSeconds(content.eventGapMs));
     html += "</div>\n<div class=\"facts\">\n";
     html += fact("Snapshots written", grouped(report.snapshotsWritten));
     html += fact("Snapshots lost", grouped(report.snapshotsLost), report.snapshotsLost > 0);
@@ -175,7 +170,7 @@ std::string reportPage(const ReportContent& content) {
         "<span class=\"swatch range\"></span>fewest to most at each moment"
         "<span class=\"swatch trigger\"></span>trigger level"
         "<span class=\"swatch event\"></span>events (snapshots no more than " +
-        secondsText(content.eventGapMs) + " apart)</p>\n";
+        plainSeconds(content.eventGapMs) + " apart)</p>\n";
     html += "<h2>Events</h2>\n";
     html += eventTable(content);
     return html + "</body>\n</html>\n";

@@ -11,6 +11,14 @@ std::string statusLine(double seconds, int changedPixels, int threshold);
 // every length keep names distinct and sortable past 1,000,000 ms.
 std::string snapshotFileName(long long milliseconds);
 
+// Whether name is one that snapshotFileName or SnapshotNamer gives: "IMG", at least eight
+// digits (more only without a leading zero), an optional "-2", "-3", ... and ".jpg".
+bool isSnapshotFileName(const std::string& name);
+
+// Whether name is the temporary file (see temporaryPath) of a snapshot still being written,
+// or left by a process that died writing it.
+bool isSnapshotTemporaryName(const std::string& name);
+
 // Names the snapshots of one run. Above 1,000 frames per second two frames can fall in the
 // same millisecond; the later ones get "-2", "-3", ... before ".jpg", so that nothing is
 // overwritten within a run. Frame times never go back within a run, so a name can only repeat

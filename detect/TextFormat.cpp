@@ -1,5 +1,6 @@
 #include "TextFormat.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -27,6 +28,44 @@ std::string timecode(long long milliseconds) {
     }
     return formatText("%02lld:%02lld:%02lld.%03lld", milliseconds / 3600000,
                       milliseconds / 60000 % 60, milliseconds / 1000 % 60, milliseconds % 1000);
+}
+
+std::string plainSeconds(long long milliseconds) {
+    return formatText("%g s", static_cast<double>(milliseconds) / 1000.0);
+}
+
+std::string minutesAndSeconds(long long seconds) {
+    return formatText("%lld:%02lld", seconds / 60, seconds % 60);
+}
+
+std::string hoursMinutesSeconds(long long seconds) {
+    return formatText("%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+}
+
+std::string secondsInTenths(double seconds) {
+    // printf takes an exact half to the even tenth. A half is exact only when the tenfold
+    // product is, which the fused multiply-add tells by leaving no remainder.
+    const double tenths = seconds * 10.0;
+    if (std::fma(seconds, 10.0, -tenths) == 0.0 && std::fabs(tenths - std::trunc(tenths)) == 0.5) {
+        seconds = (tenths + std::copysign(0.5, tenths)) / 10.0;
+    }
+    return formatText("%.1f s", seconds);
+}
+
+std::string secondsInHundredths(double seconds) {
+    return formatText("%.2f s", seconds);
+}
+
+std::string timeLeft(double seconds) {
+    if (!std::isfinite(seconds) || seconds < 0.0) {
+        return "--";
+    }
+    // Decided on the shown tenths, so that 59.96 s reads "1:00" rather than "60.0 s".
+    if (std::round(seconds * 10.0) < 600.0) {
+        return secondsInTenths(seconds);
+    }
+    const long long whole = std::llround(seconds);
+    return whole < 3600 ? minutesAndSeconds(whole) : hoursMinutesSeconds(whole);
 }
 
 }  // namespace pelmora

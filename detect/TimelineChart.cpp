@@ -75,18 +75,13 @@ long long timeStep(long long endMs) {
     return 86400000 * (endMs / 86400000 / 10 + 1);
 }
 
-std::string timeLabel(long long ms, long long step, long long endMs) {
-    if (step < 1000) {
-        return formatText("%g s", static_cast<double>(ms) / 1000.0);
+// Marks fall on whole steps, so that below a minute they need no more than plain seconds.
+std::string timeLabel(long long ms, long long endMs) {
+    if (endMs < 60000) {
+        return plainSeconds(ms);
     }
     const long long seconds = ms / 1000;
-    if (endMs < 60000) {
-        return formatText("%lld s", seconds);
-    }
-    if (endMs < 3600000) {
-        return formatText("%lld:%02lld", seconds / 60, seconds % 60);
-    }
-    return formatText("%lld:%02lld:%02lld", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    return endMs < 3600000 ? minutesAndSeconds(seconds) : hoursMinutesSeconds(seconds);
 }
 
 }  // namespace
@@ -117,7 +112,7 @@ std::string timelineChart(const std::vector<TimelineBucket>& buckets,
             "<line class=\"tick\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>"
             "<text class=\"axis\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n",
             x, kTop + kPlotHeight, x, kTop + kPlotHeight + 5.0, x, kHeight - 8.0,
-            timeLabel(ms, step, endMs).c_str());
+            timeLabel(ms, endMs).c_str());
     }
 
     for (const MotionEvent& event : events) {

@@ -17,16 +17,18 @@
 #include "GuiRunHost.h"
 #include "RunSummary.h"
 #include "SnapshotNaming.h"
+#include "ThresholdRange.h"
+#include "Version.h"
 
 namespace {
 
-constexpr int kThresholdMaximum = 50;
 // The room left between the form's widgets and the edges of the central area when the form
 // would not fit otherwise: the form's own layout margin.
 constexpr int kFormMargin = 11;
 const char* const kDocumentationAddress = "qrc:///Kavrit/PelmoraDocumentation.html";
 
-// Blocks separated by '\n', the release line last and without a line end.
+// Blocks separated by '\n', the release line last and without a line end: the version that
+// ends it is the build's own (see aboutInfo).
 const char* const kAboutText =
     "Developed by the Pelmora lead developer and the Pelmora interface developer.\n"
     "\n"
@@ -42,7 +44,7 @@ const char* const kAboutText =
     "All rights reserved.\n"
     "\n"
     "\n"
-    "Beta Release 0.1.0";
+    "Beta Release ";
 
 // The first entry of an accepted chooser, or nothing.
 QString runChooser(QWidget* parent, QFileDialog::FileMode mode, const QString& nameFilter) {
@@ -72,7 +74,7 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     connect(ui.actionDocumentation, &QAction::triggered, this, &Kavrit::openDocumentation);
     connect(ui.actionAbout, &QAction::triggered, this, &Kavrit::aboutInfo);
     QSlider* slider = ui.horizontalSlider_thresholdSlider;
-    slider->setRange(0, kThresholdMaximum);
+    slider->setRange(pelmora::kMinimumThreshold, pelmora::kMaximumThreshold);
     // A dragged handle shows its own value, so the label follows on release; a value changed
     // any other way (keys, wheel, a click on the groove) shows at once, so that the label
     // always tells the threshold that Start will use.
@@ -252,5 +254,6 @@ void Kavrit::openDocumentation() {
 }
 
 void Kavrit::aboutInfo() {
-    QMessageBox::about(this, tr("About Pelmora"), QString::fromLatin1(kAboutText));
+    QMessageBox::about(this, tr("About Pelmora"),
+                       QString::fromLatin1(kAboutText) + QString::fromLatin1(pelmora::kVersion));
 }

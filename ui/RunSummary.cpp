@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include "TextFormat.h"
+
 namespace {
 
 QString tr(const char* text) {
@@ -19,7 +21,7 @@ QString frames(long long count) {
 }  // namespace
 
 QString runSummary(const pelmora::RunReport& report, double seconds) {
-    const QString time = QString::number(seconds, 'f', 1);
+    const QString time = QString::fromStdString(pelmora::secondsInTenths(seconds));
     QString saved = tr("%1 saved in %2")
                         .arg(counted(report.snapshotsWritten, "1 snapshot", "%1 snapshots"),
                              QString::fromStdString(report.outputDir));
@@ -28,7 +30,7 @@ QString runSummary(const pelmora::RunReport& report, double seconds) {
     }
     if (report.status != pelmora::RunReport::Status::Stopped) {
         // The frames read, and those announced when the two differ.
-        return tr("%1 (%2, %3 s)")
+        return tr("%1 (%2, %3)")
             .arg(saved, QString::fromStdString(pelmora::framesText(report)), time);
     }
     // A container that announces no frame count leaves only the frames read to tell.
@@ -36,5 +38,5 @@ QString runSummary(const pelmora::RunReport& report, double seconds) {
         report.framesAnnounced > 0
             ? tr("%1 of %2").arg(QString::number(report.framesRead), frames(report.framesAnnounced))
             : frames(report.framesRead);
-    return tr("Stopped after %1: %2 (%3 s)").arg(reached, saved, time);
+    return tr("Stopped after %1: %2 (%3)").arg(reached, saved, time);
 }

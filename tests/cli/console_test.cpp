@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "ConsoleRunHost.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ TEST(ProgressLine, FormatsTheTimeLeft) {
         {"negative", -1.0, "--"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(formatDuration(row.seconds), row.expected) << row.name;
+        EXPECT_EQ(pelmora::timeLeft(row.seconds), row.expected) << row.name;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "DetectionRun.h"
+#include "FileOutput.h"
 #include "FrameClock.h"
 #include "SnapshotNaming.h"
 
@@ -178,6 +179,55 @@ TEST(SnapshotNamer, NumbersRepeatsOfAMillisecondWithinARun) {
     pelmora::SnapshotNamer namer;
     for (std::size_t i = 0; i < std::size(times); ++i) {
         EXPECT_EQ(namer.next(times[i]), expected[i]) << "snapshot " << i;
+    }
+}
+
+TEST(SnapshotNameRule, RecognisesExactlyTheNamesOfSnapshotsAndTheirTemporaryFiles) {
+    const struct {
+        const char* name;
+        const char* fileName;
+        bool snapshot;
+        bool temporary;
+    } rows[] = {
+        {"eight digits", "IMG00000040.jpg", true, false},
+        {"a repeat within a run", "IMG00000040-2.jpg", true, false},
+        {"a repeat of two digits", "IMG00000040-12.jpg", true, false},
+        {"past eight digits", "IMG123456789.jpg", true, false},
+        {"no time", "IMG.jpg", false, false},
+        {"seven digits", "IMG0000040.jpg", false, false},
+        {"padded past eight digits", "IMG000000040.jpg", false, false},
+        {"lower case", "img00000040.jpg", false, false},
+        {"another extension", "IMG00000040.jpeg", false, false},
+        {"upper-case extension", "IMG00000040.JPG", false, false},
+        {"something before", "xIMG00000040.jpg", false, false},
+        {"a camera's photo", "IMG_1234.jpg", false, false},
+        {"the first use has no number", "IMG00000040-1.jpg", false, false},
+        {"a padded repeat", "IMG00000040-02.jpg", false, false},
+        {"a dash alone", "IMG00000040-.jpg", false, false},
+        {"a snapshot being written", ".IMG00000040.jpg.123.part", false, true},
+        {"a repeat being written", ".IMG00000040-2.jpg.123.part", false, true},
+        {"no process number", ".IMG00000040.jpg.part", false, false},
+        {"no process number but its dot", ".IMG00000040.jpg..part", false, false},
+        {"a process number with a letter", ".IMG00000040.jpg.12x.part", false, false},
+        {"not hidden", "IMG00000040.jpg.123.part", false, false},
+        {"no snapshot inside", ".IMGholiday.jpg.123.part", false, false},
+        {"another file of the run", ".report.html.123.part", false, false},
+        {"a hidden dot alone", ".part", false, false},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(pelmora::isSnapshotFileName(row.fileName), row.snapshot) << row.name;
+        EXPECT_EQ(pelmora::isSnapshotTemporaryName(row.fileName), row.temporary) << row.name;
+    }
+}
+
+TEST(SnapshotNameRule, RecognisesWhatTheNamerAndTheFileWriterMake) {
+    pelmora::SnapshotNamer namer;
+    for (const long long ms : {0LL, 40LL, 40LL, 40LL, 99999999LL, 100000000LL, 123456789012LL}) {
+        const std::string name = namer.next(ms);
+        EXPECT_TRUE(pelmora::isSnapshotFileName(name)) << name;
+        const std::string temporary = pelmora::temporaryPath(pelmora::joinPath("/clips", name));
+        const std::string temporaryName = temporary.substr(temporary.rfind('/') + 1);
+        EXPECT_TRUE(pelmora::isSnapshotTemporaryName(temporaryName)) << temporaryName;
     }
 }
 

@@ -44,6 +44,26 @@ TEST(Records, FormatFieldsForCsvHtmlAndTime) {
     }
 }
 
+TEST(Records, RoundAHalfTenthOfASecondUpAsTheWindowShowsIt) {
+    const struct {
+        const char* name;
+        double seconds;
+        const char* text;
+    } rows[] = {
+        {"zero", 0.0, "0.0 s"},
+        {"an exact half below an even tenth", 0.25, "0.3 s"},
+        {"an exact half above one second", 1.25, "1.3 s"},
+        {"an exact half that printf rounds up too", 0.75, "0.8 s"},
+        {"just under an exact half", 1.2499999999999998, "1.2 s"},
+        {"0.15 is stored just under its half", 0.15, "0.1 s"},
+        {"0.35 is stored just under its half", 0.35, "0.3 s"},
+        {"an exact half of a long run", 123456789.25, "123456789.3 s"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(pelmora::secondsInTenths(row.seconds), row.text) << row.name;
+    }
+}
+
 TEST(Records, CsvRowsReachTheFileOneByOne) {
     testsupport::TempDir tmp;
     pelmora::CsvWriter csv;
