@@ -144,7 +144,7 @@ long long ChannelCounts::busiest() const {
 }
 
 ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& reference, int threshold,
-                                   const cv::Mat& watched) {
+                                   const cv::Mat& watched, FrameRows* frameRows) {
     CV_Assert(frame.type() == CV_8UC3 && reference.type() == CV_8UC3 &&
               frame.size() == reference.size());
     CV_Assert(watched.empty() || (watched.type() == CV_8UC3 && watched.size() == frame.size()));
@@ -154,7 +154,8 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
     if (rows == 0 || length == 0 || threshold >= 255) {
         return counts;
     }
-    if (threshold < 0) {  // every difference counts, so nothing erodes
+    // Every difference counts, so nothing erodes, and the frame itself need not be read.
+    if (threshold < 0) {
         for (int y = 0; y < rows; ++y) {
             const uchar* watchedRow = watched.empty() ? nullptr : watched.ptr<uchar>(y);
             for (int i = 0; i < length; ++i) {
@@ -163,7 +164,6 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         }
         return counts;
     }
-
     // A pixel survives only where its whole neighbourhood changed. Rows are taken in bands of
     // three, and the neighbourhood of every pixel of a band includes the band's middle row (or,
     // for a band that the image cuts short, its last row): where that row has no change, the
@@ -194,6 +194,13 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         const int slot = y % kSlots;
         if (rowInSlot[slot] != y) {
             rowInSlot[slot] = y;
+            if (frameRows != nullptr && !frameRows->mayChange(y)) {
+                rowChanged[slot] = false;
+                return slot;
+            }
+            if (frameRows != nullptr) {
+                frameRows->make(y);
+            }
             rowChanged[slot] = excessRow(frame.ptr<uchar>(y), reference.ptr<uchar>(y), excess[slot],
                                          changed[slot], blocks, static_cast<uchar>(threshold));
         }

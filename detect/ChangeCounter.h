@@ -12,6 +12,18 @@ struct ChannelCounts {
     long long busiest() const;
 };
 
+// A frame whose rows are made only when the count reads them: rows that cannot hold a change
+// need never be made at all.
+class FrameRows {
+public:
+    virtual ~FrameRows() = default;
+    // False only where no byte of row y can differ from the reference's by more than the
+    // threshold, so that the row holds no change.
+    virtual bool mayChange(int y) = 0;
+    // Makes row y of the frame, before it is read.
+    virtual void make(int y) = 0;
+};
+
 // Counts, per channel, the pixels that differ from the reference by more than the threshold
 // and whose whole 3 x 3 neighbourhood inside the image does too: exactly what absdiff, a binary
 // threshold, one 3 x 3 erosion (pixels outside the image never erode) and a sum would give,
@@ -22,9 +34,10 @@ class ChangeCounter {
 public:
     // Both images 8-bit, three channels and of the same size. watched, when not empty, is of the
     // same size and type with every byte 0 or 255: a changed byte counts only where its watched
-    // byte is 255, as when the eroded mask is and-ed with it before the sum.
+    // byte is 255, as when the eroded mask is and-ed with it before the sum. With rows, only
+    // the rows of frame that rows has made are read.
     ChannelCounts count(const cv::Mat& frame, const cv::Mat& reference, int threshold,
-                        const cv::Mat& watched = cv::Mat());
+                        const cv::Mat& watched = cv::Mat(), FrameRows* rows = nullptr);
 
 private:
     std::vector<uchar> scratch;

@@ -14,6 +14,7 @@ extern "C" {
 #include "FramePool.h"
 #include "FrameReader.h"
 #include "PictureConverter.h"
+#include "PictureRows.h"
 #include "SnapshotWriterPool.h"
 #include "TextFormat.h"
 #include "VideoJob.h"
@@ -75,14 +76,23 @@ private:
         }
         cv::Mat image;
         pool.acquire(image);
-        if (!converter.convert(picture, image)) {
+        const bool byRows = convertsByRows(picture);
+        if (byRows) {
+            converter.fitImage(picture, image);
+        } else if (!converter.convert(picture, image)) {
             // No conversion for this pixel format: a picture the program cannot read.
             pool.release(std::move(image));
             return frameDone(frameIndex);
         }
         const FrameTime time = timeOf(frameIndex, picture);
         const long long streamMs = streamTimeOf(frameIndex, picture);
-        const int changedPixels = detector.measure(image, request.threshold, time);
+        int changedPixels = 0;
+        if (byRows) {
+            PictureRows rows(converter, picture, *referencePicture, image, request.threshold);
+            changedPixels = detector.measure(image, request.threshold, time, &rows);
+        } else {
+            changedPixels = detector.measure(image, request.threshold, time);
+        }
         if (request.observer != nullptr) {
             request.observer->frameMeasured({frameIndex, time.snapshotMs, changedPixels, streamMs});
         }
@@ -90,6 +100,11 @@ private:
             request.view->showFrame(image, detector.drawMask(image, request.threshold));
         }
         if (detector.triggers(changedPixels)) {
+            // A saved frame, and the reference it becomes, are whole.
+            if (byRows) {
+                converter.convert(picture, image);
+            }
+            referencePicture.reset(av_frame_clone(picture.frame.get()));
             std::string path = detector.takeSnapshot(image, job, time);
             unwritten.push_back({frameIndex, time.snapshotMs, changedPixels,
                                  detector.lastSnapshotName(), false, streamMs});
@@ -101,6 +116,20 @@ private:
             written(path, result);
         });
         return frameDone(frameIndex);
+    }
+
+    // Whether the picture can be compared row by row in its own pixel format, converting only
+    // the rows that may hold a change: against the picture the reference was made from, of the
+    // same size and format, the reference image being that picture's whole conversion. A view
+    // shows whole frames, so it has them converted whole.
+    bool convertsByRows(const Picture& picture) {
+        const AVFrame* before = referencePicture.get();
+        const AVFrame& now = *picture.frame;
+        return request.view == nullptr && request.threshold >= 0 && before != nullptr &&
+               before->format == now.format && before->width == now.width &&
+               before->height == now.height &&
+               detector.reference().size() == converter.imageSize(picture) &&
+               converter.convertsRows(picture);
     }
 
     // Before the first frame is measured: a watched region of another size is scaled to it.
@@ -174,6 +203,8 @@ private:
     // writers report in the same order.
     std::deque<SnapshotOutcome> unwritten;
     long long lastStreamMs = 0;
+    // The picture of this run's last snapshot, which the reference image was converted from.
+    AVFramePtr referencePicture;
 };
 
 }  // namespace

@@ -35,13 +35,15 @@ std::string FrameDetector::lastStatusLine() const {
     return statusLine(lastSeconds, changedPixels, lastThreshold);
 }
 
-int FrameDetector::measure(const cv::Mat& frame, int threshold, const FrameTime& time) {
+int FrameDetector::measure(const cv::Mat& frame, int threshold, const FrameTime& time,
+                           FrameRows* rows) {
     // A video of another size than the last one starts again from black rather than failing.
     if (referenceImage.empty() || referenceImage.size() != frame.size()) {
         allocateImages(frame);
     }
     changedPixels = static_cast<int>(
-        counter.count(frame, referenceImage, threshold, watched.forFrames(frame.size())).busiest());
+        counter.count(frame, referenceImage, threshold, watched.forFrames(frame.size()), rows)
+            .busiest());
     lastSeconds = time.seconds;
     lastThreshold = threshold;
     return changedPixels;

@@ -41,8 +41,9 @@ public:
 
     // The changed pixels of the frame's busiest channel against the reference, after the
     // threshold and erosion, inside the watched region; also sets the status line for this
-    // frame.
-    int measure(const cv::Mat& frame, int threshold, const FrameTime& time);
+    // frame. With rows, only the rows of frame that rows makes are read.
+    int measure(const cv::Mat& frame, int threshold, const FrameTime& time,
+                FrameRows* rows = nullptr);
 
     // More changed pixels than the run's minimum.
     bool triggers(int changedPixels) const { return changedPixels > triggerPixels; }

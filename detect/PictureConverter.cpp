@@ -1,5 +1,8 @@
 #include "PictureConverter.h"
 
+#include <cstring>
+#include <stdexcept>
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
@@ -19,6 +22,7 @@ constexpr int kSlackRows = 2;
 
 PictureConverter::~PictureConverter() {
     sws_freeContext(scaler);
+    sws_freeContext(pairScaler);
 }
 
 void PictureConverter::setStream(cv::Size visibleSize, int rotationDegrees) {
@@ -42,6 +46,7 @@ bool PictureConverter::prepare(const Picture& picture) {
                                   static_cast<AVPixelFormat>(picture.frame->format),
                                   picture.codedWidth, picture.codedHeight, AV_PIX_FMT_BGR24,
                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
+    rowCheck = RowCheck::NotYet;
     scalerWidth = picture.codedWidth;
     scalerHeight = picture.codedHeight;
     pixelFormat = picture.frame->format;
@@ -96,6 +101,76 @@ bool PictureConverter::convert(const Picture& picture, cv::Mat& image) {
         rotated.copyTo(image);
     }
     return true;
+}
+
+bool PictureConverter::rowsEligible(const Picture& picture) const {
+    const AVFrame& frame = *picture.frame;
+    const int format = frame.format;
+    const bool planar = format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUVJ420P ||
+                        format == AV_PIX_FMT_YUV422P || format == AV_PIX_FMT_YUVJ422P;
+    const cv::Size size = imageSize(picture);
+    // An odd height takes the scaler's general path, whose colour rows blend with their
+    // neighbours; upside-down planes and rotated images are left to the whole conversion.
+    return planar && rotation == 0 && picture.codedHeight % 2 == 0 && frame.height % 2 == 0 &&
+           frame.linesize[0] > 0 && frame.linesize[1] > 0 && frame.linesize[2] > 0 &&
+           size.width <= frame.width && size.height <= frame.height;
+}
+
+bool PictureConverter::convertsRows(const Picture& picture) {
+    if (!prepare(picture) || !rowsEligible(picture)) {
+        return false;
+    }
+    if (rowCheck == RowCheck::NotYet) {
+        rowCheck = rowsMatchWholeConversion(picture) ? RowCheck::Passed : RowCheck::Failed;
+    }
+    return rowCheck == RowCheck::Passed;
+}
+
+bool PictureConverter::rowsMatchWholeConversion(const Picture& picture) {
+    cv::Mat whole;
+    cv::Mat byPairs;
+    if (!convert(picture, whole)) {
+        return false;
+    }
+    fitImage(picture, byPairs);
+    for (int pair = 0; 2 * pair < byPairs.rows; ++pair) {
+        convertRowPair(picture, pair, byPairs);
+    }
+    return cv::norm(whole, byPairs, cv::NORM_INF) == 0.0;
+}
+
+void PictureConverter::fitImage(const Picture& picture, cv::Mat& image) {
+    prepare(picture);
+    fitBuffer(image, imageSize(picture));
+}
+
+void PictureConverter::convertRowPair(const Picture& picture, int pair, cv::Mat& image) {
+    const AVFrame& frame = *picture.frame;
+    pairScaler = sws_getCachedContext(pairScaler, picture.codedWidth, 2,
+                                      static_cast<AVPixelFormat>(frame.format), picture.codedWidth,
+                                      2, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (pairScaler == nullptr) {
+        throw std::runtime_error("no scaler for two rows of the picture");
+    }
+    const bool halfHeightColour =
+        frame.format == AV_PIX_FMT_YUV420P || frame.format == AV_PIX_FMT_YUVJ420P;
+    const int colourRow = halfHeightColour ? pair : 2 * pair;
+    const uint8_t* planes[4] = {frame.data[0] + 2 * pair * frame.linesize[0],
+                                frame.data[1] + colourRow * frame.linesize[1],
+                                frame.data[2] + colourRow * frame.linesize[2], nullptr};
+    // The same row step as the image's: the scaler's vector code decides how far to write by
+    // it, and writes past the end of a row, so the pair goes through rows of its own.
+    const auto step = static_cast<int>(image.step[0]);
+    if (pairRows.rows != 2 + kSlackRows || pairRows.cols != step) {
+        pairRows.create(2 + kSlackRows, step, CV_8UC1);
+    }
+    uint8_t* target[4] = {pairRows.data, nullptr, nullptr, nullptr};
+    int targetStrides[4] = {step, 0, 0, 0};
+    sws_scale(pairScaler, planes, frame.linesize, 0, 2, target, targetStrides);
+    const auto rowBytes = static_cast<std::size_t>(image.cols) * 3;
+    for (int row = 0; row < 2 && 2 * pair + row < image.rows; ++row) {
+        std::memcpy(image.ptr(2 * pair + row), pairRows.ptr(row), rowBytes);
+    }
 }
 
 }  // namespace pelmora

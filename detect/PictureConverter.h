@@ -33,12 +33,30 @@ public:
     // The size of the images that convert gives for this picture.
     cv::Size imageSize(const Picture& picture) const;
 
+    // Whether the picture's rows can be made two at a time with exactly the bytes that convert
+    // gives: 8-bit 4:2:0 and 4:2:2 pictures of even height, unrotated, which the scaler turns
+    // into colour one pair of rows at a time. Checked once for every scaler, on its first such
+    // picture, against a whole conversion.
+    bool convertsRows(const Picture& picture);
+    // Lays out image for the picture, converting nothing.
+    void fitImage(const Picture& picture, cv::Mat& image);
+    // Rows 2 pair and 2 pair + 1 of the picture into the image laid out by fitImage: those of
+    // them that are inside it.
+    void convertRowPair(const Picture& picture, int pair, cv::Mat& image);
+
 private:
     bool prepare(const Picture& picture);
     // A buffer laid out as the scaler's own output would be, so that it writes the same bytes.
     void fitBuffer(cv::Mat& image, cv::Size size) const;
 
+    bool rowsEligible(const Picture& picture) const;
+    bool rowsMatchWholeConversion(const Picture& picture);
+
     SwsContext* scaler = nullptr;
+    // Over two rows of the coded width, for convertRowPair.
+    SwsContext* pairScaler = nullptr;
+    enum class RowCheck { NotYet, Passed, Failed } rowCheck = RowCheck::NotYet;
+    cv::Mat pairRows;
     int scalerWidth = 0;
     int scalerHeight = 0;
     int pixelFormat = -1;

@@ -301,6 +301,59 @@ TEST(DetectionRun, WritesTheSameFilesAndLinesAsAPlainLoopWithAnyNumberOfWriters)
     }
 }
 
+// A still, noisy scene with a square that blinks and a faint patch that comes and goes, its
+// changes close to the thresholds, in the formats whose pictures are compared
+// row by row before they are converted, and in one that is converted whole: the same files and
+// lines as the plain loop.
+TEST(DetectionRun, ComparingPicturesRowByRowChangesNoFileOrLine) {
+    TempDir tmp;
+    struct Clip {
+        const char* name;
+        const char* file;
+        const char* options;
+    };
+    const Clip clips[] = {
+        {"mpeg4", "mpeg4.avi", "-c:v mpeg4 -q:v 2 -pix_fmt yuv420p"},
+        {"h264Cropped", "h264.mp4", "-c:v libx264 -crf 18 -pix_fmt yuv420p"},
+        {"h264Planar422", "h264-422.mkv", "-c:v libx264 -crf 18 -pix_fmt yuv422p"},
+        {"mjpegFullRange420", "mjpeg420.avi", "-c:v mjpeg -q:v 2 -pix_fmt yuvj420p"},
+        {"mjpegFullRange422", "mjpeg422.avi", "-c:v mjpeg -q:v 2 -pix_fmt yuvj422p"},
+        {"ffv1Planar444", "ffv1-444.mkv", "-c:v ffv1 -pix_fmt yuv444p"},
+    };
+    for (const Clip& clip : clips) {
+        const std::string video = tmp.file(clip.file);
+        const std::string command =
+            "ffmpeg -nostdin -loglevel error -y -f lavfi -i "
+            "'color=c=0x607080:s=96x40:r=25:d=2,noise=alls=2:allf=t,"
+            "drawbox=x=20:y=8:w=16:h=16:c=white:t=fill:enable=lt(mod(n\\,12)\\,3),"
+            "drawbox=x=50:y=12:w=30:h=20:c=0x708090:t=fill:enable=gt(mod(n\\,12)\\,6)' " +
+            std::string(clip.options) + " '" + video + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        for (const int threshold : {12, 30}) {
+            const std::string name = std::string(clip.name) + "/" + std::to_string(threshold);
+            const std::string expectedDir = tmp.file(name + "-expected");
+            const std::string dir = tmp.file(name);
+            std::filesystem::create_directories(expectedDir);
+            std::filesystem::create_directories(dir);
+            std::vector<std::string> lines = plainLoop(video, expectedDir, threshold);
+            FrameDetector detector;
+            LineHost host;
+            pelmora::runDetection(detector, {video, dir, threshold}, host);
+            for (std::string& line : lines) {
+                line.replace(1, expectedDir.size(), dir);
+            }
+            EXPECT_EQ(host.lines, lines) << name;
+            const std::vector<std::string> files = testsupport::listDir(expectedDir);
+            EXPECT_GT(files.size(), 4u) << name;
+            ASSERT_EQ(testsupport::listDir(dir), files) << name;
+            for (const std::string& file : files) {
+                EXPECT_EQ(fileBytes(dir + "/" + file), fileBytes(expectedDir + "/" + file))
+                    << name << " " << file;
+            }
+        }
+    }
+}
+
 TEST(DetectionRun, AStopLeavesOnlyLoggedAndCompleteSnapshots) {
     TempDir tmp;
     const std::string video = tmp.file("busy.avi");
