@@ -40,12 +40,12 @@ std::string fileText(const std::string& path) {
 }
 
 const std::string kSnapshotList =
-    "frame,time_ms,timecode,changed_pixels,file,saved\r\n"
-    "5,200,00:00:00.200,36,IMG00000200.jpg,yes\r\n"
-    "6,240,00:00:00.240,72,IMG00000240.jpg,yes\r\n"
-    "30,1200,00:00:01.200,136,IMG00001200.jpg,no\r\n"
-    "31,1240,00:00:01.240,200,IMG00001240.jpg,yes\r\n"
-    "80,3200,00:00:03.200,100,IMG00003200.jpg,yes\r\n";
+    "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n"
+    "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200\r\n"
+    "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240\r\n"
+    "30,1200,00:00:01.200,136,IMG00001200.jpg,no,1200\r\n"
+    "31,1240,00:00:01.240,200,IMG00001240.jpg,yes,1240\r\n"
+    "80,3200,00:00:03.200,100,IMG00003200.jpg,yes,3200\r\n";
 const std::string kEventHeader =
     "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file\r\n";
 
@@ -99,10 +99,10 @@ TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
     pelmora::FrameDetector detector;
     pelmora::runDetection(detector, request, host);
     EXPECT_EQ(fileText(tmp.file("out/snapshots.csv")),
-              "frame,time_ms,timecode,changed_pixels,file,saved\r\n"
-              "5,200,00:00:00.200,36,IMG00000200.jpg,yes\r\n"
-              "6,240,00:00:00.240,72,IMG00000240.jpg,yes\r\n"
-              "30,1200,00:00:01.200,136,IMG00001200.jpg,yes\r\n");
+              "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n"
+              "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200\r\n"
+              "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240\r\n"
+              "30,1200,00:00:01.200,136,IMG00001200.jpg,yes,1200\r\n");
     // The event still open is closed when the run stops.
     EXPECT_EQ(fileText(tmp.file("out/events.csv")),
               kEventHeader + "1,200,1200,00:00:00.200,00:00:01.200,3,136,IMG00001200.jpg\r\n");
