@@ -183,6 +183,19 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                     "channel (0..100000000, default 10)")
         ->type_name("N")
         ->check(wholeNumber("min-pixels", 0, ScanOptions::kMaximumMinPixels));
+    app->add_option_function<std::string>(
+           "--clock",
+           [&options](const std::string& text) {
+               options.clock =
+                   text == "stream" ? pelmora::RunClock::Stream : pelmora::RunClock::Index;
+           },
+           "name the snapshots by index, the frame's number over the frame rate, or by stream, "
+           "the frame's presentation time, which suits variable-rate videos such as a "
+           "phone's (default: index)")
+        ->type_name("CLOCK")
+        ->check(
+            valueCheck([](const std::string& text) { return text == "index" || text == "stream"; },
+                       "the clock must be index or stream"));
     app->add_option("--list", options.listFile,
                     "also scan the videos listed in FILE, one path a line ('-': the standard "
                     "input; blank lines and lines starting with # are skipped)")
@@ -297,6 +310,7 @@ pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& vi
     pelmora::RunRequest request{video, directory, options.threshold, options.jobs};
     request.minPixels = options.minPixels;
     request.watched = options.watched;
+    request.clock = options.clock;
     request.observer = recorder.wanted() ? &recorder : nullptr;
     return request;
 }
@@ -308,7 +322,8 @@ nlohmann::json resultSettings(const ScanOptions& options) {
             {"mask", options.maskPath.empty() ? nlohmann::json() : fileIdentity(options.maskPath)},
             {"events", record.events},
             {"report", record.report},
-            {"event_gap_ms", record.eventGapMs}};
+            {"event_gap_ms", record.eventGapMs},
+            {"clock", options.clock == pelmora::RunClock::Stream ? "stream" : "index"}};
 }
 
 std::string scanUsage() {

@@ -30,6 +30,7 @@ struct ScanOptions {
     std::string maskPath;            // empty: the whole frame counts
     pelmora::WatchedRegion watched;  // read from maskPath
     int minPixels = pelmora::FrameDetector::kTriggerPixels;
+    pelmora::RunClock clock = pelmora::RunClock::Index;
     bool help = false;
     bool version = false;
     std::vector<std::string> videos;  // files and folders, as given

@@ -19,9 +19,9 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     if (!wanted()) {
         return;
     }
-    const std::string snapshotList =
-        snapshots.open(joinPath(facts.outputDir, kSnapshotListName),
-                       {"frame", "time_ms", "timecode", "changed_pixels", "file", "saved"});
+    const std::string snapshotList = snapshots.open(
+        joinPath(facts.outputDir, kSnapshotListName),
+        {"frame", "time_ms", "timecode", "changed_pixels", "file", "saved", "stream_ms"});
     if (!snapshotList.empty()) {
         fail(kSnapshotListName, snapshotList);
     }
@@ -44,10 +44,10 @@ void RunRecorder::snapshotDone(const SnapshotOutcome& snapshot) {
     if (!wanted()) {
         return;
     }
-    writeRow(
-        snapshots, kSnapshotListName,
-        {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs), timecode(snapshot.timeMs),
-         std::to_string(snapshot.changedPixels), snapshot.file, snapshot.saved ? "yes" : "no"});
+    writeRow(snapshots, kSnapshotListName,
+             {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs),
+              timecode(snapshot.timeMs), std::to_string(snapshot.changedPixels), snapshot.file,
+              snapshot.saved ? "yes" : "no", std::to_string(snapshot.streamMs)});
     if (const auto closed = grouper.add(snapshot)) {
         eventClosed(*closed);
     }

@@ -14,12 +14,15 @@ TEST(ScanOptions, RecordingOptionsReachTheRecorderAndTheRun) {
         bool report;
         long long eventGapMs;
         int minPixels;
+        pelmora::RunClock clock = pelmora::RunClock::Index;
     } rows[] = {
         {{"clip.avi"}, false, false, 2000, 10},
         {{"--report", "clip.avi"}, true, true, 2000, 10},
         {{"--events", "--event-gap", "5", "clip.avi"}, true, false, 5000, 10},
         {{"--event-gap=0.1", "--min-pixels", "0", "clip.avi"}, false, false, 100, 0},
         {{"--event-gap", "1.025", "clip.avi"}, false, false, 1025, 10},
+        {{"--clock", "stream", "clip.avi"}, false, false, 2000, 10, pelmora::RunClock::Stream},
+        {{"--clock=index", "clip.avi"}, false, false, 2000, 10, pelmora::RunClock::Index},
     };
     for (const auto& row : rows) {
         const std::string name = ::testing::PrintToString(row.arguments);
@@ -33,6 +36,7 @@ TEST(ScanOptions, RecordingOptionsReachTheRecorderAndTheRun) {
         pelmora::RunRecorder recorder(record, log);
         const pelmora::RunRequest request = runRequest(parsed.options, "clip.avi", "", recorder);
         EXPECT_EQ(request.minPixels, row.minPixels) << name;
+        EXPECT_EQ(request.clock, row.clock) << name;
         // Nothing observes a run that records nothing.
         EXPECT_EQ(request.observer != nullptr, row.events) << name;
     }

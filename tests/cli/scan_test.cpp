@@ -688,6 +688,7 @@ TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndTheUsage) {
         {"eventGapAboveADay", {"--event-gap", "86400.001", video}, "'86400.001'"},
         {"eventGapWithoutDigitsAfterThePoint", {"--event-gap=2.", video}, "'2.'"},
         {"valueForReport", {"--report=yes", video}, "--report"},
+        {"unknownClock", {"--clock", "wall", video}, "'wall'"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1132,6 +1133,10 @@ TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
         {"the video touched",
          {"-t", "30", "--min-pixels", "5", "--events"},
          [&] { fs::last_write_time(video, fs::last_write_time(video) + std::chrono::seconds(1)); },
+         "finished"},
+        {"another clock",
+         {"-t", "30", "--min-pixels", "5", "--events", "--clock", "stream"},
+         [] {},
          "finished"},
     };
     for (const auto& row : rows) {

@@ -40,12 +40,12 @@ std::string fileText(const std::string& path) {
 }
 
 const std::string kSnapshotList =
-    "frame,time_ms,timecode,changed_pixels,file,saved\r\n"
-    "5,200,00:00:00.200,36,IMG00000200.jpg,yes\r\n"
-    "6,240,00:00:00.240,72,IMG00000240.jpg,yes\r\n"
-    "30,1200,00:00:01.200,136,IMG00001200.jpg,no\r\n"
-    "31,1240,00:00:01.240,200,IMG00001240.jpg,yes\r\n"
-    "80,3200,00:00:03.200,100,IMG00003200.jpg,yes\r\n";
+    "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n"
+    "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200\r\n"
+    "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240\r\n"
+    "30,1200,00:00:01.200,136,IMG00001200.jpg,no,1200\r\n"
+    "31,1240,00:00:01.240,200,IMG00001240.jpg,yes,1240\r\n"
+    "80,3200,00:00:03.200,100,IMG00003200.jpg,yes,3200\r\n";
 const std::string kEventHeader =
     "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file\r\n";
 
@@ -99,15 +99,60 @@ TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
     pelmora::FrameDetector detector;
     pelmora::runDetection(detector, request, host);
     EXPECT_EQ(fileText(tmp.file("out/snapshots.csv")),
-              "frame,time_ms,timecode,changed_pixels,file,saved\r\n"
-              "5,200,00:00:00.200,36,IMG00000200.jpg,yes\r\n"
-              "6,240,00:00:00.240,72,IMG00000240.jpg,yes\r\n"
-              "30,1200,00:00:01.200,136,IMG00001200.jpg,yes\r\n");
+              "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n"
+              "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200\r\n"
+              "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240\r\n"
+              "30,1200,00:00:01.200,136,IMG00001200.jpg,yes,1200\r\n");
     // The event still open is closed when the run stops.
     EXPECT_EQ(fileText(tmp.file("out/events.csv")),
               kEventHeader + "1,200,1200,00:00:00.200,00:00:01.200,3,136,IMG00001200.jpg\r\n");
     EXPECT_NE(fileText(tmp.file("out/report.html")).find("The run was stopped after 31 frames"),
               std::string::npos);
+}
+
+TEST(Recording, NamesFollowTheChosenClockAndTheListGivesEachStreamTime) {
+    TempDir tmp;
+    // Six frames at a nominal 25 per second, shown at 0, 40, 300, 340, 1001 and 1500 ms: an
+    // 8 x 8 square appears at frame 2 (36 pixels) and jumps at frame 4 (72).
+    const cv::Mat black = solidFrame(kSize, cv::Scalar::all(0));
+    const cv::Mat square = withRect(black, {8, 8, 8, 8}, kWhite);
+    const cv::Mat moved = withRect(black, {40, 24, 8, 8}, kWhite);
+    const std::string irregular =
+        R"(-vf "settb=1/1000,setpts='if(eq(N,2),300,if(eq(N,3),340,if(eq(N,4),1001,)"
+        R"(if(eq(N,5),1500,40*N))))'" -fps_mode passthrough -enc_time_base 1/1000 -c:v ffv1)";
+    const std::string byStream =
+        "2,300,00:00:00.300,36,IMG00000300.jpg,yes,300\r\n"
+        "4,1001,00:00:01.001,72,IMG00001001.jpg,yes,1001\r\n";
+    const struct {
+        const char* name;
+        const char* moreOptions;
+        pelmora::RunClock clock;
+        std::string list;
+    } rows[] = {
+        {"by index", "", pelmora::RunClock::Index,
+         "2,80,00:00:00.080,36,IMG00000080.jpg,yes,300\r\n"
+         "4,160,00:00:00.160,72,IMG00000160.jpg,yes,1001\r\n"},
+        {"by stream", "", pelmora::RunClock::Stream, byStream},
+        {"by stream from a start at 10 s", " -output_ts_offset 10", pelmora::RunClock::Stream,
+         byStream},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string video = tmp.file(std::string(row.name) + ".mkv");
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video,
+                                                      {black, black, square, square, moved, moved},
+                                                      25.0, irregular + row.moreOptions));
+        const std::string dir = tmp.file(row.name);
+        Host host;
+        RunRecorder recorder({true, false, 2000}, host);
+        pelmora::RunRequest request{video, dir, 20};
+        request.observer = &recorder;
+        request.clock = row.clock;
+        pelmora::FrameDetector detector;
+        pelmora::runDetection(detector, request, host);
+        EXPECT_EQ(fileText(dir + "/snapshots.csv"),
+                  "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n" + row.list);
+    }
 }
 
 // Frame 0 is grey (a snapshot against black); then an 8 x 8 square jumps about in the left
