@@ -310,7 +310,8 @@ int main(int argc, char** argv) {
     // The snapshots go to memory where there is such a folder: this measures the program, and a
     // disk's writeback would otherwise decide the figures of the runs that save every frame.
     char outPattern[] = "/dev/shm/pelmora-bench-XXXXXX";
-    const bool inMemory = fs::is_directory("/dev/shm") && ::mkdtemp(outPattern) != nullptr;
+    const bool inMemory =
+        !clipsOnly && fs::is_directory("/dev/shm") && ::mkdtemp(outPattern) != nullptr;
     const std::string outRoot = inMemory ? std::string(outPattern) : tmp;
     const std::string out = outRoot + "/snapshots";
     std::printf("Making clips in %s ...\n", tmp.c_str());
