@@ -1,6 +1,13 @@
-// Whole runs against decoding alone, on clips this program makes itself:
+// Whole runs of pelmora-scan (threshold 20) on clips this program makes itself, against the
+// floor: FFmpeg's demuxing and decoding alone, threaded as the program's reader is, with no
+// conversion or copy of the pictures (decode_only, a process that loads nothing else):
 //   - a still 1280 x 720 MPEG-4 scene of one minute with five brief moments of motion: the
-//     run's frames per second against a plain decoding loop of the same file;
+//     run's frames per second against the floor's, and the imaging library's video capture
+//     decoding the same file beside them;
+//   - the same scene at 1920 x 1080 in H.264, 30 s, made with the ffmpeg command: the run's
+//     frames per second against the floor's;
+//   - one second of 320 x 240: a whole run, starting and ending the process included, against
+//     decode_only on the same clip;
 //   - a 768 x 576 clip of one minute with motion in every frame, so every frame is saved: the
 //     run against a plain serial loop of the imaging library's calls, one frame after another;
 //   - the still scene at one and at ten minutes: the run's peak resident memory.
@@ -15,15 +22,23 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <opencv2/core/version.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <string>
 #include <thread>
 #include <vector>
+
+// After the standard headers: FFmpeg's want their integer constant macros in C++.
+extern "C" {
+#include <libavutil/avutil.h>
+}
 
 #include "SnapshotNaming.h"
 
@@ -34,6 +49,39 @@ namespace fs = std::filesystem;
 constexpr double kFps = 25.0;
 
 // A still, textured scene with sensor-like noise, and a bright disc on the frames that move.
+class Scene {
+public:
+    Scene(cv::Size size, bool everyFrameMoves) : size(size), everyFrameMoves(everyFrameMoves) {
+        cv::RNG rng(1);
+        still.create(size, CV_8UC3);
+        rng.fill(still, cv::RNG::UNIFORM, 40, 200);
+        cv::GaussianBlur(still, still, cv::Size(5, 5), 0);
+        // A cycle of noise frames: fresh noise for every frame would make the clips slow to make.
+        for (cv::Mat& each : noise) {
+            each.create(size, CV_8UC3);
+            rng.fill(each, cv::RNG::UNIFORM, 0, 6);
+        }
+    }
+
+    const cv::Mat& frame(int i) {
+        cv::add(still, noise[static_cast<std::size_t>(i) % noise.size()], picture);
+        // Five moments of motion a minute, each of ten frames.
+        const bool moves = everyFrameMoves || (i % 300 >= 100 && i % 300 < 110);
+        if (moves) {
+            cv::circle(picture, {(i * 37) % size.width, (i * 23) % size.height}, size.height / 8,
+                       cv::Scalar(250, 250, 250), cv::FILLED);
+        }
+        return picture;
+    }
+
+private:
+    cv::Size size;
+    bool everyFrameMoves;
+    cv::Mat still;
+    std::vector<cv::Mat> noise = std::vector<cv::Mat>(16);
+    cv::Mat picture;
+};
+
 bool makeClip(const std::string& path, cv::Size size, int frames, bool everyFrameMoves) {
     cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('m', 'p', '4', 'v'), kFps,
                            size, true);
@@ -41,32 +89,49 @@ bool makeClip(const std::string& path, cv::Size size, int frames, bool everyFram
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         return false;
     }
-    cv::RNG rng(1);
-    cv::Mat scene(size, CV_8UC3);
-    rng.fill(scene, cv::RNG::UNIFORM, 40, 200);
-    cv::GaussianBlur(scene, scene, cv::Size(5, 5), 0);
-    // A cycle of noise frames: fresh noise for every frame would make the clips slow to make.
-    std::vector<cv::Mat> noise(16);
-    for (cv::Mat& each : noise) {
-        each.create(size, CV_8UC3);
-        rng.fill(each, cv::RNG::UNIFORM, 0, 6);
-    }
-    cv::Mat frame;
+    Scene scene(size, everyFrameMoves);
     for (int i = 0; i < frames; ++i) {
-        cv::add(scene, noise[static_cast<std::size_t>(i) % noise.size()], frame);
-        // Five moments of motion a minute, each of ten frames.
-        const bool moves = everyFrameMoves || (i % 300 >= 100 && i % 300 < 110);
-        if (moves) {
-            cv::circle(frame, {(i * 37) % size.width, (i * 23) % size.height}, size.height / 8,
-                       cv::Scalar(250, 250, 250), cv::FILLED);
-        }
-        writer.write(frame);
+        writer.write(scene.frame(i));
+    }
+    return true;
+}
+
+// The imaging library writes no H.264 here; the ffmpeg command takes the raw frames on its
+// standard input and encodes them with libx264 as a camera's files commonly are.
+bool makeH264Clip(const std::string& path, cv::Size size, int frames) {
+    std::string quoted = "'";
+    for (const char c : path) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    quoted += "'";
+    const std::string command =
+        "ffmpeg -hide_banner -loglevel error -nostats -y -f rawvideo -pixel_format bgr24 "
+        "-video_size " +
+        std::to_string(size.width) + "x" + std::to_string(size.height) + " -framerate " +
+        std::to_string(static_cast<int>(kFps)) +
+        " -i - -c:v libx264 -preset veryfast -crf 23 -pix_fmt yuv420p " + quoted;
+    // An encoder that dies early must fail the clip, not end this program on a broken pipe; the
+    // runs started later must not inherit the ignored signal.
+    std::signal(SIGPIPE, SIG_IGN);
+    FILE* encoder = ::popen(command.c_str(), "w");
+    bool written = encoder != nullptr;
+    Scene scene(size, false);
+    for (int i = 0; written && i < frames; ++i) {
+        const cv::Mat& frame = scene.frame(i);
+        const std::size_t bytes = frame.total() * frame.elemSize();
+        written = std::fwrite(frame.data, 1, bytes, encoder) == bytes;
+    }
+    const bool encoded = encoder != nullptr && ::pclose(encoder) == 0;
+    std::signal(SIGPIPE, SIG_DFL);
+    if (!written || !encoded) {
+        std::fprintf(stderr, "cannot make %s with the ffmpeg command\n", path.c_str());
+        return false;
     }
     return true;
 }
 
 // The modes this program runs in a child process of its own.
-int decodeOnly(const std::string& video) {
+int captureOnly(const std::string& video) {
     cv::VideoCapture capture(video, cv::CAP_FFMPEG);
     cv::Mat frame;
     long long frames = 0;
@@ -172,12 +237,58 @@ long long frameCount(const std::string& video) {
     return frames;
 }
 
+std::size_t snapshotCount(const std::string& dir) {
+    std::size_t count = 0;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+        // The run's record lies beside its snapshots.
+        count += pelmora::isSnapshotFileName(entry.path().filename().string()) ? 1 : 0;
+    }
+    return count;
+}
+
+// The value after key and the separator on the first line of file that has them, without its
+// quotes; empty where no line has.
+std::string firstValue(const std::string& file, const std::string& key, char separator) {
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        const std::string::size_type at = line.find(separator);
+        if (at == std::string::npos || line.compare(0, key.size(), key) != 0 ||
+            line.find_first_not_of(" \t", key.size()) != at) {
+            continue;
+        }
+        std::string value = line.substr(at + 1);
+        value.erase(0, value.find_first_not_of(" \t\""));
+        value.erase(value.find_last_not_of(" \t\"") + 1);
+        return value;
+    }
+    return std::string();
+}
+
+// The processor, the memory, the system and the libraries, so that figures from different
+// machines are not mistaken for each other; empty where the system does not name its processor.
+std::string machine() {
+    const std::string processor = firstValue("/proc/cpuinfo", "model name", ':');
+    if (processor.empty()) {
+        return std::string();
+    }
+    const double gib = static_cast<double>(::sysconf(_SC_PHYS_PAGES)) *
+                       static_cast<double>(::sysconf(_SC_PAGE_SIZE)) / (1024.0 * 1024.0 * 1024.0);
+    char memory[32];
+    std::snprintf(memory, sizeof memory, "%.1f GiB", gib);
+    std::string line = processor + ", " + memory;
+    const std::string system = firstValue("/etc/os-release", "PRETTY_NAME", '=');
+    if (!system.empty()) {
+        line += ", " + system;
+    }
+    return line + "; OpenCV " + CV_VERSION + ", FFmpeg " + av_version_info();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string self = fs::canonical("/proc/self/exe").string();
-    if (argc == 3 && std::string(argv[1]) == "decode") {
-        return decodeOnly(argv[2]);
+    if (argc == 3 && std::string(argv[1]) == "capture") {
+        return captureOnly(argv[2]);
     }
     if (argc == 4 && std::string(argv[1]) == "serial") {
         return serialLoop(argv[2], argv[3]);
@@ -193,17 +304,21 @@ int main(int argc, char** argv) {
     const std::string tmp = clipsOnly ? std::string(argv[2]) : std::string(pattern);
     const std::string still = tmp + "/still-720p-1min.mp4";
     const std::string stillLong = tmp + "/still-720p-10min.mp4";
+    const std::string stillHd = tmp + "/still-1080p-h264-30s.mp4";
+    const std::string second = tmp + "/still-240p-1s.mp4";
     const std::string busy = tmp + "/busy-576p-1min.mp4";
     // The snapshots go to memory where there is such a folder: this measures the program, and a
     // disk's writeback would otherwise decide the figures of the runs that save every frame.
     char outPattern[] = "/dev/shm/pelmora-bench-XXXXXX";
-    const bool inMemory = fs::is_directory("/dev/shm") && ::mkdtemp(outPattern) != nullptr;
+    const bool inMemory =
+        !clipsOnly && fs::is_directory("/dev/shm") && ::mkdtemp(outPattern) != nullptr;
     const std::string outRoot = inMemory ? std::string(outPattern) : tmp;
     const std::string out = outRoot + "/snapshots";
     std::printf("Making clips in %s ...\n", tmp.c_str());
     std::fflush(stdout);
     if (!makeClip(still, {1280, 720}, 60 * 25, false) ||
         !makeClip(stillLong, {1280, 720}, 600 * 25, false) ||
+        !makeH264Clip(stillHd, {1920, 1080}, 30 * 25) || !makeClip(second, {320, 240}, 25, false) ||
         !makeClip(busy, {768, 576}, 60 * 25, true)) {
         return 1;
     }
@@ -211,30 +326,59 @@ int main(int argc, char** argv) {
         return 0;
     }
     const std::string scan = PELMORA_SCAN_PATH;
+    const std::string floor = DECODE_ONLY_PATH;
+    const std::string host = machine();
+    if (!host.empty()) {
+        std::printf("%s\n", host.c_str());
+    }
     std::printf("%u processors; best of %d runs each; snapshots written to %s\n\n",
                 std::thread::hardware_concurrency(), repetitions, outRoot.c_str());
 
-    // Loading the imaging library with its codecs' libraries comes first in every run below,
-    // the baselines' included.
+    // Every run below starts by loading its program's libraries: FFmpeg's alone for decode_only,
+    // the imaging library's as well for pelmora-scan and for this program's own loops.
     const Measure startUp = best({scan, "--version"}, repetitions, out);
     std::printf("Starting pelmora-scan (--version alone) %.2f s\n\n", startUp.seconds);
 
     const double stillFrames = static_cast<double>(frameCount(still));
-    const Measure decode = best({self, "decode", still}, repetitions, out);
-    const Measure run = best({scan, "-q", "-o", out, still}, repetitions, out);
-    std::printf("Still 1280 x 720, 1 min (%.0f frames, %zu snapshots)\n", stillFrames,
-                static_cast<std::size_t>(
-                    std::distance(fs::directory_iterator(out), fs::directory_iterator())));
+    const Measure decode = best({floor, still}, repetitions, out);
+    const Measure capture = best({self, "capture", still}, repetitions, out);
+    const Measure run = best({scan, "-q", "-t", "20", "-o", out, still}, repetitions, out);
+    std::printf("Still 1280 x 720 MPEG-4, 1 min (%.0f frames, %zu snapshots)\n", stillFrames,
+                snapshotCount(out));
     std::printf("  decoding alone   %8.1f frames/s   %.2f processors busy\n",
                 stillFrames / decode.seconds, decode.processors());
+    std::printf(
+        "  OpenCV capture   %8.1f frames/s   %.2f processors busy   %.2f x decoding alone\n",
+        stillFrames / capture.seconds, capture.processors(), decode.seconds / capture.seconds);
     std::printf(
         "  pelmora-scan     %8.1f frames/s   %.2f processors busy   %.2f x decoding alone\n\n",
         stillFrames / run.seconds, run.processors(), decode.seconds / run.seconds);
 
+    const double hdFrames = static_cast<double>(frameCount(stillHd));
+    const Measure hdDecode = best({floor, stillHd}, repetitions, out);
+    const Measure hdRun = best({scan, "-q", "-t", "20", "-o", out, stillHd}, repetitions, out);
+    std::printf("Still 1920 x 1080 H.264, 30 s (%.0f frames, %zu snapshots)\n", hdFrames,
+                snapshotCount(out));
+    std::printf("  decoding alone   %8.1f frames/s   %.2f processors busy\n",
+                hdFrames / hdDecode.seconds, hdDecode.processors());
+    std::printf(
+        "  pelmora-scan     %8.1f frames/s   %.2f processors busy   %.2f x decoding alone\n\n",
+        hdFrames / hdRun.seconds, hdRun.processors(), hdDecode.seconds / hdRun.seconds);
+
+    // Here the processes' start and end are most of the time, and are meant to be measured.
+    const double secondFrames = static_cast<double>(frameCount(second));
+    const Measure secondDecode = best({floor, second}, repetitions, out);
+    const Measure secondRun = best({scan, "-q", "-t", "20", "-o", out, second}, repetitions, out);
+    std::printf("One second of 320 x 240 MPEG-4 (%.0f frames), the whole process\n", secondFrames);
+    std::printf("  decode_only      %8.3f s\n", secondDecode.seconds);
+    std::printf("  pelmora-scan     %8.3f s          %.2f x decode_only\n\n", secondRun.seconds,
+                secondRun.seconds / secondDecode.seconds);
+
     const double busyFrames = static_cast<double>(frameCount(busy));
     const Measure serial = best({self, "serial", busy, out}, repetitions, out);
-    const Measure busyRun = best({scan, "-q", "-o", out, busy}, repetitions, out);
-    const Measure busyOne = best({scan, "-q", "-j", "1", "-o", out, busy}, repetitions, out);
+    const Measure busyRun = best({scan, "-q", "-t", "20", "-o", out, busy}, repetitions, out);
+    const Measure busyOne =
+        best({scan, "-q", "-t", "20", "-j", "1", "-o", out, busy}, repetitions, out);
     std::printf("Every frame saved, 768 x 576 (%.0f frames)\n", busyFrames);
     std::printf("  serial loop      %8.1f frames/s   %.2f processors busy\n",
                 busyFrames / serial.seconds, serial.processors());
@@ -247,8 +391,8 @@ int main(int argc, char** argv) {
     std::printf("  CPU time per frame: serial loop %.2f ms, pelmora-scan %.2f ms\n\n",
                 serial.cpuSeconds / busyFrames * 1000.0, busyRun.cpuSeconds / busyFrames * 1000.0);
 
-    const Measure shortRun = best({scan, "-q", "-o", out, still}, 1, out);
-    const Measure longRun = best({scan, "-q", "-o", out, stillLong}, 1, out);
+    const Measure shortRun = best({scan, "-q", "-t", "20", "-o", out, still}, 1, out);
+    const Measure longRun = best({scan, "-q", "-t", "20", "-o", out, stillLong}, 1, out);
     std::printf("Peak resident memory of pelmora-scan, still 1280 x 720\n");
     std::printf("  1 min            %8.1f MiB\n", static_cast<double>(shortRun.peakKiB) / 1024.0);
     std::printf("  10 min           %8.1f MiB   %.3f x the 1 min clip\n",
