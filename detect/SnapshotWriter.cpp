@@ -1,7 +1,5 @@
 #include "SnapshotWriter.h"
 
-#include <opencv2/imgcodecs.hpp>
-
 #include "FileOutput.h"
 
 namespace pelmora {
@@ -9,14 +7,12 @@ namespace pelmora {
 WriteResult SnapshotWriter::write(const std::string& path, const cv::Mat& image) {
     WriteResult result;
     try {
-        // Frames are colour; anything else goes through the imaging library's writer, which
-        // gives the same bytes as saving the file directly.
-        if (image.type() == CV_8UC3) {
-            if (!encoder.encode(image, encoded, result.reason)) {
-                return result;
-            }
-        } else if (!cv::imencode(".jpg", image, encoded)) {
-            result.reason = "the image could not be encoded";
+        // Frames are always colour.
+        if (image.type() != CV_8UC3) {
+            result.reason = "not a colour frame";
+            return result;
+        }
+        if (!encoder.encode(image, encoded, result.reason)) {
             return result;
         }
     } catch (const cv::Exception& exception) {

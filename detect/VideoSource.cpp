@@ -129,6 +129,19 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
     return false;
 }
 
+bool VideoSource::isStillPicture() const {
+    // Single pictures come through the demuxer of numbered image files or one of the demuxers
+    // that read one picture format each, named after it.
+    if (format == nullptr) {
+        return false;
+    }
+    const std::string name = format->iformat->name;
+    const std::string suffix = "_pipe";
+    return name == "image2" ||
+           (name.size() > suffix.size() &&
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0);
+}
+
 double VideoSource::fps() const {
     return stream == nullptr ? 0.0 : toDouble(av_guess_frame_rate(format, stream, nullptr));
 }

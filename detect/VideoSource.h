@@ -59,6 +59,8 @@ public:
     int width() const;
     int height() const;
     int rotation() const { return rotationDegrees; }
+    // Whether the file is a still picture (PNG, JPEG, BMP and the like) rather than a video.
+    bool isStillPicture() const;
 
     // The next picture; false at the end of the video. Packets the decoder rejects end the
     // video, as they always have for this program's frame counts.

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <utility>
+
+#include "PictureConverter.h"
+#include "VideoSource.h"
 
 namespace pelmora {
 
@@ -33,8 +35,15 @@ bool WatchedRegion::load(const std::string& path, WatchedRegion& region, std::st
         error = std::strerror(errno);
         return false;
     }
-    const cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
-    if (image.empty()) {
+    // The picture is decoded as the frames are, which keeps the picture-file libraries of the
+    // imaging library, and the time a process takes to load them, out of the program.
+    VideoSource source;
+    std::string reason;
+    Picture picture;
+    PictureConverter converter;
+    cv::Mat image;
+    if (!source.open(path, reason, 1) || !source.isStillPicture() || !source.next(picture) ||
+        !converter.convert(picture, image)) {
         error = "not a picture that can be read";
         return false;
     }

@@ -107,9 +107,9 @@ check_contents() {
     for library in libqt5widgets5 libqt5webkit5 libavformat libavcodec libswscale; do
         [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
     done
-    # Video is read with FFmpeg's libraries and shown with Qt: the imaging library's video input
-    # and display windows are not needed.
-    for library in libopencv-videoio libopencv-highgui; do
+    # Video and masks are read with FFmpeg's libraries and shown with Qt: the imaging library's
+    # video input, picture files and display windows are not needed.
+    for library in libopencv-videoio libopencv-imgcodecs libopencv-highgui; do
         [[ $depends != *"$library"* ]] || fail "Depends has $library: $depends"
     done
 
