@@ -1,6 +1,5 @@
 #include "PictureConverter.h"
 
-#include <cstring>
 #include <stdexcept>
 
 extern "C" {
@@ -133,7 +132,19 @@ bool PictureConverter::rowsMatchWholeConversion(const Picture& picture) {
         return false;
     }
     fitImage(picture, byPairs);
-    for (int pair = 0; 2 * pair < byPairs.rows; ++pair) {
+    // Pairs go straight into the image, so the scaler must write nothing past a pair's last
+    // row: rows made out of order would otherwise overwrite the start of the pair below.
+    const auto step = static_cast<int>(byPairs.step[0]);
+    cv::Mat probe(2 + kSlackRows, step, CV_8UC1);
+    for (const int fill : {0x00, 0xFF}) {
+        probe.setTo(fill);
+        scalePair(picture, 0, probe.data, step);
+        if (cv::countNonZero(probe.rowRange(2, probe.rows) != fill) > 0) {
+            return false;
+        }
+    }
+    // From the bottom up, the order most likely to show a pair that overwrites another.
+    for (int pair = (byPairs.rows + 1) / 2 - 1; pair >= 0; --pair) {
         convertRowPair(picture, pair, byPairs);
     }
     return cv::norm(whole, byPairs, cv::NORM_INF) == 0.0;
@@ -145,6 +156,10 @@ void PictureConverter::fitImage(const Picture& picture, cv::Mat& image) {
 }
 
 void PictureConverter::convertRowPair(const Picture& picture, int pair, cv::Mat& image) {
+    scalePair(picture, pair, image.ptr(2 * pair), static_cast<int>(image.step[0]));
+}
+
+void PictureConverter::scalePair(const Picture& picture, int pair, uint8_t* target, int step) {
     const AVFrame& frame = *picture.frame;
     pairScaler = sws_getCachedContext(pairScaler, picture.codedWidth, 2,
                                       static_cast<AVPixelFormat>(frame.format), picture.codedWidth,
@@ -158,19 +173,10 @@ void PictureConverter::convertRowPair(const Picture& picture, int pair, cv::Mat&
     const uint8_t* planes[4] = {frame.data[0] + 2 * pair * frame.linesize[0],
                                 frame.data[1] + colourRow * frame.linesize[1],
                                 frame.data[2] + colourRow * frame.linesize[2], nullptr};
-    // The same row step as the image's: the scaler's vector code decides how far to write by
-    // it, and writes past the end of a row, so the pair goes through rows of its own.
-    const auto step = static_cast<int>(image.step[0]);
-    if (pairRows.rows != 2 + kSlackRows || pairRows.cols != step) {
-        pairRows.create(2 + kSlackRows, step, CV_8UC1);
-    }
-    uint8_t* target[4] = {pairRows.data, nullptr, nullptr, nullptr};
-    int targetStrides[4] = {step, 0, 0, 0};
-    sws_scale(pairScaler, planes, frame.linesize, 0, 2, target, targetStrides);
-    const auto rowBytes = static_cast<std::size_t>(image.cols) * 3;
-    for (int row = 0; row < 2 && 2 * pair + row < image.rows; ++row) {
-        std::memcpy(image.ptr(2 * pair + row), pairRows.ptr(row), rowBytes);
-    }
+    // The image's own row step: the scaler's vector code decides by it how far to write.
+    uint8_t* targets[4] = {target, nullptr, nullptr, nullptr};
+    int strides[4] = {step, 0, 0, 0};
+    sws_scale(pairScaler, planes, frame.linesize, 0, 2, targets, strides);
 }
 
 }  // namespace pelmora

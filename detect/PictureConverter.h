@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <opencv2/core.hpp>
 
 #include "VideoSource.h"
@@ -40,8 +41,8 @@ public:
     bool convertsRows(const Picture& picture);
     // Lays out image for the picture, converting nothing.
     void fitImage(const Picture& picture, cv::Mat& image);
-    // Rows 2 pair and 2 pair + 1 of the picture into the image laid out by fitImage: those of
-    // them that are inside it.
+    // Rows 2 pair and 2 pair + 1 of the picture into the image laid out by fitImage, which has
+    // room below its last row for a pair that it cuts short.
     void convertRowPair(const Picture& picture, int pair, cv::Mat& image);
 
 private:
@@ -51,12 +52,14 @@ private:
 
     bool rowsEligible(const Picture& picture) const;
     bool rowsMatchWholeConversion(const Picture& picture);
+    // Rows 2 pair and 2 pair + 1 of the picture to target, in rows of step bytes.
+    void scalePair(const Picture& picture, int pair, uint8_t* target, int step);
 
     SwsContext* scaler = nullptr;
     // Over two rows of the coded width, for convertRowPair.
     SwsContext* pairScaler = nullptr;
     enum class RowCheck { NotYet, Passed, Failed } rowCheck = RowCheck::NotYet;
-    cv::Mat pairRows;
+
     int scalerWidth = 0;
     int scalerHeight = 0;
     int pixelFormat = -1;
