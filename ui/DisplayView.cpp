@@ -1,39 +1,129 @@
 #include "DisplayView.h"
 
-#include <QImage>
-#include <QLabel>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPixmap>
+#include <QScreen>
+#include <algorithm>
 
 namespace {
 
-std::unique_ptr<QLabel> displayWindow(const QString& title) {
-    auto window = std::make_unique<QLabel>();
-    window->setWindowTitle(title);
-    window->setAttribute(Qt::WA_QuitOnClose, false);
-    window->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    window->show();
-    return window;
-}
-
-void showImage(QLabel& window, const cv::Mat& image) {
-    // The picture is copied: the run reuses its buffers as soon as the call returns.
-    const QImage picture(image.data, image.cols, image.rows, static_cast<int>(image.step[0]),
-                         QImage::Format_BGR888);
-    if (window.pixmap(Qt::ReturnByValue).size() != picture.size()) {
-        window.resize(picture.size());
-    }
-    window.setPixmap(QPixmap::fromImage(picture));
-}
+// Room kept between windows, and the narrowest strip beside the main window worth using.
+constexpr int kGap = 8;
+constexpr int kNarrowest = 240;
+// What a window manager adds above a window for its title.
+constexpr int kTitle = 32;
 
 }  // namespace
 
-DisplayView::DisplayView(const QString& videoTitle)
-    : videoWindow(displayWindow(videoTitle)),
-      maskWindow(displayWindow(QString::fromLatin1(kMaskWindowName))) {}
+DisplayWindow::DisplayWindow(const QString& title) {
+    setWindowTitle(title);
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setAlignment(Qt::AlignCenter);
+    setMinimumSize(64, 48);
+    setStyleSheet(QStringLiteral("background: black"));
+}
+
+void DisplayWindow::showPicture(const QImage& picture) {
+    last = picture;
+    showScaled();
+}
+
+void DisplayWindow::showScaled() {
+    if (!last.isNull()) {
+        setPixmap(
+            QPixmap::fromImage(last.scaled(size(), Qt::KeepAspectRatio, Qt::FastTransformation)));
+    }
+}
+
+void DisplayWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        emit stopRequested();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void DisplayWindow::closeEvent(QCloseEvent* event) {
+    emit stopRequested();
+    QLabel::closeEvent(event);
+}
+
+void DisplayWindow::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    showScaled();
+}
+
+DisplayView::DisplayView(const QString& videoTitle, const QWidget& mainWindow)
+    : mainWindow(mainWindow),
+      videoWindow(std::make_unique<DisplayWindow>(videoTitle)),
+      maskWindow(std::make_unique<DisplayWindow>(QString::fromLatin1(kMaskWindowName))) {
+    for (DisplayWindow* window : {videoWindow.get(), maskWindow.get()}) {
+        connect(window, &DisplayWindow::stopRequested, this, &DisplayView::stopRequested);
+        window->resize(320, 240);
+        window->show();
+    }
+}
 
 DisplayView::~DisplayView() = default;
 
-void DisplayView::showFrame(const cv::Mat& frame, const cv::Mat& mask) {
-    showImage(*videoWindow, frame);
-    showImage(*maskWindow, mask);
+void DisplayView::place(QSize pictureSize) {
+    // In the largest strip of the screen that the main window leaves free: one picture above
+    // the other in a strip to its left or right, side by side in one above or below it; each
+    // scaled to fit, never larger than it is.
+    const QScreen* screen = mainWindow.screen();
+    const QRect free = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1280, 900);
+    const QRect main = mainWindow.frameGeometry();
+    struct Strip {
+        QRect area;
+        bool stacked;  // one picture above the other
+    };
+    const Strip strips[] = {
+        {QRect(QPoint(main.right() + 1 + kGap, free.top()), free.bottomRight()), true},
+        {QRect(free.topLeft(), QPoint(main.left() - 1 - kGap, free.bottom())), true},
+        {QRect(QPoint(free.left(), main.bottom() + 1 + kGap), free.bottomRight()), false},
+        {QRect(free.topLeft(), QPoint(free.right(), main.top() - 1 - kGap)), false},
+    };
+    const auto pictureIn = [&](const Strip& strip) {
+        const QSize room =
+            strip.stacked ? QSize(strip.area.width(), (strip.area.height() - kGap) / 2 - kTitle)
+                          : QSize((strip.area.width() - kGap) / 2, strip.area.height() - kTitle);
+        if (room.width() <= 0 || room.height() <= 0) {
+            return QSize();
+        }
+        return pictureSize.scaled(room.boundedTo(pictureSize), Qt::KeepAspectRatio);
+    };
+    const Strip* best = &strips[0];
+    for (const Strip& strip : strips) {
+        const QSize size = pictureIn(strip);
+        const QSize bestSize = pictureIn(*best);
+        if (size.width() * size.height() > bestSize.width() * bestSize.height()) {
+            best = &strip;
+        }
+    }
+    QSize each = pictureIn(*best);
+    QRect area = best->area;
+    bool stacked = best->stacked;
+    if (each.width() < kNarrowest / 2) {
+        // No room around the main window worth the name: over the screen, as a last resort.
+        area = free;
+        stacked = false;
+        each = pictureSize.scaled(
+            QSize((free.width() - kGap) / 2, free.height() - kTitle).boundedTo(pictureSize),
+            Qt::KeepAspectRatio);
+    }
+    const QPoint first = area.topLeft() + QPoint(0, kTitle);
+    const QPoint second = stacked ? first + QPoint(0, each.height() + kGap + kTitle)
+                                  : first + QPoint(each.width() + kGap, 0);
+    videoWindow->setGeometry(QRect(first, each));
+    maskWindow->setGeometry(QRect(second, each));
+}
+
+void DisplayView::showFrame(const QImage& frame, const QImage& mask) {
+    if (!placed) {
+        place(frame.size());
+        placed = true;
+    }
+    videoWindow->showPicture(frame);
+    maskWindow->showPicture(mask);
 }

@@ -1,28 +1,57 @@
 #pragma once
 
-#include <QString>
+#include <QImage>
+#include <QLabel>
+#include <QObject>
 #include <memory>
-
-#include "RunRequest.h"
-
-class QLabel;
 
 // The window that shows the change mask during a detailed run.
 inline constexpr const char* kMaskWindowName = "diff";
 
-// What a detailed run shows: two windows of their own, one titled after the video with the
-// frame as it was read, one titled "diff" with the change mask. They appear when the view is
-// made, empty, at the size of their first picture, and go when it goes.
-class DisplayView : public pelmora::FrameView {
-public:
-    explicit DisplayView(const QString& videoTitle);
-    ~DisplayView() override;
-    DisplayView(const DisplayView&) = delete;
-    DisplayView& operator=(const DisplayView&) = delete;
+// One picture of a detailed run, scaled to the window and keeping its shape. Escape in it, or
+// closing it, asks the run to stop.
+class DisplayWindow : public QLabel {
+    Q_OBJECT
 
-    void showFrame(const cv::Mat& frame, const cv::Mat& mask) override;
+public:
+    explicit DisplayWindow(const QString& title);
+    void showPicture(const QImage& picture);
+
+signals:
+    void stopRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
-    std::unique_ptr<QLabel> videoWindow;
-    std::unique_ptr<QLabel> maskWindow;
+    void showScaled();
+
+    QImage last;
+};
+
+// What a detailed run shows: two windows of their own, one titled after the video with the
+// frame as it was read, one titled "diff" with the change mask, side by side with the main
+// window rather than over it, and sized to fit the screen. They stay with the run's last
+// picture when it ends, until the next run or the main window closes.
+class DisplayView : public QObject {
+    Q_OBJECT
+
+public:
+    DisplayView(const QString& videoTitle, const QWidget& mainWindow);
+    ~DisplayView() override;
+
+    void showFrame(const QImage& frame, const QImage& mask);
+
+signals:
+    void stopRequested();
+
+private:
+    void place(QSize pictureSize);
+
+    const QWidget& mainWindow;
+    std::unique_ptr<DisplayWindow> videoWindow;
+    std::unique_ptr<DisplayWindow> maskWindow;
+    bool placed = false;
 };

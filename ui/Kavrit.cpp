@@ -1,10 +1,17 @@
 #include "Kavrit.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
 #include <QUrl>
 #include <QWebView>
 #include <algorithm>
@@ -14,8 +21,8 @@
 
 #include "DetectionRun.h"
 #include "DisplayView.h"
-#include "GuiRunHost.h"
 #include "RunSummary.h"
+#include "RunThread.h"
 #include "SnapshotNaming.h"
 #include "ThresholdRange.h"
 #include "Version.h"
@@ -99,7 +106,59 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     // A normal status bar widget, so that the status tips of the menus only cover it for a
     // while instead of wiping it.
     ui.statusBar->addWidget(runSummaryLabel, 1);
+    addStopButton();
+    addShortcuts();
+    setAcceptDrops(true);
     fitWindowToForm();
+    runThread = new RunThread(detector, this);
+    QProgressBar* bar = ui.progressBar_kavritProgress;
+    connect(runThread, &RunThread::progressed, bar, &QProgressBar::setValue);
+    connect(runThread, &RunThread::frameShown, this,
+            [this](const QImage& frame, const QImage& mask) {
+                if (display != nullptr) {
+                    display->showFrame(frame, mask);
+                }
+                runThread->frameTaken();
+            });
+    connect(runThread, &RunThread::runEnded, this, &Kavrit::runEnded);
+    installEventFilter(this);
+}
+
+void Kavrit::addShortcuts() {
+    // Help's usual key besides the window's own, and the usual way out.
+    ui.actionDocumentation->setShortcuts(
+        {ui.actionDocumentation->shortcut(), QKeySequence::HelpContents});
+    auto* quit = new QAction(tr("Quit"), this);
+    quit->setObjectName(QStringLiteral("actionQuit"));
+    quit->setShortcut(QKeySequence::Quit);
+    ui.menuFile->addSeparator();
+    ui.menuFile->addAction(quit);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+}
+
+void Kavrit::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.first().isLocalFile()) {
+        event->acceptProposedAction();
+    }
+}
+
+void Kavrit::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!urls.isEmpty() && urls.first().isLocalFile()) {
+        ui.videoBox->setText(urls.first().toLocalFile());
+        event->acceptProposedAction();
+    }
+}
+
+void Kavrit::addStopButton() {
+    // Beside Start, which is where a user looks for it; Escape does the same.
+    stopButton = new QPushButton(tr("Stop"), ui.centralWidget);
+    stopButton->setObjectName(QStringLiteral("pushButton_stop"));
+    const QRect start = ui.pushButton->geometry();
+    stopButton->setGeometry(start.translated(start.width() + 6, 0));
+    stopButton->setEnabled(false);
+    connect(stopButton, &QPushButton::clicked, this, [this] { runThread->requestStop(); });
 }
 
 void Kavrit::fitWindowToForm() {
@@ -118,7 +177,12 @@ void Kavrit::fitWindowToForm() {
     resize(size().expandedTo(minimumSize()));
 }
 
-Kavrit::~Kavrit() = default;
+Kavrit::~Kavrit() {
+    // The thread is a child of the window, but the run it may still be doing uses the
+    // detector, which goes first.
+    runThread->requestStop();
+    runThread->wait();
+}
 
 void Kavrit::openFromArguments(const QStringList& arguments) {
     if (arguments.size() > 1 && !arguments.at(1).isEmpty()) {
@@ -126,8 +190,28 @@ void Kavrit::openFromArguments(const QStringList& arguments) {
     }
 }
 
+void Kavrit::restoreSettings(QSettings& settings) {
+    ui.videoBox->setText(settings.value(QStringLiteral("video")).toString());
+    ui.lineEdit->setText(settings.value(QStringLiteral("folder")).toString());
+    ui.horizontalSlider_thresholdSlider->setValue(
+        settings.value(QStringLiteral("threshold"), 0).toInt());
+    ui.radioButton_detailedOutput->setChecked(
+        settings.value(QStringLiteral("detailed"), false).toBool());
+}
+
+void Kavrit::saveSettings(QSettings& settings) const {
+    settings.setValue(QStringLiteral("video"), ui.videoBox->text());
+    settings.setValue(QStringLiteral("folder"), ui.lineEdit->text());
+    settings.setValue(QStringLiteral("threshold"), ui.horizontalSlider_thresholdSlider->value());
+    settings.setValue(QStringLiteral("detailed"), ui.radioButton_detailedOutput->isChecked());
+}
+
+bool Kavrit::isRunning() const {
+    return runThread->isRunning();
+}
+
 void Kavrit::goButton() {
-    if (running) {
+    if (isRunning()) {
         return;
     }
     const QString videoText = ui.videoBox->text();
@@ -150,39 +234,52 @@ void Kavrit::runDetailed() {
 }
 
 void Kavrit::run(bool detailed) {
-    const int threshold = ui.horizontalSlider_thresholdSlider->value();
+    RunSettings settings;
+    settings.videoPath = videoPath;
+    settings.outputDir = outputDir;
+    settings.threshold = ui.horizontalSlider_thresholdSlider->value();
+    settings.detailed = detailed;
+    display.reset();
+    if (detailed) {
+        display = std::make_unique<DisplayView>(QString::fromStdString(videoPath), *this);
+        connect(display.get(), &DisplayView::stopRequested, runThread, &RunThread::requestStop);
+    }
     ui.progressBar_kavritProgress->setVisible(true);
     runSummaryLabel->clear();
-    running = true;
-    pelmora::RunReport report;
-    bool windowClosed = false;
-    QElapsedTimer clock;
-    clock.start();
-    {
-        const QString videoTitle = QString::fromStdString(videoPath);
-        const QStringList displayTitles =
-            detailed ? QStringList{videoTitle, QString::fromLatin1(kMaskWindowName)}
-                     : QStringList();
-        GuiRunHost host(*this, *ui.progressBar_kavritProgress, displayTitles);
-        std::unique_ptr<DisplayView> view;
-        pelmora::RunRequest request{videoPath, outputDir, threshold};
-        if (detailed) {
-            view = std::make_unique<DisplayView>(videoTitle);
-            request.view = view.get();
-        }
-        report = pelmora::runDetection(detector, request, host);
-        windowClosed = host.windowClosed();
-    }
-    const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-    running = false;
-    if (windowClosed) {
-        // Closed mid-run: the run has stopped, and the program ends as it would have.
-        if (QApplication::quitOnLastWindowClosed()) {
-            QCoreApplication::quit();
-        }
+    ui.pushButton->setEnabled(false);
+    ui.actionRun->setEnabled(false);
+    stopButton->setEnabled(true);
+    runThread->startRun(settings);
+}
+
+void Kavrit::runEnded(const pelmora::RunReport& report, double seconds) {
+    ui.pushButton->setEnabled(true);
+    ui.actionRun->setEnabled(true);
+    stopButton->setEnabled(false);
+    if (closing) {
         return;
     }
     reportRun(report, seconds);
+}
+
+void Kavrit::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && isRunning()) {
+        runThread->requestStop();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+bool Kavrit::eventFilter(QObject* watched, QEvent* event) {
+    // Closed mid-run: the run stops after its frame, and its thread ends before the window
+    // goes, so that nothing of it outlives the window.
+    if (watched == this && event->type() == QEvent::Close && isRunning()) {
+        closing = true;
+        runThread->requestStop();
+        runThread->wait();
+        display.reset();
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void Kavrit::reportRun(const pelmora::RunReport& report, double seconds) {

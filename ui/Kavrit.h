@@ -2,12 +2,17 @@
 
 #include <QMainWindow>
 #include <QStringList>
+#include <memory>
 #include <string>
 
 #include "FrameDetector.h"
 #include "ui_Kavrit.h"
 
+class DisplayView;
 class QLabel;
+class QPushButton;
+class QSettings;
+class RunThread;
 
 namespace pelmora {
 struct RunReport;
@@ -27,6 +32,13 @@ public:
     // Start. Further arguments are ignored.
     void openFromArguments(const QStringList& arguments);
 
+    // The fields and choices of the last session, and keeping them for the next.
+    void restoreSettings(QSettings& settings);
+    void saveSettings(QSettings& settings) const;
+
+    // For the window's own tests and for closing: whether a run goes.
+    bool isRunning() const;
+
 public slots:
     void goButton();
     void launchVideoSelectDialog();
@@ -37,10 +49,19 @@ public slots:
     void openDocumentation();
     void aboutInfo();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void fitWindowToForm();
+    void addStopButton();
+    void addShortcuts();
     void runDetailed();
     void run(bool detailed);
+    void runEnded(const pelmora::RunReport& report, double seconds);
     void reportRun(const pelmora::RunReport& report, double seconds);
     void warn(const QString& text);
 
@@ -50,6 +71,10 @@ private:
     pelmora::FrameDetector detector;
     // In the status bar: what the last run did, until the next one starts.
     QLabel* runSummaryLabel = nullptr;
-    // The window handles its events between frames; Start must not begin a run inside a run.
-    bool running = false;
+    QPushButton* stopButton = nullptr;
+    RunThread* runThread = nullptr;
+    // The windows of the last detailed run, kept with its last picture until the next run.
+    std::unique_ptr<DisplayView> display;
+    // A run stopped because the window closed says nothing when it ends.
+    bool closing = false;
 };

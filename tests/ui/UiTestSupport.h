@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QString>
 #include <QTimer>
@@ -100,6 +101,18 @@ inline void spin(int milliseconds) {
     while (clock.elapsed() < milliseconds) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+}
+
+// Waits until the run that the last action started has ended and the window has said so;
+// returns at once when none started (Start is enabled whenever no run goes).
+inline void finishRun(Kavrit& window, int timeoutMs = 60000) {
+    const QPushButton* start = child<QPushButton>(window, "pushButton");
+    QElapsedTimer clock;
+    clock.start();
+    while (!start->isEnabled() && clock.elapsed() < timeoutMs) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    EXPECT_TRUE(start->isEnabled()) << "the run did not end";
 }
 
 }  // namespace uitest

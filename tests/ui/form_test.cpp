@@ -159,7 +159,7 @@ TEST(Form, MenusHoldTheirEntriesInOrder) {
     Kavrit window;
     EXPECT_EQ(entries(window.menuBar()->actions()), (QStringList{"File", "Project", "Help"}));
     EXPECT_EQ(entries(child<QMenu>(window, "menuFile")->actions()),
-              (QStringList{"New Project", "---", "Save Path"}));
+              (QStringList{"New Project", "---", "Save Path", "---", "Quit"}));
     EXPECT_EQ(entries(child<QMenu>(window, "menuProject")->actions()), (QStringList{"Run"}));
     EXPECT_EQ(entries(child<QMenu>(window, "menuHelp")->actions()),
               (QStringList{"Documentation", "---", "About"}));

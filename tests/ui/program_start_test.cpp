@@ -91,4 +91,26 @@ INSTANTIATE_TEST_SUITE_P(
                     RuntimeCase{"OpenToOthers", true, kFallbackWarning, kPermissionsWarning}),
     [](const testing::TestParamInfo<RuntimeCase>& info) { return std::string(info.param.name); });
 
+// Without any display the program still tells its version and usage, and nothing else runs.
+TEST(ProgramStart, AnswersVersionAndHelpWithoutADisplay) {
+    const struct {
+        const char* argument;
+        const char* starts;
+    } rows[] = {{"--version", "pelmora "}, {"--help", "Usage: pelmora [VIDEO]"}};
+    for (const auto& row : rows) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(PELMORA_PATH), QStringList{QString::fromLatin1(row.argument)});
+        ASSERT_TRUE(program.waitForFinished(30000)) << row.argument;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << row.argument;
+        EXPECT_EQ(program.exitCode(), 0) << row.argument;
+        EXPECT_TRUE(program.readAllStandardOutput().startsWith(row.starts)) << row.argument;
+        EXPECT_EQ(program.readAllStandardError(), QByteArray()) << row.argument;
+    }
+}
+
 }  // namespace

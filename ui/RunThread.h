@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QImage>
+#include <QThread>
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "DetectionRun.h"
+#include "RunRecorder.h"
+
+// What the window asks of a run; read once, when it starts.
+struct RunSettings {
+    std::string videoPath;
+    std::string outputDir;
+    int threshold = 0;
+    bool detailed = false;  // frames and masks shown while it goes
+    int minPixels = pelmora::FrameDetector::kTriggerPixels;
+    pelmora::WatchedRegion watched{};
+    pelmora::RecordOptions records{};
+};
+
+// A run on a thread of its own, so that the window never waits for one. Everything the run
+// tells comes as queued signals in the order it happened: the facts of the video, the
+// frames' measures and the snapshots in batches, the progress, frames to show (only as fast
+// as the window takes them), and the end. A stop asked for comes after the current frame.
+class RunThread : public QThread {
+    Q_OBJECT
+
+public:
+    // The detector's reference carries over from one run to the next; the window must not
+    // touch the detector while a run goes.
+    explicit RunThread(pelmora::FrameDetector& detector, QObject* parent = nullptr);
+    // Stops a run that still goes, and waits for it.
+    ~RunThread() override;
+
+    // Starts a run; false when one is already going.
+    bool startRun(const RunSettings& settings);
+    // The run stops after the frame it is on; safe from any thread.
+    void requestStop() { stopRequested = true; }
+    // The window has shown the last frame it was given and takes another.
+    void frameTaken() { frameInFlight = false; }
+
+signals:
+    void runStarted(const pelmora::RunFacts& facts);
+    void framesMeasured(const std::vector<pelmora::FrameMeasure>& frames);
+    void snapshotsDone(const std::vector<pelmora::SnapshotOutcome>& snapshots);
+    void progressed(int percent);
+    void frameShown(const QImage& frame, const QImage& mask);
+    void runEnded(const pelmora::RunReport& report, double seconds);
+
+protected:
+    void run() override;
+
+private:
+    class Host;
+    class Observer;
+    class View;
+
+    pelmora::FrameDetector& detector;
+    RunSettings settings;
+    std::atomic<bool> stopRequested{false};
+    std::atomic<bool> frameInFlight{false};
+};
+
+Q_DECLARE_METATYPE(pelmora::RunFacts)
+Q_DECLARE_METATYPE(std::vector<pelmora::FrameMeasure>)
+Q_DECLARE_METATYPE(std::vector<pelmora::SnapshotOutcome>)
+Q_DECLARE_METATYPE(pelmora::RunReport)
