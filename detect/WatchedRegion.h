@@ -14,7 +14,8 @@ public:
 
     // image: 8-bit, one, three or four channels.
     static WatchedRegion fromImage(const cv::Mat& image, std::string name = std::string());
-    // Reads a picture the imaging library can read; false, with the reason, when it cannot.
+    // Reads a still picture (PNG, JPEG, BMP and the like); false, with the reason, when it
+    // cannot.
     static bool load(const std::string& path, WatchedRegion& region, std::string& error);
 
     bool wholeFrame() const { return watched.empty(); }

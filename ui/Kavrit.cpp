@@ -1,6 +1,7 @@
 #include "Kavrit.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QElapsedTimer>
@@ -21,6 +22,7 @@
 
 #include "DetectionRun.h"
 #include "DisplayView.h"
+#include "RunOptionsPanel.h"
 #include "RunSummary.h"
 #include "RunThread.h"
 #include "SnapshotNaming.h"
@@ -108,6 +110,7 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     ui.statusBar->addWidget(runSummaryLabel, 1);
     addStopButton();
     addShortcuts();
+    addPanels();
     setAcceptDrops(true);
     fitWindowToForm();
     runThread = new RunThread(detector, this);
@@ -122,6 +125,18 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
             });
     connect(runThread, &RunThread::runEnded, this, &Kavrit::runEnded);
     installEventFilter(this);
+}
+
+void Kavrit::addPanels() {
+    // Below the form, which keeps its place: a user of the form alone finds everything where
+    // it was, and the rest of a run's choices close by.
+    options = new RunOptionsPanel(this);
+    auto* optionsDock = new QDockWidget(tr("Run Options"), this);
+    optionsDock->setObjectName(QStringLiteral("dock_runOptions"));
+    optionsDock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    optionsDock->setWidget(options);
+    addDockWidget(Qt::BottomDockWidgetArea, optionsDock);
+    connect(ui.videoBox, &QLineEdit::textChanged, options, &RunOptionsPanel::setVideo);
 }
 
 void Kavrit::addShortcuts() {
@@ -197,9 +212,11 @@ void Kavrit::restoreSettings(QSettings& settings) {
         settings.value(QStringLiteral("threshold"), 0).toInt());
     ui.radioButton_detailedOutput->setChecked(
         settings.value(QStringLiteral("detailed"), false).toBool());
+    options->restore(settings);
 }
 
 void Kavrit::saveSettings(QSettings& settings) const {
+    options->save(settings);
     settings.setValue(QStringLiteral("video"), ui.videoBox->text());
     settings.setValue(QStringLiteral("folder"), ui.lineEdit->text());
     settings.setValue(QStringLiteral("threshold"), ui.horizontalSlider_thresholdSlider->value());
@@ -239,6 +256,15 @@ void Kavrit::run(bool detailed) {
     settings.outputDir = outputDir;
     settings.threshold = ui.horizontalSlider_thresholdSlider->value();
     settings.detailed = detailed;
+    settings.minPixels = options->minPixels();
+    settings.records = options->recordOptions();
+    const QString mask = options->maskPath();
+    std::string reason;
+    if (!mask.isEmpty() &&
+        !pelmora::WatchedRegion::load(mask.toStdString(), settings.watched, reason)) {
+        warn(tr("Cannot read the watched region %1: %2").arg(mask, QString::fromStdString(reason)));
+        return;
+    }
     display.reset();
     if (detailed) {
         display = std::make_unique<DisplayView>(QString::fromStdString(videoPath), *this);

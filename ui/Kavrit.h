@@ -12,6 +12,7 @@ class DisplayView;
 class QLabel;
 class QPushButton;
 class QSettings;
+class RunOptionsPanel;
 class RunThread;
 
 namespace pelmora {
@@ -59,6 +60,7 @@ private:
     void fitWindowToForm();
     void addStopButton();
     void addShortcuts();
+    void addPanels();
     void runDetailed();
     void run(bool detailed);
     void runEnded(const pelmora::RunReport& report, double seconds);
@@ -72,6 +74,7 @@ private:
     // In the status bar: what the last run did, until the next one starts.
     QLabel* runSummaryLabel = nullptr;
     QPushButton* stopButton = nullptr;
+    RunOptionsPanel* options = nullptr;
     RunThread* runThread = nullptr;
     // The windows of the last detailed run, kept with its last picture until the next run.
     std::unique_ptr<DisplayView> display;

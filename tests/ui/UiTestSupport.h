@@ -10,11 +10,16 @@
 #include <QTimer>
 #include <QWebView>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "Kavrit.h"
+#include "SnapshotNaming.h"
+#include "TestSupport.h"
 
 // Failed comparisons of texts show the texts.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -101,6 +106,16 @@ inline void spin(int milliseconds) {
     while (clock.elapsed() < milliseconds) {
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     }
+}
+
+// The snapshots in a folder, sorted, without the lists and the report beside them.
+inline std::vector<std::string> snapshotFiles(const std::string& dir) {
+    std::vector<std::string> names = testsupport::listDir(dir);
+    names.erase(
+        std::remove_if(names.begin(), names.end(),
+                       [](const std::string& name) { return !pelmora::isSnapshotFileName(name); }),
+        names.end());
+    return names;
 }
 
 // Waits until the run that the last action started has ended and the window has said so;

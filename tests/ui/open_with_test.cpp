@@ -51,7 +51,7 @@ TEST(OpenWith, StartRunsTheVideoGiven) {
     QTest::mouseClick(child<QPushButton>(window, "pushButton"), Qt::LeftButton);
     uitest::finishRun(window);
     EXPECT_EQ(log.finish(), "[" + dir.file("garden/IMG00000040.jpg") + "]\n");
-    EXPECT_EQ(testsupport::listDir(dir.file("garden")),
+    EXPECT_EQ(uitest::snapshotFiles(dir.file("garden")),
               std::vector<std::string>{"IMG00000040.jpg"});
 }
 

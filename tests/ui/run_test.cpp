@@ -119,7 +119,11 @@ TEST_F(WindowRun, StartFillsTheDerivedDirectoryWhileTheBarMoves) {
     testsupport::StderrCapture err;
     clickStart();
     EXPECT_EQ(err.finish(), savedLines(tmp.file("garden"), 3));
-    EXPECT_EQ(testsupport::listDir(tmp.file("garden")), snapshotNames(3));
+    EXPECT_EQ(uitest::snapshotFiles(tmp.file("garden")), snapshotNames(3));
+    // The window keeps the lists and the report unless told otherwise.
+    for (const char* record : {"events.csv", "report.html", "snapshots.csv"}) {
+        EXPECT_TRUE(std::filesystem::is_regular_file(tmp.file("garden") + "/" + record)) << record;
+    }
     EXPECT_EQ(barValues, (std::vector<int>{33, 66, 100}));
     EXPECT_TRUE(bar()->isVisible());
     EXPECT_EQ(bar()->value(), 100);
@@ -150,7 +154,7 @@ TEST_F(WindowRun, MakesAMissingDestinationAndRefusesOneThatCannotTakeFiles) {
         clickStart();
         const std::string lines = err.finish();
         if (!row.refused) {
-            EXPECT_EQ(testsupport::listDir(row.dir), snapshotNames(3)) << row.name;
+            EXPECT_EQ(uitest::snapshotFiles(row.dir), snapshotNames(3)) << row.name;
             continue;
         }
         const std::string refusal = "Cannot save snapshots in " + row.dir + ": Not a directory";
@@ -184,7 +188,7 @@ TEST_F(WindowRun, ASecondRunShowsTheOld100UntilItsFirstFrameAndStartsFromTheOldR
     EXPECT_EQ(uitest::withoutTime(summary()),
               QString::fromStdString("2 snapshots saved in " + again.path() + " (3 frames, T s)"));
     // The last frame of the first run equals the first of the second: not motion.
-    EXPECT_EQ(testsupport::listDir(again.path()),
+    EXPECT_EQ(uitest::snapshotFiles(again.path()),
               (std::vector<std::string>{"IMG00000040.jpg", "IMG00000080.jpg"}));
 }
 
@@ -353,7 +357,7 @@ TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
         running.clickStart();
         err.finish();
         EXPECT_EQ(displaysShown, row.detailed) << name;
-        const auto saved = static_cast<int>(testsupport::listDir(out.path()).size());
+        const auto saved = static_cast<int>(uitest::snapshotFiles(out.path()).size());
         const QString dir = QString::fromStdString(out.path());
         if (row.outcome == Outcome::Finished) {
             EXPECT_EQ(saved, kFrames) << name;
@@ -445,7 +449,7 @@ TEST(WindowThreshold, IsReadOnceAtTheStartOfARun) {
         window.goButton();
         uitest::finishRun(window);
         err.finish();
-        EXPECT_EQ(testsupport::listDir(out.path()).size(), row.snapshots) << row.threshold;
+        EXPECT_EQ(uitest::snapshotFiles(out.path()).size(), row.snapshots) << row.threshold;
     }
 }
 

@@ -1,0 +1,198 @@
+#include "RunOptionsPanel.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <initializer_list>
+#include <opencv2/imgproc.hpp>
+
+#include "FrameDetector.h"
+#include "PictureConverter.h"
+#include "VideoSource.h"
+
+namespace {
+
+constexpr int kPreviewWidth = 240;
+
+// The first frame of a video as the run would read it; empty when it does not open.
+cv::Mat firstFrame(const std::string& path) {
+    pelmora::VideoSource source;
+    std::string reason;
+    pelmora::Picture picture;
+    pelmora::PictureConverter converter;
+    cv::Mat image;
+    if (!source.open(path, reason, 1) || !source.next(picture)) {
+        return image;
+    }
+    converter.setStream({source.width(), source.height()}, source.rotation());
+    if (!converter.convert(picture, image)) {
+        image.release();
+    }
+    return image;
+}
+
+}  // namespace
+
+RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("runOptions"));
+    eventLists = new QCheckBox(tr("Event lists (snapshots.csv, events.csv)"), this);
+    eventLists->setObjectName(QStringLiteral("checkBox_eventLists"));
+    report = new QCheckBox(tr("Report (report.html)"), this);
+    report->setObjectName(QStringLiteral("checkBox_report"));
+    for (QCheckBox* box : {eventLists, report}) {
+        box->setChecked(true);
+    }
+    // The report is made from the lists' data, so it brings them along.
+    connect(report, &QCheckBox::toggled, this, [this](bool on) {
+        if (on) {
+            eventLists->setChecked(true);
+        }
+        eventLists->setEnabled(!on);
+    });
+    eventLists->setEnabled(false);
+
+    eventGap = new QDoubleSpinBox(this);
+    eventGap->setObjectName(QStringLiteral("spinBox_eventGap"));
+    eventGap->setRange(0.0, 3600.0);
+    eventGap->setDecimals(1);
+    eventGap->setSingleStep(0.5);
+    eventGap->setSuffix(tr(" s"));
+    eventGap->setValue(static_cast<double>(pelmora::RecordOptions::kDefaultEventGapMs) / 1000.0);
+    eventGap->setToolTip(tr("Snapshots closer together than this belong to one event"));
+
+    triggerSize = new QSpinBox(this);
+    triggerSize->setObjectName(QStringLiteral("spinBox_triggerSize"));
+    triggerSize->setRange(0, 100000000);
+    triggerSize->setValue(pelmora::FrameDetector::kTriggerPixels);
+    triggerSize->setSuffix(tr(" pixels"));
+    triggerSize->setToolTip(tr("A frame is saved when more pixels than this changed"));
+
+    mask = new QLineEdit(this);
+    mask->setObjectName(QStringLiteral("lineEdit_mask"));
+    mask->setPlaceholderText(tr("The whole frame"));
+    auto* choose = new QPushButton(tr("Choose..."), this);
+    choose->setObjectName(QStringLiteral("pushButton_chooseMask"));
+    auto* clear = new QPushButton(tr("Whole Frame"), this);
+    clear->setObjectName(QStringLiteral("pushButton_clearMask"));
+    connect(choose, &QPushButton::clicked, this, &RunOptionsPanel::chooseMask);
+    connect(clear, &QPushButton::clicked, this, [this] { setMaskPath(QString()); });
+    connect(mask, &QLineEdit::editingFinished, this, &RunOptionsPanel::updatePreview);
+    auto* maskRow = new QHBoxLayout;
+    maskRow->addWidget(mask, 1);
+    maskRow->addWidget(choose);
+    maskRow->addWidget(clear);
+
+    preview = new QLabel(this);
+    preview->setObjectName(QStringLiteral("label_maskPreview"));
+    preview->setAlignment(Qt::AlignCenter);
+    preview->setMinimumSize(kPreviewWidth, kPreviewWidth * 3 / 4);
+    preview->setToolTip(
+        tr("The watched region over the video's first frame: only the bright "
+           "part counts"));
+
+    for (QWidget* box : std::initializer_list<QWidget*>{eventGap, triggerSize}) {
+        box->setMaximumWidth(160);
+    }
+    auto* form = new QFormLayout;
+    form->addRow(eventLists);
+    form->addRow(report);
+    form->addRow(tr("Event gap:"), eventGap);
+    form->addRow(tr("Trigger size:"), triggerSize);
+    form->addRow(tr("Watched region:"), maskRow);
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(form, 1);
+    layout->addWidget(preview);
+}
+
+pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
+    pelmora::RecordOptions options;
+    options.events = eventLists->isChecked();
+    options.report = report->isChecked();
+    options.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
+    return options;
+}
+
+int RunOptionsPanel::minPixels() const {
+    return triggerSize->value();
+}
+
+QString RunOptionsPanel::maskPath() const {
+    return mask->text();
+}
+
+void RunOptionsPanel::setMaskPath(const QString& path) {
+    mask->setText(path);
+    updatePreview();
+}
+
+void RunOptionsPanel::setVideo(const QString& path) {
+    if (path != video) {
+        video = path;
+        updatePreview();
+    }
+}
+
+void RunOptionsPanel::chooseMask() {
+    const QString chosen = QFileDialog::getOpenFileName(
+        this, tr("Watched Region"), QString(),
+        tr("Pictures (*.png *.bmp *.jpg *.jpeg *.tif *.tiff *.pgm *.ppm)"));
+    if (!chosen.isEmpty()) {
+        setMaskPath(chosen);
+    }
+}
+
+void RunOptionsPanel::updatePreview() {
+    cv::Mat frame = video.isEmpty() ? cv::Mat() : firstFrame(video.toStdString());
+    pelmora::WatchedRegion region;
+    std::string reason;
+    const bool masked = !mask->text().isEmpty();
+    if (masked && !pelmora::WatchedRegion::load(mask->text().toStdString(), region, reason)) {
+        preview->setPixmap(QPixmap());
+        preview->setText(tr("Cannot read the picture:\n%1").arg(QString::fromStdString(reason)));
+        return;
+    }
+    if (frame.empty()) {
+        preview->setPixmap(QPixmap());
+        preview->setText(masked ? tr("The region shows over the video's first frame") : QString());
+        return;
+    }
+    if (masked) {
+        // What is not watched is dimmed, the way it is left out of the count.
+        cv::Mat dimmed = frame * 0.3;
+        frame.copyTo(dimmed, region.forFrames(frame.size()));
+        frame = dimmed;
+    }
+    const QImage image(frame.data, frame.cols, frame.rows, static_cast<int>(frame.step[0]),
+                       QImage::Format_BGR888);
+    preview->setText(QString());
+    preview->setPixmap(QPixmap::fromImage(
+        image.scaled(preview->minimumSize(), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+}
+
+void RunOptionsPanel::restore(QSettings& settings) {
+    report->setChecked(settings.value(QStringLiteral("report"), true).toBool());
+    eventLists->setChecked(settings.value(QStringLiteral("eventLists"), true).toBool() ||
+                           report->isChecked());
+    eventGap->setValue(settings.value(QStringLiteral("eventGap"), eventGap->value()).toDouble());
+    triggerSize->setValue(
+        settings.value(QStringLiteral("triggerSize"), triggerSize->value()).toInt());
+    mask->setText(settings.value(QStringLiteral("mask")).toString());
+    updatePreview();
+}
+
+void RunOptionsPanel::save(QSettings& settings) const {
+    settings.setValue(QStringLiteral("eventLists"), eventLists->isChecked());
+    settings.setValue(QStringLiteral("report"), report->isChecked());
+    settings.setValue(QStringLiteral("eventGap"), eventGap->value());
+    settings.setValue(QStringLiteral("triggerSize"), triggerSize->value());
+    settings.setValue(QStringLiteral("mask"), mask->text());
+}

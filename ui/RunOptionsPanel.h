@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QWidget>
+
+#include "RunRecorder.h"
+#include "WatchedRegion.h"
+
+class QCheckBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QSettings;
+class QSpinBox;
+
+// The choices of a run beyond the form's: the event lists and the report (both on, here), the
+// gap that ends an event, the trigger size, and a watched region read from a picture and shown
+// over the video's first frame.
+class RunOptionsPanel : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit RunOptionsPanel(QWidget* parent = nullptr);
+
+    pelmora::RecordOptions recordOptions() const;
+    int minPixels() const;
+    // Empty when the whole frame counts.
+    QString maskPath() const;
+    void setMaskPath(const QString& path);
+
+    // The video the watched region is shown over; the preview follows.
+    void setVideo(const QString& path);
+
+    void restore(QSettings& settings);
+    void save(QSettings& settings) const;
+
+private:
+    void chooseMask();
+    void updatePreview();
+
+    QCheckBox* eventLists = nullptr;
+    QCheckBox* report = nullptr;
+    QDoubleSpinBox* eventGap = nullptr;
+    QSpinBox* triggerSize = nullptr;
+    QLineEdit* mask = nullptr;
+    QLabel* preview = nullptr;
+    QString video;
+};
