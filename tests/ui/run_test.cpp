@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
@@ -9,12 +10,14 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
 
@@ -134,6 +137,38 @@ TEST_F(WindowRun, StartFillsTheDerivedDirectoryWhileTheBarMoves) {
     QStatusTipEvent tip{QString()};
     QApplication::sendEvent(&window, &tip);
     EXPECT_EQ(uitest::withoutTime(summary()), said);
+}
+
+TEST_F(WindowRun, TheRunOptionsReachTheRun) {
+    writeMovingSquare(tmp.file("garden.avi"), 3);
+    cv::imwrite(tmp.file("nothing.png"), solidFrame(cv::Size(64, 48), cv::Scalar::all(0)));
+    const struct {
+        const char* name;
+        int triggerSize;
+        const char* mask;
+        bool report;
+        std::size_t snapshots;
+        std::size_t files;  // with the lists and the report
+    } rows[] = {
+        {"as they come", 10, "", true, 3, 6},
+        {"a trigger no frame reaches", 5000, "", true, 0, 3},
+        {"a region that watches nothing", 10, "nothing.png", true, 0, 3},
+        // The reference is the last run's last snapshot, which this video starts with.
+        {"lists without the report", 10, "", false, 2, 4},
+    };
+    for (const auto& row : rows) {
+        const std::string dir = tmp.file(row.name);
+        setFields(tmp.file("garden.avi"), dir);
+        child<QSpinBox>(window, "spinBox_triggerSize")->setValue(row.triggerSize);
+        child<QLineEdit>(window, "lineEdit_mask")
+            ->setText(*row.mask == 0 ? QString() : QString::fromStdString(tmp.file(row.mask)));
+        child<QCheckBox>(window, "checkBox_report")->setChecked(row.report);
+        testsupport::StderrCapture err;
+        clickStart();
+        err.finish();
+        EXPECT_EQ(uitest::snapshotFiles(dir).size(), row.snapshots) << row.name;
+        EXPECT_EQ(testsupport::listDir(dir).size(), row.files) << row.name;
+    }
 }
 
 TEST_F(WindowRun, MakesAMissingDestinationAndRefusesOneThatCannotTakeFiles) {
