@@ -371,7 +371,13 @@ void Kavrit::openDocumentation() {
     view->setAttribute(Qt::WA_DeleteOnClose);
     view->setAttribute(Qt::WA_QuitOnClose, false);
     view->setWindowIcon(windowIcon());
-    connect(view, &QWebView::titleChanged, view, &QWidget::setWindowTitle);
+    // A link within the page loads it again, and for a moment it has no title: the window
+    // keeps the one it had rather than fall back to the program's name.
+    connect(view, &QWebView::titleChanged, view, [view](const QString& title) {
+        if (!title.isEmpty()) {
+            view->setWindowTitle(title);
+        }
+    });
     view->load(QUrl(QString::fromLatin1(kDocumentationAddress)));
     view->show();
 }

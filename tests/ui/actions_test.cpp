@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QTimer>
+#include <QWebFrame>
 #include <QWebView>
 #include <QWheelEvent>
 #include <fstream>
@@ -192,6 +193,12 @@ TEST(Documentation, EachCallOpensAnotherWindowOnTheBuiltInGuide) {
         EXPECT_EQ(view->windowTitle(), QStringLiteral("Pelmora User Guide"));
         EXPECT_EQ(view->windowIcon().cacheKey(), window.windowIcon().cacheKey());
     }
+    // A link of the contents moves within the page; the window keeps its title.
+    views.first()->page()->mainFrame()->evaluateJavaScript(
+        QStringLiteral("document.querySelector('a[href=\"#threshold\"]').click()"));
+    uitest::spin(200);
+    EXPECT_EQ(views.first()->url().fragment(), QStringLiteral("threshold"));
+    EXPECT_EQ(views.first()->windowTitle(), QStringLiteral("Pelmora User Guide"));
     // Closing a help window frees it.
     QPointer<QWebView> first = views.first();
     first->close();
