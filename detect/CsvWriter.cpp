@@ -28,6 +28,7 @@ std::string CsvWriter::open(const std::string& path, const std::vector<std::stri
         failure = systemError(errno);
         return failure;
     }
+    complete = 0;
     writeRow(header);
     return failure;
 }
@@ -40,9 +41,14 @@ bool CsvWriter::writeRow(const std::vector<std::string>& fields) {
     int error = 0;
     if (!writeAll(fd, line.data(), line.size(), error)) {
         failure = systemError(error);
+        // A full disk can take part of a row before it refuses the rest; what stays must be
+        // rows a reader can trust, so the part goes.
+        while (::ftruncate(fd, complete) != 0 && errno == EINTR) {
+        }
         close();
         return false;
     }
+    complete += static_cast<off_t>(line.size());
     return true;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -7,8 +9,9 @@ namespace pelmora {
 
 // A CSV file as RFC 4180 has it: a header row, then records of comma-separated fields, each
 // ended by CRLF, a field in double quotes (its quotes doubled) when it holds a comma, a quote
-// or a line break. Each row reaches the file in one write as it is added, so a run that is
-// stopped or killed leaves a file that ends with its last complete row.
+// or a line break. Each row reaches the file as it is added, so a run that is stopped or killed
+// leaves a file that ends with its last complete row; a row the file refuses part-way (a full
+// disk) is cut off again, so a failed file also ends with its last complete row.
 class CsvWriter {
 public:
     CsvWriter() = default;
@@ -32,6 +35,7 @@ private:
     void close();
 
     int fd = -1;
+    off_t complete = 0;  // the size of the rows written whole
     std::string failure;
 };
 

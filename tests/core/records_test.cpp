@@ -78,6 +78,43 @@ TEST(Records, CsvRowsReachTheFileOneByOne) {
     EXPECT_FALSE(missing.writeRow({"1"}));
 }
 
+TEST(Records, ACsvFileThatFillsUpEndsWithItsLastCompleteRow) {
+    // A header of 5 bytes and rows of 6: "a,b\r\n", "1,xy\r\n", "2,xy\r\n", ...
+    const struct {
+        const char* name;
+        long long limit;
+        int rowsTaken;  // -1: not even the header
+        std::string kept;
+    } rows[] = {
+        {"in the header", 3, -1, ""},
+        {"at the header's end", 5, 0, "a,b\r\n"},
+        {"in the middle of the third row", 20, 2, "a,b\r\n1,xy\r\n2,xy\r\n"},
+        {"at the end of the second row", 17, 2, "a,b\r\n1,xy\r\n2,xy\r\n"},
+        {"one byte short of the last row", 28, 3, "a,b\r\n1,xy\r\n2,xy\r\n3,xy\r\n"},
+        {"room for all", 29, 4, "a,b\r\n1,xy\r\n2,xy\r\n3,xy\r\n4,xy\r\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::TempDir tmp;
+        const std::string path = tmp.file("list.csv");
+        // The rows taken, 100 and more when the reason is not the full disk's.
+        const int taken = testsupport::withFileSizeLimit(row.limit, [&] {
+            pelmora::CsvWriter csv;
+            if (!csv.open(path, {"a", "b"}).empty()) {
+                return csv.error() == "File too large" ? 0 : 100;
+            }
+            for (int i = 1; i <= 4; ++i) {
+                if (!csv.writeRow({std::to_string(i), "xy"})) {
+                    return csv.error() == "File too large" ? i : 100 + i;
+                }
+            }
+            return 5;
+        });
+        EXPECT_EQ(taken, row.rowsTaken + 1);
+        EXPECT_EQ(fileText(path), row.kept);
+    }
+}
+
 struct Triggered {
     long long timeMs;
     int pixels;

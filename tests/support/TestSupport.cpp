@@ -2,9 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -97,6 +101,28 @@ cv::Mat withRect(const cv::Mat& base, const cv::Rect& rect, const cv::Scalar& co
     cv::Mat copy = base.clone();
     cv::rectangle(copy, rect, colour, cv::FILLED);
     return copy;
+}
+
+int withFileSizeLimit(long long limit, const std::function<int()>& body) {
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ADD_FAILURE() << "fork failed";
+        return -1;
+    }
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit size{static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+        if (::setrlimit(RLIMIT_FSIZE, &size) != 0) {
+            std::_Exit(255);
+        }
+        // Without the test framework's exit handlers, which belong to the parent.
+        std::_Exit(body());
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::vector<std::string> listDir(const std::string& path) {

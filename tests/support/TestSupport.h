@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -39,6 +40,12 @@ cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour);
 std::vector<cv::Mat> knownMoments();
 // A copy of base with a filled rectangle in colour.
 cv::Mat withRect(const cv::Mat& base, const cv::Rect& rect, const cv::Scalar& colour);
+
+// Runs body in a child process whose files cannot grow past limit bytes, a full disk that needs
+// no privileges: a write that would cross the limit writes what fits and the next one fails
+// with "File too large" (SIGXFSZ is ignored there). Returns body's result (0..255), or -1 when
+// the child did not exit by itself.
+int withFileSizeLimit(long long limit, const std::function<int()>& body);
 
 // The names in a folder, sorted; empty when it does not exist.
 std::vector<std::string> listDir(const std::string& path);
