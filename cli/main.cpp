@@ -45,6 +45,9 @@ void installStopHandlers() {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         sigaction(signal, &action, nullptr);
     }
+    // A file-size limit (ulimit -f) then refuses a write as a full disk does, and the scan says
+    // which file failed, instead of dying in the middle of one.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // The videos given and listed; false with a message when the list cannot be read.
