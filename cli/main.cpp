@@ -132,7 +132,12 @@ int main(int argc, char* argv[]) {
         const pelmora::RunReport report = pelmora::runDetection(
             detector, runRequest(options, entry.video, entry.outputDir, recorder), host);
         host.clearProgress();
-        if (report.status == pelmora::RunReport::Status::Finished && !record.write(report)) {
+        // A record says the folder holds all the options asked for: --resume trusts it and
+        // never looks again, so a lost snapshot or a list or report not written leaves none.
+        const bool complete = report.status == pelmora::RunReport::Status::Finished &&
+                              report.snapshotsLost == 0 && !recorder.failed();
+        const bool recordFailed = complete && !record.write(report);
+        if (recordFailed) {
             std::fprintf(stderr, "Cannot write the record of %s in %s\n", entry.video.c_str(),
                          report.outputDir.c_str());
         }
@@ -142,7 +147,7 @@ int main(int argc, char* argv[]) {
         std::fflush(stdout);
         if (report.status == pelmora::RunReport::Status::OpenFailed ||
             report.status == pelmora::RunReport::Status::OutputUnusable ||
-            report.snapshotsLost > 0 || recorder.failed()) {
+            report.snapshotsLost > 0 || recorder.failed() || recordFailed) {
             status = kExitFailures;
         }
         if (stopSignal != 0) {

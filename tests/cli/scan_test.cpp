@@ -18,6 +18,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -25,6 +26,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <regex>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -1047,6 +1049,191 @@ std::map<std::string, std::string> filesBelow(const std::string& dir) {
         }
     }
     return files;
+}
+
+// The bytes of a file; "" for anything else, a folder standing in its place included.
+std::string regularFileBytes(const std::string& path) {
+    return fs::is_regular_file(path) ? fileBytes(path) : std::string();
+}
+
+// The rows of a list below its header, split at their commas (no field of these lists holds
+// one); nothing when the file is missing.
+std::vector<std::vector<std::string>> csvRows(const std::string& path) {
+    std::vector<std::vector<std::string>> rows;
+    const std::vector<std::string> lines = splitLines(regularFileBytes(path));
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> fields;
+        std::string::size_type start = 0;
+        const std::string line = lines[i].substr(0, lines[i].find('\r'));
+        for (std::string::size_type comma; (comma = line.find(',', start)) != std::string::npos;
+             start = comma + 1) {
+            fields.push_back(line.substr(start, comma - start));
+        }
+        fields.push_back(line.substr(start));
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+// The files a report links to.
+std::set<std::string> reportLinks(const std::string& path) {
+    std::set<std::string> links;
+    const std::string page = regularFileBytes(path);
+    const std::regex link("href=\"([^\"]*)\"");
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), link);
+         it != std::sregex_iterator(); ++it) {
+        links.insert((*it)[1]);
+    }
+    return links;
+}
+
+// Whether a folder tells the truth about the last run into it: its lists end with a complete
+// row and name only snapshots that are there, a list or report that the run did not say it
+// failed to write names every snapshot of that run and no other, files the run was not asked
+// for are not there, and a record stands for a run that wrote everything it was asked for.
+// earlier: the snapshots of an earlier run, which stay beside those of the last one.
+testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult& result,
+                                       const std::vector<std::string>& options,
+                                       const std::vector<std::string>& earlier = {}) {
+    std::set<std::string> present;
+    for (const std::string& name : listDir(dir)) {
+        if (pelmora::isSnapshotFileName(name)) {
+            present.insert(name);
+        }
+    }
+    std::set<std::string> ours = present;
+    for (const std::string& name : earlier) {
+        if (ours.erase(name) == 0) {
+            return testing::AssertionFailure() << "the earlier snapshot " << name << " is gone";
+        }
+    }
+    const auto has = [&](const char* option) {
+        return std::find(options.begin(), options.end(), option) != options.end();
+    };
+    const bool reportAsked = has("--report");
+    const bool listsAsked = reportAsked || has("--events");
+    const auto failed = [&](const std::string& name) {
+        return result.err.find("Failed to write " + dir + "/" + name + ": ") != std::string::npos;
+    };
+    const auto exists = [&](const std::string& name) {
+        return fs::is_regular_file(dir + "/" + name);
+    };
+
+    std::set<std::string> listed;
+    for (const char* list : {"snapshots.csv", "events.csv"}) {
+        if (exists(list) != listsAsked && !failed(list)) {
+            return testing::AssertionFailure()
+                   << list << (listsAsked ? " is missing" : " was not asked for");
+        }
+        const std::string text = regularFileBytes(dir + "/" + list);
+        if (!text.empty() && text.compare(text.size() - 2, 2, "\r\n") != 0) {
+            return testing::AssertionFailure() << list << " ends in a broken row: " << text;
+        }
+    }
+    for (const std::vector<std::string>& row : csvRows(dir + "/snapshots.csv")) {
+        if (row.size() < 6 || (row[5] == "yes") != (present.count(row[4]) == 1)) {
+            return testing::AssertionFailure() << "snapshots.csv lists " << row.at(4) << " as "
+                                               << row.at(5) << " but the folder disagrees";
+        }
+        if (row[5] == "yes") {
+            listed.insert(row[4]);
+        }
+    }
+    if (exists("snapshots.csv") && !failed("snapshots.csv") && listed != ours) {
+        return testing::AssertionFailure() << "snapshots.csv lists " << listed.size()
+                                           << " snapshots, not the run's " << ours.size();
+    }
+    for (const std::vector<std::string>& row : csvRows(dir + "/events.csv")) {
+        if (row.size() < 8 || listed.count(row[7]) == 0) {
+            return testing::AssertionFailure() << "events.csv names a peak not listed";
+        }
+    }
+    if (exists("report.html") != reportAsked && !failed("report.html")) {
+        return testing::AssertionFailure()
+               << "report.html " << (reportAsked ? "is missing" : "was not asked for");
+    }
+    for (const std::string& link : reportLinks(dir + "/report.html")) {
+        if (ours.count(link) == 0) {
+            return testing::AssertionFailure() << "report.html links to " << link;
+        }
+    }
+    const std::string recordPath = dir + "/.pelmora-run.json";
+    if (fs::exists(recordPath) != (result.exitCode == 0)) {
+        return testing::AssertionFailure()
+               << (result.exitCode == 0 ? "no record of a run that wrote all it was asked for"
+                                        : "a record of a run that failed");
+    }
+    if (fs::exists(recordPath)) {
+        const nlohmann::json record = nlohmann::json::parse(fileBytes(recordPath));
+        if (record["written"] != ours.size() || record["settings"]["events"] != listsAsked ||
+            record["settings"]["report"] != reportAsked) {
+            return testing::AssertionFailure() << "the record disagrees: " << record.dump();
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+std::vector<cv::Mat> blinkingSquare(int frames) {
+    std::vector<cv::Mat> blinking;
+    for (int i = 0; i < frames; ++i) {
+        blinking.push_back(
+            withRects(solid(kBlack), {i % 2 == 0 ? kSquareFirst : kSquareMoved}, kWhite));
+    }
+    return blinking;
+}
+
+TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
+    // 80 snapshots: 40 rows of snapshots.csv fill more than 2,500 bytes, one snapshot far less.
+    const std::string video = tmp.file("blink.avi");
+    ASSERT_TRUE(writeVideo(video, blinkingSquare(80)));
+    const std::vector<std::string> fullDisk = {"/usr/bin/prlimit", "--fsize=2500"};
+    struct Row {
+        const char* name;
+        std::vector<std::string> options;
+        std::function<void(const std::string& dir)> before;
+        std::vector<std::string> wrapper;
+        int exitCode;
+        std::string err;  // with DIR for the folder
+    };
+    const auto nothing = [](const std::string&) {};
+    const auto folderAs = [](const char* name) {
+        return [name](const std::string& dir) { fs::create_directories(dir + "/" + name); };
+    };
+    const Row rows[] = {
+        {"all written", {"--report"}, nothing, {}, 0, ""},
+        {"a full disk in the middle of a row",
+         {"--events"},
+         nothing,
+         fullDisk,
+         1,
+         "Failed to write DIR/snapshots.csv: File too large\n"},
+        {"a report that cannot be written",
+         {"--report"},
+         folderAs("report.html"),
+         {},
+         1,
+         "Failed to write DIR/report.html: Is a directory\n"},
+        {"a list that cannot be written",
+         {"--events"},
+         folderAs("events.csv"),
+         {},
+         1,
+         "Failed to write DIR/events.csv: Is a directory\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        fs::create_directories(dir);
+        row.before(dir);
+        std::vector<std::string> arguments = {"-q", "-o", dir};
+        arguments.insert(arguments.end(), row.options.begin(), row.options.end());
+        arguments.push_back(video);
+        ScanProcess scan(arguments, std::string(), row.wrapper);
+        const ScanResult result = scan.finish();
+        EXPECT_EQ(result.exitCode, row.exitCode);
+        EXPECT_EQ(result.err, std::regex_replace(row.err, std::regex("DIR"), dir));
+        EXPECT_TRUE(tellsTheTruth(dir, result, row.options));
+    }
 }
 
 TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
