@@ -2,16 +2,11 @@
 
 #include <sys/stat.h>
 
-#include <filesystem>
 #include <fstream>
-#include <system_error>
 #include <utility>
 
 #include "FileOutput.h"
-#include "SnapshotNaming.h"
 #include "Version.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -71,23 +66,4 @@ bool RunRecord::write(const pelmora::RunReport& report) const {
     record["lost"] = report.snapshotsLost;
     const std::string text = record.dump(2) + "\n";
     return pelmora::replaceFile(recordPath(report.outputDir), text.data(), text.size()).empty();
-}
-
-void RunRecord::forget(const std::string& folder) {
-    std::error_code error;
-    fs::remove(recordPath(folder), error);
-}
-
-void RunRecord::clearUnfinished(const std::string& folder) {
-    forget(folder);
-    const std::string directory = folder.empty() ? std::string(".") : folder;
-    std::error_code error;
-    for (fs::directory_iterator it(directory, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (pelmora::isSnapshotFileName(name) || pelmora::isSnapshotTemporaryName(name)) {
-            fs::remove(it->path(), error);
-            error.clear();
-        }
-    }
 }

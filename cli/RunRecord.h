@@ -5,6 +5,7 @@
 #include <string>
 
 #include "DetectionRun.h"
+#include "RunFolder.h"
 
 // What tells a file from a changed or replaced one: its path, size and modification time, to
 // the nanosecond; null when it cannot be read.
@@ -15,7 +16,7 @@ nlohmann::json fileIdentity(const std::string& path);
 // time), the settings that change what a run writes, the program's version and the counts.
 class RunRecord {
 public:
-    static constexpr const char* kFileName = ".pelmora-run.json";
+    static constexpr const char* kFileName = pelmora::kRunRecordName;
 
     // settings: every option that changes the files a run leaves, by name.
     RunRecord(std::string video, nlohmann::json settings);
@@ -26,13 +27,6 @@ public:
 
     // Writes the record of a finished run into its folder, whole or not at all.
     bool write(const pelmora::RunReport& report) const;
-
-    // Removes the folder's record, which stands only for a run finished since.
-    static void forget(const std::string& folder);
-
-    // Makes the folder ready to run the video from the start: its record, snapshots and
-    // half-written files of an earlier, unfinished run go, so that old and new never mix.
-    static void clearUnfinished(const std::string& folder);
 
 private:
     nlohmann::json identity() const;

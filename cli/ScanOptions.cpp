@@ -212,6 +212,11 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                   "skip each video whose record (.pelmora-run.json in its snapshot folder) says "
                   "it was scanned to its end with the same settings; scan the others from the "
                   "start, removing the snapshots of an unfinished run first");
+    app->add_flag("--clean", options.clean,
+                  "remove the snapshots of earlier runs from each snapshot folder before "
+                  "scanning into it (IMG*.jpg files only, with the lists, report, record and "
+                  "temporary files runs leave); without it they stay, and a line says how "
+                  "many there are");
     app->add_option_function<std::string>(
            "--summary",
            [&options](const std::string& text) {

@@ -38,6 +38,7 @@ struct ScanOptions {
     std::string listFile;  // more videos, one a line; "-" for standard input
     std::optional<Shard> shard;
     bool resume = false;  // skip the videos a matching record says are done
+    bool clean = false;   // remove the snapshots of earlier runs from each folder first
     SummaryFormat summary = SummaryFormat::Text;
 };
 

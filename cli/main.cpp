@@ -16,6 +16,7 @@
 #include "DetectionRun.h"
 #include "FrameDetector.h"
 #include "LibraryDiagnostics.h"
+#include "RunFolder.h"
 #include "RunRecord.h"
 #include "RunRecorder.h"
 #include "ScanOptions.h"
@@ -71,6 +72,42 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
     return true;
 }
 
+// Clears what an earlier run left in the folder, its snapshots too when asked, so that the
+// lists, report and record there are of the coming run alone; earlier is what it found.
+// Returns why the folder cannot be used, or nothing.
+std::string readyFolder(const std::string& dir, bool withSnapshots, pelmora::EarlierRun& earlier,
+                        pelmora::RunLog& log) {
+    earlier = pelmora::findEarlierRun(dir);
+    if (!earlier.error.empty()) {
+        return earlier.error;
+    }
+    const pelmora::EarlierRunRemoval removal = pelmora::removeEarlierRun(dir, withSnapshots);
+    for (const std::string& failure : removal.failures) {
+        log.write(pelmora::LogKind::Failure, "Failed to remove " + failure + "\n");
+    }
+    if (!removal.error.empty() || !removal.failures.empty()) {
+        return "the files of an earlier run cannot all be removed";
+    }
+    if (withSnapshots) {
+        earlier.snapshots.clear();
+    }
+    return std::string();
+}
+
+// Says how many snapshots of an earlier run stay beside those of the run just done, which
+// wrote again the names it took itself.
+void tellEarlierSnapshots(const std::string& dir, const pelmora::EarlierRun& earlier,
+                          pelmora::RunLog& log) {
+    const long long count = pelmora::snapshotsStillThere(dir, earlier);
+    const std::string shown = dir.empty() ? std::string(".") : dir;
+    if (count == 1) {
+        log.write(pelmora::LogKind::Warning, "1 snapshot of an earlier run is in " + shown + "\n");
+    } else if (count > 1) {
+        log.write(pelmora::LogKind::Warning,
+                  std::to_string(count) + " snapshots of an earlier run are in " + shown + "\n");
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -118,20 +155,19 @@ int main(int argc, char* argv[]) {
                 continue;
             }
         }
-        // A record stands only for a run that finished since; with --resume, nothing of an
-        // earlier, unfinished run is mixed with the new one either.
-        if (options.resume) {
-            RunRecord::clearUnfinished(folder);
-        } else {
-            RunRecord::forget(folder);
-        }
         // Every video is compared from black, whatever came before it.
         pelmora::FrameDetector detector;
         ConsoleRunHost host(stopSignal, options.quiet, terminal);
         pelmora::RunRecorder recorder(recordOptions(options), host);
-        const pelmora::RunReport report = pelmora::runDetection(
-            detector, runRequest(options, entry.video, entry.outputDir, recorder), host);
+        pelmora::RunRequest request = runRequest(options, entry.video, entry.outputDir, recorder);
+        // With --resume, an unfinished run is replaced as a whole, so old and new never mix.
+        pelmora::EarlierRun earlier;
+        request.folderReady = [&](const std::string& dir) {
+            return readyFolder(dir, options.clean || options.resume, earlier, host);
+        };
+        const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
         host.clearProgress();
+        tellEarlierSnapshots(report.outputDir, earlier, host);
         // A record says the folder holds all the options asked for: --resume trusts it and
         // never looks again, so a lost snapshot or a list or report not written leaves none.
         const bool complete = report.status == pelmora::RunReport::Status::Finished &&

@@ -242,6 +242,9 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
     }
     report.outputError = job.prepareOutputDirectory();
     report.outputDir = job.getOutputDir();
+    if (report.outputError.empty() && request.folderReady) {
+        report.outputError = request.folderReady(report.outputDir);
+    }
     if (!report.outputError.empty()) {
         host.write(LogKind::Failure,
                    formatText("Cannot save snapshots in %s: %s\n", report.outputDir.c_str(),

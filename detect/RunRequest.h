@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <opencv2/core.hpp>
 #include <string>
 
@@ -33,6 +34,10 @@ struct RunRequest {
     RunObserver* observer = nullptr;                // told of every frame and snapshot
     FrameView* view = nullptr;                      // shown every frame and its mask
     RunClock clock = RunClock::Index;
+    // Called once the snapshot folder is ready, before the run writes anything into it, so that
+    // a front end can claim the folder and clear what an earlier run left there. A reason
+    // returned ends the run at once, as a folder that cannot hold snapshots.
+    std::function<std::string(const std::string& folder)> folderReady{};
 };
 
 // What a front end supplies to a run: where its lines go (RunLog), where the progress goes,

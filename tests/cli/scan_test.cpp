@@ -1099,6 +1099,8 @@ testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult&
     for (const std::string& name : listDir(dir)) {
         if (pelmora::isSnapshotFileName(name)) {
             present.insert(name);
+        } else if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
+            return testing::AssertionFailure() << "a temporary file is left: " << name;
         }
     }
     std::set<std::string> ours = present;
@@ -1182,22 +1184,49 @@ std::vector<cv::Mat> blinkingSquare(int frames) {
     return blinking;
 }
 
+// What a run of another video, or of other settings, leaves in dir: the snapshots named, lists
+// and a report of them, a record, and the temporary files of a kill.
+void earlierRun(const std::string& dir, const std::vector<std::string>& snapshots) {
+    std::string list = "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n";
+    std::string page = "<html>";
+    for (const std::string& name : snapshots) {
+        std::ofstream(dir + "/" + name) << "earlier";
+        list += "1,1,00:00:00.001,99," + name + ",yes,1\r\n";
+        page += "<a href=\"" + name + "\">";
+    }
+    std::ofstream(dir + "/snapshots.csv") << list;
+    std::ofstream(dir + "/events.csv")
+        << "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file\r\n"
+        << "1,1,1,00:00:00.001,00:00:00.001,1,99," << snapshots.front() << "\r\n";
+    std::ofstream(dir + "/report.html") << page;
+    std::ofstream(dir + "/.pelmora-run.json") << R"({"written": 99})";
+    std::ofstream(dir + "/.IMG00000120.jpg.4242.part") << "half";
+    std::ofstream(dir + "/.report.html.4242.part") << "half";
+}
+
 TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
     // 80 snapshots: 40 rows of snapshots.csv fill more than 2,500 bytes, one snapshot far less.
     const std::string video = tmp.file("blink.avi");
     ASSERT_TRUE(writeVideo(video, blinkingSquare(80)));
     const std::vector<std::string> fullDisk = {"/usr/bin/prlimit", "--fsize=2500"};
+    // Names the clip's 40 ms frames never take.
+    const std::vector<std::string> one = {"IMG00000001.jpg"};
+    const std::vector<std::string> two = {"IMG00000001.jpg", "IMG00000003.jpg"};
     struct Row {
         const char* name;
         std::vector<std::string> options;
         std::function<void(const std::string& dir)> before;
         std::vector<std::string> wrapper;
         int exitCode;
-        std::string err;  // with DIR for the folder
+        std::string err;                     // with DIR for the folder
+        std::vector<std::string> earlier{};  // the earlier run's snapshots that stay
     };
     const auto nothing = [](const std::string&) {};
     const auto folderAs = [](const char* name) {
         return [name](const std::string& dir) { fs::create_directories(dir + "/" + name); };
+    };
+    const auto earlier = [](const std::vector<std::string>& snapshots) {
+        return [snapshots](const std::string& dir) { earlierRun(dir, snapshots); };
     };
     const Row rows[] = {
         {"all written", {"--report"}, nothing, {}, 0, ""},
@@ -1219,6 +1248,31 @@ TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
          {},
          1,
          "Failed to write DIR/events.csv: Is a directory\n"},
+        {"a rerun that records nothing",
+         {},
+         earlier(one),
+         {},
+         0,
+         "1 snapshot of an earlier run is in DIR\n",
+         one},
+        {"a rerun with a report",
+         {"--report"},
+         earlier(two),
+         {},
+         0,
+         "2 snapshots of an earlier run are in DIR\n",
+         two},
+        {"a clean rerun", {"--clean", "--events"}, earlier(two), {}, 0, ""},
+        {"a resumed run of other settings", {"--resume", "--report"}, earlier(two), {}, 0, ""},
+        {"a rerun after a kill",
+         {},
+         [](const std::string& dir) {
+             std::ofstream(dir + "/.IMG00000040.jpg.4242.part") << "half";
+             std::ofstream(dir + "/..pelmora-run.json.4242.part") << "half";
+         },
+         {},
+         0,
+         ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1232,7 +1286,7 @@ TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
         const ScanResult result = scan.finish();
         EXPECT_EQ(result.exitCode, row.exitCode);
         EXPECT_EQ(result.err, std::regex_replace(row.err, std::regex("DIR"), dir));
-        EXPECT_TRUE(tellsTheTruth(dir, result, row.options));
+        EXPECT_TRUE(tellsTheTruth(dir, result, row.options, row.earlier));
     }
 }
 

@@ -1,0 +1,121 @@
+#include "RunFolder.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "FileOutput.h"
+#include "RunRecorder.h"
+#include "SnapshotNaming.h"
+
+namespace pelmora {
+
+namespace {
+
+enum class Kind { Other, Snapshot, RunFile, Temporary };
+
+Kind kindOf(const std::string& name) {
+    if (isSnapshotFileName(name)) {
+        return Kind::Snapshot;
+    }
+    if (isRunFileName(name)) {
+        return Kind::RunFile;
+    }
+    const std::optional<std::string> target = temporaryTarget(name);
+    if (target && (isSnapshotFileName(*target) || isRunFileName(*target))) {
+        return Kind::Temporary;
+    }
+    return Kind::Other;
+}
+
+std::string folderOf(const std::string& dir) {
+    return dir.empty() ? std::string(".") : dir;
+}
+
+// Calls each for every file of the folder that a run may have left, with its kind; returns why
+// the folder could not be read, or nothing.
+std::string forEachLeftover(
+    const std::string& dir,
+    const std::function<void(const std::string&, Kind, const struct stat&)>& each) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(folderOf(dir).c_str()), ::closedir);
+    if (!folder) {
+        return systemError(errno);
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(folder.get());
+        if (entry == nullptr) {
+            return errno == 0 ? std::string() : systemError(errno);
+        }
+        const std::string name = entry->d_name;
+        const Kind kind = kindOf(name);
+        if (kind == Kind::Other) {
+            continue;
+        }
+        // A folder of such a name was made by someone else, for something else.
+        struct stat info {};
+        const std::string path = joinPath(dir, name);
+        if (::lstat(path.c_str(), &info) == 0 && (S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
+            each(name, kind, info);
+        }
+    }
+}
+
+}  // namespace
+
+bool isRunFileName(const std::string& name) {
+    return name == kSnapshotListName || name == kEventListName || name == kReportName ||
+           name == kRunRecordName;
+}
+
+EarlierRun findEarlierRun(const std::string& dir) {
+    EarlierRun earlier;
+    earlier.error = forEachLeftover(
+        dir, [&earlier](const std::string& name, Kind kind, const struct stat& info) {
+            if (kind == Kind::Snapshot) {
+                earlier.snapshots.push_back({name, static_cast<unsigned long long>(info.st_ino)});
+            } else {
+                ++(kind == Kind::RunFile ? earlier.runFiles : earlier.temporaries);
+            }
+        });
+    return earlier;
+}
+
+long long snapshotsStillThere(const std::string& dir, const EarlierRun& earlier) {
+    long long count = 0;
+    for (const FoundSnapshot& snapshot : earlier.snapshots) {
+        struct stat info {};
+        if (::lstat(joinPath(dir, snapshot.name).c_str(), &info) == 0 &&
+            static_cast<unsigned long long>(info.st_ino) == snapshot.file) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+EarlierRunRemoval removeEarlierRun(const std::string& dir, bool snapshots) {
+    EarlierRunRemoval removal;
+    // Names are gathered first: a folder changed while it is read may skip or repeat names.
+    std::vector<std::string> doomed;
+    removal.error =
+        forEachLeftover(dir, [&](const std::string& name, Kind kind, const struct stat&) {
+            if (kind != Kind::Snapshot || snapshots) {
+                doomed.push_back(joinPath(dir, name));
+            }
+        });
+    for (const std::string& path : doomed) {
+        if (::unlink(path.c_str()) == 0) {
+            ++removal.removed;
+        } else if (errno != ENOENT) {
+            removal.failures.push_back(path + ": " + systemError(errno));
+        }
+    }
+    return removal;
+}
+
+}  // namespace pelmora

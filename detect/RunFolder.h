@@ -1,0 +1,47 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pelmora {
+
+// The record a finished run leaves beside its snapshots, for --resume.
+inline constexpr const char* kRunRecordName = ".pelmora-run.json";
+
+// Whether name is a file that a run writes into its folder besides the snapshots: its lists,
+// report and record.
+bool isRunFileName(const std::string& name);
+
+// A snapshot file as it was found: a new one written under its name is another file.
+struct FoundSnapshot {
+    std::string name;
+    unsigned long long file = 0;  // its inode
+};
+
+// What an earlier run left in a snapshot folder. Only files count: a folder that happens to
+// bear such a name is nobody's run.
+struct EarlierRun {
+    std::vector<FoundSnapshot> snapshots;  // complete snapshots, IMG….jpg, in no order
+    long long runFiles = 0;                // its lists, report and record
+    long long temporaries = 0;             // hidden files of writes that never finished
+    std::string error;                     // why the folder could not be read, or nothing
+};
+
+EarlierRun findEarlierRun(const std::string& dir);
+
+// How many of the snapshots found are still in dir as they were found: those a later run
+// wrote again under the same names are that run's.
+long long snapshotsStillThere(const std::string& dir, const EarlierRun& earlier);
+
+struct EarlierRunRemoval {
+    long long removed = 0;
+    std::vector<std::string> failures;  // "PATH: REASON" for each file that stayed
+    std::string error;                  // why the folder could not be read, or nothing
+};
+
+// Readies a folder for a new run, so that its lists, report and record are of that run alone:
+// removes what an earlier run left there, its lists, report, record and temporary files, and
+// with snapshots its snapshots too. Nothing else is touched.
+EarlierRunRemoval removeEarlierRun(const std::string& dir, bool snapshots);
+
+}  // namespace pelmora
