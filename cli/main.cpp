@@ -72,11 +72,17 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
     return true;
 }
 
-// Clears what an earlier run left in the folder, its snapshots too when asked, so that the
-// lists, report and record there are of the coming run alone; earlier is what it found.
-// Returns why the folder cannot be used, or nothing.
-std::string readyFolder(const std::string& dir, bool withSnapshots, pelmora::EarlierRun& earlier,
-                        pelmora::RunLog& log) {
+// Holds the folder for the coming run and clears what an earlier run left in it, its
+// snapshots too when asked, so that the lists, report and record there are of the coming run
+// alone; earlier is what it found. Returns why the folder cannot be used, or nothing.
+std::string readyFolder(const std::string& dir, bool withSnapshots, pelmora::FolderLock& lock,
+                        pelmora::EarlierRun& earlier, pelmora::RunLog& log) {
+    // Two runs into one folder would mix their snapshots, lists and records, and each would
+    // clear what the other wrote.
+    const std::string busy = lock.acquire(dir);
+    if (!busy.empty()) {
+        return busy;
+    }
     earlier = pelmora::findEarlierRun(dir);
     if (!earlier.error.empty()) {
         return earlier.error;
@@ -161,9 +167,11 @@ int main(int argc, char* argv[]) {
         pelmora::RunRecorder recorder(recordOptions(options), host);
         pelmora::RunRequest request = runRequest(options, entry.video, entry.outputDir, recorder);
         // With --resume, an unfinished run is replaced as a whole, so old and new never mix.
+        // Held until the record is written, so that no other run clears the folder before.
+        pelmora::FolderLock lock;
         pelmora::EarlierRun earlier;
         request.folderReady = [&](const std::string& dir) {
-            return readyFolder(dir, options.clean || options.resume, earlier, host);
+            return readyFolder(dir, options.clean || options.resume, lock, earlier, host);
         };
         const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
         host.clearProgress();

@@ -1,6 +1,8 @@
 #include "RunFolder.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -116,6 +118,46 @@ EarlierRunRemoval removeEarlierRun(const std::string& dir, bool snapshots) {
         }
     }
     return removal;
+}
+
+FolderLock::~FolderLock() {
+    release();
+}
+
+std::string FolderLock::acquire(const std::string& dir) {
+    release();
+    const std::string name = joinPath(dir, kFolderLockName);
+    // A holder takes the file away before it lets go, so a file locked after that is no longer
+    // the one in the folder, and the lock is taken again on the file that is.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int file = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (file < 0) {
+            return systemError(errno);
+        }
+        if (::flock(file, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            ::close(file);
+            return error == EWOULDBLOCK ? "another run is writing into it" : systemError(error);
+        }
+        struct stat locked {};
+        struct stat named {};
+        if (::fstat(file, &locked) == 0 && ::stat(name.c_str(), &named) == 0 &&
+            locked.st_dev == named.st_dev && locked.st_ino == named.st_ino) {
+            fd = file;
+            path = name;
+            return std::string();
+        }
+        ::close(file);
+    }
+    return "another run is writing into it";
+}
+
+void FolderLock::release() {
+    if (fd >= 0) {
+        ::unlink(path.c_str());
+        ::close(fd);
+        fd = -1;
+    }
 }
 
 }  // namespace pelmora

@@ -8,6 +8,9 @@ namespace pelmora {
 // The record a finished run leaves beside its snapshots, for --resume.
 inline constexpr const char* kRunRecordName = ".pelmora-run.json";
 
+// The file a run holds its folder by, while it runs.
+inline constexpr const char* kFolderLockName = ".pelmora.lock";
+
 // Whether name is a file that a run writes into its folder besides the snapshots: its lists,
 // report and record.
 bool isRunFileName(const std::string& name);
@@ -43,5 +46,27 @@ struct EarlierRunRemoval {
 // removes what an earlier run left there, its lists, report, record and temporary files, and
 // with snapshots its snapshots too. Nothing else is touched.
 EarlierRunRemoval removeEarlierRun(const std::string& dir, bool snapshots);
+
+// Holds a snapshot folder for one run at a time: an advisory lock (flock) on a file inside it,
+// which every process that asks for the folder honours, taken at once or not at all. The
+// system lets go of it when the process ends, however it ends; a hold that ends normally also
+// takes the file away again.
+class FolderLock {
+public:
+    FolderLock() = default;
+    ~FolderLock();
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+    // Takes the folder, which must exist; returns why it cannot ("another run is writing into
+    // it", or the system's reason), or nothing.
+    std::string acquire(const std::string& dir);
+    void release();
+    bool held() const { return fd >= 0; }
+
+private:
+    int fd = -1;
+    std::string path;
+};
 
 }  // namespace pelmora

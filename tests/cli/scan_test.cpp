@@ -1290,6 +1290,27 @@ TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
     }
 }
 
+TEST_F(ScanTest, ASecondRunIntoAHeldFolderStopsBeforeItWritesAnything) {
+    const std::string first = tmp.file("first.avi");
+    const std::string second = tmp.file("second.avi");
+    ASSERT_TRUE(writeVideo(first, blinkingSquare(400)));
+    // At 30 frames per second: names the first video never gives.
+    ASSERT_TRUE(writeVideo(second, movingSquare(), 30.0));
+    const std::string dir = tmp.file("shared");
+    ScanProcess running({"--events", "-o", dir, first});
+    // Until its lines are read, the first run soon waits on a full pipe, in the middle.
+    ASSERT_TRUE(running.readUntilErrorLine("[" + dir + "/"));
+    const ScanResult refused = runScan({"--events", "--summary", "json", "-o", dir, second});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err,
+              "Cannot save snapshots in " + dir + ": another run is writing into it\n");
+    EXPECT_EQ(jsonLines(refused.out).at(0)["status"], "not_scanned");
+    const ScanResult finished = running.finish();
+    EXPECT_EQ(finished.exitCode, 0);
+    EXPECT_TRUE(tellsTheTruth(dir, finished, {"--events"}));
+    EXPECT_EQ(snapshotsIn(dir).size(), 400u);
+}
+
 TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
     fs::create_directories(tmp.file("cams/Cam1"));
     ASSERT_TRUE(writeVideo(tmp.file("cams/Cam1/a.AVI"), movingSquare()));

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,38 @@ TEST(EarlierRun, RemovesOnlyTheFilesARunLeavesAndItsSnapshotsWhenAsked) {
         EXPECT_EQ(removal.removed, row.removed);
         EXPECT_EQ(removal.failures, std::vector<std::string>());
         EXPECT_EQ(testsupport::listDir(tmp.path()), row.kept);
+    }
+}
+
+TEST(FolderLock, HoldsAFolderForOneRunAtATime) {
+    testsupport::TempDir tmp;
+    pelmora::FolderLock other;
+    const struct {
+        const char* name;
+        std::function<void(const std::string& dir)> before;
+        std::string reason;
+    } rows[] = {
+        {"a free folder", [](const std::string&) {}, ""},
+        {"a folder held by another run",
+         [&other](const std::string& dir) { ASSERT_EQ(other.acquire(dir), ""); },
+         "another run is writing into it"},
+        {"a folder its holder let go of", [&other](const std::string&) { other.release(); }, ""},
+        {"the lock file of a killed run",
+         [](const std::string& dir) { std::ofstream(dir + "/.pelmora.lock") << "1234"; }, ""},
+        {"a folder that is gone", [](const std::string& dir) { fs::remove_all(dir); },
+         "No such file or directory"},
+    };
+    const std::string dir = tmp.file("folder");
+    fs::create_directory(dir);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        row.before(dir);
+        pelmora::FolderLock lock;
+        EXPECT_EQ(lock.acquire(dir), row.reason);
+        EXPECT_EQ(lock.held(), row.reason.empty());
+        lock.release();
+        // The file goes with the hold; another run's stays with its own.
+        EXPECT_EQ(fs::exists(dir + "/.pelmora.lock"), other.held());
     }
 }
 
