@@ -4,7 +4,10 @@
 #include <cctype>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
+
+#include "VideoJob.h"
 
 namespace fs = std::filesystem;
 
@@ -13,6 +16,18 @@ namespace {
 // Two spellings of one path ("clips/./a.avi", "clips/a.avi") are one video.
 std::string pathKey(const std::string& path) {
     return fs::path(path).lexically_normal().string();
+}
+
+// Two spellings of one folder ("clips/./a", "clips/a/", a relative and an absolute path) are one
+// folder; the empty one is the current folder.
+std::string folderKey(const std::string& folder) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(folder.empty() ? std::string(".") : folder, error);
+    std::string key = absolute.lexically_normal().string();
+    while (key.size() > 1 && key.back() == '/') {
+        key.pop_back();
+    }
+    return key;
 }
 
 }  // namespace
@@ -93,23 +108,40 @@ std::vector<BatchEntry> planBatch(const std::vector<std::string>& videos,
     for (const std::string& video : videos) {
         byKey.emplace(pathKey(video), video);
     }
-    std::map<std::string, std::string> folderOf;
-    if (!outputDir.empty()) {
-        std::map<std::string, int> uses;
-        for (const auto& [key, video] : byKey) {
-            if (byKey.size() == 1) {
-                folderOf[key] = outputDir;
-                continue;
-            }
+    // Each video's folder as it would be alone: beside it, or after its file in the one given.
+    std::map<std::string, std::string> wanted;
+    for (const auto& [key, video] : byKey) {
+        if (outputDir.empty()) {
+            wanted[key] = pelmora::VideoJob::derivedDirectory(video);
+        } else if (byKey.size() == 1) {
+            wanted[key] = outputDir;
+        } else {
             std::string name = fs::path(video).stem().string();
             if (name.empty() || name[0] == '.') {  // no hidden folders
                 name = "video";
             }
-            const int use = ++uses[name];
-            if (use > 1) {
-                name += "-" + std::to_string(use);
+            wanted[key] = outputDir + "/" + name;
+        }
+    }
+    // Every video gets the folder it wants unless one before it in that order does, which then
+    // takes "-2", "-3", ... of that name: never a folder that is another video's.
+    std::set<std::string> taken;
+    std::map<std::string, std::string> folderOf;
+    std::vector<std::string> refused;
+    for (const auto& [key, folder] : wanted) {
+        if (taken.insert(folderKey(folder)).second) {
+            folderOf[key] = folder;
+        } else {
+            refused.push_back(key);
+        }
+    }
+    for (const std::string& key : refused) {
+        for (int use = 2;; ++use) {
+            const std::string folder = wanted[key] + "-" + std::to_string(use);
+            if (taken.insert(folderKey(folder)).second) {
+                folderOf[key] = folder;
+                break;
             }
-            folderOf[key] = outputDir + "/" + name;
         }
     }
     std::vector<BatchEntry> entries;

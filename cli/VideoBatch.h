@@ -30,13 +30,16 @@ std::vector<std::string> expandFolders(const std::vector<std::string>& paths,
 
 struct BatchEntry {
     std::string video;
-    std::string outputDir;  // empty: derived from the video's path
+    std::string outputDir;  // its snapshot folder; empty for the current one
 };
 
-// The videos to run, in order, with their snapshot folders. With an output folder and several
-// videos, each gets a folder of its own inside it, named after the video's file ("-2", "-3",
-// ... for a name that comes again), assigned in the sorted order of all the videos, so that a
-// video's folder does not depend on the order it was given in nor on the shard it falls to.
+// The videos to run, in order, with their snapshot folders, one of its own for each video.
+// Without an output folder each is derived from the video's path (see VideoJob); with one and
+// several videos, each gets a folder inside it named after the video's file. A video whose
+// folder is another's before it in the sorted order of all the videos ("x.avi" and "x.mp4",
+// "a/x.avi" and "b/x.avi") takes that name with "-2", "-3", ... added, the first that is no
+// other video's, so that a video's folder does not depend on the order it was given in nor on
+// the shard it falls to.
 // Without a shard the videos run as given; with one, the sorted list without repeats is dealt
 // out: position i goes to shard i mod N, so N processes split any list without talking.
 std::vector<BatchEntry> planBatch(const std::vector<std::string>& videos,

@@ -22,7 +22,6 @@
 #include "ScanOptions.h"
 #include "ScanSummary.h"
 #include "VideoBatch.h"
-#include "VideoJob.h"
 
 namespace {
 
@@ -149,9 +148,7 @@ int main(int argc, char* argv[]) {
     const nlohmann::json settings = resultSettings(options);
     int status = kExitDone;
     for (const BatchEntry& entry : batch) {
-        const std::string folder = entry.outputDir.empty()
-                                       ? pelmora::VideoJob::derivedDirectory(entry.video)
-                                       : entry.outputDir;
+        const std::string& folder = entry.outputDir;
         const RunRecord record(entry.video, settings);
         if (options.resume) {
             if (const auto done = record.findDone(folder)) {

@@ -95,7 +95,44 @@ TEST(BatchPlan, ShardsSplitTheSortedListWithoutOverlapAndKeepEachVideosFolder) {
     EXPECT_EQ(given[3].outputDir, "out/clip");
     // One video keeps the folder given; none given derives each.
     EXPECT_EQ(planBatch({"a.avi", "./a.avi"}, "out", std::nullopt)[1].outputDir, "out");
-    EXPECT_EQ(planBatch(videos, "", std::nullopt)[0].outputDir, "");
+    EXPECT_EQ(planBatch(videos, "", std::nullopt)[0].outputDir, "c/clip");
+}
+
+TEST(BatchPlan, EveryVideoGetsAFolderNoOtherVideoHas) {
+    const struct {
+        const char* name;
+        std::vector<std::string> videos;
+        std::string outputDir;
+        std::vector<std::string> folders;  // in the order given
+    } rows[] = {
+        {"the usual case", {"garden.avi", "clips/gate.mp4"}, "", {"garden", "clips/gate"}},
+        {"two extensions", {"x.mp4", "x.avi"}, "", {"x-2", "x"}},
+        {"two cases of one extension", {"x.avi", "x.AVI"}, "", {"x-2", "x"}},
+        {"no extension and its folder's name",
+         {"rec", "rec-snapshots.avi"},
+         "",
+         {"rec-snapshots", "rec-snapshots-2"}},
+        {"two spellings of one folder", {"c/a.avi", "c/./a.mkv"}, "", {"c/a", "c/./a-2"}},
+        {"a name with -2 of its own",
+         {"a/x.avi", "b/x.avi", "c/x-2.avi"},
+         "out",
+         {"out/x", "out/x-3", "out/x-2"}},
+        {"repeats of one name",
+         {"a/c.avi", "b/c.avi", "d/c.avi"},
+         "out",
+         {"out/c", "out/c-2", "out/c-3"}},
+        {"hidden and empty names",
+         {"a/.avi", "b/.x.avi", "video.avi"},
+         "out",
+         {"out/video", "out/video-2", "out/video-3"}},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> folders;
+        for (const BatchEntry& entry : planBatch(row.videos, row.outputDir, std::nullopt)) {
+            folders.push_back(entry.outputDir);
+        }
+        EXPECT_EQ(folders, row.folders) << row.name;
+    }
 }
 
 }  // namespace

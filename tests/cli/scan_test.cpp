@@ -971,6 +971,21 @@ TEST_F(ScanTest, VideosWithoutAnExtensionInADottedFolderKeepTheirOwnSnapshots) {
     EXPECT_EQ(listDir(second + "-snapshots"), std::vector<std::string>{"IMG00000120.jpg"});
 }
 
+TEST_F(ScanTest, TwoVideosOfOneNameBesideEachOtherKeepFoldersOfTheirOwn) {
+    const std::string lower = tmp.file("x.avi");
+    const std::string upper = tmp.file("x.AVI");
+    ASSERT_TRUE(writeVideo(lower, squareClip(1, 6)));
+    ASSERT_TRUE(writeVideo(upper, squareClip(3, 6)));
+    EXPECT_EQ(runScan({"-q", lower, upper}).exitCode, 0);
+    // "x.AVI" sorts first.
+    EXPECT_EQ(listDir(tmp.file("x")), std::vector<std::string>{"IMG00000120.jpg"});
+    EXPECT_EQ(listDir(tmp.file("x-2")), std::vector<std::string>{"IMG00000040.jpg"});
+    const ScanResult resumed = runScan({"--resume", "-q", lower, upper});
+    EXPECT_EQ(resumed.exitCode, 0);
+    EXPECT_EQ(resumed.out, lower + ": skipped, done before: 6 frames, 1 written\n" + upper +
+                               ": skipped, done before: 6 frames, 1 written\n");
+}
+
 TEST_F(ScanTest, AReadOnlyDestinationIsReportedBeforeAnythingIsDecoded) {
     // Root may write anywhere, so the scan runs as an ordinary user.
     const std::string setpriv = "/usr/bin/setpriv";
