@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "FileOutput.h"
+#include "JsonPath.h"
 #include "Version.h"
 
 namespace {
@@ -21,7 +22,8 @@ nlohmann::json fileIdentity(const std::string& path) {
     if (::stat(path.c_str(), &info) != 0) {
         return nullptr;
     }
-    return {{"path", path},
+    return {{"path", readablePath(path)},
+            {"path_bytes", pathBytes(path)},
             {"size", static_cast<long long>(info.st_size)},
             {"modified_ns",
              static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec}};
@@ -64,6 +66,8 @@ bool RunRecord::write(const pelmora::RunReport& report) const {
     record["frames_announced"] = report.framesAnnounced;
     record["written"] = report.snapshotsWritten;
     record["lost"] = report.snapshotsLost;
-    const std::string text = record.dump(2) + "\n";
+    // Every path in it is valid text already; nothing else may stop the record being written.
+    const std::string text =
+        record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     return pelmora::replaceFile(recordPath(report.outputDir), text.data(), text.size()).empty();
 }

@@ -7,8 +7,8 @@
 #include "DetectionRun.h"
 #include "RunFolder.h"
 
-// What tells a file from a changed or replaced one: its path, size and modification time, to
-// the nanosecond; null when it cannot be read.
+// What tells a file from a changed or replaced one: its path (readable, and its bytes, see
+// JsonPath.h), size and modification time, to the nanosecond; null when it cannot be read.
 nlohmann::json fileIdentity(const std::string& path);
 
 // The record a finished video leaves beside its snapshots (".pelmora-run.json"), so that a

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "JsonPath.h"
 #include "TextFormat.h"
 
 namespace {
@@ -57,17 +58,19 @@ std::string textLine(const VideoOutcome& outcome) {
 std::string jsonLine(const VideoOutcome& outcome) {
     const pelmora::RunReport& report = outcome.report;
     // In this order, the video first, so that a line reads well by eye too.
+    // Each path readable and, after all else, as its exact bytes, for a path that is not UTF-8.
     const nlohmann::ordered_json line = {
-        {"video", outcome.video},
+        {"video", readablePath(outcome.video)},
         {"status", statusName(outcome)},
         {"frames", report.framesRead},
         {"frames_announced", report.framesAnnounced},
         {"written", report.snapshotsWritten},
         {"lost", report.snapshotsLost},
         {"seconds", outcome.seconds},
-        {"output", report.outputDir},
+        {"output", readablePath(report.outputDir)},
+        {"video_bytes", pathBytes(outcome.video)},
+        {"output_bytes", pathBytes(report.outputDir)},
     };
-    // Paths need not be valid UTF-8; such bytes are replaced rather than failing the line.
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 

@@ -23,6 +23,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 #include <regex>
@@ -1324,6 +1325,26 @@ TEST_F(ScanTest, ASecondRunIntoAHeldFolderStopsBeforeItWritesAnything) {
     EXPECT_EQ(finished.exitCode, 0);
     EXPECT_TRUE(tellsTheTruth(dir, finished, {"--events"}));
     EXPECT_EQ(snapshotsIn(dir).size(), 400u);
+}
+
+TEST_F(ScanTest, PathsThatAreNotUtf8GoIntoTheSummaryAndTheRecordWhole) {
+    // "café" in Latin-1, as older cameras and shares name files.
+    const std::string video = tmp.file("caf\xE9.avi");
+    const std::string mask = tmp.file("m\xE9sk.png");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    ASSERT_TRUE(cv::imwrite(mask, solid(kWhite)));
+    const std::vector<std::string> arguments = {"--summary", "json", "-q", "--mask", mask, video};
+    const ScanResult result = runScan(arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<nlohmann::json> lines = jsonLines(result.out);
+    ASSERT_EQ(lines.size(), 1u) << result.out;
+    EXPECT_EQ(lines[0]["video"], tmp.file("caf\xEF\xBF\xBD.avi"));
+    EXPECT_EQ(lines[0]["video_bytes"], tmp.file("caf%E9.avi"));
+    EXPECT_EQ(lines[0]["output_bytes"], tmp.file("caf%E9"));
+    EXPECT_EQ(listDir(tmp.file("caf\xE9")), kMovingSquareNames);
+    std::vector<std::string> resumed = arguments;
+    resumed.insert(resumed.begin(), "--resume");
+    EXPECT_EQ(jsonLines(runScan(resumed).out).at(0)["status"], "skipped");
 }
 
 TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
