@@ -1,12 +1,17 @@
 #include "VideoBatch.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <map>
 #include <set>
 #include <system_error>
 
+#include "FileOutput.h"
 #include "VideoJob.h"
 
 namespace fs = std::filesystem;
@@ -49,19 +54,59 @@ std::optional<Shard> parseShard(const std::string& text) {
     return shard;
 }
 
-std::vector<std::string> readVideoList(std::istream& in) {
-    std::vector<std::string> paths;
+VideoList readVideoList(int fd) {
+    VideoList list;
     std::string line;
-    while (std::getline(in, line)) {
+    long long lineNumber = 1;
+    const auto endLine = [&] {
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
         const bool blank = line.find_first_not_of(" \t") == std::string::npos;
         if (!blank && line[0] != '#') {
-            paths.push_back(line);
+            list.paths.push_back(line);
+        }
+        line.clear();
+        ++lineNumber;
+    };
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            list.error = pelmora::systemError(errno);
+            return list;
+        }
+        if (got == 0) {
+            break;
+        }
+        for (ssize_t i = 0; i < got; ++i) {
+            const char c = buffer[i];
+            if (c == '\n') {
+                endLine();
+                continue;
+            }
+            if (c == '\0') {
+                list.error = "line " + std::to_string(lineNumber) +
+                             " holds a NUL byte, which no path does: not a list of paths";
+                return list;
+            }
+            line += c;
+            // One more byte than a path may have, for the '\r' of a line end.
+            if (line.size() > PATH_MAX + 1 || (line.size() == PATH_MAX + 1 && c != '\r')) {
+                list.error = "line " + std::to_string(lineNumber) + " is longer than " +
+                             std::to_string(PATH_MAX) +
+                             " bytes, which no path is: not a list of paths";
+                return list;
+            }
         }
     }
-    return paths;
+    if (!line.empty()) {
+        endLine();
+    }
+    return list;
 }
 
 bool hasVideoExtension(const std::string& path) {

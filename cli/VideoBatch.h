@@ -1,6 +1,5 @@
 #pragma once
 
-#include <istream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,9 +14,17 @@ struct Shard {
 // "K/N" with 0 <= K < N; nothing for anything else.
 std::optional<Shard> parseShard(const std::string& text);
 
-// Paths one a line; blank lines and lines starting with '#' are skipped, and a line ending of
-// a file from another system is not part of the path.
-std::vector<std::string> readVideoList(std::istream& in);
+struct VideoList {
+    std::vector<std::string> paths;
+    std::string error;  // why the list was refused, or nothing
+};
+
+// The paths of a list read from fd to its end, one a line; blank lines and lines starting with
+// '#' are skipped, and a line ending of a file from another system is not part of the path. A
+// list is refused as soon as it shows it is none: a line longer than PATH_MAX bytes or holding
+// a NUL byte, which no path does (a binary file, /dev/zero), or a read the system refuses (a
+// folder). Memory stays bounded by the paths kept.
+VideoList readVideoList(int fd);
 
 // Whether a file's name ends in one of the common video extensions, in any case.
 bool hasVideoExtension(const std::string& path);

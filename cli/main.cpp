@@ -1,14 +1,13 @@
 // pelmora-scan: the detection run without a window, for batch work and machines without a
 // display.
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <string>
 #include <vector>
 
@@ -56,18 +55,24 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
     if (options.listFile.empty()) {
         return true;
     }
-    std::ifstream file;
-    if (options.listFile != "-") {
-        file.open(options.listFile);
-        if (!file) {
-            std::fprintf(stderr, "pelmora-scan: cannot read the list %s: %s\n",
-                         options.listFile.c_str(), std::strerror(errno));
-            return false;
-        }
+    const bool standardInput = options.listFile == "-";
+    const int fd =
+        standardInput ? STDIN_FILENO : ::open(options.listFile.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "pelmora-scan: cannot read the list %s: %s\n",
+                     options.listFile.c_str(), std::strerror(errno));
+        return false;
     }
-    const std::vector<std::string> listed =
-        readVideoList(options.listFile == "-" ? std::cin : file);
-    videos.insert(videos.end(), listed.begin(), listed.end());
+    const VideoList list = readVideoList(fd);
+    if (!standardInput) {
+        ::close(fd);
+    }
+    if (!list.error.empty()) {
+        std::fprintf(stderr, "pelmora-scan: cannot read the list %s: %s\n",
+                     options.listFile.c_str(), list.error.c_str());
+        return false;
+    }
+    videos.insert(videos.end(), list.paths.begin(), list.paths.end());
     return true;
 }
 

@@ -1,9 +1,11 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 
 #include "TestSupport.h"
 #include "VideoBatch.h"
@@ -33,8 +35,18 @@ TEST(Shard, IsKOfNWithKBelowN) {
     }
 }
 
+// The list read from a file of these bytes.
+VideoList listOf(const std::string& bytes) {
+    testsupport::TempDir tmp;
+    std::ofstream(tmp.file("list"), std::ios::binary) << bytes;
+    const int fd = ::open(tmp.file("list").c_str(), O_RDONLY);
+    const VideoList list = readVideoList(fd);
+    ::close(fd);
+    return list;
+}
+
 TEST(VideoList, SkipsBlankLinesAndCommentsAndForeignLineEnds) {
-    std::istringstream list(
+    const VideoList list = listOf(
         "# cameras\n"
         "cam1/a.avi\n"
         "\n"
@@ -43,10 +55,40 @@ TEST(VideoList, SkipsBlankLinesAndCommentsAndForeignLineEnds) {
         " # not a comment: a path that starts with a space\n"
         "cam1/a.avi\n"
         "last.avi");
-    EXPECT_EQ(readVideoList(list),
+    EXPECT_EQ(list.error, "");
+    EXPECT_EQ(list.paths,
               (std::vector<std::string>{"cam1/a.avi", "cam2/b c.avi",
                                         " # not a comment: a path that starts with a space",
                                         "cam1/a.avi", "last.avi"}));
+}
+
+TEST(VideoList, RefusesWhatIsNoListOfPaths) {
+    const std::string longest(PATH_MAX, 'a');
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::string error;
+        std::size_t paths;  // when it is no error, the longest last
+    } rows[] = {
+        {"the longest path", "x\n" + longest + "\n", "", 2},
+        {"the longest path with a foreign line end", longest + "\r\n", "", 1},
+        {"the longest path without a line end", "x\n" + longest, "", 2},
+        {"a byte longer", "x\n" + longest + "a\n",
+         "line 2 is longer than 4096 bytes, which no path is: not a list of paths", 0},
+        {"a byte longer before a foreign line end", longest + "a\r\n",
+         "line 1 is longer than 4096 bytes, which no path is: not a list of paths", 0},
+        {"a NUL byte", std::string("a.avi\n\nb\0.avi\n", 14),
+         "line 3 holds a NUL byte, which no path does: not a list of paths", 0},
+    };
+    for (const auto& row : rows) {
+        const VideoList list = listOf(row.bytes);
+        EXPECT_EQ(list.error, row.error) << row.name;
+        EXPECT_EQ(list.paths.size(), row.error.empty() ? row.paths : list.paths.size()) << row.name;
+    }
+    testsupport::TempDir tmp;
+    const int folder = ::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY);
+    EXPECT_EQ(readVideoList(folder).error, "Is a directory");
+    ::close(folder);
 }
 
 TEST(VideoList, FindsTheVideosOfFoldersInSortedOrder) {

@@ -1374,6 +1374,26 @@ TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
     EXPECT_EQ(listDir(tmp.file("out")), (std::vector<std::string>{"a", "b"}));
 }
 
+TEST_F(ScanTest, AListThatIsNoListIsRefusedAtOnce) {
+    const struct {
+        const char* name;
+        std::string list;
+        std::string reason;  // its start, where it depends on the bytes read
+    } rows[] = {
+        {"endless zeros", "/dev/zero", "line 1 holds a NUL byte, which no path does"},
+        {"endless noise", "/dev/urandom", "line "},
+        {"a folder", tmp.path(), "Is a directory\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ScanResult result = runScan({"--list", row.list, "-q"});
+        EXPECT_EQ(result.exitCode, 2);
+        const std::string start = "pelmora-scan: cannot read the list " + row.list + ": ";
+        EXPECT_EQ(result.err.substr(0, start.size() + row.reason.size()), start + row.reason);
+        EXPECT_EQ(result.out, "");
+    }
+}
+
 TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
     // Three videos, the second long enough to be killed in the middle of.
     std::vector<cv::Mat> blinking;
