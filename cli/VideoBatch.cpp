@@ -119,8 +119,38 @@ bool hasVideoExtension(const std::string& path) {
            std::end(kExtensions);
 }
 
+namespace {
+
+// The video files below dir, in no order; a folder that cannot be read, dir itself or one
+// below it, is added to unreadable with the reason, and the others are still searched.
+void findVideos(const fs::path& dir, std::vector<std::string>& found,
+                std::vector<std::string>& unreadable) {
+    std::error_code error;
+    std::vector<fs::path> folders;
+    fs::directory_iterator it(dir, error);
+    for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        std::error_code ignored;
+        // A link to a folder is not followed, so that no loop of links is searched forever;
+        // a link to a video is taken.
+        if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
+            folders.push_back(it->path());
+        } else if (it->is_regular_file(ignored) && hasVideoExtension(it->path().string())) {
+            found.push_back(it->path().string());
+        }
+    }
+    if (error) {
+        unreadable.push_back(dir.string() + ": " + error.message());
+    }
+    for (const fs::path& folder : folders) {
+        findVideos(folder, found, unreadable);
+    }
+}
+
+}  // namespace
+
 std::vector<std::string> expandFolders(const std::vector<std::string>& paths,
-                                       std::vector<std::string>& emptyFolders) {
+                                       std::vector<std::string>& emptyFolders,
+                                       std::vector<std::string>& unreadable) {
     std::vector<std::string> videos;
     for (const std::string& path : paths) {
         std::error_code error;
@@ -129,16 +159,11 @@ std::vector<std::string> expandFolders(const std::vector<std::string>& paths,
             continue;
         }
         std::vector<std::string> found;
-        for (fs::recursive_directory_iterator
-                 it(path, fs::directory_options::skip_permission_denied, error),
-             end;
-             !error && it != end; it.increment(error)) {
-            if (it->is_regular_file(error) && hasVideoExtension(it->path().string())) {
-                found.push_back(it->path().string());
-            }
-        }
+        const std::size_t failures = unreadable.size();
+        findVideos(path, found, unreadable);
         std::sort(found.begin(), found.end());
-        if (found.empty()) {
+        std::sort(unreadable.begin() + static_cast<std::ptrdiff_t>(failures), unreadable.end());
+        if (found.empty() && unreadable.size() == failures) {
             emptyFolders.push_back(path);
         }
         videos.insert(videos.end(), found.begin(), found.end());

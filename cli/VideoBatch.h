@@ -31,9 +31,12 @@ bool hasVideoExtension(const std::string& path);
 
 // The paths with every folder among them replaced by the video files below it, searched
 // recursively and in sorted order. Anything else, a missing path included, stays as given, to
-// be reported when it does not open. Folders without a video are added to emptyFolders.
+// be reported when it does not open. Folders without a video are added to emptyFolders; a
+// folder that cannot be read, given or below one given, is added to unreadable as "PATH:
+// REASON", and the rest is still searched.
 std::vector<std::string> expandFolders(const std::vector<std::string>& paths,
-                                       std::vector<std::string>& emptyFolders);
+                                       std::vector<std::string>& emptyFolders,
+                                       std::vector<std::string>& unreadable);
 
 struct BatchEntry {
     std::string video;

@@ -141,17 +141,22 @@ int main(int argc, char* argv[]) {
         return kExitUsage;
     }
     std::vector<std::string> emptyFolders;
+    std::vector<std::string> unreadable;
     const std::vector<BatchEntry> batch =
-        planBatch(expandFolders(given, emptyFolders), options.outputDir, options.shard);
+        planBatch(expandFolders(given, emptyFolders, unreadable), options.outputDir, options.shard);
     for (const std::string& folder : emptyFolders) {
         std::fprintf(stderr, "No video files in %s\n", folder.c_str());
+    }
+    // The videos in it would be missed without a word.
+    for (const std::string& folder : unreadable) {
+        std::fprintf(stderr, "Cannot read the folder %s\n", folder.c_str());
     }
 
     pelmora::setLibraryDiagnostics(options.verbose);
     installStopHandlers();
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const nlohmann::json settings = resultSettings(options);
-    int status = kExitDone;
+    int status = unreadable.empty() ? kExitDone : kExitFailures;
     for (const BatchEntry& entry : batch) {
         const std::string& folder = entry.outputDir;
         const RunRecord record(entry.video, settings);

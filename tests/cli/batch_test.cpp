@@ -100,13 +100,16 @@ TEST(VideoList, FindsTheVideosOfFoldersInSortedOrder) {
     }
     fs::create_directories(tmp.file("empty/inner"));
     std::vector<std::string> empty;
+    std::vector<std::string> unreadable;
     const std::vector<std::string> videos = expandFolders(
-        {tmp.file("cam2"), tmp.file("missing.avi"), tmp.file("empty"), tmp.file("cam1")}, empty);
+        {tmp.file("cam2"), tmp.file("missing.avi"), tmp.file("empty"), tmp.file("cam1")}, empty,
+        unreadable);
     EXPECT_EQ(videos, (std::vector<std::string>{
                           tmp.file("cam2/a.avi"), tmp.file("cam2/night/B.MP4"),
                           tmp.file("missing.avi"), tmp.file("cam1/.hidden.mov"),
                           tmp.file("cam1/deep/er/clip.webm"), tmp.file("cam1/z.Mkv")}));
     EXPECT_EQ(empty, std::vector<std::string>{tmp.file("empty")});
+    EXPECT_EQ(unreadable, std::vector<std::string>());
 }
 
 TEST(BatchPlan, ShardsSplitTheSortedListWithoutOverlapAndKeepEachVideosFolder) {

@@ -1394,6 +1394,16 @@ TEST_F(ScanTest, AListThatIsNoListIsRefusedAtOnce) {
     }
 }
 
+TEST_F(ScanTest, AFolderThatCannotBeReadIsNamedAndTheRestStillRuns) {
+    fs::create_directories(tmp.file("in/cam"));
+    ASSERT_TRUE(writeVideo(tmp.file("in/cam/a.avi"), movingSquare()));
+    const std::string deep = testsupport::makeFolderTooDeepToOpen(tmp.file("in"));
+    const ScanResult result = runScan({"-q", "-o", tmp.file("out"), tmp.file("in")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "Cannot read the folder " + deep + ": File name too long\n");
+    EXPECT_TRUE(isSummary(result.out, summaryHead(tmp.file("in/cam/a.avi"), 6, 2, 0)));
+}
+
 TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
     // Three videos, the second long enough to be killed in the middle of.
     std::vector<cv::Mat> blinking;

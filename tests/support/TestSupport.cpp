@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +35,10 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     fs::remove_all(dir, ignored);
+    // Below PATH_MAX the library cannot name what it would remove; rm walks by folder.
+    if (fs::exists(dir, ignored)) {
+        std::system(("rm -rf -- '" + dir + "'").c_str());
+    }
 }
 
 bool writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, double fps) {
@@ -123,6 +129,26 @@ int withFileSizeLimit(long long limit, const std::function<int()>& body) {
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string makeFolderTooDeepToOpen(const std::string& dir) {
+    const std::string name(200, 'd');
+    std::string path = dir;
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Each made relative to the one above it, which needs no long path.
+    while (fd >= 0 && path.size() < PATH_MAX) {
+        ::mkdirat(fd, name.c_str(), 0755);
+        const int inner = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = inner;
+        path += "/" + name;
+    }
+    if (fd < 0) {
+        ADD_FAILURE() << "cannot make the folders below " << dir;
+        return std::string();
+    }
+    ::close(fd);
+    return path;
 }
 
 std::vector<std::string> listDir(const std::string& path) {

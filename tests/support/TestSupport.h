@@ -7,7 +7,8 @@
 
 namespace testsupport {
 
-// A fresh folder under /tmp, removed with everything in it when the object goes away.
+// A fresh folder under /tmp, removed with everything in it when the object goes away, however
+// deep.
 class TempDir {
 public:
     TempDir();
@@ -46,6 +47,10 @@ cv::Mat withRect(const cv::Mat& base, const cv::Rect& rect, const cv::Scalar& co
 // with "File too large" (SIGXFSZ is ignored there). Returns body's result (0..255), or -1 when
 // the child did not exit by itself.
 int withFileSizeLimit(long long limit, const std::function<int()>& body);
+
+// Makes folders inside one another below dir until the path of the deepest is too long for the
+// system to open (PATH_MAX), a folder that cannot be read even by root; returns that path.
+std::string makeFolderTooDeepToOpen(const std::string& dir);
 
 // The names in a folder, sorted; empty when it does not exist.
 std::vector<std::string> listDir(const std::string& path);
