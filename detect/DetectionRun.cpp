@@ -252,7 +252,8 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
         report.status = RunReport::Status::OutputUnusable;
         return report;
     }
-    detector.beginRun(request.minPixels, request.watched);
+    detector.beginRun(request.minPixels, request.watched,
+                      snapshotDigits(job.getSource().announcedMs()));
 
     const VideoSource& source = job.getSource();
     const double fps = source.fps();

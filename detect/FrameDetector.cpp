@@ -25,8 +25,8 @@ void FrameDetector::allocateImages(const cv::Mat& frame) {
     referenceImage.setTo(cv::Scalar::all(0));
 }
 
-void FrameDetector::beginRun(int minPixels, const WatchedRegion& region) {
-    namer = SnapshotNamer();
+void FrameDetector::beginRun(int minPixels, const WatchedRegion& region, int nameDigits) {
+    namer = SnapshotNamer(nameDigits);
     triggerPixels = minPixels;
     watched = region;
 }

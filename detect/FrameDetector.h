@@ -35,9 +35,10 @@ public:
     // Makes the reference black, at the frame's size.
     void allocateImages(const cv::Mat& frame);
 
-    // Starts the snapshot names of a new run afresh and sets its trigger and watched region;
-    // the reference stays.
-    void beginRun(int minPixels = kTriggerPixels, const WatchedRegion& region = WatchedRegion());
+    // Starts the snapshot names of a new run afresh, with nameDigits digits (see
+    // snapshotDigits), and sets its trigger and watched region; the reference stays.
+    void beginRun(int minPixels = kTriggerPixels, const WatchedRegion& region = WatchedRegion(),
+                  int nameDigits = 8);
 
     // The changed pixels of the frame's busiest channel against the reference, after the
     // threshold and erosion, inside the watched region; also sets the status line for this

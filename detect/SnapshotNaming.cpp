@@ -1,5 +1,7 @@
 #include "SnapshotNaming.h"
 
+#include <algorithm>
+
 #include "FileOutput.h"
 #include "TextFormat.h"
 
@@ -22,17 +24,25 @@ std::string statusLine(double seconds, int changedPixels, int threshold) {
     return formatText("%09.3f %5d %3d", seconds, changedPixels, threshold);
 }
 
-std::string snapshotFileName(long long milliseconds) {
-    return formatText("%s%0*lld%s", kPrefix, kDigits, milliseconds, kExtension);
+int snapshotDigits(long long longestMs) {
+    int digits = 1;
+    for (long long rest = longestMs; rest >= 10; rest /= 10) {
+        ++digits;
+    }
+    return std::max(digits, kDigits);
+}
+
+std::string snapshotFileName(long long milliseconds, int digits) {
+    return formatText("%s%0*lld%s", kPrefix, digits, milliseconds, kExtension);
 }
 
 std::string SnapshotNamer::next(long long milliseconds) {
     uses = milliseconds == lastMilliseconds ? uses + 1 : 1;
     lastMilliseconds = milliseconds;
     if (uses == 1) {
-        return snapshotFileName(milliseconds);
+        return snapshotFileName(milliseconds, digits);
     }
-    return formatText("%s%0*lld-%d%s", kPrefix, kDigits, milliseconds, uses, kExtension);
+    return formatText("%s%0*lld-%d%s", kPrefix, digits, milliseconds, uses, kExtension);
 }
 
 bool isSnapshotFileName(const std::string& name) {
@@ -45,9 +55,8 @@ bool isSnapshotFileName(const std::string& name) {
     const std::string stem = name.substr(head, name.size() - head - tail);
     const std::string::size_type dash = stem.find('-');
     const std::string time = stem.substr(0, dash);
-    // Zero-padding only ever fills up to the eight digits.
-    const auto digits = static_cast<std::string::size_type>(kDigits);
-    if (!allDigits(time) || time.size() < digits || (time.size() > digits && time[0] == '0')) {
+    // A long video's run pads its names to more than eight digits.
+    if (!allDigits(time) || time.size() < static_cast<std::string::size_type>(kDigits)) {
         return false;
     }
     if (dash == std::string::npos) {

@@ -7,12 +7,17 @@ namespace pelmora {
 // The line drawn on every frame and mask: time in seconds, changed pixels, threshold.
 std::string statusLine(double seconds, int changedPixels, int threshold);
 
-// "IMG" and the time in whole milliseconds, zero-padded to eight digits. Plain digits at
-// every length keep names distinct and sortable past 1,000,000 ms.
-std::string snapshotFileName(long long milliseconds);
+// The digits of the names of one run: eight, or as many as the longest time of the video
+// needs (nine from 100,000,000 ms, 27.8 hours, on), so that every name of a run has as many
+// digits and they sort in the order of their times.
+int snapshotDigits(long long longestMs);
+
+// "IMG" and the time in whole milliseconds, zero-padded to digits. Plain digits at every
+// length keep names distinct past 1,000,000 ms.
+std::string snapshotFileName(long long milliseconds, int digits = 8);
 
 // Whether name is one that snapshotFileName or SnapshotNamer gives: "IMG", at least eight
-// digits (more only without a leading zero), an optional "-2", "-3", ... and ".jpg".
+// digits, an optional "-2", "-3", ... and ".jpg".
 bool isSnapshotFileName(const std::string& name);
 
 // Whether name is the temporary file (see temporaryPath) of a snapshot still being written,
@@ -25,9 +30,12 @@ bool isSnapshotTemporaryName(const std::string& name);
 // the one before it.
 class SnapshotNamer {
 public:
+    explicit SnapshotNamer(int digits = 8) : digits(digits) {}
+
     std::string next(long long milliseconds);
 
 private:
+    int digits;
     long long lastMilliseconds = -1;
     int uses = 0;
 };

@@ -164,6 +164,19 @@ long long VideoSource::announcedFrames() const {
     return static_cast<long long>(std::floor(durationSeconds() * fps() + 0.5));
 }
 
+long long VideoSource::announcedMs() const {
+    if (stream == nullptr) {
+        return 0;
+    }
+    double ms = std::max(durationSeconds(), 0.0) * 1000.0;
+    const double rate = fps();
+    if (rate > 0.0 && std::isfinite(rate)) {
+        ms = std::max(ms, static_cast<double>(announcedFrames()) * 1000.0 / rate);
+    }
+    // A length past what names can hold says nothing about the video.
+    return std::isfinite(ms) && ms < 1e18 ? static_cast<long long>(std::ceil(ms)) : 0;
+}
+
 int VideoSource::width() const {
     return stream == nullptr ? 0 : stream->codecpar->width;
 }

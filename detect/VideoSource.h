@@ -54,6 +54,9 @@ public:
     // container announces, else its duration times that rate, rounded.
     double fps() const;
     long long announcedFrames() const;
+    // The video's length as the file announces it, in whole milliseconds: its duration, or its
+    // frame count over the rate where that is longer; 0 where it announces neither.
+    long long announcedMs() const;
     // The stream's width and height, and the rotation its display matrix asks for (0, 90, 180
     // or 270 degrees clockwise).
     int width() const;

@@ -182,6 +182,22 @@ TEST(SnapshotNamer, NumbersRepeatsOfAMillisecondWithinARun) {
     }
 }
 
+TEST(SnapshotNamer, GivesEveryNameOfALongVideoTheDigitsOfItsLongestTime) {
+    const struct {
+        long long longestMs;
+        int digits;
+    } lengths[] = {{0, 8},         {99999999, 8},    {100000000, 9},
+                   {999999999, 9}, {1000000000, 10}, {9223372036854775807LL, 19}};
+    for (const auto& length : lengths) {
+        EXPECT_EQ(pelmora::snapshotDigits(length.longestMs), length.digits) << length.longestMs;
+    }
+    pelmora::SnapshotNamer namer(9);
+    EXPECT_EQ(namer.next(0), "IMG000000000.jpg");
+    EXPECT_EQ(namer.next(40), "IMG000000040.jpg");
+    EXPECT_EQ(namer.next(40), "IMG000000040-2.jpg");
+    EXPECT_EQ(namer.next(100000000), "IMG100000000.jpg");
+}
+
 TEST(SnapshotNameRule, RecognisesExactlyTheNamesOfSnapshotsAndTheirTemporaryFiles) {
     const struct {
         const char* name;
@@ -195,7 +211,7 @@ TEST(SnapshotNameRule, RecognisesExactlyTheNamesOfSnapshotsAndTheirTemporaryFile
         {"past eight digits", "IMG123456789.jpg", true, false},
         {"no time", "IMG.jpg", false, false},
         {"seven digits", "IMG0000040.jpg", false, false},
-        {"padded past eight digits", "IMG000000040.jpg", false, false},
+        {"padded past eight digits, as in a long video", "IMG000000040.jpg", true, false},
         {"lower case", "img00000040.jpg", false, false},
         {"another extension", "IMG00000040.jpeg", false, false},
         {"upper-case extension", "IMG00000040.JPG", false, false},

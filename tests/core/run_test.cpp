@@ -199,6 +199,26 @@ TEST(DetectionRun, NamesFramesOfAFractionalRate) {
                                         "IMG00000100.jpg", "IMG00000133.jpg"}));
 }
 
+TEST(DetectionRun, NamesOfAVideoPast27HoursHaveOneDigitMoreAndStayInTheirOrder) {
+    TempDir tmp;
+    const cv::Mat black = solidFrame(kSize, cv::Scalar::all(0));
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 3; ++i) {
+        frames.push_back(withRect(black, {4 + 10 * i, 10, 8, 8}, cv::Scalar::all(255)));
+    }
+    // A frame every 50,000 s: the last at 100,000,000 ms, of a video 150,000 s long.
+    ASSERT_TRUE(
+        testsupport::writeVideoWithFfmpeg(tmp.file("slow.avi"), frames, 1.0 / 50000, "-c:v ffv1"));
+    FrameDetector detector;
+    RecordingHost host;
+    testsupport::StderrCapture err;
+    pelmora::runDetection(detector, {tmp.file("slow.avi"), "", 20}, host);
+    err.finish();
+    EXPECT_EQ(
+        testsupport::listDir(tmp.file("slow")),
+        (std::vector<std::string>{"IMG000000000.jpg", "IMG050000000.jpg", "IMG100000000.jpg"}));
+}
+
 }  // namespace
 
 namespace {
