@@ -93,8 +93,10 @@ private:
         } else {
             changedPixels = detector.measure(image, request.threshold, time);
         }
+        const bool againstBlack = detector.measuredAgainstBlack();
         if (request.observer != nullptr) {
-            request.observer->frameMeasured({frameIndex, time.snapshotMs, changedPixels, streamMs});
+            request.observer->frameMeasured(
+                {frameIndex, time.snapshotMs, changedPixels, streamMs, againstBlack});
         }
         if (request.view != nullptr) {
             request.view->showFrame(image, detector.drawMask(image, request.threshold));
@@ -107,7 +109,7 @@ private:
             referencePicture.reset(av_frame_clone(picture.frame.get()));
             std::string path = detector.takeSnapshot(image, job, time);
             unwritten.push_back({frameIndex, time.snapshotMs, changedPixels,
-                                 detector.lastSnapshotName(), false, streamMs});
+                                 detector.lastSnapshotName(), false, streamMs, againstBlack});
             writers.submit(std::move(path), std::move(image));
         } else {
             pool.release(std::move(image));

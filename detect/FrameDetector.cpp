@@ -23,6 +23,7 @@ void drawStatus(cv::Mat& image, const std::string& text, const cv::Scalar& colou
 void FrameDetector::allocateImages(const cv::Mat& frame) {
     referenceImage.create(frame.size(), CV_8UC3);
     referenceImage.setTo(cv::Scalar::all(0));
+    freshBlack = true;
 }
 
 void FrameDetector::beginRun(int minPixels, const WatchedRegion& region, int nameDigits) {
@@ -41,6 +42,7 @@ int FrameDetector::measure(const cv::Mat& frame, int threshold, const FrameTime&
     if (referenceImage.empty() || referenceImage.size() != frame.size()) {
         allocateImages(frame);
     }
+    againstBlack = std::exchange(freshBlack, false);
     changedPixels = static_cast<int>(
         counter.count(frame, referenceImage, threshold, watched.forFrames(frame.size()), rows)
             .busiest());

@@ -46,6 +46,12 @@ public:
     int measure(const cv::Mat& frame, int threshold, const FrameTime& time,
                 FrameRows* rows = nullptr);
 
+    // Whether the last measured frame was the first compared with a black reference made for
+    // it (the first frame ever, or the first of another size): black is no scene, so what
+    // changed is the whole picture rather than motion. Later frames against that reference
+    // are compared with what the video showed.
+    bool measuredAgainstBlack() const { return againstBlack; }
+
     // More changed pixels than the run's minimum.
     bool triggers(int changedPixels) const { return changedPixels > triggerPixels; }
 
@@ -84,6 +90,8 @@ private:
     int triggerPixels = kTriggerPixels;
     WatchedRegion watched;
     int changedPixels = 0;
+    bool freshBlack = false;  // the reference is black and no frame was measured against it
+    bool againstBlack = false;
     double lastSeconds = 0.0;
     int lastThreshold = 0;
     std::string snapshotName;

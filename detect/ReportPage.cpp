@@ -164,7 +164,8 @@ std::string reportPage(const ReportContent& content) {
     html += "</head>\n<body>\n";
     html += header(content);
     html += "<h2>Activity over time</h2>\n";
-    html += timelineChart(content.buckets, content.events, content.facts.minPixels);
+    html += timelineChart(content.buckets, content.events, content.facts.minPixels,
+                          content.scalePixels);
     html +=
         "<p class=\"legend\">Changed pixels per frame, on a logarithmic scale:"
         "<span class=\"swatch range\"></span>fewest to most at each moment"

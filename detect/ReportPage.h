@@ -17,6 +17,9 @@ struct ReportContent {
     long long durationMs = 0;  // of the frames read
     long long eventGapMs = 0;
     std::vector<TimelineBucket> buckets;
+    // What the chart's pixel scale must reach: the most changed pixels of the frames that were
+    // compared with the video, not with the black it starts from.
+    long long scalePixels = 0;
     std::vector<MotionEvent> events;
 };
 

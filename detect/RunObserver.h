@@ -27,6 +27,9 @@ struct FrameMeasure {
     int changedPixels = 0;
     // The frame's presentation time in whole milliseconds; its index time where it has none.
     long long streamMs = 0;
+    // Compared with the black a video starts from (see FrameDetector::measuredAgainstBlack):
+    // its changed pixels are the whole picture, not motion.
+    bool againstBlack = false;
 };
 
 // A frame that triggered, once its file is written or has failed.
@@ -36,7 +39,8 @@ struct SnapshotOutcome {
     int changedPixels = 0;
     std::string file;  // the snapshot's file name in the run's folder
     bool saved = false;
-    long long streamMs = 0;  // as in FrameMeasure
+    long long streamMs = 0;     // as in FrameMeasure
+    bool againstBlack = false;  // as in FrameMeasure: a snapshot of the start, not an event
 };
 
 // Follows a run frame by frame, for records of what it found. Every call comes on the thread

@@ -1,5 +1,6 @@
 #include "RunRecorder.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "DetectionRun.h"
@@ -21,7 +22,7 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     }
     const std::string snapshotList = snapshots.open(
         joinPath(facts.outputDir, kSnapshotListName),
-        {"frame", "time_ms", "timecode", "changed_pixels", "file", "saved", "stream_ms"});
+        {"frame", "time_ms", "timecode", "changed_pixels", "file", "saved", "stream_ms", "start"});
     if (!snapshotList.empty()) {
         fail(kSnapshotListName, snapshotList);
     }
@@ -37,6 +38,9 @@ void RunRecorder::frameMeasured(const FrameMeasure& measure) {
     lastTimeMs = measure.timeMs;
     if (options.report) {
         timeline.add(measure.timeMs, measure.changedPixels);
+        if (!measure.againstBlack) {
+            scalePixels = std::max(scalePixels, measure.changedPixels);
+        }
     }
 }
 
@@ -44,10 +48,14 @@ void RunRecorder::snapshotDone(const SnapshotOutcome& snapshot) {
     if (!wanted()) {
         return;
     }
-    writeRow(snapshots, kSnapshotListName,
-             {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs),
-              timecode(snapshot.timeMs), std::to_string(snapshot.changedPixels), snapshot.file,
-              snapshot.saved ? "yes" : "no", std::to_string(snapshot.streamMs)});
+    writeRow(
+        snapshots, kSnapshotListName,
+        {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs), timecode(snapshot.timeMs),
+         std::to_string(snapshot.changedPixels), snapshot.file, snapshot.saved ? "yes" : "no",
+         std::to_string(snapshot.streamMs), snapshot.againstBlack ? "1" : "0"});
+    if (snapshot.againstBlack) {
+        return;
+    }
     if (const auto closed = grouper.add(snapshot)) {
         eventClosed(*closed);
     }
@@ -73,6 +81,7 @@ void RunRecorder::runFinished(const RunReport& report) {
             : lastTimeMs;
     content.eventGapMs = options.eventGapMs;
     content.buckets = timeline.buckets();
+    content.scalePixels = scalePixels;
     content.events = closedEvents;
     const std::string page = reportPage(content);
     const std::string reason =

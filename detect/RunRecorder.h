@@ -25,7 +25,9 @@ struct RecordOptions {
 
 // Writes what a run found into its snapshot folder, as asked: the list of snapshots and the
 // list of events, a row as soon as it is known, and at the end the report. A file that cannot
-// be written is said once on the run's log as a failure; the run goes on.
+// be written is said once on the run's log as a failure; the run goes on. A snapshot of the
+// start, against the black a video starts from, is listed (as start 1) but is no event, and
+// the chart's scale is set by the frames compared with the video itself.
 class RunRecorder : public RunObserver {
 public:
     RunRecorder(RecordOptions options, RunLog& log);
@@ -54,6 +56,7 @@ private:
     Timeline timeline;
     std::vector<MotionEvent> closedEvents;  // for the report's table
     long long lastTimeMs = 0;
+    int scalePixels = 0;  // the most changed pixels of a frame not compared with black
     bool failure = false;
 };
 

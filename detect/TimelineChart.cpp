@@ -30,7 +30,8 @@ public:
 
     double x(double ms) const { return kLeft + kPlotWidth * ms / endMs; }
     double y(double pixels) const {
-        return kTop + kPlotHeight * (1.0 - std::log10(1.0 + std::max(pixels, 0.0)) / topLog);
+        const double share = std::log10(1.0 + std::max(pixels, 0.0)) / topLog;
+        return kTop + kPlotHeight * (1.0 - std::min(share, 1.0));
     }
 
 private:
@@ -39,11 +40,8 @@ private:
 };
 
 // The power of ten the pixel axis ends at: at least 10, and above the trigger.
-long long topOfScale(const std::vector<TimelineBucket>& buckets, int minPixels) {
-    long long most = std::max(minPixels, 1);
-    for (const TimelineBucket& bucket : buckets) {
-        most = std::max<long long>(most, bucket.most);
-    }
+long long topOfScale(long long scalePixels, int minPixels) {
+    const long long most = std::max<long long>({scalePixels, minPixels, 1});
     long long top = 10;
     while (top < most) {
         top *= 10;
@@ -87,9 +85,10 @@ std::string timeLabel(long long ms, long long endMs) {
 }  // namespace
 
 std::string timelineChart(const std::vector<TimelineBucket>& buckets,
-                          const std::vector<MotionEvent>& events, int minPixels) {
+                          const std::vector<MotionEvent>& events, int minPixels,
+                          long long scalePixels) {
     const long long endMs = buckets.empty() ? 0 : buckets.back().endMs;
-    const long long top = topOfScale(buckets, minPixels);
+    const long long top = topOfScale(scalePixels, minPixels);
     const Scale scale(endMs, top);
     std::string svg = formatText(
         "<svg class=\"timeline\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %g %g\" "

@@ -40,12 +40,12 @@ std::string fileText(const std::string& path) {
 }
 
 const std::string kSnapshotList =
-    "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n"
-    "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200\r\n"
-    "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240\r\n"
-    "30,1200,00:00:01.200,136,IMG00001200.jpg,no,1200\r\n"
-    "31,1240,00:00:01.240,200,IMG00001240.jpg,yes,1240\r\n"
-    "80,3200,00:00:03.200,100,IMG00003200.jpg,yes,3200\r\n";
+    "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start\r\n"
+    "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200,0\r\n"
+    "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240,0\r\n"
+    "30,1200,00:00:01.200,136,IMG00001200.jpg,no,1200,0\r\n"
+    "31,1240,00:00:01.240,200,IMG00001240.jpg,yes,1240,0\r\n"
+    "80,3200,00:00:03.200,100,IMG00003200.jpg,yes,3200,0\r\n";
 const std::string kEventHeader =
     "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file\r\n";
 
@@ -99,10 +99,10 @@ TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
     pelmora::FrameDetector detector;
     pelmora::runDetection(detector, request, host);
     EXPECT_EQ(fileText(tmp.file("out/snapshots.csv")),
-              "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n"
-              "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200\r\n"
-              "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240\r\n"
-              "30,1200,00:00:01.200,136,IMG00001200.jpg,yes,1200\r\n");
+              "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start\r\n"
+              "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200,0\r\n"
+              "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240,0\r\n"
+              "30,1200,00:00:01.200,136,IMG00001200.jpg,yes,1200,0\r\n");
     // The event still open is closed when the run stops.
     EXPECT_EQ(fileText(tmp.file("out/events.csv")),
               kEventHeader + "1,200,1200,00:00:00.200,00:00:01.200,3,136,IMG00001200.jpg\r\n");
@@ -121,8 +121,8 @@ TEST(Recording, NamesFollowTheChosenClockAndTheListGivesEachStreamTime) {
         R"(-vf "settb=1/1000,setpts='if(eq(N,2),300,if(eq(N,3),340,if(eq(N,4),1001,)"
         R"(if(eq(N,5),1500,40*N))))'" -fps_mode passthrough -enc_time_base 1/1000 -c:v ffv1)";
     const std::string byStream =
-        "2,300,00:00:00.300,36,IMG00000300.jpg,yes,300\r\n"
-        "4,1001,00:00:01.001,72,IMG00001001.jpg,yes,1001\r\n";
+        "2,300,00:00:00.300,36,IMG00000300.jpg,yes,300,0\r\n"
+        "4,1001,00:00:01.001,72,IMG00001001.jpg,yes,1001,0\r\n";
     const struct {
         const char* name;
         const char* moreOptions;
@@ -130,8 +130,8 @@ TEST(Recording, NamesFollowTheChosenClockAndTheListGivesEachStreamTime) {
         std::string list;
     } rows[] = {
         {"by index", "", pelmora::RunClock::Index,
-         "2,80,00:00:00.080,36,IMG00000080.jpg,yes,300\r\n"
-         "4,160,00:00:00.160,72,IMG00000160.jpg,yes,1001\r\n"},
+         "2,80,00:00:00.080,36,IMG00000080.jpg,yes,300,0\r\n"
+         "4,160,00:00:00.160,72,IMG00000160.jpg,yes,1001,0\r\n"},
         {"by stream", "", pelmora::RunClock::Stream, byStream},
         {"by stream from a start at 10 s", " -output_ts_offset 10", pelmora::RunClock::Stream,
          byStream},
@@ -150,9 +150,58 @@ TEST(Recording, NamesFollowTheChosenClockAndTheListGivesEachStreamTime) {
         request.clock = row.clock;
         pelmora::FrameDetector detector;
         pelmora::runDetection(detector, request, host);
-        EXPECT_EQ(fileText(dir + "/snapshots.csv"),
-                  "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms\r\n" + row.list);
+        EXPECT_EQ(
+            fileText(dir + "/snapshots.csv"),
+            "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start\r\n" + row.list);
     }
+}
+
+TEST(Recording, TheStartOfAVideoIsASnapshotButNoEventNorTheTopOfTheScale) {
+    TempDir tmp;
+    // Grey from the start, an 8 x 8 square at frame 5 (36 pixels) that jumps at frame 6 (72).
+    const cv::Mat grey = solidFrame(kSize, cv::Scalar::all(100));
+    const cv::Mat moved = withRect(grey, {40, 24, 8, 8}, kWhite);
+    std::vector<cv::Mat> frames(5, grey);
+    frames.push_back(withRect(grey, {8, 8, 8, 8}, kWhite));
+    frames.push_back(moved);
+    frames.push_back(moved);
+    ASSERT_TRUE(testsupport::writeVideo(tmp.file("grey.avi"), frames, 25.0));
+    // Then one that starts where the first left off but for the square, somewhere else again.
+    ASSERT_TRUE(testsupport::writeVideo(tmp.file("next.avi"),
+                                        {withRect(grey, {8, 30, 8, 8}, kWhite)}, 25.0));
+    const std::string header =
+        "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start\r\n";
+    const struct {
+        const char* video;
+        std::string snapshots;
+        std::string events;
+    } runs[] = {
+        {"grey.avi",
+         header + "0,0,00:00:00.000,3072,IMG00000000.jpg,yes,0,1\r\n"
+                  "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200,0\r\n"
+                  "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240,0\r\n",
+         kEventHeader + "1,200,240,00:00:00.200,00:00:00.240,2,72,IMG00000240.jpg\r\n"},
+        // The reference the first run left carries over, as in the window: no black start.
+        {"next.avi", header + "0,0,00:00:00.000,72,IMG00000000.jpg,yes,0,0\r\n",
+         kEventHeader + "1,0,0,00:00:00.000,00:00:00.000,1,72,IMG00000000.jpg\r\n"},
+    };
+    pelmora::FrameDetector detector;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.video);
+        const std::string dir = tmp.file(std::string(run.video) + ".out");
+        Host host;
+        RunRecorder recorder({true, true, 2000}, host);
+        pelmora::RunRequest request{tmp.file(run.video), dir, 20};
+        request.observer = &recorder;
+        pelmora::runDetection(detector, request, host);
+        EXPECT_EQ(fileText(dir + "/snapshots.csv"), run.snapshots);
+        EXPECT_EQ(fileText(dir + "/events.csv"), run.events);
+    }
+    // The scale ends at 100, above the square's 72, and the start is drawn at its top.
+    const std::string page = fileText(tmp.file("grey.avi.out/report.html"));
+    EXPECT_NE(page.find(">100</text>"), std::string::npos);
+    EXPECT_EQ(page.find(">1k</text>"), std::string::npos);
+    EXPECT_NE(page.find("<polyline class=\"most\" points=\"46.0,12.0 "), std::string::npos);
 }
 
 // Frame 0 is grey (a snapshot against black); then an 8 x 8 square jumps about in the left
