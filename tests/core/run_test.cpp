@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "DetectionRun.h"
+#include "RunRecorder.h"
 #include "SnapshotNaming.h"
 #include "TestSupport.h"
 
@@ -419,8 +420,10 @@ TEST(DetectionRun, SaysWhenTheFrameSizeChangesAndComparesTheNewFramesWithBlack) 
     FrameDetector detector;
     RecordingHost host;
     testsupport::StderrCapture err;
-    const RunReport report =
-        pelmora::runDetection(detector, {tmp.file("joined.ts"), tmp.file("out"), 20}, host);
+    pelmora::RunRecorder recorder({true, false, 2000}, host);
+    RunRequest request{tmp.file("joined.ts"), tmp.file("out"), 20};
+    request.observer = &recorder;
+    const RunReport report = pelmora::runDetection(detector, request, host);
     const std::string lines = err.finish();
     EXPECT_EQ(report.status, RunReport::Status::Finished);
     EXPECT_NE(lines.find("Frame size of " + tmp.file("joined.ts") + " changes to 32x24 at frame "),
@@ -429,6 +432,12 @@ TEST(DetectionRun, SaysWhenTheFrameSizeChangesAndComparesTheNewFramesWithBlack) 
     // The first grey frame of each size differs from black; the rest are still.
     EXPECT_EQ(report.snapshotsWritten, 2) << lines;
     EXPECT_EQ(detector.reference().size(), cv::Size(32, 24));
+    // Both are starts against black, and no event.
+    const std::string list = fileBytes(tmp.file("out/snapshots.csv"));
+    EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 3) << list;
+    EXPECT_EQ(list.find(",0\r\n"), std::string::npos) << list;
+    EXPECT_EQ(fileBytes(tmp.file("out/events.csv")),
+              "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file\r\n");
 }
 
 }  // namespace
