@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <opencv2/videoio.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "FrameReader.h"
 #include "PictureConverter.h"
 #include "TestSupport.h"
 #include "VideoSource.h"
@@ -230,6 +235,47 @@ TEST(VideoSource, SaysWhyAFileDoesNotOpen) {
         pelmora::Picture picture;
         EXPECT_FALSE(source.next(picture)) << row.name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FrameReader, AStopWhileItWaitsOnAFullReadAheadEndsAtOnce) {
+    TempDir tmp;
+    // Frame i is grey 10 * i, so that a frame read shows its number.
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 20; ++i) {
+        frames.push_back(testsupport::solidFrame({64, 48}, cv::Scalar::all(10 * i)));
+    }
+    ASSERT_TRUE(testsupport::writeVideo(tmp.file("grey.avi"), frames));
+    pelmora::VideoSource source;
+    std::string reason;
+    ASSERT_TRUE(source.open(tmp.file("grey.avi"), reason, 1)) << reason;
+    {
+        pelmora::FrameReader reader(source, 3);
+        pelmora::Picture first;
+        ASSERT_TRUE(reader.next(first));
+        // Time enough to decode three tiny pictures ahead and wait for room.
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto start = std::chrono::steady_clock::now();
+        std::future<void> stopped = std::async(std::launch::async, [&reader] { reader.stop(); });
+        if (stopped.wait_for(std::chrono::seconds(2)) != std::future_status::ready) {
+            ADD_FAILURE() << "the reader did not stop";
+            std::fflush(nullptr);
+            std::_Exit(1);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+        pelmora::Picture none;
+        EXPECT_FALSE(reader.next(none));
+    }
+    // The reader took the first picture and three ahead of it, and not one more.
+    pelmora::Picture next;
+    ASSERT_TRUE(source.next(next));
+    pelmora::PictureConverter converter;
+    cv::Mat image;
+    ASSERT_TRUE(converter.convert(next, image));
+    EXPECT_EQ(image.at<cv::Vec3b>(0, 0), cv::Vec3b::all(40));
 }
 
 }  // namespace
