@@ -1446,6 +1446,11 @@ TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
 TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
     const std::string video = tmp.file("clip.avi");
     ASSERT_TRUE(writeVideo(video, movingSquare()));
+    const std::string mask = tmp.file("mask.png");
+    ASSERT_TRUE(cv::imwrite(mask, solid(kWhite)));
+    // A whole second, for times within it.
+    const fs::file_time_type second = std::chrono::time_point_cast<std::chrono::seconds>(
+        fs::last_write_time(video) - std::chrono::hours(1));
     ASSERT_EQ(runScan({"-q", video}).exitCode, 0);
     const struct {
         const char* name;
@@ -1466,6 +1471,25 @@ TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
          {"-t", "30", "--min-pixels", "5", "--events", "--clock", "stream"},
          [] {},
          "finished"},
+        {"another event gap", {"--events", "--event-gap", "1"}, [] {}, "finished"},
+        {"a report besides", {"--events", "--event-gap", "1", "--report"}, [] {}, "finished"},
+        {"a mask", {"--event-gap", "1", "--report", "--mask", mask}, [] {}, "finished"},
+        {"the video touched at a tenth past a second",
+         {"--event-gap", "1", "--report", "--mask", mask},
+         [&] { fs::last_write_time(video, second + std::chrono::milliseconds(100)); },
+         "finished"},
+        {"the video touched again within that second",
+         {"--event-gap", "1", "--report", "--mask", mask},
+         [&] { fs::last_write_time(video, second + std::chrono::milliseconds(600)); },
+         "finished"},
+        {"the mask touched within the second",
+         {"--event-gap", "1", "--report", "--mask", mask},
+         [&] { fs::last_write_time(mask, second + std::chrono::milliseconds(300)); },
+         "finished"},
+        {"nothing changed since",
+         {"--event-gap", "1", "--report", "--mask", mask},
+         [] {},
+         "skipped"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
