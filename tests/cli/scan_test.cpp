@@ -1113,7 +1113,7 @@ testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult&
                                        const std::vector<std::string>& earlier = {}) {
     std::set<std::string> present;
     for (const std::string& name : listDir(dir)) {
-        if (pelmora::isSnapshotFileName(name)) {
+        if (pelmora::isSnapshotFileName(name) && fs::is_regular_file(dir + "/" + name)) {
             present.insert(name);
         } else if (name.size() > 5 && name.compare(name.size() - 5, 5, ".part") == 0) {
             return testing::AssertionFailure() << "a temporary file is left: " << name;
@@ -1137,7 +1137,8 @@ testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult&
         return fs::is_regular_file(dir + "/" + name);
     };
 
-    std::set<std::string> listed;
+    std::set<std::string> listed;  // saved
+    std::set<std::string> named;   // saved or not
     for (const char* list : {"snapshots.csv", "events.csv"}) {
         if (exists(list) != listsAsked && !failed(list)) {
             return testing::AssertionFailure()
@@ -1156,13 +1157,14 @@ testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult&
         if (row[5] == "yes") {
             listed.insert(row[4]);
         }
+        named.insert(row[4]);
     }
     if (exists("snapshots.csv") && !failed("snapshots.csv") && listed != ours) {
         return testing::AssertionFailure() << "snapshots.csv lists " << listed.size()
                                            << " snapshots, not the run's " << ours.size();
     }
     for (const std::vector<std::string>& row : csvRows(dir + "/events.csv")) {
-        if (row.size() < 8 || listed.count(row[7]) == 0) {
+        if (row.size() < 8 || named.count(row[7]) == 0) {
             return testing::AssertionFailure() << "events.csv names a peak not listed";
         }
     }
@@ -1176,12 +1178,12 @@ testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult&
         }
     }
     const std::string recordPath = dir + "/.pelmora-run.json";
-    if (fs::exists(recordPath) != (result.exitCode == 0)) {
+    if (fs::is_regular_file(recordPath) != (result.exitCode == 0)) {
         return testing::AssertionFailure()
                << (result.exitCode == 0 ? "no record of a run that wrote all it was asked for"
                                         : "a record of a run that failed");
     }
-    if (fs::exists(recordPath)) {
+    if (fs::is_regular_file(recordPath)) {
         const nlohmann::json record = nlohmann::json::parse(fileBytes(recordPath));
         if (record["written"] != ours.size() || record["settings"]["events"] != listsAsked ||
             record["settings"]["report"] != reportAsked) {
@@ -1264,6 +1266,18 @@ TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
          {},
          1,
          "Failed to write DIR/events.csv: Is a directory\n"},
+        {"a snapshot that cannot be written",
+         {"--report"},
+         folderAs("IMG00000040.jpg"),
+         {},
+         1,
+         "Failed to save DIR/IMG00000040.jpg: Is a directory\n"},
+        {"a record that cannot be written",
+         {"--events"},
+         folderAs(".pelmora-run.json"),
+         {},
+         1,
+         "Cannot write the record of " + video + " in DIR\n"},
         {"a rerun that records nothing",
          {},
          earlier(one),
