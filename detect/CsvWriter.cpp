@@ -41,8 +41,8 @@ bool CsvWriter::writeRow(const std::vector<std::string>& fields) {
     int error = 0;
     if (!writeAll(fd, line.data(), line.size(), error)) {
         failure = systemError(error);
-        // A full disk can take part of a row before it refuses the rest; what stays must be
-        // rows a reader can trust, so the part goes.
+        // A full disk can take the first bytes of a row before it refuses the rest; what
+        // stays must be rows a reader can trust, so those bytes go again.
         while (::ftruncate(fd, complete) != 0 && errno == EINTR) {
         }
         close();

@@ -10,7 +10,7 @@ namespace pelmora {
 // A CSV file as RFC 4180 has it: a header row, then records of comma-separated fields, each
 // ended by CRLF, a field in double quotes (its quotes doubled) when it holds a comma, a quote
 // or a line break. Each row reaches the file as it is added, so a run that is stopped or killed
-// leaves a file that ends with its last complete row; a row the file refuses part-way (a full
+// leaves a file that ends with its last complete row; a row the file refuses half-way (a full
 // disk) is cut off again, so a failed file also ends with its last complete row.
 class CsvWriter {
 public:
