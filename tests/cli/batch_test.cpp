@@ -5,7 +5,9 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
+#include <sstream>
 
 #include "TestSupport.h"
 #include "VideoBatch.h"
@@ -64,26 +66,25 @@ TEST(VideoList, SkipsBlankLinesAndCommentsAndForeignLineEnds) {
 
 TEST(VideoList, RefusesWhatIsNoListOfPaths) {
     const std::string longest(PATH_MAX, 'a');
+    const std::string tooLong = "is longer than 4096 bytes, which no path is: not a list of paths";
     const struct {
-        const char* name;
         std::string bytes;
         std::string error;
-        std::size_t paths;  // when it is no error, the longest last
     } rows[] = {
-        {"the longest path", "x\n" + longest + "\n", "", 2},
-        {"the longest path with a foreign line end", longest + "\r\n", "", 1},
-        {"the longest path without a line end", "x\n" + longest, "", 2},
-        {"a byte longer", "x\n" + longest + "a\n",
-         "line 2 is longer than 4096 bytes, which no path is: not a list of paths", 0},
-        {"a byte longer before a foreign line end", longest + "a\r\n",
-         "line 1 is longer than 4096 bytes, which no path is: not a list of paths", 0},
-        {"a NUL byte", std::string("a.avi\n\nb\0.avi\n", 14),
-         "line 3 holds a NUL byte, which no path does: not a list of paths", 0},
+        {"x\n" + longest + "\n", ""},
+        {longest + "\r\n", ""},
+        {"x\n" + longest, ""},
+        {"x\n" + longest + "a\n", "line 2 " + tooLong},
+        {longest + "a\r\n", "line 1 " + tooLong},
+        {std::string("a.avi\n\nb\0.avi\n", 14),
+         "line 3 holds a NUL byte, which no path does: not a list of paths"},
     };
-    for (const auto& row : rows) {
-        const VideoList list = listOf(row.bytes);
-        EXPECT_EQ(list.error, row.error) << row.name;
-        EXPECT_EQ(list.paths.size(), row.error.empty() ? row.paths : list.paths.size()) << row.name;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const VideoList list = listOf(rows[i].bytes);
+        EXPECT_EQ(list.error, rows[i].error) << "row " << i;
+        if (rows[i].error.empty()) {
+            EXPECT_EQ(list.paths.back(), longest) << "row " << i;
+        }
     }
     testsupport::TempDir tmp;
     const int folder = ::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY);
@@ -143,40 +144,35 @@ TEST(BatchPlan, ShardsSplitTheSortedListWithoutOverlapAndKeepEachVideosFolder) {
     EXPECT_EQ(planBatch(videos, "", std::nullopt)[0].outputDir, "c/clip");
 }
 
+// Words of text, split at its spaces.
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
 TEST(BatchPlan, EveryVideoGetsAFolderNoOtherVideoHas) {
     const struct {
         const char* name;
-        std::vector<std::string> videos;
-        std::string outputDir;
-        std::vector<std::string> folders;  // in the order given
+        const char* outputDir;
+        const char* videos;
+        const char* folders;  // in the order given
     } rows[] = {
-        {"the usual case", {"garden.avi", "clips/gate.mp4"}, "", {"garden", "clips/gate"}},
-        {"two extensions", {"x.mp4", "x.avi"}, "", {"x-2", "x"}},
-        {"two cases of one extension", {"x.avi", "x.AVI"}, "", {"x-2", "x"}},
-        {"no extension and its folder's name",
-         {"rec", "rec-snapshots.avi"},
-         "",
-         {"rec-snapshots", "rec-snapshots-2"}},
-        {"two spellings of one folder", {"c/a.avi", "c/./a.mkv"}, "", {"c/a", "c/./a-2"}},
-        {"a name with -2 of its own",
-         {"a/x.avi", "b/x.avi", "c/x-2.avi"},
-         "out",
-         {"out/x", "out/x-3", "out/x-2"}},
-        {"repeats of one name",
-         {"a/c.avi", "b/c.avi", "d/c.avi"},
-         "out",
-         {"out/c", "out/c-2", "out/c-3"}},
-        {"hidden and empty names",
-         {"a/.avi", "b/.x.avi", "video.avi"},
-         "out",
-         {"out/video", "out/video-2", "out/video-3"}},
+        {"the usual case", "", "garden.avi clips/gate.mp4", "garden clips/gate"},
+        {"two extensions", "", "x.mp4 x.avi", "x-2 x"},
+        {"two cases of one extension", "", "x.avi x.AVI", "x-2 x"},
+        {"no extension, and its name", "", "rec rec-snapshots.avi",
+         "rec-snapshots rec-snapshots-2"},
+        {"two spellings of one folder", "", "c/a.avi c/./a.mkv", "c/a c/./a-2"},
+        {"a name with -2 of its own", "out", "a/x.avi b/x.avi c/x-2.avi", "out/x out/x-3 out/x-2"},
+        {"hidden and empty names", "out", "a/.avi b/.x.avi video.avi",
+         "out/video out/video-2 out/video-3"},
     };
     for (const auto& row : rows) {
         std::vector<std::string> folders;
-        for (const BatchEntry& entry : planBatch(row.videos, row.outputDir, std::nullopt)) {
+        for (const BatchEntry& entry : planBatch(words(row.videos), row.outputDir, std::nullopt)) {
             folders.push_back(entry.outputDir);
         }
-        EXPECT_EQ(folders, row.folders) << row.name;
+        EXPECT_EQ(folders, words(row.folders)) << row.name;
     }
 }
 
