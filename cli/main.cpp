@@ -73,7 +73,11 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
 int main(int argc, char* argv[]) {
     const ParsedOptions parsed = parseScanOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "pelmora-scan: %s\n%s", parsed.error.c_str(), scanUsage().c_str());
+        // One line on what is wrong, as other command-line tools do, rather than the whole
+        // help after it.
+        std::fprintf(stderr,
+                     "pelmora-scan: %s\nTry 'pelmora-scan --help' for more information.\n",
+                     parsed.error.c_str());
         return kExitUsage;
     }
     const ScanOptions& options = parsed.options;

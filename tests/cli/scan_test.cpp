@@ -649,16 +649,10 @@ TEST_F(ScanTest, ADestinationThatCannotHoldSnapshotsSkipsTheVideoAtOnce) {
     }
 }
 
-// What --help prints, which every usage error repeats after its message.
-std::string helpText() {
-    return runScan({"--help"}).out;
-}
-
-TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndTheUsage) {
+TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndWhereToLook) {
     const std::string video = tmp.file("clip.avi");
     ASSERT_TRUE(writeVideo(video, movingSquare()));
-    const std::string usage = helpText();
-    ASSERT_EQ(usage.rfind("Usage: pelmora-scan ", 0), 0u) << usage;
+    const std::string usage = "Try 'pelmora-scan --help' for more information.\n";
 
     struct Row {
         const char* name;
