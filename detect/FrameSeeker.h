@@ -20,6 +20,8 @@ public:
     bool isOpen() const { return source.isOpen(); }
     // 0 where the container does not say.
     double durationMs() const { return source.durationMs(); }
+    // The rate FFmpeg guesses for the stream; 0 where it has none.
+    double frameRate() const { return source.fps(); }
 
     // The frame shown at ms: the last one whose presentation time is at or before it. A time
     // before the first frame gives the first frame; one past the end, the last. The frame goes

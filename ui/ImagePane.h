@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+#include <opencv2/core.hpp>
+
+// Shows a blue-green-red image as large as the pane allows without changing its shape,
+// centred on a dark ground, so that a frame and its mask side by side line up.
+class ImagePane : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit ImagePane(QWidget* parent = nullptr);
+
+    // The image is copied; an empty one clears the pane.
+    void setImage(const cv::Mat& image);
+    const QImage& image() const { return picture; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QImage picture;
+};
