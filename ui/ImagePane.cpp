@@ -1,6 +1,7 @@
 #include "ImagePane.h"
 
 #include <QPainter>
+#include <algorithm>
 
 namespace {
 
@@ -21,12 +22,22 @@ void ImagePane::setImage(const cv::Mat& image) {
                          QImage::Format_BGR888)
                       .copy();
     }
+    updateGeometry();
     update();
 }
 
 QSize ImagePane::sizeHint() const {
-    // Two panes of a 4:3 frame side by side fit a laptop's screen.
-    return {480, 360};
+    // Two panes side by side fit a laptop's screen.
+    const QSize hint(540, 405);
+    return picture.isNull() ? hint : picture.size().scaled(hint, Qt::KeepAspectRatio);
+}
+
+bool ImagePane::hasHeightForWidth() const {
+    return !picture.isNull();
+}
+
+int ImagePane::heightForWidth(int width) const {
+    return picture.isNull() ? -1 : width * picture.height() / std::max(picture.width(), 1);
 }
 
 void ImagePane::paintEvent(QPaintEvent*) {

@@ -17,6 +17,9 @@ public:
     const QImage& image() const { return picture; }
 
     QSize sizeHint() const override;
+    // In the image's shape, so that a pane the width of its column shows no bands.
+    bool hasHeightForWidth() const override;
+    int heightForWidth(int width) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -57,6 +58,8 @@ void TuningWindow::buildControls() {
     framePane->setObjectName(QStringLiteral("framePane"));
     maskPane = new ImagePane(this);
     maskPane->setObjectName(QStringLiteral("maskPane"));
+    maskPane->setToolTip(
+        tr("Each colour channel changes on its own; the count is that of the busiest one."));
     frameCaption = new QLabel(this);
     frameCaption->setObjectName(QStringLiteral("frameCaption"));
     maskCaption = new QLabel(this);
@@ -80,6 +83,8 @@ void TuningWindow::buildControls() {
     thresholdSlider = new QSlider(Qt::Horizontal, this);
     thresholdSlider->setObjectName(QStringLiteral("thresholdSlider"));
     thresholdSlider->setRange(pelmora::kMinimumThreshold, pelmora::kMaximumThreshold);
+    // Wide enough for a drag to pick out every value.
+    thresholdSlider->setMinimumWidth(6 * (pelmora::kMaximumThreshold - pelmora::kMinimumThreshold));
     thresholdValue = new QLabel(this);
     thresholdValue->setObjectName(QStringLiteral("thresholdValue"));
     // Room for the widest value, so that the slider does not shift as the value changes.
@@ -105,8 +110,11 @@ void TuningWindow::buildControls() {
     maskColumn->addWidget(maskCaption);
     maskColumn->addWidget(maskPane, 1);
     auto* pictures = new QHBoxLayout;
-    pictures->addLayout(frameColumn);
-    pictures->addLayout(maskColumn);
+    // The two panes share the width equally, whatever their captions say.
+    frameCaption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    maskCaption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    pictures->addLayout(frameColumn, 1);
+    pictures->addLayout(maskColumn, 1);
 
     auto* position = new QHBoxLayout;
     position->addWidget(positionSlider, 1);
@@ -114,7 +122,7 @@ void TuningWindow::buildControls() {
 
     auto* settings = new QGridLayout;
     settings->addWidget(new QLabel(tr("Compare with the frame"), this), 0, 0);
-    settings->addWidget(referenceOffset, 0, 1);
+    settings->addWidget(referenceOffset, 0, 1, Qt::AlignLeft);
     settings->addWidget(new QLabel(tr("Threshold"), this), 1, 0);
     auto* threshold = new QHBoxLayout;
     threshold->addWidget(thresholdSlider, 1);
@@ -176,7 +184,19 @@ bool TuningWindow::openVideo(const QString& path, QString* error) {
     }
     showPosition();
     decodeFrames();
+    fitToFrames();
     return true;
+}
+
+void TuningWindow::fitToFrames() {
+    if (isVisible() || testAttribute(Qt::WA_Resized)) {
+        return;
+    }
+    // A window first shows at most two thirds of the screen wide, and a narrower window than
+    // its panes asked for would keep their height and band them; the height follows the width.
+    const QRect screenArea = screen()->availableGeometry();
+    const int width = std::min(sizeHint().width(), screenArea.width() * 2 / 3);
+    resize(width, std::min(heightForWidth(width), screenArea.height()));
 }
 
 void TuningWindow::setThreshold(int threshold) {
@@ -189,7 +209,24 @@ void TuningWindow::setMinPixels(int minPixels) {
 
 void TuningWindow::setWatchedRegion(const pelmora::WatchedRegion& watched) {
     region = watched;
+    if (framesRead) {
+        showFrame();
+    }
     measure();
+}
+
+void TuningWindow::showFrame() {
+    const QString time = timeText(positionSeeker->shownMs());
+    if (region.wholeFrame()) {
+        framePane->setImage(frame);
+        frameCaption->setText(tr("Frame at %1").arg(time));
+        return;
+    }
+    // What the region ignores is dimmed, so that the mask's black there is not taken for calm.
+    cv::Mat shown = frame / 2;
+    frame.copyTo(shown, region.forFrames(frame.size()));
+    framePane->setImage(shown);
+    frameCaption->setText(tr("Frame at %1, dimmed where not watched").arg(time));
 }
 
 int TuningWindow::threshold() const {
@@ -213,8 +250,7 @@ void TuningWindow::decodeFrames() {
         showFailure(tr("No frame can be read at %1").arg(timeText(positionMs)));
         return;
     }
-    framePane->setImage(frame);
-    frameCaption->setText(tr("Frame at %1").arg(timeText(positionSeeker->shownMs())));
+    showFrame();
     maskCaption->setText(
         tr("Change against the frame at %1").arg(timeText(referenceSeeker->shownMs())));
     measure();

@@ -46,6 +46,9 @@ private:
     // so that a dragged handle costs one decode per stop rather than one per step.
     void scheduleDecode();
     void decodeFrames();
+    void showFrame();
+    // The first size of a window not yet shown: the panes in the frames' shape.
+    void fitToFrames();
     // Frames already decoded need only be counted again.
     void measure();
     void showFailure(const QString& text);
