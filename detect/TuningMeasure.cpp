@@ -6,7 +6,7 @@ namespace pelmora {
 
 TuningMeasure measureChange(const cv::Mat& frame, const cv::Mat& reference, int threshold,
                             int minPixels, const WatchedRegion& region) {
-    // The run's own detector, so that the count, the trigger and the mask can never part from
+    // The run's own detector, so that the count, the trigger and the mask can never differ from
     // what a run decides.
     FrameDetector detector;
     detector.beginRun(minPixels, region);
