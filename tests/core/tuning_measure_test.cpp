@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <opencv2/core.hpp>
 
 #include "FrameDetector.h"
@@ -13,16 +12,6 @@ namespace {
 
 using testsupport::solidFrame;
 using testsupport::withRect;
-
-int busiestMaskChannel(const cv::Mat& mask) {
-    int most = 0;
-    for (int channel = 0; channel < mask.channels(); ++channel) {
-        cv::Mat plane;
-        cv::extractChannel(mask, plane, channel);
-        most = std::max(most, cv::countNonZero(plane));
-    }
-    return most;
-}
 
 TEST(TuningMeasure, DecidesAsARunWhoseLastSnapshotWasTheReference) {
     const cv::Mat black = solidFrame({64, 48}, cv::Scalar::all(0));
@@ -64,7 +53,10 @@ TEST(TuningMeasure, DecidesAsARunWhoseLastSnapshotWasTheReference) {
         EXPECT_EQ(measured.changedPixels, row.changedPixels) << row.name;
         EXPECT_EQ(measured.triggers, detector.triggers(runCount)) << row.name;
         EXPECT_EQ(measured.triggers, row.triggers) << row.name;
-        EXPECT_EQ(busiestMaskChannel(measured.mask), row.changedPixels) << row.name;
+        // Grey squares change every channel alike.
+        cv::Mat green;
+        cv::extractChannel(measured.mask, green, 1);
+        EXPECT_EQ(cv::countNonZero(green), row.changedPixels) << row.name;
     }
 }
 
