@@ -14,7 +14,6 @@ public:
 
     // The image is copied; an empty one clears the pane.
     void setImage(const cv::Mat& image);
-    const QImage& image() const { return picture; }
 
     QSize sizeHint() const override;
     // In the image's shape, so that a pane the width of its column shows no bands.
