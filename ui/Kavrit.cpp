@@ -22,11 +22,13 @@
 
 #include "DetectionRun.h"
 #include "DisplayView.h"
+#include "ResultsPanel.h"
 #include "RunOptionsPanel.h"
 #include "RunSummary.h"
 #include "RunThread.h"
 #include "SnapshotNaming.h"
 #include "ThresholdRange.h"
+#include "TuningWindow.h"
 #include "Version.h"
 
 namespace {
@@ -108,12 +110,12 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     // A normal status bar widget, so that the status tips of the menus only cover it for a
     // while instead of wiping it.
     ui.statusBar->addWidget(runSummaryLabel, 1);
+    runThread = new RunThread(detector, this);
     addStopButton();
     addShortcuts();
     addPanels();
     setAcceptDrops(true);
     fitWindowToForm();
-    runThread = new RunThread(detector, this);
     QProgressBar* bar = ui.progressBar_kavritProgress;
     connect(runThread, &RunThread::progressed, bar, &QProgressBar::setValue);
     connect(runThread, &RunThread::frameShown, this,
@@ -137,6 +139,52 @@ void Kavrit::addPanels() {
     optionsDock->setWidget(options);
     addDockWidget(Qt::BottomDockWidgetArea, optionsDock);
     connect(ui.videoBox, &QLineEdit::textChanged, options, &RunOptionsPanel::setVideo);
+
+    results = new ResultsPanel(this);
+    resultsDock = new QDockWidget(tr("Results"), this);
+    resultsDock->setObjectName(QStringLiteral("dock_results"));
+    resultsDock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    resultsDock->setWidget(results);
+    tabifyDockWidget(optionsDock, resultsDock);
+    optionsDock->raise();
+    connect(runThread, &RunThread::runStarted, results, [this](const pelmora::RunFacts& facts) {
+        results->beginRun(facts, recordsOfRun.eventGapMs);
+    });
+    connect(runThread, &RunThread::framesMeasured, results, &ResultsPanel::addFrames);
+    connect(runThread, &RunThread::snapshotsDone, results, &ResultsPanel::addSnapshots);
+
+    // Beside the threshold it tunes.
+    auto* tune = new QPushButton(tr("Tune..."), ui.centralWidget);
+    tune->setObjectName(QStringLiteral("pushButton_tune"));
+    tune->setToolTip(tr("Try thresholds on the video's own frames"));
+    const QRect slider = ui.horizontalSlider_thresholdSlider->geometry();
+    tune->setGeometry(slider.right() + 12, slider.center().y() - 12, 75, 25);
+    connect(tune, &QPushButton::clicked, this, &Kavrit::openTuning);
+}
+
+void Kavrit::openTuning() {
+    if (tuning == nullptr) {
+        tuning = std::make_unique<TuningWindow>();
+        tuning->setAttribute(Qt::WA_QuitOnClose, false);
+        tuning->setWindowIcon(windowIcon());
+        connect(tuning.get(), &TuningWindow::thresholdChosen, ui.horizontalSlider_thresholdSlider,
+                &QSlider::setValue);
+    }
+    QString error;
+    if (!tuning->openVideo(ui.videoBox->text(), &error)) {
+        warn(tr("Failed to open %1: %2").arg(ui.videoBox->text(), error));
+        return;
+    }
+    tuning->setThreshold(ui.horizontalSlider_thresholdSlider->value());
+    tuning->setMinPixels(options->minPixels());
+    pelmora::WatchedRegion region;
+    std::string reason;
+    if (!options->maskPath().isEmpty()) {
+        pelmora::WatchedRegion::load(options->maskPath().toStdString(), region, reason);
+    }
+    tuning->setWatchedRegion(region);
+    tuning->show();
+    tuning->raise();
 }
 
 void Kavrit::addShortcuts() {
@@ -258,6 +306,7 @@ void Kavrit::run(bool detailed) {
     settings.detailed = detailed;
     settings.minPixels = options->minPixels();
     settings.records = options->recordOptions();
+    recordsOfRun = settings.records;
     const QString mask = options->maskPath();
     std::string reason;
     if (!mask.isEmpty() &&
@@ -275,6 +324,7 @@ void Kavrit::run(bool detailed) {
     ui.pushButton->setEnabled(false);
     ui.actionRun->setEnabled(false);
     stopButton->setEnabled(true);
+    resultsDock->raise();
     runThread->startRun(settings);
 }
 
@@ -285,6 +335,12 @@ void Kavrit::runEnded(const pelmora::RunReport& report, double seconds) {
     if (closing) {
         return;
     }
+    const bool reported =
+        recordsOfRun.report && (report.status == pelmora::RunReport::Status::Finished ||
+                                report.status == pelmora::RunReport::Status::Stopped);
+    results->finishRun(report, reported ? QString::fromStdString(pelmora::joinPath(
+                                              report.outputDir, pelmora::kReportName))
+                                        : QString());
     reportRun(report, seconds);
 }
 

@@ -6,13 +6,17 @@
 #include <string>
 
 #include "FrameDetector.h"
+#include "RunRecorder.h"
 #include "ui_Kavrit.h"
 
 class DisplayView;
+class QDockWidget;
 class QLabel;
 class QPushButton;
 class QSettings;
+class ResultsPanel;
 class RunOptionsPanel;
+class TuningWindow;
 class RunThread;
 
 namespace pelmora {
@@ -61,6 +65,7 @@ private:
     void addStopButton();
     void addShortcuts();
     void addPanels();
+    void openTuning();
     void runDetailed();
     void run(bool detailed);
     void runEnded(const pelmora::RunReport& report, double seconds);
@@ -75,6 +80,11 @@ private:
     QLabel* runSummaryLabel = nullptr;
     QPushButton* stopButton = nullptr;
     RunOptionsPanel* options = nullptr;
+    ResultsPanel* results = nullptr;
+    QDockWidget* resultsDock = nullptr;
+    std::unique_ptr<TuningWindow> tuning;
+    // What the run going on, or the last one, records in its folder.
+    pelmora::RecordOptions recordsOfRun;
     RunThread* runThread = nullptr;
     // The windows of the last detailed run, kept with its last picture until the next run.
     std::unique_ptr<DisplayView> display;

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPointer>
@@ -21,8 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "EventList.h"
 #include "SnapshotNaming.h"
 #include "TestSupport.h"
+#include "TimelineView.h"
+#include "TuningWindow.h"
 #include "UiTestSupport.h"
 
 namespace {
@@ -169,6 +173,30 @@ TEST_F(WindowRun, TheRunOptionsReachTheRun) {
         EXPECT_EQ(uitest::snapshotFiles(dir).size(), row.snapshots) << row.name;
         EXPECT_EQ(testsupport::listDir(dir).size(), row.files) << row.name;
     }
+}
+
+TEST_F(WindowRun, ShowsWhatTheRunFoundAndTunesOnTheSameVideo) {
+    testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
+    setFields(tmp.file("moments.avi"), tmp.file("shots"));
+    child<QDoubleSpinBox>(window, "spinBox_eventGap")->setValue(0.5);
+    testsupport::StderrCapture err;
+    clickStart();
+    err.finish();
+    // Frames 5 and 6 (with the first, against black), 30 and 31, and 80: three stretches more
+    // than half a second apart.
+    EXPECT_EQ(window.findChild<EventList*>(QStringLiteral("eventList"))->count(), 3);
+    EXPECT_EQ(
+        window.findChild<TimelineView*>(QStringLiteral("timeline"))->timeline().buckets().size(),
+        85u);
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_tune"), Qt::LeftButton);
+    auto* tuning =
+        qobject_cast<TuningWindow*>(topLevelTitled(QStringLiteral("Tune the threshold")));
+    ASSERT_NE(tuning, nullptr);
+    tuning->setThreshold(37);
+    QTest::mouseClick(tuning->findChild<QPushButton*>(QStringLiteral("useThresholdButton")),
+                      Qt::LeftButton);
+    EXPECT_EQ(child<QSlider>(window, "horizontalSlider_thresholdSlider")->value(), 37);
+    tuning->close();
 }
 
 TEST_F(WindowRun, MakesAMissingDestinationAndRefusesOneThatCannotTakeFiles) {
