@@ -3,8 +3,11 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDoubleSpinBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -15,6 +18,7 @@
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -482,6 +486,18 @@ TEST(WindowSettings, TheFieldsAndChoicesComeBackInTheNextSession) {
     EXPECT_EQ(child<QSlider>(window, "horizontalSlider_thresholdSlider")->value(), 23);
     EXPECT_EQ(child<QLabel>(window, "label_threshold")->text(), QStringLiteral("Threshold: 23"));
     EXPECT_TRUE(child<QRadioButton>(window, "radioButton_detailedOutput")->isChecked());
+}
+
+TEST(WindowDrop, AFileDroppedOnTheWindowBecomesTheVideo) {
+    Kavrit window;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/clips/yard.avi"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    EXPECT_EQ(child<QLineEdit>(window, "videoBox")->text(), QStringLiteral("/clips/yard.avi"));
 }
 
 TEST(WindowThreshold, IsReadOnceAtTheStartOfARun) {
