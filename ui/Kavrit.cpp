@@ -116,6 +116,11 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     addPanels();
     setAcceptDrops(true);
     fitWindowToForm();
+    for (QWidget* widget :
+         ui.centralWidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        formPlaces.append({widget, widget->geometry()});
+    }
+    ui.centralWidget->installEventFilter(this);
     QProgressBar* bar = ui.progressBar_kavritProgress;
     connect(runThread, &RunThread::progressed, bar, &QProgressBar::setValue);
     connect(runThread, &RunThread::frameShown, this,
@@ -352,7 +357,26 @@ void Kavrit::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
+void Kavrit::followWidth() {
+    // Wider than the form: the path fields and the bar take the room, and the controls under
+    // them stay centred below them. The picture stays where it is.
+    const int extra = std::max(0, ui.centralWidget->width() - ui.centralWidget->minimumWidth());
+    for (const auto& [widget, place] : formPlaces) {
+        if (widget == ui.label) {
+            continue;
+        }
+        const bool stretches = widget == ui.horizontalLayoutWidget ||
+                               widget == ui.horizontalLayoutWidget_2 ||
+                               widget == ui.progressBar_kavritProgress;
+        widget->setGeometry(stretches ? place.adjusted(0, 0, extra, 0)
+                                      : place.translated(extra / 2, 0));
+    }
+}
+
 bool Kavrit::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui.centralWidget && event->type() == QEvent::Resize) {
+        followWidth();
+    }
     // Closed mid-run: the run stops after its frame, and its thread ends before the window
     // goes, so that nothing of it outlives the window.
     if (watched == this && event->type() == QEvent::Close && isRunning()) {

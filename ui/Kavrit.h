@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPair>
+#include <QRect>
 #include <QStringList>
+#include <QVector>
 #include <memory>
 #include <string>
 
@@ -65,6 +68,7 @@ private:
     void addStopButton();
     void addShortcuts();
     void addPanels();
+    void followWidth();
     void openTuning();
     void runDetailed();
     void run(bool detailed);
@@ -79,6 +83,8 @@ private:
     // In the status bar: what the last run did, until the next one starts.
     QLabel* runSummaryLabel = nullptr;
     QPushButton* stopButton = nullptr;
+    // The form's widgets where it places them, for a central area wider than the form.
+    QVector<QPair<QWidget*, QRect>> formPlaces;
     RunOptionsPanel* options = nullptr;
     ResultsPanel* results = nullptr;
     QDockWidget* resultsDock = nullptr;
