@@ -1,33 +1,12 @@
 #include "JpegDecoder.h"
 
-#include <csetjmp>
-#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <memory>
 
-// clang-format off
-#include <jpeglib.h>
-#include <jerror.h>
-// clang-format on
+#include "JpegErrors.h"
 
 namespace pelmora {
 
 namespace {
-
-// libjpeg reports a fatal error by calling error_exit, which must not return: it jumps back
-// into readJpegGrey. Nothing between there and here has a destructor to run.
-struct Errors {
-    jpeg_error_mgr manager;
-    std::jmp_buf back;
-    char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void jumpBack(j_common_ptr info) {
-    Errors* errors = reinterpret_cast<Errors*>(info->err);
-    (*info->err->format_message)(info, errors->message);
-    std::longjmp(errors->back, 1);
-}
-
-void keepQuiet(j_common_ptr) {}
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -49,10 +28,8 @@ bool readJpegGrey(const std::string& path, cv::Mat& grey, std::string& error) {
         return false;
     }
     jpeg_decompress_struct info{};
-    Errors errors{};
-    info.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = jumpBack;
-    errors.manager.output_message = keepQuiet;
+    JpegErrors errors{};
+    info.err = jumpingErrors(errors);
     // The picture lives outside this frame: a local changed after setjmp has no defined value
     // after the jump back.
     const auto image = std::make_unique<cv::Mat>();
