@@ -75,8 +75,7 @@ int main(int argc, char* argv[]) {
     if (!parsed.error.empty()) {
         // One line on what is wrong, as other command-line tools do, rather than the whole
         // help after it.
-        std::fprintf(stderr,
-                     "pelmora-scan: %s\nTry 'pelmora-scan --help' for more information.\n",
+        std::fprintf(stderr, "pelmora-scan: %s\nTry 'pelmora-scan --help' for more information.\n",
                      parsed.error.c_str());
         return kExitUsage;
     }
@@ -133,7 +132,8 @@ int main(int argc, char* argv[]) {
         const pelmora::RunReport report = pelmora::runDetection(
             detector, runRequest(options, entry.video, entry.outputDir, recorder), host);
         host.clearProgress();
-        if (report.status == pelmora::RunReport::Status::Finished && !record.write(report)) {
+        if (report.status == pelmora::RunReport::Status::Finished &&
+            !record.write(report, recorder.clipsLost())) {
             std::fprintf(stderr, "Cannot write the record of %s in %s\n", entry.video.c_str(),
                          report.outputDir.c_str());
         }
