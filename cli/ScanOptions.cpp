@@ -254,9 +254,9 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                     "the videos to scan, in this order; a folder stands for the video files "
                     "below it");
     app->footer(
-        "Exit status: 0 all done, 1 a video did not open or a snapshot, list or report\n"
-        "was not saved, 2 usage error, 128 + the signal's number when stopped by SIGINT\n"
-        "(130), SIGTERM (143) or SIGHUP (129).");
+        "Exit status: 0 all done, 1 a video did not open or a snapshot, list, clip or\n"
+        "report was not saved, 2 usage error, 128 + the signal's number when stopped by\n"
+        "SIGINT (130), SIGTERM (143) or SIGHUP (129).");
     return app;
 }
 
