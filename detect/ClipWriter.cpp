@@ -164,7 +164,17 @@ bool takes(const AVOutputFormat* format, const AVFormatContext* input, bool unkn
             continue;
         }
         const AVCodecID codec = input->streams[i]->codecpar->codec_id;
-        const int answer = avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL);
+        int answer = avformat_query_codec(format, codec, FF_COMPLIANCE_NORMAL);
+        // Matroska also holds what has a Windows codec tag, as Windows' own files would.
+        const AVMediaType type = input->streams[i]->codecpar->codec_type;
+        const AVCodecTag* const riff[] = {type == AVMEDIA_TYPE_VIDEO
+                                              ? avformat_get_riff_video_tags()
+                                              : avformat_get_riff_audio_tags(),
+                                          nullptr};
+        if (answer == 0 && unknownTakes && type != AVMEDIA_TYPE_SUBTITLE &&
+            av_codec_get_tag(riff, codec) != 0) {
+            answer = 1;
+        }
         if (answer == 0 || (answer < 0 && !unknownTakes)) {
             if (refused != nullptr) {
                 *refused = avcodec_get_name(codec);

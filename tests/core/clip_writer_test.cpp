@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -285,6 +286,67 @@ TEST(ClipWriter, ATruncatedSourceWithoutItsIndexGivesClipsOfWhatItHolds) {
     const std::vector<std::string> expected(whole[0].begin() + 60,
                                             whole[0].begin() + last.endMs / 40 + 1);
     EXPECT_EQ(got[0], expected);
+}
+
+TEST(ClipWriter, CopiedClipsKeepEveryStreamInTheSourcesContainerWhereItTakesThem) {
+    TempDir tmp;
+    std::ofstream(tmp.file("lines.srt")) << "1\n00:00:00,500 --> 00:00:01,500\nfirst line\n\n"
+                                         << "2\n00:00:02,000 --> 00:00:03,000\nsecond line\n";
+    std::vector<cv::Mat> frames(50, testsupport::solidFrame({64, 48}, cv::Scalar::all(0)));
+    const struct {
+        const char* name;
+        std::string source;
+        std::string options;
+        std::string file;
+        std::string codecs;
+    } rows[] = {
+        {"sound and subtitles in Matroska", "source.mkv",
+         "-f lavfi -i sine=sample_rate=8000:duration=2 -i '" + tmp.file("lines.srt") +
+             "' -map 0 -map 1 -map 2 -c:v ffv1 -g 10 -c:a pcm_s16le -c:s srt",
+         "EVENT0001.mkv", "ffv1\npcm_s16le\nsubrip\n"},
+        {"sound in AVI", "source.avi",
+         "-f lavfi -i sine=sample_rate=8000:duration=2 -c:v ffv1 -g 10 -c:a pcm_s16le",
+         "EVENT0001.avi", "ffv1\npcm_s16le\n"},
+        {"codecs WebM does not take go to Matroska", "source.webm",
+         "-i '" + tmp.file("lines.srt") + "' -c:v ffv1 -g 10 -c:s srt -f matroska", "EVENT0001.mkv",
+         "ffv1\nsubrip\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string folder = tmp.file(row.name);
+        std::filesystem::create_directories(folder);
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(folder + "/" + row.source, frames, 25.0,
+                                                      row.options));
+        const pelmora::ClipResults results =
+            cut(folder + "/" + row.source, folder, {{{1}, 400, 1600}}, ClipMode::Copy);
+        ASSERT_EQ(results.clips.size(), 1u);
+        EXPECT_TRUE(results.clips[0].saved) << results.clips[0].error;
+        EXPECT_EQ(results.clips[0].file, row.file);
+        EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" +
+                                folder + "/" + row.file + "'"),
+                  row.codecs);
+    }
+}
+
+TEST(ClipWriter, PicturesThatNoContainerTakesAsTheyAreAreEncodedWithANotice) {
+    TempDir tmp;
+    // QuickTime's run-length codec, in a file whose name says nothing of its container.
+    const std::string source = tmp.file("source.bin");
+    std::vector<cv::Mat> frames(20, testsupport::solidFrame({64, 48}, cv::Scalar::all(0)));
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(source, frames, 25.0, "-c:v qtrle -f mov"));
+    const pelmora::ClipResults results =
+        cut(source, tmp.path(), {{{1}, 0, 200}, {{2}, 400, 600}}, ClipMode::Copy);
+    EXPECT_EQ(results.notices,
+              std::vector<std::string>{"Cannot copy the qtrle stream of " + source +
+                                       " into a clip: encoding the clips instead"});
+    ASSERT_EQ(results.clips.size(), 2u);
+    for (const ClipOutcome& clip : results.clips) {
+        EXPECT_TRUE(clip.saved) << clip.error;
+        EXPECT_TRUE(clip.encoded);
+    }
+    EXPECT_EQ(results.clips[1].file, "EVENT0002.mp4");
+    EXPECT_EQ(results.clips[1].startMs, 400);
+    EXPECT_EQ(results.clips[1].endMs, 600);
 }
 
 TEST(ClipWriter, AClipThatCannotBeSavedSaysWhyAndLeavesNothing) {
