@@ -395,8 +395,9 @@ public:
             return "no H.264 encoder (libx264) in this FFmpeg";
         }
         encoder.reset(avcodec_alloc_context3(h264));
-        encoder->width = decoder->width;
-        encoder->height = decoder->height;
+        // H.264's 4:2:0 pictures come in whole pairs of rows and columns.
+        encoder->width = std::max(2, decoder->width & ~1);
+        encoder->height = std::max(2, decoder->height & ~1);
         encoder->pix_fmt = AV_PIX_FMT_YUV420P;
         encoder->sample_aspect_ratio = decoder->sample_aspect_ratio;
         encoder->time_base = in->time_base;
