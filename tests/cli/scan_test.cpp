@@ -1334,4 +1334,46 @@ TEST_F(ScanTest, ResumeRemovesTheClipsOfAnUnfinishedRun) {
                                         "events.csv", "notes.txt", "snapshots.csv"}));
 }
 
+TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteClipsAndResumingGivesAllOfThem) {
+    // A square that moves every four seconds: four events, four clips of 1 s either side.
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 400; ++i) {
+        frames.push_back(
+            withRects(solid(kBlack), {(i / 100) % 2 == 0 ? kSquareFirst : kSquareMoved}, kWhite));
+    }
+    const std::string video = tmp.file("moves.mkv");
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, frames, 25.0, "-c:v ffv1 -g 10"));
+    const std::vector<std::string> options = {"--clips", "encode", "--before", "1", "--after", "1"};
+    std::vector<std::string> arguments = options;
+    arguments.insert(arguments.end(), {"-q", "-o", tmp.file("whole"), video});
+    ASSERT_EQ(runScan(arguments).exitCode, 0);
+    const std::vector<std::string> clips = {"EVENT0001.mp4", "EVENT0002.mp4", "EVENT0003.mp4",
+                                            "EVENT0004.mp4"};
+    const std::string out = tmp.file("killed");
+    {
+        arguments = options;
+        arguments.insert(arguments.end(), {"-o", out, video});
+        ScanProcess scan(arguments);
+        ASSERT_TRUE(scan.readUntilErrorLine("[" + out + "/IMG00012000.jpg]"));
+        scan.sendSignal(SIGKILL);
+        EXPECT_EQ(scan.finish().termSignal, SIGKILL);
+    }
+    // Whatever the kill interrupted, a clip's own name holds a whole clip.
+    for (const std::string& name : listDir(out)) {
+        if (pelmora::isSnapshotFileName(name) || name[0] == '.' || name.find(".csv") != name.npos) {
+            continue;
+        }
+        EXPECT_EQ(fileBytes(out + "/" + name), fileBytes(tmp.file("whole/" + name))) << name;
+    }
+    arguments = options;
+    arguments.insert(arguments.end(), {"--resume", "-q", "-o", out, video});
+    const ScanResult resumed = runScan(arguments);
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_EQ(listDir(out), listDir(tmp.file("whole")));
+    for (const std::string& clip : clips) {
+        EXPECT_TRUE(fs::is_regular_file(out + "/" + clip)) << clip;
+    }
+    EXPECT_EQ(fileBytes(out + "/events.csv"), fileBytes(tmp.file("whole/events.csv")));
+}
+
 }  // namespace
