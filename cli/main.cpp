@@ -129,6 +129,8 @@ int main(int argc, char* argv[]) {
         pelmora::FrameDetector detector;
         ConsoleRunHost host(stopSignal, options.quiet, terminal);
         pelmora::RunRecorder recorder(recordOptions(options), host);
+        // Cutting the clips of a long video takes a while; a stop ends it too.
+        recorder.setStopCheck([] { return stopSignal != 0; });
         const pelmora::RunReport report = pelmora::runDetection(
             detector, runRequest(options, entry.video, entry.outputDir, recorder), host);
         host.clearProgress();

@@ -32,6 +32,7 @@ constexpr int kClipDigits = 4;
 // frame may come this much later in the file.
 constexpr long long kInterleaveSlackMs = 1000;
 constexpr int64_t kAacBitRate = 128000;
+constexpr char kStopped[] = "stopped before it was complete";
 
 std::string errorText(int error) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -826,6 +827,16 @@ ClipResults writeClips(const ClipRequest& request) {
 
     Packet packet(av_packet_alloc());
     while (pending < cuts.size() || !active.empty()) {
+        if (request.stopRequested && request.stopRequested()) {
+            for (const std::size_t index : active) {
+                lose(cuts[index], kStopped);
+            }
+            active.clear();
+            for (; pending < cuts.size(); ++pending) {
+                results.clips[pending].error = kStopped;
+            }
+            break;
+        }
         // A read error is where the file ends for the clips: they cover what came before it.
         if (av_read_frame(source.format, packet.get()) < 0) {
             break;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,8 @@ struct ClipRequest {
     std::string folder;  // where the clips go; empty: the current folder
     std::vector<ClipStretch> stretches;
     ClipMode mode = ClipMode::Copy;
+    // Asked once a packet; true abandons the clips not yet complete, which count as lost.
+    std::function<bool()> stopRequested;
 };
 
 // One clip as it came out. The times are those of its first and last frames in the source,

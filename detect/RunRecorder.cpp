@@ -128,6 +128,7 @@ void RunRecorder::cutClips() {
     request.folder = facts.outputDir;
     request.stretches = planClipStretches(closedEvents, options.clipBeforeMs, options.clipAfterMs);
     request.mode = options.clipMode;
+    request.stopRequested = stopCheck;
     const ClipResults results = writeClips(request);
     for (const std::string& notice : results.notices) {
         log.write(LogKind::Warning, notice + "\n");

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ClipWriter.h"
@@ -42,6 +44,8 @@ public:
     bool wanted() const { return options.events || options.report || options.clips; }
     // Whether a file could not be written, or not wholly.
     bool failed() const { return failure; }
+    // Asked while the clips are cut; true abandons the rest of them, which count as lost.
+    void setStopCheck(std::function<bool()> check) { stopCheck = std::move(check); }
     // Clips that could not be saved.
     long long clipsLost() const { return lostClips; }
 
@@ -68,6 +72,7 @@ private:
     std::vector<std::vector<std::string>> eventRows;  // to be written again with the clips
     std::vector<ClipOutcome> clipOutcomes;
     long long lostClips = 0;
+    std::function<bool()> stopCheck;
     long long lastTimeMs = 0;
     bool failure = false;
 };

@@ -377,6 +377,26 @@ TEST(ClipWriter, AClipThatCannotBeSavedSaysWhyAndLeavesNothing) {
     EXPECT_TRUE(std::filesystem::is_directory(tmp.file("out/EVENT0001.mkv")));
 }
 
+TEST(ClipWriter, AStopAbandonsTheClipsNotYetCompleteAndLeavesNothingOfThem) {
+    TempDir tmp;
+    const std::string source = tmp.file("source.mkv");
+    ASSERT_TRUE(writeSource(source));
+    pelmora::ClipRequest request;
+    request.videoPath = source;
+    request.folder = tmp.file("out");
+    std::filesystem::create_directories(request.folder);
+    request.stretches = {{{1}, 0, 400}, {{2}, 2000, 3000}};
+    // The first clip ends at the packet after 1,440 ms, long before the second is complete.
+    int packets = 0;
+    request.stopRequested = [&packets] { return ++packets > 100; };
+    const pelmora::ClipResults results = pelmora::writeClips(request);
+    ASSERT_EQ(results.clips.size(), 2u);
+    EXPECT_TRUE(results.clips[0].saved) << results.clips[0].error;
+    EXPECT_EQ(results.clips[1].error, "stopped before it was complete");
+    EXPECT_EQ(results.lost, 1);
+    EXPECT_EQ(testsupport::listDir(request.folder), std::vector<std::string>{"EVENT0001.mkv"});
+}
+
 TEST(ClipWriter, AVideoThatDoesNotOpenLosesEveryClip) {
     TempDir tmp;
     const pelmora::ClipResults results =
