@@ -263,13 +263,16 @@ public:
         if (index == source->video) {
             // Every frame shown from the keyframe to the stretch's end, and every frame those
             // are predicted from, which always comes earlier in the file.
+            // Past the end, the frames shown before the last one taken still come, so that the
+            // clip has no gap: they are predicted from frames it already holds.
             const int64_t decodeTime = packet.dts != AV_NOPTS_VALUE ? packet.dts : time;
-            if (ms < keyMs || source->ms(decodeTime, index) > lastWantedMs) {
+            const bool fillsGap = lastMs >= 0 && ms < lastMs;
+            if (ms < keyMs || (source->ms(decodeTime, index) > lastWantedMs && !fillsGap)) {
                 return std::string();
             }
             noteVideo(ms);
         } else if (av_compare_ts(time, base, keyTime, source->videoBase()) < 0 ||
-                   ms >= lastWantedMs + source->frameMs) {
+                   ms >= std::max(lastWantedMs, lastMs) + source->frameMs) {
             return std::string();
         }
         AVPacket* copy = av_packet_clone(&packet);

@@ -214,6 +214,42 @@ TEST(ClipWriter, CopiedClipsStartAtTheKeyframeBeforeAndHoldTheSourcesFramesExact
     }
 }
 
+TEST(ClipWriter, CopiedClipsOfPicturesShownOutOfOrderHaveNoGapAndDecodeAsTheSource) {
+    TempDir tmp;
+    const std::string source = tmp.file("source.mp4");
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 100; ++i) {
+        frames.push_back(
+            testsupport::withRect(testsupport::solidFrame({64, 48}, cv::Scalar::all(0)),
+                                  cv::Rect(i % 56, 8, 8, 8), cv::Scalar::all(255)));
+    }
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(source, frames, 25.0,
+                                                  "-c:v libx264 -g 25 -bf 3 -pix_fmt yuv420p"));
+    const std::vector<std::string> whole = frameHashes(source)[0];
+    ASSERT_EQ(whole.size(), 100u);
+    const struct {
+        const char* name;
+        long long startMs;
+        long long endMs;
+    } rows[] = {{"within a group", 1100, 1500}, {"across groups", 1000, 2999}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string folder = tmp.file(row.name);
+        std::filesystem::create_directories(folder);
+        const pelmora::ClipResults results =
+            cut(source, folder, {{{1}, row.startMs, row.endMs}}, ClipMode::Copy);
+        ASSERT_EQ(results.clips.size(), 1u);
+        const ClipOutcome& clip = results.clips[0];
+        ASSERT_TRUE(clip.saved) << clip.error;
+        EXPECT_EQ(clip.file, "EVENT0001.mp4");
+        EXPECT_EQ(clip.startMs, 1000);
+        EXPECT_GE(clip.endMs, row.endMs - 40);
+        EXPECT_EQ(
+            frameHashes(folder + "/" + clip.file)[0],
+            std::vector<std::string>(whole.begin() + 25, whole.begin() + clip.endMs / 40 + 1));
+    }
+}
+
 TEST(ClipWriter, EncodedClipsCutExactlyAtTheStretch) {
     TempDir tmp;
     const std::string source = tmp.file("source.mkv");
