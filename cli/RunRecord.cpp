@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "ClipWriter.h"
 #include "FileOutput.h"
 #include "SnapshotNaming.h"
 #include "Version.h"
@@ -63,12 +64,12 @@ std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder)
     return report;
 }
 
-bool RunRecord::write(const pelmora::RunReport& report) const {
+bool RunRecord::write(const pelmora::RunReport& report, long long clipsLost) const {
     nlohmann::json record = identity();
     record["frames"] = report.framesRead;
     record["frames_announced"] = report.framesAnnounced;
     record["written"] = report.snapshotsWritten;
-    record["lost"] = report.snapshotsLost;
+    record["lost"] = report.snapshotsLost + clipsLost;
     const std::string text = record.dump(2) + "\n";
     return pelmora::replaceFile(recordPath(report.outputDir), text.data(), text.size()).empty();
 }
@@ -85,7 +86,8 @@ void RunRecord::clearUnfinished(const std::string& folder) {
     for (fs::directory_iterator it(directory, error), end; !error && it != end;
          it.increment(error)) {
         const std::string name = it->path().filename().string();
-        if (pelmora::isSnapshotFileName(name) || pelmora::isSnapshotTemporaryName(name)) {
+        if (pelmora::isSnapshotFileName(name) || pelmora::isSnapshotTemporaryName(name) ||
+            pelmora::isClipFileName(name) || pelmora::isClipTemporaryName(name)) {
             fs::remove(it->path(), error);
             error.clear();
         }

@@ -24,14 +24,15 @@ public:
     // very video with these settings by this version, and lost nothing.
     std::optional<pelmora::RunReport> findDone(const std::string& folder) const;
 
-    // Writes the record of a finished run into its folder, whole or not at all.
-    bool write(const pelmora::RunReport& report) const;
+    // Writes the record of a finished run into its folder, whole or not at all; clipsLost
+    // count against it as lost snapshots do.
+    bool write(const pelmora::RunReport& report, long long clipsLost = 0) const;
 
     // Removes the folder's record, which stands only for a run finished since.
     static void forget(const std::string& folder);
 
     // Makes the folder ready to run the video from the start: its record, snapshots and
-    // half-written files of an earlier, unfinished run go, so that old and new never mix.
+    // clips and half-written files of an earlier, unfinished run go, so that old and new never mix.
     static void clearUnfinished(const std::string& folder);
 
 private:

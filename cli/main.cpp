@@ -75,8 +75,7 @@ int main(int argc, char* argv[]) {
     if (!parsed.error.empty()) {
         // One line on what is wrong, as other command-line tools do, rather than the whole
         // help after it.
-        std::fprintf(stderr,
-                     "pelmora-scan: %s\nTry 'pelmora-scan --help' for more information.\n",
+        std::fprintf(stderr, "pelmora-scan: %s\nTry 'pelmora-scan --help' for more information.\n",
                      parsed.error.c_str());
         return kExitUsage;
     }
@@ -130,10 +129,13 @@ int main(int argc, char* argv[]) {
         pelmora::FrameDetector detector;
         ConsoleRunHost host(stopSignal, options.quiet, terminal);
         pelmora::RunRecorder recorder(recordOptions(options), host);
+        // Cutting the clips of a long video takes a while; a stop ends it too.
+        recorder.setStopCheck([] { return stopSignal != 0; });
         const pelmora::RunReport report = pelmora::runDetection(
             detector, runRequest(options, entry.video, entry.outputDir, recorder), host);
         host.clearProgress();
-        if (report.status == pelmora::RunReport::Status::Finished && !record.write(report)) {
+        if (report.status == pelmora::RunReport::Status::Finished &&
+            !record.write(report, recorder.clipsLost())) {
             std::fprintf(stderr, "Cannot write the record of %s in %s\n", entry.video.c_str(),
                          report.outputDir.c_str());
         }

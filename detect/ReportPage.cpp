@@ -1,5 +1,6 @@
 #include "ReportPage.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "FrameClock.h"
@@ -124,6 +125,22 @@ std::string header(const ReportContent& content) {
     return html + "</div>\n";
 }
 
+// The clip that shows the event: a link where it was saved. A clip that several events share
+// is linked from each.
+std::string clipCell(const ReportContent& content, int event) {
+    for (const ClipOutcome& clip : content.clips) {
+        if (std::find(clip.events.begin(), clip.events.end(), event) == clip.events.end()) {
+            continue;
+        }
+        const std::string name = escapeHtml(clip.file);
+        return clip.saved ? "<td class=\"clip\"><a href=\"" + escapeHtml(relativeLink(clip.file)) +
+                                "\">" + name + "</a></td>"
+                          : "<td class=\"clip\"><span class=\"lost\">" + name +
+                                " was not saved</span></td>";
+    }
+    return "<td class=\"clip\"></td>";
+}
+
 std::string eventTable(const ReportContent& content) {
     if (content.events.empty()) {
         return "<p class=\"none\">No frame changed enough to be saved.</p>\n";
@@ -138,7 +155,8 @@ std::string eventTable(const ReportContent& content) {
     std::string html =
         "<table class=\"events\">\n<thead><tr><th class=\"number\">Event</th><th>Start</th>"
         "<th>End</th><th class=\"number\">Snapshots</th><th class=\"number\">Peak pixels</th>"
-        "<th>Peak snapshot</th></tr></thead>\n<tbody>\n";
+        "<th>Peak snapshot</th>" +
+        std::string(content.clipsWanted ? "<th>Clip</th>" : "") + "</tr></thead>\n<tbody>\n";
     for (const MotionEvent& event : content.events) {
         const std::string name = escapeHtml(event.peakFile);
         const std::string link = escapeHtml(relativeLink(event.peakFile));
@@ -150,7 +168,7 @@ std::string eventTable(const ReportContent& content) {
                 timecode(event.startMs) + "</td><td>" + timecode(event.endMs) +
                 "</td><td class=\"number\">" + grouped(event.snapshots) +
                 "</td><td class=\"number\">" + grouped(event.peakPixels) + "</td><td>" + peak +
-                "</td></tr>\n";
+                "</td>" + (content.clipsWanted ? clipCell(content, event.number) : "") + "</tr>\n";
     }
     return html + "</tbody>\n</table>\n";
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "ClipWriter.h"
 #include "DetectionRun.h"
 #include "EventGrouper.h"
 #include "RunObserver.h"
@@ -18,6 +19,8 @@ struct ReportContent {
     long long eventGapMs = 0;
     std::vector<TimelineBucket> buckets;
     std::vector<MotionEvent> events;
+    bool clipsWanted = false;  // a column of clips, linked where saved
+    std::vector<ClipOutcome> clips;
 };
 
 // The report of a run as one self-contained HTML page, to be saved in the snapshot folder: a
