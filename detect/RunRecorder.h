@@ -48,6 +48,8 @@ public:
     void setStopCheck(std::function<bool()> check) { stopCheck = std::move(check); }
     // Clips that could not be saved.
     long long clipsLost() const { return lostClips; }
+    // The clips cut at the end of the run, saved or not.
+    const std::vector<ClipOutcome>& clips() const { return clipOutcomes; }
 
     void runStarted(const RunFacts& facts) override;
     void frameMeasured(const FrameMeasure& measure) override;

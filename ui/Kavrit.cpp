@@ -157,6 +157,7 @@ void Kavrit::addPanels() {
     });
     connect(runThread, &RunThread::framesMeasured, results, &ResultsPanel::addFrames);
     connect(runThread, &RunThread::snapshotsDone, results, &ResultsPanel::addSnapshots);
+    connect(runThread, &RunThread::clipsCut, results, &ResultsPanel::setClips);
 
     // Beside the threshold it tunes.
     auto* tune = new QPushButton(tr("Tune..."), ui.centralWidget);

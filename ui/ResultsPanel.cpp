@@ -13,6 +13,7 @@
 #include "EventList.h"
 #include "FrameClock.h"
 #include "RunRecorder.h"
+#include "SnapshotNaming.h"
 #include "SnapshotViewer.h"
 #include "TextFormat.h"
 #include "TimelineView.h"
@@ -33,6 +34,7 @@ ResultsPanel::ResultsPanel(QWidget* parent)
       summary(new QLabel),
       openFolderButton(new QPushButton(tr("Open Folder"))),
       openReportButton(new QPushButton(tr("Open Report"))),
+      playClipButton(new QPushButton(tr("Play Clip"))),
       opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
       grouper(pelmora::RecordOptions::kDefaultEventGapMs) {
     timeline->setObjectName(QStringLiteral("timeline"));
@@ -41,6 +43,8 @@ ResultsPanel::ResultsPanel(QWidget* parent)
     summary->setObjectName(QStringLiteral("runSummary"));
     openFolderButton->setObjectName(QStringLiteral("openFolderButton"));
     openReportButton->setObjectName(QStringLiteral("openReportButton"));
+    playClipButton->setObjectName(QStringLiteral("playClipButton"));
+    playClipButton->setEnabled(false);
     summary->setText(tr("No run yet"));
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     summary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -51,6 +55,7 @@ ResultsPanel::ResultsPanel(QWidget* parent)
     header->addWidget(summary, 1);
     header->addWidget(openFolderButton);
     header->addWidget(openReportButton);
+    header->addWidget(playClipButton);
 
     auto* left = new QSplitter(Qt::Vertical);
     left->setChildrenCollapsible(false);
@@ -81,6 +86,34 @@ ResultsPanel::ResultsPanel(QWidget* parent)
     connect(openFolderButton, &QPushButton::clicked, this,
             [this] { open(QString::fromStdString(facts.outputDir)); });
     connect(openReportButton, &QPushButton::clicked, this, [this] { open(reportPath); });
+    connect(playClipButton, &QPushButton::clicked, this, [this] { open(clipOfChosenEvent()); });
+    connect(eventList, &EventList::eventChosen, this, &ResultsPanel::updateClipButton);
+}
+
+void ResultsPanel::setClips(const std::vector<pelmora::ClipOutcome>& cut) {
+    clips = cut;
+    updateClipButton();
+}
+
+QString ResultsPanel::clipOfChosenEvent() const {
+    const int row = eventList->chosenRow();
+    if (row < 0 || row >= eventList->count()) {
+        return QString();
+    }
+    const int number = eventList->event(row).number;
+    for (const pelmora::ClipOutcome& clip : clips) {
+        if (clip.saved &&
+            std::find(clip.events.begin(), clip.events.end(), number) != clip.events.end()) {
+            return QString::fromStdString(pelmora::joinPath(facts.outputDir, clip.file));
+        }
+    }
+    return QString();
+}
+
+void ResultsPanel::updateClipButton() {
+    const QString clip = clipOfChosenEvent();
+    playClipButton->setEnabled(!clip.isEmpty());
+    playClipButton->setToolTip(clip);
 }
 
 void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGapMs) {
@@ -105,6 +138,8 @@ void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGa
     openFolderButton->setToolTip(folder);
     openReportButton->setEnabled(false);
     openReportButton->setToolTip(QString());
+    clips.clear();
+    updateClipButton();
     showSummary(nullptr);
 }
 
@@ -167,12 +202,14 @@ void ResultsPanel::showMoment(long long ms) {
     if (running && index >= open.begin) {
         eventList->showRow(-1);
         showRange(open, index);
+        updateClipButton();
         return;
     }
     const int row = static_cast<int>(
         std::upper_bound(eventStarts.begin(), eventStarts.end(), index) - eventStarts.begin() - 1);
     eventList->showRow(row);
     showRange(rangeOfRow(row), index);
+    updateClipButton();
 }
 
 QSize ResultsPanel::sizeHint() const {
@@ -190,6 +227,7 @@ void ResultsPanel::eventClosed(const pelmora::MotionEvent& event) {
 }
 
 void ResultsPanel::showEventOfRow(int row) {
+    updateClipButton();
     const Range range = rangeOfRow(row);
     const pelmora::MotionEvent& event = eventList->event(row);
     // The busiest snapshot first, as its thumbnail showed it.

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "ClipWriter.h"
 #include "DetectionRun.h"
 #include "EventGrouper.h"
 #include "RunObserver.h"
@@ -37,6 +38,8 @@ public:
     void addSnapshots(const std::vector<pelmora::SnapshotOutcome>& snapshots);
     // reportPath is empty when the run wrote no report.
     void finishRun(const pelmora::RunReport& report, const QString& reportPath);
+    // The run's clips, once they are cut: the chosen event's plays with the desktop's player.
+    void setClips(const std::vector<pelmora::ClipOutcome>& clips);
 
     // How the folder and the report are opened: by the desktop's own programs unless set.
     void setUrlOpener(UrlOpener opener);
@@ -65,6 +68,9 @@ private:
     // What the run has found so far, or in all once its report is given.
     void showSummary(const pelmora::RunReport* report);
     void open(const QString& path);
+    // The saved clip of the chosen event, or nothing.
+    QString clipOfChosenEvent() const;
+    void updateClipButton();
 
     TimelineView* timeline;
     EventList* eventList;
@@ -72,7 +78,9 @@ private:
     QLabel* summary;
     QPushButton* openFolderButton;
     QPushButton* openReportButton;
+    QPushButton* playClipButton;
     UrlOpener opener;
+    std::vector<pelmora::ClipOutcome> clips;
 
     pelmora::RunFacts facts;
     pelmora::EventGrouper grouper;

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "EventList.h"
+#include "ResultsPanel.h"
 #include "SnapshotNaming.h"
 #include "TestSupport.h"
 #include "TimelineView.h"
@@ -201,6 +202,27 @@ TEST_F(WindowRun, ShowsWhatTheRunFoundAndTunesOnTheSameVideo) {
                       Qt::LeftButton);
     EXPECT_EQ(child<QSlider>(window, "horizontalSlider_thresholdSlider")->value(), 37);
     tuning->close();
+}
+
+TEST_F(WindowRun, CutsClipsWhenAskedAndPlaysTheChosenEventsClip) {
+    testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
+    setFields(tmp.file("moments.avi"), tmp.file("shots"));
+    child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
+    std::vector<QUrl> opened;
+    window.findChild<ResultsPanel*>()->setUrlOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    testsupport::StderrCapture err;
+    clickStart();
+    err.finish();
+    // With the default gap every moment is one event: one clip, chosen when the run ends.
+    EXPECT_TRUE(std::filesystem::is_regular_file(tmp.file("shots/EVENT0001.avi")));
+    auto* play = child<QPushButton>(window, "playClipButton");
+    ASSERT_TRUE(play->isEnabled());
+    QTest::mouseClick(play, Qt::LeftButton);
+    EXPECT_EQ(opened, (std::vector<QUrl>{QUrl::fromLocalFile(
+                          QString::fromStdString(tmp.file("shots/EVENT0001.avi")))}));
 }
 
 TEST_F(WindowRun, MakesAMissingDestinationAndRefusesOneThatCannotTakeFiles) {
