@@ -9,14 +9,15 @@ set -euo pipefail
 
 # libopencv-dev is the only package with OpenCV's CMake configuration, and that configuration
 # needs every OpenCV module installed, so the per-module -dev packages cannot stand in for it.
-build_packages=(cmake make g++ qtbase5-dev libqt5webkit5-dev libopencv-dev
+build_packages=(cmake make g++ qtbase5-dev libopencv-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libjpeg-dev librsvg2-bin libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,
 # key and ports of its own. Installing them starts nothing where there is no init system; under
 # systemd the package's munged starts, and slurmd and slurmctld wait for an /etc/slurm/slurm.conf.
-test_packages=(libgtest-dev libbenchmark-dev ffmpeg
+# QtWebKit is the browser engine the report's test reads report.html in; the programs need none.
+test_packages=(libgtest-dev libbenchmark-dev ffmpeg libqt5webkit5-dev
   lintian desktop-file-utils appstream man-db bash-completion
   slurmctld slurmd slurm-client munge jq)
 
