@@ -1,6 +1,7 @@
 #include "RunRecorder.h"
 
 #include <cmath>
+#include <ctime>
 
 #include "DetectionRun.h"
 #include "FileOutput.h"
@@ -10,6 +11,22 @@
 #include "TextFormat.h"
 
 namespace pelmora {
+
+namespace {
+
+// As the desktop's clock shows it, with its zone, since the page is read where it was made.
+std::string localTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[64] = "";
+    if (localtime_r(&now, &local) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M %Z", &local) == 0) {
+        return {};
+    }
+    return text;
+}
+
+}  // namespace
 
 RunRecorder::RunRecorder(RecordOptions options, RunLog& log)
     : options(options), log(log), grouper(options.eventGapMs) {}
@@ -74,6 +91,8 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.eventGapMs = options.eventGapMs;
     content.buckets = timeline.buckets();
     content.events = closedEvents;
+    content.thumbnails = embeddedThumbnails(closedEvents, facts.outputDir);
+    content.madeAt = localTimeNow();
     const std::string page = reportPage(content);
     const std::string reason =
         replaceFile(joinPath(facts.outputDir, kReportName), page.data(), page.size());
