@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -105,6 +106,16 @@ int main(int argc, char* argv[]) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const nlohmann::json settings = resultSettings(options);
     int status = kExitDone;
+    const auto batchStart = std::chrono::steady_clock::now();
+    BatchTotal total;
+    total.videos = static_cast<int>(batch.size());
+    const auto sumUp = [&] {
+        if (batch.size() > 1) {
+            const std::chrono::duration<double> seconds =
+                std::chrono::steady_clock::now() - batchStart;
+            std::fputs(batchTotalLine(total, seconds.count()).c_str(), stderr);
+        }
+    };
     for (const BatchEntry& entry : batch) {
         const std::string folder = entry.outputDir.empty()
                                        ? pelmora::VideoJob::derivedDirectory(entry.video)
@@ -112,8 +123,9 @@ int main(int argc, char* argv[]) {
         const RunRecord record(entry.video, settings);
         if (options.resume) {
             if (const auto done = record.findDone(folder)) {
-                std::fputs(summaryLine(options.summary, {entry.video, *done, 0.0, true}).c_str(),
-                           stdout);
+                const VideoOutcome skipped{entry.video, *done, 0.0, true};
+                total.add(skipped);
+                std::fputs(summaryLine(options.summary, skipped).c_str(), stdout);
                 std::fflush(stdout);
                 continue;
             }
@@ -139,9 +151,9 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "Cannot write the record of %s in %s\n", entry.video.c_str(),
                          report.outputDir.c_str());
         }
-        std::fputs(
-            summaryLine(options.summary, {entry.video, report, host.secondsElapsed()}).c_str(),
-            stdout);
+        const VideoOutcome outcome{entry.video, report, host.secondsElapsed()};
+        total.add(outcome);
+        std::fputs(summaryLine(options.summary, outcome).c_str(), stdout);
         std::fflush(stdout);
         if (report.status == pelmora::RunReport::Status::OpenFailed ||
             report.status == pelmora::RunReport::Status::OutputUnusable ||
@@ -149,8 +161,10 @@ int main(int argc, char* argv[]) {
             status = kExitFailures;
         }
         if (stopSignal != 0) {
+            sumUp();
             return 128 + stopSignal;
         }
     }
+    sumUp();
     return status;
 }

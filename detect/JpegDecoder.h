@@ -13,4 +13,10 @@ bool looksLikeJpeg(const std::string& path);
 // watch other pixels. False, with libjpeg's reason, when the file is not a JPEG it can read.
 bool readJpegGrey(const std::string& path, cv::Mat& grey, std::string& error);
 
+// Reads a JPEG file in colour, blue, green and red as the frames are, shrunk while it is
+// decoded by the largest of libjpeg's factors 1/2, 1/4 and 1/8 that leaves it at least
+// minWidth wide (none for a picture narrower than that): a thumbnail of a large snapshot then
+// costs a fraction of decoding it whole. False, with libjpeg's reason, as readJpegGrey.
+bool readJpegColour(const std::string& path, int minWidth, cv::Mat& image, std::string& error);
+
 }  // namespace pelmora

@@ -9,7 +9,6 @@ namespace pelmora {
 
 namespace {
 
-constexpr int kQuality = 95;  // the imaging library's default
 constexpr std::size_t kFirstBuffer = std::size_t{1} << 16;
 
 struct Destination {
@@ -66,7 +65,8 @@ struct JpegEncoder::Compressor {
     Destination destination{};
 };
 
-JpegEncoder::JpegEncoder() : compressor(std::make_unique<Compressor>()) {
+JpegEncoder::JpegEncoder(int quality)
+    : compressor(std::make_unique<Compressor>()), quality(std::clamp(quality, 1, 100)) {
     jpeg_compress_struct& info = compressor->info;
     info.err = jumpingErrors(compressor->errors);
     jpeg_create_compress(&info);
@@ -95,7 +95,7 @@ bool JpegEncoder::encode(const cv::Mat& image, std::vector<uchar>& out, std::str
     info.input_components = 3;
     info.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, kQuality, TRUE);
+    jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     // A band of rows per call, as many as libjpeg takes at once for 4:2:0.
     constexpr int kBand = 16;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 #include "DetectionRun.h"
 #include "FileOutput.h"
@@ -21,6 +22,18 @@ std::vector<std::string> eventHeader(bool clips) {
         header.insert(header.end(), {"clip", "clip_start_ms", "clip_end_ms"});
     }
     return header;
+}
+
+// As the desktop's clock shows it, with its zone, since the page is read where it was made.
+std::string localTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[64] = "";
+    if (localtime_r(&now, &local) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M %Z", &local) == 0) {
+        return {};
+    }
+    return text;
 }
 
 }  // namespace
@@ -93,6 +106,8 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.events = closedEvents;
     content.clipsWanted = options.clips;
     content.clips = clipOutcomes;
+    content.thumbnails = embeddedThumbnails(closedEvents, facts.outputDir);
+    content.madeAt = localTimeNow();
     const std::string page = reportPage(content);
     const std::string reason =
         replaceFile(joinPath(facts.outputDir, kReportName), page.data(), page.size());

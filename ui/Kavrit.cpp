@@ -13,8 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTextBrowser>
 #include <QUrl>
-#include <QWebView>
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
@@ -446,20 +446,18 @@ void Kavrit::closeEvent() {
 }
 
 void Kavrit::openDocumentation() {
-    auto* view = new QWebView();
+    auto* view = new QTextBrowser();
     // Each help window is independent of the main window; it frees itself when closed, and
     // does not keep the program running once the main window is closed.
     view->setAttribute(Qt::WA_DeleteOnClose);
     view->setAttribute(Qt::WA_QuitOnClose, false);
     view->setWindowIcon(windowIcon());
-    // A link within the page loads it again, and for a moment it has no title: the window
-    // keeps the one it had rather than fall back to the program's name.
-    connect(view, &QWebView::titleChanged, view, [view](const QString& title) {
-        if (!title.isEmpty()) {
-            view->setWindowTitle(title);
-        }
-    });
-    view->load(QUrl(QString::fromLatin1(kDocumentationAddress)));
+    // The guide is compiled in; only a link out of it needs the desktop's browser.
+    view->setOpenExternalLinks(true);
+    view->setSource(QUrl(QString::fromLatin1(kDocumentationAddress)));
+    view->setWindowTitle(view->documentTitle());
+    // Room for the guide's tables without a sideways scroll.
+    view->resize(860, 720);
     view->show();
 }
 

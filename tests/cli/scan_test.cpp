@@ -317,6 +317,16 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+// The error stream without the total line that ends a batch of several videos, for the
+// tests of the lines before it.
+std::string withoutTotal(const std::string& err) {
+    const std::string::size_type at = err.rfind("Total: ");
+    if (at == std::string::npos || (at > 0 && err[at - 1] != '\n')) {
+        return err;
+    }
+    return err.substr(0, at);
+}
+
 // The summary line up to where its timings start.
 std::string summaryHead(const std::string& video, long long frames, long long written,
                         long long lost) {
@@ -550,8 +560,8 @@ TEST_F(ScanTest, EveryVideoStartsFromBlackAndIsSummedUpInOrder) {
 
     const ScanResult result = runScan({second, first});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, savedLines(tmp.file("second"), {"IMG00000000.jpg"}) +
-                              savedLines(tmp.file("first"), {"IMG00000000.jpg"}));
+    EXPECT_EQ(withoutTotal(result.err), savedLines(tmp.file("second"), {"IMG00000000.jpg"}) +
+                                            savedLines(tmp.file("first"), {"IMG00000000.jpg"}));
     const std::vector<std::string> lines = splitLines(result.out);
     ASSERT_EQ(lines.size(), 2u) << result.out;
     EXPECT_TRUE(isSummary(lines[0], summaryHead(second, 3, 1, 0)));
@@ -584,7 +594,7 @@ TEST_F(ScanTest, MissingVideoExitsOneAndTheOthersStillRun) {
         SCOPED_TRACE(row.name);
         const ScanResult result = runScan(row.arguments);
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.err, row.err);
+        EXPECT_EQ(withoutTotal(result.err), row.err);
         const std::vector<std::string> lines = splitLines(result.out);
         ASSERT_EQ(lines.size(), row.summaries.size()) << result.out;
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -596,6 +606,37 @@ TEST_F(ScanTest, MissingVideoExitsOneAndTheOthersStillRun) {
         }
     }
     EXPECT_FALSE(fs::exists(tmp.file("missing"))) << "a directory was made for a missing video";
+}
+
+TEST_F(ScanTest, ABatchOfSeveralVideosEndsWithItsTotalOnTheErrorStream) {
+    const std::string first = tmp.file("first.avi");
+    const std::string second = tmp.file("second.avi");
+    const std::string missing = tmp.file("missing.avi");
+    ASSERT_TRUE(writeVideo(first, movingSquare()));
+    ASSERT_TRUE(writeVideo(second, movingSquare()));
+    struct Row {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string total;  // up to the time; empty for none
+    };
+    const Row rows[] = {
+        {"oneVideoHasNone", {"-q", first}, ""},
+        {"several",
+         {"-q", "-o", tmp.file("out"), first, missing, second},
+         "Total: 3 videos, 2 finished, 0 stopped, 1 failed, 12 frames, 4 written, 0 lost, "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ScanResult result = runScan(row.arguments);
+        const std::string last = result.err.substr(withoutTotal(result.err).size());
+        if (row.total.empty()) {
+            EXPECT_EQ(last, "");
+            continue;
+        }
+        ASSERT_EQ(last.compare(0, row.total.size(), row.total), 0) << last;
+        EXPECT_TRUE(std::regex_match(last.substr(row.total.size()), std::regex(R"(\d+\.\d\d s\n)")))
+            << last;
+    }
 }
 
 TEST_F(ScanTest, LostSnapshotsAreReportedWithTheReasonAndExitOne) {
@@ -876,7 +917,13 @@ TEST_F(ScanTest, StopSignalsStopAfterTheCurrentFrameAndSumUp) {
         // Every snapshot taken is finished and logged; nothing else is left.
         const std::vector<std::string> names = listDir(dir + "/long");
         EXPECT_EQ(static_cast<long long>(names.size()), written);
-        EXPECT_EQ(static_cast<long long>(splitLines(result.err).size()), written);
+        EXPECT_EQ(static_cast<long long>(splitLines(withoutTotal(result.err)).size()), written);
+        // The batch's total says what the stop left.
+        const std::regex total("Total: 2 videos, 0 finished, 1 stopped, 0 failed, 1 not started, " +
+                               std::to_string(framesRead) + " frames?, " + std::to_string(written) +
+                               R"( written, 0 lost, \d+\.\d\d s\n)");
+        EXPECT_TRUE(std::regex_match(result.err.substr(withoutTotal(result.err).size()), total))
+            << result.err.substr(withoutTotal(result.err).size());
         EXPECT_EQ(snapshotsIn(dir + "/long"), names);
         EXPECT_FALSE(fs::exists(dir + "/next")) << "went on to the next video";
     }
@@ -1057,7 +1104,7 @@ TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
     const ScanResult result =
         runScan({"--list", tmp.file("list.txt"), "--summary", "json", "-q", "-o", tmp.file("out")});
     EXPECT_EQ(result.exitCode, 1) << "a missing video counts as failed";
-    EXPECT_EQ(result.err,
+    EXPECT_EQ(withoutTotal(result.err),
               "Failed to open " + tmp.file("missing.avi") + ": No such file or directory\n");
     const std::vector<nlohmann::json> lines = jsonLines(result.out);
     ASSERT_EQ(lines.size(), 3u) << result.out;
@@ -1110,7 +1157,7 @@ TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
     for (const nlohmann::json& line : jsonLines(again.out)) {
         EXPECT_EQ(line["status"], "skipped") << line;
     }
-    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(withoutTotal(again.err), "");
 }
 
 TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
