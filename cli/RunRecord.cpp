@@ -60,12 +60,12 @@ std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder)
     return report;
 }
 
-bool RunRecord::write(const pelmora::RunReport& report) const {
+bool RunRecord::write(const pelmora::RunReport& report, long long clipsLost) const {
     nlohmann::json record = identity();
     record["frames"] = report.framesRead;
     record["frames_announced"] = report.framesAnnounced;
     record["written"] = report.snapshotsWritten;
-    record["lost"] = report.snapshotsLost;
+    record["lost"] = report.snapshotsLost + clipsLost;
     // Every path in it is valid text already; nothing else may stop the record being written.
     const std::string text =
         record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

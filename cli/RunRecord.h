@@ -25,8 +25,9 @@ public:
     // very video with these settings by this version, and lost nothing.
     std::optional<pelmora::RunReport> findDone(const std::string& folder) const;
 
-    // Writes the record of a finished run into its folder, whole or not at all.
-    bool write(const pelmora::RunReport& report) const;
+    // Writes the record of a finished run into its folder, whole or not at all; clipsLost
+    // count against it as lost snapshots do.
+    bool write(const pelmora::RunReport& report, long long clipsLost = 0) const;
 
 private:
     nlohmann::json identity() const;

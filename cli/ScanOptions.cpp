@@ -174,6 +174,35 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
     app->add_flag("--report", options.report,
                   "also write report.html in each snapshot folder: a timeline of the changed "
                   "pixels and a table of the events (implies --events)");
+    app->add_option_function<std::string>(
+           "--clips",
+           [&options](const std::string& text) {
+               options.clips = true;
+               options.clipMode =
+                   text == "encode" ? pelmora::ClipMode::Encode : pelmora::ClipMode::Copy;
+           },
+           "also save each event as a video in the snapshot folder, EVENT0001.mkv and on, "
+           "from --before to --after around it, events that overlap sharing one (implies "
+           "--events); copy, the default, keeps every stream as it is and starts at the "
+           "keyframe before; encode cuts exactly, as H.264 in MP4")
+        ->type_name("[MODE]")
+        ->check(
+            valueCheck([](const std::string& text) { return text == "copy" || text == "encode"; },
+                       "the clips' mode must be copy or encode"));
+    app->add_option_function<std::string>(
+           "--before",
+           [&options](const std::string& text) { options.clipBeforeMs = milliseconds(text); },
+           "start each clip SECONDS before its event's first snapshot (0..3600, to the "
+           "millisecond, default 2)")
+        ->type_name("SECONDS")
+        ->check(seconds("before", ScanOptions::kMaximumClipMarginMs));
+    app->add_option_function<std::string>(
+           "--after",
+           [&options](const std::string& text) { options.clipAfterMs = milliseconds(text); },
+           "end each clip SECONDS after its event's last snapshot (0..3600, to the "
+           "millisecond, default 2)")
+        ->type_name("SECONDS")
+        ->check(seconds("after", ScanOptions::kMaximumClipMarginMs));
     app->add_option("--mask", options.maskPath,
                     "count change only where the picture FILE is white, scaled to the video's "
                     "size if it differs (default: the whole frame)")
@@ -231,8 +260,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                     "below it");
     app->footer(
         "Exit status: 0 all done, 1 a video or folder could not be read or a snapshot,\n"
-        "list, report or record was not saved, 2 usage error, 128 + the signal's number\n"
-        "when stopped by SIGINT (130), SIGTERM (143) or SIGHUP (129).");
+        "list, clip, report or record was not saved, 2 usage error, 128 + the signal's\n"
+        "number when stopped by SIGINT (130), SIGTERM (143) or SIGHUP (129).");
     return app;
 }
 
@@ -268,7 +297,33 @@ std::string misplacedValue(const CLI::App& parser, const std::vector<std::string
 
 }  // namespace
 
-ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
+namespace {
+
+// --clips takes its mode only when one follows it, so that "--clips VIDEO" scans the video:
+// the parser would take the video for the mode.
+std::vector<std::string> withClipModes(const std::vector<std::string>& arguments) {
+    std::vector<std::string> joined;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--") {
+            joined.insert(joined.end(), arguments.begin() + static_cast<long>(i), arguments.end());
+            break;
+        }
+        if (arguments[i] != "--clips") {
+            joined.push_back(arguments[i]);
+        } else if (i + 1 < arguments.size() &&
+                   (arguments[i + 1] == "copy" || arguments[i + 1] == "encode")) {
+            joined.push_back("--clips=" + arguments[++i]);
+        } else {
+            joined.push_back("--clips=copy");
+        }
+    }
+    return joined;
+}
+
+}  // namespace
+
+ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
+    const std::vector<std::string> arguments = withClipModes(given);
     ParsedOptions parsed;
     const auto parser = makeParser(parsed.options);
     parsed.error = misplacedValue(*parser, arguments);
@@ -304,9 +359,13 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& arguments) {
 
 pelmora::RecordOptions recordOptions(const ScanOptions& options) {
     pelmora::RecordOptions record;
-    record.events = options.events || options.report;
+    record.events = options.events || options.report || options.clips;
     record.report = options.report;
     record.eventGapMs = options.eventGapMs;
+    record.clips = options.clips;
+    record.clipMode = options.clipMode;
+    record.clipBeforeMs = options.clipBeforeMs;
+    record.clipAfterMs = options.clipAfterMs;
     return record;
 }
 
@@ -328,7 +387,12 @@ nlohmann::json resultSettings(const ScanOptions& options) {
             {"events", record.events},
             {"report", record.report},
             {"event_gap_ms", record.eventGapMs},
-            {"clock", options.clock == pelmora::RunClock::Stream ? "stream" : "index"}};
+            {"clock", options.clock == pelmora::RunClock::Stream ? "stream" : "index"},
+            {"clips", !record.clips                                  ? nlohmann::json()
+                      : record.clipMode == pelmora::ClipMode::Encode ? "encode"
+                                                                     : "copy"},
+            {"clip_before_ms", record.clipBeforeMs},
+            {"clip_after_ms", record.clipAfterMs}};
 }
 
 std::string scanUsage() {

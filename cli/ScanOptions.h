@@ -18,6 +18,7 @@ struct ScanOptions {
     static constexpr int kMaximumJobs = 64;
     static constexpr int kMaximumMinPixels = 100000000;
     static constexpr long long kMaximumEventGapMs = 86400000;
+    static constexpr long long kMaximumClipMarginMs = 3600000;
 
     int threshold = kDefaultThreshold;
     std::string outputDir;  // empty: derived from each video's path
@@ -26,7 +27,11 @@ struct ScanOptions {
     bool verbose = false;  // let the decoder's own messages through
     bool events = false;   // snapshots.csv and events.csv beside the snapshots
     long long eventGapMs = pelmora::RecordOptions::kDefaultEventGapMs;
-    bool report = false;             // report.html too
+    bool report = false;  // report.html too
+    bool clips = false;   // a video of each event, with the lists
+    pelmora::ClipMode clipMode = pelmora::ClipMode::Copy;
+    long long clipBeforeMs = pelmora::RecordOptions::kDefaultClipMarginMs;
+    long long clipAfterMs = pelmora::RecordOptions::kDefaultClipMarginMs;
     std::string maskPath;            // empty: the whole frame counts
     pelmora::WatchedRegion watched;  // read from maskPath
     int minPixels = pelmora::FrameDetector::kTriggerPixels;

@@ -79,3 +79,42 @@ std::string jsonLine(const VideoOutcome& outcome) {
 std::string summaryLine(SummaryFormat format, const VideoOutcome& outcome) {
     return format == SummaryFormat::Json ? jsonLine(outcome) : textLine(outcome);
 }
+
+void BatchTotal::add(const VideoOutcome& outcome) {
+    if (outcome.skipped) {
+        ++skipped;
+        return;
+    }
+    switch (outcome.report.status) {
+        case Status::Finished:
+            ++finished;
+            break;
+        case Status::Stopped:
+            ++stopped;
+            break;
+        case Status::OpenFailed:
+        case Status::OutputUnusable:
+            ++failed;
+            break;
+    }
+    frames += outcome.report.framesRead;
+    written += outcome.report.snapshotsWritten;
+    lost += outcome.report.snapshotsLost;
+}
+
+std::string batchTotalLine(const BatchTotal& total, double seconds) {
+    std::string counts =
+        pelmora::formatText("Total: %d videos, %d finished, %d stopped, %d failed", total.videos,
+                            total.finished, total.stopped, total.failed);
+    // Only a resumed or stopped batch has these, and the three above then do not add up alone.
+    if (total.skipped > 0) {
+        counts += pelmora::formatText(", %d skipped", total.skipped);
+    }
+    const int unread = total.videos - total.finished - total.stopped - total.failed - total.skipped;
+    if (unread > 0) {
+        counts += pelmora::formatText(", %d not started", unread);
+    }
+    return counts + pelmora::formatText(", %lld %s, %lld written, %lld lost, %s\n", total.frames,
+                                        total.frames == 1 ? "frame" : "frames", total.written,
+                                        total.lost, pelmora::secondsInHundredths(seconds).c_str());
+}

@@ -16,3 +16,20 @@ struct VideoOutcome {
 };
 
 std::string summaryLine(SummaryFormat format, const VideoOutcome& outcome);
+
+// What a batch of videos came to, for one last line on the error stream: the per-video lines
+// of a long batch have scrolled away by the time it ends.
+struct BatchTotal {
+    int videos = 0;  // in the batch, including those a stop left unread
+    int finished = 0;
+    int stopped = 0;
+    int failed = 0;   // not opened, or no snapshot could be saved
+    int skipped = 0;  // done by an earlier run
+    long long frames = 0;
+    long long written = 0;
+    long long lost = 0;
+
+    void add(const VideoOutcome& outcome);
+};
+
+std::string batchTotalLine(const BatchTotal& total, double seconds);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -123,7 +124,10 @@ void tellEarlierSnapshots(const std::string& dir, const pelmora::EarlierRun& ear
 int main(int argc, char* argv[]) {
     const ParsedOptions parsed = parseScanOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
-        std::fprintf(stderr, "pelmora-scan: %s\n%s", parsed.error.c_str(), scanUsage().c_str());
+        // One line on what is wrong, as other command-line tools do, rather than the whole
+        // help after it.
+        std::fprintf(stderr, "pelmora-scan: %s\nTry 'pelmora-scan --help' for more information.\n",
+                     parsed.error.c_str());
         return kExitUsage;
     }
     const ScanOptions& options = parsed.options;
@@ -157,13 +161,24 @@ int main(int argc, char* argv[]) {
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     const nlohmann::json settings = resultSettings(options);
     int status = unreadable.empty() ? kExitDone : kExitFailures;
+    const auto batchStart = std::chrono::steady_clock::now();
+    BatchTotal total;
+    total.videos = static_cast<int>(batch.size());
+    const auto sumUp = [&] {
+        if (batch.size() > 1) {
+            const std::chrono::duration<double> seconds =
+                std::chrono::steady_clock::now() - batchStart;
+            std::fputs(batchTotalLine(total, seconds.count()).c_str(), stderr);
+        }
+    };
     for (const BatchEntry& entry : batch) {
         const std::string& folder = entry.outputDir;
         const RunRecord record(entry.video, settings);
         if (options.resume) {
             if (const auto done = record.findDone(folder)) {
-                std::fputs(summaryLine(options.summary, {entry.video, *done, 0.0, true}).c_str(),
-                           stdout);
+                const VideoOutcome skipped{entry.video, *done, 0.0, true};
+                total.add(skipped);
+                std::fputs(summaryLine(options.summary, skipped).c_str(), stdout);
                 std::fflush(stdout);
                 continue;
             }
@@ -172,6 +187,8 @@ int main(int argc, char* argv[]) {
         pelmora::FrameDetector detector;
         ConsoleRunHost host(stopSignal, options.quiet, terminal);
         pelmora::RunRecorder recorder(recordOptions(options), host);
+        // Cutting the clips of a long video takes a while; a stop ends it too.
+        recorder.setStopCheck([] { return stopSignal != 0; });
         pelmora::RunRequest request = runRequest(options, entry.video, entry.outputDir, recorder);
         // With --resume, an unfinished run is replaced as a whole, so old and new never mix.
         // Held until the record is written, so that no other run clears the folder before.
@@ -187,14 +204,14 @@ int main(int argc, char* argv[]) {
         // never looks again, so a lost snapshot or a list or report not written leaves none.
         const bool complete = report.status == pelmora::RunReport::Status::Finished &&
                               report.snapshotsLost == 0 && !recorder.failed();
-        const bool recordFailed = complete && !record.write(report);
+        const bool recordFailed = complete && !record.write(report, recorder.clipsLost());
         if (recordFailed) {
             std::fprintf(stderr, "Cannot write the record of %s in %s\n", entry.video.c_str(),
                          report.outputDir.c_str());
         }
-        std::fputs(
-            summaryLine(options.summary, {entry.video, report, host.secondsElapsed()}).c_str(),
-            stdout);
+        const VideoOutcome outcome{entry.video, report, host.secondsElapsed()};
+        total.add(outcome);
+        std::fputs(summaryLine(options.summary, outcome).c_str(), stdout);
         std::fflush(stdout);
         if (report.status == pelmora::RunReport::Status::OpenFailed ||
             report.status == pelmora::RunReport::Status::OutputUnusable ||
@@ -202,8 +219,10 @@ int main(int argc, char* argv[]) {
             status = kExitFailures;
         }
         if (stopSignal != 0) {
+            sumUp();
             return 128 + stopSignal;
         }
     }
+    sumUp();
     return status;
 }

@@ -26,6 +26,12 @@ void FrameDetector::allocateImages(const cv::Mat& frame) {
     freshBlack = true;
 }
 
+void FrameDetector::setReference(const cv::Mat& image) {
+    image.copyTo(referenceImage);
+    // A picture of the video, so the next frame is compared with the video itself.
+    freshBlack = false;
+}
+
 void FrameDetector::beginRun(int minPixels, const WatchedRegion& region, int nameDigits) {
     namer = SnapshotNamer(nameDigits);
     triggerPixels = minPixels;
@@ -74,13 +80,18 @@ void FrameDetector::recordSnapshot(const std::string& path, const WriteResult& r
 }
 
 const cv::Mat& FrameDetector::drawMask(const cv::Mat& frame, int threshold) {
+    changeMask(frame, threshold);
+    drawStatus(diffImage, lastStatusLine(), kMaskTextColour);
+    return diffImage;
+}
+
+const cv::Mat& FrameDetector::changeMask(const cv::Mat& frame, int threshold) {
     cv::absdiff(frame, referenceImage, diffImage);
     cv::threshold(diffImage, diffImage, threshold, 255.0, cv::THRESH_BINARY);
     cv::erode(diffImage, diffImage, cv::Mat());
     if (!watched.wholeFrame()) {
         cv::bitwise_and(diffImage, watched.forFrames(frame.size()), diffImage);
     }
-    drawStatus(diffImage, lastStatusLine(), kMaskTextColour);
     return diffImage;
 }
 

@@ -34,6 +34,8 @@ public:
 
     // Makes the reference black, at the frame's size.
     void allocateImages(const cv::Mat& frame);
+    // A copy of image becomes the reference, as if it had been the last snapshot.
+    void setReference(const cv::Mat& image);
 
     // Starts the snapshot names of a new run afresh, with nameDigits digits (see
     // snapshotDigits), and sets its trigger and watched region; the reference stays.
@@ -66,6 +68,8 @@ public:
     // black outside the watched region, and carrying the status line: only a run that shows
     // it needs it.
     const cv::Mat& drawMask(const cv::Mat& frame, int threshold);
+    // The same mask without the status line, for a view that says the count in its own words.
+    const cv::Mat& changeMask(const cv::Mat& frame, int threshold);
 
     // One whole detector step, the snapshot written before it returns. When the frame is
     // saved, frame is left holding the saved image.

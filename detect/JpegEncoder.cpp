@@ -1,38 +1,15 @@
 #include "JpegEncoder.h"
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>  // jpeglib.h needs FILE and size_t declared first
 #include <new>
 
-// clang-format off
-#include <jpeglib.h>
-#include <jerror.h>
-// clang-format on
+#include "JpegErrors.h"
 
 namespace pelmora {
 
 namespace {
 
-constexpr int kQuality = 95;  // the imaging library's default
 constexpr std::size_t kFirstBuffer = std::size_t{1} << 16;
-
-// libjpeg reports a fatal error by calling error_exit, which must not return: it jumps back
-// into encode. Nothing between there and here has a destructor to run.
-struct Errors {
-    jpeg_error_mgr manager;
-    std::jmp_buf back;
-    char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void jumpBack(j_common_ptr info) {
-    Errors* errors = reinterpret_cast<Errors*>(info->err);
-    (*info->err->format_message)(info, errors->message);
-    std::longjmp(errors->back, 1);
-}
-
-// Warnings would go to stderr; a compressor has none worth a user's attention.
-void keepQuiet(j_common_ptr) {}
 
 struct Destination {
     jpeg_destination_mgr manager;
@@ -84,15 +61,14 @@ void endOutput(j_compress_ptr info) {
 
 struct JpegEncoder::Compressor {
     jpeg_compress_struct info{};
-    Errors errors{};
+    JpegErrors errors{};
     Destination destination{};
 };
 
-JpegEncoder::JpegEncoder() : compressor(std::make_unique<Compressor>()) {
+JpegEncoder::JpegEncoder(int quality)
+    : compressor(std::make_unique<Compressor>()), quality(std::clamp(quality, 1, 100)) {
     jpeg_compress_struct& info = compressor->info;
-    info.err = jpeg_std_error(&compressor->errors.manager);
-    compressor->errors.manager.error_exit = jumpBack;
-    compressor->errors.manager.output_message = keepQuiet;
+    info.err = jumpingErrors(compressor->errors);
     jpeg_create_compress(&info);
     compressor->destination.manager.init_destination = startOutput;
     compressor->destination.manager.empty_output_buffer = growOutput;
@@ -119,7 +95,7 @@ bool JpegEncoder::encode(const cv::Mat& image, std::vector<uchar>& out, std::str
     info.input_components = 3;
     info.in_color_space = JCS_EXT_BGR;
     jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, kQuality, TRUE);
+    jpeg_set_quality(&info, quality, TRUE);
     jpeg_start_compress(&info, TRUE);
     // A band of rows per call, as many as libjpeg takes at once for 4:2:0.
     constexpr int kBand = 16;

@@ -14,7 +14,9 @@ namespace pelmora {
 // saves frames, those costs were about a sixth of the encoding. One encoder serves one thread.
 class JpegEncoder {
 public:
-    JpegEncoder();
+    // At the imaging library's default quality unless told another (1 to 100): a thumbnail
+    // need not keep what a snapshot keeps.
+    explicit JpegEncoder(int quality = 95);
     ~JpegEncoder();
     JpegEncoder(const JpegEncoder&) = delete;
     JpegEncoder& operator=(const JpegEncoder&) = delete;
@@ -26,6 +28,7 @@ public:
 private:
     struct Compressor;
     std::unique_ptr<Compressor> compressor;
+    int quality;
 };
 
 }  // namespace pelmora

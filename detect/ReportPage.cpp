@@ -1,17 +1,25 @@
 #include "ReportPage.h"
 
+#include <algorithm>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "FrameClock.h"
 #include "HtmlText.h"
+#include "JpegDecoder.h"
+#include "JpegEncoder.h"
+#include "RunRecorder.h"
+#include "SnapshotNaming.h"
 #include "TextFormat.h"
 #include "TimelineChart.h"
+#include "Version.h"
 
 namespace pelmora {
 
 namespace {
 
-constexpr int kThumbnailWidth = 160;
+// Enough for a picture seen 160 pixels wide, in a fraction of the bytes of the snapshot.
+constexpr int kThumbnailQuality = 80;
 
 const char* const kStyle = R"(<style>
 html { background: #f4f5f7; }
@@ -51,7 +59,9 @@ table.events th, table.events td { text-align: left; vertical-align: middle;
 table.events th { background: #eef2f5; color: #12213f; }
 table.events .number { text-align: right; }
 table.events img { display: block; width: 160px; height: auto; border: 1px solid #c3c9d2; }
-.none { color: #5a6372; }
+table.events .file { font-size: 0.85em; }
+.none, .lists, .made { color: #5a6372; }
+.made { margin-top: 2em; font-size: 0.85em; }
 .lost { color: #c2413a; }
 @media print {
   html, body { background: #ffffff; }
@@ -124,35 +134,83 @@ std::string header(const ReportContent& content) {
     return html + "</div>\n";
 }
 
+// The clip that shows the event: a link where it was saved. A clip that several events share
+// is linked from each.
+std::string clipCell(const ReportContent& content, int event) {
+    for (const ClipOutcome& clip : content.clips) {
+        if (std::find(clip.events.begin(), clip.events.end(), event) == clip.events.end()) {
+            continue;
+        }
+        const std::string name = escapeHtml(clip.file);
+        return clip.saved ? "<td class=\"clip\"><a href=\"" + escapeHtml(relativeLink(clip.file)) +
+                                "\">" + name + "</a></td>"
+                          : "<td class=\"clip\"><span class=\"lost\">" + name +
+                                " was not saved</span></td>";
+    }
+    return "<td class=\"clip\"></td>";
+}
+
 std::string eventTable(const ReportContent& content) {
     if (content.events.empty()) {
         return "<p class=\"none\">No frame changed enough to be saved.</p>\n";
     }
     const cv::Size size = content.facts.frameSize;
+    const int width = std::min(kThumbnailWidth, size.width);
     const std::string thumbnailSize =
-        size.area() > 0
-            ? formatText(" width=\"%d\" height=\"%d\"", kThumbnailWidth,
-                         static_cast<int>(std::lround(static_cast<double>(kThumbnailWidth) *
-                                                      size.height / size.width)))
-            : std::string();
+        size.area() > 0 ? formatText(" width=\"%d\" height=\"%d\"", width,
+                                     static_cast<int>(std::lround(static_cast<double>(width) *
+                                                                  size.height / size.width)))
+                        : std::string();
     std::string html =
         "<table class=\"events\">\n<thead><tr><th class=\"number\">Event</th><th>Start</th>"
         "<th>End</th><th class=\"number\">Snapshots</th><th class=\"number\">Peak pixels</th>"
-        "<th>Peak snapshot</th></tr></thead>\n<tbody>\n";
-    for (const MotionEvent& event : content.events) {
+        "<th>Peak snapshot</th>" +
+        std::string(content.clipsWanted ? "<th>Clip</th>" : "") + "</tr></thead>\n<tbody>\n";
+    for (std::size_t i = 0; i < content.events.size(); ++i) {
+        const MotionEvent& event = content.events[i];
         const std::string name = escapeHtml(event.peakFile);
         const std::string link = escapeHtml(relativeLink(event.peakFile));
-        const std::string peak =
-            event.peakSaved ? "<a href=\"" + link + "\" title=\"" + name + "\"><img src=\"" + link +
-                                  "\" alt=\"" + name + "\"" + thumbnailSize + "></a>"
-                            : "<span class=\"lost\">" + name + " was not saved</span>";
+        const std::string file = "<a class=\"file\" href=\"" + link + "\">" + name + "</a>";
+        std::string peak = "<span class=\"lost\">" + name + " was not saved</span>";
+        if (i < content.thumbnails.size() && !content.thumbnails[i].empty()) {
+            peak = "<a href=\"" + link + "\" title=\"" + name + "\"><img src=\"" +
+                   content.thumbnails[i] + "\" alt=\"" + name + "\"" + thumbnailSize + "></a>" +
+                   file;
+        } else if (event.peakSaved) {
+            peak = file;
+        }
         html += "<tr><td class=\"number\">" + std::to_string(event.number) + "</td><td>" +
                 timecode(event.startMs) + "</td><td>" + timecode(event.endMs) +
                 "</td><td class=\"number\">" + grouped(event.snapshots) +
                 "</td><td class=\"number\">" + grouped(event.peakPixels) + "</td><td>" + peak +
-                "</td></tr>\n";
+                "</td>" + (content.clipsWanted ? clipCell(content, event.number) : "") + "</tr>\n";
     }
-    return html + "</tbody>\n</table>\n";
+    html += "</tbody>\n</table>\n";
+    if (content.events.size() > kEmbeddedThumbnails) {
+        html += "<p class=\"none\">The first " +
+                grouped(static_cast<long long>(kEmbeddedThumbnails)) +
+                " events show their peak snapshot; the others link to it in the folder of this "
+                "page.</p>\n";
+    }
+    return html;
+}
+
+std::string base64(const std::vector<uchar>& bytes) {
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t at = 0; at < bytes.size(); at += 3) {
+        const std::size_t left = bytes.size() - at;
+        const unsigned group = static_cast<unsigned>(bytes[at]) << 16 |
+                               (left > 1 ? static_cast<unsigned>(bytes[at + 1]) << 8 : 0U) |
+                               (left > 2 ? static_cast<unsigned>(bytes[at + 2]) : 0U);
+        text += kDigits[(group >> 18) & 63];
+        text += kDigits[(group >> 12) & 63];
+        text += left > 1 ? kDigits[(group >> 6) & 63] : '=';
+        text += left > 2 ? kDigits[group & 63] : '=';
+    }
+    return text;
 }
 
 }  // namespace
@@ -173,8 +231,43 @@ std::string reportPage(const ReportContent& content) {
         "<span class=\"swatch event\"></span>events (snapshots no more than " +
         plainSeconds(content.eventGapMs) + " apart)</p>\n";
     html += "<h2>Events</h2>\n";
+    html += "<p class=\"lists\">Every snapshot and every event as a table: <a href=\"" +
+            std::string(kSnapshotListName) + "\">" + kSnapshotListName + "</a>, <a href=\"" +
+            kEventListName + "\">" + kEventListName + "</a></p>\n";
     html += eventTable(content);
+    html += "<p class=\"made\">Made by Pelmora " + escapeHtml(kVersion) +
+            (content.madeAt.empty() ? std::string() : " on " + escapeHtml(content.madeAt)) +
+            "</p>\n";
     return html + "</body>\n</html>\n";
+}
+
+std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
+                                            const std::string& folder) {
+    std::vector<std::string> thumbnails;
+    JpegEncoder encoder(kThumbnailQuality);
+    cv::Mat snapshot;
+    cv::Mat small;
+    std::vector<uchar> bytes;
+    std::string reason;
+    for (std::size_t i = 0; i < std::min(events.size(), kEmbeddedThumbnails); ++i) {
+        std::string& thumbnail = thumbnails.emplace_back();
+        if (!events[i].peakSaved || !readJpegColour(joinPath(folder, events[i].peakFile),
+                                                    kThumbnailWidth, snapshot, reason)) {
+            continue;
+        }
+        if (snapshot.cols > kThumbnailWidth) {
+            const int height =
+                std::max(1, static_cast<int>(std::lround(static_cast<double>(kThumbnailWidth) *
+                                                         snapshot.rows / snapshot.cols)));
+            cv::resize(snapshot, small, cv::Size(kThumbnailWidth, height), 0, 0, cv::INTER_AREA);
+        } else {
+            small = snapshot;
+        }
+        if (encoder.encode(small, bytes, reason)) {
+            thumbnail = "data:image/jpeg;base64," + base64(bytes);
+        }
+    }
+    return thumbnails;
 }
 
 }  // namespace pelmora

@@ -1,14 +1,21 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "ClipWriter.h"
 #include "DetectionRun.h"
 #include "EventGrouper.h"
 #include "RunObserver.h"
 #include "Timeline.h"
 
 namespace pelmora {
+
+// The report embeds its thumbnails, so that the page alone can be sent; for this many events
+// at most, which keeps the pictures of a long video's page to a megabyte or two.
+inline constexpr std::size_t kEmbeddedThumbnails = 200;
+inline constexpr int kThumbnailWidth = 160;  // at most; a narrower frame is not enlarged
 
 // Everything the report of one run shows.
 struct ReportContent {
@@ -21,13 +28,25 @@ struct ReportContent {
     // compared with the video, not with the black it starts from.
     long long scalePixels = 0;
     std::vector<MotionEvent> events;
+    bool clipsWanted = false;  // a column of clips, linked where saved
+    std::vector<ClipOutcome> clips;
+    // The events' peak snapshots as small JPEG data: addresses, from the first on; an empty
+    // one, or none, shows a link alone.
+    std::vector<std::string> thumbnails;
+    std::string madeAt;  // when the page was made, as people read it
 };
+
+// The data: addresses of the first kEmbeddedThumbnails events' peak snapshots, read back from
+// the folder they were saved in; empty for a snapshot not saved or no longer readable.
+std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
+                                            const std::string& folder);
 
 // The report of a run as one self-contained HTML page, to be saved in the snapshot folder: a
 // header with the video and the run's settings and counts, the timeline chart, and a table of
-// the events with each one's peak snapshot shown small, linking to the file beside the page.
-// Styles and the chart are inline; nothing is fetched from elsewhere, no script runs, and the
-// page prints. Every text that comes from a path is escaped.
+// the events with each one's peak snapshot shown small, linking to the file beside the page,
+// links to the two lists, and the program's version and the time it was made. Styles, the
+// chart and the thumbnails are inline; nothing is fetched from elsewhere, no script runs, and
+// the page prints. Every text that comes from a path is escaped.
 std::string reportPage(const ReportContent& content);
 
 }  // namespace pelmora

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "ClipWriter.h"
 #include "FileOutput.h"
 #include "RunRecorder.h"
 #include "SnapshotNaming.h"
@@ -19,17 +20,21 @@ namespace pelmora {
 
 namespace {
 
-enum class Kind { Other, Snapshot, RunFile, Temporary };
+enum class Kind { Other, Snapshot, Clip, RunFile, Temporary };
 
 Kind kindOf(const std::string& name) {
     if (isSnapshotFileName(name)) {
         return Kind::Snapshot;
     }
+    if (isClipFileName(name)) {
+        return Kind::Clip;
+    }
     if (isRunFileName(name)) {
         return Kind::RunFile;
     }
     const std::optional<std::string> target = temporaryTarget(name);
-    if (target && (isSnapshotFileName(*target) || isRunFileName(*target))) {
+    if (target &&
+        (isSnapshotFileName(*target) || isClipFileName(*target) || isRunFileName(*target))) {
         return Kind::Temporary;
     }
     return Kind::Other;
@@ -81,6 +86,8 @@ EarlierRun findEarlierRun(const std::string& dir) {
         dir, [&earlier](const std::string& name, Kind kind, const struct stat& info) {
             if (kind == Kind::Snapshot) {
                 earlier.snapshots.push_back({name, static_cast<unsigned long long>(info.st_ino)});
+            } else if (kind == Kind::Clip) {
+                ++earlier.clips;
             } else {
                 ++(kind == Kind::RunFile ? earlier.runFiles : earlier.temporaries);
             }
@@ -106,7 +113,7 @@ EarlierRunRemoval removeEarlierRun(const std::string& dir, bool snapshots) {
     std::vector<std::string> doomed;
     removal.error =
         forEachLeftover(dir, [&](const std::string& name, Kind kind, const struct stat&) {
-            if (kind != Kind::Snapshot || snapshots) {
+            if ((kind != Kind::Snapshot && kind != Kind::Clip) || snapshots) {
                 doomed.push_back(joinPath(dir, name));
             }
         });

@@ -25,6 +25,7 @@ struct FoundSnapshot {
 // bear such a name is nobody's run.
 struct EarlierRun {
     std::vector<FoundSnapshot> snapshots;  // complete snapshots, IMG….jpg, in no order
+    long long clips = 0;                   // complete clips, EVENT….mkv and the like
     long long runFiles = 0;                // its lists, report and record
     long long temporaries = 0;             // hidden files of writes that never finished
     std::string error;                     // why the folder could not be read, or nothing
@@ -44,7 +45,7 @@ struct EarlierRunRemoval {
 
 // Readies a folder for a new run, so that its lists, report and record are of that run alone:
 // removes what an earlier run left there, its lists, report, record and temporary files, and
-// with snapshots its snapshots too. Nothing else is touched.
+// with snapshots its snapshots and clips too. Nothing else is touched.
 EarlierRunRemoval removeEarlierRun(const std::string& dir, bool snapshots);
 
 // Holds a snapshot folder for one run at a time: an advisory lock (flock) on a file inside it,

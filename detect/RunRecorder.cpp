@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 
 #include "DetectionRun.h"
 #include "FileOutput.h"
@@ -11,6 +12,31 @@
 #include "TextFormat.h"
 
 namespace pelmora {
+
+namespace {
+
+std::vector<std::string> eventHeader(bool clips) {
+    std::vector<std::string> header = {"event", "start_ms",  "end_ms",      "start",
+                                       "end",   "snapshots", "peak_pixels", "peak_file"};
+    if (clips) {
+        header.insert(header.end(), {"clip", "clip_start_ms", "clip_end_ms"});
+    }
+    return header;
+}
+
+// As the desktop's clock shows it, with its zone, since the page is read where it was made.
+std::string localTimeNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    char text[64] = "";
+    if (localtime_r(&now, &local) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M %Z", &local) == 0) {
+        return {};
+    }
+    return text;
+}
+
+}  // namespace
 
 RunRecorder::RunRecorder(RecordOptions options, RunLog& log)
     : options(options), log(log), grouper(options.eventGapMs) {}
@@ -26,9 +52,8 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     if (!snapshotList.empty()) {
         fail(kSnapshotListName, snapshotList);
     }
-    const std::string eventList = events.open(
-        joinPath(facts.outputDir, kEventListName),
-        {"event", "start_ms", "end_ms", "start", "end", "snapshots", "peak_pixels", "peak_file"});
+    const std::string eventList =
+        events.open(joinPath(facts.outputDir, kEventListName), eventHeader(options.clips));
     if (!eventList.empty()) {
         fail(kEventListName, eventList);
     }
@@ -68,6 +93,10 @@ void RunRecorder::runFinished(const RunReport& report) {
     if (const auto closed = grouper.finish()) {
         eventClosed(*closed);
     }
+    // A stopped run is to be run again; its clips would only delay the stop.
+    if (options.clips && report.status == RunReport::Status::Finished) {
+        cutClips();
+    }
     if (!options.report) {
         return;
     }
@@ -83,6 +112,10 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.buckets = timeline.buckets();
     content.scalePixels = scalePixels;
     content.events = closedEvents;
+    content.clipsWanted = options.clips;
+    content.clips = clipOutcomes;
+    content.thumbnails = embeddedThumbnails(closedEvents, facts.outputDir);
+    content.madeAt = localTimeNow();
     const std::string page = reportPage(content);
     const std::string reason =
         replaceFile(joinPath(facts.outputDir, kReportName), page.data(), page.size());
@@ -92,12 +125,79 @@ void RunRecorder::runFinished(const RunReport& report) {
 }
 
 void RunRecorder::eventClosed(const MotionEvent& event) {
-    writeRow(events, kEventListName,
-             {std::to_string(event.number), std::to_string(event.startMs),
-              std::to_string(event.endMs), timecode(event.startMs), timecode(event.endMs),
-              std::to_string(event.snapshots), std::to_string(event.peakPixels), event.peakFile});
-    if (options.report) {
+    std::vector<std::string> row = {std::to_string(event.number),
+                                    std::to_string(event.startMs),
+                                    std::to_string(event.endMs),
+                                    timecode(event.startMs),
+                                    timecode(event.endMs),
+                                    std::to_string(event.snapshots),
+                                    std::to_string(event.peakPixels),
+                                    event.peakFile};
+    if (options.clips) {
+        // Where the clip went is known only after the run; until then a killed run leaves
+        // the columns empty.
+        eventRows.push_back(row);
+        row.insert(row.end(), 3, std::string());
+    }
+    writeRow(events, kEventListName, row);
+    if (options.report || options.clips) {
         closedEvents.push_back(event);
+    }
+}
+
+void RunRecorder::cutClips() {
+    ClipRequest request;
+    request.videoPath = facts.videoPath;
+    request.folder = facts.outputDir;
+    request.stretches = planClipStretches(closedEvents, options.clipBeforeMs, options.clipAfterMs);
+    request.mode = options.clipMode;
+    request.stopRequested = stopCheck;
+    const ClipResults results = writeClips(request);
+    for (const std::string& notice : results.notices) {
+        log.write(LogKind::Warning, notice + "\n");
+    }
+    for (const ClipOutcome& clip : results.clips) {
+        const std::string path = joinPath(facts.outputDir, clip.file);
+        if (clip.saved) {
+            log.write(LogKind::SnapshotSaved, "[" + path + "]\n");
+        } else {
+            failure = true;
+            log.write(LogKind::Failure,
+                      formatText("Failed to save %s: %s\n", path.c_str(), clip.error.c_str()));
+        }
+    }
+    lostClips = results.lost;
+    clipOutcomes = results.clips;
+    rewriteEventList();
+}
+
+void RunRecorder::rewriteEventList() {
+    // A list that already failed has been reported and stays as it is.
+    if (!events.isOpen()) {
+        return;
+    }
+    std::string text = CsvWriter::record(eventHeader(true));
+    for (std::vector<std::string> row : eventRows) {
+        const int number = std::stoi(row.front());
+        const ClipOutcome* clip = nullptr;
+        for (const ClipOutcome& outcome : clipOutcomes) {
+            if (std::find(outcome.events.begin(), outcome.events.end(), number) !=
+                outcome.events.end()) {
+                clip = &outcome;
+            }
+        }
+        if (clip != nullptr && clip->saved) {
+            row.insert(row.end(),
+                       {clip->file, std::to_string(clip->startMs), std::to_string(clip->endMs)});
+        } else {
+            row.insert(row.end(), 3, std::string());
+        }
+        text += CsvWriter::record(row);
+    }
+    const std::string reason =
+        replaceFile(joinPath(facts.outputDir, kEventListName), text.data(), text.size());
+    if (!reason.empty()) {
+        fail(kEventListName, reason);
     }
 }
 

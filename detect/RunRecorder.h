@@ -1,8 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "ClipWriter.h"
 #include "CsvWriter.h"
 #include "EventGrouper.h"
 #include "RunLog.h"
@@ -21,21 +24,34 @@ struct RecordOptions {
     bool events = false;  // snapshots.csv and events.csv
     bool report = false;  // report.html, and the two lists with it
     long long eventGapMs = kDefaultEventGapMs;
+    bool clips = false;  // a clip of each event, cut once the run has finished
+    ClipMode clipMode = ClipMode::Copy;
+    long long clipBeforeMs = kDefaultClipMarginMs;
+    long long clipAfterMs = kDefaultClipMarginMs;
+
+    static constexpr long long kDefaultClipMarginMs = 2000;
 };
 
 // Writes what a run found into its snapshot folder, as asked: the list of snapshots and the
-// list of events, a row as soon as it is known, and at the end the report. A file that cannot
-// be written is said once on the run's log as a failure; the run goes on. A snapshot of the
-// start, against the black a video starts from, is listed (as start 1) but is no event, and
-// the chart's scale is set by the frames compared with the video itself.
+// list of events, a row as soon as it is known, and at the end the clips and the report. With
+// clips, the list of events is written again once they are cut, with where each one went. A file
+// that cannot be written is said once on the run's log as a failure; the run goes on. A snapshot
+// of the start, against the black a video starts from, is listed (as start 1) but is no event,
+// and the chart's scale is set by the frames compared with the video itself.
 class RunRecorder : public RunObserver {
 public:
     RunRecorder(RecordOptions options, RunLog& log);
 
     // Whether there is anything to record; a run need not be observed otherwise.
-    bool wanted() const { return options.events || options.report; }
+    bool wanted() const { return options.events || options.report || options.clips; }
     // Whether a file could not be written, or not wholly.
     bool failed() const { return failure; }
+    // Asked while the clips are cut; true abandons the rest of them, which count as lost.
+    void setStopCheck(std::function<bool()> check) { stopCheck = std::move(check); }
+    // Clips that could not be saved.
+    long long clipsLost() const { return lostClips; }
+    // The clips cut at the end of the run, saved or not.
+    const std::vector<ClipOutcome>& clips() const { return clipOutcomes; }
 
     void runStarted(const RunFacts& facts) override;
     void frameMeasured(const FrameMeasure& measure) override;
@@ -46,6 +62,8 @@ private:
     void eventClosed(const MotionEvent& event);
     void writeRow(CsvWriter& file, const char* name, const std::vector<std::string>& fields);
     void fail(const char* name, const std::string& reason);
+    void cutClips();
+    void rewriteEventList();
 
     const RecordOptions options;
     RunLog& log;
@@ -54,7 +72,11 @@ private:
     CsvWriter events;
     EventGrouper grouper;
     Timeline timeline;
-    std::vector<MotionEvent> closedEvents;  // for the report's table
+    std::vector<MotionEvent> closedEvents;            // for the report's table and the clips
+    std::vector<std::vector<std::string>> eventRows;  // to be written again with the clips
+    std::vector<ClipOutcome> clipOutcomes;
+    long long lostClips = 0;
+    std::function<bool()> stopCheck;
     long long lastTimeMs = 0;
     int scalePixels = 0;  // the most changed pixels of a frame not compared with black
     bool failure = false;

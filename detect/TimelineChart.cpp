@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ChartAxes.h"
 #include "TextFormat.h"
 
 namespace pelmora {
@@ -39,56 +40,13 @@ private:
     double topLog;
 };
 
-// The power of ten the pixel axis ends at: at least 10, and above the trigger.
-long long topOfScale(long long scalePixels, int minPixels) {
-    const long long most = std::max<long long>({scalePixels, minPixels, 1});
-    long long top = 10;
-    while (top < most) {
-        top *= 10;
-    }
-    return top;
-}
-
-std::string pixelLabel(long long pixels) {
-    if (pixels >= 1000000) {
-        return formatText("%lldM", pixels / 1000000);
-    }
-    if (pixels >= 1000) {
-        return formatText("%lldk", pixels / 1000);
-    }
-    return formatText("%lld", pixels);
-}
-
-// A round step for about ten time marks or fewer.
-long long timeStep(long long endMs) {
-    static const long long kSteps[] = {10,      20,      50,       100,      200,      500,
-                                       1000,    2000,    5000,     10000,    15000,    30000,
-                                       60000,   120000,  300000,   600000,   900000,   1800000,
-                                       3600000, 7200000, 10800000, 21600000, 43200000, 86400000};
-    for (const long long step : kSteps) {
-        if (endMs / step <= 10) {
-            return step;
-        }
-    }
-    return 86400000 * (endMs / 86400000 / 10 + 1);
-}
-
-// Marks fall on whole steps, so that below a minute they need no more than plain seconds.
-std::string timeLabel(long long ms, long long endMs) {
-    if (endMs < 60000) {
-        return plainSeconds(ms);
-    }
-    const long long seconds = ms / 1000;
-    return endMs < 3600000 ? minutesAndSeconds(seconds) : hoursMinutesSeconds(seconds);
-}
-
 }  // namespace
 
 std::string timelineChart(const std::vector<TimelineBucket>& buckets,
                           const std::vector<MotionEvent>& events, int minPixels,
                           long long scalePixels) {
     const long long endMs = buckets.empty() ? 0 : buckets.back().endMs;
-    const long long top = topOfScale(scalePixels, minPixels);
+    const long long top = pixelScaleTop(scalePixels, minPixels);
     const Scale scale(endMs, top);
     std::string svg = formatText(
         "<svg class=\"timeline\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %g %g\" "
@@ -101,17 +59,17 @@ std::string timelineChart(const std::vector<TimelineBucket>& buckets,
         svg += formatText(
             "<line class=\"grid\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>"
             "<text class=\"axis\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"end\">%s</text>\n",
-            kLeft, y, kWidth - kRight, y, kLeft - 6.0, y + 4.0, pixelLabel(pixels).c_str());
+            kLeft, y, kWidth - kRight, y, kLeft - 6.0, y + 4.0, pixelMarkLabel(pixels).c_str());
     }
     // The time marks along the bottom.
-    const long long step = timeStep(std::max(endMs, 1LL));
+    const long long step = timeMarkStep(std::max(endMs, 1LL));
     for (long long ms = 0; ms <= endMs; ms += step) {
         const double x = scale.x(static_cast<double>(ms));
         svg += formatText(
             "<line class=\"tick\" x1=\"%.1f\" y1=\"%.1f\" x2=\"%.1f\" y2=\"%.1f\"/>"
             "<text class=\"axis\" x=\"%.1f\" y=\"%.1f\" text-anchor=\"middle\">%s</text>\n",
             x, kTop + kPlotHeight, x, kTop + kPlotHeight + 5.0, x, kHeight - 8.0,
-            timeLabel(ms, endMs).c_str());
+            timeMarkLabel(ms, endMs).c_str());
     }
 
     for (const MotionEvent& event : events) {

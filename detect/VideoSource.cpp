@@ -154,6 +154,10 @@ double VideoSource::durationSeconds() const {
     return seconds;
 }
 
+double VideoSource::durationMs() const {
+    return stream == nullptr ? 0.0 : std::max(durationSeconds(), 0.0) * 1000.0;
+}
+
 long long VideoSource::announcedFrames() const {
     if (stream == nullptr) {
         return 0;
@@ -253,6 +257,24 @@ bool VideoSource::next(Picture& picture) {
     picture.hasPresentationTime = presentation != AV_NOPTS_VALUE;
     picture.presentationMs =
         picture.hasPresentationTime ? secondsFromStart(presentation) * 1000.0 : 0.0;
+    return true;
+}
+
+bool VideoSource::seek(double ms) {
+    const double timeBase = toDouble(stream == nullptr ? AVRational{0, 1} : stream->time_base);
+    if (timeBase <= 0.0) {
+        return false;
+    }
+    const long long start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+    const long long target = start + std::llround(ms / 1000.0 / timeBase);
+    if (av_seek_frame(format, streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
+        return false;
+    }
+    avcodec_flush_buffers(decoder);
+    av_packet_unref(packet);
+    // The count caps a whole read from the start; from a keyframe further on, counting afresh
+    // keeps the cap a bound without ending the video early.
+    picturesRead = 0;
     return true;
 }
 

@@ -64,10 +64,17 @@ public:
     int rotation() const { return rotationDegrees; }
     // Whether the file is a still picture (PNG, JPEG, BMP and the like) rather than a video.
     bool isStillPicture() const;
+    // How long the container says the video lasts, in milliseconds; 0 where it does not say.
+    double durationMs() const;
 
     // The next picture; false at the end of the video. Packets the decoder rejects end the
     // video, as they always have for this program's frame counts.
     bool next(Picture& picture);
+
+    // Moves to the keyframe at or before ms from the stream's start, as far as the container's
+    // index knows it, and forgets the pictures the decoder held: next then gives the pictures
+    // from there. False when the container cannot seek; the position is then unknown.
+    bool seek(double ms);
 
 private:
     double durationSeconds() const;

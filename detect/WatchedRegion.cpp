@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 #include <utility>
 
+#include "JpegDecoder.h"
 #include "PictureConverter.h"
 #include "VideoSource.h"
 
@@ -37,6 +38,16 @@ bool WatchedRegion::load(const std::string& path, WatchedRegion& region, std::st
     }
     // The picture is decoded as the frames are, which keeps the picture-file libraries of the
     // imaging library, and the time a process takes to load them, out of the program.
+    if (looksLikeJpeg(path)) {
+        cv::Mat grey;
+        std::string reason;
+        if (!readJpegGrey(path, grey, reason)) {
+            error = "not a picture that can be read";
+            return false;
+        }
+        region = fromImage(grey, path);
+        return true;
+    }
     VideoSource source;
     std::string reason;
     Picture picture;

@@ -4,19 +4,23 @@
 # package is made with; "test" adds what the tests use.
 # Recommended packages stay out (they would bring systemd, Mesa drivers, GTK and more); what
 # the programs need at run time all comes as dependencies of these: Qt's X11 platform plugin
-# with its xcb libraries and the DejaVu fonts (libqt5gui5), FFmpeg with its codecs (OpenCV).
+# with its xcb libraries and the DejaVu fonts (libqt5gui5), FFmpeg's codecs (libavcodec59).
 set -euo pipefail
 
-# libopencv-dev is the only package with OpenCV's CMake configuration, and that configuration
-# needs every OpenCV module installed, so the per-module -dev packages cannot stand in for it.
-build_packages=(cmake make g++ qtbase5-dev libqt5webkit5-dev libopencv-dev
+# Of OpenCV, the programs build on the core and imaging modules alone, each looked up by its
+# own package (cmake/OpenCVModules.cmake) rather than with libopencv-dev and every module.
+build_packages=(cmake make g++ qtbase5-dev libopencv-core-dev libopencv-imgproc-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libjpeg-dev librsvg2-bin libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,
 # key and ports of its own. Installing them starts nothing where there is no init system; under
 # systemd the package's munged starts, and slurmd and slurmctld wait for an /etc/slurm/slurm.conf.
-test_packages=(libgtest-dev libbenchmark-dev ffmpeg
+# QtWebKit is the browser engine the report's test reads report.html in; the programs need none.
+# OpenCV's video and image files are the reference the tests hold the reader to, and their
+# writer of test clips.
+test_packages=(libgtest-dev libbenchmark-dev ffmpeg libqt5webkit5-dev
+  libopencv-videoio-dev libopencv-imgcodecs-dev
   lintian desktop-file-utils appstream man-db bash-completion
   slurmctld slurmd slurm-client munge jq)
 

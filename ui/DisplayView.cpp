@@ -21,6 +21,8 @@ DisplayWindow::DisplayWindow(const QString& title) {
     setAttribute(Qt::WA_QuitOnClose, false);
     setAlignment(Qt::AlignCenter);
     setMinimumSize(64, 48);
+    // The picture follows the window's size, never the other way round.
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     setStyleSheet(QStringLiteral("background: black"));
 }
 
@@ -85,9 +87,11 @@ void DisplayView::place(QSize pictureSize) {
         {QRect(free.topLeft(), QPoint(free.right(), main.top() - 1 - kGap)), false},
     };
     const auto pictureIn = [&](const Strip& strip) {
+        // Room for the window manager's borders too.
         const QSize room =
-            strip.stacked ? QSize(strip.area.width(), (strip.area.height() - kGap) / 2 - kTitle)
-                          : QSize((strip.area.width() - kGap) / 2, strip.area.height() - kTitle);
+            strip.stacked
+                ? QSize(strip.area.width() - kGap, (strip.area.height() - kGap) / 2 - kTitle)
+                : QSize((strip.area.width() - 3 * kGap) / 2, strip.area.height() - kTitle);
         if (room.width() <= 0 || room.height() <= 0) {
             return QSize();
         }

@@ -13,8 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
+#include <QTextBrowser>
 #include <QUrl>
-#include <QWebView>
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
@@ -22,11 +22,13 @@
 
 #include "DetectionRun.h"
 #include "DisplayView.h"
+#include "ResultsPanel.h"
 #include "RunOptionsPanel.h"
 #include "RunSummary.h"
 #include "RunThread.h"
 #include "SnapshotNaming.h"
 #include "ThresholdRange.h"
+#include "TuningWindow.h"
 #include "Version.h"
 
 namespace {
@@ -108,12 +110,17 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     // A normal status bar widget, so that the status tips of the menus only cover it for a
     // while instead of wiping it.
     ui.statusBar->addWidget(runSummaryLabel, 1);
+    runThread = new RunThread(detector, this);
     addStopButton();
     addShortcuts();
     addPanels();
     setAcceptDrops(true);
     fitWindowToForm();
-    runThread = new RunThread(detector, this);
+    for (QWidget* widget :
+         ui.centralWidget->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        formPlaces.append({widget, widget->geometry()});
+    }
+    ui.centralWidget->installEventFilter(this);
     QProgressBar* bar = ui.progressBar_kavritProgress;
     connect(runThread, &RunThread::progressed, bar, &QProgressBar::setValue);
     connect(runThread, &RunThread::frameShown, this,
@@ -137,6 +144,53 @@ void Kavrit::addPanels() {
     optionsDock->setWidget(options);
     addDockWidget(Qt::BottomDockWidgetArea, optionsDock);
     connect(ui.videoBox, &QLineEdit::textChanged, options, &RunOptionsPanel::setVideo);
+
+    results = new ResultsPanel(this);
+    resultsDock = new QDockWidget(tr("Results"), this);
+    resultsDock->setObjectName(QStringLiteral("dock_results"));
+    resultsDock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    resultsDock->setWidget(results);
+    tabifyDockWidget(optionsDock, resultsDock);
+    optionsDock->raise();
+    connect(runThread, &RunThread::runStarted, results, [this](const pelmora::RunFacts& facts) {
+        results->beginRun(facts, recordsOfRun.eventGapMs);
+    });
+    connect(runThread, &RunThread::framesMeasured, results, &ResultsPanel::addFrames);
+    connect(runThread, &RunThread::snapshotsDone, results, &ResultsPanel::addSnapshots);
+    connect(runThread, &RunThread::clipsCut, results, &ResultsPanel::setClips);
+
+    // Beside the threshold it tunes.
+    auto* tune = new QPushButton(tr("Tune..."), ui.centralWidget);
+    tune->setObjectName(QStringLiteral("pushButton_tune"));
+    tune->setToolTip(tr("Try thresholds on the video's own frames"));
+    const QRect slider = ui.horizontalSlider_thresholdSlider->geometry();
+    tune->setGeometry(slider.right() + 12, slider.center().y() - 12, 75, 25);
+    connect(tune, &QPushButton::clicked, this, &Kavrit::openTuning);
+}
+
+void Kavrit::openTuning() {
+    if (tuning == nullptr) {
+        tuning = std::make_unique<TuningWindow>();
+        tuning->setAttribute(Qt::WA_QuitOnClose, false);
+        tuning->setWindowIcon(windowIcon());
+        connect(tuning.get(), &TuningWindow::thresholdChosen, ui.horizontalSlider_thresholdSlider,
+                &QSlider::setValue);
+    }
+    QString error;
+    if (!tuning->openVideo(ui.videoBox->text(), &error)) {
+        warn(tr("Failed to open %1: %2").arg(ui.videoBox->text(), error));
+        return;
+    }
+    tuning->setThreshold(ui.horizontalSlider_thresholdSlider->value());
+    tuning->setMinPixels(options->minPixels());
+    pelmora::WatchedRegion region;
+    std::string reason;
+    if (!options->maskPath().isEmpty()) {
+        pelmora::WatchedRegion::load(options->maskPath().toStdString(), region, reason);
+    }
+    tuning->setWatchedRegion(region);
+    tuning->show();
+    tuning->raise();
 }
 
 void Kavrit::addShortcuts() {
@@ -258,6 +312,7 @@ void Kavrit::run(bool detailed) {
     settings.detailed = detailed;
     settings.minPixels = options->minPixels();
     settings.records = options->recordOptions();
+    recordsOfRun = settings.records;
     const QString mask = options->maskPath();
     std::string reason;
     if (!mask.isEmpty() &&
@@ -275,6 +330,7 @@ void Kavrit::run(bool detailed) {
     ui.pushButton->setEnabled(false);
     ui.actionRun->setEnabled(false);
     stopButton->setEnabled(true);
+    resultsDock->raise();
     runThread->startRun(settings);
 }
 
@@ -285,6 +341,12 @@ void Kavrit::runEnded(const pelmora::RunReport& report, double seconds) {
     if (closing) {
         return;
     }
+    const bool reported =
+        recordsOfRun.report && (report.status == pelmora::RunReport::Status::Finished ||
+                                report.status == pelmora::RunReport::Status::Stopped);
+    results->finishRun(report, reported ? QString::fromStdString(pelmora::joinPath(
+                                              report.outputDir, pelmora::kReportName))
+                                        : QString());
     reportRun(report, seconds);
 }
 
@@ -296,7 +358,26 @@ void Kavrit::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
+void Kavrit::followWidth() {
+    // Wider than the form: the path fields and the bar take the room, and the controls under
+    // them stay centred below them. The picture stays where it is.
+    const int extra = std::max(0, ui.centralWidget->width() - ui.centralWidget->minimumWidth());
+    for (const auto& [widget, place] : formPlaces) {
+        if (widget == ui.label) {
+            continue;
+        }
+        const bool stretches = widget == ui.horizontalLayoutWidget ||
+                               widget == ui.horizontalLayoutWidget_2 ||
+                               widget == ui.progressBar_kavritProgress;
+        widget->setGeometry(stretches ? place.adjusted(0, 0, extra, 0)
+                                      : place.translated(extra / 2, 0));
+    }
+}
+
 bool Kavrit::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui.centralWidget && event->type() == QEvent::Resize) {
+        followWidth();
+    }
     // Closed mid-run: the run stops after its frame, and its thread ends before the window
     // goes, so that nothing of it outlives the window.
     if (watched == this && event->type() == QEvent::Close && isRunning()) {
@@ -365,20 +446,18 @@ void Kavrit::closeEvent() {
 }
 
 void Kavrit::openDocumentation() {
-    auto* view = new QWebView();
+    auto* view = new QTextBrowser();
     // Each help window is independent of the main window; it frees itself when closed, and
     // does not keep the program running once the main window is closed.
     view->setAttribute(Qt::WA_DeleteOnClose);
     view->setAttribute(Qt::WA_QuitOnClose, false);
     view->setWindowIcon(windowIcon());
-    // A link within the page loads it again, and for a moment it has no title: the window
-    // keeps the one it had rather than fall back to the program's name.
-    connect(view, &QWebView::titleChanged, view, [view](const QString& title) {
-        if (!title.isEmpty()) {
-            view->setWindowTitle(title);
-        }
-    });
-    view->load(QUrl(QString::fromLatin1(kDocumentationAddress)));
+    // The guide is compiled in; only a link out of it needs the desktop's browser.
+    view->setOpenExternalLinks(true);
+    view->setSource(QUrl(QString::fromLatin1(kDocumentationAddress)));
+    view->setWindowTitle(view->documentTitle());
+    // Room for the guide's tables without a sideways scroll.
+    view->resize(860, 720);
     view->show();
 }
 

@@ -1,18 +1,25 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPair>
+#include <QRect>
 #include <QStringList>
+#include <QVector>
 #include <memory>
 #include <string>
 
 #include "FrameDetector.h"
+#include "RunRecorder.h"
 #include "ui_Kavrit.h"
 
 class DisplayView;
+class QDockWidget;
 class QLabel;
 class QPushButton;
 class QSettings;
+class ResultsPanel;
 class RunOptionsPanel;
+class TuningWindow;
 class RunThread;
 
 namespace pelmora {
@@ -61,6 +68,8 @@ private:
     void addStopButton();
     void addShortcuts();
     void addPanels();
+    void followWidth();
+    void openTuning();
     void runDetailed();
     void run(bool detailed);
     void runEnded(const pelmora::RunReport& report, double seconds);
@@ -74,7 +83,14 @@ private:
     // In the status bar: what the last run did, until the next one starts.
     QLabel* runSummaryLabel = nullptr;
     QPushButton* stopButton = nullptr;
+    // The form's widgets where it places them, for a central area wider than the form.
+    QVector<QPair<QWidget*, QRect>> formPlaces;
     RunOptionsPanel* options = nullptr;
+    ResultsPanel* results = nullptr;
+    QDockWidget* resultsDock = nullptr;
+    std::unique_ptr<TuningWindow> tuning;
+    // What the run going on, or the last one, records in its folder.
+    pelmora::RecordOptions recordsOfRun;
     RunThread* runThread = nullptr;
     // The windows of the last detailed run, kept with its last picture until the next run.
     std::unique_ptr<DisplayView> display;

@@ -51,6 +51,9 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     for (QCheckBox* box : {eventLists, report}) {
         box->setChecked(true);
     }
+    clips = new QCheckBox(tr("Clips (a short video of each event, EVENT….mkv)"), this);
+    clips->setObjectName(QStringLiteral("checkBox_clips"));
+    clips->setToolTip(tr("Copied from the video itself, from 2 s before each event to 2 s after"));
     // The report is made from the lists' data, so it brings them along.
     connect(report, &QCheckBox::toggled, this, [this](bool on) {
         if (on) {
@@ -105,6 +108,7 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     auto* form = new QFormLayout;
     form->addRow(eventLists);
     form->addRow(report);
+    form->addRow(clips);
     form->addRow(tr("Event gap:"), eventGap);
     form->addRow(tr("Trigger size:"), triggerSize);
     form->addRow(tr("Watched region:"), maskRow);
@@ -117,6 +121,7 @@ pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
     pelmora::RecordOptions options;
     options.events = eventLists->isChecked();
     options.report = report->isChecked();
+    options.clips = clips->isChecked();
     options.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
     return options;
 }
@@ -180,6 +185,7 @@ void RunOptionsPanel::updatePreview() {
 
 void RunOptionsPanel::restore(QSettings& settings) {
     report->setChecked(settings.value(QStringLiteral("report"), true).toBool());
+    clips->setChecked(settings.value(QStringLiteral("clips"), false).toBool());
     eventLists->setChecked(settings.value(QStringLiteral("eventLists"), true).toBool() ||
                            report->isChecked());
     eventGap->setValue(settings.value(QStringLiteral("eventGap"), eventGap->value()).toDouble());
@@ -192,6 +198,7 @@ void RunOptionsPanel::restore(QSettings& settings) {
 void RunOptionsPanel::save(QSettings& settings) const {
     settings.setValue(QStringLiteral("eventLists"), eventLists->isChecked());
     settings.setValue(QStringLiteral("report"), report->isChecked());
+    settings.setValue(QStringLiteral("clips"), clips->isChecked());
     settings.setValue(QStringLiteral("eventGap"), eventGap->value());
     settings.setValue(QStringLiteral("triggerSize"), triggerSize->value());
     settings.setValue(QStringLiteral("mask"), mask->text());

@@ -39,6 +39,7 @@ private:
 
     QCheckBox* eventLists = nullptr;
     QCheckBox* report = nullptr;
+    QCheckBox* clips = nullptr;
     QDoubleSpinBox* eventGap = nullptr;
     QSpinBox* triggerSize = nullptr;
     QLineEdit* mask = nullptr;

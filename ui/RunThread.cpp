@@ -131,6 +131,7 @@ RunThread::RunThread(pelmora::FrameDetector& detector, QObject* parent)
     qRegisterMetaType<std::vector<pelmora::FrameMeasure>>();
     qRegisterMetaType<std::vector<pelmora::SnapshotOutcome>>();
     qRegisterMetaType<pelmora::RunReport>();
+    qRegisterMetaType<std::vector<pelmora::ClipOutcome>>();
 }
 
 RunThread::~RunThread() {
@@ -157,6 +158,7 @@ void RunThread::run() {
     request.watched = settings.watched;
     Host host(*this);
     pelmora::RunRecorder recorder(settings.records, host);
+    recorder.setStopCheck([this] { return stopRequested.load(); });
     Observer observer(*this, recorder);
     host.setObserver(observer);
     View view(*this);
@@ -165,5 +167,8 @@ void RunThread::run() {
         request.view = &view;
     }
     const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+    if (!recorder.clips().empty()) {
+        emit clipsCut(recorder.clips());
+    }
     emit runEnded(report, static_cast<double>(clock.elapsed()) / 1000.0);
 }

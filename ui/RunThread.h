@@ -47,6 +47,7 @@ signals:
     void snapshotsDone(const std::vector<pelmora::SnapshotOutcome>& snapshots);
     void progressed(int percent);
     void frameShown(const QImage& frame, const QImage& mask);
+    void clipsCut(const std::vector<pelmora::ClipOutcome>& clips);
     void runEnded(const pelmora::RunReport& report, double seconds);
 
 protected:
@@ -67,3 +68,4 @@ Q_DECLARE_METATYPE(pelmora::RunFacts)
 Q_DECLARE_METATYPE(std::vector<pelmora::FrameMeasure>)
 Q_DECLARE_METATYPE(std::vector<pelmora::SnapshotOutcome>)
 Q_DECLARE_METATYPE(pelmora::RunReport)
+Q_DECLARE_METATYPE(std::vector<pelmora::ClipOutcome>)

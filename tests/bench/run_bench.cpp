@@ -4,6 +4,8 @@
 //   - a still 1280 x 720 MPEG-4 scene of one minute with five brief moments of motion: the
 //     run's frames per second against the floor's, and the imaging library's video capture
 //     decoding the same file beside them;
+//   - the still scene again with --clips, copying each event's packets into a clip, against
+//     the run without clips (aimed at no more than 5 % longer), and with --clips encode;
 //   - the same scene at 1920 x 1080 in H.264, 30 s, made with the ffmpeg command: the run's
 //     frames per second against the floor's;
 //   - one second of 320 x 240: a whole run, starting and ending the process included, against
@@ -40,6 +42,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
+#include "ClipWriter.h"
 #include "SnapshotNaming.h"
 
 namespace {
@@ -248,6 +251,14 @@ std::size_t snapshotCount(const std::string& dir) {
 
 // The value after key and the separator on the first line of file that has them, without its
 // quotes; empty where no line has.
+std::size_t clipCount(const std::string& dir) {
+    std::size_t count = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        count += pelmora::isClipFileName(entry.path().filename().string()) ? 1 : 0;
+    }
+    return count;
+}
+
 std::string firstValue(const std::string& file, const std::string& key, char separator) {
     std::ifstream in(file);
     for (std::string line; std::getline(in, line);) {
@@ -353,6 +364,21 @@ int main(int argc, char** argv) {
     std::printf(
         "  pelmora-scan     %8.1f frames/s   %.2f processors busy   %.2f x decoding alone\n\n",
         stillFrames / run.seconds, run.processors(), decode.seconds / run.seconds);
+
+    const Measure copied =
+        best({scan, "-q", "-t", "20", "--clips", "-o", out, still}, repetitions, out);
+    const std::size_t clips = clipCount(out);
+    const Measure encoded =
+        best({scan, "-q", "-t", "20", "--clips", "encode", "-o", out, still}, repetitions, out);
+    std::printf("Clips of the still 1280 x 720 scene's events (%zu clips)\n", clips);
+    std::printf("  pelmora-scan     %8.1f frames/s   %.2f processors busy\n",
+                stillFrames / run.seconds, run.processors());
+    std::printf(
+        "  ... --clips      %8.1f frames/s   %.2f processors busy   %.3f x the time without\n",
+        stillFrames / copied.seconds, copied.processors(), copied.seconds / run.seconds);
+    std::printf(
+        "  ... --clips encode %6.1f frames/s   %.2f processors busy   %.3f x the time without\n\n",
+        stillFrames / encoded.seconds, encoded.processors(), encoded.seconds / run.seconds);
 
     const double hdFrames = static_cast<double>(frameCount(stillHd));
     const Measure hdDecode = best({floor, stillHd}, repetitions, out);

@@ -42,4 +42,73 @@ TEST(ScanOptions, RecordingOptionsReachTheRecorderAndTheRun) {
     }
 }
 
+TEST(ScanOptions, ClipOptionsReachTheRecorderAndImplyTheLists) {
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        bool clips;
+        pelmora::ClipMode mode;
+        long long beforeMs;
+        long long afterMs;
+        std::vector<std::string> videos;
+    } rows[] = {
+        {"none", {"clip.avi"}, false, pelmora::ClipMode::Copy, 2000, 2000, {"clip.avi"}},
+        {"copy by default",
+         {"--clips", "clip.avi"},
+         true,
+         pelmora::ClipMode::Copy,
+         2000,
+         2000,
+         {"clip.avi"}},
+        {"the mode after it",
+         {"--clips", "encode", "clip.avi"},
+         true,
+         pelmora::ClipMode::Encode,
+         2000,
+         2000,
+         {"clip.avi"}},
+        {"the mode joined",
+         {"--clips=copy", "clip.avi"},
+         true,
+         pelmora::ClipMode::Copy,
+         2000,
+         2000,
+         {"clip.avi"}},
+        {"last", {"clip.avi", "--clips"}, true, pelmora::ClipMode::Copy, 2000, 2000, {"clip.avi"}},
+        {"margins to the millisecond",
+         {"--clips", "--before", "0.001", "--after=3600", "clip.avi"},
+         true,
+         pelmora::ClipMode::Copy,
+         1,
+         3600000,
+         {"clip.avi"}},
+        {"no margins",
+         {"--before", "0", "--after", "0", "--clips", "encode", "a", "b"},
+         true,
+         pelmora::ClipMode::Encode,
+         0,
+         0,
+         {"a", "b"}},
+        {"a video named like a mode after the options' end",
+         {"--clips", "--", "encode"},
+         true,
+         pelmora::ClipMode::Copy,
+         2000,
+         2000,
+         {"encode"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ParsedOptions parsed = parseScanOptions(row.arguments);
+        ASSERT_EQ(parsed.error, "");
+        EXPECT_EQ(parsed.options.videos, row.videos);
+        const pelmora::RecordOptions record = recordOptions(parsed.options);
+        EXPECT_EQ(record.clips, row.clips);
+        EXPECT_EQ(record.events, row.clips);
+        EXPECT_EQ(record.clipMode, row.mode);
+        EXPECT_EQ(record.clipBeforeMs, row.beforeMs);
+        EXPECT_EQ(record.clipAfterMs, row.afterMs);
+    }
+}
+
 }  // namespace

@@ -320,6 +320,16 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+// The error stream without the total line that ends a batch of several videos, for the
+// tests of the lines before it.
+std::string withoutTotal(const std::string& err) {
+    const std::string::size_type at = err.rfind("Total: ");
+    if (at == std::string::npos || (at > 0 && err[at - 1] != '\n')) {
+        return err;
+    }
+    return err.substr(0, at);
+}
+
 // The summary line up to where its timings start.
 std::string summaryHead(const std::string& video, long long frames, long long written,
                         long long lost) {
@@ -553,8 +563,8 @@ TEST_F(ScanTest, EveryVideoStartsFromBlackAndIsSummedUpInOrder) {
 
     const ScanResult result = runScan({second, first});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(result.err, savedLines(tmp.file("second"), {"IMG00000000.jpg"}) +
-                              savedLines(tmp.file("first"), {"IMG00000000.jpg"}));
+    EXPECT_EQ(withoutTotal(result.err), savedLines(tmp.file("second"), {"IMG00000000.jpg"}) +
+                                            savedLines(tmp.file("first"), {"IMG00000000.jpg"}));
     const std::vector<std::string> lines = splitLines(result.out);
     ASSERT_EQ(lines.size(), 2u) << result.out;
     EXPECT_TRUE(isSummary(lines[0], summaryHead(second, 3, 1, 0)));
@@ -587,7 +597,7 @@ TEST_F(ScanTest, MissingVideoExitsOneAndTheOthersStillRun) {
         SCOPED_TRACE(row.name);
         const ScanResult result = runScan(row.arguments);
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_EQ(result.err, row.err);
+        EXPECT_EQ(withoutTotal(result.err), row.err);
         const std::vector<std::string> lines = splitLines(result.out);
         ASSERT_EQ(lines.size(), row.summaries.size()) << result.out;
         for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -599,6 +609,37 @@ TEST_F(ScanTest, MissingVideoExitsOneAndTheOthersStillRun) {
         }
     }
     EXPECT_FALSE(fs::exists(tmp.file("missing"))) << "a directory was made for a missing video";
+}
+
+TEST_F(ScanTest, ABatchOfSeveralVideosEndsWithItsTotalOnTheErrorStream) {
+    const std::string first = tmp.file("first.avi");
+    const std::string second = tmp.file("second.avi");
+    const std::string missing = tmp.file("missing.avi");
+    ASSERT_TRUE(writeVideo(first, movingSquare()));
+    ASSERT_TRUE(writeVideo(second, movingSquare()));
+    struct Row {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string total;  // up to the time; empty for none
+    };
+    const Row rows[] = {
+        {"oneVideoHasNone", {"-q", first}, ""},
+        {"several",
+         {"-q", "-o", tmp.file("out"), first, missing, second},
+         "Total: 3 videos, 2 finished, 0 stopped, 1 failed, 12 frames, 4 written, 0 lost, "},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ScanResult result = runScan(row.arguments);
+        const std::string last = result.err.substr(withoutTotal(result.err).size());
+        if (row.total.empty()) {
+            EXPECT_EQ(last, "");
+            continue;
+        }
+        ASSERT_EQ(last.compare(0, row.total.size(), row.total), 0) << last;
+        EXPECT_TRUE(std::regex_match(last.substr(row.total.size()), std::regex(R"(\d+\.\d\d s\n)")))
+            << last;
+    }
 }
 
 TEST_F(ScanTest, LostSnapshotsAreReportedWithTheReasonAndExitOne) {
@@ -652,16 +693,10 @@ TEST_F(ScanTest, ADestinationThatCannotHoldSnapshotsSkipsTheVideoAtOnce) {
     }
 }
 
-// What --help prints, which every usage error repeats after its message.
-std::string helpText() {
-    return runScan({"--help"}).out;
-}
-
-TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndTheUsage) {
+TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndWhereToLook) {
     const std::string video = tmp.file("clip.avi");
     ASSERT_TRUE(writeVideo(video, movingSquare()));
-    const std::string usage = helpText();
-    ASSERT_EQ(usage.rfind("Usage: pelmora-scan ", 0), 0u) << usage;
+    const std::string usage = "Try 'pelmora-scan --help' for more information.\n";
 
     struct Row {
         const char* name;
@@ -692,6 +727,10 @@ TEST_F(ScanTest, UsageErrorsExitTwoWithAMessageAndTheUsage) {
         {"eventGapWithoutDigitsAfterThePoint", {"--event-gap=2.", video}, "'2.'"},
         {"valueForReport", {"--report=yes", video}, "--report"},
         {"unknownClock", {"--clock", "wall", video}, "'wall'"},
+        {"unknownClipMode", {"--clips=frames", video}, "'frames'"},
+        {"emptyClipMode", {"--clips=", video}, "--clips"},
+        {"leadAboveAnHour", {"--clips", "--before", "3600.001", video}, "'3600.001'"},
+        {"negativeTail", {"--clips", "--after", "-1", video}, "'-1'"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -881,7 +920,13 @@ TEST_F(ScanTest, StopSignalsStopAfterTheCurrentFrameAndSumUp) {
         // Every snapshot taken is finished and logged; nothing else is left.
         const std::vector<std::string> names = listDir(dir + "/long");
         EXPECT_EQ(static_cast<long long>(names.size()), written);
-        EXPECT_EQ(static_cast<long long>(splitLines(result.err).size()), written);
+        EXPECT_EQ(static_cast<long long>(splitLines(withoutTotal(result.err)).size()), written);
+        // The batch's total says what the stop left.
+        const std::regex total("Total: 2 videos, 0 finished, 1 stopped, 0 failed, 1 not started, " +
+                               std::to_string(framesRead) + " frames?, " + std::to_string(written) +
+                               R"( written, 0 lost, \d+\.\d\d s\n)");
+        EXPECT_TRUE(std::regex_match(result.err.substr(withoutTotal(result.err).size()), total))
+            << result.err.substr(withoutTotal(result.err).size());
         EXPECT_EQ(snapshotsIn(dir + "/long"), names);
         EXPECT_FALSE(fs::exists(dir + "/next")) << "went on to the next video";
     }
@@ -1306,7 +1351,7 @@ TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
     const ScanResult result =
         runScan({"--list", tmp.file("list.txt"), "--summary", "json", "-q", "-o", tmp.file("out")});
     EXPECT_EQ(result.exitCode, 1) << "a missing video counts as failed";
-    EXPECT_EQ(result.err,
+    EXPECT_EQ(withoutTotal(result.err),
               "Failed to open " + tmp.file("missing.avi") + ": No such file or directory\n");
     const std::vector<nlohmann::json> lines = jsonLines(result.out);
     ASSERT_EQ(lines.size(), 3u) << result.out;
@@ -1380,7 +1425,7 @@ TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
     for (const nlohmann::json& line : jsonLines(again.out)) {
         EXPECT_EQ(line["status"], "skipped") << line;
     }
-    EXPECT_EQ(again.err, "");
+    EXPECT_EQ(withoutTotal(again.err), "");
 }
 
 TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
@@ -1409,6 +1454,19 @@ TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
          "finished"},
         {"another clock",
          {"-t", "30", "--min-pixels", "5", "--events", "--clock", "stream"},
+         [] {},
+         "finished"},
+        {"clips besides",
+         {"-t", "30", "--min-pixels", "5", "--events", "--clock", "stream", "--clips"},
+         [] {},
+         "finished"},
+        {"clips encoded",
+         {"-t", "30", "--min-pixels", "5", "--events", "--clock", "stream", "--clips", "encode"},
+         [] {},
+         "finished"},
+        {"a longer lead",
+         {"-t", "30", "--min-pixels", "5", "--clock", "stream", "--clips", "encode", "--before",
+          "3"},
          [] {},
          "finished"},
         {"another event gap", {"--events", "--event-gap", "1"}, [] {}, "finished"},
@@ -1441,6 +1499,220 @@ TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
         EXPECT_EQ(result.exitCode, 0);
         EXPECT_EQ(jsonLines(result.out).at(0)["status"], row.status);
     }
+}
+
+// The fields of a CSV line without its CRLF, which the lists never quote.
+std::vector<std::string> csvFields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::string::size_type start = 0;
+    const std::string text = line.substr(0, line.find('\r'));
+    while (true) {
+        const std::string::size_type comma = text.find(',', start);
+        fields.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos) {
+            return fields;
+        }
+        start = comma + 1;
+    }
+}
+
+// The list without its last columns.
+std::string withoutLastColumns(const std::string& list, std::size_t columns) {
+    std::string kept;
+    for (const std::string& line : splitLines(list)) {
+        std::vector<std::string> fields = csvFields(line);
+        fields.resize(fields.size() - columns);
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            kept += (i == 0 ? "" : ",") + fields[i];
+        }
+        kept += "\r\n";
+    }
+    return kept;
+}
+
+// 85 frames with known moments (see knownMoments), lossless, a keyframe every 10 frames, with a
+// tone beside them.
+bool writeMomentsWithSound(const std::string& path) {
+    return testsupport::writeVideoWithFfmpeg(
+        path, testsupport::knownMoments(), 25.0,
+        "-f lavfi -i sine=frequency=440:sample_rate=8000:duration=3.4 -c:v ffv1 -g 10 "
+        "-c:a pcm_s16le -shortest");
+}
+
+TEST_F(ScanTest, ClipsAddTheirFilesAndColumnsAndChangeNothingElse) {
+    const std::string video = tmp.file("moments.mkv");
+    ASSERT_TRUE(writeMomentsWithSound(video));
+    const struct {
+        const char* name;
+        std::vector<std::string> options;      // of the runs with and without clips
+        std::vector<std::string> clipOptions;  // of the run with them
+        std::vector<std::string> clipColumns;  // of each event, in order
+    } rows[] = {
+        {"copied with the default margins", {}, {"--clips"}, {"EVENT0001.mkv,0,3360"}},
+        {"copied without margins",
+         {},
+         {"--clips", "copy", "--before", "0", "--after=0"},
+         {"EVENT0001.mkv,0,3200"}},
+        {"copied from each keyframe before",
+         {"--event-gap", "0.5"},
+         {"--clips", "--before", "0", "--after", "0"},
+         {"EVENT0001.mkv,0,240", "EVENT0002.mkv,1200,1240", "EVENT0003.mkv,3200,3200"}},
+        {"encoded exactly",
+         {"--event-gap", "0.5"},
+         {"--clips", "encode", "--before", "0.04", "--after", "0.04"},
+         {"EVENT0001.mp4,160,280", "EVENT0002.mp4,1160,1280", "EVENT0003.mp4,3160,3240"}},
+        {"shared by events close together",
+         {"--event-gap", "0.5"},
+         {"--clips", "--before", "0.5", "--after", "0.5"},
+         {"EVENT0001.mkv,0,1720", "EVENT0001.mkv,0,1720", "EVENT0003.mkv,2400,3360"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        const std::string reference = dir + "-without";
+        std::vector<std::string> arguments = row.options;
+        arguments.insert(arguments.end(), {"--report", "-o", reference, video});
+        ASSERT_EQ(runScan(arguments).exitCode, 0);
+        arguments = row.options;
+        arguments.insert(arguments.end(), row.clipOptions.begin(), row.clipOptions.end());
+        arguments.insert(arguments.end(), {"--report", "-o", dir, video});
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        std::vector<std::string> clipFiles;
+        for (const std::string& columns : row.clipColumns) {
+            const std::string file = columns.substr(0, columns.find(','));
+            if (std::find(clipFiles.begin(), clipFiles.end(), file) == clipFiles.end()) {
+                clipFiles.push_back(file);
+            }
+        }
+        std::string lines;
+        for (const std::string& line : splitLines(result.err)) {
+            if (line.find("/EVENT") == std::string::npos) {
+                lines += line;
+            }
+        }
+        EXPECT_EQ(lines, savedLines(dir, {"IMG00000200.jpg", "IMG00000240.jpg", "IMG00001200.jpg",
+                                          "IMG00001240.jpg", "IMG00003200.jpg"}));
+        for (const std::string& file : clipFiles) {
+            EXPECT_NE(result.err.find("[" + dir + "/" + file + "]\n"), std::string::npos) << file;
+        }
+        std::vector<std::string> expected = listDir(reference);
+        expected.insert(expected.end(), clipFiles.begin(), clipFiles.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(listDir(dir), expected);
+        for (const std::string& name : listDir(reference)) {
+            if (name == "events.csv" || name == "report.html") {
+                continue;
+            }
+            EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(reference + "/" + name)) << name;
+        }
+        const std::string events = fileBytes(dir + "/events.csv");
+        EXPECT_EQ(withoutLastColumns(events, 3), fileBytes(reference + "/events.csv"));
+        const std::vector<std::string> eventLines = splitLines(events);
+        ASSERT_EQ(eventLines.size(), row.clipColumns.size() + 1);
+        EXPECT_EQ(eventLines[0].substr(eventLines[0].rfind("peak_file")),
+                  "peak_file,clip,clip_start_ms,clip_end_ms\r\n");
+        for (std::size_t i = 0; i < row.clipColumns.size(); ++i) {
+            const std::vector<std::string> fields = csvFields(eventLines[i + 1]);
+            EXPECT_EQ(fields[8] + "," + fields[9] + "," + fields[10], row.clipColumns[i]);
+        }
+        // The report gains a column that links each event to its clip, and nothing else.
+        std::string report = fileBytes(dir + "/report.html");
+        for (const std::string& columns : row.clipColumns) {
+            const std::string file = columns.substr(0, columns.find(','));
+            const std::string cell =
+                "<td class=\"clip\"><a href=\"" + file + "\">" + file + "</a></td>";
+            const std::string::size_type at = report.find(cell);
+            ASSERT_NE(at, std::string::npos) << cell;
+            report.erase(at, cell.size());
+        }
+        const std::string heading = "<th>Clip</th>";
+        ASSERT_NE(report.find(heading), std::string::npos);
+        report.erase(report.find(heading), heading.size());
+        EXPECT_EQ(report, fileBytes(reference + "/report.html"));
+    }
+}
+
+TEST_F(ScanTest, ALostClipIsReportedWithTheReasonAndExitsOne) {
+    const std::string video = tmp.file("moments.mkv");
+    ASSERT_TRUE(writeMomentsWithSound(video));
+    const std::string dir = tmp.file("out");
+    // Root writes anywhere, so a folder stands where the clip would go.
+    fs::create_directories(dir + "/EVENT0001.mkv");
+    const ScanResult result = runScan({"--clips", "-q", "-o", dir, video});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "Failed to save " + dir + "/EVENT0001.mkv: Is a directory\n");
+    const std::vector<std::string> events = splitLines(fileBytes(dir + "/events.csv"));
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].substr(events[1].size() - 5), ",,,\r\n");
+    EXPECT_EQ(listDir(dir),
+              (std::vector<std::string>{"EVENT0001.mkv", "IMG00000200.jpg", "IMG00000240.jpg",
+                                        "IMG00001200.jpg", "IMG00001240.jpg", "IMG00003200.jpg",
+                                        "events.csv", "snapshots.csv"}));
+    // A run that lost a clip is tried again.
+    fs::remove(dir + "/EVENT0001.mkv");
+    const ScanResult resumed = runScan({"--clips", "--resume", "-q", "-o", dir, video});
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_TRUE(fs::is_regular_file(dir + "/EVENT0001.mkv"));
+}
+
+TEST_F(ScanTest, ResumeRemovesTheClipsOfAnUnfinishedRun) {
+    const std::string video = tmp.file("moments.mkv");
+    ASSERT_TRUE(writeMomentsWithSound(video));
+    const std::string dir = tmp.file("out");
+    fs::create_directories(dir);
+    // What a run killed while cutting leaves: an older clip and a half-written one, no record.
+    for (const char* name : {"EVENT0007.mkv", ".EVENT0001.mkv.99999.part", "notes.txt"}) {
+        std::ofstream(dir + "/" + name) << "old";
+    }
+    const ScanResult result = runScan({"--clips", "--resume", "-q", "-o", dir, video});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(listDir(dir),
+              (std::vector<std::string>{"EVENT0001.mkv", "IMG00000200.jpg", "IMG00000240.jpg",
+                                        "IMG00001200.jpg", "IMG00001240.jpg", "IMG00003200.jpg",
+                                        "events.csv", "notes.txt", "snapshots.csv"}));
+}
+
+TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteClipsAndResumingGivesAllOfThem) {
+    // A square that moves every four seconds: four events, four clips of 1 s either side.
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 400; ++i) {
+        frames.push_back(
+            withRects(solid(kBlack), {(i / 100) % 2 == 0 ? kSquareFirst : kSquareMoved}, kWhite));
+    }
+    const std::string video = tmp.file("moves.mkv");
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, frames, 25.0, "-c:v ffv1 -g 10"));
+    const std::vector<std::string> options = {"--clips", "encode", "--before", "1", "--after", "1"};
+    std::vector<std::string> arguments = options;
+    arguments.insert(arguments.end(), {"-q", "-o", tmp.file("whole"), video});
+    ASSERT_EQ(runScan(arguments).exitCode, 0);
+    const std::vector<std::string> clips = {"EVENT0001.mp4", "EVENT0002.mp4", "EVENT0003.mp4",
+                                            "EVENT0004.mp4"};
+    const std::string out = tmp.file("killed");
+    {
+        arguments = options;
+        arguments.insert(arguments.end(), {"-o", out, video});
+        ScanProcess scan(arguments);
+        ASSERT_TRUE(scan.readUntilErrorLine("[" + out + "/IMG00012000.jpg]"));
+        scan.sendSignal(SIGKILL);
+        EXPECT_EQ(scan.finish().termSignal, SIGKILL);
+    }
+    // Whatever the kill interrupted, a clip's own name holds a whole clip.
+    for (const std::string& name : listDir(out)) {
+        if (pelmora::isSnapshotFileName(name) || name[0] == '.' || name.find(".csv") != name.npos) {
+            continue;
+        }
+        EXPECT_EQ(fileBytes(out + "/" + name), fileBytes(tmp.file("whole/" + name))) << name;
+    }
+    arguments = options;
+    arguments.insert(arguments.end(), {"--resume", "-q", "-o", out, video});
+    const ScanResult resumed = runScan(arguments);
+    EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
+    EXPECT_EQ(listDir(out), listDir(tmp.file("whole")));
+    for (const std::string& clip : clips) {
+        EXPECT_TRUE(fs::is_regular_file(out + "/" + clip)) << clip;
+    }
+    EXPECT_EQ(fileBytes(out + "/events.csv"), fileBytes(tmp.file("whole/events.csv")));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "JpegDecoder.h"
 #include "JpegEncoder.h"
 #include "TestSupport.h"
 
@@ -66,6 +67,38 @@ TEST(JpegEncoder, RefusesAnImageTooWideForJpegAndEncodesTheNextOne) {
     ASSERT_TRUE(encoder.encode(image, encoded, reason));
     cv::Mat decoded = cv::imdecode(encoded, cv::IMREAD_COLOR);
     EXPECT_EQ(decoded.size(), image.size());
+}
+
+TEST(JpegDecoder, ReadsColourShrunkToTheLeastFactorThatKeepsTheWidthAsked) {
+    struct Row {
+        const char* name;
+        int width, minWidth, readWidth;
+    };
+    const Row rows[] = {
+        {"a quarter", 640, 160, 160},
+        {"an eighth at most", 1920, 160, 240},
+        {"whole when half is too narrow", 300, 160, 300},
+        {"whole when nothing is asked", 640, 0, 640},
+    };
+    testsupport::TempDir tmp;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Blue on the left, red on the right: the channels must come in the frames' order.
+        cv::Mat image(row.width / 4 * 3, row.width, CV_8UC3, cv::Scalar(230, 20, 20));
+        image.colRange(row.width / 2, row.width).setTo(cv::Scalar(20, 20, 230));
+        ASSERT_TRUE(cv::imwrite(tmp.file("picture.jpg"), image));
+        cv::Mat read;
+        std::string reason;
+        ASSERT_TRUE(pelmora::readJpegColour(tmp.file("picture.jpg"), row.minWidth, read, reason))
+            << reason;
+        EXPECT_EQ(read.size(), cv::Size(row.readWidth, row.readWidth / 4 * 3));
+        EXPECT_LT(
+            cv::norm(read.at<cv::Vec3b>(read.rows / 2, read.cols / 4), cv::Vec3b(230, 20, 20)),
+            20.0);
+        EXPECT_LT(
+            cv::norm(read.at<cv::Vec3b>(read.rows / 2, read.cols * 3 / 4), cv::Vec3b(20, 20, 230)),
+            20.0);
+    }
 }
 
 }  // namespace

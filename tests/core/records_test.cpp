@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
 
@@ -9,10 +10,12 @@
 #include "EventGrouper.h"
 #include "FileOutput.h"
 #include "HtmlText.h"
+#include "ReportPage.h"
 #include "RunFolder.h"
 #include "TestSupport.h"
 #include "TextFormat.h"
 #include "Timeline.h"
+#include "Version.h"
 
 namespace {
 
@@ -231,6 +234,46 @@ TEST(Records, TimelineKeepsAtMostItsBucketsAndEveryExtreme) {
             counted += bucket.frames;
         }
         EXPECT_EQ(counted, frames);
+    }
+}
+
+std::size_t occurrences(const std::string& page, const std::string& text) {
+    std::size_t count = 0;
+    for (auto at = page.find(text); at != std::string::npos; at = page.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST(Records, TheReportEmbedsThumbnailsOfTheFirstEventsAndSaysWhereItStops) {
+    testsupport::TempDir tmp;
+    ASSERT_TRUE(
+        cv::imwrite(tmp.file("IMG00000040.jpg"), cv::Mat(480, 640, CV_8UC3, cv::Scalar(9))));
+    pelmora::ReportContent content;
+    content.facts.frameSize = cv::Size(640, 480);
+    content.madeAt = "2026-12-08 01:30 UTC";
+    for (int number = 1; number <= 203; ++number) {
+        MotionEvent event;
+        event.number = number;
+        // The second was not saved; the third's file has gone since.
+        event.peakFile = number == 3 ? "IMG00000080.jpg" : "IMG00000040.jpg";
+        event.peakSaved = number != 2;
+        content.events.push_back(event);
+    }
+    content.thumbnails = pelmora::embeddedThumbnails(content.events, tmp.path());
+    ASSERT_EQ(content.thumbnails.size(), pelmora::kEmbeddedThumbnails);
+    EXPECT_EQ(content.thumbnails[1] + content.thumbnails[2], "");
+    EXPECT_EQ(content.thumbnails[0].rfind("data:image/jpeg;base64,/9j/", 0), 0u);
+
+    const std::string page = pelmora::reportPage(content);
+    EXPECT_EQ(occurrences(page, "<img src=\"data:image/jpeg;base64,"), 198u);
+    EXPECT_EQ(occurrences(page, "<img "), 198u);
+    EXPECT_EQ(occurrences(page, "<a class=\"file\" href=\"IMG000000"), 202u) << "all but unsaved";
+    for (const std::string& text :
+         {std::string("The first 200 events show their peak snapshot"),
+          std::string("<a href=\"snapshots.csv\">"), std::string("<a href=\"events.csv\">"),
+          std::string("Made by Pelmora ") + pelmora::kVersion + " on 2026-12-08 01:30 UTC"}) {
+        EXPECT_NE(page.find(text), std::string::npos) << text;
     }
 }
 

@@ -104,9 +104,11 @@ check_contents() {
     [[ -z $(dpkg-deb -f "$deb" Homepage) ]] || fail "a homepage that does not exist"
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
-    for library in libqt5widgets5 libqt5webkit5 libavformat libavcodec libswscale; do
+    for library in libqt5widgets5 libavformat libavcodec libswscale; do
         [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
     done
+    # The guide is shown with Qt's own rich text: no browser engine comes with the programs.
+    [[ $depends != *libqt5webkit5* ]] || fail "Depends has libqt5webkit5: $depends"
     # Video and masks are read with FFmpeg's libraries and shown with Qt: the imaging library's
     # video input, picture files and display windows are not needed.
     for library in libopencv-videoio libopencv-imgcodecs libopencv-highgui; do

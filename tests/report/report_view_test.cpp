@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QUrl>
 #include <QWebFrame>
@@ -20,6 +21,7 @@
 #include "LibraryDiagnostics.h"
 #include "RunRecorder.h"
 #include "TestSupport.h"
+#include "Version.h"
 
 namespace {
 
@@ -53,10 +55,16 @@ const char* const kMeasure = R"(
     }
   }
   var images = document.querySelectorAll('table.events img');
-  var loaded = [], links = [];
+  var loaded = [], links = [], embedded = 0;
   for (var i = 0; i < images.length; ++i) {
     loaded.push(images[i].complete ? images[i].naturalWidth : 0);
     links.push(images[i].parentNode.getAttribute('href'));
+    embedded += images[i].getAttribute('src').indexOf('data:image/jpeg;base64,') === 0;
+  }
+  var lists = [];
+  var listLinks = document.querySelectorAll('.lists a');
+  for (var i = 0; i < listLinks.length; ++i) {
+    lists.push(listLinks[i].getAttribute('href'));
   }
   return JSON.stringify({
     rangePoints: svg.querySelector('polygon.range').points.numberOfItems,
@@ -65,7 +73,8 @@ const char* const kMeasure = R"(
     triggerAcross: trigger.x2.baseVal.value - trigger.x1.baseVal.value,
     above: above, aboveInBand: aboveInBand, bands: rects.length,
     rows: document.querySelectorAll('table.events tbody tr').length,
-    naturalWidths: loaded, links: links,
+    naturalWidths: loaded, links: links, embedded: embedded, lists: lists,
+    made: document.querySelector('.made').textContent,
     video: document.querySelector('.video').textContent, title: document.title,
     injected: document.querySelectorAll('b, i').length,
     fetched: document.querySelectorAll('script, link, iframe, object').length
@@ -90,41 +99,61 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
     ASSERT_EQ(report.snapshotsWritten, 5) << host.lines;
     ASSERT_FALSE(recorder.failed()) << host.lines;
 
-    QWebPage page;
-    QEventLoop loop;
-    bool loaded = false;
-    QObject::connect(&page, &QWebPage::loadFinished, [&](bool ok) {
-        loaded = ok;
-        loop.quit();
-    });
-    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
-    page.mainFrame()->load(
-        QUrl::fromLocalFile(QString::fromStdString(folder + "/shots/report.html")));
-    loop.exec();
-    ASSERT_TRUE(loaded) << "report.html did not load";
+    // The page beside its snapshots, and the page alone, as it is sent: its thumbnails come
+    // with it.
+    const std::string alone = tmp.file("alone");
+    std::filesystem::create_directories(alone);
+    std::filesystem::copy_file(folder + "/shots/report.html", alone + "/report.html");
+    const struct {
+        const char* name;
+        std::string page;
+    } rows[] = {{"besideItsSnapshots", folder + "/shots/report.html"},
+                {"aloneInAnEmptyFolder", alone + "/report.html"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        QWebPage page;
+        QEventLoop loop;
+        bool loaded = false;
+        QObject::connect(&page, &QWebPage::loadFinished, [&](bool ok) {
+            loaded = ok;
+            loop.quit();
+        });
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        page.mainFrame()->load(QUrl::fromLocalFile(QString::fromStdString(row.page)));
+        loop.exec();
+        ASSERT_TRUE(loaded) << "report.html did not load";
 
-    const QJsonObject page_ =
-        QJsonDocument::fromJson(page.mainFrame()->evaluateJavaScript(kMeasure).toString().toUtf8())
-            .object();
-    ASSERT_FALSE(page_.isEmpty()) << "the measuring script failed";
-    // One bucket for each of the 85 frames: the polygon goes along the most and back along
-    // the least.
-    EXPECT_EQ(page_["mostPoints"].toInt(), 85);
-    EXPECT_EQ(page_["rangePoints"].toInt(), 170);
-    EXPECT_EQ(page_["triggerLines"].toInt(), 1);
-    EXPECT_GT(page_["triggerAcross"].toDouble(), 900.0);
-    // Exactly the five snapshots rise above the trigger level, each inside an event's band.
-    EXPECT_EQ(page_["above"].toInt(), 5);
-    EXPECT_EQ(page_["aboveInBand"].toInt(), 5);
-    // Snapshots up to 1.24 s, then one at 3.2 s: two events a second apart or more.
-    EXPECT_EQ(page_["bands"].toInt(), 2);
-    EXPECT_EQ(page_["rows"].toInt(), 2);
-    EXPECT_EQ(page_["naturalWidths"].toArray(), QJsonArray({64, 64}));
-    EXPECT_EQ(page_["links"].toArray(), QJsonArray({"IMG00001240.jpg", "IMG00003200.jpg"}));
-    EXPECT_EQ(page_["video"].toString().toStdString(), video);
-    EXPECT_EQ(page_["title"].toString(), "Motion in gate <b>east & 'west'.avi");
-    EXPECT_EQ(page_["injected"].toInt(), 0);
-    EXPECT_EQ(page_["fetched"].toInt(), 0);
+        const QJsonObject page_ =
+            QJsonDocument::fromJson(
+                page.mainFrame()->evaluateJavaScript(kMeasure).toString().toUtf8())
+                .object();
+        ASSERT_FALSE(page_.isEmpty()) << "the measuring script failed";
+        // One bucket for each of the 85 frames: the polygon goes along the most and back along
+        // the least.
+        EXPECT_EQ(page_["mostPoints"].toInt(), 85);
+        EXPECT_EQ(page_["rangePoints"].toInt(), 170);
+        EXPECT_EQ(page_["triggerLines"].toInt(), 1);
+        EXPECT_GT(page_["triggerAcross"].toDouble(), 900.0);
+        // Exactly the five snapshots rise above the trigger level, each inside an event's band.
+        EXPECT_EQ(page_["above"].toInt(), 5);
+        EXPECT_EQ(page_["aboveInBand"].toInt(), 5);
+        // Snapshots up to 1.24 s, then one at 3.2 s: two events a second apart or more.
+        EXPECT_EQ(page_["bands"].toInt(), 2);
+        EXPECT_EQ(page_["rows"].toInt(), 2);
+        // Decoded from the page itself: the frames are narrower than a thumbnail, so whole.
+        EXPECT_EQ(page_["naturalWidths"].toArray(), QJsonArray({64, 64}));
+        EXPECT_EQ(page_["embedded"].toInt(), 2);
+        EXPECT_EQ(page_["links"].toArray(), QJsonArray({"IMG00001240.jpg", "IMG00003200.jpg"}));
+        EXPECT_EQ(page_["lists"].toArray(), QJsonArray({"snapshots.csv", "events.csv"}));
+        EXPECT_TRUE(page_["made"].toString().contains(QRegularExpression(
+            QStringLiteral("^Made by Pelmora %1 on \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d ")
+                .arg(QString::fromLatin1(pelmora::kVersion)))))
+            << page_["made"].toString().toStdString();
+        EXPECT_EQ(page_["video"].toString().toStdString(), video);
+        EXPECT_EQ(page_["title"].toString(), "Motion in gate <b>east & 'west'.avi");
+        EXPECT_EQ(page_["injected"].toInt(), 0);
+        EXPECT_EQ(page_["fetched"].toInt(), 0);
+    }
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QString>
+#include <QTextBrowser>
 #include <QTimer>
-#include <QWebView>
 #include <QWidget>
 #include <algorithm>
 #include <functional>
@@ -77,10 +77,10 @@ T* child(Kavrit& window, const char* name) {
 }
 
 // Help → Documentation, and the help window it opened (with no other one open).
-inline QWebView* openHelpWindow(Kavrit& window) {
+inline QTextBrowser* openHelpWindow(Kavrit& window) {
     window.openDocumentation();
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        auto* view = qobject_cast<QWebView*>(widget);
+        auto* view = qobject_cast<QTextBrowser*>(widget);
         if (view != nullptr && view->isVisible()) {
             return view;
         }

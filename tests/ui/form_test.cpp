@@ -200,6 +200,22 @@ TEST(Form, DetailedOutputIsTurnedOffAgainByASecondClick) {
     }
 }
 
+TEST(Form, AWiderWindowWidensThePathFieldsAndKeepsStartBelowThem) {
+    Kavrit window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QRect fields = child<QWidget>(window, "horizontalLayoutWidget")->geometry();
+    const QRect start = child<QWidget>(window, "pushButton")->geometry();
+    window.resize(window.width() + 200, window.height());
+    QApplication::processEvents();
+    EXPECT_EQ(child<QWidget>(window, "horizontalLayoutWidget")->geometry(),
+              fields.adjusted(0, 0, 200, 0));
+    EXPECT_EQ(child<QWidget>(window, "pushButton")->geometry(), start.translated(100, 0));
+    window.resize(window.width() - 200, window.height());
+    QApplication::processEvents();
+    EXPECT_EQ(child<QWidget>(window, "horizontalLayoutWidget")->geometry(), fields);
+}
+
 TEST(Form, CentralAreaHoldsEveryWidgetWhateverTheWindowSize) {
     Kavrit window;
     window.show();

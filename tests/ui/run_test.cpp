@@ -2,8 +2,12 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,6 +18,7 @@
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -21,8 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "EventList.h"
+#include "ResultsPanel.h"
 #include "SnapshotNaming.h"
 #include "TestSupport.h"
+#include "TimelineView.h"
+#include "TuningWindow.h"
 #include "UiTestSupport.h"
 
 namespace {
@@ -169,6 +178,51 @@ TEST_F(WindowRun, TheRunOptionsReachTheRun) {
         EXPECT_EQ(uitest::snapshotFiles(dir).size(), row.snapshots) << row.name;
         EXPECT_EQ(testsupport::listDir(dir).size(), row.files) << row.name;
     }
+}
+
+TEST_F(WindowRun, ShowsWhatTheRunFoundAndTunesOnTheSameVideo) {
+    testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
+    setFields(tmp.file("moments.avi"), tmp.file("shots"));
+    child<QDoubleSpinBox>(window, "spinBox_eventGap")->setValue(0.5);
+    testsupport::StderrCapture err;
+    clickStart();
+    err.finish();
+    // Frames 5 and 6 (with the first, against black), 30 and 31, and 80: three stretches more
+    // than half a second apart.
+    EXPECT_EQ(window.findChild<EventList*>(QStringLiteral("eventList"))->count(), 3);
+    EXPECT_EQ(
+        window.findChild<TimelineView*>(QStringLiteral("timeline"))->timeline().buckets().size(),
+        85u);
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_tune"), Qt::LeftButton);
+    auto* tuning =
+        qobject_cast<TuningWindow*>(topLevelTitled(QStringLiteral("Tune the threshold")));
+    ASSERT_NE(tuning, nullptr);
+    tuning->setThreshold(37);
+    QTest::mouseClick(tuning->findChild<QPushButton*>(QStringLiteral("useThresholdButton")),
+                      Qt::LeftButton);
+    EXPECT_EQ(child<QSlider>(window, "horizontalSlider_thresholdSlider")->value(), 37);
+    tuning->close();
+}
+
+TEST_F(WindowRun, CutsClipsWhenAskedAndPlaysTheChosenEventsClip) {
+    testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
+    setFields(tmp.file("moments.avi"), tmp.file("shots"));
+    child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
+    std::vector<QUrl> opened;
+    window.findChild<ResultsPanel*>()->setUrlOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    testsupport::StderrCapture err;
+    clickStart();
+    err.finish();
+    // With the default gap every moment is one event: one clip, chosen when the run ends.
+    EXPECT_TRUE(std::filesystem::is_regular_file(tmp.file("shots/EVENT0001.avi")));
+    auto* play = child<QPushButton>(window, "playClipButton");
+    ASSERT_TRUE(play->isEnabled());
+    QTest::mouseClick(play, Qt::LeftButton);
+    EXPECT_EQ(opened, (std::vector<QUrl>{QUrl::fromLocalFile(
+                          QString::fromStdString(tmp.file("shots/EVENT0001.avi")))}));
 }
 
 TEST_F(WindowRun, MakesAMissingDestinationAndRefusesOneThatCannotTakeFiles) {
@@ -454,6 +508,18 @@ TEST(WindowSettings, TheFieldsAndChoicesComeBackInTheNextSession) {
     EXPECT_EQ(child<QSlider>(window, "horizontalSlider_thresholdSlider")->value(), 23);
     EXPECT_EQ(child<QLabel>(window, "label_threshold")->text(), QStringLiteral("Threshold: 23"));
     EXPECT_TRUE(child<QRadioButton>(window, "radioButton_detailedOutput")->isChecked());
+}
+
+TEST(WindowDrop, AFileDroppedOnTheWindowBecomesTheVideo) {
+    Kavrit window;
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/clips/yard.avi"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+    EXPECT_EQ(child<QLineEdit>(window, "videoBox")->text(), QStringLiteral("/clips/yard.avi"));
 }
 
 TEST(WindowThreshold, IsReadOnceAtTheStartOfARun) {

@@ -1,0 +1,282 @@
+#include "ResultsPanel.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSplitter>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "EventList.h"
+#include "FrameClock.h"
+#include "RunRecorder.h"
+#include "SnapshotNaming.h"
+#include "SnapshotViewer.h"
+#include "TextFormat.h"
+#include "TimelineView.h"
+
+namespace {
+
+QString counted(long long count, const char* one, const char* many) {
+    return QStringLiteral("%1 %2").arg(count).arg(QString::fromLatin1(count == 1 ? one : many));
+}
+
+}  // namespace
+
+ResultsPanel::ResultsPanel(QWidget* parent)
+    : QWidget(parent),
+      timeline(new TimelineView),
+      eventList(new EventList),
+      viewer(new SnapshotViewer),
+      summary(new QLabel),
+      openFolderButton(new QPushButton(tr("Open Folder"))),
+      openReportButton(new QPushButton(tr("Open Report"))),
+      playClipButton(new QPushButton(tr("Play Clip"))),
+      opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
+      grouper(pelmora::RecordOptions::kDefaultEventGapMs) {
+    timeline->setObjectName(QStringLiteral("timeline"));
+    eventList->setObjectName(QStringLiteral("eventList"));
+    viewer->setObjectName(QStringLiteral("snapshotViewer"));
+    summary->setObjectName(QStringLiteral("runSummary"));
+    openFolderButton->setObjectName(QStringLiteral("openFolderButton"));
+    openReportButton->setObjectName(QStringLiteral("openReportButton"));
+    playClipButton->setObjectName(QStringLiteral("playClipButton"));
+    playClipButton->setEnabled(false);
+    summary->setText(tr("No run yet"));
+    summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    summary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    openFolderButton->setEnabled(false);
+    openReportButton->setEnabled(false);
+
+    auto* header = new QHBoxLayout;
+    header->addWidget(summary, 1);
+    header->addWidget(openFolderButton);
+    header->addWidget(openReportButton);
+    header->addWidget(playClipButton);
+
+    auto* left = new QSplitter(Qt::Vertical);
+    left->setChildrenCollapsible(false);
+    left->addWidget(timeline);
+    left->addWidget(eventList);
+    left->setSizes({105, 165});
+    auto* sides = new QSplitter(Qt::Horizontal);
+    sides->setChildrenCollapsible(false);
+    sides->addWidget(left);
+    sides->addWidget(viewer);
+    // Room for a 4:3 snapshot beside the list's columns at about 800 x 300.
+    sides->setSizes({480, 310});
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setSpacing(4);
+    layout->addLayout(header);
+    layout->addWidget(sides, 1);
+
+    connect(timeline, &TimelineView::momentChosen, this, [this](long long ms) {
+        showMoment(ms);
+        viewer->setFocus();
+        emit momentChosen(ms);
+    });
+    connect(eventList, &EventList::eventChosen, this, &ResultsPanel::showEventOfRow);
+    connect(eventList, &EventList::stepped, viewer, &SnapshotViewer::step);
+    connect(viewer, &SnapshotViewer::snapshotShown, timeline, &TimelineView::setMarker);
+    connect(openFolderButton, &QPushButton::clicked, this,
+            [this] { open(QString::fromStdString(facts.outputDir)); });
+    connect(openReportButton, &QPushButton::clicked, this, [this] { open(reportPath); });
+    connect(playClipButton, &QPushButton::clicked, this, [this] { open(clipOfChosenEvent()); });
+    connect(eventList, &EventList::eventChosen, this, &ResultsPanel::updateClipButton);
+}
+
+void ResultsPanel::setClips(const std::vector<pelmora::ClipOutcome>& cut) {
+    clips = cut;
+    updateClipButton();
+}
+
+QString ResultsPanel::clipOfChosenEvent() const {
+    const int row = eventList->chosenRow();
+    if (row < 0 || row >= eventList->count()) {
+        return QString();
+    }
+    const int number = eventList->event(row).number;
+    for (const pelmora::ClipOutcome& clip : clips) {
+        if (clip.saved &&
+            std::find(clip.events.begin(), clip.events.end(), number) != clip.events.end()) {
+            return QString::fromStdString(pelmora::joinPath(facts.outputDir, clip.file));
+        }
+    }
+    return QString();
+}
+
+void ResultsPanel::updateClipButton() {
+    const QString clip = clipOfChosenEvent();
+    playClipButton->setEnabled(!clip.isEmpty());
+    playClipButton->setToolTip(clip);
+}
+
+void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGapMs) {
+    facts = runFacts;
+    grouper = pelmora::EventGrouper(eventGapMs);
+    snapshots.clear();
+    eventStarts.clear();
+    openStart = 0;
+    running = true;
+    reportPath.clear();
+    const long long expectedMs =
+        pelmora::usableFrameRate(facts.fps)
+            ? std::llround(static_cast<double>(facts.framesAnnounced) * 1000.0 / facts.fps)
+            : 0;
+    timeline->beginRun(facts.minPixels, expectedMs);
+    const QString folder = QString::fromStdString(facts.outputDir);
+    eventList->clear(folder);
+    eventList->setToolTip(tr("Snapshots no more than %1 apart make one event")
+                              .arg(QString::fromStdString(pelmora::plainSeconds(eventGapMs))));
+    viewer->clear();
+    openFolderButton->setEnabled(true);
+    openFolderButton->setToolTip(folder);
+    openReportButton->setEnabled(false);
+    openReportButton->setToolTip(QString());
+    clips.clear();
+    updateClipButton();
+    showSummary(nullptr);
+}
+
+void ResultsPanel::addFrames(const std::vector<pelmora::FrameMeasure>& frames) {
+    for (const pelmora::FrameMeasure& frame : frames) {
+        timeline->addFrame(frame.timeMs, frame.changedPixels);
+    }
+}
+
+void ResultsPanel::addSnapshots(const std::vector<pelmora::SnapshotOutcome>& added) {
+    for (const pelmora::SnapshotOutcome& snapshot : added) {
+        snapshots.push_back(snapshot);
+        if (const auto closed = grouper.add(snapshot)) {
+            eventClosed(*closed);
+            openStart = snapshots.size() - 1;
+        }
+    }
+    if (!snapshots.empty()) {
+        timeline->setOpenEvent(snapshots[openStart].timeMs, snapshots.back().timeMs);
+    }
+    showSummary(nullptr);
+}
+
+void ResultsPanel::finishRun(const pelmora::RunReport& report, const QString& runReportPath) {
+    if (const auto closed = grouper.finish()) {
+        eventClosed(*closed);
+    }
+    running = false;
+    timeline->finishRun();
+    reportPath = runReportPath;
+    openReportButton->setEnabled(!reportPath.isEmpty());
+    openReportButton->setToolTip(reportPath.isEmpty() ? tr("This run wrote no report")
+                                                      : reportPath);
+    showSummary(&report);
+    // Something to look at straight away, unless something is on show already.
+    if (viewer->current() == nullptr && eventList->count() > 0) {
+        eventList->showRow(0);
+        showEventOfRow(0);
+    }
+}
+
+void ResultsPanel::setUrlOpener(UrlOpener urlOpener) {
+    opener = std::move(urlOpener);
+}
+
+void ResultsPanel::showMoment(long long ms) {
+    if (snapshots.empty()) {
+        return;
+    }
+    const auto later = std::lower_bound(
+        snapshots.begin(), snapshots.end(), ms,
+        [](const pelmora::SnapshotOutcome& snapshot, long long t) { return snapshot.timeMs < t; });
+    auto nearest = later;
+    if (later == snapshots.end() ||
+        (later != snapshots.begin() && ms - std::prev(later)->timeMs <= later->timeMs - ms)) {
+        nearest = std::prev(later);
+    }
+    const auto index = static_cast<std::size_t>(nearest - snapshots.begin());
+    const Range open = openRange();
+    if (running && index >= open.begin) {
+        eventList->showRow(-1);
+        showRange(open, index);
+        updateClipButton();
+        return;
+    }
+    const int row = static_cast<int>(
+        std::upper_bound(eventStarts.begin(), eventStarts.end(), index) - eventStarts.begin() - 1);
+    eventList->showRow(row);
+    showRange(rangeOfRow(row), index);
+    updateClipButton();
+}
+
+QSize ResultsPanel::sizeHint() const {
+    return {800, 300};
+}
+
+QSize ResultsPanel::minimumSizeHint() const {
+    return {480, 220};
+}
+
+void ResultsPanel::eventClosed(const pelmora::MotionEvent& event) {
+    eventStarts.push_back(openStart);
+    eventList->addEvent(event);
+    timeline->addEvent(event);
+}
+
+void ResultsPanel::showEventOfRow(int row) {
+    updateClipButton();
+    const Range range = rangeOfRow(row);
+    const pelmora::MotionEvent& event = eventList->event(row);
+    // The busiest snapshot first, as its thumbnail showed it.
+    std::size_t peak = range.begin;
+    while (peak + 1 < range.end && snapshots[peak].file != event.peakFile) {
+        ++peak;
+    }
+    showRange(range, peak);
+}
+
+void ResultsPanel::showRange(Range range, std::size_t at) {
+    viewer->showSnapshots(QString::fromStdString(facts.outputDir),
+                          {snapshots.begin() + static_cast<std::ptrdiff_t>(range.begin),
+                           snapshots.begin() + static_cast<std::ptrdiff_t>(range.end)},
+                          at - range.begin);
+}
+
+ResultsPanel::Range ResultsPanel::rangeOfRow(int row) const {
+    const auto at = static_cast<std::size_t>(row);
+    // The last closed event ends where the open one begins, or with the run.
+    const std::size_t end = at + 1 < eventStarts.size() ? eventStarts[at + 1]
+                            : running                   ? openStart
+                                                        : snapshots.size();
+    return {eventStarts[at], end};
+}
+
+ResultsPanel::Range ResultsPanel::openRange() const {
+    return {openStart, snapshots.size()};
+}
+
+void ResultsPanel::showSummary(const pelmora::RunReport* report) {
+    const QString video = QFileInfo(QString::fromStdString(facts.videoPath)).fileName();
+    QString found = counted(eventList->count(), "event", "events") + QStringLiteral(", ") +
+                    counted(static_cast<long long>(snapshots.size()), "snapshot", "snapshots");
+    if (report == nullptr) {
+        summary->setText(tr("Reading %1: %2 so far").arg(video, found));
+        return;
+    }
+    if (report->snapshotsLost > 0) {
+        found += tr(" (%1 lost)").arg(report->snapshotsLost);
+    }
+    const QString frames = QString::fromStdString(pelmora::framesText(*report));
+    summary->setText(report->status == pelmora::RunReport::Status::Stopped
+                         ? tr("%1, stopped: %2, %3").arg(video, found, frames)
+                         : tr("%1: %2, %3").arg(video, found, frames));
+}
+
+void ResultsPanel::open(const QString& path) {
+    if (!opener(QUrl::fromLocalFile(path))) {
+        summary->setText(tr("Could not open %1").arg(path));
+    }
+}
