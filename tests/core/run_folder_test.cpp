@@ -13,17 +13,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Two snapshots, four files of a run, three temporary files, and near misses, one of them a
-// folder of a snapshot's name, which no run makes.
-const std::vector<std::string> kSnapshots = {"IMG00000040-2.jpg", "IMG00000040.jpg"};
+// Two snapshots, a clip, four files of a run, four temporary files, and near misses, one of them
+// a folder of a snapshot's name, which no run makes.
+const std::vector<std::string> kSnapshots = {"EVENT0001.mkv", "IMG00000040-2.jpg",
+                                             "IMG00000040.jpg"};
 const std::vector<std::string> kOthers = {
-    ".notes.txt.5.part", "IMG00000040.jpeg", "IMG00000120.jpg",  "IMG1.jpg",
-    "img00000040.jpg",   "notes.txt",        "snapshots.csv.bak"};
+    ".notes.txt.5.part", "EVENT1.mkv",      "IMG00000040.jpeg", "IMG00000120.jpg",
+    "IMG1.jpg",          "img00000040.jpg", "notes.txt",        "snapshots.csv.bak"};
 
 void fill(const std::string& dir) {
-    for (const char* name :
-         {".pelmora-run.json", "events.csv", "report.html", "snapshots.csv",
-          "..pelmora-run.json.4.part", ".IMG00000080.jpg.123.part", ".report.html.9.part"}) {
+    for (const char* name : {".pelmora-run.json", "events.csv", "report.html", "snapshots.csv",
+                             "..pelmora-run.json.4.part", ".IMG00000080.jpg.123.part",
+                             ".report.html.9.part", ".EVENT0002.mp4.7.part"}) {
         std::ofstream(dir + "/" + name) << "x";
     }
     for (const auto* names : {&kSnapshots, &kOthers}) {
@@ -37,15 +38,17 @@ void fill(const std::string& dir) {
 
 TEST(EarlierRun, IsFoundAndRemovedByTheNamesOfTheFilesARunLeavesAlone) {
     for (const bool snapshots : {false, true}) {
-        SCOPED_TRACE(snapshots ? "with the snapshots" : "keeping the snapshots");
+        SCOPED_TRACE(snapshots ? "with the snapshots and clips"
+                               : "keeping the snapshots and clips");
         testsupport::TempDir tmp;
         fill(tmp.path());
         const pelmora::EarlierRun earlier = pelmora::findEarlierRun(tmp.path());
         EXPECT_EQ(earlier.snapshots.size(), 2u);
+        EXPECT_EQ(earlier.clips, 1);
         EXPECT_EQ(earlier.runFiles, 4);
-        EXPECT_EQ(earlier.temporaries, 3);
+        EXPECT_EQ(earlier.temporaries, 4);
         const pelmora::EarlierRunRemoval removal = pelmora::removeEarlierRun(tmp.path(), snapshots);
-        EXPECT_EQ(removal.removed, snapshots ? 9 : 7);
+        EXPECT_EQ(removal.removed, snapshots ? 11 : 8);
         EXPECT_EQ(removal.failures, std::vector<std::string>());
         std::vector<std::string> kept = kOthers;
         if (!snapshots) {
