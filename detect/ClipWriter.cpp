@@ -109,6 +109,18 @@ public:
     long long lastMs = -1;
 
 protected:
+    // The packet's time, or AV_NOPTS_VALUE for a packet the clip leaves out: one of a stream it
+    // does not keep, or one without a time.
+    int64_t keptTime(const AVPacket& packet) const {
+        const int index = packet.stream_index;
+        if (index < 0 || index >= static_cast<int>(streams.size()) || streams[index] < 0) {
+            return AV_NOPTS_VALUE;
+        }
+        return packetTime(packet);
+    }
+
+    std::vector<int> streams;  // the output stream of each input stream, or -1
+
     std::string openOutput(const char* formatName, const std::string& path) {
         const int result =
             avformat_alloc_output_context2(&output, nullptr, formatName, path.c_str());
@@ -251,10 +263,7 @@ public:
 
     std::string add(const AVPacket& packet) override {
         const int index = packet.stream_index;
-        if (index < 0 || index >= static_cast<int>(streams.size()) || streams[index] < 0) {
-            return std::string();
-        }
-        const int64_t time = packetTime(packet);
+        const int64_t time = keptTime(packet);
         if (time == AV_NOPTS_VALUE) {
             return std::string();
         }
@@ -301,7 +310,6 @@ private:
     int64_t keyTime = 0;
     long long keyMs = 0;
     long long lastWantedMs = 0;
-    std::vector<int> streams;  // the output stream of each input stream, or -1
     std::vector<int64_t> offsets;
 };
 
@@ -467,10 +475,7 @@ public:
 
     std::string add(const AVPacket& packet) override {
         const int index = packet.stream_index;
-        if (index < 0 || index >= static_cast<int>(streams.size()) || streams[index] < 0) {
-            return std::string();
-        }
-        const int64_t time = packetTime(packet);
+        const int64_t time = keptTime(packet);
         if (time == AV_NOPTS_VALUE) {
             return std::string();
         }
@@ -695,7 +700,6 @@ private:
     Codec encoder;
     Frame converted;
     SwsContext* scaler = nullptr;
-    std::vector<int> streams;
     std::vector<AacTrack> tracks;
 };
 
