@@ -77,48 +77,6 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
     return true;
 }
 
-// Holds the folder for the coming run and clears what an earlier run left in it, its
-// snapshots too when asked, so that the lists, report and record there are of the coming run
-// alone; earlier is what it found. Returns why the folder cannot be used, or nothing.
-std::string readyFolder(const std::string& dir, bool withSnapshots, pelmora::FolderLock& lock,
-                        pelmora::EarlierRun& earlier, pelmora::RunLog& log) {
-    // Two runs into one folder would mix their snapshots, lists and records, and each would
-    // clear what the other wrote.
-    const std::string busy = lock.acquire(dir);
-    if (!busy.empty()) {
-        return busy;
-    }
-    earlier = pelmora::findEarlierRun(dir);
-    if (!earlier.error.empty()) {
-        return earlier.error;
-    }
-    const pelmora::EarlierRunRemoval removal = pelmora::removeEarlierRun(dir, withSnapshots);
-    for (const std::string& failure : removal.failures) {
-        log.write(pelmora::LogKind::Failure, "Failed to remove " + failure + "\n");
-    }
-    if (!removal.error.empty() || !removal.failures.empty()) {
-        return "the files of an earlier run cannot all be removed";
-    }
-    if (withSnapshots) {
-        earlier.snapshots.clear();
-    }
-    return std::string();
-}
-
-// Says how many snapshots of an earlier run stay beside those of the run just done, which
-// wrote again the names it took itself.
-void tellEarlierSnapshots(const std::string& dir, const pelmora::EarlierRun& earlier,
-                          pelmora::RunLog& log) {
-    const long long count = pelmora::snapshotsStillThere(dir, earlier);
-    const std::string shown = dir.empty() ? std::string(".") : dir;
-    if (count == 1) {
-        log.write(pelmora::LogKind::Warning, "1 snapshot of an earlier run is in " + shown + "\n");
-    } else if (count > 1) {
-        log.write(pelmora::LogKind::Warning,
-                  std::to_string(count) + " snapshots of an earlier run are in " + shown + "\n");
-    }
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -195,11 +153,11 @@ int main(int argc, char* argv[]) {
         pelmora::FolderLock lock;
         pelmora::EarlierRun earlier;
         request.folderReady = [&](const std::string& dir) {
-            return readyFolder(dir, options.clean || options.resume, lock, earlier, host);
+            return pelmora::readyFolder(dir, options.clean || options.resume, lock, earlier, host);
         };
         const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
         host.clearProgress();
-        tellEarlierSnapshots(report.outputDir, earlier, host);
+        pelmora::tellEarlierSnapshots(report.outputDir, earlier, host);
         // A record says the folder holds all the options asked for: --resume trusts it and
         // never looks again, so a lost snapshot or a list or report not written leaves none.
         const bool complete = report.status == pelmora::RunReport::Status::Finished &&

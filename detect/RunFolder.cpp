@@ -167,4 +167,40 @@ void FolderLock::release() {
     }
 }
 
+std::string readyFolder(const std::string& dir, bool withSnapshots, FolderLock& lock,
+                        EarlierRun& earlier, RunLog& log) {
+    // Two runs into one folder would mix their snapshots, lists and records, and each would
+    // clear what the other wrote.
+    const std::string busy = lock.acquire(dir);
+    if (!busy.empty()) {
+        return busy;
+    }
+    earlier = findEarlierRun(dir);
+    if (!earlier.error.empty()) {
+        return earlier.error;
+    }
+    const EarlierRunRemoval removal = removeEarlierRun(dir, withSnapshots);
+    for (const std::string& failure : removal.failures) {
+        log.write(LogKind::Failure, "Failed to remove " + failure + "\n");
+    }
+    if (!removal.error.empty() || !removal.failures.empty()) {
+        return "the files of an earlier run cannot all be removed";
+    }
+    if (withSnapshots) {
+        earlier.snapshots.clear();
+    }
+    return std::string();
+}
+
+void tellEarlierSnapshots(const std::string& dir, const EarlierRun& earlier, RunLog& log) {
+    const long long count = snapshotsStillThere(dir, earlier);
+    const std::string shown = dir.empty() ? std::string(".") : dir;
+    if (count == 1) {
+        log.write(LogKind::Warning, "1 snapshot of an earlier run is in " + shown + "\n");
+    } else if (count > 1) {
+        log.write(LogKind::Warning,
+                  std::to_string(count) + " snapshots of an earlier run are in " + shown + "\n");
+    }
+}
+
 }  // namespace pelmora

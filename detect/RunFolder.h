@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "RunLog.h"
+
 namespace pelmora {
 
 // The record a finished run leaves beside its snapshots, for --resume.
@@ -69,5 +71,16 @@ private:
     int fd = -1;
     std::string path;
 };
+
+// Holds dir for the coming run and clears what an earlier run left in it, its snapshots and
+// clips too when withSnapshots, so that the lists, report and record there are of the coming
+// run alone; earlier is what it found, less what it removed. Each file that stays is a
+// failure line in log. Returns why the folder cannot be used, or nothing.
+std::string readyFolder(const std::string& dir, bool withSnapshots, FolderLock& lock,
+                        EarlierRun& earlier, RunLog& log);
+
+// Says in log how many snapshots of an earlier run stay beside those of the run just done,
+// which wrote again the names it took itself.
+void tellEarlierSnapshots(const std::string& dir, const EarlierRun& earlier, RunLog& log);
 
 }  // namespace pelmora

@@ -29,10 +29,12 @@ std::string VideoJob::derivedDirectory(const std::string& videoPath) {
     return videoPath.substr(0, dot);
 }
 
+std::string VideoJob::snapshotFolder(const std::string& videoPath, const std::string& outputDir) {
+    return outputDir.empty() ? derivedDirectory(videoPath) : outputDir;
+}
+
 std::string VideoJob::prepareOutputDirectory() {
-    if (outputDir.empty()) {
-        outputDir = derivedDirectory(videoPath);
-    }
+    outputDir = snapshotFolder(videoPath, outputDir);
     // An empty folder is the current one (the video's name is only an extension).
     const std::string folder = outputDir.empty() ? std::string(".") : outputDir;
     std::error_code error;

@@ -24,6 +24,8 @@ public:
 
     // The snapshot folder derived from a video's path, as above.
     static std::string derivedDirectory(const std::string& videoPath);
+    // Where a run of videoPath into outputDir (empty: none given) puts its snapshots.
+    static std::string snapshotFolder(const std::string& videoPath, const std::string& outputDir);
 
     std::string getVideoPath() const { return videoPath; }
     std::string getOutputDir() const { return outputDir; }

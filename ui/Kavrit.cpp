@@ -22,6 +22,7 @@
 
 #include "DetectionRun.h"
 #include "DisplayView.h"
+#include "EarlierRunQuestion.h"
 #include "ResultsPanel.h"
 #include "RunOptionsPanel.h"
 #include "RunSummary.h"
@@ -30,6 +31,7 @@
 #include "ThresholdRange.h"
 #include "TuningWindow.h"
 #include "Version.h"
+#include "VideoJob.h"
 
 namespace {
 
@@ -319,6 +321,17 @@ void Kavrit::run(bool detailed) {
         !pelmora::WatchedRegion::load(mask.toStdString(), settings.watched, reason)) {
         warn(tr("Cannot read the watched region %1: %2").arg(mask, QString::fromStdString(reason)));
         return;
+    }
+    const std::string folder = pelmora::VideoJob::snapshotFolder(videoPath, outputDir);
+    switch (
+        askAboutEarlierRun(this, QString::fromStdString(folder), pelmora::findEarlierRun(folder))) {
+        case EarlierRunChoice::Cancel:
+            return;
+        case EarlierRunChoice::Remove:
+            settings.removeEarlier = true;
+            break;
+        case EarlierRunChoice::Keep:
+            break;
     }
     display.reset();
     if (detailed) {

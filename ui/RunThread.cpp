@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <memory>
 
+#include "RunFolder.h"
+
 namespace {
 
 // How often the frames' measures reach the window: often enough for a live timeline, seldom
@@ -166,7 +168,14 @@ void RunThread::run() {
     if (settings.detailed) {
         request.view = &view;
     }
+    // Held until the lists and report are written, so that no other run mixes its own in.
+    pelmora::FolderLock lock;
+    pelmora::EarlierRun earlier;
+    request.folderReady = [&](const std::string& dir) {
+        return pelmora::readyFolder(dir, settings.removeEarlier, lock, earlier, host);
+    };
     const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+    pelmora::tellEarlierSnapshots(report.outputDir, earlier, host);
     if (!recorder.clips().empty()) {
         emit clipsCut(recorder.clips());
     }

@@ -18,6 +18,7 @@ struct RunSettings {
     int minPixels = pelmora::FrameDetector::kTriggerPixels;
     pelmora::WatchedRegion watched{};
     pelmora::RecordOptions records{};
+    bool removeEarlier = false;  // the snapshots and clips an earlier run left in the folder
 };
 
 // A run on a thread of its own, so that the window never waits for one. Everything the run

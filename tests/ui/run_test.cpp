@@ -369,6 +369,70 @@ TEST_F(WindowRun, IgnoresStartWhileARunIsGoing) {
     EXPECT_EQ(barValues.back(), 100);
 }
 
+TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheListsItsOwn) {
+    struct Row {
+        const char* name;
+        const char* answer;
+        std::vector<std::string> left;
+        const char* told;  // on the error stream after the run
+    };
+    const std::vector<std::string> all{"IMG00000000.jpg", "IMG00000040.jpg", "IMG00000080.jpg",
+                                       "IMG00000120.jpg"};
+    const std::vector<std::string> own{"IMG00000000.jpg", "IMG00000040.jpg"};
+    const std::vector<Row> rows{
+        {"remove", "Remove", own, ""},
+        {"keep", "Keep", all, "2 snapshots of an earlier run are in DIR\n"},
+        {"cancel", "Cancel", all, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir tmp;
+        writeMovingSquare(tmp.file("long.avi"), 4);
+        writeMovingSquare(tmp.file("short.avi"), 2);
+        RunningWindow run;
+        run.setFields(tmp.file("long.avi"), tmp.path());
+        testsupport::StderrCapture first;
+        run.clickStart();
+        first.finish();
+        ASSERT_EQ(uitest::snapshotFiles(tmp.path()), all);
+
+        run.setFields(tmp.file("short.avi"), tmp.path());
+        QString asked;
+        uitest::ModalAnswer answer([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            asked = box->text();
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == QString::fromLatin1(row.answer)) {
+                    button->click();
+                    return;
+                }
+            }
+            FAIL() << "no button " << row.answer;
+        });
+        testsupport::StderrCapture second;
+        run.clickStart();
+        const std::string told = second.finish();
+        EXPECT_TRUE(answer.answered());
+        EXPECT_EQ(asked, QString::fromStdString("4 snapshots of an earlier run are in " +
+                                                tmp.path() + "."));
+        EXPECT_EQ(uitest::snapshotFiles(tmp.path()), row.left);
+        std::string expectedTold = row.told;
+        if (!expectedTold.empty()) {
+            expectedTold.replace(expectedTold.find("DIR"), 3, tmp.path());
+        }
+        EXPECT_NE(told.find(expectedTold), std::string::npos) << told;
+        if (std::string(row.answer) != "Cancel") {
+            EXPECT_EQ(told.find("an earlier run") != std::string::npos, !expectedTold.empty());
+            // The list is of this run alone, whatever stays beside it.
+            std::ifstream list(tmp.file("snapshots.csv"));
+            const std::string text((std::istreambuf_iterator<char>(list)), {});
+            EXPECT_EQ(text.find("IMG00000080.jpg"), std::string::npos) << text;
+            EXPECT_NE(text.find("IMG00000040.jpg"), std::string::npos) << text;
+        }
+    }
+}
+
 // What a user does to one window during a run.
 enum class Input { Escape, Close, StopButton };
 
