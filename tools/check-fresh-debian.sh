@@ -19,6 +19,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 chroots=${CHROOTS:-/work/chroots}
 base=$chroots/bookworm-minbase
 tree=$chroots/pelmora-fresh
+package_tree=$chroots/pelmora-package
 logs=$chroots/pelmora-fresh.logs
 mirror=${DEBIAN_MIRROR:-$(grep -hoE '^(URIs:|deb) *https?://[^ ]+/debian/?( |$)' \
   /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list \
@@ -94,7 +95,7 @@ echo "== $(git -C "$repo" log -1 --format='%h %s' "$commit")"
 
 # Megabytes on disk, without the clone with its build and without apt's downloaded archives.
 tree_size() {
-  du -sxm --exclude=./root/pelmora --exclude=./var/cache/apt/archives "$tree/." | cut -f1
+  du -sxm --exclude=./root/pelmora --exclude=./var/cache/apt/archives "${1:-$tree}/." | cut -f1
 }
 size_before=$(tree_size)
 
@@ -123,6 +124,7 @@ problem() {
 
 timed run scripts/run.sh
 tail -n 2 "$logs/run.log"
+size_after_run=$(tree_size)
 timed test scripts/test.sh
 grep -E 'tests passed|tests failed' "$logs/test.log"
 
@@ -131,6 +133,33 @@ grep -hE '^(Need to get|After this operation)' "$logs/run.log" "$logs/test.log" 
 echo "== Packages installed: $(in_tree dpkg-query -W -f='.\n' | wc -l)" \
   "(the minimal tree had $(chroot "$base" dpkg-query -W -f='.\n' | wc -l))"
 echo "== Tree without the clone and apt's archives: $size_before MB before, $(tree_size) MB after"
+
+# The package as a user installs it: a second fresh tree, apt's defaults (recommended packages
+# too), nothing of the build set-up.
+timed package scripts/package.sh
+deb=$(cd "$tree/root/pelmora/build" && ls pelmora_*.deb | tail -n 1)
+if [[ -n $(mounted_under "$package_tree") ]]; then
+  echo "$0: $package_tree still has mounts; unmount them first" >&2
+  exit 1
+fi
+rm -rf "$package_tree"
+cp -a "$base" "$package_tree"
+cp "$tree/etc/apt/sources.list" "$tree/etc/resolv.conf" "$package_tree/etc/"
+cp "$tree/root/pelmora/build/$deb" "$package_tree/root/"
+mount -t proc proc "$package_tree/proc"
+mounts+=("$package_tree/proc")
+package_before=$(tree_size "$package_tree")
+chroot "$package_tree" /usr/bin/env -i "${bare[@]}" DEBIAN_FRONTEND=noninteractive \
+  bash -c "apt-get update && apt-get install -y /root/$deb && pelmora-scan --version" \
+  >"$logs/package.log" 2>&1 || { tail -n 40 "$logs/package.log"; exit 1; }
+rm "$package_tree/root/$deb"
+echo "== The package alone ($deb, apt's defaults):" \
+  "$(grep -hE '^(Need to get|After this operation)' "$logs/package.log" | tr '\n' ' ')"
+echo "== Package tree without apt's archives: $package_before MB before," \
+  "$(tree_size "$package_tree") MB after: $(($(tree_size "$package_tree") - package_before)) MB installed"
+echo "== The run command's set-up: $((size_after_run - size_before)) MB installed;" \
+  "with the tests' set-up: $(($(tree_size) - size_before)) MB"
+
 echo "== Font files: $(find "$tree/usr/share/fonts" -type f \( -name '*.ttf' -o -name '*.otf' \
   -o -name '*.pfb' \) 2>/dev/null | wc -l)"
 

@@ -476,5 +476,6 @@ void Kavrit::openDocumentation() {
 
 void Kavrit::aboutInfo() {
     QMessageBox::about(this, tr("About Pelmora"),
-                       QString::fromLatin1(kAboutText) + QString::fromLatin1(pelmora::kVersion));
+                       QString::fromLatin1(kAboutText) + QString::fromLatin1(pelmora::kVersion) +
+                           tr(". Licensed under the GNU GPL v3 or later"));
 }

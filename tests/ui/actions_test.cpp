@@ -308,7 +308,8 @@ TEST(AboutBox, ShowsTheCreditsEndingInTheReleaseLine) {
         EXPECT_TRUE(lines[sponsor].startsWith('\t')) << sponsor;
     }
     EXPECT_TRUE(lines[7].endsWith('.'));
-    EXPECT_EQ(lines.last(), QStringLiteral("Beta Release 0.1.0"));
+    EXPECT_EQ(lines.last(),
+              QStringLiteral("Beta Release 0.1.0. Licensed under the GNU GPL v3 or later"));
     EXPECT_FALSE(box.text.contains('<'));
 }
 
