@@ -7,9 +7,10 @@
 # with its xcb libraries and the DejaVu fonts (libqt5gui5), FFmpeg's codecs (libavcodec59).
 set -euo pipefail
 
+# FFmpeg's libraries are found with pkg-config, which nothing else brings along.
 # Of OpenCV, the programs build on the core and imaging modules alone, each looked up by its
 # own package (cmake/OpenCVModules.cmake) rather than with libopencv-dev and every module.
-build_packages=(cmake make g++ qtbase5-dev libopencv-core-dev libopencv-imgproc-dev
+build_packages=(cmake make g++ pkgconf qtbase5-dev libopencv-core-dev libopencv-imgproc-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libjpeg-dev librsvg2-bin libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
