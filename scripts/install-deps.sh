@@ -12,7 +12,7 @@ set -euo pipefail
 # own package (cmake/OpenCVModules.cmake) rather than with libopencv-dev and every module.
 build_packages=(cmake make g++ pkgconf qtbase5-dev libopencv-core-dev libopencv-imgproc-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
-  libjpeg-dev librsvg2-bin libcli11-dev nlohmann-json3-dev)
+  libjpeg-dev libcli11-dev nlohmann-json3-dev)
 package_packages=(dpkg-dev file)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,
 # key and ports of its own. Installing them starts nothing where there is no init system; under

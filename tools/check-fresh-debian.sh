@@ -93,9 +93,11 @@ git clone -q "$repo" "$tree/root/pelmora"
 git -C "$tree/root/pelmora" checkout -q --detach "$commit"
 echo "== $(git -C "$repo" log -1 --format='%h %s' "$commit")"
 
-# Megabytes on disk, without the clone with its build and without apt's downloaded archives.
+# Megabytes on disk, without the clone with its build and without apt's downloaded archives and
+# package lists.
 tree_size() {
-  du -sxm --exclude=./root/pelmora --exclude=./var/cache/apt/archives "${1:-$tree}/." | cut -f1
+  du -sxm --exclude=./root/pelmora --exclude=./var/cache/apt/archives --exclude=./var/lib/apt/lists \
+    "${1:-$tree}/." | cut -f1
 }
 size_before=$(tree_size)
 
