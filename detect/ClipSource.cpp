@@ -104,13 +104,18 @@ bool ClipSource::skipTo(long long startMs) {
     if (!seekable || startMs <= soughtMs) {
         return false;
     }
-    // The index, where the demuxer has one, gives the keyframe the clip will start from.
+    // The index gives the keyframe the clip will start from, where it reaches that far: a
+    // demuxer may have read only the first part of it yet.
     long long keyMs = startMs;
     const int64_t wanted =
         std::llround((static_cast<double>(startMs) + originMs) / 1000.0 / av_q2d(videoBase()));
-    const AVIndexEntry* entry = avformat_index_get_entry_from_timestamp(
-        format->streams[video], wanted, AVSEEK_FLAG_BACKWARD);
-    if (entry != nullptr) {
+    AVStream* stream = format->streams[video];
+    const int entries = avformat_index_get_entries_count(stream);
+    const AVIndexEntry* last =
+        entries > 0 ? avformat_index_get_entry(stream, entries - 1) : nullptr;
+    const AVIndexEntry* entry =
+        avformat_index_get_entry_from_timestamp(stream, wanted, AVSEEK_FLAG_BACKWARD);
+    if (entry != nullptr && last != nullptr && last->timestamp >= wanted) {
         keyMs = std::min(keyMs, ms(entry->timestamp, video));
     }
     const long long target = keyMs - kInterleaveSlackMs - 1;

@@ -797,13 +797,13 @@ ClipResults writeClips(const ClipRequest& request) {
     };
 
     Packet packet(av_packet_alloc());
-    while (pending < cuts.size() || !active.empty()) {
+    while (pending < cuts.size() || !active.empty() || again != kNone) {
         if (request.stopRequested && request.stopRequested()) {
             for (const std::size_t index : active) {
                 lose(cuts[index], kStopped);
             }
             active.clear();
-            for (; pending < cuts.size(); ++pending) {
+            for (pending = std::min(pending, again); pending < cuts.size(); ++pending) {
                 results.clips[pending].error = kStopped;
             }
             break;
