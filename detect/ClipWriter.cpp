@@ -806,6 +806,7 @@ ClipResults writeClips(const ClipRequest& request) {
             for (pending = std::min(pending, again); pending < cuts.size(); ++pending) {
                 results.clips[pending].error = kStopped;
             }
+            results.stopped = true;
             break;
         }
         if (again != kNone) {

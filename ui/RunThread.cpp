@@ -166,7 +166,8 @@ void RunThread::run() {
     if (settings.detailed) {
         request.view = &view;
     }
-    const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+    pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+    recorder.settle(report);
     if (!recorder.clips().empty()) {
         emit clipsCut(recorder.clips());
     }

@@ -547,6 +547,7 @@ TEST(ClipWriter, AStopAbandonsTheClipsNotYetCompleteAndLeavesNothingOfThem) {
     ASSERT_EQ(results.clips.size(), 2u);
     EXPECT_TRUE(results.clips[0].saved) << results.clips[0].error;
     EXPECT_EQ(results.clips[1].error, "stopped before it was complete");
+    EXPECT_TRUE(results.stopped);
     EXPECT_EQ(results.lost, 1);
     EXPECT_EQ(testsupport::listDir(request.folder), std::vector<std::string>{"EVENT0001.mkv"});
 }
