@@ -155,7 +155,8 @@ int main(int argc, char* argv[]) {
         request.folderReady = [&](const std::string& dir) {
             return pelmora::readyFolder(dir, options.clean || options.resume, lock, earlier, host);
         };
-        const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+        pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+        recorder.settle(report);
         host.clearProgress();
         pelmora::tellEarlierSnapshots(report.outputDir, earlier, host);
         // A record says the folder holds all the options asked for: --resume trusts it and

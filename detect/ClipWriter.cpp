@@ -18,6 +18,7 @@ extern "C" {
 #include <optional>
 #include <utility>
 
+#include "ClipSource.h"
 #include "FileOutput.h"
 #include "SnapshotNaming.h"
 #include "TextFormat.h"
@@ -28,66 +29,12 @@ namespace {
 
 constexpr char kClipPrefix[] = "EVENT";
 constexpr int kClipDigits = 4;
-// Muxers interleave the streams only roughly, so the other streams' packets for a clip's last
-// frame may come this much later in the file.
-constexpr long long kInterleaveSlackMs = 1000;
 constexpr int64_t kAacBitRate = 128000;
 constexpr char kStopped[] = "stopped before it was complete";
-
-std::string errorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}
-
-bool mapped(const AVStream* stream) {
-    const AVMediaType type = stream->codecpar->codec_type;
-    return type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO ||
-           type == AVMEDIA_TYPE_SUBTITLE;
-}
 
 int64_t packetTime(const AVPacket& packet) {
     return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
 }
-
-// The source as one pass reads it: its video stream gives the clock every time is told in.
-struct Source {
-    AVFormatContext* format = nullptr;
-    int video = -1;
-    double originMs = 0.0;  // the video's first timestamp
-    long long frameMs = 0;  // one frame's length, 0 when the rate is unknown
-
-    ~Source() { avformat_close_input(&format); }
-
-    AVRational base(int stream) const { return format->streams[stream]->time_base; }
-    AVRational videoBase() const { return base(video); }
-
-    long long ms(int64_t time, int stream) const {
-        return std::llround(static_cast<double>(time) * av_q2d(base(stream)) * 1000.0 - originMs);
-    }
-
-    std::string open(const std::string& path) {
-        int result = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
-        if (result < 0) {
-            return errorText(result);
-        }
-        result = avformat_find_stream_info(format, nullptr);
-        if (result < 0) {
-            return errorText(result);
-        }
-        video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-        if (video < 0) {
-            return "no video stream";
-        }
-        const AVStream* stream = format->streams[video];
-        if (stream->start_time != AV_NOPTS_VALUE) {
-            originMs = static_cast<double>(stream->start_time) * av_q2d(stream->time_base) * 1000.0;
-        }
-        const double fps = av_q2d(stream->avg_frame_rate);
-        frameMs = fps > 0.0 && std::isfinite(fps) ? std::llround(1000.0 / fps) : 0;
-        return std::string();
-    }
-};
 
 // Where one clip's packets go, from its keyframe on.
 class ClipSink {
@@ -100,7 +47,7 @@ public:
     }
 
     // keyPts: the video packet the clip is fed from, in the video's time base.
-    virtual std::string start(const Source& source, int64_t keyPts, long long startMs,
+    virtual std::string start(const ClipSource& source, int64_t keyPts, long long startMs,
                               long long endMs, const std::string& path) = 0;
     virtual std::string add(const AVPacket& packet) = 0;
     virtual std::string finish() = 0;
@@ -124,22 +71,22 @@ protected:
     std::string openOutput(const char* formatName, const std::string& path) {
         const int result =
             avformat_alloc_output_context2(&output, nullptr, formatName, path.c_str());
-        return result < 0 ? errorText(result) : std::string();
+        return result < 0 ? avErrorText(result) : std::string();
     }
 
     std::string writeHeader(const std::string& path) {
         int result = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE);
         if (result < 0) {
-            return errorText(result);
+            return avErrorText(result);
         }
         result = avformat_write_header(output, nullptr);
-        return result < 0 ? errorText(result) : std::string();
+        return result < 0 ? avErrorText(result) : std::string();
     }
 
     // Writes a packet already in the output stream's time base.
     std::string write(AVPacket* packet) {
         const int result = av_interleaved_write_frame(output, packet);
-        return result < 0 ? errorText(result) : std::string();
+        return result < 0 ? avErrorText(result) : std::string();
     }
 
     std::string writeTrailer() {
@@ -151,7 +98,7 @@ protected:
         if (result >= 0) {
             result = closed;
         }
-        return result < 0 ? errorText(result) : std::string();
+        return result < 0 ? avErrorText(result) : std::string();
     }
 
     void noteVideo(long long ms) {
@@ -173,7 +120,7 @@ struct CopyFormat {
 bool takes(const AVOutputFormat* format, const AVFormatContext* input, bool unknownTakes,
            std::string* refused) {
     for (unsigned i = 0; i < input->nb_streams; ++i) {
-        if (!mapped(input->streams[i])) {
+        if (!clipKeeps(input->streams[i])) {
             continue;
         }
         const AVCodecID codec = input->streams[i]->codecpar->codec_id;
@@ -225,7 +172,7 @@ class CopySink : public ClipSink {
 public:
     explicit CopySink(const AVOutputFormat* format) : format(format) {}
 
-    std::string start(const Source& from, int64_t keyPts, long long, long long endMs,
+    std::string start(const ClipSource& from, int64_t keyPts, long long, long long endMs,
                       const std::string& path) override {
         source = &from;
         keyTime = keyPts;
@@ -238,18 +185,18 @@ public:
         const AVFormatContext* input = from.format;
         for (unsigned i = 0; i < input->nb_streams; ++i) {
             const AVStream* in = input->streams[i];
-            if (!mapped(in)) {
+            if (!clipKeeps(in)) {
                 streams.push_back(-1);
                 offsets.push_back(0);
                 continue;
             }
             AVStream* out = avformat_new_stream(output, nullptr);
             if (out == nullptr) {
-                return errorText(AVERROR(ENOMEM));
+                return avErrorText(AVERROR(ENOMEM));
             }
             const int result = avcodec_parameters_copy(out->codecpar, in->codecpar);
             if (result < 0) {
-                return errorText(result);
+                return avErrorText(result);
             }
             out->codecpar->codec_tag = 0;
             out->time_base = in->time_base;
@@ -286,7 +233,7 @@ public:
         }
         AVPacket* copy = av_packet_clone(&packet);
         if (copy == nullptr) {
-            return errorText(AVERROR(ENOMEM));
+            return avErrorText(AVERROR(ENOMEM));
         }
         if (copy->pts != AV_NOPTS_VALUE) {
             copy->pts -= offsets[index];
@@ -306,7 +253,7 @@ public:
 
 private:
     const AVOutputFormat* format;
-    const Source* source = nullptr;
+    const ClipSource* source = nullptr;
     int64_t keyTime = 0;
     long long keyMs = 0;
     long long lastWantedMs = 0;
@@ -341,7 +288,7 @@ Codec openDecoder(const AVStream* stream, std::string& error) {
         result = avcodec_open2(context.get(), codec, nullptr);
     }
     if (result < 0) {
-        error = errorText(result);
+        error = avErrorText(result);
         return nullptr;
     }
     return context;
@@ -384,7 +331,7 @@ struct AacTrack {
 
 class EncodeSink : public ClipSink {
 public:
-    std::string start(const Source& from, int64_t, long long startMs, long long endMs,
+    std::string start(const ClipSource& from, int64_t, long long startMs, long long endMs,
                       const std::string& path) override {
         source = &from;
         firstWantedMs = startMs;
@@ -422,11 +369,11 @@ public:
         av_opt_set(encoder->priv_data, "preset", "veryfast", 0);
         int result = avcodec_open2(encoder.get(), h264, nullptr);
         if (result < 0) {
-            return errorText(result);
+            return avErrorText(result);
         }
         AVStream* out = avformat_new_stream(output, nullptr);
         if (out == nullptr) {
-            return errorText(AVERROR(ENOMEM));
+            return avErrorText(AVERROR(ENOMEM));
         }
         avcodec_parameters_from_context(out->codecpar, encoder.get());
         out->time_base = encoder->time_base;
@@ -445,7 +392,7 @@ public:
             }
             AVStream* copy = avformat_new_stream(output, nullptr);
             if (copy == nullptr) {
-                return errorText(AVERROR(ENOMEM));
+                return avErrorText(AVERROR(ENOMEM));
             }
             av_dict_copy(&copy->metadata, other->metadata, 0);
             streams[i] = copy->index;
@@ -466,7 +413,7 @@ public:
         converted->height = encoder->height;
         result = av_frame_get_buffer(converted.get(), 0);
         if (result < 0) {
-            return errorText(result);
+            return avErrorText(result);
         }
         return writeHeader(path);
     }
@@ -486,7 +433,7 @@ public:
             }
             const int result = avcodec_send_packet(decoder.get(), &packet);
             // A damaged packet costs its frame only.
-            return result < 0 && result != AVERROR_INVALIDDATA ? errorText(result) : drainVideo();
+            return result < 0 && result != AVERROR_INVALIDDATA ? avErrorText(result) : drainVideo();
         }
         const long long ms = source->ms(time, index);
         if (ms < firstWantedMs || ms >= lastWantedMs + source->frameMs) {
@@ -559,14 +506,14 @@ private:
         }
         const int result = avcodec_open2(track.encoder.get(), aac, nullptr);
         if (result < 0) {
-            return errorText(result);
+            return avErrorText(result);
         }
         avcodec_parameters_from_context(out->codecpar, track.encoder.get());
         out->time_base = track.encoder->time_base;
         track.outIndex = out->index;
         track.fifo.reset(av_audio_fifo_alloc(
             AV_SAMPLE_FMT_FLTP, track.encoder->ch_layout.nb_channels, track.encoder->frame_size));
-        return !track.fifo ? errorText(AVERROR(ENOMEM)) : std::string();
+        return !track.fifo ? avErrorText(AVERROR(ENOMEM)) : std::string();
     }
 
     std::string addAac(const AVPacket& packet, int64_t offset, AacTrack& track) {
@@ -609,7 +556,7 @@ private:
         av_channel_layout_copy(&frame->ch_layout, &track.encoder->ch_layout);
         int result = av_frame_get_buffer(frame.get(), 0);
         if (result < 0) {
-            return errorText(result);
+            return avErrorText(result);
         }
         av_samples_set_silence(frame->extended_data, 0, frame->nb_samples,
                                frame->ch_layout.nb_channels, AV_SAMPLE_FMT_FLTP);
@@ -618,7 +565,7 @@ private:
         frame->pts = track.nextPts == AV_NOPTS_VALUE ? 0 : track.nextPts;
         track.nextPts = frame->pts + samples;
         result = avcodec_send_frame(track.encoder.get(), frame.get());
-        return result < 0 ? errorText(result) : drainEncoder(track.encoder.get(), track.outIndex);
+        return result < 0 ? avErrorText(result) : drainEncoder(track.encoder.get(), track.outIndex);
     }
 
     std::string flushAac(AacTrack& track) {
@@ -664,13 +611,14 @@ private:
         }
         int result = av_frame_make_writable(converted.get());
         if (result < 0) {
-            return errorText(result);
+            return avErrorText(result);
         }
         sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, converted->data,
                   converted->linesize);
         converted->pts = pts;
         result = avcodec_send_frame(encoder.get(), converted.get());
-        return result < 0 ? errorText(result) : drainEncoder(encoder.get(), streams[source->video]);
+        return result < 0 ? avErrorText(result)
+                          : drainEncoder(encoder.get(), streams[source->video]);
     }
 
     std::string drainEncoder(AVCodecContext* codec, int outIndex) {
@@ -691,7 +639,7 @@ private:
         return std::string();
     }
 
-    const Source* source = nullptr;
+    const ClipSource* source = nullptr;
     long long firstWantedMs = 0;
     long long lastWantedMs = 0;
     long long zeroMs = 0;
@@ -709,6 +657,7 @@ struct Cut {
     std::string path;
     std::string temporary;
     std::unique_ptr<ClipSink> sink;
+    int64_t keyTime = 0;  // of the video packet it is fed from
 };
 
 }  // namespace
@@ -752,7 +701,7 @@ bool isClipTemporaryName(const std::string& name) {
 
 ClipResults writeClips(const ClipRequest& request) {
     ClipResults results;
-    Source source;
+    ClipSource source;
     const std::string openError = source.open(request.videoPath);
     ClipMode mode = request.mode;
     CopyFormat copy;
@@ -774,10 +723,14 @@ ClipResults writeClips(const ClipRequest& request) {
         outcome.error = openError;
         results.clips.push_back(outcome);
     }
-    const auto lose = [&results](Cut& cut, const std::string& reason) {
-        results.clips[cut.index].error = reason;
+    // A clip given up leaves nothing behind: it is lost, or it is cut again.
+    const auto drop = [](Cut& cut) {
         cut.sink.reset();
         ::unlink(cut.temporary.c_str());
+    };
+    const auto lose = [&results, &drop](Cut& cut, const std::string& reason) {
+        results.clips[cut.index].error = reason;
+        drop(cut);
     };
     std::vector<Cut> cuts;
     for (std::size_t i = 0; i < results.clips.size(); ++i) {
@@ -788,14 +741,24 @@ ClipResults writeClips(const ClipRequest& request) {
     std::vector<std::size_t> active;
     // The packets since the video's last keyframe, from which a clip that starts here is fed.
     std::vector<Packet> group;
+    // The first clip to cut again, from further back, when what was read since a seek does not
+    // reach back far enough for it; none otherwise.
+    constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::size_t again = kNone;
     const auto begin = [&](Cut& cut) {
         const ClipStretch& stretch = request.stretches[cut.index];
-        int64_t keyPts = 0;
+        // A clip lost since a seek that is cut again may be saved this time.
+        results.clips[cut.index].error.clear();
+        cut.keyTime = 0;
         for (const Packet& packet : group) {
             if (packet->stream_index == source.video) {
-                keyPts = packetTime(*packet);
+                cut.keyTime = packetTime(*packet);
                 break;
             }
+        }
+        if (!source.reachesBack(cut.keyTime)) {
+            again = cut.index;
+            return;
         }
         if (mode == ClipMode::Copy) {
             cut.sink = std::make_unique<CopySink>(copy.format);
@@ -803,7 +766,7 @@ ClipResults writeClips(const ClipRequest& request) {
             cut.sink = std::make_unique<EncodeSink>();
         }
         std::string error =
-            cut.sink->start(source, keyPts, stretch.startMs, stretch.endMs, cut.temporary);
+            cut.sink->start(source, cut.keyTime, stretch.startMs, stretch.endMs, cut.temporary);
         for (std::size_t i = 0; error.empty() && i < group.size(); ++i) {
             error = cut.sink->add(*group[i]);
         }
@@ -813,6 +776,7 @@ ClipResults writeClips(const ClipRequest& request) {
         }
         active.push_back(cut.index);
     };
+    const auto beginNext = [&] { begin(cuts[pending++]); };
     const auto end = [&](Cut& cut) {
         ClipOutcome& outcome = results.clips[cut.index];
         std::string error = cut.sink->finish();
@@ -833,20 +797,51 @@ ClipResults writeClips(const ClipRequest& request) {
     };
 
     Packet packet(av_packet_alloc());
-    while (pending < cuts.size() || !active.empty()) {
+    while (pending < cuts.size() || !active.empty() || again != kNone) {
         if (request.stopRequested && request.stopRequested()) {
             for (const std::size_t index : active) {
                 lose(cuts[index], kStopped);
             }
             active.clear();
-            for (; pending < cuts.size(); ++pending) {
+            for (pending = std::min(pending, again); pending < cuts.size(); ++pending) {
                 results.clips[pending].error = kStopped;
             }
+            results.stopped = true;
             break;
         }
+        if (again != kNone) {
+            // The clips begun since the seek are all still being cut, the first of them first.
+            pending = active.empty() ? again : std::min(again, active.front());
+            for (const std::size_t index : active) {
+                drop(cuts[index]);
+            }
+            active.clear();
+            again = kNone;
+            group.clear();
+            source.retreat(cuts[pending].keyTime, request.stretches[pending].startMs);
+        } else if (active.empty() && pending < cuts.size() &&
+                   source.skipTo(request.stretches[pending].startMs)) {
+            group.clear();
+        }
         // A read error is where the file ends for the clips: they cover what came before it.
-        if (av_read_frame(source.format, packet.get()) < 0) {
+        if (!source.read(packet.get())) {
+            // Stretches not begun yet start in the video's last group, and the others end.
+            while (pending < cuts.size() && again == kNone) {
+                beginNext();
+            }
+            if (again != kNone) {
+                continue;
+            }
+            for (const std::size_t index : active) {
+                end(cuts[index]);
+            }
+            active.clear();
             break;
+        }
+        if (!active.empty() && source.firstSinceSeekFrom(*packet, cuts[active.front()].keyTime)) {
+            again = active.front();
+            av_packet_unref(packet.get());
+            continue;
         }
         const bool video = packet->stream_index == source.video;
         const int64_t time = packetTime(*packet);
@@ -858,9 +853,9 @@ ClipResults writeClips(const ClipRequest& request) {
                 const bool groupHasVideo = std::any_of(
                     group.begin(), group.end(),
                     [&source](const Packet& held) { return held->stream_index == source.video; });
-                while (groupHasVideo && pending < cuts.size() &&
+                while (groupHasVideo && pending < cuts.size() && again == kNone &&
                        request.stretches[pending].startMs < ms) {
-                    begin(cuts[pending++]);
+                    beginNext();
                 }
                 alreadyActive = active.size();
                 // The other streams' packets muxed just before the keyframe but shown with it
@@ -878,9 +873,9 @@ ClipResults writeClips(const ClipRequest& request) {
                             group.end());
             }
             group.emplace_back(av_packet_clone(packet.get()));
-            while (video && time != AV_NOPTS_VALUE && pending < cuts.size() &&
+            while (video && time != AV_NOPTS_VALUE && pending < cuts.size() && again == kNone &&
                    ms >= request.stretches[pending].startMs) {
-                begin(cuts[pending++]);
+                beginNext();
             }
         }
         for (std::size_t a = 0; a < active.size();) {
@@ -901,15 +896,6 @@ ClipResults writeClips(const ClipRequest& request) {
             ++a;
         }
         av_packet_unref(packet.get());
-    }
-    // The video ended: stretches not begun yet start in its last group, and the others end.
-    while (pending < cuts.size()) {
-        begin(cuts[pending++]);
-    }
-    for (const std::size_t index : active) {
-        if (cuts[index].sink) {
-            end(cuts[index]);
-        }
     }
     for (const ClipOutcome& outcome : results.clips) {
         results.lost += outcome.saved ? 0 : 1;

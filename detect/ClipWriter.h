@@ -50,6 +50,7 @@ struct ClipResults {
     std::vector<ClipOutcome> clips;    // one per stretch, in order
     std::vector<std::string> notices;  // what changed the way the clips were cut, said once
     long long lost = 0;
+    bool stopped = false;  // a stop abandoned the clips not yet complete
 };
 
 // Cuts the stretches from the video into clips named after their first event (EVENT0001.mkv,

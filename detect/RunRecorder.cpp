@@ -124,6 +124,12 @@ void RunRecorder::runFinished(const RunReport& report) {
     }
 }
 
+void RunRecorder::settle(RunReport& report) const {
+    if (clipsStopped) {
+        report.status = RunReport::Status::Stopped;
+    }
+}
+
 void RunRecorder::eventClosed(const MotionEvent& event) {
     std::vector<std::string> row = {std::to_string(event.number),
                                     std::to_string(event.startMs),
@@ -167,6 +173,7 @@ void RunRecorder::cutClips() {
         }
     }
     lostClips = results.lost;
+    clipsStopped = results.stopped;
     clipOutcomes = results.clips;
     rewriteEventList();
 }

@@ -52,6 +52,9 @@ public:
     long long clipsLost() const { return lostClips; }
     // The clips cut at the end of the run, saved or not.
     const std::vector<ClipOutcome>& clips() const { return clipOutcomes; }
+    // The report of the run as recorded: one whose clips a stop abandoned was stopped too, since
+    // not all it was asked for is there and it is to be run again.
+    void settle(RunReport& report) const;
 
     void runStarted(const RunFacts& facts) override;
     void frameMeasured(const FrameMeasure& measure) override;
@@ -76,6 +79,7 @@ private:
     std::vector<std::vector<std::string>> eventRows;  // to be written again with the clips
     std::vector<ClipOutcome> clipOutcomes;
     long long lostClips = 0;
+    bool clipsStopped = false;
     std::function<bool()> stopCheck;
     long long lastTimeMs = 0;
     int scalePixels = 0;  // the most changed pixels of a frame not compared with black

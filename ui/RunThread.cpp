@@ -174,7 +174,8 @@ void RunThread::run() {
     request.folderReady = [&](const std::string& dir) {
         return pelmora::readyFolder(dir, settings.removeEarlier, lock, earlier, host);
     };
-    const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+    pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+    recorder.settle(report);
     pelmora::tellEarlierSnapshots(report.outputDir, earlier, host);
     if (!recorder.clips().empty()) {
         emit clipsCut(recorder.clips());

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,6 +163,8 @@ public:
             }
         }
     }
+
+    pid_t id() const { return pid; }
 
     void sendSignal(int signal) {
         if (pid > 0) {
@@ -1671,6 +1674,53 @@ TEST_F(ScanTest, ResumeRemovesTheClipsOfAnUnfinishedRun) {
               (std::vector<std::string>{"EVENT0001.mkv", "IMG00000200.jpg", "IMG00000240.jpg",
                                         "IMG00001200.jpg", "IMG00001240.jpg", "IMG00003200.jpg",
                                         "events.csv", "notes.txt", "snapshots.csv"}));
+}
+
+TEST_F(ScanTest, ACtrlCWhileAClipIsCutLeavesNoHalfClipAndSaysInterrupted) {
+    // Noise that changes at every frame: one event of every frame, its clip far larger than
+    // what a pipe holds.
+    std::vector<cv::Mat> noise(8);
+    cv::RNG rng(5);
+    for (cv::Mat& each : noise) {
+        each.create(cv::Size(64, 48), CV_8UC3);
+        rng.fill(each, cv::RNG::UNIFORM, 0, 256);
+    }
+    std::vector<cv::Mat> frames;
+    for (std::size_t i = 0; i < 200; ++i) {
+        frames.push_back(noise[i % noise.size()]);
+    }
+    const std::string video = tmp.file("noise.avi");
+    ASSERT_TRUE(writeVideo(video, frames));
+    const std::string dir = tmp.file("out");
+    ScanProcess scan({"--clips", "-o", dir, video});
+    // The scan waits on its lines until they are read, long before it cuts the clip: the clip's
+    // temporary file is made a pipe first, so that the clip cannot be complete before the stop.
+    ASSERT_TRUE(scan.readUntilErrorLine("[" + dir + "/"));
+    const std::string pipe = dir + "/.EVENT0001.avi." + std::to_string(scan.id()) + ".part";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+    ASSERT_TRUE(scan.readUntilErrorLine("[" + dir + "/IMG00007960.jpg]"));
+    // Opened once the scan opens it to write the clip.
+    const int clip = ::open(pipe.c_str(), O_RDONLY);
+    ASSERT_GE(clip, 0) << std::strerror(errno);
+    scan.sendSignal(SIGINT);
+    char buffer[65536];
+    while (::read(clip, buffer, sizeof buffer) > 0) {
+    }
+    ::close(clip);
+    const ScanResult result = scan.finish();
+    EXPECT_EQ(result.exitCode, 130);
+    // After the snapshots' lines, the clip's.
+    const std::string lost = "IMG00007960.jpg]\nFailed to save " + dir +
+                             "/EVENT0001.avi: stopped before it was complete\n";
+    ASSERT_GE(result.err.size(), lost.size());
+    EXPECT_EQ(result.err.substr(result.err.size() - lost.size()), lost);
+    EXPECT_TRUE(std::regex_match(
+        result.out, std::regex(".*: 200 frames, 200 written, 0 lost, .*, interrupted\n")))
+        << result.out;
+    for (const std::string& name : listDir(dir)) {
+        EXPECT_EQ(name.find("EVENT"), std::string::npos) << name;
+    }
+    EXPECT_FALSE(fs::exists(dir + "/.pelmora-run.json"));
 }
 
 TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteClipsAndResumingGivesAllOfThem) {

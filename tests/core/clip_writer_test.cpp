@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -324,6 +325,100 @@ TEST(ClipWriter, ATruncatedSourceWithoutItsIndexGivesClipsOfWhatItHolds) {
     EXPECT_EQ(got[0], expected);
 }
 
+// Each stream's packets in file order, as their shown time in whole milliseconds and size.
+std::vector<std::vector<std::pair<long long, long long>>> packets(const std::string& path) {
+    std::vector<std::vector<std::pair<long long, long long>>> streams(3);
+    std::istringstream lines(commandOutput(
+        "ffprobe -v error -show_entries packet=stream_index,pts_time,size -of csv=p=0 '" + path +
+        "'"));
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        std::string stream, time, size;
+        if (std::getline(fields, stream, ',') && std::getline(fields, time, ',') &&
+            std::getline(fields, size, ',') && std::stoul(stream) < streams.size()) {
+            streams[std::stoul(stream)].push_back(
+                {std::llround(std::stod(time) * 1000.0), std::stoll(size)});
+        }
+    }
+    return streams;
+}
+
+TEST(ClipWriter, CopiedClipsFarFromTheStartHoldEveryPacketOfTheirStretchFromEachStream) {
+    TempDir tmp;
+    // Two lines: one at the start, one in the stretch, nothing of the stream between them.
+    std::ofstream(tmp.file("lines.srt")) << "1\n00:00:00,500 --> 00:00:01,000\nfirst\n\n"
+                                         << "2\n00:00:06,200 --> 00:00:06,800\nsecond\n";
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 250; ++i) {
+        frames.push_back(
+            testsupport::withRect(testsupport::solidFrame({64, 48}, cv::Scalar::all(0)),
+                                  cv::Rect(i % 56, (i / 56) * 8, 8, 8), cv::Scalar::all(255)));
+    }
+    const std::string sound = " -f lavfi -i sine=sample_rate=8000:duration=10 ";
+    const struct {
+        const char* name;
+        std::string source;
+        std::string options;
+        long long startMs;
+        long long endMs;
+        bool skips;  // whether it reads less than half the video's packets
+    } rows[] = {
+        {"sound in Matroska", "a.mkv", sound + "-c:v ffv1 -g 10 -c:a pcm_s16le", 6000, 7000, true},
+        {"a subtitle line far from the one before", "b.mkv",
+         sound + "-i '" + tmp.file("lines.srt") +
+             "' -map 0 -map 1 -map 2 -c:v ffv1 -g 10 -c:a pcm_s16le -c:s srt",
+         6000, 7000, false},
+        // Sound of three seconds at a time, muxed ahead of the pictures shown with it.
+        {"sound muxed seconds ahead", "c.mkv",
+         sound + "-c:v ffv1 -g 10 -c:a pcm_s16le -chunk_duration 3000000", 5000, 5500, false},
+        {"MP4 with pictures out of order", "d.mp4",
+         sound + "-c:v libx264 -g 25 -bf 3 -pix_fmt yuv420p -c:a aac", 6100, 7000, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string folder = tmp.file(row.name);
+        std::filesystem::create_directories(folder);
+        const std::string source = folder + "/" + row.source;
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(source, frames, 25.0, row.options));
+        pelmora::ClipRequest request;
+        request.videoPath = source;
+        request.folder = folder;
+        request.stretches = {{{1}, row.startMs, row.endMs}};
+        long long reads = 0;
+        request.stopRequested = [&reads] { return ++reads < 0; };
+        const pelmora::ClipResults results = pelmora::writeClips(request);
+        ASSERT_EQ(results.clips.size(), 1u);
+        const ClipOutcome& clip = results.clips[0];
+        ASSERT_TRUE(clip.saved) << clip.error;
+        const auto whole = packets(source);
+        const auto got = packets(folder + "/" + clip.file);
+        long long total = 0;
+        for (std::size_t stream = 0; stream < whole.size(); ++stream) {
+            SCOPED_TRACE(stream);
+            total += static_cast<long long>(whole[stream].size());
+            // Pictures from the clip's first to its last; the rest from its first picture to a
+            // frame past its stretch or its last picture.
+            const long long last =
+                stream == 0 ? clip.endMs + 1 : std::max(row.endMs, clip.endMs) + 40;
+            std::vector<long long> expected;
+            for (const auto& [ms, size] : whole[stream]) {
+                if (ms >= clip.startMs && ms < last) {
+                    expected.push_back(size);
+                }
+            }
+            std::vector<long long> sizes;
+            for (const auto& each : got[stream]) {
+                sizes.push_back(each.second);
+            }
+            EXPECT_FALSE(expected.empty() && !whole[stream].empty());
+            EXPECT_EQ(sizes, expected);
+        }
+        if (row.skips) {
+            EXPECT_LT(reads * 2, total);
+        }
+    }
+}
+
 TEST(ClipWriter, CopiedClipsKeepEveryStreamInTheSourcesContainerWhereItTakesThem) {
     TempDir tmp;
     std::ofstream(tmp.file("lines.srt")) << "1\n00:00:00,500 --> 00:00:01,500\nfirst line\n\n"
@@ -413,6 +508,29 @@ TEST(ClipWriter, AClipThatCannotBeSavedSaysWhyAndLeavesNothing) {
     EXPECT_TRUE(std::filesystem::is_directory(tmp.file("out/EVENT0001.mkv")));
 }
 
+TEST(ClipWriter, AFullDiskLosesTheClipWithTheReasonAndTheNextIsStillTried) {
+    TempDir tmp;
+    const std::string source = tmp.file("source.mkv");
+    ASSERT_TRUE(writeSource(source));
+    const std::string folder = tmp.file("out");
+    std::filesystem::create_directories(folder);
+    // Files of 20,000 bytes at most: the first clip, of a second and a half, does not fit; the
+    // second, of one frame, does.
+    const int outcome = testsupport::withFileSizeLimit(20000, [&] {
+        const pelmora::ClipResults results =
+            cut(source, folder, {{{1}, 0, 1500}, {{2}, 3960, 3960}}, ClipMode::Copy);
+        if (results.clips.size() != 2 || results.clips[0].saved) {
+            return 1;
+        }
+        if (results.clips[0].error != "File too large") {
+            return 2;
+        }
+        return results.clips[1].saved && results.lost == 1 ? 0 : 3;
+    });
+    EXPECT_EQ(outcome, 0);
+    EXPECT_EQ(testsupport::listDir(folder), std::vector<std::string>{"EVENT0002.mkv"});
+}
+
 TEST(ClipWriter, AStopAbandonsTheClipsNotYetCompleteAndLeavesNothingOfThem) {
     TempDir tmp;
     const std::string source = tmp.file("source.mkv");
@@ -429,6 +547,7 @@ TEST(ClipWriter, AStopAbandonsTheClipsNotYetCompleteAndLeavesNothingOfThem) {
     ASSERT_EQ(results.clips.size(), 2u);
     EXPECT_TRUE(results.clips[0].saved) << results.clips[0].error;
     EXPECT_EQ(results.clips[1].error, "stopped before it was complete");
+    EXPECT_TRUE(results.stopped);
     EXPECT_EQ(results.lost, 1);
     EXPECT_EQ(testsupport::listDir(request.folder), std::vector<std::string>{"EVENT0001.mkv"});
 }

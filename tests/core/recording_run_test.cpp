@@ -110,6 +110,48 @@ TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
               std::string::npos);
 }
 
+TEST(Recording, AStopWhileTheClipsAreCutLeavesNoHalfClipAndStopsTheRun) {
+    TempDir tmp;
+    ASSERT_TRUE(
+        testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments(), 25.0));
+    const struct {
+        const char* name;
+        bool stop;
+        pelmora::RunReport::Status status;
+        std::vector<std::string> clipFiles;
+    } rows[] = {
+        {"no stop", false, pelmora::RunReport::Status::Finished, {"EVENT0001.avi"}},
+        {"a stop", true, pelmora::RunReport::Status::Stopped, {}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        Host host;
+        pelmora::RecordOptions options;
+        options.events = true;
+        options.clips = true;
+        RunRecorder recorder(options, host);
+        recorder.setStopCheck([&row] { return row.stop; });
+        pelmora::RunRequest request{tmp.file("moments.avi"), dir, 20};
+        request.observer = &recorder;
+        pelmora::FrameDetector detector;
+        pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+        recorder.settle(report);
+        EXPECT_EQ(report.status, row.status);
+        EXPECT_EQ(recorder.clipsLost(), row.stop ? 1 : 0);
+        std::vector<std::string> clips;
+        for (const std::string& name : testsupport::listDir(dir)) {
+            if (name.find("EVENT") != std::string::npos) {
+                clips.push_back(name);
+            }
+        }
+        EXPECT_EQ(clips, row.clipFiles);
+        const bool listed =
+            fileText(dir + "/events.csv").find(",EVENT0001.avi,") != std::string::npos;
+        EXPECT_EQ(listed, !row.stop);
+    }
+}
+
 TEST(Recording, NamesFollowTheChosenClockAndTheListGivesEachStreamTime) {
     TempDir tmp;
     // Six frames at a nominal 25 per second, shown at 0, 40, 300, 340, 1001 and 1500 ms: an

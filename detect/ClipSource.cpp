@@ -1,0 +1,196 @@
+#include "ClipSource.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace pelmora {
+
+namespace {
+
+// Retreats past this many would go back further than any video lasts.
+constexpr int kMostRetreats = 40;
+
+int64_t shownAt(const AVPacket& packet) {
+    return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
+}
+
+int64_t decodedAt(const AVPacket& packet) {
+    return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
+}
+
+// Opens the file and reads its streams' parameters; *format stays null where that fails.
+std::string openFormat(const std::string& path, AVFormatContext** format) {
+    int result = avformat_open_input(format, path.c_str(), nullptr, nullptr);
+    if (result >= 0) {
+        result = avformat_find_stream_info(*format, nullptr);
+    }
+    if (result < 0) {
+        avformat_close_input(format);
+        return avErrorText(result);
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string avErrorText(int error) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(error, text, sizeof text);
+    return text;
+}
+
+bool clipKeeps(const AVStream* stream) {
+    const AVMediaType type = stream->codecpar->codec_type;
+    return type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO ||
+           type == AVMEDIA_TYPE_SUBTITLE;
+}
+
+ClipSource::~ClipSource() {
+    avformat_close_input(&format);
+}
+
+std::string ClipSource::open(const std::string& videoPath) {
+    path = videoPath;
+    const std::string error = openFormat(path, &format);
+    if (!error.empty()) {
+        return error;
+    }
+    video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video < 0) {
+        return "no video stream";
+    }
+    const AVStream* stream = format->streams[video];
+    originMs = 0.0;
+    if (stream->start_time != AV_NOPTS_VALUE) {
+        originMs = static_cast<double>(stream->start_time) * av_q2d(stream->time_base) * 1000.0;
+    }
+    const double fps = av_q2d(stream->avg_frame_rate);
+    frameMs = fps > 0.0 && std::isfinite(fps) ? std::llround(1000.0 / fps) : 0;
+    seekable = format->pb != nullptr && (format->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
+    firstTimes.assign(format->nb_streams, AV_NOPTS_VALUE);
+    return std::string();
+}
+
+long long ClipSource::ms(int64_t time, int stream) const {
+    return std::llround(static_cast<double>(time) * av_q2d(base(stream)) * 1000.0 - originMs);
+}
+
+bool ClipSource::read(AVPacket* packet) {
+    firstOfStream = false;
+    if (ended || av_read_frame(format, packet) < 0) {
+        return false;
+    }
+    const int index = packet->stream_index;
+    const int64_t decoded = decodedAt(*packet);
+    // Streams found after the header are in no clip.
+    if (decoded == AV_NOPTS_VALUE || index < 0 || index >= static_cast<int>(firstTimes.size()) ||
+        !clipKeeps(format->streams[index])) {
+        return true;
+    }
+    const long long at = ms(decoded, index);
+    readMs = std::max(readMs, at);
+    if (checking) {
+        earliestMs = std::min(earliestMs, at);
+        if (firstTimes[index] == AV_NOPTS_VALUE) {
+            firstTimes[index] = shownAt(*packet);
+            firstOfStream = true;
+        }
+    }
+    return true;
+}
+
+bool ClipSource::skipTo(long long startMs) {
+    if (!seekable || startMs <= soughtMs) {
+        return false;
+    }
+    // The index gives the keyframe the clip will start from, where it reaches that far: a
+    // demuxer may have read only the first part of it yet.
+    long long keyMs = startMs;
+    const int64_t wanted =
+        std::llround((static_cast<double>(startMs) + originMs) / 1000.0 / av_q2d(videoBase()));
+    AVStream* stream = format->streams[video];
+    const int entries = avformat_index_get_entries_count(stream);
+    const AVIndexEntry* last =
+        entries > 0 ? avformat_index_get_entry(stream, entries - 1) : nullptr;
+    const AVIndexEntry* entry =
+        avformat_index_get_entry_from_timestamp(stream, wanted, AVSEEK_FLAG_BACKWARD);
+    if (entry != nullptr && last != nullptr && last->timestamp >= wanted) {
+        keyMs = std::min(keyMs, ms(entry->timestamp, video));
+    }
+    const long long target = keyMs - kInterleaveSlackMs - 1;
+    // Where little lies between, reading it costs no more than a seek.
+    if (target <= readMs + kInterleaveSlackMs) {
+        return false;
+    }
+    soughtMs = startMs;
+    retreats = 0;
+    seekBefore(target);
+    return true;
+}
+
+bool ClipSource::reachesBack(int64_t keyTime) const {
+    if (!checking) {
+        return true;
+    }
+    // A packet of any stream the clip keeps, muxed before the place sought, would have to be
+    // more out of order than muxers are taken to be: the earliest read comes long enough before.
+    if (earliestMs >= ms(keyTime, video) - kInterleaveSlackMs) {
+        return false;
+    }
+    for (std::size_t i = 0; i < firstTimes.size(); ++i) {
+        if (firstTimes[i] != AV_NOPTS_VALUE &&
+            av_compare_ts(firstTimes[i], base(static_cast<int>(i)), keyTime, videoBase()) >= 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ClipSource::firstSinceSeekFrom(const AVPacket& packet, int64_t keyTime) const {
+    return firstOfStream &&
+           av_compare_ts(shownAt(packet), base(packet.stream_index), keyTime, videoBase()) >= 0;
+}
+
+void ClipSource::retreat(int64_t keyTime, long long startMs) {
+    ++retreats;
+    const long long fromMs = std::min(ms(keyTime, video), startMs);
+    const long long target =
+        retreats > kMostRetreats ? -1 : fromMs - (kInterleaveSlackMs << retreats) - 1;
+    if (target <= 0) {
+        rewind();
+        return;
+    }
+    seekBefore(target);
+}
+
+void ClipSource::seekBefore(long long targetMs) {
+    const int64_t time =
+        std::llround((static_cast<double>(targetMs) + originMs) / 1000.0 / av_q2d(videoBase()));
+    if (av_seek_frame(format, video, time, AVSEEK_FLAG_BACKWARD) < 0) {
+        // Where seeking fails once it is not trusted again.
+        seekable = false;
+        rewind();
+        return;
+    }
+    checking = true;
+    readMs = targetMs;
+    earliestMs = LLONG_MAX;
+    firstTimes.assign(format->nb_streams, AV_NOPTS_VALUE);
+}
+
+void ClipSource::rewind() {
+    // Opened anew, the file is read as it was the first time; should that fail now, it ends
+    // here, and the clips not cut yet have nothing to be cut from.
+    AVFormatContext* fresh = nullptr;
+    if (!openFormat(path, &fresh).empty()) {
+        ended = true;
+        return;
+    }
+    std::swap(format, fresh);
+    avformat_close_input(&fresh);
+    checking = false;
+    readMs = 0;
+}
+
+}  // namespace pelmora

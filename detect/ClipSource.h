@@ -1,0 +1,81 @@
+#pragma once
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <string>
+#include <vector>
+
+namespace pelmora {
+
+// FFmpeg's words for one of its error codes.
+std::string avErrorText(int error);
+
+// Whether clips keep the stream: pictures, sound and subtitles.
+bool clipKeeps(const AVStream* stream);
+
+// Packets muxers write this far out of time order across streams are still taken as in order,
+// as a clip's end already assumes: the packets of its last frame may come this much later.
+inline constexpr long long kInterleaveSlackMs = 1000;
+
+// The video as the clip pass reads it: its video stream gives the clock every time is told in.
+// Between the clips it skips ahead by seeking, and it checks that what it read since a seek
+// leads up to each clip's first packet as reading from the start would: no packet of any stream
+// that the clip keeps lies before the place the seek went to. Where that cannot be shown, the
+// clips fed since the seek are to be cut again from further back, and in the end from the start;
+// a video that cannot seek is read from the start, as a whole.
+class ClipSource {
+public:
+    ClipSource() = default;
+    ~ClipSource();
+    ClipSource(const ClipSource&) = delete;
+    ClipSource& operator=(const ClipSource&) = delete;
+
+    std::string open(const std::string& videoPath);
+
+    AVFormatContext* format = nullptr;
+    int video = -1;
+    double originMs = 0.0;  // the video's first timestamp
+    long long frameMs = 0;  // one frame's length, 0 when the rate is unknown
+
+    AVRational base(int stream) const { return format->streams[stream]->time_base; }
+    AVRational videoBase() const { return base(video); }
+    // A time of stream's in milliseconds from the video's first timestamp.
+    long long ms(int64_t time, int stream) const;
+
+    // The next packet; false at the end of the file or at a read error.
+    bool read(AVPacket* packet);
+
+    // Moves to shortly before the keyframe at or before startMs where that skips packets; true
+    // when it moved, so that what was read before no longer leads up to what comes next.
+    bool skipTo(long long startMs);
+    // Whether a clip fed from the video packet shown at keyTime can begin now: what was read
+    // since the last seek reaches far enough back. False: retreat, then read on.
+    bool reachesBack(int64_t keyTime) const;
+    // Whether the packet just read is the first of its stream since the last seek and a clip
+    // fed from keyTime would keep it: that stream's packets before it may lie before the seek.
+    bool firstSinceSeekFrom(const AVPacket& packet, int64_t keyTime) const;
+    // Moves further back than the last seek, for a clip of the stretch from startMs fed from
+    // keyTime, twice as far each time, and to the start when that is where it gets to.
+    void retreat(int64_t keyTime, long long startMs);
+
+private:
+    void seekBefore(long long targetMs);
+    void rewind();
+
+    std::string path;
+    bool seekable = false;
+    bool ended = false;     // the file could not be opened again
+    bool checking = false;  // since a seek, rather than since the start
+    int retreats = 0;       // since the last seek ahead
+    // The start of the last stretch sought ahead for: each is sought once, never again after a
+    // retreat from it.
+    long long soughtMs = -1;
+    long long readMs = 0;             // the latest decode time read since the last move
+    long long earliestMs = 0;         // the earliest decode time read since the last seek
+    std::vector<int64_t> firstTimes;  // each stream's first packet time since the seek
+    bool firstOfStream = false;       // whether the packet just read is one of those
+};
+
+}  // namespace pelmora
