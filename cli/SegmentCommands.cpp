@@ -149,11 +149,10 @@ int joinCommand(const ScanOptions& options, const volatile std::sig_atomic_t& st
             failed = true;
         }
     }
-    if (!options.quiet) {
-        std::fprintf(stderr, "Joined %zu stretches of %s: %lld of %lld frames scanned again\n",
-                     segments.records.size(), video.c_str(), result.framesScannedAgain,
-                     report.framesRead);
-    }
+    // What the split cost, for choosing the next N.
+    std::fprintf(stderr, "Joined %zu stretches of %s: %lld of %lld frames scanned again\n",
+                 segments.records.size(), video.c_str(), result.framesScannedAgain,
+                 report.framesRead);
     printSummary(options, VideoOutcome{video, report, host.secondsElapsed()});
     return exitStatus(failed, stopSignal);
 }
