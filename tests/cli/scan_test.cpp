@@ -1802,6 +1802,18 @@ TEST_F(ScanTest, StretchesJoinedLeaveTheFilesOfOneRunOrAreRefused) {
             EXPECT_EQ(expected.count(entry.first), 1u) << entry.first << " is one too many";
         }
     }
+    // The stretches of two files in one folder.
+    const std::string mixed = tmp.file("mixed");
+    const std::string other = tmp.file("other.avi");
+    ASSERT_TRUE(writeVideo(other, std::vector<cv::Mat>(frames.rbegin(), frames.rend())));
+    EXPECT_EQ(runScan({"-q", "--segment", "0/2", "-o", mixed, video}).exitCode, 0);
+    EXPECT_EQ(runScan({"-q", "--segment", "1/2", "-o", mixed, other}).exitCode, 0);
+    const ScanResult result = runScan({"-q", "--join", mixed});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("stretch 1/2 in " + mixed + " was scanned with video_path \"" +
+                              other + "\", not \"" + video + "\""),
+              std::string::npos)
+        << result.err;
 }
 
 }  // namespace

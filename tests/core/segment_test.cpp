@@ -165,28 +165,32 @@ TEST(Segments, JoinedStretchesLeaveWhatOneRunLeaves) {
     const struct {
         const char* name;
         std::vector<cv::Mat> frames;
-        int gop;
+        std::string options;  // for the ffmpeg command
         int count;
         long long scannedAgainAtMost;  // -1: not checked
     } rows[] = {
         // The true reference of the later stretches is frame 3, far back; no stretch's run meets
         // the one run, so each is scanned again whole.
-        {"a still scene with stretches starting in a quiet spell", scene(90, stillAfter3), 10, 3,
-         -1},
-        {"motion across every boundary", scene(70, moving), 10, 7, -1},
+        {"a still scene with stretches starting in a quiet spell", scene(90, stillAfter3), ffv1(10),
+         3, -1},
+        {"motion across every boundary", scene(70, moving), ffv1(10), 7, -1},
         // Both runs take frame 40, the first of the second stretch, with other counts.
-        {"a snapshot exactly on a boundary frame", scene(80, changeAt40), 10, 2, 1},
+        {"a snapshot exactly on a boundary frame", scene(80, changeAt40), ffv1(10), 2, 1},
         // The second stretch is black, which its own run's black reference never tells apart.
-        {"a stretch whose own run takes no snapshot", withBlack, 10, 3, -1},
-        {"one stretch", scene(30, moving), 10, 1, 0},
-        {"two stretches", scene(50, moving), 10, 2, -1},
-        {"more stretches than keyframes", scene(60, moving), 50, 7, -1},
+        {"a stretch whose own run takes no snapshot", withBlack, ffv1(10), 3, -1},
+        {"one stretch", scene(30, moving), ffv1(10), 1, 0},
+        {"two stretches", scene(50, moving), ffv1(10), 2, -1},
+        {"more stretches than keyframes", scene(60, moving), ffv1(50), 7, -1},
+        {"Matroska", scene(50, moving), "-c:v ffv1 -g 10 -f matroska", 3, -1},
+        // Decoded after a seek as from the start, B-frames and all.
+        {"MP4 with B-frames", scene(50, moving),
+         "-c:v libx264 -qp 0 -bf 2 -g 12 -pix_fmt yuv444p -f mp4", 3, -1},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir dir;
-        const std::string video = dir.file("v.avi");
-        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, row.frames, 25.0, ffv1(row.gop)));
+        const std::string video = dir.file("video");
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, row.frames, 25.0, row.options));
         scanWhole(video, dir.file("one"));
         EXPECT_EQ(scanStretches(video, dir.file("joined"), row.count), "");
         const JoinResult result = join(dir.file("joined"));
