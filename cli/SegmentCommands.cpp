@@ -42,8 +42,10 @@ std::vector<std::pair<std::string, std::string>> segmentIdentity(const std::stri
     if (file.is_null()) {
         identity.emplace_back("video", "null");
     } else {
-        for (const auto& [name, value] : file.items()) {
-            identity.emplace_back("video_" + name, oneLine(value));
+        // The path first: of two files, it is what the message should name.
+        for (const char* name : {"path", "path_bytes", "size", "modified_ns"}) {
+            identity.emplace_back(std::string("video_") + name,
+                                  oneLine(file.contains(name) ? file.at(name) : nlohmann::json()));
         }
     }
     for (const auto& [name, value] : settings.items()) {
