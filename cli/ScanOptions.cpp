@@ -66,8 +66,9 @@ class ScanFormatter : public CLI::Formatter {
 public:
     std::string make_help(const CLI::App* app, std::string name,
                           CLI::AppFormatMode) const override {
-        std::string help =
-            "Usage: " + name + " [OPTIONS] VIDEO...\n" + app->get_description() + "\n\nOptions:\n";
+        std::string help = "Usage: " + name + " [OPTIONS] VIDEO...\n       " + name +
+                           " [OPTIONS] --segment K/N VIDEO\n       " + name +
+                           " [OPTIONS] --join DIR\n" + app->get_description() + "\n\nOptions:\n";
         // Help and version last, after the options that change what a scan does.
         std::vector<const CLI::Option*> options;
         for (const CLI::Option* option : app->get_options()) {
@@ -255,6 +256,23 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
         ->type_name("FORMAT")
         ->check(valueCheck([](const std::string& text) { return text == "text" || text == "json"; },
                            "the summary must be text or json"));
+    app->add_option_function<std::string>(
+           "--segment", [&options](const std::string& text) { options.segment = parseShard(text); },
+           "scan only stretch K of N (0 <= K < N) of the one VIDEO, N stretches of equal frame "
+           "count, into a folder of its own inside the snapshot folder, for --join to make "
+           "one run's files of; a video whose frames cannot be told exactly after a seek is "
+           "left for --join to scan as one run")
+        ->type_name("K/N")
+        ->check(valueCheck([](const std::string& text) { return parseShard(text).has_value(); },
+                           "the segment must be K/N with 0 <= K < N"));
+    app->add_option("--join", options.joinFolder,
+                    "make of the stretches that --segment scanned into the snapshot folder DIR "
+                    "exactly the files one run would have left there, scanning again only "
+                    "where a stretch's start changed what it found; give the options the "
+                    "stretches were scanned with")
+        ->type_name("DIR")
+        ->check(valueCheck([](const std::string& text) { return !text.empty(); },
+                           "the folder to join must be named"));
     app->add_option("VIDEO", options.videos,
                     "the videos to scan, in this order; a folder stands for the video files "
                     "below it");
@@ -322,6 +340,27 @@ std::vector<std::string> withClipModes(const std::vector<std::string>& arguments
 
 }  // namespace
 
+namespace {
+
+// What --segment and --join cannot be given with: they stand for one video, not a batch.
+std::string segmentConflict(const ScanOptions& options) {
+    const bool batch = !options.listFile.empty() || options.shard || options.resume;
+    if (!options.joinFolder.empty()) {
+        if (options.segment) {
+            return "--join and --segment are separate steps";
+        }
+        if (!options.videos.empty() || batch) {
+            return "--join takes the folder alone, without VIDEO, --list, --shard or --resume";
+        }
+    }
+    if (options.segment && (options.videos.size() != 1 || batch)) {
+        return "--segment takes exactly one VIDEO, without --list, --shard or --resume";
+    }
+    return std::string();
+}
+
+}  // namespace
+
 ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     const std::vector<std::string> arguments = withClipModes(given);
     ParsedOptions parsed;
@@ -344,7 +383,12 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
         parsed.error = error.what();
         return parsed;
     }
-    if (parsed.options.videos.empty() && parsed.options.listFile.empty()) {
+    parsed.error = segmentConflict(parsed.options);
+    if (!parsed.error.empty()) {
+        return parsed;
+    }
+    if (parsed.options.videos.empty() && parsed.options.listFile.empty() &&
+        parsed.options.joinFolder.empty()) {
         parsed.error = "no video given";
         return parsed;
     }
@@ -369,12 +413,18 @@ pelmora::RecordOptions recordOptions(const ScanOptions& options) {
     return record;
 }
 
-pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& video,
-                               const std::string& directory, pelmora::RunRecorder& recorder) {
+pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& video,
+                                const std::string& directory) {
     pelmora::RunRequest request{video, directory, options.threshold, options.jobs};
     request.minPixels = options.minPixels;
     request.watched = options.watched;
     request.clock = options.clock;
+    return request;
+}
+
+pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& video,
+                               const std::string& directory, pelmora::RunRecorder& recorder) {
+    pelmora::RunRequest request = scanRequest(options, video, directory);
     request.observer = recorder.wanted() ? &recorder : nullptr;
     return request;
 }

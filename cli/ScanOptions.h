@@ -45,6 +45,9 @@ struct ScanOptions {
     bool resume = false;  // skip the videos a matching record says are done
     bool clean = false;   // remove the snapshots of earlier runs from each folder first
     SummaryFormat summary = SummaryFormat::Text;
+    // One video across processes.
+    std::optional<Shard> segment;  // scan only stretch K of N of the one video
+    std::string joinFolder;        // make one run's files of the stretches in this folder
 };
 
 struct ParsedOptions {
@@ -60,6 +63,9 @@ nlohmann::json resultSettings(const ScanOptions& options);
 
 // What one video's run is asked to do and to record, as the options say.
 pelmora::RecordOptions recordOptions(const ScanOptions& options);
+// The run's options alone, observed by nothing.
+pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& video,
+                                const std::string& directory);
 pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& video,
                                const std::string& directory, pelmora::RunRecorder& recorder);
 

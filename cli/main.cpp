@@ -21,7 +21,9 @@
 #include "RunRecorder.h"
 #include "ScanOptions.h"
 #include "ScanSummary.h"
+#include "SegmentCommands.h"
 #include "VideoBatch.h"
+#include "VideoScan.h"
 
 namespace {
 
@@ -98,6 +100,14 @@ int main(int argc, char* argv[]) {
         return kExitDone;
     }
 
+    if (options.segment || !options.joinFolder.empty()) {
+        pelmora::setLibraryDiagnostics(options.verbose);
+        installStopHandlers();
+        const bool terminal = ::isatty(STDERR_FILENO) == 1;
+        return options.segment ? scanSegmentCommand(options, stopSignal, terminal)
+                               : joinCommand(options, stopSignal, terminal);
+    }
+
     std::vector<std::string> given;
     if (!gatherVideos(options, given)) {
         return kExitUsage;
@@ -130,10 +140,8 @@ int main(int argc, char* argv[]) {
         }
     };
     for (const BatchEntry& entry : batch) {
-        const std::string& folder = entry.outputDir;
-        const RunRecord record(entry.video, settings);
         if (options.resume) {
-            if (const auto done = record.findDone(folder)) {
+            if (const auto done = RunRecord(entry.video, settings).findDone(entry.outputDir)) {
                 const VideoOutcome skipped{entry.video, *done, 0.0, true};
                 total.add(skipped);
                 std::fputs(summaryLine(options.summary, skipped).c_str(), stdout);
@@ -141,40 +149,11 @@ int main(int argc, char* argv[]) {
                 continue;
             }
         }
-        // Every video is compared from black, whatever came before it.
-        pelmora::FrameDetector detector;
-        ConsoleRunHost host(stopSignal, options.quiet, terminal);
-        pelmora::RunRecorder recorder(recordOptions(options), host);
-        // Cutting the clips of a long video takes a while; a stop ends it too.
-        recorder.setStopCheck([] { return stopSignal != 0; });
-        pelmora::RunRequest request = runRequest(options, entry.video, entry.outputDir, recorder);
-        // With --resume, an unfinished run is replaced as a whole, so old and new never mix.
-        // Held until the record is written, so that no other run clears the folder before.
-        pelmora::FolderLock lock;
-        pelmora::EarlierRun earlier;
-        request.folderReady = [&](const std::string& dir) {
-            return pelmora::readyFolder(dir, options.clean || options.resume, lock, earlier, host);
-        };
-        pelmora::RunReport report = pelmora::runDetection(detector, request, host);
-        recorder.settle(report);
-        host.clearProgress();
-        pelmora::tellEarlierSnapshots(report.outputDir, earlier, host);
-        // A record says the folder holds all the options asked for: --resume trusts it and
-        // never looks again, so a lost snapshot or a list or report not written leaves none.
-        const bool complete = report.status == pelmora::RunReport::Status::Finished &&
-                              report.snapshotsLost == 0 && !recorder.failed();
-        const bool recordFailed = complete && !record.write(report, recorder.clipsLost());
-        if (recordFailed) {
-            std::fprintf(stderr, "Cannot write the record of %s in %s\n", entry.video.c_str(),
-                         report.outputDir.c_str());
-        }
-        const VideoOutcome outcome{entry.video, report, host.secondsElapsed()};
-        total.add(outcome);
-        std::fputs(summaryLine(options.summary, outcome).c_str(), stdout);
+        const VideoScan scan = scanVideo(options, settings, entry, stopSignal, terminal);
+        total.add(scan.outcome);
+        std::fputs(summaryLine(options.summary, scan.outcome).c_str(), stdout);
         std::fflush(stdout);
-        if (report.status == pelmora::RunReport::Status::OpenFailed ||
-            report.status == pelmora::RunReport::Status::OutputUnusable ||
-            report.snapshotsLost > 0 || recorder.failed() || recordFailed) {
+        if (scan.failed) {
             status = kExitFailures;
         }
         if (stopSignal != 0) {

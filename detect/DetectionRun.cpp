@@ -8,6 +8,7 @@ extern "C" {
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <optional>
 #include <utility>
 
 #include "FrameClock.h"
@@ -49,8 +50,24 @@ public:
     void run() {
         FrameReader reader(job.getSource(), kReadAhead);
         Picture picture;
-        for (long long frameIndex = 0; reader.next(picture); ++frameIndex) {
+        const VideoStretch& stretch = request.stretch;
+        for (long long frameIndex = stretch.first; reader.next(picture); ++frameIndex) {
+            if (stretch.last >= 0 && frameIndex > stretch.last) {
+                break;
+            }
+            if (stretch.exact && !indexHolds(frameIndex, picture)) {
+                report.status = RunReport::Status::Stopped;
+                break;
+            }
             ++report.framesRead;
+            const double ms = picture.hasPresentationTime ? picture.presentationMs
+                                                          : indexTime(frameIndex).snapshotMs;
+            if (report.lastFrame < 0) {
+                report.firstFrame = frameIndex;
+                report.firstMs = ms;
+            }
+            report.lastFrame = frameIndex;
+            report.lastMs = ms;
             if (!step(frameIndex, picture)) {
                 break;
             }
@@ -63,9 +80,34 @@ public:
     }
 
 private:
+    // Whether the picture's presentation time makes it frame frameIndex at the stream's rate,
+    // at the stream's size (a converter that saw another size before would convert it
+    // otherwise); else the report says why not.
+    bool indexHolds(long long frameIndex, const Picture& picture) {
+        const VideoSource& source = job.getSource();
+        if (!picture.hasPresentationTime) {
+            report.inexact = formatText("frame %lld has no presentation time", frameIndex);
+            return false;
+        }
+        const std::optional<long long> at = frameIndexAt(picture.presentationMs, source.fps());
+        if (!at || *at != frameIndex) {
+            report.inexact = formatText(
+                "frame %lld is presented at %.3f ms, not at its place at %g frames per second",
+                frameIndex, picture.presentationMs, source.fps());
+            return false;
+        }
+        if (picture.frame->width != source.width() || picture.frame->height != source.height()) {
+            report.inexact = formatText("frame %lld is %dx%d, not the stream's %dx%d", frameIndex,
+                                        picture.frame->width, picture.frame->height, source.width(),
+                                        source.height());
+            return false;
+        }
+        return true;
+    }
+
     // One frame: measured, shown, perhaps saved; false to stop after it.
     bool step(long long frameIndex, const Picture& picture) {
-        if (frameIndex == 0) {
+        if (frameIndex == request.stretch.first) {
             firstFrame(converter.imageSize(picture));
         } else if (converter.changesFormat(picture)) {
             host.write(LogKind::Warning,
@@ -111,6 +153,9 @@ private:
             unwritten.push_back({frameIndex, time.snapshotMs, changedPixels,
                                  detector.lastSnapshotName(), false, streamMs, againstBlack});
             writers.submit(std::move(path), std::move(image));
+            if (request.endsAfterSnapshot && request.endsAfterSnapshot(frameIndex)) {
+                report.endedAtSnapshot = true;
+            }
         } else {
             pool.release(std::move(image));
         }
@@ -184,7 +229,13 @@ private:
             report.status = RunReport::Status::Stopped;
             return false;
         }
-        const int percent = progressPercent(frameIndex + 1, report.framesAnnounced);
+        if (report.endedAtSnapshot) {
+            return false;
+        }
+        const VideoStretch& stretch = request.stretch;
+        const long long frames = stretch.last >= 0 ? stretch.last + 1 - stretch.first
+                                                   : report.framesAnnounced - stretch.first;
+        const int percent = progressPercent(frameIndex + 1 - stretch.first, frames);
         if (percent >= 0) {
             host.progress(percent);
         }
@@ -275,6 +326,18 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
                                       request.watched.wholeFrame(), request.watched.name()});
     }
 
+    if (request.stretch.first > 0) {
+        report.inexact = seekToFrame(job.getSource(), request.stretch.first);
+        if (!report.inexact.empty()) {
+            report.inexact = formatText("frame %lld cannot be found exactly: %s",
+                                        request.stretch.first, report.inexact.c_str());
+            report.status = RunReport::Status::Stopped;
+            if (request.observer != nullptr) {
+                request.observer->runFinished(report);
+            }
+            return report;
+        }
+    }
     const SnapshotTally before = detector.tally();
     FrameLoop(detector, request, host, job, report).run();
     report.snapshotsWritten = detector.tally().written - before.written;

@@ -14,6 +14,7 @@
 #include "ClipWriter.h"
 #include "FileOutput.h"
 #include "RunRecorder.h"
+#include "SegmentRecord.h"
 #include "SnapshotNaming.h"
 
 namespace pelmora {
@@ -77,7 +78,8 @@ std::string forEachLeftover(
 
 bool isRunFileName(const std::string& name) {
     return name == kSnapshotListName || name == kEventListName || name == kReportName ||
-           name == kRunRecordName;
+           name == kRunRecordName || name == kSegmentRecordName || name == kSegmentFramesName ||
+           name == kSegmentReferenceName;
 }
 
 EarlierRun findEarlierRun(const std::string& dir) {

@@ -14,7 +14,7 @@ inline constexpr const char* kRunRecordName = ".pelmora-run.json";
 inline constexpr const char* kFolderLockName = ".pelmora.lock";
 
 // Whether name is a file that a run writes into its folder besides the snapshots: its lists,
-// report and record.
+// report and record, and a stretch's record, measures and reference.
 bool isRunFileName(const std::string& name);
 
 // A snapshot file as it was found: a new one written under its name is another file.

@@ -7,6 +7,7 @@
 #include "FrameDetector.h"
 #include "RunLog.h"
 #include "RunObserver.h"
+#include "VideoStretch.h"
 #include "WatchedRegion.h"
 
 namespace pelmora {
@@ -38,6 +39,10 @@ struct RunRequest {
     // a front end can claim the folder and clear what an earlier run left there. A reason
     // returned ends the run at once, as a folder that cannot hold snapshots.
     std::function<std::string(const std::string& folder)> folderReady{};
+    // The frames to read: the whole video unless told otherwise.
+    VideoStretch stretch{};
+    // Asked with the frame of each snapshot taken; true ends the run after that frame.
+    std::function<bool(long long frame)> endsAfterSnapshot{};
 };
 
 // What a front end supplies to a run: where its lines go (RunLog), where the progress goes,
@@ -60,6 +65,17 @@ struct RunReport {
     long long framesAnnounced = 0;  // the container's frame count; 0 when it gives none
     long long snapshotsWritten = 0;
     long long snapshotsLost = 0;
+    // The first and last frame read, by index and presentation time in milliseconds (the index
+    // time where a frame has none); lastFrame is -1 when none was read.
+    long long firstFrame = 0;
+    long long lastFrame = -1;
+    double firstMs = 0.0;
+    double lastMs = 0.0;
+    // For an exact stretch: why a frame's index could not be told exactly, which stopped the
+    // run (status Stopped) before that frame.
+    std::string inexact;
+    // The run ended after a snapshot that endsAfterSnapshot asked it to end at.
+    bool endedAtSnapshot = false;
 };
 
 }  // namespace pelmora

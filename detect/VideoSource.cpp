@@ -9,6 +9,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <thread>
+#include <utility>
 
 namespace pelmora {
 
@@ -67,6 +68,7 @@ void VideoSource::close() {
     streamIndex = -1;
     rotationDegrees = 0;
     picturesRead = 0;
+    hasReturned = false;
 }
 
 bool VideoSource::open(const std::string& path, std::string& reason, int decoderThreads) {
@@ -203,6 +205,12 @@ bool VideoSource::next(Picture& picture) {
     if (stream->nb_frames > 0 && picturesRead > stream->nb_frames) {
         return false;
     }
+    if (hasReturned) {
+        std::swap(picture, returned);
+        hasReturned = false;
+        ++picturesRead;
+        return true;
+    }
     if (!picture.frame) {
         picture.frame.reset(av_frame_alloc());
     } else {
@@ -272,10 +280,30 @@ bool VideoSource::seek(double ms) {
     }
     avcodec_flush_buffers(decoder);
     av_packet_unref(packet);
+    hasReturned = false;
     // The count caps a whole read from the start; from a keyframe further on, counting afresh
     // keeps the cap a bound without ending the video early.
     picturesRead = 0;
     return true;
+}
+
+void VideoSource::putBack(Picture&& picture, long long index) {
+    returned = std::move(picture);
+    hasReturned = true;
+    picturesRead = index;
+}
+
+std::string VideoSource::containerName() const {
+    return format == nullptr ? std::string() : std::string(format->iformat->name);
+}
+
+bool VideoSource::seekable() const {
+    return format != nullptr && format->pb != nullptr &&
+           (format->pb->seekable & AVIO_SEEKABLE_NORMAL);
+}
+
+long long VideoSource::countedFrames() const {
+    return stream == nullptr ? 0 : std::max<long long>(stream->nb_frames, 0);
 }
 
 }  // namespace pelmora

@@ -76,6 +76,18 @@ public:
     // from there. False when the container cannot seek; the position is then unknown.
     bool seek(double ms);
 
+    // Hands picture back, to be the next one next gives, as the picture of index index counted
+    // from the video's first: the cap on a container's count then holds as in a read from the
+    // start.
+    void putBack(Picture&& picture, long long index);
+
+    // The demuxer's names for the container ("avi", "mov,mp4,m4a,3gp,3g2,mj2", ...), and
+    // whether the file can be read out of order.
+    std::string containerName() const;
+    bool seekable() const;
+    // The frame count the container's header gives; 0 where it gives none.
+    long long countedFrames() const;
+
 private:
     double durationSeconds() const;
     double secondsFromStart(long long timestamp) const;
@@ -87,6 +99,8 @@ private:
     int streamIndex = -1;
     int rotationDegrees = 0;
     long long picturesRead = 0;
+    Picture returned;
+    bool hasReturned = false;
 };
 
 }  // namespace pelmora

@@ -12,10 +12,15 @@
 //     decode_only on the same clip;
 //   - a 768 x 576 clip of one minute with motion in every frame, so every frame is saved: the
 //     run against a plain serial loop of the imaging library's calls, one frame after another;
-//   - the still scene at one and at ten minutes: the run's peak resident memory.
+//   - the still scene at one and at ten minutes: the run's peak resident memory;
+//   - one video in two stretches, scanned by two processes at once and then joined, against one
+//     run, with the share of the frames the join scans again: the still scene, the clip that
+//     moves in every frame, and a scene that moves only at its start, so that the second
+//     stretch never meets the one run and is scanned again whole.
 // Every figure is the best of a few repetitions, each in a process of its own, measured in this
 // one run of the benchmark. Nothing is asserted.
-// Run: build/tests/run_bench [repetitions]    (or: run_bench clips DIR, to keep the clips)
+// Run: build/tests/run_bench [repetitions]    (or: run_bench clips DIR, to keep the clips;
+//      run_bench stretches [repetitions], for the stretches alone)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -54,7 +59,9 @@ constexpr double kFps = 25.0;
 // A still, textured scene with sensor-like noise, and a bright disc on the frames that move.
 class Scene {
 public:
-    Scene(cv::Size size, bool everyFrameMoves) : size(size), everyFrameMoves(everyFrameMoves) {
+    // firstMomentOnly: the scene moves in its first moment of motion and never again.
+    Scene(cv::Size size, bool everyFrameMoves, bool firstMomentOnly = false)
+        : size(size), everyFrameMoves(everyFrameMoves), firstMomentOnly(firstMomentOnly) {
         cv::RNG rng(1);
         still.create(size, CV_8UC3);
         rng.fill(still, cv::RNG::UNIFORM, 40, 200);
@@ -69,7 +76,8 @@ public:
     const cv::Mat& frame(int i) {
         cv::add(still, noise[static_cast<std::size_t>(i) % noise.size()], picture);
         // Five moments of motion a minute, each of ten frames.
-        const bool moves = everyFrameMoves || (i % 300 >= 100 && i % 300 < 110);
+        const bool moves =
+            everyFrameMoves || ((i < 300 || !firstMomentOnly) && i % 300 >= 100 && i % 300 < 110);
         if (moves) {
             cv::circle(picture, {(i * 37) % size.width, (i * 23) % size.height}, size.height / 8,
                        cv::Scalar(250, 250, 250), cv::FILLED);
@@ -80,19 +88,21 @@ public:
 private:
     cv::Size size;
     bool everyFrameMoves;
+    bool firstMomentOnly;
     cv::Mat still;
     std::vector<cv::Mat> noise = std::vector<cv::Mat>(16);
     cv::Mat picture;
 };
 
-bool makeClip(const std::string& path, cv::Size size, int frames, bool everyFrameMoves) {
+bool makeClip(const std::string& path, cv::Size size, int frames, bool everyFrameMoves,
+              bool firstMomentOnly = false) {
     cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc('m', 'p', '4', 'v'), kFps,
                            size, true);
     if (!writer.isOpened()) {
         std::fprintf(stderr, "cannot write %s\n", path.c_str());
         return false;
     }
-    Scene scene(size, everyFrameMoves);
+    Scene scene(size, everyFrameMoves, firstMomentOnly);
     for (int i = 0; i < frames; ++i) {
         writer.write(scene.frame(i));
     }
@@ -212,6 +222,80 @@ Measure runChild(const std::vector<std::string>& command) {
     return measure;
 }
 
+// Runs the commands at once, each in a process of its own, until the last has ended; the wall
+// time. The standard error of the last goes to errorPath.
+double runAtOnce(const std::vector<std::vector<std::string>>& commands,
+                 const std::string& errorPath) {
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<pid_t> children;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, STDOUT_FILENO);
+            if (i + 1 == commands.size()) {
+                const int error = ::open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                ::dup2(error, STDERR_FILENO);
+            }
+            std::vector<char*> argv;
+            for (const std::string& argument : commands[i]) {
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            }
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "failed: %s\n", commands.front().front().c_str());
+        }
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct SplitMeasure {
+    double stretches = 0.0;  // the two stretches at once
+    double join = 0.0;
+    double scannedAgain = 0.0;  // the share of the frames the join scanned again
+};
+
+// Two stretches of the video at once, then the join, each repetition into an emptied folder;
+// the best total.
+SplitMeasure bestSplit(const std::string& scan, const std::string& video, int repetitions,
+                       const std::string& dir) {
+    SplitMeasure result;
+    const std::string said = dir + ".join-log";
+    for (int i = 0; i < repetitions; ++i) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        ::sync();
+        SplitMeasure each;
+        each.stretches = runAtOnce({{scan, "-q", "-t", "20", "--segment", "0/2", "-o", dir, video},
+                                    {scan, "-q", "-t", "20", "--segment", "1/2", "-o", dir, video}},
+                                   "/dev/null");
+        each.join = runAtOnce({{scan, "-q", "-t", "20", "--join", dir}}, said);
+        long long again = 0;
+        long long frames = 0;
+        std::ifstream in(said);
+        for (std::string line; std::getline(in, line);) {
+            const std::string::size_type at = line.rfind(": ");
+            if (line.rfind("Joined ", 0) == 0 && at != std::string::npos) {
+                std::sscanf(line.c_str() + at, ": %lld of %lld", &again, &frames);
+            }
+        }
+        each.scannedAgain = frames > 0 ? static_cast<double>(again) / frames : 0.0;
+        if (i == 0 || each.stretches + each.join < result.stretches + result.join) {
+            result = each;
+        }
+    }
+    fs::remove(said);
+    return result;
+}
+
 // The best of several runs, each into an emptied folder.
 Measure best(const std::vector<std::string>& command, int repetitions, const std::string& dir) {
     Measure result;
@@ -294,6 +378,24 @@ std::string machine() {
     return line + "; OpenCV " + CV_VERSION + ", FFmpeg " + av_version_info();
 }
 
+// One run of each video against two stretches at once and their join.
+void splitFigures(const std::string& scan, const std::vector<std::string>& videos, int repetitions,
+                  const std::string& out) {
+    const char* names[] = {"still 1280 x 720, 1 min", "every frame moves, 768 x 576, 1 min",
+                           "moves at the start only, 1280 x 720, 1 min"};
+    std::printf("One video in two stretches at once, then joined, against one run\n");
+    for (std::size_t i = 0; i < videos.size(); ++i) {
+        const Measure one = best({scan, "-q", "-t", "20", "-o", out, videos[i]}, repetitions, out);
+        const SplitMeasure split = bestSplit(scan, videos[i], repetitions, out);
+        std::printf("  %s\n", names[i]);
+        std::printf(
+            "    one run %7.2f s; stretches %.2f s + join %.2f s = %.2f x one run; "
+            "%.1f %% of the frames scanned again\n",
+            one.seconds, split.stretches, split.join, (split.stretches + split.join) / one.seconds,
+            split.scannedAgain * 100.0);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -306,7 +408,10 @@ int main(int argc, char** argv) {
     }
     // "clips DIR" only makes the clips, into DIR, and keeps them: for a profiler, say.
     const bool clipsOnly = argc == 3 && std::string(argv[1]) == "clips";
-    const int repetitions = argc > 1 && !clipsOnly ? std::max(1, std::atoi(argv[1])) : 3;
+    const bool stretchesOnly = argc >= 2 && std::string(argv[1]) == "stretches";
+    const int repetitionsAt = stretchesOnly ? 2 : 1;
+    const int repetitions =
+        argc > repetitionsAt && !clipsOnly ? std::max(1, std::atoi(argv[repetitionsAt])) : 3;
 
     char pattern[] = "/tmp/pelmora-bench-XXXXXX";
     if (!clipsOnly && ::mkdtemp(pattern) == nullptr) {
@@ -318,6 +423,7 @@ int main(int argc, char** argv) {
     const std::string stillHd = tmp + "/still-1080p-h264-30s.mp4";
     const std::string second = tmp + "/still-240p-1s.mp4";
     const std::string busy = tmp + "/busy-576p-1min.mp4";
+    const std::string startOnly = tmp + "/moves-at-start-720p-1min.mp4";
     // The snapshots go to memory where there is such a folder: this measures the program, and a
     // disk's writeback would otherwise decide the figures of the runs that save every frame.
     char outPattern[] = "/dev/shm/pelmora-bench-XXXXXX";
@@ -328,9 +434,13 @@ int main(int argc, char** argv) {
     std::printf("Making clips in %s ...\n", tmp.c_str());
     std::fflush(stdout);
     if (!makeClip(still, {1280, 720}, 60 * 25, false) ||
-        !makeClip(stillLong, {1280, 720}, 600 * 25, false) ||
-        !makeH264Clip(stillHd, {1920, 1080}, 30 * 25) || !makeClip(second, {320, 240}, 25, false) ||
-        !makeClip(busy, {768, 576}, 60 * 25, true)) {
+        !makeClip(busy, {768, 576}, 60 * 25, true) ||
+        !makeClip(startOnly, {1280, 720}, 60 * 25, false, true)) {
+        return 1;
+    }
+    if (!stretchesOnly && (!makeClip(stillLong, {1280, 720}, 600 * 25, false) ||
+                           !makeH264Clip(stillHd, {1920, 1080}, 30 * 25) ||
+                           !makeClip(second, {320, 240}, 25, false))) {
         return 1;
     }
     if (clipsOnly) {
@@ -344,6 +454,13 @@ int main(int argc, char** argv) {
     }
     std::printf("%u processors; best of %d runs each; snapshots written to %s\n\n",
                 std::thread::hardware_concurrency(), repetitions, outRoot.c_str());
+
+    if (stretchesOnly) {
+        splitFigures(scan, {still, busy, startOnly}, repetitions, out);
+        fs::remove_all(tmp);
+        fs::remove_all(outRoot);
+        return 0;
+    }
 
     // Every run below starts by loading its program's libraries: FFmpeg's alone for decode_only,
     // the imaging library's as well for pelmora-scan and for this program's own loops.
@@ -424,6 +541,8 @@ int main(int argc, char** argv) {
     std::printf("  10 min           %8.1f MiB   %.3f x the 1 min clip\n",
                 static_cast<double>(longRun.peakKiB) / 1024.0,
                 static_cast<double>(longRun.peakKiB) / static_cast<double>(shortRun.peakKiB));
+    std::printf("\n");
+    splitFigures(scan, {still, busy, startOnly}, repetitions, out);
     fs::remove_all(tmp);
     fs::remove_all(outRoot);
     return 0;

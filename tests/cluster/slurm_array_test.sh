@@ -6,7 +6,9 @@
 #
 # It makes a handful of videos, submits the job with three tasks and checks that the tasks
 # together leave exactly the files of one pelmora-scan over the whole list, and that a second
-# submission runs nothing. Exit status 77 (skipped) when the cluster cannot start here, with
+# submission runs nothing; then scans one video in stretches with the one-video job beside it
+# (an array and a join that waits for it) and checks that the joined folder is one run's, file
+# for file. Exit status 77 (skipped) when the cluster cannot start here, with
 # the reason; 1 for a fault.
 #
 # What bringing the cluster up took (Debian 12: Slurm 22.05, munge 0.5.15; root, no init
@@ -357,3 +359,23 @@ not_skipped=$(jq -c 'select(.status != "skipped")' "$work/again.jsonl")
 [[ -z $not_skipped ]] || fail "the second submission ran videos again: $not_skipped"
 [[ $(listing) == "$before" ]] || fail "the second submission changed files"
 say "the second submission skipped all $videos videos; the whole test took $((SECONDS - start)) s"
+
+# One video in stretches: four array tasks and the join that waits for them leave exactly the
+# files of one pelmora-scan over the video.
+submit_video=$(dirname "$array_job")/pelmora-video-submit.sh
+ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=96x72:rate=10:duration=6 -c:v ffv1 \
+    -g 10 "$work/long.avi" || fail "ffmpeg could not make long.avi"
+"$scan" --events --output "$work/long-one" "$work/long.avi" >/dev/null 2>"$work/log/long-one.log" ||
+    fail "pelmora-scan alone on long.avi: $(cat "$work/log/long-one.log")"
+read -r stretches join < <(cd "$work/jobs" && SBATCH_TIMELIMIT=5 "$submit_video" 4 \
+    "$work/long.avi" "$work/long-joined" --events 2>"$work/log/submit-video.log") ||
+    fail "the one-video submission failed: $(cat "$work/log/submit-video.log")"
+[[ -n $join ]] || fail "the one-video submission gave no join job: $(cat "$work/log/submit-video.log")"
+job_gone() { [[ -z $(timeout 5 squeue -h -j "$1" -o %i 2>/dev/null) ]]; }
+wait_until 120 job_gone "$join" || fail "the join job $join did not end within 120 s"
+joined=$work/jobs/pelmora-$join-join.jsonl
+[[ $(jq -r .status "$joined" 2>/dev/null) == finished ]] ||
+    fail "the join job $join after the stretches $stretches did not finish: $(cat "$joined" 2>&1)"
+diff -r "$work/long-one" "$work/long-joined" >&2 ||
+    fail "the joined folder differs from that of pelmora-scan alone"
+say "4 stretches and their join left the $(find "$work/long-joined" -type f | wc -l) files of one run"

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <cstdio>
+#include <opencv2/core.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "RunObserver.h"
+
+namespace pelmora {
+
+// The record a run over one stretch of a video leaves in its own folder, beside its snapshots,
+// for the join that makes one run's files of all the stretches: what was scanned and how, where
+// the stretch begins and ends, and what it found.
+inline constexpr const char* kSegmentRecordName = ".pelmora-segment";
+// Every frame's measure, in frame order (see SegmentFrames).
+inline constexpr const char* kSegmentFramesName = ".pelmora-segment-frames";
+// The reference the stretch's run ended with, as a binary PPM: the picture of its last
+// snapshot, exactly as the detector held it.
+inline constexpr const char* kSegmentReferenceName = ".pelmora-segment-reference.ppm";
+
+// The folder of stretch index of count inside a video's snapshot folder: hidden, and named so
+// that stretches of one count sort in order.
+std::string segmentFolder(const std::string& folder, int index, int count);
+
+// Whether name is that of a segment folder, and of which stretch.
+bool parseSegmentFolderName(const std::string& name, int& index, int& count);
+
+struct SegmentRecord {
+    int index = 0;  // K of K/N
+    int count = 1;  // N
+    // What the front end says of the video and the options, by name: a join takes only
+    // records that say the same of each. Names hold no spaces; values are one line each.
+    std::vector<std::pair<std::string, std::string>> identity;
+    RunFacts facts;  // as the stretch's run was told them, its folder aside
+    long long firstFrame = 0;
+    long long lastFrame = -1;
+    double firstMs = 0.0;
+    double lastMs = 0.0;
+    bool toEnd = false;  // read to the end of the video
+    long long framesRead = 0;
+    // Why the stretch could not be scanned exactly; the rest says nothing then.
+    std::string inexact;
+    std::vector<SnapshotOutcome> snapshots;  // in frame order
+};
+
+// Writes the record into folder, whole or not at all; returns why it could not, or nothing.
+std::string writeSegmentRecord(const std::string& folder, const SegmentRecord& record);
+// Reads the record in folder; returns why it is none, or nothing.
+std::string readSegmentRecord(const std::string& folder, SegmentRecord& record);
+
+// The per-frame measures of a stretch, written as they come and read back in the same order:
+// thirteen bytes a frame (time and changed pixels as little-endian whole numbers, and whether
+// the frame was compared with black), the same on every machine.
+class SegmentFrames {
+public:
+    SegmentFrames() = default;
+    ~SegmentFrames();
+    SegmentFrames(const SegmentFrames&) = delete;
+    SegmentFrames& operator=(const SegmentFrames&) = delete;
+
+    // Why the file cannot be made or read, or nothing.
+    std::string create(const std::string& path);
+    std::string openForReading(const std::string& path);
+    void add(const FrameMeasure& measure);
+    // Frame frame's measure, the next in the file; false when the file ends or is damaged.
+    bool next(long long frame, FrameMeasure& measure);
+    // Closes the file; why a write failed, or nothing.
+    std::string close();
+
+private:
+    std::FILE* file = nullptr;
+    bool writing = false;
+    bool failed = false;
+};
+
+// The reference image as a binary PPM, and back; why it failed, or nothing.
+std::string writeReferenceImage(const std::string& path, const cv::Mat& image);
+std::string readReferenceImage(const std::string& path, cv::Mat& image);
+
+}  // namespace pelmora

@@ -1,0 +1,307 @@
+// A video scanned in stretches and joined against the same video scanned as one run: the
+// folders must match byte for byte, whatever the stretches' boundaries cut through.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "DetectionRun.h"
+#include "RunRecorder.h"
+#include "SegmentJoin.h"
+#include "SegmentScan.h"
+#include "TestSupport.h"
+#include "VideoStretch.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using pelmora::JoinResult;
+using pelmora::RunRecorder;
+using pelmora::RunRequest;
+using testsupport::solidFrame;
+using testsupport::TempDir;
+using testsupport::withRect;
+
+// Wide enough for the whole status line, which names the changed pixels.
+const cv::Size kSize(240, 48);
+const cv::Scalar kGrey = cv::Scalar::all(90);
+const cv::Scalar kWhite = cv::Scalar::all(255);
+// FFV1 in AVI, lossless, with a keyframe every gop frames.
+std::string ffv1(int gop) {
+    return "-c:v ffv1 -g " + std::to_string(gop) + " -f avi";
+}
+
+class Host : public pelmora::RunHost {
+public:
+    void write(pelmora::LogKind, const std::string& line) override { lines += line; }
+    void progress(int) override {}
+    bool stopAfterFrame() override { return false; }
+    std::string lines;
+};
+
+// Every file below dir by its path from dir, with its bytes; the report's time of making,
+// which names the minute it was made in, is left out.
+std::map<std::string, std::string> folderContents(const std::string& dir) {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (entry.path().filename() == pelmora::kReportName) {
+            bytes = std::regex_replace(
+                bytes, std::regex(" on \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d \\w*"), "");
+        }
+        contents[fs::relative(entry.path(), dir).string()] = bytes;
+    }
+    return contents;
+}
+
+// The files that differ between two folders, or are in one only; empty when they match.
+std::string differences(const std::string& one, const std::string& other) {
+    const auto expected = folderContents(one);
+    const auto got = folderContents(other);
+    std::string text;
+    if (expected.size() < 4) {
+        text += "too few files to tell anything; ";
+    }
+    for (const auto& [name, bytes] : expected) {
+        const auto found = got.find(name);
+        if (found == got.end()) {
+            text += name + " missing; ";
+        } else if (found->second != bytes) {
+            text += name + " differs; ";
+        }
+    }
+    for (const auto& entry : got) {
+        if (expected.count(entry.first) == 0) {
+            text += entry.first + " too many; ";
+        }
+    }
+    return text;
+}
+
+pelmora::RecordOptions withReport() {
+    pelmora::RecordOptions options;
+    options.events = true;
+    options.report = true;
+    return options;
+}
+
+const std::vector<std::pair<std::string, std::string>> kIdentity = {{"threshold", "20"}};
+
+void scanWhole(const std::string& video, const std::string& dir) {
+    Host host;
+    RunRecorder recorder(withReport(), host);
+    RunRequest request{video, dir, 20};
+    request.observer = &recorder;
+    pelmora::FrameDetector detector;
+    ASSERT_EQ(pelmora::runDetection(detector, request, host).status,
+              pelmora::RunReport::Status::Finished);
+}
+
+// Scans the stretches one after another; the inexact reason of the first that has one.
+std::string scanStretches(const std::string& video, const std::string& dir, int count) {
+    std::string inexact;
+    for (int index = 0; index < count; ++index) {
+        Host host;
+        pelmora::SegmentRequest request;
+        request.run = RunRequest{video, pelmora::segmentFolder(dir, index, count), 20};
+        request.index = index;
+        request.count = count;
+        request.identity = kIdentity;
+        const pelmora::SegmentScan scan = pelmora::scanSegment(request, host);
+        EXPECT_TRUE(scan.recorded) << scan.recordError << host.lines;
+        if (inexact.empty()) {
+            inexact = scan.inexact;
+        }
+    }
+    return inexact;
+}
+
+JoinResult join(const std::string& dir,
+                const std::vector<std::pair<std::string, std::string>>& identity = kIdentity) {
+    Host host;
+    RunRecorder recorder(withReport(), host);
+    pelmora::JoinRequest request;
+    request.run = RunRequest{std::string(), dir, 20};
+    request.identity = identity;
+    request.recorder = &recorder;
+    const pelmora::SegmentSet segments = pelmora::readSegments(dir);
+    const JoinResult result = pelmora::joinSegments(segments, request, host);
+    if (result.outcome == JoinResult::Outcome::Joined) {
+        EXPECT_TRUE(pelmora::removeSegments(segments).empty());
+    }
+    return result;
+}
+
+// count frames of a grey scene, frame i with a white square where square(i) puts it (none for
+// an empty one).
+std::vector<cv::Mat> scene(int count, const std::function<cv::Rect(int)>& square) {
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < count; ++i) {
+        const cv::Rect rect = square(i);
+        frames.push_back(rect.area() > 0 ? withRect(solidFrame(kSize, kGrey), rect, kWhite)
+                                         : solidFrame(kSize, kGrey));
+    }
+    return frames;
+}
+
+TEST(Segments, JoinedStretchesLeaveWhatOneRunLeaves) {
+    const auto moving = [](int i) { return cv::Rect(2 + (i * 3) % 200, 30, 8, 8); };
+    const auto stillAfter3 = [](int i) { return i >= 3 ? cv::Rect(200, 30, 8, 8) : cv::Rect(); };
+    const auto changeAt40 = [](int i) { return i >= 40 ? cv::Rect(200, 30, 8, 8) : cv::Rect(); };
+    std::vector<cv::Mat> withBlack = scene(60, moving);
+    for (int i = 20; i < 40; ++i) {
+        withBlack[i] = solidFrame(kSize, cv::Scalar::all(0));
+    }
+    const struct {
+        const char* name;
+        std::vector<cv::Mat> frames;
+        std::string options;  // for the ffmpeg command
+        int count;
+        long long scannedAgainAtMost;  // -1: not checked
+    } rows[] = {
+        // The true reference of the later stretches is frame 3, far back; no stretch's run meets
+        // the one run, so each is scanned again whole.
+        {"a still scene with stretches starting in a quiet spell", scene(90, stillAfter3), ffv1(10),
+         3, -1},
+        {"motion across every boundary", scene(70, moving), ffv1(10), 7, -1},
+        // Both runs take frame 40, the first of the second stretch, with other counts.
+        {"a snapshot exactly on a boundary frame", scene(80, changeAt40), ffv1(10), 2, 1},
+        // The second stretch is black, which its own run's black reference never tells apart.
+        {"a stretch whose own run takes no snapshot", withBlack, ffv1(10), 3, -1},
+        {"one stretch", scene(30, moving), ffv1(10), 1, 0},
+        {"two stretches", scene(50, moving), ffv1(10), 2, -1},
+        {"more stretches than keyframes", scene(60, moving), ffv1(50), 7, -1},
+        {"Matroska", scene(50, moving), "-c:v ffv1 -g 10 -f matroska", 3, -1},
+        // Decoded after a seek as from the start, B-frames and all.
+        {"MP4 with B-frames", scene(50, moving),
+         "-c:v libx264 -qp 0 -bf 2 -g 12 -pix_fmt yuv444p -f mp4", 3, -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string video = dir.file("video");
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, row.frames, 25.0, row.options));
+        scanWhole(video, dir.file("one"));
+        EXPECT_EQ(scanStretches(video, dir.file("joined"), row.count), "");
+        const JoinResult result = join(dir.file("joined"));
+        EXPECT_EQ(result.outcome, JoinResult::Outcome::Joined) << result.message;
+        if (row.scannedAgainAtMost >= 0) {
+            EXPECT_LE(result.framesScannedAgain, row.scannedAgainAtMost);
+        }
+        EXPECT_EQ(differences(dir.file("one"), dir.file("joined")), "");
+    }
+}
+
+TEST(Segments, VideosWhoseFramesCannotBeToldExactlyAreLeftToOneRun) {
+    const auto moving = [](int i) { return cv::Rect(2 + i % 48, 10, 8, 8); };
+    const struct {
+        const char* name;
+        std::string options;
+        std::string file;
+        const char* reason;
+    } rows[] = {
+        {"a container without an index", "-c:v mpeg4 -f mpegts", "v.ts", "container (mpegts)"},
+        // Every other frame lies half a frame late at the 25 frames per second the stream gives.
+        {"a variable rate",
+         "-c:v ffv1 -vf settb=1/1000,setpts='(N/25+if(mod(N\\,2)\\,0.02\\,0))/TB' "
+         "-vsync passthrough -enc_time_base 1/1000 -f matroska",
+         "v.mkv", "not at its place"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string video = dir.file(row.file);
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, scene(40, moving), 25.0, row.options));
+        EXPECT_NE(scanStretches(video, dir.file("joined"), 2).find(row.reason), std::string::npos);
+        const JoinResult result = join(dir.file("joined"));
+        EXPECT_EQ(result.outcome, JoinResult::Outcome::OneRunNeeded);
+        EXPECT_NE(result.message.find(row.reason), std::string::npos) << result.message;
+        EXPECT_EQ(testsupport::listDir(dir.file("joined")).size(), 2u);
+    }
+}
+
+TEST(Segments, RecordsOfOtherOptionsOrOfAnUnfinishedSetAreRefused) {
+    TempDir dir;
+    const std::string video = dir.file("v.avi");
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(
+        video, scene(30, [](int i) { return cv::Rect(i, 10, 8, 8); }), 25.0, ffv1(10)));
+    const std::string folder = dir.file("joined");
+    ASSERT_EQ(scanStretches(video, folder, 3), "");
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> identity;
+        std::string message;
+    } rows[] = {
+        {"another value", {{"threshold", "30"}}, "was scanned with threshold 20, not 30"},
+        {"a setting the records lack",
+         {{"threshold", "20"}, {"mask", "m.png"}},
+         "says nothing of mask"},
+        {"a setting the join lacks", {}, "was scanned with threshold 20, which this scan"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const JoinResult result = join(folder, row.identity);
+        EXPECT_EQ(result.outcome, JoinResult::Outcome::Refused);
+        EXPECT_NE(result.message.find(row.message), std::string::npos) << result.message;
+    }
+    fs::remove_all(pelmora::segmentFolder(folder, 1, 3));
+    const JoinResult missing = join(folder);
+    EXPECT_EQ(missing.outcome, JoinResult::Outcome::Refused);
+    EXPECT_NE(missing.message.find("stretch 1/3 has not finished"), std::string::npos)
+        << missing.message;
+}
+
+TEST(Segments, StretchesAndFrameIndices) {
+    const struct {
+        const char* name;
+        int index;
+        int count;
+        long long frames;
+        long long first;
+        long long last;
+    } stretches[] = {
+        {"the only one reads to the end", 0, 1, 7, 0, -1},
+        {"the first of three of seven frames", 0, 3, 7, 0, 1},
+        {"the middle one", 1, 3, 7, 2, 3},
+        {"the last reads to the end", 2, 3, 7, 4, -1},
+    };
+    for (const auto& row : stretches) {
+        SCOPED_TRACE(row.name);
+        const pelmora::VideoStretch stretch = pelmora::stretchOf(row.index, row.count, row.frames);
+        EXPECT_EQ(stretch.first, row.first);
+        EXPECT_EQ(stretch.last, row.last);
+        EXPECT_TRUE(stretch.exact);
+    }
+    const struct {
+        const char* name;
+        double ms;
+        double fps;
+        long long index;  // -1: none
+    } times[] = {
+        {"the first frame", 0.0, 25.0, 0},
+        {"a whole frame", 1000.0, 25.0, 25},
+        {"a millisecond's rounding at 30 per second", 33.0, 30.0, 1},
+        {"a quarter frame late still is the frame", 50.0, 25.0, 1},
+        {"just past a quarter frame is none", 50.01, 25.0, -1},
+        {"half way is none", 20.0, 25.0, -1},
+        {"before the start is none", -40.0, 25.0, -1},
+        {"no rate is none", 40.0, 0.0, -1},
+    };
+    for (const auto& row : times) {
+        SCOPED_TRACE(row.name);
+        const std::optional<long long> index = pelmora::frameIndexAt(row.ms, row.fps);
+        EXPECT_EQ(index ? *index : -1, row.index);
+    }
+}
+
+}  // namespace
