@@ -280,7 +280,7 @@ void Kavrit::saveSettings(QSettings& settings) const {
 }
 
 bool Kavrit::isRunning() const {
-    return runThread->isRunning();
+    return runGoing;
 }
 
 void Kavrit::goButton() {
@@ -344,10 +344,13 @@ void Kavrit::run(bool detailed) {
     ui.actionRun->setEnabled(false);
     stopButton->setEnabled(true);
     resultsDock->raise();
-    runThread->startRun(settings);
+    // The last run's end has reached the window; its thread may still be returning.
+    runThread->wait();
+    runGoing = runThread->startRun(settings);
 }
 
 void Kavrit::runEnded(const pelmora::RunReport& report, double seconds) {
+    runGoing = false;
     ui.pushButton->setEnabled(true);
     ui.actionRun->setEnabled(true);
     stopButton->setEnabled(false);

@@ -44,7 +44,8 @@ public:
     void restoreSettings(QSettings& settings);
     void saveSettings(QSettings& settings) const;
 
-    // For the window's own tests and for closing: whether a run goes.
+    // For the window's own tests and for closing: whether a run goes, from Start until the
+    // window has taken in its end.
     bool isRunning() const;
 
 public slots:
@@ -96,4 +97,7 @@ private:
     std::unique_ptr<DisplayView> display;
     // A run stopped because the window closed says nothing when it ends.
     bool closing = false;
+    // The thread may have finished before its end reached the window; until then, another
+    // Start would find the run's own snapshots as an earlier run's.
+    bool runGoing = false;
 };
