@@ -194,10 +194,6 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         const int slot = y % kSlots;
         if (rowInSlot[slot] != y) {
             rowInSlot[slot] = y;
-            if (frameRows != nullptr && !frameRows->mayChange(y)) {
-                rowChanged[slot] = false;
-                return slot;
-            }
             if (frameRows != nullptr) {
                 frameRows->make(y);
             }
@@ -209,10 +205,15 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
 
     std::uint64_t lanes[3][kLanes] = {};
     for (int top = 0; top < rows; top += 3) {
-        if (!rowChanged[slotOf(std::min(top + 1, rows - 1))]) {
+        // Made rows answer for a whole band at once; rows still to be made answer row by row,
+        // before any of them is made.
+        if (frameRows == nullptr && !rowChanged[slotOf(std::min(top + 1, rows - 1))]) {
             continue;
         }
         for (int y = top; y < std::min(top + 3, rows); ++y) {
+            if (frameRows != nullptr && !frameRows->maySurvive(y)) {
+                continue;
+            }
             const int slots[3] = {slotOf(y - 1), slotOf(y), slotOf(y + 1)};
             if (!(rowChanged[slots[0]] && rowChanged[slots[1]] && rowChanged[slots[2]])) {
                 continue;

@@ -12,14 +12,14 @@ struct ChannelCounts {
     long long busiest() const;
 };
 
-// A frame whose rows are made only when the count reads them: rows that cannot hold a change
-// need never be made at all.
+// A frame whose rows are made only when the count reads them: rows that cannot hold a pixel
+// that survives the erosion need never be made at all.
 class FrameRows {
 public:
     virtual ~FrameRows() = default;
-    // False only where no byte of row y can differ from the reference's by more than the
-    // threshold, so that the row holds no change.
-    virtual bool mayChange(int y) = 0;
+    // False only where no pixel of row y can survive: somewhere in the 3 x 3 neighbourhood of
+    // each of its pixels, no byte can differ from the reference's by more than the threshold.
+    virtual bool maySurvive(int y) = 0;
     // Makes row y of the frame, before it is read.
     virtual void make(int y) = 0;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <opencv2/core.hpp>
 #include <vector>
@@ -12,11 +13,16 @@ struct AVFrame;
 
 namespace pelmora {
 
-// The colour rows of a decoded picture, made only where the count reads them, and only where
-// the picture and the picture the reference was made from differ enough in Y, U and V for a
-// colour byte to change by more than the threshold. In a still scene that rules out nearly
-// every row before any of it is converted; a row that may change is converted exactly as the
-// whole picture would be, and counted as before, so the counts are those of the whole chain.
+// The colour rows of a decoded picture, made only where the count reads them, and only around
+// pixels that may survive the erosion. A pixel survives only where every pixel of its 3 x 3
+// neighbourhood changed by more than the threshold in one channel; whether a pixel can have
+// changed that much is known from how far its Y, U and V are from those of the picture the
+// reference was made from (see ChangeBound.h). So a row whose every pixel has, somewhere in its
+// neighbourhood, a pixel that cannot have changed enough holds no survivor, and neither it nor
+// its neighbours need be converted for it. In a still scene with noise, a pixel here and there
+// may change enough, but nine together hardly ever do. A row that is read is converted exactly
+// as the whole picture would be, and counted as before, so the counts are those of the whole
+// chain.
 class PictureRows : public FrameRows {
 public:
     // picture and reference of the same size and format, which converter.convertsRows
@@ -24,13 +30,35 @@ public:
     PictureRows(PictureConverter& converter, const Picture& picture, const AVFrame& reference,
                 cv::Mat& image, int threshold);
 
-    bool mayChange(int y) override;
+    bool maySurvive(int y) override;
     void make(int y) override;
 
     // How many of the image's rows have been made.
     int rowsMade() const { return made; }
 
 private:
+    // Row y's marks: 0xFF for each pixel that may have changed by more than the threshold and
+    // whose left and right neighbours may have too (a neighbour outside the image always may),
+    // else 0; whether any pixel is so marked. Rows outside the image are marked throughout.
+    struct Marks {
+        int row = -1;
+        bool any = false;
+        const std::uint8_t* bytes = nullptr;
+    };
+    const Marks& marksOf(int y);
+    // Whether each pixel of row y may have changed by more than the threshold, into changed,
+    // which has a byte before the row and room after it.
+    void markChanges(int y, std::uint8_t* changed) const;
+
+    // Differences in Y and in U and V that no pixel can change by more than the threshold
+    // within; unusable where the threshold is too low for any.
+    struct CoarseSteps {
+        bool usable = false;
+        std::uint8_t luma = 0;
+        std::uint8_t colour = 0;
+    };
+    CoarseSteps coarseSteps() const;
+
     PictureConverter& converter;
     const Picture& picture;
     const AVFrame& reference;
@@ -39,6 +67,14 @@ private:
     // The bound, in 64ths: see ChangeBound.h.
     std::uint16_t luma, blueU, greenU, greenV, redV, blueSpread, greenSpread, redSpread;
     std::uint16_t limit;
+    CoarseSteps coarse;
+    // A band of three rows asks for the five rows around it; the band before it had two.
+    static constexpr int kCachedRows = 8;
+    std::array<Marks, kCachedRows> cached;
+    std::size_t stride;
+    std::vector<std::uint8_t> marks;
+    std::vector<std::uint8_t> changes;
+    Marks outside;
     std::vector<bool> pairMade;
     int made = 0;
 };
