@@ -190,7 +190,7 @@ void PictureRows::markChanges(int y, std::uint8_t* changed) const {
     const cv::v_uint16 greenSpreads = cv::vx_setall_u16(greenSpread);
     const cv::v_uint16 redSpreads = cv::vx_setall_u16(redSpread);
     const cv::v_uint16 limits = cv::vx_setall_u16(limit);
-    const auto exactly = [&](int at) {
+    const auto exactly = [&](int at) __attribute__((always_inline)) {
         const cv::v_uint16 du =
             cv::v_absdiff(cv::vx_load_expand(uNow + at), cv::vx_load_expand(uBefore + at));
         const cv::v_uint16 dv =
