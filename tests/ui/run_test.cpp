@@ -451,7 +451,19 @@ TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
     constexpr int kFrames = 400;
     TempDir videos;
     const std::string video = videos.file("garden.avi");
-    writeMovingSquare(video, kFrames, {320, 240});
+    {
+        // Every frame changes from edge to edge, the first from the black before it too, so that
+        // every frame is a snapshot and costs the run enough to outlast a slow build's window
+        // in reaching the stop.
+        const cv::Size size(320, 240);
+        const cv::Mat frames[] = {solidFrame(size, cv::Scalar::all(0)),
+                                  solidFrame(size, cv::Scalar::all(255))};
+        std::vector<cv::Mat> garden;
+        for (int i = 0; i < kFrames; ++i) {
+            garden.push_back(frames[(i + 1) % 2]);
+        }
+        testsupport::writeVideo(video, garden, 25.0);
+    }
     const QString videoTitle = QString::fromStdString(video);
     enum class Outcome { Stopped, WindowClosed, Finished };
     const struct {
@@ -486,6 +498,10 @@ TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
                               Qt::LeftButton);
         }
         QPointer<QWidget> help = uitest::openHelpWindow(window);
+        // The guide is laid out and painted before the run, not in the middle of it, where a
+        // slow build would take longer over it than the run takes over every frame.
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(help.data())) << name;
+        uitest::spin(50);
         const std::string into = row.into;
         bool displaysShown = false;
         running.duringRun = [&] {
