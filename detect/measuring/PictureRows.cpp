@@ -67,18 +67,13 @@ PictureRows::CoarseSteps PictureRows::coarseSteps() const {
     // The bound grows with each difference, so samples no further apart than these are within
     // the threshold whatever they are. Noise moves Y, U and V alike, about as far each, so the
     // steps are taken as even as the bound allows.
-    const auto bound = [this](int lumaSteps, int colourSteps) {
-        return luma * lumaSteps +
-               std::max({blueU * colourSteps + blueSpread,
-                         greenU * colourSteps + greenV * colourSteps + greenSpread,
-                         redV * colourSteps + redSpread});
-    };
     CoarseSteps steps;
-    for (int colourSteps = 0; colourSteps < 255 && bound(0, colourSteps) <= limit; ++colourSteps) {
-        int lumaSteps = 0;
-        while (lumaSteps < 255 && bound(lumaSteps + 1, colourSteps) <= limit) {
-            ++lumaSteps;
+    for (int colourSteps = 0; colourSteps < 255; ++colourSteps) {
+        const int room = limit - colourBound(colourSteps, colourSteps);
+        if (room < 0) {
+            break;
         }
+        const int lumaSteps = std::min(room / luma, 255);
         if (steps.usable &&
             std::min(lumaSteps, colourSteps) <= std::min<int>(steps.luma, steps.colour)) {
             continue;
@@ -87,6 +82,11 @@ PictureRows::CoarseSteps PictureRows::coarseSteps() const {
                  static_cast<std::uint8_t>(colourSteps)};
     }
     return steps;
+}
+
+int PictureRows::colourBound(int du, int dv) const {
+    return std::max(
+        {blueU * du + blueSpread, greenU * du + greenV * dv + greenSpread, redV * dv + redSpread});
 }
 
 bool PictureRows::maySurvive(int y) {
@@ -247,9 +247,7 @@ void PictureRows::markChanges(int y, std::uint8_t* changed) const {
     for (; i < samples; ++i) {
         const int du = apart(uNow[i], uBefore[i]);
         const int dv = apart(vNow[i], vBefore[i]);
-        const int colour =
-            std::max({blueU * du + blueSpread, greenU * du + greenV * dv + greenSpread,
-                      redV * dv + redSpread});
+        const int colour = colourBound(du, dv);
         for (int x = 2 * i; x < 2 * i + 2; ++x) {
             changed[x] = luma * apart(lumaNow[x], lumaBefore[x]) + colour > limit ? kMarked : 0;
         }

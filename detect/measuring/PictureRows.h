@@ -58,6 +58,8 @@ private:
         std::uint8_t colour = 0;
     };
     CoarseSteps coarseSteps() const;
+    // The most a colour byte can move, in 64ths, for these differences of U and V, Y apart.
+    int colourBound(int du, int dv) const;
 
     PictureConverter& converter;
     const Picture& picture;
