@@ -158,11 +158,18 @@ TEST(PictureRows, CountsWhatTheWholeChainCounts) {
     };
     // Changes of one component alone come closest to the bound.
     const Case cases[] = {
-        {"still", {96, 48}, {2, 2, 2}, 0},    {"stillWide", {700, 10}, {3, 3, 3}, 0},
-        {"noisy", {64, 48}, {12, 12, 12}, 0}, {"lumaOnly", {64, 48}, {40, 0, 0}, 0},
-        {"uOnly", {64, 48}, {0, 25, 0}, 0},   {"vOnly", {64, 48}, {0, 0, 30}, 0},
-        {"patches", {64, 48}, {2, 2, 2}, 3},  {"oddWidth", {34, 18}, {4, 4, 4}, 2},
+        {"still", {96, 48}, {2, 2, 2}, 0},
+        {"stillWide", {700, 10}, {3, 3, 3}, 0},
+        {"noisy", {64, 48}, {12, 12, 12}, 0},
+        {"lumaOnly", {64, 48}, {40, 0, 0}, 0},
+        {"uOnly", {64, 48}, {0, 25, 0}, 0},
+        {"vOnly", {64, 48}, {0, 0, 30}, 0},
+        {"patches", {64, 48}, {2, 2, 2}, 3},
+        {"oddWidth", {34, 18}, {4, 4, 4}, 2},
         {"busy", {64, 48}, {60, 60, 60}, 8},
+        // Every pixel at an edge, where outside pixels never erode.
+        {"onePixelWide", {1, 6}, {40, 40, 40}, 0},
+        {"twoByTwo", {2, 2}, {60, 60, 60}, 1},
     };
     cv::RNG rng(18);
     long long rowsMade = 0;
