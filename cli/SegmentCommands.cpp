@@ -152,9 +152,9 @@ int joinCommand(const ScanOptions& options, const volatile std::sig_atomic_t& st
         }
     }
     // What the split cost, for choosing the next N.
-    std::fprintf(stderr, "Joined %zu stretches of %s: %lld of %lld frames scanned again\n",
-                 segments.records.size(), video.c_str(), result.framesScannedAgain,
-                 report.framesRead);
+    std::fprintf(stderr, "Joined %zu %s of %s: %lld of %lld frames scanned again\n",
+                 segments.records.size(), segments.records.size() == 1 ? "stretch" : "stretches",
+                 video.c_str(), result.framesScannedAgain, report.framesRead);
     printSummary(options, VideoOutcome{video, report, host.secondsElapsed()});
     return exitStatus(failed, stopSignal);
 }
