@@ -1,31 +1,14 @@
-# Where `cmake --install` and the Debian package put the programs and what comes with them,
-# at the paths a Debian desktop looks in; and the package itself (`cpack -G DEB`).
+# Where `cmake --install` and the Debian packages put the programs and what comes with them,
+# at the paths a Debian desktop looks in; and the packages themselves (`cpack -G DEB`).
+#
+# Two packages from one build, each from an install component:
+# - pelmora-scan (component "scan"): the command-line tool, its manual page and completion. It
+#   links no Qt, so servers, containers and clusters get it without Qt, Mesa or X.
+# - pelmora (component "window"): the window, its desktop entry, icons and metadata; it
+#   depends on pelmora-scan of the same version.
 
 set(PELMORA_PACKAGE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(PELMORA_GENERATED_DIR ${CMAKE_BINARY_DIR}/packaging)
-
-# The icon's PNG sizes are rendered from its SVG at build time, so that they never drift
-# from it.
-find_program(PELMORA_RSVG_CONVERT rsvg-convert)
-if(NOT PELMORA_RSVG_CONVERT)
-  message(FATAL_ERROR "rsvg-convert renders the icon; install the Debian package librsvg2-bin")
-endif()
-set(PELMORA_ICON_SOURCE ${CMAKE_SOURCE_DIR}/resources/BrindelAppButton.svg)
-set(PELMORA_ICON_SIZES 48 128 256)
-set(PELMORA_RENDERED_ICONS)
-foreach(size IN LISTS PELMORA_ICON_SIZES)
-  set(icon ${PELMORA_GENERATED_DIR}/icons/${size}x${size}/pelmora.png)
-  add_custom_command(
-    OUTPUT ${icon}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${PELMORA_GENERATED_DIR}/icons/${size}x${size}
-    COMMAND ${PELMORA_RSVG_CONVERT} --width=${size} --height=${size} --output=${icon}
-            ${PELMORA_ICON_SOURCE}
-    DEPENDS ${PELMORA_ICON_SOURCE}
-    COMMENT "Rendering the ${size}x${size} icon"
-    VERBATIM)
-  list(APPEND PELMORA_RENDERED_ICONS ${icon})
-  install(FILES ${icon} DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
-endforeach()
 
 # Debian wants manual pages and changelogs compressed with gzip -9n: no name or time stamp
 # inside, so that the same sources give the same package.
@@ -44,12 +27,10 @@ endfunction()
 
 foreach(page pelmora.1 pelmora-scan.1)
   pelmora_gzip(${CMAKE_SOURCE_DIR}/man/${page} ${PELMORA_GENERATED_DIR}/man)
-  install(FILES ${PELMORA_GENERATED_DIR}/man/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 pelmora_gzip(${PELMORA_PACKAGE_DIR}/changelog ${PELMORA_GENERATED_DIR}/doc)
 
-add_custom_target(pelmora_installed_files ALL
-  DEPENDS ${PELMORA_RENDERED_ICONS} ${PELMORA_COMPRESSED})
+add_custom_target(pelmora_installed_files ALL DEPENDS ${PELMORA_COMPRESSED})
 
 # The hardening Debian builds its own packages with: fortified C library calls (they need
 # the optimiser) and a global offset table that is read-only once the program has started.
@@ -61,39 +42,79 @@ foreach(program pelmora pelmora-scan)
   target_link_options(${program} PRIVATE LINKER:-z,relro,-z,now)
 endforeach()
 
-set(PELMORA_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/pelmora)
-install(TARGETS pelmora pelmora-scan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_SOURCE_DIR}/app/pelmora.desktop
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${PELMORA_ICON_SOURCE}
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME pelmora.svg)
-install(FILES ${PELMORA_PACKAGE_DIR}/org.pelmora.Pelmora.metainfo.xml
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# The command-line tool.
+install(TARGETS pelmora-scan RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT scan)
+install(FILES ${PELMORA_GENERATED_DIR}/man/pelmora-scan.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT scan)
 install(FILES ${PELMORA_PACKAGE_DIR}/pelmora-scan.bash-completion
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelmora-scan)
-install(FILES ${PELMORA_PACKAGE_DIR}/copyright ${PELMORA_GENERATED_DIR}/doc/changelog.gz
-  DESTINATION ${PELMORA_DOC_DIR})
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME pelmora-scan
+  COMPONENT scan)
 
-# The Debian package: `cpack -G DEB` in the build folder.
+# The window.
+set(PELMORA_ICON_SOURCE ${CMAKE_SOURCE_DIR}/resources/BrindelAppButton.svg)
+install(TARGETS pelmora RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT window)
+install(FILES ${PELMORA_GENERATED_DIR}/man/pelmora.1.gz
+  DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT window)
+install(FILES ${CMAKE_SOURCE_DIR}/app/pelmora.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT window)
+install(FILES ${PELMORA_ICON_SOURCE}
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps RENAME pelmora.svg
+  COMPONENT window)
+install(CODE "
+  set(PELMORA_ICON_SOURCE \"${PELMORA_ICON_SOURCE}\")
+  set(PELMORA_ICON_SIZES 48 128 256)
+  set(PELMORA_ICON_WORK \"${PELMORA_GENERATED_DIR}/icons\")
+  set(PELMORA_ICON_DESTINATION \"${CMAKE_INSTALL_DATADIR}/icons/hicolor\")
+  include(\"${PELMORA_PACKAGE_DIR}/InstallIcons.cmake\")" COMPONENT window)
+install(FILES ${PELMORA_PACKAGE_DIR}/org.pelmora.Pelmora.metainfo.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo COMPONENT window)
+
+# Debian wants a copyright file and a changelog in each package's own documentation folder.
+foreach(pair scan:pelmora-scan window:pelmora)
+  string(REPLACE ":" ";" pair ${pair})
+  list(GET pair 0 component)
+  list(GET pair 1 package)
+  install(FILES ${PELMORA_PACKAGE_DIR}/copyright ${PELMORA_GENERATED_DIR}/doc/changelog.gz
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
+endforeach()
+
+# The Debian packages: `cpack -G DEB` in the build folder makes both.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pelmora)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL scan window)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Pelmora developers <pelmora@pelmora.invalid>")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "motion finder for recorded videos
+
+set(CPACK_DEBIAN_SCAN_PACKAGE_NAME pelmora-scan)
+set(CPACK_DEBIAN_SCAN_DESCRIPTION
+  "motion finder for recorded videos, command-line tool
 Pelmora reads a video frame by frame and compares each frame with a
 reference frame. Every frame that differs enough is saved as a JPEG
 snapshot named after its time in the video, and becomes the new reference.
 .
-The package holds two front ends over one detector: the window pelmora,
-with a threshold slider and an optional live view of the frame and the
-change mask, and the command-line tool pelmora-scan for batch work,
-scripts and machines without a display.")
+This package holds pelmora-scan, the command-line tool for batch work,
+scripts, servers, containers and clusters. It needs no display and no
+graphical toolkit.")
+
+set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME pelmora)
+# The shared libraries the window links are added to this by the package's library check.
+set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "pelmora-scan (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_WINDOW_DESCRIPTION
+  "motion finder for recorded videos, desktop window
+Pelmora reads a video frame by frame and compares each frame with a
+reference frame. Every frame that differs enough is saved as a JPEG
+snapshot named after its time in the video, and becomes the new reference.
+.
+This package holds the window pelmora, with a threshold slider, a live
+view of the frame and the change mask, the results of a run and a window
+for tuning the threshold on the video itself. The command-line tool comes
+with the package pelmora-scan.")
 include(CPack)

@@ -13,7 +13,8 @@ set -euo pipefail
 build_packages=(cmake make g++ pkgconf qtbase5-dev libopencv-core-dev libopencv-imgproc-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
   libjpeg-dev libcli11-dev nlohmann-json3-dev)
-package_packages=(dpkg-dev file)
+# The window's PNG icons are rendered from their SVG when the packages are made.
+package_packages=(dpkg-dev file librsvg2-bin)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,
 # key and ports of its own. Installing them starts nothing where there is no init system; under
 # systemd the package's munged starts, and slurmd and slurmctld wait for an /etc/slurm/slurm.conf.

@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
-# The Debian package as a user gets it, checked with the distribution's own tools.
+# The Debian packages as a user gets them, checked with the distribution's own tools: the
+# command-line tool pelmora-scan, and the window pelmora, which depends on it.
 #
-#   check_package.sh build        builds the package with CPack and unpacks it
-#   check_package.sh CHECK        one check of the unpacked package (see the end of the file)
+#   check_package.sh build        builds both packages with CPack and unpacks them
+#   check_package.sh CHECK        one check of the unpacked packages (see the end of the file)
 #
 # From the environment: PELMORA_BUILD_DIR (the CMake build folder), PELMORA_PACKAGE_WORK (a
-# folder of its own for the package and its unpacked tree) and PELMORA_VERSION.
+# folder of its own for the packages and their unpacked trees) and PELMORA_VERSION.
 set -euo pipefail
 
 build_dir=${PELMORA_BUILD_DIR:?}
 work=${PELMORA_PACKAGE_WORK:?}
 version=${PELMORA_VERSION:?}
+# Both packages unpacked together, as a user who installs the window has them; each one is
+# also unpacked alone in $work/alone/PACKAGE.
 root=$work/root
+packages=(pelmora-scan pelmora)
 
 fail() {
     echo "FAILED: $*" >&2
@@ -23,7 +27,7 @@ need() {
 }
 
 package_file() {
-    echo "$work/pelmora_${version}_$(dpkg --print-architecture).deb"
+    echo "$work/${1}_${version}_$(dpkg --print-architecture).deb"
 }
 
 # The options a text names, one a line, sorted: long ones (--name) and short ones (-x),
@@ -58,35 +62,45 @@ check_build() {
     rm -rf "$work"
     mkdir -p "$work"
     cpack -G DEB --config "$build_dir/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 ||
-        { cat "$work/cpack.log" >&2; fail "cpack did not build the package"; }
-    [[ -f $(package_file) ]] || fail "no $(package_file) after cpack"
-    dpkg-deb -x "$(package_file)" "$root"
-    echo "built and unpacked $(basename "$(package_file)")"
+        { cat "$work/cpack.log" >&2; fail "cpack did not build the packages"; }
+    local package
+    for package in "${packages[@]}"; do
+        [[ -f $(package_file "$package") ]] || fail "no $(package_file "$package") after cpack"
+        dpkg-deb -x "$(package_file "$package")" "$root"
+        mkdir -p "$work/alone"
+        dpkg-deb -x "$(package_file "$package")" "$work/alone/$package"
+        echo "built and unpacked $(basename "$(package_file "$package")")"
+    done
+}
+
+# The files a package holds, one a line, sorted: regular files and links, without folders.
+files_of() {
+    (cd "$work/alone/$1" && find . ! -type d | sed 's|^\./|/|' | sort)
 }
 
 check_contents() {
     need file file
-    local missing=0 path
-    for path in \
-        usr/bin/pelmora \
-        usr/bin/pelmora-scan \
-        usr/share/applications/pelmora.desktop \
-        usr/share/icons/hicolor/48x48/apps/pelmora.png \
-        usr/share/icons/hicolor/128x128/apps/pelmora.png \
-        usr/share/icons/hicolor/256x256/apps/pelmora.png \
-        usr/share/icons/hicolor/scalable/apps/pelmora.svg \
-        usr/share/man/man1/pelmora.1.gz \
-        usr/share/man/man1/pelmora-scan.1.gz \
-        usr/share/bash-completion/completions/pelmora-scan \
-        usr/share/metainfo/org.pelmora.Pelmora.metainfo.xml \
-        usr/share/doc/pelmora/copyright \
-        usr/share/doc/pelmora/changelog.gz; do
-        if [[ ! -s $root/$path ]]; then
-            echo "missing or empty: /$path" >&2
-            missing=1
-        fi
-    done
-    ((missing == 0)) || fail "the package lacks files"
+    expect_same "The files of pelmora-scan" "$(printf '%s\n' \
+        /usr/bin/pelmora-scan \
+        /usr/share/bash-completion/completions/pelmora-scan \
+        /usr/share/doc/pelmora-scan/changelog.gz \
+        /usr/share/doc/pelmora-scan/copyright \
+        /usr/share/man/man1/pelmora-scan.1.gz)" "$(files_of pelmora-scan)"
+    expect_same "The files of pelmora" "$(printf '%s\n' \
+        /usr/bin/pelmora \
+        /usr/share/applications/pelmora.desktop \
+        /usr/share/doc/pelmora/changelog.gz \
+        /usr/share/doc/pelmora/copyright \
+        /usr/share/icons/hicolor/128x128/apps/pelmora.png \
+        /usr/share/icons/hicolor/256x256/apps/pelmora.png \
+        /usr/share/icons/hicolor/48x48/apps/pelmora.png \
+        /usr/share/icons/hicolor/scalable/apps/pelmora.svg \
+        /usr/share/man/man1/pelmora.1.gz \
+        /usr/share/metainfo/org.pelmora.Pelmora.metainfo.xml)" "$(files_of pelmora)"
+    local path
+    while read -r path; do
+        [[ -s $root$path ]] || fail "$path is empty"
+    done < <(files_of pelmora-scan; files_of pelmora)
     for program in pelmora pelmora-scan; do
         [[ -x $root/usr/bin/$program ]] || fail "/usr/bin/$program is not executable"
     done
@@ -96,37 +110,52 @@ check_contents() {
             grep -q "PNG image data, $size x $size," || fail "the ${size}x${size} icon is not $size pixels square"
     done
 
-    # What the package says of itself.
-    local deb
-    deb=$(package_file)
-    [[ $(dpkg-deb -f "$deb" Section) == video ]] || fail "section is not video"
-    [[ -n $(dpkg-deb -f "$deb" Maintainer) ]] || fail "no maintainer"
-    [[ -z $(dpkg-deb -f "$deb" Homepage) ]] || fail "a homepage that does not exist"
-    local depends
-    depends=$(dpkg-deb -f "$deb" Depends)
-    for library in libqt5widgets5 libavformat libavcodec libswscale; do
-        [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
+    # What the packages say of themselves.
+    local package deb depends
+    for package in "${packages[@]}"; do
+        deb=$(package_file "$package")
+        [[ $(dpkg-deb -f "$deb" Section) == video ]] || fail "$package: section is not video"
+        [[ -n $(dpkg-deb -f "$deb" Maintainer) ]] || fail "$package: no maintainer"
+        [[ -z $(dpkg-deb -f "$deb" Homepage) ]] || fail "$package: a homepage that does not exist"
+        depends=$(dpkg-deb -f "$deb" Depends)
+        for library in libavformat libavcodec libswscale libopencv-core libopencv-imgproc; do
+            [[ $depends == *"$library"* ]] || fail "$package: Depends lacks $library: $depends"
+        done
+        # The guide is shown with Qt's own rich text: no browser engine comes with the programs.
+        # Video and masks are read with FFmpeg's libraries and shown with Qt: the imaging
+        # library's video input, picture files and display windows are not needed.
+        for library in libqt5webkit5 libopencv-videoio libopencv-imgcodecs libopencv-highgui; do
+            [[ $depends != *"$library"* ]] || fail "$package: Depends has $library: $depends"
+        done
     done
-    # The guide is shown with Qt's own rich text: no browser engine comes with the programs.
-    [[ $depends != *libqt5webkit5* ]] || fail "Depends has libqt5webkit5: $depends"
-    # Video and masks are read with FFmpeg's libraries and shown with Qt: the imaging library's
-    # video input, picture files and display windows are not needed.
-    for library in libopencv-videoio libopencv-imgcodecs libopencv-highgui; do
-        [[ $depends != *"$library"* ]] || fail "Depends has $library: $depends"
-    done
+    # The command-line tool is for machines without a display: nothing graphical.
+    depends=$(dpkg-deb -f "$(package_file pelmora-scan)" Depends)
+    local graphical
+    graphical=$(tr ',|' '\n\n' <<<"$depends" | sed -E 's/^ *([^ ]+).*/\1/' |
+        grep -E '^(libqt|qt|libx|libgl|libegl|libgtk|libwayland|libmesa|libdrm)' || true)
+    [[ -z $graphical ]] || fail "pelmora-scan depends on graphical libraries:" $graphical
+    depends=$(dpkg-deb -f "$(package_file pelmora)" Depends)
+    [[ $depends == *libqt5widgets5* ]] || fail "pelmora: Depends lacks libqt5widgets5: $depends"
+    [[ $depends == *"pelmora-scan (= $version)"* ]] ||
+        fail "pelmora does not depend on pelmora-scan $version: $depends"
 
-    # One version everywhere: the package, the metadata's latest release, the changelog.
+    # One version everywhere: the packages, the metadata's latest release, the changelogs.
     grep -q "<release version=\"$version\"" "$root/usr/share/metainfo/org.pelmora.Pelmora.metainfo.xml" ||
         fail "the AppStream metadata has no release $version"
-    zcat "$root/usr/share/doc/pelmora/changelog.gz" | head -n 1 | grep -q "^pelmora ($version) " ||
-        fail "the changelog does not start at $version"
+    for package in "${packages[@]}"; do
+        zcat "$root/usr/share/doc/$package/changelog.gz" | head -n 1 | grep -q "^pelmora ($version) " ||
+            fail "the changelog of $package does not start at $version"
+    done
     echo "all files there"
 }
 
 check_lintian() {
     need lintian lintian
     # Warnings fail too: each one kept is overridden in the package, with the reason.
-    lintian --fail-on error,warning --display-info "$(package_file)"
+    local package
+    for package in "${packages[@]}"; do
+        lintian --fail-on error,warning --display-info "$(package_file "$package")"
+    done
 }
 
 check_desktop() {
@@ -155,10 +184,12 @@ check_appstream() {
 }
 
 check_version() {
-    local said
-    said=$("$root/usr/bin/pelmora-scan" --version)
-    [[ $said == "pelmora-scan $version" ]] || fail "pelmora-scan --version says '$said'"
-    echo "$said"
+    local program said
+    for program in pelmora-scan pelmora; do
+        said=$(env -u DISPLAY -u WAYLAND_DISPLAY "$root/usr/bin/$program" --version)
+        [[ $said == "$program $version" ]] || fail "$program --version says '$said'"
+        echo "$said"
+    done
 }
 
 check_manual() {
