@@ -2,16 +2,22 @@
 # Tries Pelmora as a new user would, on a freshly made minimal Debian 12.
 #
 # Copies a pristine `debootstrap --variant=minbase bookworm` tree (made on the first run and kept
-# as $CHROOTS/bookworm-minbase) to $CHROOTS/pelmora-fresh, clones this repository into it at
-# REVISION, and there, as root with a bare environment, runs both README commands:
-# scripts/run.sh (no display, so pelmora-scan on the sample clip) and scripts/test.sh. Then it
-# starts the window under an Xvfb server of the host and saves a screenshot to look at: text must
-# show real glyphs. It prints how long each command took, apt's download and install sizes and
-# the tree's size before and after. The tree and the logs stay for a closer look.
+# as $CHROOTS/bookworm-minbase, so that only the first run pays for it) to
+# $CHROOTS/pelmora-fresh, clones this repository into it at REVISION, and there, as root with a
+# bare environment, runs both README commands: scripts/run.sh (no display, so pelmora-scan on
+# the sample clip) and scripts/test.sh. Then it packs the two Debian packages there and installs
+# each as a user would, with apt's defaults, into a fresh tree of its own: pelmora-scan alone,
+# and the window pelmora (with pelmora-scan, which it needs). Last, it starts the window under
+# an Xvfb server of the host and saves a screenshot to look at: text must show real glyphs.
+# It prints how long each step took, apt's download and install sizes and the trees' sizes.
+# The trees and the logs stay for a closer look.
 #
 # usage: tools/check-fresh-debian.sh [REVISION]      (default HEAD; run as root)
-# environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's)
+# environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's),
+#   PELMORA_SCAN_LIMIT_MB (default 300: what the package pelmora-scan may add to a fresh tree)
 # needs on the host: debootstrap, git, Xvfb and ImageMagick's import
+# exit status: 0 all well, 1 a fault, 2 wrong use, 77 no Debian mirror could be reached (the
+# check could not be made, and says so in one line)
 set -euo pipefail
 
 revision=${1:-HEAD}
@@ -19,8 +25,8 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 chroots=${CHROOTS:-/work/chroots}
 base=$chroots/bookworm-minbase
 tree=$chroots/pelmora-fresh
-package_tree=$chroots/pelmora-package
 logs=$chroots/pelmora-fresh.logs
+scan_limit_mb=${PELMORA_SCAN_LIMIT_MB:-300}
 mirror=${DEBIAN_MIRROR:-$(grep -hoE '^(URIs:|deb) *https?://[^ ]+/debian/?( |$)' \
   /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list \
   2>/dev/null | grep -oE 'https?://[^ ]+' | head -n1 || true)}
@@ -35,6 +41,16 @@ for tool in debootstrap git Xvfb import; do
   }
 done
 commit=$(git -C "$repo" rev-parse --verify "$revision^{commit}")
+mkdir -p "$chroots"
+
+# Every later step needs the mirror, the pristine tree or not: without it there is nothing to
+# try, which is not a fault of Pelmora's and must not pass for a success either.
+if ! /usr/lib/apt/apt-helper download-file "$mirror/dists/bookworm/Release" \
+  "$chroots/mirror-probe" >/dev/null 2>&1; then
+  echo "SKIPPED: no Debian mirror could be reached at $mirror, so no fresh Debian 12 could be tried"
+  exit 77
+fi
+rm -f "$chroots/mirror-probe"
 
 mounted_under() { awk -v dir="$1" '$2 == dir || index($2, dir "/") == 1 { print $2 }' /proc/mounts; }
 
@@ -48,40 +64,60 @@ cleanup() {
   for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
     umount "${mounts[i]}" 2>/dev/null || umount -l "${mounts[i]}" || true
   done
-  if [[ -n $(mounted_under "$tree") ]]; then
-    echo "$0: still mounted under $tree: $(mounted_under "$tree" | tr '\n' ' ')" >&2
-  fi
+  local dir
+  for dir in "$tree" "$chroots"/pelmora-package-*; do
+    if [[ -n $(mounted_under "$dir") ]]; then
+      echo "$0: still mounted under $dir: $(mounted_under "$dir" | tr '\n' ' ')" >&2
+    fi
+  done
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+step_start=
+begin() {
+  step_start=$(date +%s)
+}
+took() {
+  echo "== $* took $(($(date +%s) - step_start)) s"
+}
+
 if [[ ! -d $base ]]; then
   echo "== Making a minimal Debian 12 in $base from $mirror"
+  begin
   rm -rf "$base.partial"
-  debootstrap --variant=minbase bookworm "$base.partial" "$mirror" >"$chroots/debootstrap.log"
+  debootstrap --variant=minbase bookworm "$base.partial" "$mirror" >"$chroots/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$chroots/debootstrap.log"; echo "$0: debootstrap failed" >&2; exit 1; }
   mv "$base.partial" "$base"
+  took "debootstrap"
 fi
 
-# Never remove a tree that still has the host's /dev or /sys bound into it.
-if [[ -n $(mounted_under "$tree") ]]; then
-  echo "$0: $tree still has mounts; unmount them first: $(mounted_under "$tree" | tr '\n' ' ')" >&2
-  exit 1
-fi
-rm -rf "$tree" "$logs"
-cp -a "$base" "$tree"
-mkdir -p "$logs"
-
-security=${mirror%/debian}/debian-security
-cat >"$tree/etc/apt/sources.list" <<EOF
+# A copy of the pristine tree at $1, with the mirror, name service and /proc it needs; never
+# over a tree that still has the host's /dev or /sys bound into it.
+fresh_tree() {
+  local dir=$1
+  if [[ -n $(mounted_under "$dir") ]]; then
+    echo "$0: $dir still has mounts; unmount them first: $(mounted_under "$dir" | tr '\n' ' ')" >&2
+    exit 1
+  fi
+  rm -rf "$dir"
+  cp -a "$base" "$dir"
+  local security=${mirror%/debian}/debian-security
+  cat >"$dir/etc/apt/sources.list" <<EOF
 deb $mirror bookworm main
 deb $mirror bookworm-updates main
 deb $security bookworm-security main
 EOF
-cp -L /etc/resolv.conf "$tree/etc/resolv.conf"
+  cp -L /etc/resolv.conf "$dir/etc/resolv.conf"
+  mount -t proc proc "$dir/proc"
+  mounts+=("$dir/proc")
+}
 
-mount -t proc proc "$tree/proc"
-mounts+=("$tree/proc")
+begin
+fresh_tree "$tree"
+rm -rf "$logs"
+mkdir -p "$logs"
 mount --bind /sys "$tree/sys"
 mounts+=("$tree/sys")
 mount --bind /dev "$tree/dev"
@@ -91,6 +127,7 @@ mounts+=("$tree/dev/pts")
 
 git clone -q "$repo" "$tree/root/pelmora"
 git -C "$tree/root/pelmora" checkout -q --detach "$commit"
+took "Copying the tree and cloning"
 echo "== $(git -C "$repo" log -1 --format='%h %s' "$commit")"
 
 # Megabytes on disk, without the clone with its build and without apt's downloaded archives and
@@ -106,12 +143,12 @@ bare=(HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bi
 in_tree() { chroot "$tree" /usr/bin/env -i "${bare[@]}" "$@"; }
 
 timed() {
-  local name=$1 start status
+  local name=$1 status
   shift
-  start=$(date +%s)
+  begin
   status=0
   in_tree bash -c "cd /root/pelmora && $*" >"$logs/$name.log" 2>&1 || status=$?
-  echo "== $* took $(($(date +%s) - start)) s, exit status $status (log: $logs/$name.log)"
+  took "$*, exit status $status (log: $logs/$name.log),"
   if ((status != 0)); then
     tail -n 40 "$logs/$name.log"
     exit 1
@@ -135,32 +172,62 @@ grep -hE '^(Need to get|After this operation)' "$logs/run.log" "$logs/test.log" 
 echo "== Packages installed: $(in_tree dpkg-query -W -f='.\n' | wc -l)" \
   "(the minimal tree had $(chroot "$base" dpkg-query -W -f='.\n' | wc -l))"
 echo "== Tree without the clone and apt's archives: $size_before MB before, $(tree_size) MB after"
-
-# The package as a user installs it: a second fresh tree, apt's defaults (recommended packages
-# too), nothing of the build set-up.
-timed package scripts/package.sh
-deb=$(cd "$tree/root/pelmora/build" && ls pelmora_*.deb | tail -n 1)
-if [[ -n $(mounted_under "$package_tree") ]]; then
-  echo "$0: $package_tree still has mounts; unmount them first" >&2
-  exit 1
-fi
-rm -rf "$package_tree"
-cp -a "$base" "$package_tree"
-cp "$tree/etc/apt/sources.list" "$tree/etc/resolv.conf" "$package_tree/etc/"
-cp "$tree/root/pelmora/build/$deb" "$package_tree/root/"
-mount -t proc proc "$package_tree/proc"
-mounts+=("$package_tree/proc")
-package_before=$(tree_size "$package_tree")
-chroot "$package_tree" /usr/bin/env -i "${bare[@]}" DEBIAN_FRONTEND=noninteractive \
-  bash -c "apt-get update && apt-get install -y /root/$deb && pelmora-scan --version" \
-  >"$logs/package.log" 2>&1 || { tail -n 40 "$logs/package.log"; exit 1; }
-rm "$package_tree/root/$deb"
-echo "== The package alone ($deb, apt's defaults):" \
-  "$(grep -hE '^(Need to get|After this operation)' "$logs/package.log" | tr '\n' ' ')"
-echo "== Package tree without apt's archives: $package_before MB before," \
-  "$(tree_size "$package_tree") MB after: $(($(tree_size "$package_tree") - package_before)) MB installed"
 echo "== The run command's set-up: $((size_after_run - size_before)) MB installed;" \
   "with the tests' set-up: $(($(tree_size) - size_before)) MB"
+
+# The packages as a user installs them: each into a fresh tree of its own, apt's defaults
+# (recommended packages too), nothing of the build set-up. A package that needs another made
+# here gets it from here, as `apt install ./a.deb ./b.deb` does.
+timed package scripts/package.sh
+version=$(git -C "$tree/root/pelmora" show HEAD:CMakeLists.txt |
+  sed -nE 's/^project\(Pelmora VERSION ([0-9.]+) .*/\1/p')
+arch=$(chroot "$base" dpkg --print-architecture)
+deb_of() { echo "${1}_${version}_$arch.deb"; }
+
+# install_alone NAME CHECK DEB...: installs the packages into $chroots/pelmora-package-NAME,
+# runs CHECK there and prints what it took. Sets installed_mb.
+installed_mb=0
+install_alone() {
+  local name=$1 check=$2
+  shift 2
+  local dir=$chroots/pelmora-package-$name debs=() deb
+  begin
+  fresh_tree "$dir"
+  for deb in "$@"; do
+    cp "$tree/root/pelmora/build/$deb" "$dir/root/"
+    debs+=("/root/$deb")
+  done
+  cp "$tree/root/pelmora/build/sample/pelmora-sample.avi" "$dir/tmp/"
+  local before
+  before=$(tree_size "$dir")
+  chroot "$dir" /usr/bin/env -i "${bare[@]}" DEBIAN_FRONTEND=noninteractive \
+    bash -c "apt-get update && apt-get install -y ${debs[*]} && $check" \
+    >"$logs/package-$name.log" 2>&1 || { tail -n 40 "$logs/package-$name.log"; exit 1; }
+  for deb in "$@"; do rm "$dir/root/$deb"; done
+  installed_mb=$(($(tree_size "$dir") - before))
+  took "Installing $* into a fresh tree,"
+  echo "== $*, apt's defaults:" \
+    "$(grep -hE '^(Need to get|After this operation)' "$logs/package-$name.log" | tr '\n' ' ')"
+  echo "== Installed: $installed_mb MB on disk without apt's archives and lists"
+}
+
+scan_deb=$(deb_of pelmora-scan)
+window_deb=$(deb_of pelmora)
+# The tool alone scans a real clip there, and brings nothing graphical with it.
+install_alone scan "pelmora-scan --version && pelmora-scan -o /tmp/sample /tmp/pelmora-sample.avi" \
+  "$scan_deb"
+scan_mb=$installed_mb
+grep -E 'frames, [0-9]+ written' "$logs/package-scan.log" ||
+  problem "pelmora-scan from its package wrote no summary line"
+graphical=$(chroot "$chroots/pelmora-package-scan" dpkg-query -W -f='${Package}\n' |
+  grep -E '^(libqt5|libgl1|libgl1-mesa|libllvm|libegl|libgtk)' | tr '\n' ' ' || true)
+[[ -z $graphical ]] || problem "installing pelmora-scan brought graphical packages: $graphical"
+if ((scan_mb > scan_limit_mb)); then
+  problem "pelmora-scan adds $scan_mb MB to a fresh Debian 12, more than $scan_limit_mb MB"
+fi
+install_alone window "pelmora-scan --version && pelmora --version" "$scan_deb" "$window_deb"
+window_mb=$installed_mb
+echo "== pelmora-scan alone adds $scan_mb MB; with the window pelmora $window_mb MB"
 
 echo "== Font files: $(find "$tree/usr/share/fonts" -type f \( -name '*.ttf' -o -name '*.otf' \
   -o -name '*.pfb' \) 2>/dev/null | wc -l)"
@@ -174,6 +241,7 @@ fi
 
 # The window under a real X server, with only the libraries and fonts the set-up installed:
 # the server runs on the host and the window connects to it through the shared socket folder.
+begin
 mkdir -p "$tree/tmp/.X11-unix"
 mount --bind /tmp/.X11-unix "$tree/tmp/.X11-unix"
 mounts+=("$tree/tmp/.X11-unix")
@@ -204,8 +272,9 @@ if [[ -s $logs/window.log ]]; then
   cat "$logs/window.log"
   problem "the window printed the lines above"
 fi
+took "The window under Xvfb"
 echo "== Screenshot of the window: $logs/window.png (look at it: text must not be boxes)"
-echo "== The tree stays in $tree for a closer look."
+echo "== The trees stay in $chroots for a closer look."
 if ((${#problems[@]} > 0)); then
   echo "== Failed: ${#problems[@]} problem(s), see the !! lines above" >&2
   exit 1
