@@ -13,8 +13,7 @@
 # The trees and the logs stay for a closer look.
 #
 # usage: tools/check-fresh-debian.sh [REVISION]      (default HEAD; run as root)
-# environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's),
-#   PELMORA_SCAN_LIMIT_MB (default 300: what the package pelmora-scan may add to a fresh tree)
+# environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's)
 # needs on the host: debootstrap, git, Xvfb and ImageMagick's import
 # exit status: 0 all well, 1 a fault, 2 wrong use, 77 no Debian mirror could be reached (the
 # check could not be made, and says so in one line)
@@ -26,7 +25,6 @@ chroots=${CHROOTS:-/work/chroots}
 base=$chroots/bookworm-minbase
 tree=$chroots/pelmora-fresh
 logs=$chroots/pelmora-fresh.logs
-scan_limit_mb=${PELMORA_SCAN_LIMIT_MB:-300}
 mirror=${DEBIAN_MIRROR:-$(grep -hoE '^(URIs:|deb) *https?://[^ ]+/debian/?( |$)' \
   /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list \
   2>/dev/null | grep -oE 'https?://[^ ]+' | head -n1 || true)}
@@ -185,25 +183,34 @@ arch=$(chroot "$base" dpkg --print-architecture)
 deb_of() { echo "${1}_${version}_$arch.deb"; }
 
 # install_alone NAME CHECK DEB...: installs the packages into $chroots/pelmora-package-NAME,
-# runs CHECK there and prints what it took. Sets installed_mb.
+# runs CHECK there and prints what it took. Sets installed_mb. With --names before the
+# packages, they are names for the mirror rather than files made here; apt_options are added to
+# apt-get's.
 installed_mb=0
+apt_options=()
 install_alone() {
   local name=$1 check=$2
   shift 2
-  local dir=$chroots/pelmora-package-$name debs=() deb
+  local dir=$chroots/pelmora-package-$name debs=() deb names=0
   begin
   fresh_tree "$dir"
-  for deb in "$@"; do
-    cp "$tree/root/pelmora/build/$deb" "$dir/root/"
-    debs+=("/root/$deb")
-  done
+  if [[ ${1:-} == --names ]]; then
+    names=1
+    shift
+    debs=("$@")
+  else
+    for deb in "$@"; do
+      cp "$tree/root/pelmora/build/$deb" "$dir/root/"
+      debs+=("/root/$deb")
+    done
+  fi
   cp "$tree/root/pelmora/build/sample/pelmora-sample.avi" "$dir/tmp/"
   local before
   before=$(tree_size "$dir")
   chroot "$dir" /usr/bin/env -i "${bare[@]}" DEBIAN_FRONTEND=noninteractive \
-    bash -c "apt-get update && apt-get install -y ${debs[*]} && $check" \
+    bash -c "apt-get update && apt-get install -y ${apt_options[*]} ${debs[*]} && $check" \
     >"$logs/package-$name.log" 2>&1 || { tail -n 40 "$logs/package-$name.log"; exit 1; }
-  for deb in "$@"; do rm "$dir/root/$deb"; done
+  ((names)) || for deb in "$@"; do rm "$dir/root/$deb"; done
   installed_mb=$(($(tree_size "$dir") - before))
   took "Installing $* into a fresh tree,"
   echo "== $*, apt's defaults:" \
@@ -213,21 +220,43 @@ install_alone() {
 
 scan_deb=$(deb_of pelmora-scan)
 window_deb=$(deb_of pelmora)
-# The tool alone scans a real clip there, and brings nothing graphical with it.
+# The libraries pelmora-scan's package depends on, by name (the first of alternatives): what
+# they bring with them is Debian's, not the package's own.
+libraries=$(dpkg-deb -f "$tree/root/pelmora/build/$scan_deb" Depends |
+  tr ',' '\n' | sed -E 's/\|.*//; s/\(.*\)//; s/ //g' | grep -v '^$' | tr '\n' ' ')
+qt=$(tr ' ' '\n' <<<"$libraries" | grep -E '^libqt' || true)
+[[ -z $qt ]] || problem "pelmora-scan's package depends on Qt: $qt"
+install_alone libraries "true" --names $libraries
+libraries_mb=$installed_mb
+# The tool alone scans a real clip there.
 install_alone scan "pelmora-scan --version && pelmora-scan -o /tmp/sample /tmp/pelmora-sample.avi" \
   "$scan_deb"
 scan_mb=$installed_mb
 grep -E 'frames, [0-9]+ written' "$logs/package-scan.log" ||
   problem "pelmora-scan from its package wrote no summary line"
-graphical=$(chroot "$chroots/pelmora-package-scan" dpkg-query -W -f='${Package}\n' |
-  grep -E '^(libqt5|libgl1|libgl1-mesa|libllvm|libegl|libgtk)' | tr '\n' ' ' || true)
-[[ -z $graphical ]] || problem "installing pelmora-scan brought graphical packages: $graphical"
-if ((scan_mb > scan_limit_mb)); then
-  problem "pelmora-scan adds $scan_mb MB to a fresh Debian 12, more than $scan_limit_mb MB"
+qt=$(chroot "$chroots/pelmora-package-scan" dpkg-query -W -f='${Package}\n' | grep -E '^libqt' |
+  tr '\n' ' ' || true)
+[[ -z $qt ]] || problem "installing pelmora-scan brought Qt: $qt"
+# The package's own files and nothing more: the rest is what its libraries bring.
+if ((scan_mb > libraries_mb + 10)); then
+  problem "pelmora-scan adds $scan_mb MB, its libraries alone $libraries_mb MB"
 fi
 install_alone window "pelmora-scan --version && pelmora --version" "$scan_deb" "$window_deb"
 window_mb=$installed_mb
-echo "== pelmora-scan alone adds $scan_mb MB; with the window pelmora $window_mb MB"
+# What a server that leaves out recommended packages (the video drivers FFmpeg's libraries
+# recommend for decoding in hardware, which pelmora-scan never uses) gets.
+apt_options=(--no-install-recommends)
+install_alone scan-lean "pelmora-scan --version" "$scan_deb"
+scan_lean_mb=$installed_mb
+apt_options=()
+echo "== Added to a fresh Debian 12 with apt's defaults: pelmora-scan $scan_mb MB (its libraries" \
+  "alone $libraries_mb MB), with the window pelmora $window_mb MB;" \
+  "pelmora-scan without recommended packages $scan_lean_mb MB"
+for name in libraries scan scan-lean window; do
+  echo "== $name, Mesa's and LLVM's share: $(chroot "$chroots/pelmora-package-$name" \
+    dpkg-query -W -f='${Installed-Size} ${Package}\n' |
+    awk '$2 ~ /^(libllvm|libgl1-mesa-dri|libz3|mesa-|libglx-mesa)/ { s += $1 } END { printf "%d MB", s / 1024 }')"
+done
 
 echo "== Font files: $(find "$tree/usr/share/fonts" -type f \( -name '*.ttf' -o -name '*.otf' \
   -o -name '*.pfb' \) 2>/dev/null | wc -l)"
@@ -242,7 +271,8 @@ fi
 # The window under a real X server, with only the libraries and fonts the set-up installed:
 # the server runs on the host and the window connects to it through the shared socket folder.
 begin
-mkdir -p "$tree/tmp/.X11-unix"
+mkdir -p "$tree/tmp/.X11-unix" /tmp/.X11-unix
+chmod 1777 /tmp/.X11-unix
 mount --bind /tmp/.X11-unix "$tree/tmp/.X11-unix"
 mounts+=("$tree/tmp/.X11-unix")
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ac 3>"$logs/display" \
