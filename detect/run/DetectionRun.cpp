@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
@@ -110,11 +111,7 @@ private:
         if (frameIndex == request.stretch.first) {
             firstFrame(converter.imageSize(picture));
         } else if (converter.changesFormat(picture)) {
-            host.write(LogKind::Warning,
-                       formatText("Frame size of %s changes to %dx%d at frame %lld: comparing with "
-                                  "black from there\n",
-                                  request.videoPath.c_str(), picture.frame->width,
-                                  picture.frame->height, frameIndex));
+            formatChanged(frameIndex, *picture.frame);
         }
         cv::Mat image;
         pool.acquire(image);
@@ -177,6 +174,37 @@ private:
                before->height == now.height &&
                detector.reference().size() == converter.imageSize(picture) &&
                converter.convertsRows(picture);
+    }
+
+    // Says what changed: a new size makes the next frame a start against black, a new pixel
+    // format alone changes nothing that is compared.
+    void formatChanged(long long frameIndex, const AVFrame& frame) {
+        const cv::Size before = converter.pictureSize();
+        const int formatBefore = converter.pictureFormat();
+        const std::string video = request.videoPath;
+        std::string formats;
+        if (formatBefore != frame.format) {
+            formats = formatText("%s to %s", pixelFormatName(formatBefore),
+                                 pixelFormatName(frame.format));
+        }
+        if (before == cv::Size(frame.width, frame.height)) {
+            host.write(LogKind::Warning,
+                       formatText("Pixel format of %s changes from %s at frame %lld\n",
+                                  video.c_str(), formats.c_str(), frameIndex));
+            return;
+        }
+        const std::string alsoFormat =
+            formats.empty() ? std::string() : " and its pixel format from " + formats;
+        host.write(
+            LogKind::Warning,
+            formatText("Frame size of %s changes to %dx%d%s at frame %lld: comparing "
+                       "with black from there\n",
+                       video.c_str(), frame.width, frame.height, alsoFormat.c_str(), frameIndex));
+    }
+
+    static const char* pixelFormatName(int format) {
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(format));
+        return name != nullptr ? name : "unknown";
     }
 
     // Before the first frame is measured: a watched region of another size is scaled to it.
