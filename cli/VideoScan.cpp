@@ -44,6 +44,7 @@ VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
     scan.outcome = VideoOutcome{entry.video, report, host.secondsElapsed()};
     scan.failed = report.status == pelmora::RunReport::Status::OpenFailed ||
                   report.status == pelmora::RunReport::Status::OutputUnusable ||
-                  report.snapshotsLost > 0 || recorder.failed() || recordFailed;
+                  report.status == pelmora::RunReport::Status::Failed || report.snapshotsLost > 0 ||
+                  recorder.failed() || recordFailed;
     return scan;
 }

@@ -1403,6 +1403,79 @@ TEST_F(ScanTest, AFolderThatCannotBeReadIsNamedAndTheRestStillRuns) {
     EXPECT_TRUE(isSummary(result.out, summaryHead(tmp.file("in/cam/a.avi"), 6, 2, 0)));
 }
 
+// A video that opens but cannot be read through fails with its reason, leaves no record that
+// --resume would skip it by, and the batch goes on.
+TEST_F(ScanTest, AVideoThatCannotBeReadThroughFailsAndTheBatchGoesOn) {
+    const std::string first = tmp.file("in/1.avi");
+    const std::string third = tmp.file("in/3.avi");
+    fs::create_directories(tmp.file("in"));
+    ASSERT_TRUE(writeVideo(first, movingSquare()));
+    ASSERT_TRUE(writeVideo(third, movingSquare()));
+    // Raw pictures in a pixel format the converter has no conversion from.
+    const std::string unconvertible = tmp.file("in/2.nut");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f rawvideo -pix_fmt uyyvyy411 -s "
+                           "16x16 -r 25 -i /dev/zero -frames:v 5 -c:v rawvideo '" +
+                           unconvertible + "'")
+                              .c_str()),
+              0);
+    // Raw pictures in an AVI whose header says they are 0 pixels wide: it opens, and no frame
+    // of it can be decoded.
+    const std::string widthless = tmp.file("in/2.avi");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i color=gray:s=16x16:r=25 "
+                           "-frames:v 50 -c:v rawvideo -pix_fmt yuv420p '" +
+                           widthless + "'")
+                              .c_str()),
+              0);
+    {
+        std::fstream file(widthless, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(file),
+                                std::istreambuf_iterator<char>()};
+        // The main header's width, 32 bytes into it, and the picture format's, 4 bytes in.
+        for (const auto& [tag, offset] : {std::pair<std::string, int>{"avih", 40}, {"strf", 12}}) {
+            const std::string::size_type at = bytes.find(tag);
+            ASSERT_NE(at, std::string::npos) << tag;
+            file.seekp(static_cast<std::streamoff>(at + offset));
+            file.write("\0\0\0\0", 4);
+        }
+    }
+    struct Row {
+        const char* name;
+        std::string video;
+        std::string reason;
+        long long frames;
+    };
+    const Row rows[] = {
+        {"unconvertible", unconvertible,
+         "its pictures (pixel format uyyvyy411, 16x16) cannot be converted to colour", 1},
+        {"nothingDecodes", widthless, "no frame of it could be read, 50 announced", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string out = tmp.file(std::string("out-") + row.name);
+        for (const char* pass : {"first", "resumed"}) {
+            SCOPED_TRACE(pass);
+            const ScanResult result = runScan(
+                {"--resume", "--summary", "json", "-q", "-o", out, first, row.video, third});
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_EQ(withoutTotal(result.err),
+                      "Failed to read " + row.video + ": " + row.reason + "\n");
+            const std::string total = result.err.substr(withoutTotal(result.err).size());
+            EXPECT_EQ(total.rfind("Total: 3 videos, ", 0), 0u) << total;
+            const std::vector<nlohmann::json> lines = jsonLines(result.out);
+            ASSERT_EQ(lines.size(), 3u) << result.out;
+            // Done the first time, the other two are skipped when resumed.
+            const std::string done = std::string(pass) == "first" ? "finished" : "skipped";
+            EXPECT_EQ(lines[0]["status"], done);
+            EXPECT_EQ(lines[1]["status"], "failed");
+            EXPECT_EQ(lines[1]["frames"], row.frames);
+            EXPECT_EQ(lines[1]["written"], 0);
+            EXPECT_EQ(lines[2]["status"], done);
+            EXPECT_EQ(lines[2]["written"], 2);
+            EXPECT_FALSE(fs::exists(out + "/2/.pelmora-run.json"));
+        }
+    }
+}
+
 TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
     // Three videos, the second long enough to be killed in the middle of.
     std::vector<cv::Mat> blinking;

@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -317,6 +319,34 @@ TEST_F(WindowRun, AcceptsAviInAnyCaseWithoutADotAndReportsAVideoThatDoesNotOpen)
         EXPECT_EQ(bar()->value(), 0) << name;
         EXPECT_TRUE(testsupport::listDir(tmp.path()).empty()) << name;
     }
+}
+
+// A video that opens but cannot be read through: the reason in a box and in the status bar.
+TEST_F(WindowRun, ReportsAVideoThatCannotBeReadThroughWithTheReason) {
+    // Raw pictures in a pixel format that has no conversion to colour.
+    const std::string video = tmp.file("raw.avi");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f rawvideo -pix_fmt uyyvyy411 -s "
+                           "16x16 -r 25 -i /dev/zero -frames:v 5 -c:v rawvideo '" +
+                           video + "'")
+                              .c_str()),
+              0);
+    setFields(video, tmp.file("shots"));
+    uitest::BoxSeen box;
+    auto answer = uitest::closeNextBox(box);
+    testsupport::StderrCapture err;
+    clickStart();
+    const std::string reason =
+        "its pictures (pixel format uyyvyy411, 16x16) cannot be converted to colour";
+    // After what the scaler says of the picture, when an earlier test let the libraries talk.
+    const std::string lines = err.finish();
+    const std::string failure = "Failed to read " + video + ": " + reason + "\n";
+    EXPECT_EQ(lines.substr(lines.size() - std::min(lines.size(), failure.size())), failure);
+    EXPECT_TRUE(answer->answered());
+    EXPECT_EQ(box.title, QStringLiteral("Warning"));
+    EXPECT_EQ(box.text, QString::fromStdString("Failed to read " + video + ": " + reason));
+    EXPECT_EQ(uitest::withoutTime(summary()),
+              QString::fromStdString("Failed after 1 frame: " + reason + "; 0 snapshots saved in " +
+                                     tmp.file("shots") + " (T s)"));
 }
 
 TEST_F(WindowRun, ReportsSnapshotsThatCouldNotBeSaved) {
