@@ -20,12 +20,17 @@ VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
     // Cutting the clips of a long video takes a while; a stop ends it too.
     recorder.setStopCheck([&stopSignal] { return stopSignal != 0; });
     pelmora::RunRequest request = runRequest(options, entry.video, entry.outputDir, recorder);
-    // With --resume, an unfinished run is replaced as a whole, so old and new never mix.
-    // Held until the record is written, so that no other run clears the folder before.
+    // With --resume, an unfinished run is replaced as a whole, so old and new never mix; a
+    // finished one of other settings stays, as without it. Held until the record is written,
+    // so that no other run clears the folder before.
+    using pelmora::EarlierSnapshots;
+    const EarlierSnapshots earlierSnapshots = options.clean    ? EarlierSnapshots::Remove
+                                              : options.resume ? EarlierSnapshots::RemoveUnfinished
+                                                               : EarlierSnapshots::Keep;
     pelmora::FolderLock lock;
     pelmora::EarlierRun earlier;
     request.folderReady = [&](const std::string& dir) {
-        return pelmora::readyFolder(dir, options.clean || options.resume, lock, earlier, host);
+        return pelmora::readyFolder(dir, earlierSnapshots, lock, earlier, host);
     };
     pelmora::RunReport report = pelmora::runDetection(detector, request, host);
     recorder.settle(report);

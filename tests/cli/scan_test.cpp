@@ -1289,7 +1289,12 @@ TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
          0,
          "2 snapshots of an earlier run are in DIR\n"},
         {"a clean rerun", {"--clean", "--events"}, "", 2, 0, ""},
-        {"a resumed run of other settings", {"--resume", "--report"}, "", 2, 0, ""},
+        {"a resumed run of other settings",
+         {"--resume", "--report"},
+         "",
+         2,
+         0,
+         "2 snapshots of an earlier run are in DIR\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1741,6 +1746,47 @@ TEST_F(ScanTest, ALostClipIsReportedWithTheReasonAndExitsOne) {
     const ScanResult resumed = runScan({"--clips", "--resume", "-q", "-o", dir, video});
     EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
     EXPECT_TRUE(fs::is_regular_file(dir + "/EVENT0001.mkv"));
+}
+
+// --resume replaces a run that was cut short; a finished run of other settings is no such run,
+// and its snapshots stay beside the new run's, said as without --resume, unless --clean.
+TEST_F(ScanTest, ResumeKeepsTheSnapshotsOfAFinishedRunOfOtherSettings) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    const struct {
+        const char* name;
+        bool finished;  // the earlier run left its record
+        std::vector<std::string> options;
+        std::vector<std::string> snapshots;
+        std::string err;
+    } rows[] = {
+        {"finished",
+         true,
+         {"--resume"},
+         kMovingSquareNames,
+         "2 snapshots of an earlier run are in DIR\n"},
+        {"finishedAndClean", true, {"--resume", "--clean"}, {}, ""},
+        {"cutShort", false, {"--resume"}, {}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        ASSERT_EQ(runScan({"-q", "-o", dir, video}).exitCode, 0);
+        if (!row.finished) {
+            fs::remove(dir + "/.pelmora-run.json");
+        }
+        // No square is large enough for this trigger: the new run saves nothing.
+        std::vector<std::string> arguments = row.options;
+        arguments.insert(arguments.end(), {"--min-pixels", "100", "-q", "-o", dir, video});
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        std::string err = row.err;
+        if (const auto at = err.find("DIR"); at != std::string::npos) {
+            err.replace(at, 3, dir);
+        }
+        EXPECT_EQ(result.err, err);
+        EXPECT_EQ(listDir(dir), row.snapshots);
+    }
 }
 
 TEST_F(ScanTest, ResumeRemovesTheClipsOfAnUnfinishedRun) {
