@@ -797,6 +797,22 @@ TEST_F(ScanTest, HelpAndVersionGoToStdoutAndScanNothing) {
     }
 }
 
+// An answer that cannot be written is a failure, not a success with nothing to show.
+TEST_F(ScanTest, HelpAndVersionIntoAFullDiskFail) {
+    for (const char* argument : {"--version", "--help"}) {
+        const std::string command = std::string(PELMORA_SCAN_PATH) + " " + argument +
+                                    " > /dev/full 2> '" + tmp.file("err") + "'";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << argument;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << argument;
+        std::ifstream err(tmp.file("err"));
+        EXPECT_EQ(
+            std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>()),
+            "pelmora-scan: cannot write to the standard output: No space left on device\n")
+            << argument;
+    }
+}
+
 TEST_F(ScanTest, ThresholdIsTheLargestDifferenceThatIsNotAChange) {
     // Grey 100, then 120 twice: a step of exactly 20 in every channel, then no change at all.
     const std::string video = tmp.file("steps.avi");
