@@ -22,6 +22,8 @@ const char* statusName(const VideoOutcome& outcome) {
             return "not_opened";
         case Status::OutputUnusable:
             return "not_scanned";
+        case Status::Failed:
+            return "failed";
     }
     return "unknown";
 }
@@ -46,13 +48,16 @@ std::string textLine(const VideoOutcome& outcome) {
                                        report.outputDir.c_str());
         case Status::Finished:
         case Status::Stopped:
+        case Status::Failed:
             break;
     }
+    const char* ending = report.status == Status::Stopped  ? ", interrupted"
+                         : report.status == Status::Failed ? ", failed"
+                                                           : "";
     return pelmora::formatText(
         "%s: %s, %lld written, %lld lost, %s, %.1f frames/s%s\n", video,
         pelmora::framesText(report).c_str(), report.snapshotsWritten, report.snapshotsLost,
-        pelmora::secondsInHundredths(outcome.seconds).c_str(), framesPerSecond(outcome),
-        report.status == Status::Stopped ? ", interrupted" : "");
+        pelmora::secondsInHundredths(outcome.seconds).c_str(), framesPerSecond(outcome), ending);
 }
 
 std::string jsonLine(const VideoOutcome& outcome) {
@@ -94,6 +99,7 @@ void BatchTotal::add(const VideoOutcome& outcome) {
             break;
         case Status::OpenFailed:
         case Status::OutputUnusable:
+        case Status::Failed:
             ++failed;
             break;
     }

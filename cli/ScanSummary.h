@@ -23,7 +23,7 @@ struct BatchTotal {
     int videos = 0;  // in the batch, including those a stop left unread
     int finished = 0;
     int stopped = 0;
-    int failed = 0;   // not opened, or no snapshot could be saved
+    int failed = 0;   // not opened, not scanned, or not read through
     int skipped = 0;  // done by an earlier run
     long long frames = 0;
     long long written = 0;

@@ -20,12 +20,17 @@ VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
     // Cutting the clips of a long video takes a while; a stop ends it too.
     recorder.setStopCheck([&stopSignal] { return stopSignal != 0; });
     pelmora::RunRequest request = runRequest(options, entry.video, entry.outputDir, recorder);
-    // With --resume, an unfinished run is replaced as a whole, so old and new never mix.
-    // Held until the record is written, so that no other run clears the folder before.
+    // With --resume, an unfinished run is replaced as a whole, so old and new never mix; a
+    // finished one of other settings stays, as without it. Held until the record is written,
+    // so that no other run clears the folder before.
+    using pelmora::EarlierSnapshots;
+    const EarlierSnapshots earlierSnapshots = options.clean    ? EarlierSnapshots::Remove
+                                              : options.resume ? EarlierSnapshots::RemoveUnfinished
+                                                               : EarlierSnapshots::Keep;
     pelmora::FolderLock lock;
     pelmora::EarlierRun earlier;
     request.folderReady = [&](const std::string& dir) {
-        return pelmora::readyFolder(dir, options.clean || options.resume, lock, earlier, host);
+        return pelmora::readyFolder(dir, earlierSnapshots, lock, earlier, host);
     };
     pelmora::RunReport report = pelmora::runDetection(detector, request, host);
     recorder.settle(report);
@@ -44,6 +49,7 @@ VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
     scan.outcome = VideoOutcome{entry.video, report, host.secondsElapsed()};
     scan.failed = report.status == pelmora::RunReport::Status::OpenFailed ||
                   report.status == pelmora::RunReport::Status::OutputUnusable ||
-                  report.snapshotsLost > 0 || recorder.failed() || recordFailed;
+                  report.status == pelmora::RunReport::Status::Failed || report.snapshotsLost > 0 ||
+                  recorder.failed() || recordFailed;
     return scan;
 }

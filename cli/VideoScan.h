@@ -11,7 +11,8 @@
 
 struct VideoScan {
     VideoOutcome outcome;
-    bool failed = false;  // not opened, or a snapshot, list, clip, report or record not saved
+    bool failed = false;  // not opened or not read through, or a snapshot, list, clip, report or
+                          // record not saved
 };
 
 // One video scanned whole into its folder as the options say, its record written when nothing

@@ -52,6 +52,18 @@ void installStopHandlers() {
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+// Writes text to the standard output, all of it: a full disk or a closed pipe is a failure, said on
+// the error stream, not a success with nothing to show.
+int answer(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "pelmora-scan: cannot write to the standard output: %s\n",
+                     std::strerror(errno));
+        return kExitFailures;
+    }
+    return kExitDone;
+}
+
 // The videos given and listed; false with a message when the list cannot be read.
 bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) {
     videos = options.videos;
@@ -92,12 +104,10 @@ int main(int argc, char* argv[]) {
     }
     const ScanOptions& options = parsed.options;
     if (options.help) {
-        std::fputs(scanUsage().c_str(), stdout);
-        return kExitDone;
+        return answer(scanUsage());
     }
     if (options.version) {
-        std::fputs(versionText().c_str(), stdout);
-        return kExitDone;
+        return answer(versionText());
     }
 
     if (options.segment || !options.joinFolder.empty()) {

@@ -422,6 +422,11 @@ void Kavrit::reportRun(const pelmora::RunReport& report, double seconds) {
         return;
     }
     runSummaryLabel->setText(runSummary(report, seconds));
+    if (report.status == Status::Failed) {
+        warn(tr("Failed to read %1: %2")
+                 .arg(QString::fromStdString(videoPath), QString::fromStdString(report.failure)));
+        return;
+    }
     if (report.snapshotsLost > 0) {
         const QString snapshots = report.snapshotsLost == 1
                                       ? tr("1 snapshot")

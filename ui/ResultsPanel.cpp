@@ -270,9 +270,11 @@ void ResultsPanel::showSummary(const pelmora::RunReport* report) {
         found += tr(" (%1 lost)").arg(report->snapshotsLost);
     }
     const QString frames = QString::fromStdString(pelmora::framesText(*report));
-    summary->setText(report->status == pelmora::RunReport::Status::Stopped
-                         ? tr("%1, stopped: %2, %3").arg(video, found, frames)
-                         : tr("%1: %2, %3").arg(video, found, frames));
+    using Status = pelmora::RunReport::Status;
+    summary->setText(
+        report->status == Status::Stopped  ? tr("%1, stopped: %2, %3").arg(video, found, frames)
+        : report->status == Status::Failed ? tr("%1, failed: %2, %3").arg(video, found, frames)
+                                           : tr("%1: %2, %3").arg(video, found, frames));
 }
 
 void ResultsPanel::open(const QString& path) {

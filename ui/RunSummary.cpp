@@ -28,6 +28,10 @@ QString runSummary(const pelmora::RunReport& report, double seconds) {
     if (report.snapshotsLost > 0) {
         saved += tr(", %1 lost").arg(report.snapshotsLost);
     }
+    if (report.status == pelmora::RunReport::Status::Failed) {
+        return tr("Failed after %1: %2; %3 (%4)")
+            .arg(frames(report.framesRead), QString::fromStdString(report.failure), saved, time);
+    }
     if (report.status != pelmora::RunReport::Status::Stopped) {
         // The frames read, and those announced when the two differ.
         return tr("%1 (%2, %3)")

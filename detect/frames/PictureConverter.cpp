@@ -1,10 +1,12 @@
 #include "PictureConverter.h"
 
+#include <cstddef>
 #include <stdexcept>
 
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -16,6 +18,50 @@ namespace {
 // last row: vector code writes a little past the end of a row.
 constexpr int kRowAlign = 32;
 constexpr int kSlackRows = 2;
+// The most rows or columns by which a decoder's pictures exceed the size of its stream: its
+// alignment, a macroblock.
+constexpr int kMostCut = 16;
+
+// Whether each plane of the frame holds rows of width pixels, height of them (fewer for the
+// colour planes of a subsampled format), inside the buffer the plane lies in: what a scaler
+// over that size reads.
+bool planesHold(const AVFrame& frame, int width, int height) {
+    const auto format = static_cast<AVPixelFormat>(frame.format);
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(format);
+    if (layout == nullptr || (layout->flags & AV_PIX_FMT_FLAG_HWACCEL) != 0 || width <= 0 ||
+        height <= 0) {
+        return false;
+    }
+    const int planes = av_pix_fmt_count_planes(format);
+    for (int plane = 0; plane < planes; ++plane) {
+        const AVBufferRef* buffer = av_frame_get_plane_buffer(const_cast<AVFrame*>(&frame), plane);
+        const int rowBytes = av_image_get_linesize(format, width, plane);
+        if (buffer == nullptr || rowBytes <= 0 || frame.linesize[plane] < rowBytes) {
+            return false;
+        }
+        const bool colour =
+            (plane == 1 || plane == 2) && (layout->flags & AV_PIX_FMT_FLAG_RGB) == 0;
+        const int rows = colour ? AV_CEIL_RSHIFT(height, layout->log2_chroma_h) : height;
+        const std::uint8_t* first = frame.data[plane];
+        const std::ptrdiff_t span =
+            static_cast<std::ptrdiff_t>(rows - 1) * frame.linesize[plane] + rowBytes;
+        if (first < buffer->data || span > buffer->data + buffer->size - first) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The size a scaler for the picture works over: the decoder's coded size when the picture's
+// planes hold it, else the picture's own.
+cv::Size sourceSize(const Picture& picture) {
+    const AVFrame& frame = *picture.frame;
+    if (picture.codedWidth >= frame.width && picture.codedHeight >= frame.height &&
+        planesHold(frame, picture.codedWidth, picture.codedHeight)) {
+        return {picture.codedWidth, picture.codedHeight};
+    }
+    return {frame.width, frame.height};
+}
 
 }  // namespace
 
@@ -36,27 +82,47 @@ bool PictureConverter::changesFormat(const Picture& picture) const {
 }
 
 bool PictureConverter::prepare(const Picture& picture) {
-    if (scaler != nullptr && !changesFormat(picture)) {
+    const AVFrame& frame = *picture.frame;
+    // A picture of the size and format before may still come with another coded size than its
+    // own; the scaler made for its size serves it as long as its planes hold what it reads.
+    if (scaler != nullptr && !changesFormat(picture) &&
+        planesHold(frame, scalerWidth, frame.height)) {
         return true;
     }
-    // Once the pictures have changed size the stream's size no longer describes them.
-    sizeChanged = sizeChanged || scaler != nullptr;
-    scaler = sws_getCachedContext(scaler, picture.codedWidth, picture.codedHeight,
-                                  static_cast<AVPixelFormat>(picture.frame->format),
-                                  picture.codedWidth, picture.codedHeight, AV_PIX_FMT_BGR24,
-                                  SWS_BICUBIC, nullptr, nullptr, nullptr);
+    // Once the pictures have changed size the stream's size no longer describes them; a change
+    // of pixel format alone leaves the images as they were.
+    sizeChanged = sizeChanged || (scaler != nullptr &&
+                                  (frame.width != pictureWidth || frame.height != pictureHeight));
+    const cv::Size source = sourceSize(picture);
+    scaler = sws_getCachedContext(
+        scaler, source.width, source.height, static_cast<AVPixelFormat>(frame.format), source.width,
+        source.height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
     rowCheck = RowCheck::NotYet;
-    scalerWidth = picture.codedWidth;
-    scalerHeight = picture.codedHeight;
-    pixelFormat = picture.frame->format;
-    pictureWidth = picture.frame->width;
-    pictureHeight = picture.frame->height;
+    scalerWidth = source.width;
+    scalerHeight = source.height;
+    pixelFormat = frame.format;
+    pictureWidth = frame.width;
+    pictureHeight = frame.height;
     return scaler != nullptr;
 }
 
+std::string PictureConverter::refusal(const Picture& picture) {
+    const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture.frame->format));
+    return std::string("its pictures (pixel format ") + (name != nullptr ? name : "unknown") +
+           ", " + std::to_string(picture.frame->width) + "x" +
+           std::to_string(picture.frame->height) + ") cannot be converted to colour";
+}
+
 cv::Size PictureConverter::imageSize(const Picture& picture) const {
-    return sizeChanged || visible.empty() ? cv::Size(picture.frame->width, picture.frame->height)
-                                          : visible;
+    const cv::Size own(picture.frame->width, picture.frame->height);
+    // The stream's size cuts off the few rows or columns that some decoders give beyond it, as
+    // the capture does. A stream whose pictures change size may announce another part's size
+    // (FFmpeg takes it from the first seconds it reads), which would leave the image larger than
+    // the picture, or cut the picture to a fraction of itself: the picture's own size holds.
+    const bool cutsOff = !visible.empty() && visible.width <= own.width &&
+                         visible.height <= own.height && own.width - visible.width < kMostCut &&
+                         own.height - visible.height < kMostCut;
+    return sizeChanged || !cutsOff ? own : visible;
 }
 
 void PictureConverter::fitBuffer(cv::Mat& image, cv::Size size) const {
@@ -88,8 +154,23 @@ bool PictureConverter::convert(const Picture& picture, cv::Mat& image) {
     fitBuffer(target, size);
     uint8_t* planes[4] = {target.data, nullptr, nullptr, nullptr};
     int strides[4] = {static_cast<int>(target.step[0]), 0, 0, 0};
-    sws_scale(scaler, picture.frame->data, picture.frame->linesize, 0, picture.frame->height,
-              planes, strides);
+    const AVFrame& frame = *picture.frame;
+    const int made =
+        sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
+    if (made < size.height && scalerHeight > frame.height) {
+        // A scaler over a coded height beyond the picture's may hold its last rows back for
+        // source rows that never come (10-bit 4:2:0 does), leaving whatever the buffer held
+        // there: the pictures of this format are converted over their own height instead.
+        scalerHeight = frame.height;
+        scaler = sws_getCachedContext(
+            scaler, scalerWidth, scalerHeight, static_cast<AVPixelFormat>(frame.format),
+            scalerWidth, scalerHeight, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        rowCheck = RowCheck::NotYet;
+        if (scaler == nullptr) {
+            return false;
+        }
+        sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
+    }
     if (rotation == 90) {
         cv::rotate(rotated, image, cv::ROTATE_90_CLOCKWISE);
     } else if (rotation == 180) {
@@ -110,7 +191,7 @@ bool PictureConverter::rowsEligible(const Picture& picture) const {
     const cv::Size size = imageSize(picture);
     // An odd height takes the scaler's general path, whose colour rows blend with their
     // neighbours; upside-down planes and rotated images are left to the whole conversion.
-    return planar && rotation == 0 && picture.codedHeight % 2 == 0 && frame.height % 2 == 0 &&
+    return planar && rotation == 0 && scalerHeight % 2 == 0 && frame.height % 2 == 0 &&
            frame.linesize[0] > 0 && frame.linesize[1] > 0 && frame.linesize[2] > 0 &&
            size.width <= frame.width && size.height <= frame.height;
 }
@@ -161,9 +242,11 @@ void PictureConverter::convertRowPair(const Picture& picture, int pair, cv::Mat&
 
 void PictureConverter::scalePair(const Picture& picture, int pair, uint8_t* target, int step) {
     const AVFrame& frame = *picture.frame;
-    pairScaler = sws_getCachedContext(pairScaler, picture.codedWidth, 2,
-                                      static_cast<AVPixelFormat>(frame.format), picture.codedWidth,
-                                      2, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    // Over the whole scaler's width, which the image was laid out for: the picture's coded width
+    // may be another picture's.
+    pairScaler = sws_getCachedContext(pairScaler, scalerWidth, 2,
+                                      static_cast<AVPixelFormat>(frame.format), scalerWidth, 2,
+                                      AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (pairScaler == nullptr) {
         throw std::runtime_error("no scaler for two rows of the picture");
     }

@@ -39,7 +39,7 @@ int SnapshotWriterPool::defaultWriters() {
 void SnapshotWriterPool::submit(std::string path, cv::Mat image) {
     std::unique_lock<std::mutex> lock(mutex);
     jobTaken.wait(lock, [this] { return queue.size() < queueCapacity; });
-    outcomes.push_back({path, WriteResult(), false});
+    outcomes.push_back({path, WriteResult(), false, nullptr});
     queue.push_back({nextSequence++, std::move(path), std::move(image)});
     lock.unlock();
     jobQueued.notify_one();
@@ -61,8 +61,15 @@ void SnapshotWriterPool::collect(bool waitForAll, const Done& done) {
             ++firstSequence;
         }
     }
+    std::exception_ptr thrown;
     for (const Outcome& outcome : ready) {
         done(outcome.path, outcome.result);
+        if (!thrown) {
+            thrown = outcome.thrown;
+        }
+    }
+    if (thrown) {
+        std::rethrow_exception(thrown);
     }
 }
 
@@ -89,12 +96,24 @@ void SnapshotWriterPool::work() {
         lock.unlock();
         jobTaken.notify_one();
 
-        WriteResult result = writer.write(job.path, job.image);
+        WriteResult result;
+        // Thrown here it would end the program; the run it belongs to fails instead.
+        std::exception_ptr thrown;
+        try {
+            result = writer.write(job.path, job.image);
+        } catch (const std::exception& error) {
+            result = {false, error.what()};
+            thrown = std::current_exception();
+        } catch (...) {
+            result = {false, "an unknown error"};
+            thrown = std::current_exception();
+        }
         pool.release(std::move(job.image));
 
         lock.lock();
         Outcome& outcome = outcomes[job.sequence - firstSequence];
         outcome.result = std::move(result);
+        outcome.thrown = thrown;
         outcome.finished = true;
         lock.unlock();
         jobFinished.notify_all();

@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <opencv2/core.hpp>
@@ -33,7 +34,9 @@ public:
     void submit(std::string path, cv::Mat image);
 
     // Calls done, on the caller's thread and in the order of submission, for every snapshot
-    // that is written by now and has no unwritten one before it; with waitForAll, for all.
+    // that is written by now and has no unwritten one before it; with waitForAll, for all. A
+    // writer that threw is told as a snapshot not saved, with the exception's message; once all
+    // are told, the first such exception is thrown here, on the caller's thread.
     void collect(bool waitForAll, const Done& done);
 
     // Writers a run uses when it is not told: enough to keep up on this machine.
@@ -49,6 +52,7 @@ private:
         std::string path;
         WriteResult result;
         bool finished = false;
+        std::exception_ptr thrown;
     };
 
     void work();

@@ -111,6 +111,10 @@ std::string header(const ReportContent& content) {
     if (report.status == RunReport::Status::Stopped) {
         html += "<p class=\"stopped\">The run was stopped after " + grouped(report.framesRead) +
                 " frames: this page shows what it had read by then.</p>\n";
+    } else if (report.status == RunReport::Status::Failed) {
+        html += "<p class=\"stopped\">The video could not be read through (" +
+                escapeHtml(report.failure) + "): this page shows the " +
+                grouped(report.framesRead) + " frames read before.</p>\n";
     }
     // The video, how the run looked at it, and what it found: a line each.
     html += "<div class=\"facts\">\n";

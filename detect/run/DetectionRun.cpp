@@ -2,13 +2,16 @@
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "FrameClock.h"
@@ -49,6 +52,31 @@ public:
 
     void run() {
         FrameReader reader(job.getSource(), kReadAhead);
+        std::exception_ptr failure;
+        try {
+            readFrames(reader);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        reader.stop();
+        job.releaseSource();
+        // The snapshots taken before a failure are still written, told and listed.
+        try {
+            writers.collect(true, [this](const std::string& path, const WriteResult& result) {
+                written(path, result);
+            });
+        } catch (...) {
+            if (!failure) {
+                failure = std::current_exception();
+            }
+        }
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+
+private:
+    void readFrames(FrameReader& reader) {
         Picture picture;
         const VideoStretch& stretch = request.stretch;
         for (long long frameIndex = stretch.first; reader.next(picture); ++frameIndex) {
@@ -72,14 +100,8 @@ public:
                 break;
             }
         }
-        reader.stop();
-        job.releaseSource();
-        writers.collect(true, [this](const std::string& path, const WriteResult& result) {
-            written(path, result);
-        });
     }
 
-private:
     // Whether the picture's presentation time makes it frame frameIndex at the stream's rate,
     // at the stream's size (a converter that saw another size before would convert it
     // otherwise); else the report says why not.
@@ -110,11 +132,7 @@ private:
         if (frameIndex == request.stretch.first) {
             firstFrame(converter.imageSize(picture));
         } else if (converter.changesFormat(picture)) {
-            host.write(LogKind::Warning,
-                       formatText("Frame size of %s changes to %dx%d at frame %lld: comparing with "
-                                  "black from there\n",
-                                  request.videoPath.c_str(), picture.frame->width,
-                                  picture.frame->height, frameIndex));
+            formatChanged(frameIndex, *picture.frame);
         }
         cv::Mat image;
         pool.acquire(image);
@@ -122,9 +140,10 @@ private:
         if (byRows) {
             converter.fitImage(picture, image);
         } else if (!converter.convert(picture, image)) {
-            // No conversion for this pixel format: a picture the program cannot read.
+            // Skipping the picture would measure the video by the frames around it, and a
+            // video of such pictures only would pass for one without motion.
             pool.release(std::move(image));
-            return frameDone(frameIndex);
+            throw std::runtime_error(PictureConverter::refusal(picture));
         }
         const FrameTime time = timeOf(frameIndex, picture);
         const long long streamMs = streamTimeOf(frameIndex, picture);
@@ -177,6 +196,37 @@ private:
                before->height == now.height &&
                detector.reference().size() == converter.imageSize(picture) &&
                converter.convertsRows(picture);
+    }
+
+    // Says what changed: a new size makes the next frame a start against black, a new pixel
+    // format alone changes nothing that is compared.
+    void formatChanged(long long frameIndex, const AVFrame& frame) {
+        const cv::Size before = converter.pictureSize();
+        const int formatBefore = converter.pictureFormat();
+        const std::string video = request.videoPath;
+        std::string formats;
+        if (formatBefore != frame.format) {
+            formats = formatText("%s to %s", pixelFormatName(formatBefore),
+                                 pixelFormatName(frame.format));
+        }
+        if (before == cv::Size(frame.width, frame.height)) {
+            host.write(LogKind::Warning,
+                       formatText("Pixel format of %s changes from %s at frame %lld\n",
+                                  video.c_str(), formats.c_str(), frameIndex));
+            return;
+        }
+        const std::string alsoFormat =
+            formats.empty() ? std::string() : " and its pixel format from " + formats;
+        host.write(
+            LogKind::Warning,
+            formatText("Frame size of %s changes to %dx%d%s at frame %lld: comparing "
+                       "with black from there\n",
+                       video.c_str(), frame.width, frame.height, alsoFormat.c_str(), frameIndex));
+    }
+
+    static const char* pixelFormatName(int format) {
+        const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(format));
+        return name != nullptr ? name : "unknown";
     }
 
     // Before the first frame is measured: a watched region of another size is scaled to it.
@@ -264,10 +314,13 @@ private:
 
 std::string framesText(const RunReport& report) {
     const long long difference = report.framesRead - report.framesAnnounced;
-    if (report.status == RunReport::Status::Finished && report.framesAnnounced > 0 &&
+    const bool notStopped =
+        report.status == RunReport::Status::Finished || report.status == RunReport::Status::Failed;
+    if (notStopped && report.framesAnnounced > 0 &&
         std::llabs(difference) * 100 > report.framesAnnounced) {
-        return formatText("%lld frames read, %lld announced", report.framesRead,
-                          report.framesAnnounced);
+        return formatText(report.framesRead == 1 ? "%lld frame read, %lld announced"
+                                                 : "%lld frames read, %lld announced",
+                          report.framesRead, report.framesAnnounced);
     }
     return formatText(report.framesRead == 1 ? "%lld frame" : "%lld frames", report.framesRead);
 }
@@ -282,8 +335,38 @@ int progressPercent(long long framesDone, long long frameCount) {
     return static_cast<int>(percent);
 }
 
-RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHost& host) {
-    RunReport report;
+namespace {
+
+void failRun(RunReport& report, RunHost& host, const std::string& video,
+             const std::string& reason) {
+    // The first failure is the cause; what a later stage says of it is a consequence.
+    if (report.status == RunReport::Status::Failed) {
+        return;
+    }
+    report.status = RunReport::Status::Failed;
+    report.failure = reason;
+    host.write(LogKind::Failure,
+               formatText("Failed to read %s: %s\n", video.c_str(), reason.c_str()));
+}
+
+// The run's boundary: what a stage of the run throws (the decoder's thread, the converter, a
+// writer, the records) fails this video with its message rather than ending the program, so that
+// a batch goes on to its next video.
+template <typename Stage>
+void failOnThrow(RunReport& report, RunHost& host, const std::string& video, Stage&& stage) {
+    try {
+        stage();
+    } catch (const std::exception& error) {
+        failRun(report, host, video, error.what());
+    } catch (...) {
+        failRun(report, host, video, "an unknown error");
+    }
+}
+
+// Everything of a run up to its end: the video opened, the folder readied, the observer told of
+// the start (started), the frames read. A run that ends before its frames leaves framesRan false.
+void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host, RunReport& report,
+               bool& started, bool& framesRan) {
     VideoJob job(request.videoPath, request.outputDir);
     if (!job.open()) {
         report.openError = job.openError();
@@ -291,7 +374,7 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
                    formatText("Failed to open %s: %s\n", request.videoPath.c_str(),
                               report.openError.c_str()));
         report.status = RunReport::Status::OpenFailed;
-        return report;
+        return;
     }
     report.outputError = job.prepareOutputDirectory();
     report.outputDir = job.getOutputDir();
@@ -303,7 +386,7 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
                    formatText("Cannot save snapshots in %s: %s\n", report.outputDir.c_str(),
                               report.outputError.c_str()));
         report.status = RunReport::Status::OutputUnusable;
-        return report;
+        return;
     }
     detector.beginRun(request.minPixels, request.watched,
                       snapshotDigits(job.getSource().announcedMs()));
@@ -321,6 +404,7 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
         const bool turned = source.rotation() % 180 != 0;
         const cv::Size announcedSize(turned ? source.height() : source.width(),
                                      turned ? source.width() : source.height());
+        started = true;
         request.observer->runStarted({request.videoPath, report.outputDir, announcedSize, fps,
                                       report.framesAnnounced, request.threshold, request.minPixels,
                                       request.watched.wholeFrame(), request.watched.name()});
@@ -332,20 +416,40 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
             report.inexact = formatText("frame %lld cannot be found exactly: %s",
                                         request.stretch.first, report.inexact.c_str());
             report.status = RunReport::Status::Stopped;
-            if (request.observer != nullptr) {
-                request.observer->runFinished(report);
-            }
-            return report;
+            return;
         }
     }
-    const SnapshotTally before = detector.tally();
+    framesRan = true;
     FrameLoop(detector, request, host, job, report).run();
+    // A video of which nothing could be read has not been looked at: it has failed, and no
+    // record may say it was done.
+    if (report.status == RunReport::Status::Finished && report.framesRead == 0) {
+        const std::string announced = report.framesAnnounced > 0
+                                          ? formatText(", %lld announced", report.framesAnnounced)
+                                          : std::string();
+        failRun(report, host, request.videoPath, "no frame of it could be read" + announced);
+    }
+}
+
+}  // namespace
+
+RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHost& host) {
+    RunReport report;
+    const SnapshotTally before = detector.tally();
+    bool started = false;
+    bool framesRan = false;
+    failOnThrow(report, host, request.videoPath,
+                [&] { readVideo(detector, request, host, report, started, framesRan); });
     report.snapshotsWritten = detector.tally().written - before.written;
     report.snapshotsLost = detector.tally().lost - before.lost;
-    if (request.observer != nullptr) {
-        request.observer->runFinished(report);
+    // An observer told of the start hears of the end, a failed one too.
+    if (started && request.observer != nullptr) {
+        failOnThrow(report, host, request.videoPath,
+                    [&] { request.observer->runFinished(report); });
     }
-    host.progress(100);
+    if (framesRan && report.status != RunReport::Status::Failed) {
+        host.progress(100);
+    }
     return report;
 }
 

@@ -7,9 +7,9 @@
 
 namespace pelmora {
 
-// "795 frames" ("1 frame"), or, when a finished run read more than 1 % more or fewer frames than
-// the container announced, "68 frames read, 444 announced": a truncated file shows, and so does a
-// container whose count is simply wrong.
+// "795 frames" ("1 frame"), or, when a finished or failed run read more than 1 % more or fewer
+// frames than the container announced, "68 frames read, 444 announced": a truncated file shows,
+// and so does a container whose count is simply wrong.
 std::string framesText(const RunReport& report);
 
 // Percent of frames done, truncated; -1 when that is not a percentage (no or too low a
@@ -25,7 +25,14 @@ int progressPercent(long long framesDone, long long frameCount);
 // frame. A stop takes effect after the current frame; the snapshots taken by then are written
 // and logged before the run returns. A watched region of another size than the frames is
 // scaled to them, with a warning; so is a change of frame size in mid-video, after which the
-// frames are compared with black at their new size.
+// frames are compared with black at their new size. A change of pixel format alone is said and
+// changes nothing else.
+//
+// A video that opens but cannot be read through has failed (status Failed, with the reason, and
+// a failure line): no frame of it could be read, a picture could not be converted, or a stage
+// of the run threw (the decoder's thread, the converter, a snapshot writer, the observer). The
+// exception ends this run only: the snapshots taken before it are written and told, the observer
+// hears of the end, and the caller goes on.
 RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHost& host);
 
 }  // namespace pelmora

@@ -90,6 +90,9 @@ EarlierRun findEarlierRun(const std::string& dir) {
                 earlier.snapshots.push_back({name, static_cast<unsigned long long>(info.st_ino)});
             } else if (kind == Kind::Clip) {
                 ++earlier.clips;
+            } else if (name == kRunRecordName && S_ISREG(info.st_mode)) {
+                ++earlier.runFiles;
+                earlier.finished = true;
             } else {
                 ++(kind == Kind::RunFile ? earlier.runFiles : earlier.temporaries);
             }
@@ -169,7 +172,7 @@ void FolderLock::release() {
     }
 }
 
-std::string readyFolder(const std::string& dir, bool withSnapshots, FolderLock& lock,
+std::string readyFolder(const std::string& dir, EarlierSnapshots snapshots, FolderLock& lock,
                         EarlierRun& earlier, RunLog& log) {
     // Two runs into one folder would mix their snapshots, lists and records, and each would
     // clear what the other wrote.
@@ -181,6 +184,9 @@ std::string readyFolder(const std::string& dir, bool withSnapshots, FolderLock& 
     if (!earlier.error.empty()) {
         return earlier.error;
     }
+    const bool withSnapshots =
+        snapshots == EarlierSnapshots::Remove ||
+        (snapshots == EarlierSnapshots::RemoveUnfinished && !earlier.finished);
     const EarlierRunRemoval removal = removeEarlierRun(dir, withSnapshots);
     for (const std::string& failure : removal.failures) {
         log.write(LogKind::Failure, "Failed to remove " + failure + "\n");

@@ -30,7 +30,10 @@ struct EarlierRun {
     long long clips = 0;                   // complete clips, EVENT….mkv and the like
     long long runFiles = 0;                // its lists, report and record
     long long temporaries = 0;             // hidden files of writes that never finished
-    std::string error;                     // why the folder could not be read, or nothing
+    // Its record is there: the run read its video to the end with nothing lost, and its
+    // snapshots are a finished run's, not those of one that was cut short.
+    bool finished = false;
+    std::string error;  // why the folder could not be read, or nothing
 };
 
 EarlierRun findEarlierRun(const std::string& dir);
@@ -72,12 +75,26 @@ private:
     std::string path;
 };
 
+// What becomes of the snapshots and clips an earlier run left in a folder.
+enum class EarlierSnapshots {
+    Keep,
+    Remove,
+    // Removed when that run was cut short (no record of it is there), so that a run resumed
+    // leaves the files of an uninterrupted one; a finished run's are kept.
+    RemoveUnfinished,
+};
+
 // Holds dir for the coming run and clears what an earlier run left in it, its snapshots and
-// clips too when withSnapshots, so that the lists, report and record there are of the coming
+// clips too as snapshots says, so that the lists, report and record there are of the coming
 // run alone; earlier is what it found, less what it removed. Each file that stays is a
 // failure line in log. Returns why the folder cannot be used, or nothing.
-std::string readyFolder(const std::string& dir, bool withSnapshots, FolderLock& lock,
+std::string readyFolder(const std::string& dir, EarlierSnapshots snapshots, FolderLock& lock,
                         EarlierRun& earlier, RunLog& log);
+inline std::string readyFolder(const std::string& dir, bool withSnapshots, FolderLock& lock,
+                               EarlierRun& earlier, RunLog& log) {
+    return readyFolder(dir, withSnapshots ? EarlierSnapshots::Remove : EarlierSnapshots::Keep, lock,
+                       earlier, log);
+}
 
 // Says in log how many snapshots of an earlier run stay beside those of the run just done,
 // which wrote again the names it took itself.

@@ -56,11 +56,14 @@ public:
 };
 
 struct RunReport {
-    enum class Status { Finished, Stopped, OpenFailed, OutputUnusable };
+    // Failed: the video opened but could not be read through (no frame of it could be read, a
+    // picture could not be converted, a stage of the run threw); failure says why.
+    enum class Status { Finished, Stopped, OpenFailed, OutputUnusable, Failed };
     Status status = Status::Finished;
     std::string openError;    // why the video did not open
     std::string outputDir;    // where the snapshots went
     std::string outputError;  // why outputDir cannot hold snapshots
+    std::string failure;      // why the run failed part-way
     long long framesRead = 0;
     long long framesAnnounced = 0;  // the container's frame count; 0 when it gives none
     long long snapshotsWritten = 0;

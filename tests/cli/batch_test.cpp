@@ -166,6 +166,11 @@ TEST(BatchPlan, EveryVideoGetsAFolderNoOtherVideoHas) {
         {"a name with -2 of its own", "out", "a/x.avi b/x.avi c/x-2.avi", "out/x out/x-3 out/x-2"},
         {"hidden and empty names", "out", "a/.avi b/.x.avi video.avi",
          "out/video out/video-2 out/video-3"},
+        // A hidden video's folder is the one it is in, which may be another video's.
+        {"a video and a hidden one in the folder named after it", "", "d/a.avi d/a/.avi",
+         "d/a d/a/-2"},
+        {"the same the other way round", "", "d/a/.avi d/a.avi", "d/a/-2 d/a"},
+        {"the same into one folder", "out", "d/a.avi d/a/.avi", "out/a out/video"},
     };
     for (const auto& row : rows) {
         std::vector<std::string> folders;

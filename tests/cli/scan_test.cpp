@@ -797,6 +797,22 @@ TEST_F(ScanTest, HelpAndVersionGoToStdoutAndScanNothing) {
     }
 }
 
+// An answer that cannot be written is a failure, not a success with nothing to show.
+TEST_F(ScanTest, HelpAndVersionIntoAFullDiskFail) {
+    for (const char* argument : {"--version", "--help"}) {
+        const std::string command = std::string(PELMORA_SCAN_PATH) + " " + argument +
+                                    " > /dev/full 2> '" + tmp.file("err") + "'";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << argument;
+        EXPECT_EQ(WEXITSTATUS(status), 1) << argument;
+        std::ifstream err(tmp.file("err"));
+        EXPECT_EQ(
+            std::string(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>()),
+            "pelmora-scan: cannot write to the standard output: No space left on device\n")
+            << argument;
+    }
+}
+
 TEST_F(ScanTest, ThresholdIsTheLargestDifferenceThatIsNotAChange) {
     // Grey 100, then 120 twice: a step of exactly 20 in every channel, then no change at all.
     const std::string video = tmp.file("steps.avi");
@@ -1289,7 +1305,12 @@ TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
          0,
          "2 snapshots of an earlier run are in DIR\n"},
         {"a clean rerun", {"--clean", "--events"}, "", 2, 0, ""},
-        {"a resumed run of other settings", {"--resume", "--report"}, "", 2, 0, ""},
+        {"a resumed run of other settings",
+         {"--resume", "--report"},
+         "",
+         2,
+         0,
+         "2 snapshots of an earlier run are in DIR\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1401,6 +1422,79 @@ TEST_F(ScanTest, AFolderThatCannotBeReadIsNamedAndTheRestStillRuns) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "Cannot read the folder " + deep + ": File name too long\n");
     EXPECT_TRUE(isSummary(result.out, summaryHead(tmp.file("in/cam/a.avi"), 6, 2, 0)));
+}
+
+// A video that opens but cannot be read through fails with its reason, leaves no record that
+// --resume would skip it by, and the batch goes on.
+TEST_F(ScanTest, AVideoThatCannotBeReadThroughFailsAndTheBatchGoesOn) {
+    const std::string first = tmp.file("in/1.avi");
+    const std::string third = tmp.file("in/3.avi");
+    fs::create_directories(tmp.file("in"));
+    ASSERT_TRUE(writeVideo(first, movingSquare()));
+    ASSERT_TRUE(writeVideo(third, movingSquare()));
+    // Raw pictures in a pixel format the converter has no conversion from.
+    const std::string unconvertible = tmp.file("in/2.nut");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f rawvideo -pix_fmt uyyvyy411 -s "
+                           "16x16 -r 25 -i /dev/zero -frames:v 5 -c:v rawvideo '" +
+                           unconvertible + "'")
+                              .c_str()),
+              0);
+    // Raw pictures in an AVI whose header says they are 0 pixels wide: it opens, and no frame
+    // of it can be decoded.
+    const std::string widthless = tmp.file("in/2.avi");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i color=gray:s=16x16:r=25 "
+                           "-frames:v 50 -c:v rawvideo -pix_fmt yuv420p '" +
+                           widthless + "'")
+                              .c_str()),
+              0);
+    {
+        std::fstream file(widthless, std::ios::in | std::ios::out | std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(file),
+                                std::istreambuf_iterator<char>()};
+        // The main header's width, 32 bytes into it, and the picture format's, 4 bytes in.
+        for (const auto& [tag, offset] : {std::pair<std::string, int>{"avih", 40}, {"strf", 12}}) {
+            const std::string::size_type at = bytes.find(tag);
+            ASSERT_NE(at, std::string::npos) << tag;
+            file.seekp(static_cast<std::streamoff>(at + offset));
+            file.write("\0\0\0\0", 4);
+        }
+    }
+    struct Row {
+        const char* name;
+        std::string video;
+        std::string reason;
+        long long frames;
+    };
+    const Row rows[] = {
+        {"unconvertible", unconvertible,
+         "its pictures (pixel format uyyvyy411, 16x16) cannot be converted to colour", 1},
+        {"nothingDecodes", widthless, "no frame of it could be read, 50 announced", 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string out = tmp.file(std::string("out-") + row.name);
+        for (const char* pass : {"first", "resumed"}) {
+            SCOPED_TRACE(pass);
+            const ScanResult result = runScan(
+                {"--resume", "--summary", "json", "-q", "-o", out, first, row.video, third});
+            EXPECT_EQ(result.exitCode, 1);
+            EXPECT_EQ(withoutTotal(result.err),
+                      "Failed to read " + row.video + ": " + row.reason + "\n");
+            const std::string total = result.err.substr(withoutTotal(result.err).size());
+            EXPECT_EQ(total.rfind("Total: 3 videos, ", 0), 0u) << total;
+            const std::vector<nlohmann::json> lines = jsonLines(result.out);
+            ASSERT_EQ(lines.size(), 3u) << result.out;
+            // Done the first time, the other two are skipped when resumed.
+            const std::string done = std::string(pass) == "first" ? "finished" : "skipped";
+            EXPECT_EQ(lines[0]["status"], done);
+            EXPECT_EQ(lines[1]["status"], "failed");
+            EXPECT_EQ(lines[1]["frames"], row.frames);
+            EXPECT_EQ(lines[1]["written"], 0);
+            EXPECT_EQ(lines[2]["status"], done);
+            EXPECT_EQ(lines[2]["written"], 2);
+            EXPECT_FALSE(fs::exists(out + "/2/.pelmora-run.json"));
+        }
+    }
 }
 
 TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
@@ -1668,6 +1762,47 @@ TEST_F(ScanTest, ALostClipIsReportedWithTheReasonAndExitsOne) {
     const ScanResult resumed = runScan({"--clips", "--resume", "-q", "-o", dir, video});
     EXPECT_EQ(resumed.exitCode, 0) << resumed.err;
     EXPECT_TRUE(fs::is_regular_file(dir + "/EVENT0001.mkv"));
+}
+
+// --resume replaces a run that was cut short; a finished run of other settings is no such run,
+// and its snapshots stay beside the new run's, said as without --resume, unless --clean.
+TEST_F(ScanTest, ResumeKeepsTheSnapshotsOfAFinishedRunOfOtherSettings) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    const struct {
+        const char* name;
+        bool finished;  // the earlier run left its record
+        std::vector<std::string> options;
+        std::vector<std::string> snapshots;
+        std::string err;
+    } rows[] = {
+        {"finished",
+         true,
+         {"--resume"},
+         kMovingSquareNames,
+         "2 snapshots of an earlier run are in DIR\n"},
+        {"finishedAndClean", true, {"--resume", "--clean"}, {}, ""},
+        {"cutShort", false, {"--resume"}, {}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string dir = tmp.file(row.name);
+        ASSERT_EQ(runScan({"-q", "-o", dir, video}).exitCode, 0);
+        if (!row.finished) {
+            fs::remove(dir + "/.pelmora-run.json");
+        }
+        // No square is large enough for this trigger: the new run saves nothing.
+        std::vector<std::string> arguments = row.options;
+        arguments.insert(arguments.end(), {"--min-pixels", "100", "-q", "-o", dir, video});
+        const ScanResult result = runScan(arguments);
+        EXPECT_EQ(result.exitCode, 0);
+        std::string err = row.err;
+        if (const auto at = err.find("DIR"); at != std::string::npos) {
+            err.replace(at, 3, dir);
+        }
+        EXPECT_EQ(result.err, err);
+        EXPECT_EQ(listDir(dir), row.snapshots);
+    }
 }
 
 TEST_F(ScanTest, ResumeRemovesTheClipsOfAnUnfinishedRun) {

@@ -297,4 +297,48 @@ TEST(PictureRows, OnlyPlanarEightBitPicturesOfEvenHeightAreConvertedByRows) {
     }
 }
 
+// A decoder that meets a larger picture size says so before it has given out the last pictures
+// of the smaller one, which then come with the larger coded size: neither a first conversion nor
+// a row pair may read or write by it.
+TEST(PictureRows, APictureWithAnotherPicturesCodedSizeIsConvertedWithinItsOwn) {
+    const Picture own = newPicture(AV_PIX_FMT_YUV420P, 32, 24);
+    av_frame_make_writable(own.frame.get());
+    cv::RNG rng(5);
+    for (int plane = 0; plane < 3; ++plane) {
+        const int rows = plane == 0 ? 24 : 12;
+        cv::Mat bytes(rows, own.frame->linesize[plane], CV_8UC1, own.frame->data[plane]);
+        rng.fill(bytes, cv::RNG::UNIFORM, 0, 256);
+    }
+    Picture stale;
+    stale.frame.reset(av_frame_clone(own.frame.get()));
+    stale.codedWidth = 128;
+    stale.codedHeight = 96;
+
+    pelmora::PictureConverter converter;
+    converter.setStream({32, 24}, 0);
+    cv::Mat whole;
+    ASSERT_TRUE(converter.convert(own, whole));
+    ASSERT_TRUE(converter.convertsRows(own));
+    cv::Mat byPairs;
+    converter.fitImage(stale, byPairs);
+    constexpr uchar kUntouched = 0x5A;
+    std::fill(const_cast<uchar*>(byPairs.datastart), const_cast<uchar*>(byPairs.dataend),
+              kUntouched);
+    for (int pair = 0; pair < 12; ++pair) {
+        converter.convertRowPair(stale, pair, byPairs);
+    }
+    EXPECT_EQ(cv::norm(whole, byPairs, cv::NORM_INF), 0.0);
+    const uchar* past = byPairs.ptr(byPairs.rows - 1) + byPairs.step[0];
+    EXPECT_TRUE(std::all_of(past, byPairs.dataend, [](uchar byte) { return byte == kUntouched; }))
+        << "written "
+        << std::count_if(past, byPairs.dataend, [](uchar byte) { return byte != kUntouched; })
+        << " bytes past the image";
+
+    pelmora::PictureConverter first;
+    first.setStream({32, 24}, 0);
+    cv::Mat firstImage;
+    ASSERT_TRUE(first.convert(stale, firstImage));
+    EXPECT_EQ(cv::norm(whole, firstImage, cv::NORM_INF), 0.0);
+}
+
 }  // namespace

@@ -113,4 +113,62 @@ TEST(ProgramStart, AnswersVersionAndHelpWithoutADisplay) {
     }
 }
 
+// Without a display the window cannot open: the program says so, or answers a wrong option as
+// a command-line program does, and never aborts.
+TEST(ProgramStart, SaysThereIsNoDisplayAndAnswersUnknownOptionsWithoutOne) {
+    const QByteArray noDisplay =
+        "pelmora: cannot open a window: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+        "pelmora-scan scans videos without one\n";
+    const auto unknown = [](const char* option) {
+        return QByteArray("pelmora: unknown option ") + option +
+               "\nTry 'pelmora --help' for more information.\n";
+    };
+    const struct {
+        const char* name;
+        QStringList arguments;
+        int status;
+        QByteArray err;
+    } rows[] = {
+        {"bare", {}, 1, noDisplay},
+        {"aVideo", {"garden.avi"}, 1, noDisplay},
+        {"aToolkitOption", {"-style", "Fusion", "garden.avi"}, 1, noDisplay},
+        {"unknownLongOption", {"--bogus"}, 2, unknown("--bogus")},
+        {"unknownShortOption", {"-v"}, 2, unknown("-v")},
+        {"unknownAfterAVideo", {"garden.avi", "-v"}, 2, unknown("-v")},
+        {"toolkitOptionWithoutItsValue",
+         {"-style"},
+         2,
+         "pelmora: option -style needs a value\nTry 'pelmora --help' for more information.\n"},
+    };
+    for (const auto& row : rows) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(PELMORA_PATH), row.arguments);
+        ASSERT_TRUE(program.waitForFinished(30000)) << row.name;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << row.name;
+        EXPECT_EQ(program.exitCode(), row.status) << row.name;
+        EXPECT_EQ(program.readAllStandardOutput(), QByteArray()) << row.name;
+        EXPECT_EQ(program.readAllStandardError(), row.err) << row.name;
+    }
+}
+
+// An answer that cannot be written is a failure, not a success with nothing to show.
+TEST(ProgramStart, VersionAndHelpIntoAFullDiskFail) {
+    for (const char* argument : {"--version", "--help"}) {
+        QProcess program;
+        program.setStandardOutputFile(QStringLiteral("/dev/full"));
+        program.start(QStringLiteral(PELMORA_PATH), QStringList{QString::fromLatin1(argument)});
+        ASSERT_TRUE(program.waitForFinished(30000)) << argument;
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << argument;
+        EXPECT_EQ(program.exitCode(), 1) << argument;
+        EXPECT_EQ(program.readAllStandardError(),
+                  "pelmora: cannot write to the standard output: No space left on device\n")
+            << argument;
+    }
+}
+
 }  // namespace

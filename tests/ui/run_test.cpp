@@ -1,3 +1,8 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -6,6 +11,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPointer>
@@ -19,6 +25,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -225,6 +235,83 @@ TEST_F(WindowRun, CutsClipsWhenAskedAndPlaysTheChosenEventsClip) {
                           QString::fromStdString(tmp.file("shots/EVENT0001.avi")))}));
 }
 
+TEST_F(WindowRun, PlayClipStaysOffForAnEventWhoseClipWasLost) {
+    testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
+    // A folder where the clip would go: the clip cannot be saved under its name.
+    std::filesystem::create_directories(tmp.file("shots/EVENT0001.avi"));
+    setFields(tmp.file("moments.avi"), tmp.file("shots"));
+    child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
+    testsupport::StderrCapture err;
+    clickStart();
+    const std::string lines = err.finish();
+    EXPECT_NE(lines.find("Failed to save " + tmp.file("shots/EVENT0001.avi") + ": "),
+              std::string::npos)
+        << lines;
+    // The run's one event is chosen when it ends, and has no clip to play.
+    EXPECT_EQ(window.findChild<EventList*>()->chosenRow(), 0);
+    EXPECT_FALSE(child<QPushButton>(window, "playClipButton")->isEnabled());
+}
+
+// A stop while the clips are cut leaves the run stopped, not finished, in the window as in its
+// files. The clip's temporary file is made a pipe first, so that the stop comes while the clip
+// is written, before it can be complete.
+TEST_F(WindowRun, AStopWhileClipsAreCutShowsTheRunStopped) {
+    // Noise that changes at every frame: one event, its clip far larger than a pipe holds.
+    cv::RNG rng(5);
+    std::vector<cv::Mat> noise(40);
+    for (cv::Mat& frame : noise) {
+        frame.create(cv::Size(64, 48), CV_8UC3);
+        rng.fill(frame, cv::RNG::UNIFORM, 0, 256);
+    }
+    const std::string video = tmp.file("noise.avi");
+    testsupport::writeVideo(video, noise);
+    const std::string dir = tmp.file("shots");
+    std::filesystem::create_directories(dir);
+    const std::string pipe = dir + "/.EVENT0001.avi." + std::to_string(::getpid()) + ".part";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
+    // Open for reading at once, so that the clip's writer never waits to open it.
+    const int clip = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(clip, 0) << std::strerror(errno);
+    setFields(video, dir);
+    child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
+    testsupport::StderrCapture err;
+    pressStart();
+    // The first bytes of the clip: it is being written, and waits for them to be read.
+    const QPushButton* start = child<QPushButton>(window, "pushButton");
+    pollfd waiting{clip, POLLIN, 0};
+    while (::poll(&waiting, 1, 5) == 0 && !start->isEnabled()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    ASSERT_FALSE(start->isEnabled()) << "the run ended before it wrote the clip";
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_stop"), Qt::LeftButton);
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(clip, buffer, sizeof buffer);
+        if (got == 0 || (got < 0 && errno != EAGAIN && errno != EINTR)) {
+            break;
+        }
+        if (got < 0) {
+            pollfd more{clip, POLLIN, 0};
+            ::poll(&more, 1, 5);
+        }
+    }
+    ::close(clip);
+    uitest::finishRun(window);
+    const std::string lines = err.finish();
+    const std::string lost =
+        "Failed to save " + dir + "/EVENT0001.avi: stopped before it was complete\n";
+    ASSERT_GE(lines.size(), lost.size());
+    EXPECT_EQ(lines.substr(lines.size() - lost.size()), lost);
+    EXPECT_TRUE(summary().startsWith(QStringLiteral("Stopped after 40 of 40 frames: ")))
+        << summary().toStdString();
+    const QString found = child<QLabel>(window, "runSummary")->text();
+    EXPECT_TRUE(found.startsWith(QStringLiteral("noise.avi, stopped: "))) << found.toStdString();
+    EXPECT_FALSE(child<QPushButton>(window, "playClipButton")->isEnabled());
+    for (const std::string& name : testsupport::listDir(dir)) {
+        EXPECT_EQ(name.find("EVENT"), std::string::npos) << name;
+    }
+}
+
 TEST_F(WindowRun, MakesAMissingDestinationAndRefusesOneThatCannotTakeFiles) {
     writeMovingSquare(tmp.file("garden.avi"), 3);
     std::ofstream(tmp.file("file")) << "in the way";
@@ -317,6 +404,34 @@ TEST_F(WindowRun, AcceptsAviInAnyCaseWithoutADotAndReportsAVideoThatDoesNotOpen)
         EXPECT_EQ(bar()->value(), 0) << name;
         EXPECT_TRUE(testsupport::listDir(tmp.path()).empty()) << name;
     }
+}
+
+// A video that opens but cannot be read through: the reason in a box and in the status bar.
+TEST_F(WindowRun, ReportsAVideoThatCannotBeReadThroughWithTheReason) {
+    // Raw pictures in a pixel format that has no conversion to colour.
+    const std::string video = tmp.file("raw.avi");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -f rawvideo -pix_fmt uyyvyy411 -s "
+                           "16x16 -r 25 -i /dev/zero -frames:v 5 -c:v rawvideo '" +
+                           video + "'")
+                              .c_str()),
+              0);
+    setFields(video, tmp.file("shots"));
+    uitest::BoxSeen box;
+    auto answer = uitest::closeNextBox(box);
+    testsupport::StderrCapture err;
+    clickStart();
+    const std::string reason =
+        "its pictures (pixel format uyyvyy411, 16x16) cannot be converted to colour";
+    // After what the scaler says of the picture, when an earlier test let the libraries talk.
+    const std::string lines = err.finish();
+    const std::string failure = "Failed to read " + video + ": " + reason + "\n";
+    EXPECT_EQ(lines.substr(lines.size() - std::min(lines.size(), failure.size())), failure);
+    EXPECT_TRUE(answer->answered());
+    EXPECT_EQ(box.title, QStringLiteral("Warning"));
+    EXPECT_EQ(box.text, QString::fromStdString("Failed to read " + video + ": " + reason));
+    EXPECT_EQ(uitest::withoutTime(summary()),
+              QString::fromStdString("Failed after 1 frame: " + reason + "; 0 snapshots saved in " +
+                                     tmp.file("shots") + " (T s)"));
 }
 
 TEST_F(WindowRun, ReportsSnapshotsThatCouldNotBeSaved) {
