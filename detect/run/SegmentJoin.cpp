@@ -239,21 +239,18 @@ public:
             }
         }
         std::vector<StretchTruth> truths(records.size());
+        // The one run's reference after the stretch before the one scanned again.
         cv::Mat reference;
-        std::string reason = readReferenceImage(
+        const std::string reason = readReferenceImage(
             joinPath(segments.folders.front(), kSegmentReferenceName), reference);
-        for (std::size_t k = 1; reason.empty() && k < records.size(); ++k) {
+        if (!reason.empty()) {
+            return fail(Outcome::Failed, reason);
+        }
+        for (std::size_t k = 1; k < records.size(); ++k) {
             JoinResult result;
             if (!scanAgain(k, reference, truths[k], result)) {
                 return result;
             }
-            if (truths[k].ownFrom <= records[k].lastFrame) {
-                reason = readReferenceImage(joinPath(segments.folders[k], kSegmentReferenceName),
-                                            reference);
-            }
-        }
-        if (!reason.empty()) {
-            return fail(Outcome::Failed, reason);
         }
         return assemble(truths);
     }
@@ -267,8 +264,8 @@ private:
         return result;
     }
 
-    // Stretch k from its first frame against the one run's reference there, until the two
-    // runs meet; reference becomes the one run's at the stretch's end when they never do.
+    // Stretch k from its first frame against reference, the one run's there, until the two
+    // runs meet; reference becomes the one run's at the stretch's last frame, for the next.
     bool scanAgain(std::size_t k, cv::Mat& reference, StretchTruth& truth, JoinResult& result) {
         const SegmentRecord& record = segments.records[k];
         std::set<long long> ownSnapshots;
@@ -312,9 +309,21 @@ private:
         }
         truth.againFrames = std::move(collector.frames);
         truth.againSnapshots = std::move(collector.snapshots);
-        truth.ownFrom = report.endedAtSnapshot ? report.lastFrame + 1 : record.lastFrame + 1;
         if (!report.endedAtSnapshot) {
+            // Scanned again to the end: the detector holds the one run's reference there.
+            truth.ownFrom = record.lastFrame + 1;
             reference = detector.reference().clone();
+            return true;
+        }
+        // Met at the snapshot of a frame both took, which became both references; the same
+        // frames follow, so the stretch's own reference at its end is the one run's, wherever
+        // in the stretch they met, its last frame too.
+        truth.ownFrom = report.lastFrame + 1;
+        const std::string reason =
+            readReferenceImage(joinPath(segments.folders[k], kSegmentReferenceName), reference);
+        if (!reason.empty()) {
+            result = fail(Outcome::Failed, reason);
+            return false;
         }
         return true;
     }

@@ -202,6 +202,52 @@ TEST(Segments, JoinedStretchesLeaveWhatOneRunLeaves) {
     }
 }
 
+// Every count of stretches, one frame each at the most, so that a stretch's first, last or
+// second-to-last frame falls on every snapshot in turn: the reference the one run had at each
+// stretch's end must be handed on, wherever in the stretch the scan again met its own run.
+TEST(Segments, EveryCountOfStretchesJoinsAsOneRun) {
+    // Still but for a square that appears at 2, jumps at 5 and 6 and again at 10.
+    const auto square = [](int i) {
+        return i < 2 ? cv::Rect()
+                     : cv::Rect(i < 5    ? 20
+                                : i < 6  ? 60
+                                : i < 10 ? 100
+                                         : 140,
+                                20, 8, 8);
+    };
+    // Still after a square at frame 1, which one-frame stretches meet at their only frame.
+    const auto once = [](int i) { return i < 1 ? cv::Rect() : cv::Rect(40, 10, 8, 8); };
+    const struct {
+        const char* name;
+        std::vector<cv::Mat> frames;
+        std::vector<int> counts;  // empty: every count from 1 to the frame count
+    } rows[] = {
+        {"twelve frames, keyframes every four", scene(12, square), {}},
+        {"eight frames, one change", scene(8, once), {}},
+        {"fifty frames, stretches of one and two frames", scene(50, square), {26, 49, 50}},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        const std::string video = dir.file("video.avi");
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, row.frames, 25.0, ffv1(4)));
+        scanWhole(video, dir.file("one"));
+        std::vector<int> counts = row.counts;
+        if (counts.empty()) {
+            for (int count = 1; count <= static_cast<int>(row.frames.size()); ++count) {
+                counts.push_back(count);
+            }
+        }
+        for (const int count : counts) {
+            SCOPED_TRACE(std::string(row.name) + ", " + std::to_string(count) + " stretches");
+            const std::string joined = dir.file("joined " + std::to_string(count));
+            ASSERT_EQ(scanStretches(video, joined, count), "");
+            const JoinResult result = join(joined);
+            ASSERT_EQ(result.outcome, JoinResult::Outcome::Joined) << result.message;
+            EXPECT_EQ(differences(dir.file("one"), joined), "");
+        }
+    }
+}
+
 TEST(Segments, VideosWhoseFramesCannotBeToldExactlyAreLeftToOneRun) {
     const auto moving = [](int i) { return cv::Rect(2 + i % 48, 10, 8, 8); };
     const struct {
