@@ -163,13 +163,25 @@ SegmentSet readSegments(const std::string& folder) {
     const int count = *counts.begin();
     for (int index = 0; index < count; ++index) {
         const auto found = byIndex.find(index);
+        std::error_code missing;
+        if (found == byIndex.end() ||
+            !fs::exists(joinPath(found->second, kSegmentRecordName), missing)) {
+            set.error = formatText(
+                "stretch %d/%d has not finished: %s", index, count,
+                found == byIndex.end()
+                    ? "its folder is missing"
+                    : ("there is no record " + joinPath(found->second, kSegmentRecordName))
+                          .c_str());
+            return set;
+        }
         SegmentRecord record;
-        const std::string reason = found == byIndex.end()
-                                       ? std::string("its folder is missing")
-                                       : readSegmentRecord(found->second, record);
+        std::string reason = readSegmentRecord(found->second, record);
+        if (reason.empty()) {
+            reason = checkSegmentFiles(found->second, record);
+        }
         if (!reason.empty()) {
             set.error =
-                formatText("stretch %d/%d has not finished: %s", index, count, reason.c_str());
+                formatText("stretch %d/%d cannot be joined: %s", index, count, reason.c_str());
             return set;
         }
         if (record.index != index || record.count != count) {

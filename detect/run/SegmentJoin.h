@@ -20,7 +20,8 @@ struct SegmentSet {
 };
 
 // The stretches' records in folder: refused (error) when there are none, when they are of
-// different counts of stretches, when one is missing (not finished) or damaged.
+// different counts of stretches, when one is missing (not finished) or damaged, or when a file
+// a join reads is not the one its stretch wrote (see checkSegmentFiles).
 SegmentSet readSegments(const std::string& folder);
 
 struct JoinRequest {
