@@ -7,12 +7,14 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <system_error>
 
 #include "FileOutput.h"
 #include "FrameDetector.h"
+#include "RunFolder.h"
 #include "SnapshotNaming.h"
 #include "TextFormat.h"
 
@@ -23,6 +25,12 @@ namespace pelmora {
 namespace {
 
 using Outcome = JoinResult::Outcome;
+
+constexpr const char* kStagingName = ".pelmora-join";
+// Written into the staging folder once the one run's files are all there: what goes where.
+// While it is there, the join has begun to move its files into the snapshot folder, and one
+// stopped part-way is finished rather than started again.
+constexpr const char* kReadyName = ".pelmora-join-ready";
 
 std::string nameOf(const SegmentRecord& record) {
     return formatText("%d/%d", record.index, record.count);
@@ -128,6 +136,146 @@ private:
     RunObserver* recorder;
 };
 
+// Whether path is a folder of its own, not a link to one.
+bool isFolder(const std::string& path) {
+    std::error_code error;
+    return fs::is_directory(fs::symlink_status(path, error));
+}
+
+bool exists(const std::string& path) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(path, error));
+}
+
+// Removes path and everything below it; "PATH: REASON" when it stays, else nothing.
+std::string removeAll(const std::string& path) {
+    std::error_code error;
+    fs::remove_all(path, error);
+    return error ? path + ": " + error.message() : std::string();
+}
+
+// The files made in the staging folder, in the order they go into the snapshot folder: the
+// snapshots and clips, then the lists and the report, and the record last, which says that
+// the folder is complete.
+std::vector<std::string> stagedFiles(const std::string& staging, std::string& error) {
+    std::vector<std::string> files;
+    std::vector<std::string> runFiles;
+    std::error_code failure;
+    fs::directory_iterator it(staging, failure);
+    for (const fs::directory_iterator end; !failure && it != end; it.increment(failure)) {
+        const std::string name = it->path().filename().string();
+        std::error_code ignored;
+        if (name == kReadyName || !it->is_regular_file(ignored) || it->is_symlink(ignored)) {
+            continue;
+        }
+        (isRunFileName(name) ? runFiles : files).push_back(name);
+    }
+    if (failure) {
+        error = "cannot read " + staging + ": " + failure.message();
+        return {};
+    }
+    std::sort(files.begin(), files.end());
+    std::sort(runFiles.begin(), runFiles.end(), [](const std::string& a, const std::string& b) {
+        return std::make_pair(a == kRunRecordName, a) < std::make_pair(b == kRunRecordName, b);
+    });
+    files.insert(files.end(), runFiles.begin(), runFiles.end());
+    return files;
+}
+
+// A name of a file in the folder itself, not a path elsewhere.
+bool isPlainName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+// What the ready file says: the files to move, in order, and the stretches' folders to remove
+// once they are in place, by name.
+struct ReadyList {
+    std::vector<std::string> files;
+    std::vector<std::string> stretches;
+};
+
+std::string writeReadyList(const std::string& staging, const ReadyList& list) {
+    std::string text;
+    for (const std::string& name : list.files) {
+        text += "file " + name + "\n";
+    }
+    for (const std::string& name : list.stretches) {
+        text += "stretch " + name + "\n";
+    }
+    text += "end\n";
+    return replaceFile(joinPath(staging, kReadyName), text.data(), text.size());
+}
+
+std::string readReadyList(const std::string& staging, ReadyList& list) {
+    const std::string path = joinPath(staging, kReadyName);
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 5, "file ") == 0 && isPlainName(line.substr(5))) {
+            list.files.push_back(line.substr(5));
+        } else if (line.compare(0, 8, "stretch ") == 0) {
+            int index = 0;
+            int count = 0;
+            if (!parseSegmentFolderName(line.substr(8), index, count)) {
+                break;
+            }
+            list.stretches.push_back(line.substr(8));
+        } else if (line == "end") {
+            return std::string();
+        } else {
+            break;
+        }
+    }
+    return path + " is damaged";
+}
+
+// Moves the files from the staging folder into the snapshot folder in order, telling host (when
+// given) how far it got, since a long video's snapshots are many; those no longer in the
+// staging folder went before. Returns why one cannot go, or nothing; moved, when given, gets
+// each file moved.
+std::string moveIn(const std::string& folder, const std::vector<std::string>& files, RunHost* host,
+                   std::vector<std::string>* moved) {
+    const std::string staging = joinStagingFolder(folder);
+    int shown = -1;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string from = joinPath(staging, files[i]);
+        const std::string to = joinPath(folder, files[i]);
+        if (std::rename(from.c_str(), to.c_str()) == 0) {
+            if (moved != nullptr) {
+                moved->push_back(files[i]);
+            }
+        } else if (errno != ENOENT || exists(from)) {
+            return "cannot move " + from + " to " + to + ": " + systemError(errno);
+        }
+        const int percent =
+            progressPercent(static_cast<long long>(i) + 1, static_cast<long long>(files.size()));
+        if (host != nullptr && percent != shown) {
+            host->progress(shown = percent);
+        }
+    }
+    return std::string();
+}
+
+// Once the files are in place: the stretches' folders, then the staging folder and the ready
+// list in it, which go last so that a join stopped before is finished; what stayed.
+std::vector<std::string> clearAfterJoin(const std::string& folder,
+                                        const std::vector<std::string>& stretches) {
+    std::vector<std::string> leftovers;
+    for (const std::string& name : stretches) {
+        const std::string reason = removeAll(joinPath(folder, name));
+        if (!reason.empty()) {
+            leftovers.push_back(reason);
+        }
+    }
+    if (leftovers.empty()) {
+        const std::string reason = removeAll(joinStagingFolder(folder));
+        if (!reason.empty()) {
+            leftovers.push_back(reason);
+        }
+    }
+    return leftovers;
+}
+
 }  // namespace
 
 SegmentSet readSegments(const std::string& folder) {
@@ -152,6 +300,7 @@ SegmentSet readSegments(const std::string& folder) {
         return set;
     }
     if (counts.empty()) {
+        set.none = true;
         set.error = "there are no stretches in " + folder;
         return set;
     }
@@ -163,9 +312,7 @@ SegmentSet readSegments(const std::string& folder) {
     const int count = *counts.begin();
     for (int index = 0; index < count; ++index) {
         const auto found = byIndex.find(index);
-        std::error_code missing;
-        if (found == byIndex.end() ||
-            !fs::exists(joinPath(found->second, kSegmentRecordName), missing)) {
+        if (found == byIndex.end() || !exists(joinPath(found->second, kSegmentRecordName))) {
             set.error = formatText(
                 "stretch %d/%d has not finished: %s", index, count,
                 found == byIndex.end()
@@ -194,23 +341,37 @@ SegmentSet readSegments(const std::string& folder) {
     return set;
 }
 
+std::string joinStagingFolder(const std::string& folder) {
+    return joinPath(folder, kStagingName);
+}
+
+StagedHost::StagedHost(RunHost& host, const std::string& folder)
+    : host(host), staged(joinPath(joinStagingFolder(folder), "")), shown(joinPath(folder, "")) {}
+
+void StagedHost::write(LogKind kind, const std::string& line) {
+    std::string text = line;
+    for (std::string::size_type at = text.find(staged); at != std::string::npos;
+         at = text.find(staged, at + shown.size())) {
+        text.replace(at, staged.size(), shown);
+    }
+    host.write(kind, text);
+}
+
 namespace {
 
-// The join itself, which keeps what it wrote into the snapshot folder so that a failure can
-// take it back.
+// The join itself, which removes what it made in the staging folder unless it went into the
+// snapshot folder.
 class Join {
 public:
     Join(const SegmentSet& segments, const JoinRequest& request, RunHost& host)
-        : segments(segments), request(request), host(host) {}
+        : segments(segments),
+          request(request),
+          host(host),
+          staging(joinStagingFolder(segments.folder)) {}
 
     ~Join() {
-        if (!joined) {
-            for (const std::string& path : written) {
-                ::unlink(path.c_str());
-            }
-            for (const auto& [to, from] : moved) {
-                std::rename(to.c_str(), from.c_str());
-            }
+        if (staged && !committed) {
+            removeAll(staging);
         }
     }
 
@@ -243,18 +404,24 @@ public:
         if (!gap.empty()) {
             return fail(Outcome::OneRunNeeded, "the stretches do not tile the video: " + gap);
         }
-        if (request.run.folderReady) {
-            const std::string reason = request.run.folderReady(segments.folder);
-            if (!reason.empty()) {
-                return fail(Outcome::Failed,
-                            "cannot save snapshots in " + segments.folder + ": " + reason);
-            }
+        if (exists(joinPath(staging, kReadyName))) {
+            return fail(Outcome::Refused, "the files of a join stopped part-way wait in " +
+                                              staging + " to be moved into place");
         }
+        std::string reason = removeAll(staging);
+        std::error_code error;
+        if (reason.empty() && !fs::create_directory(staging, error)) {
+            reason = "cannot make " + staging + ": " + error.message();
+        }
+        if (!reason.empty()) {
+            return fail(Outcome::Failed, reason);
+        }
+        staged = true;
         std::vector<StretchTruth> truths(records.size());
         // The one run's reference after the stretch before the one scanned again.
         cv::Mat reference;
-        const std::string reason = readReferenceImage(
-            joinPath(segments.folders.front(), kSegmentReferenceName), reference);
+        reason = readReferenceImage(joinPath(segments.folders.front(), kSegmentReferenceName),
+                                    reference);
         if (!reason.empty()) {
             return fail(Outcome::Failed, reason);
         }
@@ -289,7 +456,7 @@ private:
         AgainCollector collector;
         RunRequest run = request.run;
         run.videoPath = record.facts.videoPath;
-        run.outputDir = segments.folder;
+        run.outputDir = staging;
         run.folderReady = {};
         run.observer = &collector;
         run.stretch = {record.firstFrame, record.toEnd ? -1 : record.lastFrame, true};
@@ -298,9 +465,6 @@ private:
         };
         const RunReport report = runDetection(detector, run, host);
         scannedAgain += report.framesRead;
-        for (const SnapshotOutcome& snapshot : collector.snapshots) {
-            written.push_back(joinPath(segments.folder, snapshot.file));
-        }
         if (!report.inexact.empty()) {
             result = fail(Outcome::OneRunNeeded,
                           "scanning stretch " + nameOf(record) + " again: " + report.inexact);
@@ -340,8 +504,8 @@ private:
         return true;
     }
 
-    // Moves the snapshots that hold into the snapshot folder and tells the recorder the whole
-    // run.
+    // Puts the stretches' own snapshots that hold beside those scanned again, tells the
+    // recorder the whole run, and moves it all into the snapshot folder.
     JoinResult assemble(const std::vector<StretchTruth>& truths) {
         const std::vector<SegmentRecord>& records = segments.records;
         for (std::size_t k = 0; k < records.size(); ++k) {
@@ -349,23 +513,21 @@ private:
                 if (snapshot.frame < truths[k].ownFrom) {
                     continue;
                 }
-                const std::string from = joinPath(segments.folders[k], snapshot.file);
-                const std::string to = joinPath(segments.folder, snapshot.file);
-                if (std::rename(from.c_str(), to.c_str()) != 0) {
-                    return fail(Outcome::Failed,
-                                "cannot move " + from + " to " + to + ": " + systemError(errno));
+                const std::string reason = linkOwn(joinPath(segments.folders[k], snapshot.file),
+                                                   joinPath(staging, snapshot.file));
+                if (!reason.empty()) {
+                    return fail(Outcome::Failed, reason);
                 }
-                moved.emplace_back(to, from);
             }
         }
         RunFacts facts = records.front().facts;
-        facts.outputDir = segments.folder;
+        facts.outputDir = staging;
         if (request.recorder != nullptr) {
             request.recorder->runStarted(facts);
         }
         Replay replay(request.recorder);
         RunReport report;
-        report.outputDir = segments.folder;
+        report.outputDir = staging;
         report.framesAnnounced = std::max(facts.framesAnnounced, 0LL);
         for (std::size_t k = 0; k < records.size(); ++k) {
             const StretchTruth& truth = truths[k];
@@ -393,13 +555,37 @@ private:
         if (request.recorder != nullptr) {
             request.recorder->runFinished(report);
         }
+        if (request.staged) {
+            const std::string reason = request.staged(report);
+            if (!reason.empty()) {
+                return fail(Outcome::Failed, reason);
+            }
+        }
+        const std::string reason = commit();
+        if (!reason.empty()) {
+            return fail(Outcome::Failed, reason);
+        }
         host.progress(100);
-        joined = true;
         JoinResult result;
         result.outcome = Outcome::Joined;
         result.report = report;
+        result.report.outputDir = segments.folder;
         result.framesScannedAgain = scannedAgain;
+        result.leftovers = leftovers;
         return result;
+    }
+
+    // The snapshot in the stretch's folder, under the staging folder's name too, the stretch's
+    // folder staying whole until the join is done; a copy where the file system links no files.
+    static std::string linkOwn(const std::string& from, const std::string& to) {
+        if (::link(from.c_str(), to.c_str()) == 0) {
+            return std::string();
+        }
+        std::error_code error;
+        if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, error)) {
+            return "cannot put " + from + " into " + to + ": " + error.message();
+        }
+        return std::string();
     }
 
     // Stretch k's own measures and snapshots from frame from on.
@@ -435,13 +621,50 @@ private:
         return std::string();
     }
 
+    // Clears what an earlier run left in the snapshot folder and moves the staged files in,
+    // all or none; then the stretches go. Returns why the files did not go in, or nothing.
+    std::string commit() {
+        const std::string& folder = segments.folder;
+        const EarlierRunRemoval removal = removeEarlierRun(folder, request.removeEarlierSnapshots);
+        if (!removal.error.empty()) {
+            return "cannot read " + folder + ": " + removal.error;
+        }
+        if (!removal.failures.empty()) {
+            return "cannot remove the files of an earlier run: " + removal.failures.front();
+        }
+        ReadyList list;
+        std::string reason;
+        list.files = stagedFiles(staging, reason);
+        for (const std::string& stretch : segments.folders) {
+            list.stretches.push_back(fs::path(stretch).filename().string());
+        }
+        if (reason.empty()) {
+            reason = writeReadyList(staging, list);
+        }
+        if (!reason.empty()) {
+            return reason;
+        }
+        std::vector<std::string> moved;
+        reason = moveIn(folder, list.files, &host, &moved);
+        if (!reason.empty()) {
+            for (auto name = moved.rbegin(); name != moved.rend(); ++name) {
+                std::rename(joinPath(folder, *name).c_str(), joinPath(staging, *name).c_str());
+            }
+            return reason;
+        }
+        committed = true;
+        leftovers = clearAfterJoin(folder, list.stretches);
+        return std::string();
+    }
+
     const SegmentSet& segments;
     const JoinRequest& request;
     RunHost& host;
+    const std::string staging;
     long long scannedAgain = 0;
-    bool joined = false;
-    std::vector<std::string> written;  // snapshots written anew into the snapshot folder
-    std::vector<std::pair<std::string, std::string>> moved;  // (where to, where from)
+    bool staged = false;     // the staging folder was made
+    bool committed = false;  // its files went into the snapshot folder
+    std::vector<std::string> leftovers;
 };
 
 }  // namespace
@@ -450,13 +673,40 @@ JoinResult joinSegments(const SegmentSet& segments, const JoinRequest& request, 
     return Join(segments, request, host).run();
 }
 
+StoppedJoin finishStoppedJoin(const std::string& folder) {
+    StoppedJoin stopped;
+    const std::string staging = joinStagingFolder(folder);
+    if (!isFolder(staging)) {
+        return stopped;
+    }
+    if (!exists(joinPath(staging, kReadyName))) {
+        const std::string reason = removeAll(staging);
+        stopped.outcome =
+            reason.empty() ? StoppedJoin::Outcome::Discarded : StoppedJoin::Outcome::Failed;
+        stopped.message = reason.empty() ? std::string() : "cannot remove " + reason;
+        return stopped;
+    }
+    ReadyList list;
+    std::string reason = readReadyList(staging, list);
+    if (reason.empty()) {
+        reason = moveIn(folder, list.files, nullptr, nullptr);
+    }
+    if (!reason.empty()) {
+        stopped.outcome = StoppedJoin::Outcome::Failed;
+        stopped.message = reason;
+        return stopped;
+    }
+    stopped.outcome = StoppedJoin::Outcome::Finished;
+    stopped.leftovers = clearAfterJoin(folder, list.stretches);
+    return stopped;
+}
+
 std::vector<std::string> removeSegments(const SegmentSet& segments) {
     std::vector<std::string> failures;
     for (const std::string& folder : segments.folders) {
-        std::error_code error;
-        fs::remove_all(folder, error);
-        if (error) {
-            failures.push_back(folder + ": " + error.message());
+        const std::string reason = removeAll(folder);
+        if (!reason.empty()) {
+            failures.push_back(reason);
         }
     }
     return failures;
