@@ -1,6 +1,10 @@
 // A video scanned in stretches and joined against the same video scanned as one run: the
 // folders must match byte for byte, whatever the stretches' boundaries cut through.
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -245,6 +249,99 @@ TEST(Segments, EveryCountOfStretchesJoinsAsOneRun) {
             ASSERT_EQ(result.outcome, JoinResult::Outcome::Joined) << result.message;
             EXPECT_EQ(differences(dir.file("one"), joined), "");
         }
+    }
+}
+
+// Where a join is killed: its host kills the process the first time the join gets there.
+enum class KillPoint { ScanningAgain, FilesMade, FirstFileMovedIn, LastFileMovedIn };
+
+class KillingHost : public Host {
+public:
+    explicit KillingHost(KillPoint at) : at(at) {}
+
+    bool stopAfterFrame() override {
+        killAt(KillPoint::ScanningAgain);
+        return false;
+    }
+    void progress(int percent) override {
+        // Told how far the files have moved in once they are all made.
+        if (made) {
+            killAt(KillPoint::FirstFileMovedIn);
+            if (percent == 100) {
+                killAt(KillPoint::LastFileMovedIn);
+            }
+        }
+    }
+    void filesMade() {
+        made = true;
+        killAt(KillPoint::FilesMade);
+    }
+
+private:
+    void killAt(KillPoint point) const {
+        if (point == at) {
+            ::raise(SIGKILL);
+        }
+    }
+
+    const KillPoint at;
+    bool made = false;
+};
+
+TEST(Segments, AJoinKilledAnywhereIsFinishedOrStartedAgain) {
+    const auto moving = [](int i) { return cv::Rect(2 + (i * 7) % 200, 20, 8, 8); };
+    TempDir dir;
+    const std::string video = dir.file("video.avi");
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, scene(30, moving), 25.0, ffv1(5)));
+    scanWhole(video, dir.file("one"));
+    using Stopped = pelmora::StoppedJoin::Outcome;
+    const struct {
+        const char* name;
+        KillPoint at;
+        Stopped found;  // what the next join finds
+    } rows[] = {
+        {"while a stretch is scanned again", KillPoint::ScanningAgain, Stopped::Discarded},
+        {"once the files are made", KillPoint::FilesMade, Stopped::Discarded},
+        {"once the first file moved in", KillPoint::FirstFileMovedIn, Stopped::Finished},
+        {"once the last file moved in", KillPoint::LastFileMovedIn, Stopped::Finished},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string joined = dir.file(row.name);
+        ASSERT_EQ(scanStretches(video, joined, 3), "");
+        const auto stretches = folderContents(joined);
+        std::fflush(nullptr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            KillingHost host(row.at);
+            RunRecorder recorder(withReport(), host);
+            pelmora::JoinRequest request;
+            request.run = RunRequest{std::string(), joined, 20};
+            request.identity = kIdentity;
+            request.recorder = &recorder;
+            request.staged = [&host](const pelmora::RunReport&) {
+                host.filesMade();
+                return std::string();
+            };
+            pelmora::joinSegments(pelmora::readSegments(joined), request, host);
+            // Without the test framework's exit handlers, which belong to the parent.
+            std::_Exit(1);
+        }
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        EXPECT_TRUE(fs::is_directory(pelmora::joinStagingFolder(joined)));
+        const pelmora::StoppedJoin stopped = pelmora::finishStoppedJoin(joined);
+        EXPECT_EQ(stopped.outcome, row.found) << stopped.message;
+        EXPECT_TRUE(stopped.leftovers.empty());
+        if (row.found == Stopped::Discarded) {
+            EXPECT_TRUE(folderContents(joined) == stretches) << "the stretches changed";
+            const JoinResult result = join(joined);
+            EXPECT_EQ(result.outcome, JoinResult::Outcome::Joined) << result.message;
+        }
+        EXPECT_EQ(differences(dir.file("one"), joined), "");
     }
 }
 
