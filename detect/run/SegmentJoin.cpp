@@ -12,6 +12,7 @@
 #include <set>
 #include <system_error>
 
+#include "FileDigest.h"
 #include "FileOutput.h"
 #include "FrameDetector.h"
 #include "RunFolder.h"
@@ -187,11 +188,17 @@ bool isPlainName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
+// A stretch's folder by name, with the checksum of the record it held when it was joined.
+struct JoinedStretch {
+    std::string name;
+    std::string record;
+};
+
 // What the ready file says: the files to move, in order, and the stretches' folders to remove
-// once they are in place, by name.
+// once they are in place.
 struct ReadyList {
     std::vector<std::string> files;
-    std::vector<std::string> stretches;
+    std::vector<JoinedStretch> stretches;
 };
 
 std::string writeReadyList(const std::string& staging, const ReadyList& list) {
@@ -199,8 +206,8 @@ std::string writeReadyList(const std::string& staging, const ReadyList& list) {
     for (const std::string& name : list.files) {
         text += "file " + name + "\n";
     }
-    for (const std::string& name : list.stretches) {
-        text += "stretch " + name + "\n";
+    for (const JoinedStretch& stretch : list.stretches) {
+        text += "stretch " + stretch.record + " " + stretch.name + "\n";
     }
     text += "end\n";
     return replaceFile(joinPath(staging, kReadyName), text.data(), text.size());
@@ -214,12 +221,14 @@ std::string readReadyList(const std::string& staging, ReadyList& list) {
         if (line.compare(0, 5, "file ") == 0 && isPlainName(line.substr(5))) {
             list.files.push_back(line.substr(5));
         } else if (line.compare(0, 8, "stretch ") == 0) {
+            const std::string::size_type gap = line.find(' ', 8);
+            JoinedStretch stretch{line.substr(gap + 1), line.substr(8, gap - 8)};
             int index = 0;
             int count = 0;
-            if (!parseSegmentFolderName(line.substr(8), index, count)) {
+            if (gap == std::string::npos || !parseSegmentFolderName(stretch.name, index, count)) {
                 break;
             }
-            list.stretches.push_back(line.substr(8));
+            list.stretches.push_back(stretch);
         } else if (line == "end") {
             return std::string();
         } else {
@@ -240,12 +249,13 @@ std::string moveIn(const std::string& folder, const std::vector<std::string>& fi
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string from = joinPath(staging, files[i]);
         const std::string to = joinPath(folder, files[i]);
-        if (std::rename(from.c_str(), to.c_str()) == 0) {
+        const int error = std::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+        if (error == 0) {
             if (moved != nullptr) {
                 moved->push_back(files[i]);
             }
-        } else if (errno != ENOENT || exists(from)) {
-            return "cannot move " + from + " to " + to + ": " + systemError(errno);
+        } else if (error != ENOENT || exists(from)) {
+            return "cannot move " + from + " to " + to + ": " + systemError(error);
         }
         const int percent =
             progressPercent(static_cast<long long>(i) + 1, static_cast<long long>(files.size()));
@@ -256,13 +266,26 @@ std::string moveIn(const std::string& folder, const std::vector<std::string>& fi
     return std::string();
 }
 
+// The checksum of the record in a stretch's folder; empty when it cannot be read.
+std::string recordDigest(const std::string& stretch) {
+    std::string digest;
+    fileDigest(joinPath(stretch, kSegmentRecordName), digest);
+    return digest;
+}
+
 // Once the files are in place: the stretches' folders, then the staging folder and the ready
-// list in it, which go last so that a join stopped before is finished; what stayed.
+// list in it, which go last so that a join stopped before is finished; what stayed. A folder
+// that holds another record than the one joined, scanned there since, is another stretch's.
 std::vector<std::string> clearAfterJoin(const std::string& folder,
-                                        const std::vector<std::string>& stretches) {
+                                        const std::vector<JoinedStretch>& stretches) {
     std::vector<std::string> leftovers;
-    for (const std::string& name : stretches) {
-        const std::string reason = removeAll(joinPath(folder, name));
+    for (const JoinedStretch& stretch : stretches) {
+        const std::string path = joinPath(folder, stretch.name);
+        const std::string record = recordDigest(path);
+        if (!record.empty() && record != stretch.record) {
+            continue;
+        }
+        const std::string reason = removeAll(path);
         if (!reason.empty()) {
             leftovers.push_back(reason);
         }
@@ -636,7 +659,8 @@ private:
         std::string reason;
         list.files = stagedFiles(staging, reason);
         for (const std::string& stretch : segments.folders) {
-            list.stretches.push_back(fs::path(stretch).filename().string());
+            list.stretches.push_back(
+                {fs::path(stretch).filename().string(), recordDigest(stretch)});
         }
         if (reason.empty()) {
             reason = writeReadyList(staging, list);

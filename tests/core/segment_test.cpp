@@ -299,11 +299,16 @@ TEST(Segments, AJoinKilledAnywhereIsFinishedOrStartedAgain) {
         const char* name;
         KillPoint at;
         Stopped found;  // what the next join finds
+        // The second stretch is scanned anew, with other options, before the next join: the
+        // folder is another stretch's, which finishing the join leaves alone.
+        bool scannedAnew;
     } rows[] = {
-        {"while a stretch is scanned again", KillPoint::ScanningAgain, Stopped::Discarded},
-        {"once the files are made", KillPoint::FilesMade, Stopped::Discarded},
-        {"once the first file moved in", KillPoint::FirstFileMovedIn, Stopped::Finished},
-        {"once the last file moved in", KillPoint::LastFileMovedIn, Stopped::Finished},
+        {"while a stretch is scanned again", KillPoint::ScanningAgain, Stopped::Discarded, false},
+        {"once the files are made", KillPoint::FilesMade, Stopped::Discarded, false},
+        {"once the first file moved in", KillPoint::FirstFileMovedIn, Stopped::Finished, false},
+        {"once the last file moved in", KillPoint::LastFileMovedIn, Stopped::Finished, false},
+        {"once the first file moved in, a stretch scanned anew since", KillPoint::FirstFileMovedIn,
+         Stopped::Finished, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -333,9 +338,23 @@ TEST(Segments, AJoinKilledAnywhereIsFinishedOrStartedAgain) {
         }
         ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
         EXPECT_TRUE(fs::is_directory(pelmora::joinStagingFolder(joined)));
+        const std::string second = pelmora::segmentFolder(joined, 1, 3);
+        if (row.scannedAnew) {
+            Host host;
+            pelmora::SegmentRequest request;
+            request.run = RunRequest{video, second, 30};
+            request.index = 1;
+            request.count = 3;
+            request.identity = {{"threshold", "30"}};
+            ASSERT_TRUE(pelmora::scanSegment(request, host).recorded);
+        }
         const pelmora::StoppedJoin stopped = pelmora::finishStoppedJoin(joined);
         EXPECT_EQ(stopped.outcome, row.found) << stopped.message;
         EXPECT_TRUE(stopped.leftovers.empty());
+        if (row.found == Stopped::Finished) {
+            EXPECT_EQ(fs::exists(second), row.scannedAnew);
+            fs::remove_all(second);
+        }
         if (row.found == Stopped::Discarded) {
             EXPECT_TRUE(folderContents(joined) == stretches) << "the stretches changed";
             const JoinResult result = join(joined);
