@@ -60,6 +60,17 @@ std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder)
     return report;
 }
 
+std::optional<std::string> RunRecord::recordedVideo(const std::string& folder) {
+    std::ifstream in(recordPath(folder));
+    const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
+    if (record.is_discarded() || !record.is_object() || !record.contains("video") ||
+        !record["video"].is_object() || !record["video"].contains("path_bytes") ||
+        !record["video"]["path_bytes"].is_string()) {
+        return std::nullopt;
+    }
+    return pathFromBytes(record["video"]["path_bytes"].get<std::string>());
+}
+
 bool RunRecord::write(const pelmora::RunReport& report, long long clipsLost) const {
     nlohmann::json record = identity();
     record["frames"] = report.framesRead;

@@ -25,6 +25,10 @@ public:
     // very video with these settings by this version, and lost nothing.
     std::optional<pelmora::RunReport> findDone(const std::string& folder) const;
 
+    // The video the record in folder is of, by its exact path; nothing when there is no
+    // readable record.
+    static std::optional<std::string> recordedVideo(const std::string& folder);
+
     // Writes the record of a finished run into its folder, whole or not at all; clipsLost
     // count against it as lost snapshots do.
     bool write(const pelmora::RunReport& report, long long clipsLost = 0) const;

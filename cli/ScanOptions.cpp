@@ -269,7 +269,9 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                     "make of the stretches that --segment scanned into the snapshot folder DIR "
                     "exactly the files one run would have left there, scanning again only "
                     "where a stretch's start changed what it found; give the options the "
-                    "stretches were scanned with")
+                    "stretches were scanned with; stretch files changed since are refused, a "
+                    "join that fails or is stopped leaves DIR as it was, and one killed "
+                    "part-way is taken up by the next")
         ->type_name("DIR")
         ->check(valueCheck([](const std::string& text) { return !text.empty(); },
                            "the folder to join must be named"));

@@ -1,6 +1,7 @@
 #include "SegmentCommands.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "ConsoleRunHost.h"
 #include "RunFolder.h"
@@ -95,33 +96,83 @@ int scanSegmentCommand(const ScanOptions& options, const volatile std::sig_atomi
 int joinCommand(const ScanOptions& options, const volatile std::sig_atomic_t& stopSignal,
                 bool terminal) {
     const std::string& folder = options.joinFolder;
-    const pelmora::SegmentSet segments = pelmora::readSegments(folder);
-    if (!segments.error.empty()) {
-        std::fprintf(stderr, "pelmora-scan: cannot join %s: %s\n", folder.c_str(),
-                     segments.error.c_str());
-        return kExitFailures;
+    const auto refuse = [&](const std::string& reason) {
+        std::fprintf(stderr, "pelmora-scan: cannot join %s: %s\n", folder.c_str(), reason.c_str());
+        return exitStatus(true, stopSignal);
+    };
+    const auto tellLeftovers = [](const std::vector<std::string>& leftovers) {
+        for (const std::string& leftover : leftovers) {
+            std::fprintf(stderr, "Failed to remove %s\n", leftover.c_str());
+        }
+        return !leftovers.empty();
+    };
+    // Two joins of one folder would each take the other's files for a stopped join's.
+    pelmora::FolderLock lock;
+    const std::string busy = lock.acquire(folder);
+    if (!busy.empty()) {
+        return refuse(busy);
     }
-    const std::string video = segments.records.front().facts.videoPath;
     const nlohmann::json settings = resultSettings(options);
     ConsoleRunHost host(stopSignal, options.quiet, terminal);
-    pelmora::RunRecorder recorder(recordOptions(options), host);
+    const pelmora::StoppedJoin stopped = pelmora::finishStoppedJoin(folder);
+    using Stopped = pelmora::StoppedJoin::Outcome;
+    if (stopped.outcome == Stopped::Failed) {
+        return refuse("a join stopped part-way cannot be finished: " + stopped.message);
+    }
+    bool failed = tellLeftovers(stopped.leftovers);
+    if (stopped.outcome == Stopped::Finished) {
+        host.write(pelmora::LogKind::Warning,
+                   "Finished the join into " + folder +
+                       " that stopped while its files were moved into place\n");
+    }
+    const pelmora::SegmentSet segments = pelmora::readSegments(folder);
+    if (segments.none) {
+        const std::optional<std::string> video = RunRecord::recordedVideo(folder);
+        const auto done = video ? RunRecord(*video, settings).findDone(folder) : std::nullopt;
+        if (done) {
+            host.write(pelmora::LogKind::Warning,
+                       folder + " is already joined: it holds one run's files of " + *video + "\n");
+            printSummary(options, VideoOutcome{*video, *done, 0.0, true});
+            return exitStatus(failed, stopSignal);
+        }
+    }
+    if (!segments.error.empty()) {
+        return refuse(segments.error);
+    }
+    const std::string video = segments.records.front().facts.videoPath;
+    pelmora::EarlierRun earlier = pelmora::findEarlierRun(folder);
+    if (!earlier.error.empty()) {
+        return refuse("cannot read " + folder + ": " + earlier.error);
+    }
+    // Lines name the files where they end up.
+    pelmora::StagedHost staged(host, folder);
+    pelmora::RunRecorder recorder(recordOptions(options), staged);
     recorder.setStopCheck([&stopSignal] { return stopSignal != 0; });
     pelmora::JoinRequest request;
     request.run = scanRequest(options, video, folder);
     request.identity = segmentIdentity(video, settings);
     request.recorder = recorder.wanted() ? &recorder : nullptr;
-    pelmora::FolderLock lock;
-    pelmora::EarlierRun earlier;
-    request.run.folderReady = [&](const std::string& dir) {
-        return pelmora::readyFolder(dir, options.clean, lock, earlier, host);
+    request.removeEarlierSnapshots = options.clean;
+    request.staged = [&](const pelmora::RunReport& report) -> std::string {
+        pelmora::RunReport settled = report;
+        recorder.settle(settled);
+        if (stopSignal != 0 || settled.status == pelmora::RunReport::Status::Stopped) {
+            return "stopped before its files were complete";
+        }
+        if (recorder.listsFailed()) {
+            return "the lists or the report could not be written";
+        }
+        // As after one run: no record of a run that lost a clip, so that it is done again.
+        if (!recorder.failed() && !RunRecord(video, settings).write(report)) {
+            return "cannot write the record of " + video + " in " + report.outputDir;
+        }
+        return std::string();
     };
-    const pelmora::JoinResult result = pelmora::joinSegments(segments, request, host);
+    const pelmora::JoinResult result = pelmora::joinSegments(segments, request, staged);
     host.clearProgress();
     using Outcome = pelmora::JoinResult::Outcome;
     if (result.outcome == Outcome::Refused || result.outcome == Outcome::Failed) {
-        std::fprintf(stderr, "pelmora-scan: cannot join %s: %s\n", folder.c_str(),
-                     result.message.c_str());
-        return exitStatus(true, stopSignal);
+        return refuse(result.message);
     }
     if (result.outcome == Outcome::OneRunNeeded) {
         host.write(pelmora::LogKind::Warning,
@@ -137,20 +188,8 @@ int joinCommand(const ScanOptions& options, const volatile std::sig_atomic_t& st
         return exitStatus(!done, stopSignal);
     }
     pelmora::tellEarlierSnapshots(folder, earlier, host);
+    failed = tellLeftovers(result.leftovers) || recorder.failed() || failed;
     const pelmora::RunReport& report = result.report;
-    const bool recordFailed =
-        !recorder.failed() && !RunRecord(video, settings).write(report, recorder.clipsLost());
-    if (recordFailed) {
-        std::fprintf(stderr, "Cannot write the record of %s in %s\n", video.c_str(),
-                     folder.c_str());
-    }
-    bool failed = recorder.failed() || recordFailed;
-    if (!failed) {
-        for (const std::string& failure : pelmora::removeSegments(segments)) {
-            std::fprintf(stderr, "Failed to remove %s\n", failure.c_str());
-            failed = true;
-        }
-    }
     // What the split cost, for choosing the next N.
     std::fprintf(stderr, "Joined %zu %s of %s: %lld of %lld frames scanned again\n",
                  segments.records.size(), segments.records.size() == 1 ? "stretch" : "stretches",

@@ -218,6 +218,7 @@ void RunRecorder::writeRow(CsvWriter& file, const char* name,
 
 void RunRecorder::fail(const char* name, const std::string& reason) {
     failure = true;
+    listFailure = true;
     log.write(LogKind::Failure,
               formatText("Failed to write %s: %s\n", joinPath(facts.outputDir, name).c_str(),
                          reason.c_str()));

@@ -46,6 +46,8 @@ public:
     bool wanted() const { return options.events || options.report || options.clips; }
     // Whether a file could not be written, or not wholly.
     bool failed() const { return failure; }
+    // Whether a list or the report could not be written, or not wholly, lost clips aside.
+    bool listsFailed() const { return listFailure; }
     // Asked while the clips are cut; true abandons the rest of them, which count as lost.
     void setStopCheck(std::function<bool()> check) { stopCheck = std::move(check); }
     // Clips that could not be saved.
@@ -84,6 +86,7 @@ private:
     long long lastTimeMs = 0;
     int scalePixels = 0;  // the most changed pixels of a frame not compared with black
     bool failure = false;
+    bool listFailure = false;
 };
 
 }  // namespace pelmora

@@ -6,6 +6,7 @@
 #include <opencv2/imgproc.hpp>
 #include <sstream>
 
+#include "FileDigest.h"
 #include "FileOutput.h"
 #include "SnapshotNaming.h"
 #include "TextFormat.h"
@@ -14,7 +15,7 @@ namespace pelmora {
 
 namespace {
 
-constexpr const char* kRecordHeader = "pelmora-segment 1";
+constexpr const char* kRecordHeader = "pelmora-segment 2";
 constexpr std::size_t kFrameBytes = 13;
 
 // One line whatever the value holds: a path may hold a line break.
@@ -46,6 +47,21 @@ std::string unescaped(const std::string& text) {
 
 std::string number(double value) {
     return formatText("%.17g", value);
+}
+
+// The names of the files a join of the stretch reads besides its record.
+std::vector<std::string> filesOf(const SegmentRecord& record) {
+    std::vector<std::string> names;
+    if (!record.inexact.empty() || record.lastFrame < 0) {
+        return names;
+    }
+    names = {kSegmentFramesName, kSegmentReferenceName};
+    for (const SnapshotOutcome& snapshot : record.snapshots) {
+        if (snapshot.saved) {
+            names.push_back(snapshot.file);
+        }
+    }
+    return names;
 }
 
 }  // namespace
@@ -85,6 +101,10 @@ std::string writeSegmentRecord(const std::string& folder, const SegmentRecord& r
                            snapshot.saved ? 1 : 0) +
                 escaped(snapshot.file) + "\n";
     }
+    for (const auto& [name, digest] : record.fileDigests) {
+        text += "file " + digest + " " + escaped(name) + "\n";
+    }
+    text += "check " + textDigest(text) + "\n";
     text += "end\n";
     return replaceFile(joinPath(folder, kSegmentRecordName), text.data(), text.size());
 }
@@ -101,6 +121,9 @@ std::string readSegmentRecord(const std::string& folder, SegmentRecord& record) 
     }
     record = SegmentRecord();
     RunFacts& facts = record.facts;
+    // The lines before the checksum, as they were written.
+    std::string text = line + "\n";
+    bool checked = false;
     bool ended = false;
     while (!ended && std::getline(in, line)) {
         const std::string::size_type space = line.find(' ');
@@ -151,6 +174,17 @@ std::string readSegmentRecord(const std::string& folder, SegmentRecord& record) 
             snapshot.file = unescaped(file);
             good = good && isSnapshotFileName(snapshot.file);
             record.snapshots.push_back(snapshot);
+        } else if (key == "file") {
+            std::string digest;
+            std::string name;
+            good = static_cast<bool>(fields >> digest) && std::getline(fields >> std::ws, name);
+            record.fileDigests[unescaped(name)] = digest;
+        } else if (key == "check") {
+            if (rest != textDigest(text)) {
+                return path + " does not match its checksum: it was changed after its stretch " +
+                       "was scanned";
+            }
+            checked = true;
         } else if (key == "end") {
             ended = true;
         } else {
@@ -159,9 +193,47 @@ std::string readSegmentRecord(const std::string& folder, SegmentRecord& record) 
         if (!good) {
             return path + " is damaged: '" + line + "'";
         }
+        text += line + "\n";
     }
     if (!ended) {
         return path + " ends early";
+    }
+    if (!checked) {
+        return path + " has no checksum";
+    }
+    return std::string();
+}
+
+std::string digestSegmentFiles(const std::string& folder, SegmentRecord& record) {
+    record.fileDigests.clear();
+    for (const std::string& name : filesOf(record)) {
+        const std::string path = joinPath(folder, name);
+        std::string digest;
+        const std::string reason = fileDigest(path, digest);
+        if (!reason.empty()) {
+            return "cannot read " + path + ": " + reason;
+        }
+        record.fileDigests[name] = digest;
+    }
+    return std::string();
+}
+
+std::string checkSegmentFiles(const std::string& folder, const SegmentRecord& record) {
+    for (const std::string& name : filesOf(record)) {
+        const std::string path = joinPath(folder, name);
+        const auto recorded = record.fileDigests.find(name);
+        if (recorded == record.fileDigests.end()) {
+            return path + " has no checksum in the record";
+        }
+        std::string digest;
+        const std::string reason = fileDigest(path, digest);
+        if (!reason.empty()) {
+            return "cannot read " + path + ": " + reason;
+        }
+        if (digest != recorded->second) {
+            return path + " does not match its checksum: it was changed after its stretch was " +
+                   "scanned";
+        }
     }
     return std::string();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <opencv2/core.hpp>
 #include <string>
 #include <utility>
@@ -43,12 +44,25 @@ struct SegmentRecord {
     // Why the stretch could not be scanned exactly; the rest says nothing then.
     std::string inexact;
     std::vector<SnapshotOutcome> snapshots;  // in frame order
+    // The checksum (see Digest) of each file the stretch left in its folder, by name: its
+    // measures, its reference and its snapshots. A stretch's files are copied between
+    // machines, and a join takes them only as they were written.
+    std::map<std::string, std::string> fileDigests;
 };
 
 // Writes the record into folder, whole or not at all; returns why it could not, or nothing.
+// The record carries a checksum of its own lines, so that a line lost or changed since shows.
 std::string writeSegmentRecord(const std::string& folder, const SegmentRecord& record);
 // Reads the record in folder; returns why it is none, or nothing.
 std::string readSegmentRecord(const std::string& folder, SegmentRecord& record);
+
+// Sets the record's fileDigests to the checksums of the files in folder that a join of the
+// stretch reads: its measures and reference (when it has them) and every saved snapshot.
+// Returns why one cannot be read, or nothing.
+std::string digestSegmentFiles(const std::string& folder, SegmentRecord& record);
+// Why the files in folder that a join reads are not those the record's checksums were made of
+// (naming the file), or nothing.
+std::string checkSegmentFiles(const std::string& folder, const SegmentRecord& record);
 
 // The per-frame measures of a stretch, written as they come and read back in the same order:
 // thirteen bytes a frame (time and changed pixels as little-endian whole numbers, and whether

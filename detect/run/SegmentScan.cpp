@@ -117,6 +117,9 @@ SegmentScan scanSegment(const SegmentRequest& request, RunHost& host) {
                                                detector.reference());
     }
     if (scan.recordError.empty()) {
+        scan.recordError = digestSegmentFiles(report.outputDir, record);
+    }
+    if (scan.recordError.empty()) {
         scan.recordError = writeSegmentRecord(report.outputDir, record);
     }
     scan.inexact = record.inexact;

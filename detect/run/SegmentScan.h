@@ -33,9 +33,9 @@ struct SegmentScan {
 
 // Scans stretch K of N of a video on its own, from a black reference at its first frame, into
 // its own folder, and leaves the record a join needs there: every frame's measure, every
-// snapshot, the reference it ended with. A stretch whose frames cannot be told by index is not
-// scanned on (see whyNotSplittable); its record says why. A run that is stopped, or that loses
-// a snapshot, leaves no record.
+// snapshot, the reference it ended with, and the checksum of each of those files. A stretch
+// whose frames cannot be told by index is not scanned on (see whyNotSplittable); its record
+// says why. A run that is stopped, or that loses a snapshot, leaves no record.
 SegmentScan scanSegment(const SegmentRequest& request, RunHost& host);
 
 }  // namespace pelmora

@@ -26,6 +26,13 @@ TEST(JsonPath, KeepsAPathReadableAndItsBytesWhole) {
     for (const auto& row : rows) {
         EXPECT_EQ(readablePath(row.path), row.readable) << row.name;
         EXPECT_EQ(pathBytes(row.path), row.bytes) << row.name;
+        EXPECT_EQ(pathFromBytes(row.bytes), row.path) << row.name;
+    }
+}
+
+TEST(JsonPath, BytesThatNoPathEncodedGiveNone) {
+    for (const char* bytes : {"%", "a%4", "%G0", "%0g"}) {
+        EXPECT_EQ(pathFromBytes(bytes), std::nullopt) << bytes;
     }
 }
 

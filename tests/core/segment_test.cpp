@@ -1,6 +1,10 @@
 // A video scanned in stretches and joined against the same video scanned as one run: the
 // folders must match byte for byte, whatever the stretches' boundaries cut through.
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -199,6 +203,164 @@ TEST(Segments, JoinedStretchesLeaveWhatOneRunLeaves) {
             EXPECT_LE(result.framesScannedAgain, row.scannedAgainAtMost);
         }
         EXPECT_EQ(differences(dir.file("one"), dir.file("joined")), "");
+    }
+}
+
+// Every count of stretches, one frame each at the most, so that a stretch's first, last or
+// second-to-last frame falls on every snapshot in turn: the reference the one run had at each
+// stretch's end must be handed on, wherever in the stretch the scan again met its own run.
+TEST(Segments, EveryCountOfStretchesJoinsAsOneRun) {
+    // Still but for a square that appears at 2, jumps at 5 and 6 and again at 10.
+    const auto square = [](int i) {
+        return i < 2 ? cv::Rect()
+                     : cv::Rect(i < 5    ? 20
+                                : i < 6  ? 60
+                                : i < 10 ? 100
+                                         : 140,
+                                20, 8, 8);
+    };
+    // Still after a square at frame 1, which one-frame stretches meet at their only frame.
+    const auto once = [](int i) { return i < 1 ? cv::Rect() : cv::Rect(40, 10, 8, 8); };
+    const struct {
+        const char* name;
+        std::vector<cv::Mat> frames;
+        std::vector<int> counts;  // empty: every count from 1 to the frame count
+    } rows[] = {
+        {"twelve frames, keyframes every four", scene(12, square), {}},
+        {"eight frames, one change", scene(8, once), {}},
+        {"fifty frames, stretches of one and two frames", scene(50, square), {26, 49, 50}},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        const std::string video = dir.file("video.avi");
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, row.frames, 25.0, ffv1(4)));
+        scanWhole(video, dir.file("one"));
+        std::vector<int> counts = row.counts;
+        if (counts.empty()) {
+            for (int count = 1; count <= static_cast<int>(row.frames.size()); ++count) {
+                counts.push_back(count);
+            }
+        }
+        for (const int count : counts) {
+            SCOPED_TRACE(std::string(row.name) + ", " + std::to_string(count) + " stretches");
+            const std::string joined = dir.file("joined " + std::to_string(count));
+            ASSERT_EQ(scanStretches(video, joined, count), "");
+            const JoinResult result = join(joined);
+            ASSERT_EQ(result.outcome, JoinResult::Outcome::Joined) << result.message;
+            EXPECT_EQ(differences(dir.file("one"), joined), "");
+        }
+    }
+}
+
+// Where a join is killed: its host kills the process the first time the join gets there.
+enum class KillPoint { ScanningAgain, FilesMade, FirstFileMovedIn, LastFileMovedIn };
+
+class KillingHost : public Host {
+public:
+    explicit KillingHost(KillPoint at) : at(at) {}
+
+    bool stopAfterFrame() override {
+        killAt(KillPoint::ScanningAgain);
+        return false;
+    }
+    void progress(int percent) override {
+        // Told how far the files have moved in once they are all made.
+        if (made) {
+            killAt(KillPoint::FirstFileMovedIn);
+            if (percent == 100) {
+                killAt(KillPoint::LastFileMovedIn);
+            }
+        }
+    }
+    void filesMade() {
+        made = true;
+        killAt(KillPoint::FilesMade);
+    }
+
+private:
+    void killAt(KillPoint point) const {
+        if (point == at) {
+            ::raise(SIGKILL);
+        }
+    }
+
+    const KillPoint at;
+    bool made = false;
+};
+
+TEST(Segments, AJoinKilledAnywhereIsFinishedOrStartedAgain) {
+    const auto moving = [](int i) { return cv::Rect(2 + (i * 7) % 200, 20, 8, 8); };
+    TempDir dir;
+    const std::string video = dir.file("video.avi");
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, scene(30, moving), 25.0, ffv1(5)));
+    scanWhole(video, dir.file("one"));
+    using Stopped = pelmora::StoppedJoin::Outcome;
+    const struct {
+        const char* name;
+        KillPoint at;
+        Stopped found;  // what the next join finds
+        // The second stretch is scanned anew, with other options, before the next join: the
+        // folder is another stretch's, which finishing the join leaves alone.
+        bool scannedAnew;
+    } rows[] = {
+        {"while a stretch is scanned again", KillPoint::ScanningAgain, Stopped::Discarded, false},
+        {"once the files are made", KillPoint::FilesMade, Stopped::Discarded, false},
+        {"once the first file moved in", KillPoint::FirstFileMovedIn, Stopped::Finished, false},
+        {"once the last file moved in", KillPoint::LastFileMovedIn, Stopped::Finished, false},
+        {"once the first file moved in, a stretch scanned anew since", KillPoint::FirstFileMovedIn,
+         Stopped::Finished, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string joined = dir.file(row.name);
+        ASSERT_EQ(scanStretches(video, joined, 3), "");
+        const auto stretches = folderContents(joined);
+        std::fflush(nullptr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            KillingHost host(row.at);
+            RunRecorder recorder(withReport(), host);
+            pelmora::JoinRequest request;
+            request.run = RunRequest{std::string(), joined, 20};
+            request.identity = kIdentity;
+            request.recorder = &recorder;
+            request.staged = [&host](const pelmora::RunReport&) {
+                host.filesMade();
+                return std::string();
+            };
+            pelmora::joinSegments(pelmora::readSegments(joined), request, host);
+            // Without the test framework's exit handlers, which belong to the parent.
+            std::_Exit(1);
+        }
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        EXPECT_TRUE(fs::is_directory(pelmora::joinStagingFolder(joined)));
+        const std::string second = pelmora::segmentFolder(joined, 1, 3);
+        if (row.scannedAnew) {
+            Host host;
+            pelmora::SegmentRequest request;
+            request.run = RunRequest{video, second, 30};
+            request.index = 1;
+            request.count = 3;
+            request.identity = {{"threshold", "30"}};
+            ASSERT_TRUE(pelmora::scanSegment(request, host).recorded);
+        }
+        const pelmora::StoppedJoin stopped = pelmora::finishStoppedJoin(joined);
+        EXPECT_EQ(stopped.outcome, row.found) << stopped.message;
+        EXPECT_TRUE(stopped.leftovers.empty());
+        if (row.found == Stopped::Finished) {
+            EXPECT_EQ(fs::exists(second), row.scannedAnew);
+            fs::remove_all(second);
+        }
+        if (row.found == Stopped::Discarded) {
+            EXPECT_TRUE(folderContents(joined) == stretches) << "the stretches changed";
+            const JoinResult result = join(joined);
+            EXPECT_EQ(result.outcome, JoinResult::Outcome::Joined) << result.message;
+        }
+        EXPECT_EQ(differences(dir.file("one"), joined), "");
     }
 }
 
