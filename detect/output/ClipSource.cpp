@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 
+#include "FrameClock.h"
+
 namespace pelmora {
 
 namespace {
@@ -19,26 +21,7 @@ int64_t decodedAt(const AVPacket& packet) {
     return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
 }
 
-// Opens the file and reads its streams' parameters; *format stays null where that fails.
-std::string openFormat(const std::string& path, AVFormatContext** format) {
-    int result = avformat_open_input(format, path.c_str(), nullptr, nullptr);
-    if (result >= 0) {
-        result = avformat_find_stream_info(*format, nullptr);
-    }
-    if (result < 0) {
-        avformat_close_input(format);
-        return avErrorText(result);
-    }
-    return std::string();
-}
-
 }  // namespace
-
-std::string avErrorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}
 
 bool clipKeeps(const AVStream* stream) {
     const AVMediaType type = stream->codecpar->codec_type;
@@ -46,29 +29,20 @@ bool clipKeeps(const AVStream* stream) {
            type == AVMEDIA_TYPE_SUBTITLE;
 }
 
-ClipSource::~ClipSource() {
-    avformat_close_input(&format);
-}
+ClipSource::~ClipSource() = default;
 
 std::string ClipSource::open(const std::string& videoPath) {
     path = videoPath;
-    const std::string error = openFormat(path, &format);
+    const std::string error = file->open(path);
     if (!error.empty()) {
         return error;
     }
-    video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (video < 0) {
-        return "no video stream";
-    }
-    const AVStream* stream = format->streams[video];
-    originMs = 0.0;
-    if (stream->start_time != AV_NOPTS_VALUE) {
-        originMs = static_cast<double>(stream->start_time) * av_q2d(stream->time_base) * 1000.0;
-    }
-    const double fps = av_q2d(stream->avg_frame_rate);
-    frameMs = fps > 0.0 && std::isfinite(fps) ? std::llround(1000.0 / fps) : 0;
-    seekable = format->pb != nullptr && (format->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
-    firstTimes.assign(format->nb_streams, AV_NOPTS_VALUE);
+    video = file->videoIndex();
+    originMs = file->originMs();
+    const double fps = file->frameRate();
+    frameMs = usableFrameRate(fps) ? std::llround(1000.0 / fps) : 0;
+    seekable = file->seekable();
+    firstTimes.assign(container()->nb_streams, AV_NOPTS_VALUE);
     return std::string();
 }
 
@@ -78,14 +52,14 @@ long long ClipSource::ms(int64_t time, int stream) const {
 
 bool ClipSource::read(AVPacket* packet) {
     firstOfStream = false;
-    if (ended || av_read_frame(format, packet) < 0) {
+    if (ended || av_read_frame(container(), packet) < 0) {
         return false;
     }
     const int index = packet->stream_index;
     const int64_t decoded = decodedAt(*packet);
     // Streams found after the header are in no clip.
     if (decoded == AV_NOPTS_VALUE || index < 0 || index >= static_cast<int>(firstTimes.size()) ||
-        !clipKeeps(format->streams[index])) {
+        !clipKeeps(container()->streams[index])) {
         return true;
     }
     const long long at = ms(decoded, index);
@@ -109,7 +83,7 @@ bool ClipSource::skipTo(long long startMs) {
     long long keyMs = startMs;
     const int64_t wanted =
         std::llround((static_cast<double>(startMs) + originMs) / 1000.0 / av_q2d(videoBase()));
-    AVStream* stream = format->streams[video];
+    AVStream* stream = container()->streams[video];
     const int entries = avformat_index_get_entries_count(stream);
     const AVIndexEntry* last =
         entries > 0 ? avformat_index_get_entry(stream, entries - 1) : nullptr;
@@ -167,7 +141,7 @@ void ClipSource::retreat(int64_t keyTime, long long startMs) {
 void ClipSource::seekBefore(long long targetMs) {
     const int64_t time =
         std::llround((static_cast<double>(targetMs) + originMs) / 1000.0 / av_q2d(videoBase()));
-    if (av_seek_frame(format, video, time, AVSEEK_FLAG_BACKWARD) < 0) {
+    if (av_seek_frame(container(), video, time, AVSEEK_FLAG_BACKWARD) < 0) {
         // Where seeking fails once it is not trusted again.
         seekable = false;
         rewind();
@@ -176,19 +150,18 @@ void ClipSource::seekBefore(long long targetMs) {
     checking = true;
     readMs = targetMs;
     earliestMs = LLONG_MAX;
-    firstTimes.assign(format->nb_streams, AV_NOPTS_VALUE);
+    firstTimes.assign(container()->nb_streams, AV_NOPTS_VALUE);
 }
 
 void ClipSource::rewind() {
     // Opened anew, the file is read as it was the first time; should that fail now, it ends
     // here, and the clips not cut yet have nothing to be cut from.
-    AVFormatContext* fresh = nullptr;
-    if (!openFormat(path, &fresh).empty()) {
+    auto fresh = std::make_unique<VideoFile>();
+    if (!fresh->open(path).empty()) {
         ended = true;
         return;
     }
-    std::swap(format, fresh);
-    avformat_close_input(&fresh);
+    file = std::move(fresh);
     checking = false;
     readMs = 0;
 }

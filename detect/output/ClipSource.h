@@ -4,13 +4,13 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <memory>
 #include <string>
 #include <vector>
 
-namespace pelmora {
+#include "VideoFile.h"
 
-// FFmpeg's words for one of its error codes.
-std::string avErrorText(int error);
+namespace pelmora {
 
 // Whether clips keep the stream: pictures, sound and subtitles.
 bool clipKeeps(const AVStream* stream);
@@ -19,7 +19,8 @@ bool clipKeeps(const AVStream* stream);
 // as a clip's end already assumes: the packets of its last frame may come this much later.
 inline constexpr long long kInterleaveSlackMs = 1000;
 
-// The video as the clip pass reads it: its video stream gives the clock every time is told in.
+// The video as the clip pass reads it: the stream the scan read (see VideoFile) gives the clock
+// every time is told in.
 // Between the clips it skips ahead by seeking, and it checks that what it read since a seek
 // leads up to each clip's first packet as reading from the start would: no packet of any stream
 // that the clip keeps lies before the place the seek went to. Where that cannot be shown, the
@@ -34,12 +35,12 @@ public:
 
     std::string open(const std::string& videoPath);
 
-    AVFormatContext* format = nullptr;
+    AVFormatContext* container() const { return file->container(); }
     int video = -1;
     double originMs = 0.0;  // the video's first timestamp
     long long frameMs = 0;  // one frame's length, 0 when the rate is unknown
 
-    AVRational base(int stream) const { return format->streams[stream]->time_base; }
+    AVRational base(int stream) const { return container()->streams[stream]->time_base; }
     AVRational videoBase() const { return base(video); }
     // A time of stream's in milliseconds from the video's first timestamp.
     long long ms(int64_t time, int stream) const;
@@ -64,6 +65,7 @@ private:
     void seekBefore(long long targetMs);
     void rewind();
 
+    std::unique_ptr<VideoFile> file = std::make_unique<VideoFile>();
     std::string path;
     bool seekable = false;
     bool ended = false;     // the file could not be opened again

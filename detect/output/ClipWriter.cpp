@@ -182,7 +182,7 @@ public:
         if (!error.empty()) {
             return error;
         }
-        const AVFormatContext* input = from.format;
+        const AVFormatContext* input = from.container();
         for (unsigned i = 0; i < input->nb_streams; ++i) {
             const AVStream* in = input->streams[i];
             if (!clipKeeps(in)) {
@@ -341,7 +341,7 @@ public:
         if (!error.empty()) {
             return error;
         }
-        const AVFormatContext* input = from.format;
+        const AVFormatContext* input = from.container();
         streams.assign(input->nb_streams, -1);
         tracks.resize(input->nb_streams);
         const AVStream* in = input->streams[from.video];
@@ -706,7 +706,7 @@ ClipResults writeClips(const ClipRequest& request) {
     ClipMode mode = request.mode;
     CopyFormat copy;
     if (openError.empty() && mode == ClipMode::Copy) {
-        copy = copyFormat(request.videoPath, source.format);
+        copy = copyFormat(request.videoPath, source.container());
         if (copy.format == nullptr) {
             results.notices.push_back("Cannot copy the " + copy.refused + " stream of " +
                                       request.videoPath +
