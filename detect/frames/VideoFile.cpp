@@ -91,12 +91,21 @@ bool VideoFile::seekable() const {
            (format->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
 }
 
-bool readableAgain(const std::string& path) {
+std::string notReadableAgain(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
-        return true;
+        return std::string();
     }
-    return S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) || S_ISDIR(status.st_mode);
+    if (S_ISFIFO(status.st_mode)) {
+        return "it is a pipe, which can be read only once";
+    }
+    if (S_ISSOCK(status.st_mode)) {
+        return "it is a socket, which can be read only once";
+    }
+    if (S_ISCHR(status.st_mode)) {
+        return "it is a device, which can be read only once";
+    }
+    return std::string();
 }
 
 }  // namespace pelmora

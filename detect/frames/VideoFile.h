@@ -47,9 +47,9 @@ private:
     int index = -1;
 };
 
-// Whether the file at path can be opened and read from its start a second time: false for a
-// pipe, a socket or a terminal, whose bytes are gone once read. Paths that are not files (a
-// network address, say) are taken to be readable again.
-bool readableAgain(const std::string& path);
+// Why the file at path cannot be opened and read from its start a second time, as a pipe, a
+// socket or a terminal cannot, whose bytes are gone once read; empty where it can. Paths that
+// are not files (a network address, say) are taken to be readable again.
+std::string notReadableAgain(const std::string& path);
 
 }  // namespace pelmora

@@ -12,7 +12,8 @@ extern "C" {
 
 namespace pelmora {
 
-// Whether clips keep the stream: pictures, sound and subtitles.
+// Whether clips keep the stream: pictures, sound and subtitles. A cover picture is no moment of
+// the video, and is left out.
 bool clipKeeps(const AVStream* stream);
 
 // Packets muxers write this far out of time order across streams are still taken as in order,
@@ -26,6 +27,14 @@ inline constexpr long long kInterleaveSlackMs = 1000;
 // that the clip keeps lies before the place the seek went to. Where that cannot be shown, the
 // clips fed since the seek are to be cut again from further back, and in the end from the start;
 // a video that cannot seek is read from the start, as a whole.
+//
+// The times it gives run on through the whole video, as the scan's frame times do. A container
+// whose times may start again part-way (MPEG transport and program streams, which recordings
+// joined end to end give) has each stream's times continued from its packet before wherever
+// they go back, or leap ahead further than any gap a recording leaves; such a video is read from
+// the start. Pictures without any time (a raw H.264 stream) are numbered in the order they come,
+// at the video's rate, and are read from the start too. A packet the container says is damaged
+// (the last of a file cut short) is no part of any clip.
 class ClipSource {
 public:
     ClipSource() = default;
@@ -39,6 +48,12 @@ public:
     int video = -1;
     double originMs = 0.0;  // the video's first timestamp
     long long frameMs = 0;  // one frame's length, 0 when the rate is unknown
+
+    // Whether the video's pictures come without times of their own (see above): a copy cannot
+    // tell which picture is shown when, and the decoder's pictures are to be numbered instead.
+    bool timeless() const { return numbered; }
+    // One picture's length in the video's time base, by which timeless pictures are numbered.
+    int64_t frameTicks() const { return pictureTicks; }
 
     AVRational base(int stream) const { return container()->streams[stream]->time_base; }
     AVRational videoBase() const { return base(video); }
@@ -64,6 +79,9 @@ public:
 private:
     void seekBefore(long long targetMs);
     void rewind();
+    void restartTimes();
+    // Gives the packet the times the clips go by: numbered, or continued (see above).
+    void placeInTime(AVPacket* packet);
 
     std::unique_ptr<VideoFile> file = std::make_unique<VideoFile>();
     std::string path;
@@ -78,6 +96,14 @@ private:
     long long earliestMs = 0;         // the earliest decode time read since the last seek
     std::vector<int64_t> firstTimes;  // each stream's first packet time since the seek
     bool firstOfStream = false;       // whether the packet just read is one of those
+
+    bool numbered = false;          // the video's pictures are numbered
+    int64_t pictureTicks = 1;       // one picture's length in the video's time base
+    long long picturesRead = 0;     // since the start, for the numbering
+    bool continued = false;         // the container's times may start again
+    std::vector<int64_t> shifts;    // added to each stream's times to continue them
+    std::vector<int64_t> lastTime;  // each stream's last decoding time as continued
+    std::vector<int64_t> lastLength;
 };
 
 }  // namespace pelmora
