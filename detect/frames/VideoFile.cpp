@@ -32,7 +32,9 @@ std::string VideoFile::open(const std::string& path, bool generatedTimes) {
     if (error < 0) {
         return avErrorText(error);
     }
-    if (generatedTimes) {
+    // Only the MPEG streams leave presentation times out by design; elsewhere the demuxer's
+    // guess would move pictures that have none (an AVI's) a picture later.
+    if (generatedTimes && (format->iformat->flags & AVFMT_TS_DISCONT) != 0) {
         format->flags |= AVFMT_FLAG_GENPTS;
     }
     error = avformat_find_stream_info(format, nullptr);

@@ -22,9 +22,9 @@ public:
     VideoFile& operator=(const VideoFile&) = delete;
 
     // Empty when the file opened and holds a video stream; else why not, in FFmpeg's words or
-    // ours. With generatedTimes the demuxer fills in the presentation times that packets lack
-    // (as MPEG program streams leave them out of most), at the cost of reading ahead: for the
-    // clips, which copy packets as they are and must place every one of them.
+    // ours. With generatedTimes the demuxer of an MPEG program or transport stream, which leave
+    // presentation times out of most packets, fills them in, at the cost of reading ahead: for
+    // the clips, which copy packets as they are and must place every one of them.
     std::string open(const std::string& path, bool generatedTimes = false);
     void close();
 
