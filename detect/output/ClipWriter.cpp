@@ -1202,7 +1202,9 @@ ClipResults writeClips(const ClipRequest& request) {
                 again.push_back(stretches[i]);
                 againPlaces.push_back(places[i]);
                 againFiles.push_back(pass.clips[i].file);
-                reason = pass.clips[i].error;
+                if (reason.empty()) {
+                    reason = pass.clips[i].error;
+                }
             }
         }
         if (pass.stopped) {
