@@ -38,9 +38,9 @@ int64_t packetTime(const AVPacket& packet) {
     return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
 }
 
-// Whether a packet of a stream of the given type shown from time for its duration is still
-// shown at keyTime, in the video's time base: a subtitle line that went up before the clip's
-// first picture and stays up into it.
+// Whether a packet shown from time (in base) for its duration is still shown at keyTime (in
+// the video's time base): a subtitle line that went up before a clip's first picture and stays
+// up into it.
 bool shownOnAt(const AVPacket& packet, int64_t time, AVRational base, int64_t keyTime,
                AVRational videoBase) {
     return packet.duration > 0 &&
@@ -721,7 +721,8 @@ private:
         }
         sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, converted->data,
                   converted->linesize);
-        // Each pair of pixels shares its colour, so only the brightness of the edge is left.
+        // The edge repeats the last column and row. Its colour is already the pixels' beside it,
+        // whose pairs it completes; only its brightness is to be copied.
         uint8_t* luma = converted->data[0];
         const int stride = converted->linesize[0];
         if (pictureWidth < converted->width) {
