@@ -185,7 +185,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
            "also save each event as a video in the snapshot folder, EVENT0001.mkv and on, "
            "from --before to --after around it, events that overlap sharing one (implies "
            "--events); copy, the default, keeps every stream as it is and starts at the "
-           "keyframe before; encode cuts exactly, as H.264 in MP4")
+           "keyframe before, and encodes a clip it cannot copy whole; encode cuts exactly, as "
+           "H.264 in MP4")
         ->type_name("[MODE]")
         ->check(
             valueCheck([](const std::string& text) { return text == "copy" || text == "encode"; },

@@ -3,7 +3,6 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/display.h>
 }
 
 #include <algorithm>
@@ -30,24 +29,6 @@ double toDouble(AVRational rational) {
                : static_cast<double>(rational.num) / static_cast<double>(rational.den);
 }
 
-std::string errorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}
-
-int displayRotation(const AVStream* stream) {
-    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
-    if (matrix == nullptr) {
-        return 0;
-    }
-    // The matrix turns counter-clockwise; the picture must be turned back.
-    int degrees = -static_cast<int>(
-        std::lround(av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix))));
-    degrees = ((degrees % 360) + 360) % 360;
-    return degrees;
-}
-
 }  // namespace
 
 void AVFrameDeleter::operator()(AVFrame* frame) const {
@@ -63,7 +44,8 @@ VideoSource::~VideoSource() {
 void VideoSource::close() {
     av_packet_free(&packet);
     avcodec_free_context(&decoder);
-    avformat_close_input(&format);
+    file.close();
+    format = nullptr;
     stream = nullptr;
     streamIndex = -1;
     rotationDegrees = 0;
@@ -73,62 +55,48 @@ void VideoSource::close() {
 
 bool VideoSource::open(const std::string& path, std::string& reason, int decoderThreads) {
     close();
-    int error = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
-    if (error < 0) {
-        reason = errorText(error);
+    reason = file.open(path);
+    if (!reason.empty()) {
         return false;
     }
-    error = avformat_find_stream_info(format, nullptr);
-    if (error < 0) {
-        reason = errorText(error);
+    format = file.container();
+    const AVCodecParameters* parameters = file.video()->codecpar;
+    // The video, whether or not it can be decoded.
+    const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
+    if (codec == nullptr) {
+        reason = std::string("no decoder for ") + avcodec_get_name(parameters->codec_id);
         close();
         return false;
     }
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        const AVCodecParameters* parameters = format->streams[i]->codecpar;
-        if (parameters->codec_type != AVMEDIA_TYPE_VIDEO) {
-            continue;
-        }
-        // The first video stream is the video, whether or not it can be decoded.
-        const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
-        if (codec == nullptr) {
-            reason = std::string("no decoder for ") + avcodec_get_name(parameters->codec_id);
-            close();
-            return false;
-        }
-        decoder = avcodec_alloc_context3(codec);
-        packet = av_packet_alloc();
-        if (decoder == nullptr || packet == nullptr) {
-            reason = errorText(AVERROR(ENOMEM));
-            close();
-            return false;
-        }
-        decoder->thread_count =
-            decoderThreads > 0 ? decoderThreads
-                               : static_cast<int>(std::clamp(std::thread::hardware_concurrency(),
-                                                             1u, kMostDecoderThreads));
-        avcodec_parameters_to_context(decoder, parameters);
-        error = avcodec_open2(decoder, codec, nullptr);
-        if (error < 0) {
-            reason = errorText(error);
-            close();
-            return false;
-        }
-        // Some decoders change the size the container gave; the stream's holds.
-        if (parameters->width != 0) {
-            decoder->width = parameters->width;
-        }
-        if (parameters->height != 0) {
-            decoder->height = parameters->height;
-        }
-        streamIndex = static_cast<int>(i);
-        stream = format->streams[i];
-        rotationDegrees = displayRotation(stream);
-        return true;
+    decoder = avcodec_alloc_context3(codec);
+    packet = av_packet_alloc();
+    if (decoder == nullptr || packet == nullptr) {
+        reason = avErrorText(AVERROR(ENOMEM));
+        close();
+        return false;
     }
-    reason = "no video stream";
-    close();
-    return false;
+    decoder->thread_count = decoderThreads > 0
+                                ? decoderThreads
+                                : static_cast<int>(std::clamp(std::thread::hardware_concurrency(),
+                                                              1u, kMostDecoderThreads));
+    avcodec_parameters_to_context(decoder, parameters);
+    const int error = avcodec_open2(decoder, codec, nullptr);
+    if (error < 0) {
+        reason = avErrorText(error);
+        close();
+        return false;
+    }
+    // Some decoders change the size the container gave; the stream's holds.
+    if (parameters->width != 0) {
+        decoder->width = parameters->width;
+    }
+    if (parameters->height != 0) {
+        decoder->height = parameters->height;
+    }
+    streamIndex = file.videoIndex();
+    stream = file.video();
+    rotationDegrees = file.rotation();
+    return true;
 }
 
 bool VideoSource::isStillPicture() const {
@@ -145,7 +113,7 @@ bool VideoSource::isStillPicture() const {
 }
 
 double VideoSource::fps() const {
-    return stream == nullptr ? 0.0 : toDouble(av_guess_frame_rate(format, stream, nullptr));
+    return file.frameRate();
 }
 
 double VideoSource::durationSeconds() const {
@@ -298,8 +266,7 @@ std::string VideoSource::containerName() const {
 }
 
 bool VideoSource::seekable() const {
-    return format != nullptr && format->pb != nullptr &&
-           (format->pb->seekable & AVIO_SEEKABLE_NORMAL);
+    return file.seekable();
 }
 
 long long VideoSource::countedFrames() const {

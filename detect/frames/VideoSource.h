@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+#include "VideoFile.h"
+
 struct AVCodecContext;
 struct AVFormatContext;
 struct AVFrame;
@@ -33,8 +35,8 @@ struct Picture {
     double presentationMs = 0.0;
 };
 
-// Reads the pictures of a video file with FFmpeg's libraries: the first video stream, every
-// picture its decoder returns, in order. What it gives and counts is what the imaging
+// Reads the pictures of a video file with FFmpeg's libraries: the stream VideoFile takes for the
+// video, every picture its decoder returns, in order. What it gives and counts is what the imaging
 // library's video capture gives on the same system, frame for frame: the names of the
 // snapshots depend on the rate and the count, and on every picture being counted.
 class VideoSource {
@@ -92,7 +94,8 @@ private:
     double durationSeconds() const;
     double secondsFromStart(long long timestamp) const;
 
-    AVFormatContext* format = nullptr;
+    VideoFile file;
+    AVFormatContext* format = nullptr;  // the file's container, which the file owns
     AVCodecContext* decoder = nullptr;
     AVStream* stream = nullptr;
     AVPacket* packet = nullptr;

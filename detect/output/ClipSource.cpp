@@ -4,12 +4,17 @@
 #include <climits>
 #include <cmath>
 
+#include "FrameClock.h"
+
 namespace pelmora {
 
 namespace {
 
 // Retreats past this many would go back further than any video lasts.
 constexpr int kMostRetreats = 40;
+// A leap ahead in a stream's times longer than this is where a recording was joined to
+// another, not a gap within one; the same threshold FFmpeg's tools take for a discontinuity.
+constexpr int64_t kLongestGapMs = 10000;
 
 int64_t shownAt(const AVPacket& packet) {
     return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
@@ -19,57 +24,86 @@ int64_t decodedAt(const AVPacket& packet) {
     return packet.dts != AV_NOPTS_VALUE ? packet.dts : packet.pts;
 }
 
-// Opens the file and reads its streams' parameters; *format stays null where that fails.
-std::string openFormat(const std::string& path, AVFormatContext** format) {
-    int result = avformat_open_input(format, path.c_str(), nullptr, nullptr);
-    if (result >= 0) {
-        result = avformat_find_stream_info(*format, nullptr);
-    }
-    if (result < 0) {
-        avformat_close_input(format);
-        return avErrorText(result);
-    }
-    return std::string();
-}
-
 }  // namespace
-
-std::string avErrorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}
 
 bool clipKeeps(const AVStream* stream) {
     const AVMediaType type = stream->codecpar->codec_type;
-    return type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO ||
-           type == AVMEDIA_TYPE_SUBTITLE;
+    if (type == AVMEDIA_TYPE_VIDEO) {
+        return (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+    }
+    return type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE;
 }
 
-ClipSource::~ClipSource() {
-    avformat_close_input(&format);
-}
+ClipSource::~ClipSource() = default;
 
 std::string ClipSource::open(const std::string& videoPath) {
     path = videoPath;
-    const std::string error = openFormat(path, &format);
+    // Copied packets need a presentation time each, which MPEG program streams give only some.
+    const std::string error = file->open(path, true);
     if (!error.empty()) {
         return error;
     }
-    video = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (video < 0) {
-        return "no video stream";
-    }
-    const AVStream* stream = format->streams[video];
-    originMs = 0.0;
-    if (stream->start_time != AV_NOPTS_VALUE) {
-        originMs = static_cast<double>(stream->start_time) * av_q2d(stream->time_base) * 1000.0;
-    }
-    const double fps = av_q2d(stream->avg_frame_rate);
-    frameMs = fps > 0.0 && std::isfinite(fps) ? std::llround(1000.0 / fps) : 0;
-    seekable = format->pb != nullptr && (format->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
-    firstTimes.assign(format->nb_streams, AV_NOPTS_VALUE);
+    video = file->videoIndex();
+    originMs = file->originMs();
+    const double fps = file->frameRate();
+    frameMs = usableFrameRate(fps) ? std::llround(1000.0 / fps) : 0;
+    // A stream whose first packets gave the demuxer no time gives none later either.
+    numbered = file->video()->start_time == AV_NOPTS_VALUE;
+    const double rate = usableFrameRate(fps) ? fps : FrameClock::kFallbackFps;
+    pictureTicks = std::max<int64_t>(1, std::llround(1.0 / rate / av_q2d(videoBase())));
+    continued = (container()->iformat->flags & AVFMT_TS_DISCONT) != 0;
+    // Numbered pictures and continued times hold only as counted from the start.
+    seekable = file->seekable() && !numbered && !continued;
+    restartTimes();
+    firstTimes.assign(container()->nb_streams, AV_NOPTS_VALUE);
     return std::string();
+}
+
+void ClipSource::restartTimes() {
+    picturesRead = 0;
+    shifts.assign(container()->nb_streams, 0);
+    lastTime.assign(container()->nb_streams, AV_NOPTS_VALUE);
+    lastLength.assign(container()->nb_streams, 0);
+}
+
+void ClipSource::placeInTime(AVPacket* packet) {
+    const int index = packet->stream_index;
+    if (index == video && numbered) {
+        if (packet->pts == AV_NOPTS_VALUE && packet->dts == AV_NOPTS_VALUE) {
+            // In the order decoded; a keyframe starts its group and is shown first in it.
+            packet->dts = picturesRead * pictureTicks;
+            if ((packet->flags & AV_PKT_FLAG_KEY) != 0) {
+                packet->pts = packet->dts;
+            }
+        }
+        ++picturesRead;
+    }
+    if (!continued) {
+        return;
+    }
+    const int64_t decoded = decodedAt(*packet);
+    if (decoded == AV_NOPTS_VALUE) {
+        return;
+    }
+    const int64_t last = lastTime[index];
+    const int64_t gap = av_rescale_q(kLongestGapMs, AVRational{1, 1000}, base(index));
+    if (container()->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+        // Lines come far apart, and say nothing of where their recording starts: they go with
+        // the pictures.
+        shifts[index] = av_rescale_q(shifts[video], videoBase(), base(index));
+    } else if (last != AV_NOPTS_VALUE &&
+        (decoded + shifts[index] < last || decoded + shifts[index] > last + gap)) {
+        // On from the packet before, as if the recordings had been one.
+        shifts[index] = last + std::max<int64_t>(lastLength[index], 1) - decoded;
+    }
+    if (packet->pts != AV_NOPTS_VALUE) {
+        packet->pts += shifts[index];
+    }
+    if (packet->dts != AV_NOPTS_VALUE) {
+        packet->dts += shifts[index];
+    }
+    lastTime[index] = decoded + shifts[index];
+    lastLength[index] = packet->duration;
 }
 
 long long ClipSource::ms(int64_t time, int stream) const {
@@ -78,14 +112,25 @@ long long ClipSource::ms(int64_t time, int stream) const {
 
 bool ClipSource::read(AVPacket* packet) {
     firstOfStream = false;
-    if (ended || av_read_frame(format, packet) < 0) {
-        return false;
+    int index = -1;
+    while (true) {
+        if (ended || av_read_frame(container(), packet) < 0) {
+            return false;
+        }
+        index = packet->stream_index;
+        // Streams found after the header are in no clip.
+        if (index < 0 || index >= static_cast<int>(firstTimes.size()) ||
+            !clipKeeps(container()->streams[index])) {
+            return true;
+        }
+        if ((packet->flags & AV_PKT_FLAG_CORRUPT) == 0) {
+            break;
+        }
+        av_packet_unref(packet);
     }
-    const int index = packet->stream_index;
+    placeInTime(packet);
     const int64_t decoded = decodedAt(*packet);
-    // Streams found after the header are in no clip.
-    if (decoded == AV_NOPTS_VALUE || index < 0 || index >= static_cast<int>(firstTimes.size()) ||
-        !clipKeeps(format->streams[index])) {
+    if (decoded == AV_NOPTS_VALUE) {
         return true;
     }
     const long long at = ms(decoded, index);
@@ -109,7 +154,7 @@ bool ClipSource::skipTo(long long startMs) {
     long long keyMs = startMs;
     const int64_t wanted =
         std::llround((static_cast<double>(startMs) + originMs) / 1000.0 / av_q2d(videoBase()));
-    AVStream* stream = format->streams[video];
+    AVStream* stream = container()->streams[video];
     const int entries = avformat_index_get_entries_count(stream);
     const AVIndexEntry* last =
         entries > 0 ? avformat_index_get_entry(stream, entries - 1) : nullptr;
@@ -139,6 +184,13 @@ bool ClipSource::reachesBack(int64_t keyTime) const {
         return false;
     }
     for (std::size_t i = 0; i < firstTimes.size(); ++i) {
+        // Subtitle lines come far apart and may stay up long: where none was read since the
+        // seek, one shown from before it may still be up at the clip's start.
+        const AVStream* stream = container()->streams[i];
+        if (firstTimes[i] == AV_NOPTS_VALUE && clipKeeps(stream) &&
+            stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+            return false;
+        }
         if (firstTimes[i] != AV_NOPTS_VALUE &&
             av_compare_ts(firstTimes[i], base(static_cast<int>(i)), keyTime, videoBase()) >= 0) {
             return false;
@@ -167,7 +219,7 @@ void ClipSource::retreat(int64_t keyTime, long long startMs) {
 void ClipSource::seekBefore(long long targetMs) {
     const int64_t time =
         std::llround((static_cast<double>(targetMs) + originMs) / 1000.0 / av_q2d(videoBase()));
-    if (av_seek_frame(format, video, time, AVSEEK_FLAG_BACKWARD) < 0) {
+    if (av_seek_frame(container(), video, time, AVSEEK_FLAG_BACKWARD) < 0) {
         // Where seeking fails once it is not trusted again.
         seekable = false;
         rewind();
@@ -176,21 +228,21 @@ void ClipSource::seekBefore(long long targetMs) {
     checking = true;
     readMs = targetMs;
     earliestMs = LLONG_MAX;
-    firstTimes.assign(format->nb_streams, AV_NOPTS_VALUE);
+    firstTimes.assign(container()->nb_streams, AV_NOPTS_VALUE);
 }
 
 void ClipSource::rewind() {
     // Opened anew, the file is read as it was the first time; should that fail now, it ends
     // here, and the clips not cut yet have nothing to be cut from.
-    AVFormatContext* fresh = nullptr;
-    if (!openFormat(path, &fresh).empty()) {
+    auto fresh = std::make_unique<VideoFile>();
+    if (!fresh->open(path, true).empty()) {
         ended = true;
         return;
     }
-    std::swap(format, fresh);
-    avformat_close_input(&fresh);
+    file = std::move(fresh);
     checking = false;
     readMs = 0;
+    restartTimes();
 }
 
 }  // namespace pelmora

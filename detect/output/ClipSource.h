@@ -4,27 +4,37 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "VideoFile.h"
+
 namespace pelmora {
 
-// FFmpeg's words for one of its error codes.
-std::string avErrorText(int error);
-
-// Whether clips keep the stream: pictures, sound and subtitles.
+// Whether clips keep the stream: pictures, sound and subtitles. A cover picture is no moment of
+// the video, and is left out.
 bool clipKeeps(const AVStream* stream);
 
 // Packets muxers write this far out of time order across streams are still taken as in order,
 // as a clip's end already assumes: the packets of its last frame may come this much later.
 inline constexpr long long kInterleaveSlackMs = 1000;
 
-// The video as the clip pass reads it: its video stream gives the clock every time is told in.
+// The video as the clip pass reads it: the stream the scan read (see VideoFile) gives the clock
+// every time is told in.
 // Between the clips it skips ahead by seeking, and it checks that what it read since a seek
 // leads up to each clip's first packet as reading from the start would: no packet of any stream
 // that the clip keeps lies before the place the seek went to. Where that cannot be shown, the
 // clips fed since the seek are to be cut again from further back, and in the end from the start;
 // a video that cannot seek is read from the start, as a whole.
+//
+// The times it gives run on through the whole video, as the scan's frame times do. A container
+// whose times may start again part-way (MPEG transport and program streams, which recordings
+// joined end to end give) has each stream's times continued from its packet before wherever
+// they go back, or leap ahead further than any gap a recording leaves; such a video is read from
+// the start. Pictures without any time (a raw H.264 stream) are numbered in the order they come,
+// at the video's rate, and are read from the start too. A packet the container says is damaged
+// (the last of a file cut short) is no part of any clip.
 class ClipSource {
 public:
     ClipSource() = default;
@@ -34,12 +44,18 @@ public:
 
     std::string open(const std::string& videoPath);
 
-    AVFormatContext* format = nullptr;
+    AVFormatContext* container() const { return file->container(); }
     int video = -1;
     double originMs = 0.0;  // the video's first timestamp
     long long frameMs = 0;  // one frame's length, 0 when the rate is unknown
 
-    AVRational base(int stream) const { return format->streams[stream]->time_base; }
+    // Whether the video's pictures come without times of their own (see above): a copy cannot
+    // tell which picture is shown when, and the decoder's pictures are to be numbered instead.
+    bool timeless() const { return numbered; }
+    // One picture's length in the video's time base, by which timeless pictures are numbered.
+    int64_t frameTicks() const { return pictureTicks; }
+
+    AVRational base(int stream) const { return container()->streams[stream]->time_base; }
     AVRational videoBase() const { return base(video); }
     // A time of stream's in milliseconds from the video's first timestamp.
     long long ms(int64_t time, int stream) const;
@@ -63,7 +79,11 @@ public:
 private:
     void seekBefore(long long targetMs);
     void rewind();
+    void restartTimes();
+    // Gives the packet the times the clips go by: numbered, or continued (see above).
+    void placeInTime(AVPacket* packet);
 
+    std::unique_ptr<VideoFile> file = std::make_unique<VideoFile>();
     std::string path;
     bool seekable = false;
     bool ended = false;     // the file could not be opened again
@@ -76,6 +96,14 @@ private:
     long long earliestMs = 0;         // the earliest decode time read since the last seek
     std::vector<int64_t> firstTimes;  // each stream's first packet time since the seek
     bool firstOfStream = false;       // whether the packet just read is one of those
+
+    bool numbered = false;          // the video's pictures are numbered
+    int64_t pictureTicks = 1;       // one picture's length in the video's time base
+    long long picturesRead = 0;     // since the start, for the numbering
+    bool continued = false;         // the container's times may start again
+    std::vector<int64_t> shifts;    // added to each stream's times to continue them
+    std::vector<int64_t> lastTime;  // each stream's last decoding time as continued
+    std::vector<int64_t> lastLength;
 };
 
 }  // namespace pelmora

@@ -10,6 +10,7 @@
 #include "ReportPage.h"
 #include "SnapshotNaming.h"
 #include "TextFormat.h"
+#include "VideoFile.h"
 
 namespace pelmora {
 
@@ -57,6 +58,17 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     if (!eventList.empty()) {
         fail(kEventListName, eventList);
     }
+    // The clips are cut from a second reading, which such a video does not allow: said now,
+    // rather than after a scan that may take hours, and the events are listed without them.
+    if (options.clips) {
+        unreadableAgain = notReadableAgain(facts.videoPath);
+    }
+    if (!unreadableAgain.empty()) {
+        failure = true;
+        log.write(LogKind::Failure,
+                  formatText("Cannot cut the clips of %s: %s; save it to a file to have them\n",
+                             facts.videoPath.c_str(), unreadableAgain.c_str()));
+    }
 }
 
 void RunRecorder::frameMeasured(const FrameMeasure& measure) {
@@ -95,7 +107,12 @@ void RunRecorder::runFinished(const RunReport& report) {
     }
     // A stopped run is to be run again; its clips would only delay the stop.
     if (options.clips && report.status == RunReport::Status::Finished) {
-        cutClips();
+        if (unreadableAgain.empty()) {
+            cutClips();
+        } else {
+            lostClips = static_cast<long long>(
+                planClipStretches(closedEvents, options.clipBeforeMs, options.clipAfterMs).size());
+        }
     }
     if (!options.report) {
         return;

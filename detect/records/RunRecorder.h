@@ -82,6 +82,7 @@ private:
     std::vector<ClipOutcome> clipOutcomes;
     long long lostClips = 0;
     bool clipsStopped = false;
+    std::string unreadableAgain;  // why the video cannot be read again for its clips
     std::function<bool()> stopCheck;
     long long lastTimeMs = 0;
     int scalePixels = 0;  // the most changed pixels of a frame not compared with black

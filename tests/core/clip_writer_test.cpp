@@ -558,6 +558,8 @@ TEST(ClipWriter, AVideoThatDoesNotOpenLosesEveryClip) {
         cut(tmp.file("none.mkv"), tmp.path(), {{{1}, 0, 400}}, ClipMode::Copy);
     ASSERT_EQ(results.clips.size(), 1u);
     EXPECT_EQ(results.clips[0].error, "No such file or directory");
+    // Named as a clip still, for the line that says it was lost.
+    EXPECT_EQ(results.clips[0].file, "EVENT0001.mkv");
     EXPECT_EQ(results.lost, 1);
 }
 
