@@ -23,11 +23,11 @@
 #include "DetectionRun.h"
 #include "DisplayView.h"
 #include "EarlierRunQuestion.h"
+#include "FolderNames.h"
 #include "ResultsPanel.h"
 #include "RunOptionsPanel.h"
 #include "RunSummary.h"
 #include "RunThread.h"
-#include "SnapshotNaming.h"
 #include "ThresholdRange.h"
 #include "TuningWindow.h"
 #include "Version.h"
@@ -291,7 +291,7 @@ void Kavrit::goButton() {
     const QString directoryText = ui.lineEdit->text();
     outputDir = directoryText.toStdString();
     videoPath = videoText.toStdString();
-    if (!pelmora::isAcceptedVideoPath(videoPath)) {
+    if (!pelmora::VideoJob::isAcceptedVideoPath(videoPath)) {
         warn(tr("You have to specify a valid avi file path."));
         return;
     }

@@ -11,9 +11,9 @@
 #include <cmath>
 
 #include "EventList.h"
+#include "FolderNames.h"
 #include "FrameClock.h"
 #include "RunRecorder.h"
-#include "SnapshotNaming.h"
 #include "SnapshotViewer.h"
 #include "TextFormat.h"
 #include "TimelineView.h"

@@ -22,15 +22,13 @@ extern "C" {
 
 #include "ClipSource.h"
 #include "FileOutput.h"
-#include "SnapshotNaming.h"
+#include "FolderNames.h"
 #include "TextFormat.h"
 
 namespace pelmora {
 
 namespace {
 
-constexpr char kClipPrefix[] = "EVENT";
-constexpr int kClipDigits = 4;
 constexpr int64_t kAacBitRate = 128000;
 constexpr char kStopped[] = "stopped before it was complete";
 
@@ -867,43 +865,6 @@ struct ClipPass {
 };
 
 }  // namespace
-
-std::vector<ClipStretch> planClipStretches(const std::vector<MotionEvent>& events,
-                                           long long beforeMs, long long afterMs) {
-    std::vector<ClipStretch> stretches;
-    for (const MotionEvent& event : events) {
-        const long long start = event.startMs > beforeMs ? event.startMs - beforeMs : 0;
-        const long long end = event.endMs + afterMs;
-        if (!stretches.empty() && start <= stretches.back().endMs) {
-            stretches.back().events.push_back(event.number);
-            stretches.back().endMs = std::max(stretches.back().endMs, end);
-            continue;
-        }
-        stretches.push_back({{event.number}, start, end});
-    }
-    return stretches;
-}
-
-std::string clipFileName(int event, const std::string& extension) {
-    return formatText("%s%0*d%s", kClipPrefix, kClipDigits, event, extension.c_str());
-}
-
-bool isClipFileName(const std::string& name) {
-    const std::string::size_type head = sizeof kClipPrefix - 1;
-    const std::string::size_type dot = name.find('.');
-    if (name.compare(0, head, kClipPrefix) != 0 || dot == std::string::npos ||
-        dot < head + kClipDigits || dot + 1 == name.size() ||
-        name.find_first_not_of("0123456789", head) != dot) {
-        return false;
-    }
-    return name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789", dot + 1) ==
-           std::string::npos;
-}
-
-bool isClipTemporaryName(const std::string& name) {
-    const std::optional<std::string> target = temporaryTarget(name);
-    return target && isClipFileName(*target);
-}
 
 namespace {
 

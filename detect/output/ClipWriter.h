@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "EventGrouper.h"
-
 namespace pelmora {
 
 // Copy: the source's packets as they are, from the keyframe at or before the stretch, so
@@ -18,11 +16,6 @@ struct ClipStretch {
     long long startMs = 0;
     long long endMs = 0;
 };
-
-// The stretches of a run's events, from beforeMs before each one's first snapshot (never
-// before 0) to afterMs after its last; events whose stretches overlap or touch share one.
-std::vector<ClipStretch> planClipStretches(const std::vector<MotionEvent>& events,
-                                           long long beforeMs, long long afterMs);
 
 struct ClipRequest {
     std::string videoPath;
@@ -59,12 +52,5 @@ struct ClipResults {
 // ones are MP4, with the audio copied where MP4 takes it, else AAC. A source that cannot be
 // copied into any container is encoded, with a notice. Timestamps start at 0.
 ClipResults writeClips(const ClipRequest& request);
-
-// "EVENT", the event's number in at least four digits, and the extension with its dot.
-std::string clipFileName(int event, const std::string& extension);
-
-// Whether name is one clipFileName gives, or the temporary file of one.
-bool isClipFileName(const std::string& name);
-bool isClipTemporaryName(const std::string& name);
 
 }  // namespace pelmora

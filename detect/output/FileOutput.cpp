@@ -6,11 +6,9 @@
 #include <cerrno>
 #include <system_error>
 
-namespace pelmora {
+#include "FolderNames.h"
 
-namespace {
-constexpr char kTemporaryExtension[] = ".part";
-}
+namespace pelmora {
 
 std::string systemError(int error) {
     return std::generic_category().message(error);
@@ -31,28 +29,6 @@ bool writeAll(int fd, const void* data, std::size_t size, int& error) {
         size -= static_cast<std::size_t>(written);
     }
     return true;
-}
-
-std::string temporaryPath(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    const std::string::size_type nameStart = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(0, nameStart) + "." + path.substr(nameStart) + "." +
-           std::to_string(::getpid()) + kTemporaryExtension;
-}
-
-std::optional<std::string> temporaryTarget(const std::string& fileName) {
-    const std::string::size_type tail = sizeof kTemporaryExtension - 1;
-    if (fileName.size() < 1 + tail || fileName[0] != '.' ||
-        fileName.compare(fileName.size() - tail, tail, kTemporaryExtension) != 0) {
-        return std::nullopt;
-    }
-    const std::string inner = fileName.substr(1, fileName.size() - 1 - tail);
-    const std::string::size_type dot = inner.rfind('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == inner.size() ||
-        inner.find_first_not_of("0123456789", dot + 1) != std::string::npos) {
-        return std::nullopt;
-    }
-    return inner.substr(0, dot);
 }
 
 std::string replaceFile(const std::string& path, const void* data, std::size_t size) {

@@ -18,12 +18,4 @@ bool writeAll(int fd, const void* data, std::size_t size, int& error);
 // A failed write leaves nothing. Returns why it failed, or nothing.
 std::string replaceFile(const std::string& path, const void* data, std::size_t size);
 
-// The temporary name under which path is written: hidden, beside it, and distinct for each
-// process.
-std::string temporaryPath(const std::string& path);
-
-// The file name that a temporary file name from temporaryPath stands in for, or nothing when
-// fileName is none.
-std::optional<std::string> temporaryTarget(const std::string& fileName);
-
 }  // namespace pelmora

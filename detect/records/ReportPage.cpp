@@ -4,12 +4,12 @@
 #include <cmath>
 #include <opencv2/imgproc.hpp>
 
+#include "FolderNames.h"
 #include "FrameClock.h"
 #include "HtmlText.h"
 #include "JpegDecoder.h"
 #include "JpegEncoder.h"
 #include "RunRecorder.h"
-#include "SnapshotNaming.h"
 #include "TextFormat.h"
 #include "TimelineChart.h"
 #include "Version.h"

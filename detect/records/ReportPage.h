@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "ClipWriter.h"
-#include "DetectionRun.h"
 #include "EventGrouper.h"
 #include "RunObserver.h"
+#include "RunReport.h"
 #include "Timeline.h"
 
 namespace pelmora {

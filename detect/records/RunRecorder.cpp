@@ -4,11 +4,11 @@
 #include <cmath>
 #include <ctime>
 
-#include "DetectionRun.h"
+#include "ClipPlan.h"
 #include "FileOutput.h"
+#include "FolderNames.h"
 #include "FrameClock.h"
 #include "ReportPage.h"
-#include "SnapshotNaming.h"
 #include "TextFormat.h"
 #include "VideoFile.h"
 

@@ -8,15 +8,12 @@
 #include "ClipWriter.h"
 #include "CsvWriter.h"
 #include "EventGrouper.h"
+#include "FolderNames.h"
 #include "RunLog.h"
 #include "RunObserver.h"
 #include "Timeline.h"
 
 namespace pelmora {
-
-inline constexpr const char* kSnapshotListName = "snapshots.csv";
-inline constexpr const char* kEventListName = "events.csv";
-inline constexpr const char* kReportName = "report.html";
 
 struct RecordOptions {
     static constexpr long long kDefaultEventGapMs = 2000;

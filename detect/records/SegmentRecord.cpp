@@ -8,7 +8,7 @@
 
 #include "FileDigest.h"
 #include "FileOutput.h"
-#include "SnapshotNaming.h"
+#include "FolderNames.h"
 #include "TextFormat.h"
 
 namespace pelmora {
@@ -65,17 +65,6 @@ std::vector<std::string> filesOf(const SegmentRecord& record) {
 }
 
 }  // namespace
-
-std::string segmentFolder(const std::string& folder, int index, int count) {
-    return joinPath(folder, formatText(".pelmora-segment-%d-of-%d", index, count));
-}
-
-bool parseSegmentFolderName(const std::string& name, int& index, int& count) {
-    char tail = 0;
-    return std::sscanf(name.c_str(), ".pelmora-segment-%d-of-%d%c", &index, &count, &tail) == 2 &&
-           count > 0 && index >= 0 && index < count &&
-           name == formatText(".pelmora-segment-%d-of-%d", index, count);
-}
 
 std::string writeSegmentRecord(const std::string& folder, const SegmentRecord& record) {
     const RunFacts& facts = record.facts;

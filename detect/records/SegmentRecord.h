@@ -7,26 +7,16 @@
 #include <utility>
 #include <vector>
 
+#include "FolderNames.h"
 #include "RunObserver.h"
 
 namespace pelmora {
 
-// The record a run over one stretch of a video leaves in its own folder, beside its snapshots,
-// for the join that makes one run's files of all the stretches: what was scanned and how, where
-// the stretch begins and ends, and what it found.
-inline constexpr const char* kSegmentRecordName = ".pelmora-segment";
-// Every frame's measure, in frame order (see SegmentFrames).
-inline constexpr const char* kSegmentFramesName = ".pelmora-segment-frames";
-// The reference the stretch's run ended with, as a binary PPM: the picture of its last
-// snapshot, exactly as the detector held it.
-inline constexpr const char* kSegmentReferenceName = ".pelmora-segment-reference.ppm";
-
-// The folder of stretch index of count inside a video's snapshot folder: hidden, and named so
-// that stretches of one count sort in order.
-std::string segmentFolder(const std::string& folder, int index, int count);
-
-// Whether name is that of a segment folder, and of which stretch.
-bool parseSegmentFolderName(const std::string& name, int& index, int& count);
+// The record a run over one stretch of a video leaves in its own folder (see FolderNames.h),
+// beside its snapshots, for the join that makes one run's files of all the stretches: what was
+// scanned and how, where the stretch begins and ends, and what it found. Beside it, every
+// frame's measure in frame order (see SegmentFrames), and the reference the stretch's run ended
+// with, as a binary PPM: the picture of its last snapshot, exactly as the detector held it.
 
 struct SegmentRecord {
     int index = 0;  // K of K/N

@@ -14,12 +14,14 @@ extern "C" {
 #include <stdexcept>
 #include <utility>
 
+#include "FolderNames.h"
 #include "FrameClock.h"
 #include "FramePool.h"
 #include "FrameReader.h"
 #include "PictureConverter.h"
 #include "PictureRows.h"
 #include "SnapshotWriterPool.h"
+#include "StatusLine.h"
 #include "TextFormat.h"
 #include "VideoJob.h"
 
@@ -41,6 +43,7 @@ public:
           job(job),
           report(report),
           clock(job.getSource().fps()),
+          namer(snapshotDigits(job.getSource().announcedMs())),
           writerCount(request.writers > 0 ? request.writers : SnapshotWriterPool::defaultWriters()),
           // Enough buffers for those queued for and inside the writers, and the one the
           // detector holds besides its reference.
@@ -150,27 +153,36 @@ private:
         int changedPixels = 0;
         if (byRows) {
             PictureRows rows(converter, picture, *referencePicture, image, request.threshold);
-            changedPixels = detector.measure(image, request.threshold, time, &rows);
+            changedPixels = detector.measure(image, request.threshold, &rows);
         } else {
-            changedPixels = detector.measure(image, request.threshold, time);
+            changedPixels = detector.measure(image, request.threshold);
         }
         const bool againstBlack = detector.measuredAgainstBlack();
         if (request.observer != nullptr) {
             request.observer->frameMeasured(
                 {frameIndex, time.snapshotMs, changedPixels, streamMs, againstBlack});
         }
+        // Formatted only where it is drawn, not for every frame.
+        const auto status = [&] {
+            return statusLine(time.seconds, changedPixels, request.threshold);
+        };
         if (request.view != nullptr) {
-            request.view->showFrame(image, detector.drawMask(image, request.threshold));
+            cv::Mat& mask = detector.changeMask(image, request.threshold);
+            drawMaskStatus(mask, status());
+            request.view->showFrame(image, mask);
         }
         if (detector.triggers(changedPixels)) {
-            // A saved frame, and the reference it becomes, are whole.
+            // A saved frame, and the reference it becomes, are whole and carry no line.
             if (byRows) {
                 converter.convert(picture, image);
             }
             referencePicture.reset(av_frame_clone(picture.frame.get()));
-            std::string path = detector.takeSnapshot(image, job, time);
-            unwritten.push_back({frameIndex, time.snapshotMs, changedPixels,
-                                 detector.lastSnapshotName(), false, streamMs, againstBlack});
+            detector.takeAsReference(image);
+            drawSnapshotStatus(image, status());
+            std::string name = namer.next(time.snapshotMs);
+            std::string path = joinPath(job.getOutputDir(), name);
+            unwritten.push_back({frameIndex, time.snapshotMs, changedPixels, std::move(name), false,
+                                 streamMs, againstBlack});
             writers.submit(std::move(path), std::move(image));
             if (request.endsAfterSnapshot && request.endsAfterSnapshot(frameIndex)) {
                 report.endedAtSnapshot = true;
@@ -263,8 +275,18 @@ private:
         return clock.timeOf(frameIndex, picture.positionMs);
     }
 
+    // A write's outcome, counted and told: "[path]", or why it failed. The reference has moved
+    // either way, so that one lost write does not turn every later frame into a snapshot against
+    // a stale reference.
     void written(const std::string& path, const WriteResult& result) {
-        detector.recordSnapshot(path, result, host);
+        if (result.saved) {
+            ++report.snapshotsWritten;
+            host.write(LogKind::SnapshotSaved, formatText("[%s]\n", path.c_str()));
+        } else {
+            ++report.snapshotsLost;
+            host.write(LogKind::Failure,
+                       formatText("Failed to save %s: %s\n", path.c_str(), result.reason.c_str()));
+        }
         SnapshotOutcome outcome = std::move(unwritten.front());
         unwritten.pop_front();
         outcome.saved = result.saved;
@@ -298,6 +320,7 @@ private:
     VideoJob& job;
     RunReport& report;
     FrameClock clock;
+    SnapshotNamer namer;
     PictureConverter converter;
     const int writerCount;
     FramePool pool;
@@ -311,29 +334,6 @@ private:
 };
 
 }  // namespace
-
-std::string framesText(const RunReport& report) {
-    const long long difference = report.framesRead - report.framesAnnounced;
-    const bool notStopped =
-        report.status == RunReport::Status::Finished || report.status == RunReport::Status::Failed;
-    if (notStopped && report.framesAnnounced > 0 &&
-        std::llabs(difference) * 100 > report.framesAnnounced) {
-        return formatText(report.framesRead == 1 ? "%lld frame read, %lld announced"
-                                                 : "%lld frames read, %lld announced",
-                          report.framesRead, report.framesAnnounced);
-    }
-    return formatText(report.framesRead == 1 ? "%lld frame" : "%lld frames", report.framesRead);
-}
-
-int progressPercent(long long framesDone, long long frameCount) {
-    const double percent =
-        static_cast<double>(framesDone) / static_cast<double>(frameCount) * 100.0;
-    // Also false for the NaN and infinities of a zero count.
-    if (!(percent > -1.0 && percent < 101.0)) {
-        return -1;
-    }
-    return static_cast<int>(percent);
-}
 
 namespace {
 
@@ -388,8 +388,7 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         report.status = RunReport::Status::OutputUnusable;
         return;
     }
-    detector.beginRun(request.minPixels, request.watched,
-                      snapshotDigits(job.getSource().announcedMs()));
+    detector.setRules(request.minPixels, request.watched);
 
     const VideoSource& source = job.getSource();
     const double fps = source.fps();
@@ -435,13 +434,10 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
 
 RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHost& host) {
     RunReport report;
-    const SnapshotTally before = detector.tally();
     bool started = false;
     bool framesRan = false;
     failOnThrow(report, host, request.videoPath,
                 [&] { readVideo(detector, request, host, report, started, framesRan); });
-    report.snapshotsWritten = detector.tally().written - before.written;
-    report.snapshotsLost = detector.tally().lost - before.lost;
     // An observer told of the start hears of the end, a failed one too.
     if (started && request.observer != nullptr) {
         failOnThrow(report, host, request.videoPath,

@@ -7,15 +7,6 @@
 
 namespace pelmora {
 
-// "795 frames" ("1 frame"), or, when a finished or failed run read more than 1 % more or fewer
-// frames than the container announced, "68 frames read, 444 announced": a truncated file shows,
-// and so does a container whose count is simply wrong.
-std::string framesText(const RunReport& report);
-
-// Percent of frames done, truncated; -1 when that is not a percentage (no or too low a
-// frame count).
-int progressPercent(long long framesDone, long long frameCount);
-
 // One whole detection run over a video, frame by frame until the video ends or the host
 // asks to stop. The detector keeps its reference for the next run.
 //

@@ -13,9 +13,9 @@
 
 #include "ClipWriter.h"
 #include "FileOutput.h"
+#include "FolderNames.h"
 #include "RunRecorder.h"
 #include "SegmentRecord.h"
-#include "SnapshotNaming.h"
 
 namespace pelmora {
 
@@ -75,12 +75,6 @@ std::string forEachLeftover(
 }
 
 }  // namespace
-
-bool isRunFileName(const std::string& name) {
-    return name == kSnapshotListName || name == kEventListName || name == kReportName ||
-           name == kRunRecordName || name == kSegmentRecordName || name == kSegmentFramesName ||
-           name == kSegmentReferenceName;
-}
 
 EarlierRun findEarlierRun(const std::string& dir) {
     EarlierRun earlier;

@@ -3,19 +3,10 @@
 #include <string>
 #include <vector>
 
+#include "FolderNames.h"
 #include "RunLog.h"
 
 namespace pelmora {
-
-// The record a finished run leaves beside its snapshots, for --resume.
-inline constexpr const char* kRunRecordName = ".pelmora-run.json";
-
-// The file a run holds its folder by, while it runs.
-inline constexpr const char* kFolderLockName = ".pelmora.lock";
-
-// Whether name is a file that a run writes into its folder besides the snapshots: its lists,
-// report and record, and a stretch's record, measures and reference.
-bool isRunFileName(const std::string& name);
 
 // A snapshot file as it was found: a new one written under its name is another file.
 struct FoundSnapshot {

@@ -7,6 +7,7 @@
 #include "FrameDetector.h"
 #include "RunLog.h"
 #include "RunObserver.h"
+#include "RunReport.h"
 #include "VideoStretch.h"
 #include "WatchedRegion.h"
 
@@ -53,32 +54,6 @@ public:
     virtual void progress(int percent) = 0;
     // Called once after each frame; true stops the run before the next one.
     virtual bool stopAfterFrame() = 0;
-};
-
-struct RunReport {
-    // Failed: the video opened but could not be read through (no frame of it could be read, a
-    // picture could not be converted, a stage of the run threw); failure says why.
-    enum class Status { Finished, Stopped, OpenFailed, OutputUnusable, Failed };
-    Status status = Status::Finished;
-    std::string openError;    // why the video did not open
-    std::string outputDir;    // where the snapshots went
-    std::string outputError;  // why outputDir cannot hold snapshots
-    std::string failure;      // why the run failed part-way
-    long long framesRead = 0;
-    long long framesAnnounced = 0;  // the container's frame count; 0 when it gives none
-    long long snapshotsWritten = 0;
-    long long snapshotsLost = 0;
-    // The first and last frame read, by index and presentation time in milliseconds (the index
-    // time where a frame has none); lastFrame is -1 when none was read.
-    long long firstFrame = 0;
-    long long lastFrame = -1;
-    double firstMs = 0.0;
-    double lastMs = 0.0;
-    // For an exact stretch: why a frame's index could not be told exactly, which stopped the
-    // run (status Stopped) before that frame.
-    std::string inexact;
-    // The run ended after a snapshot that endsAfterSnapshot asked it to end at.
-    bool endedAtSnapshot = false;
 };
 
 }  // namespace pelmora

@@ -14,9 +14,9 @@
 
 #include "FileDigest.h"
 #include "FileOutput.h"
+#include "FolderNames.h"
 #include "FrameDetector.h"
 #include "RunFolder.h"
-#include "SnapshotNaming.h"
 #include "TextFormat.h"
 
 namespace fs = std::filesystem;
@@ -27,11 +27,9 @@ namespace {
 
 using Outcome = JoinResult::Outcome;
 
-constexpr const char* kStagingName = ".pelmora-join";
-// Written into the staging folder once the one run's files are all there: what goes where.
-// While it is there, the join has begun to move its files into the snapshot folder, and one
-// stopped part-way is finished rather than started again.
-constexpr const char* kReadyName = ".pelmora-join-ready";
+// The staging folder's ready list (kJoinReadyName) is written once the one run's files are all
+// there: what goes where. While it is there, the join has begun to move its files into the
+// snapshot folder, and one stopped part-way is finished rather than started again.
 
 std::string nameOf(const SegmentRecord& record) {
     return formatText("%d/%d", record.index, record.count);
@@ -166,7 +164,7 @@ std::vector<std::string> stagedFiles(const std::string& staging, std::string& er
     for (const fs::directory_iterator end; !failure && it != end; it.increment(failure)) {
         const std::string name = it->path().filename().string();
         std::error_code ignored;
-        if (name == kReadyName || !it->is_regular_file(ignored) || it->is_symlink(ignored)) {
+        if (name == kJoinReadyName || !it->is_regular_file(ignored) || it->is_symlink(ignored)) {
             continue;
         }
         (isRunFileName(name) ? runFiles : files).push_back(name);
@@ -210,11 +208,11 @@ std::string writeReadyList(const std::string& staging, const ReadyList& list) {
         text += "stretch " + stretch.record + " " + stretch.name + "\n";
     }
     text += "end\n";
-    return replaceFile(joinPath(staging, kReadyName), text.data(), text.size());
+    return replaceFile(joinPath(staging, kJoinReadyName), text.data(), text.size());
 }
 
 std::string readReadyList(const std::string& staging, ReadyList& list) {
-    const std::string path = joinPath(staging, kReadyName);
+    const std::string path = joinPath(staging, kJoinReadyName);
     std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
@@ -365,7 +363,7 @@ SegmentSet readSegments(const std::string& folder) {
 }
 
 std::string joinStagingFolder(const std::string& folder) {
-    return joinPath(folder, kStagingName);
+    return joinPath(folder, kJoinStagingName);
 }
 
 StagedHost::StagedHost(RunHost& host, const std::string& folder)
@@ -427,7 +425,7 @@ public:
         if (!gap.empty()) {
             return fail(Outcome::OneRunNeeded, "the stretches do not tile the video: " + gap);
         }
-        if (exists(joinPath(staging, kReadyName))) {
+        if (exists(joinPath(staging, kJoinReadyName))) {
             return fail(Outcome::Refused, "the files of a join stopped part-way wait in " +
                                               staging + " to be moved into place");
         }
@@ -703,7 +701,7 @@ StoppedJoin finishStoppedJoin(const std::string& folder) {
     if (!isFolder(staging)) {
         return stopped;
     }
-    if (!exists(joinPath(staging, kReadyName))) {
+    if (!exists(joinPath(staging, kJoinReadyName))) {
         const std::string reason = removeAll(staging);
         stopped.outcome =
             reason.empty() ? StoppedJoin::Outcome::Discarded : StoppedJoin::Outcome::Failed;

@@ -1,7 +1,7 @@
 #include "SegmentScan.h"
 
+#include "FolderNames.h"
 #include "SegmentRecord.h"
-#include "SnapshotNaming.h"
 #include "TextFormat.h"
 #include "VideoJob.h"
 #include "VideoSource.h"

@@ -57,4 +57,15 @@ void VideoJob::releaseSource() {
     source.close();
 }
 
+bool VideoJob::isAcceptedVideoPath(const std::string& videoPath) {
+    if (videoPath.size() < 3) {
+        return false;
+    }
+    // ASCII only: a locale's case rules must not turn some other byte into one of the three.
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+    const std::string::size_type end = videoPath.size();
+    return lower(videoPath[end - 3]) == 'a' && lower(videoPath[end - 2]) == 'v' &&
+           lower(videoPath[end - 1]) == 'i';
+}
+
 }  // namespace pelmora

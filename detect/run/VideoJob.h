@@ -27,6 +27,10 @@ public:
     // Where a run of videoPath into outputDir (empty: none given) puts its snapshots.
     static std::string snapshotFolder(const std::string& videoPath, const std::string& outputDir);
 
+    // The window takes only paths whose last three characters are "avi" in any case (no dot
+    // needed), as the video chooser lists them.
+    static bool isAcceptedVideoPath(const std::string& videoPath);
+
     std::string getVideoPath() const { return videoPath; }
     std::string getOutputDir() const { return outputDir; }
     VideoSource& getSource() { return source; }

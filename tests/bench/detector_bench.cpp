@@ -1,5 +1,5 @@
 // Per-frame cost of the detector at common video sizes, on frames that are no motion (the
-// usual case: a still scene) and on frames that are saved as snapshots.
+// usual case: a still scene) and on frames that trigger and become the reference.
 // Run: build/tests/detector_bench
 
 #include <benchmark/benchmark.h>
@@ -11,33 +11,27 @@
 
 namespace {
 
-class DiscardLog : public pelmora::RunLog {
-public:
-    void write(pelmora::LogKind, const std::string&) override {}
-};
-
 cv::Mat noisyScene(cv::Size size, int seed) {
     cv::Mat scene(size, CV_8UC3);
     cv::RNG(seed).fill(scene, cv::RNG::UNIFORM, 60, 70);
     return scene;
 }
 
-// Arguments: width, height, and 1 when every frame differs enough to be saved.
+// Arguments: width, height, and 1 when every frame differs enough to trigger.
 void processFrame(benchmark::State& state) {
     const cv::Size size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     const bool everyFrameSaved = state.range(2) != 0;
-    testsupport::TempDir tmp;
-    pelmora::VideoJob job("bench.avi", tmp.path());
     pelmora::FrameDetector detector;
-    DiscardLog log;
     const cv::Mat still = noisyScene(size, 1);
     const cv::Mat scenes[] = {still, everyFrameSaved ? still + cv::Scalar::all(100) : still};
-    detector.allocateImages(still);
+    detector.setReference(still);
     cv::Mat frame;
     long long index = 0;
     for (auto _ : state) {
         scenes[index % 2].copyTo(frame);
-        detector.processFrame(frame, 20, pelmora::FrameTime::fromRate(index, 25.0), job, log);
+        if (detector.triggers(detector.measure(frame, 20))) {
+            detector.takeAsReference(frame);
+        }
         ++index;
     }
     state.SetItemsProcessed(state.iterations());

@@ -48,7 +48,8 @@ extern "C" {
 }
 
 #include "ClipWriter.h"
-#include "SnapshotNaming.h"
+#include "FolderNames.h"
+#include "StatusLine.h"
 
 namespace {
 

@@ -30,8 +30,8 @@
 #include <system_error>
 #include <vector>
 
+#include "FolderNames.h"
 #include "ScanProcess.h"
-#include "SnapshotNaming.h"
 #include "TestSupport.h"
 
 namespace {

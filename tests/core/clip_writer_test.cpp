@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "ClipPlan.h"
 #include "ClipWriter.h"
+#include "FolderNames.h"
 #include "TestSupport.h"
 
 namespace {

@@ -6,8 +6,10 @@
 
 #include "DetectionRun.h"
 #include "FileOutput.h"
+#include "FolderNames.h"
 #include "FrameClock.h"
-#include "SnapshotNaming.h"
+#include "StatusLine.h"
+#include "VideoJob.h"
 
 namespace {
 
@@ -102,7 +104,8 @@ TEST(VideoPathRule, AcceptsOnlyAPathEndingInAviInAnyCase) {
         {"/clips/garden.mp4", false},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(pelmora::isAcceptedVideoPath(row.path), row.accepted) << '"' << row.path << '"';
+        EXPECT_EQ(pelmora::VideoJob::isAcceptedVideoPath(row.path), row.accepted)
+            << '"' << row.path << '"';
     }
 }
 

@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "DetectionRun.h"
+#include "FolderNames.h"
+#include "FrameClock.h"
 #include "RunRecorder.h"
-#include "SnapshotNaming.h"
+#include "StatusLine.h"
 #include "TestSupport.h"
 
 namespace {
@@ -145,6 +147,47 @@ TEST(DetectionRun, CountsTheSnapshotsItCouldNotWriteAndSaysWhy) {
     // A failed write leaves no temporary file behind.
     EXPECT_EQ(testsupport::listDir(dir),
               (std::vector<std::string>{"IMG00000000.jpg", "IMG00000040.jpg", "IMG00000080.jpg"}));
+}
+
+// The frame loop draws the yellow status line on what it saves, never on the reference; and a
+// snapshot it could not write moves the reference all the same, so that one lost write does not
+// make every later frame a snapshot against a stale reference.
+TEST(DetectionRun, SavesTheStatusLineAndKeepsTheReferenceCleanWrittenOrNot) {
+    TempDir tmp;
+    const cv::Mat square = withRect(solidFrame(cv::Size(240, 60), cv::Scalar::all(0)),
+                                    {100, 35, 20, 20}, cv::Scalar::all(255));
+    testsupport::writeVideo(tmp.file("square.avi"), {square, square, square}, 25.0);
+    const cv::Rect textArea(20, 8, 180, 13);
+    for (const bool lost : {false, true}) {
+        const std::string dir = tmp.file(lost ? "lost" : "saved");
+        if (lost) {
+            std::filesystem::create_directories(dir + "/IMG00000000.jpg");
+        }
+        FrameDetector detector;
+        RecordingHost host;
+        testsupport::StderrCapture err;
+        const RunReport report =
+            pelmora::runDetection(detector, {tmp.file("square.avi"), dir, 20}, host);
+        err.finish();
+        EXPECT_EQ(report.snapshotsWritten + report.snapshotsLost, 1) << lost;
+        EXPECT_EQ(cv::countNonZero(detector.reference()(textArea).reshape(1)), 0) << lost;
+        EXPECT_EQ(cv::norm(detector.reference(), square, cv::NORM_INF), 0.0) << lost;
+        if (lost) {
+            continue;
+        }
+        const cv::Mat saved = cv::imread(dir + "/IMG00000000.jpg");
+        ASSERT_FALSE(saved.empty());
+        int yellow = 0;
+        for (int y = textArea.y; y < textArea.br().y; ++y) {
+            for (int x = textArea.x; x < textArea.br().x; ++x) {
+                const cv::Vec3b p = saved.at<cv::Vec3b>(y, x);
+                // Chroma subsampling softens thin strokes: bright, and clearly more red and
+                // green than blue.
+                yellow += p[1] > 80 && p[2] > 80 && p[0] + 40 < std::min(p[1], p[2]);
+            }
+        }
+        EXPECT_GT(yellow, 150);
+    }
 }
 
 // A missing destination is made with its parents; one that cannot be made is refused before

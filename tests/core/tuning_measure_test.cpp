@@ -34,18 +34,12 @@ TEST(TuningMeasure, DecidesAsARunWhoseLastSnapshotWasTheReference) {
         {"the region leaves the square that went", leftHalf, 99, 100, true},
     };
     for (const Row& row : rows) {
-        testsupport::TempDir tmp;
-        pelmora::VideoJob job("clip.avi", tmp.path());
-        // The snapshot's line in the log.
-        testsupport::StderrCapture quiet;
-        pelmora::RunLog ignored;
         pelmora::FrameDetector detector;
         cv::Mat first = reference.clone();
-        ASSERT_EQ(detector.processFrame(first, 20, {}, job, ignored),
-                  pelmora::FrameOutcome::SnapshotSaved)
-            << row.name;
-        detector.beginRun(row.minPixels, row.region);
-        const int runCount = detector.measure(frame, 20, {});
+        ASSERT_TRUE(detector.triggers(detector.measure(first, 20))) << row.name;
+        detector.takeAsReference(first);
+        detector.setRules(row.minPixels, row.region);
+        const int runCount = detector.measure(frame, 20);
 
         const pelmora::TuningMeasure measured =
             pelmora::measureChange(frame, reference, 20, row.minPixels, row.region);

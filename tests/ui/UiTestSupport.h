@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "FolderNames.h"
 #include "Kavrit.h"
-#include "SnapshotNaming.h"
 #include "TestSupport.h"
 
 // Failed comparisons of texts show the texts.

@@ -37,8 +37,8 @@
 #include <vector>
 
 #include "EventList.h"
+#include "FolderNames.h"
 #include "ResultsPanel.h"
-#include "SnapshotNaming.h"
 #include "TestSupport.h"
 #include "TimelineView.h"
 #include "TuningWindow.h"
