@@ -1,0 +1,45 @@
+# Fails when a file of the core includes a header from a layer above its own. The folders of
+# detect/, lowest first: each may include from itself and those below it.
+#
+#   cmake -DCORE=<source>/detect -P check_layers.cmake
+cmake_minimum_required(VERSION 3.16)
+set(layers base frames measuring output records run split)
+
+file(GLOB folders LIST_DIRECTORIES true RELATIVE ${CORE} ${CORE}/*)
+foreach(folder IN LISTS folders)
+  if(IS_DIRECTORY ${CORE}/${folder} AND NOT folder IN_LIST layers)
+    message(FATAL_ERROR "detect/${folder} is in no layer: add it to the list in ${CMAKE_CURRENT_LIST_FILE}")
+  endif()
+endforeach()
+
+# Which layer each header is in.
+foreach(layer IN LISTS layers)
+  file(GLOB headers RELATIVE ${CORE}/${layer} ${CORE}/${layer}/*.h)
+  foreach(header IN LISTS headers)
+    set(layer_of_${header} ${layer})
+  endforeach()
+endforeach()
+
+set(upward "")
+foreach(layer IN LISTS layers)
+  list(FIND layers ${layer} rank)
+  file(GLOB sources ${CORE}/${layer}/*.h ${CORE}/${layer}/*.cpp)
+  foreach(source IN LISTS sources)
+    file(STRINGS ${source} includes REGEX "^#include \"[^\"]+\"")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^#include \"([^\"]+)\".*" "\\1" included "${line}")
+      if(DEFINED layer_of_${included})
+        list(FIND layers ${layer_of_${included}} included_rank)
+        if(included_rank GREATER rank)
+          get_filename_component(name ${source} NAME)
+          list(APPEND upward "${layer}/${name} includes ${layer_of_${included}}/${included}")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(upward)
+  list(JOIN upward "\n  " lines)
+  message(FATAL_ERROR "Includes from a layer above:\n  ${lines}")
+endif()
+message(STATUS "No file of the core includes from a layer above its own")
