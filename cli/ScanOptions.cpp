@@ -425,13 +425,6 @@ pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& v
     return request;
 }
 
-pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& video,
-                               const std::string& directory, pelmora::RunRecorder& recorder) {
-    pelmora::RunRequest request = scanRequest(options, video, directory);
-    request.observer = recorder.wanted() ? &recorder : nullptr;
-    return request;
-}
-
 nlohmann::json resultSettings(const ScanOptions& options) {
     const pelmora::RecordOptions record = recordOptions(options);
     return {{"threshold", options.threshold},

@@ -63,11 +63,9 @@ nlohmann::json resultSettings(const ScanOptions& options);
 
 // What one video's run is asked to do and to record, as the options say.
 pelmora::RecordOptions recordOptions(const ScanOptions& options);
-// The run's options alone, observed by nothing.
+// The frame loop's options for one video into directory (empty: derived from the video).
 pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& video,
                                 const std::string& directory);
-pelmora::RunRequest runRequest(const ScanOptions& options, const std::string& video,
-                               const std::string& directory, pelmora::RunRecorder& recorder);
 
 // What --help prints, and every usage error after its message.
 std::string scanUsage();

@@ -157,8 +157,7 @@ void Kavrit::addPanels() {
     connect(runThread, &RunThread::runStarted, results, [this](const pelmora::RunFacts& facts) {
         results->beginRun(facts, recordsOfRun.eventGapMs);
     });
-    connect(runThread, &RunThread::framesMeasured, results, &ResultsPanel::addFrames);
-    connect(runThread, &RunThread::snapshotsDone, results, &ResultsPanel::addSnapshots);
+    connect(runThread, &RunThread::recordsGrew, results, &ResultsPanel::addRecords);
     connect(runThread, &RunThread::clipsCut, results, &ResultsPanel::setClips);
 
     // Beside the threshold it tunes.
@@ -349,7 +348,8 @@ void Kavrit::run(bool detailed) {
     runGoing = runThread->startRun(settings);
 }
 
-void Kavrit::runEnded(const pelmora::RunReport& report, double seconds) {
+void Kavrit::runEnded(const pelmora::VideoRunResult& result, double seconds) {
+    const pelmora::RunReport& report = result.report;
     runGoing = false;
     ui.pushButton->setEnabled(true);
     ui.actionRun->setEnabled(true);

@@ -10,6 +10,7 @@
 
 #include "FrameDetector.h"
 #include "RunRecorder.h"
+#include "VideoRun.h"
 #include "ui_Kavrit.h"
 
 class DisplayView;
@@ -73,7 +74,7 @@ private:
     void openTuning();
     void runDetailed();
     void run(bool detailed);
-    void runEnded(const pelmora::RunReport& report, double seconds);
+    void runEnded(const pelmora::VideoRunResult& result, double seconds);
     void reportRun(const pelmora::RunReport& report, double seconds);
     void warn(const QString& text);
 

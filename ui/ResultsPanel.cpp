@@ -35,8 +35,7 @@ ResultsPanel::ResultsPanel(QWidget* parent)
       openFolderButton(new QPushButton(tr("Open Folder"))),
       openReportButton(new QPushButton(tr("Open Report"))),
       playClipButton(new QPushButton(tr("Play Clip"))),
-      opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }),
-      grouper(pelmora::RecordOptions::kDefaultEventGapMs) {
+      opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     timeline->setObjectName(QStringLiteral("timeline"));
     eventList->setObjectName(QStringLiteral("eventList"));
     viewer->setObjectName(QStringLiteral("snapshotViewer"));
@@ -118,10 +117,8 @@ void ResultsPanel::updateClipButton() {
 
 void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGapMs) {
     facts = runFacts;
-    grouper = pelmora::EventGrouper(eventGapMs);
     snapshots.clear();
-    eventStarts.clear();
-    openStart = 0;
+    openEvent.reset();
     running = true;
     reportPath.clear();
     const long long expectedMs =
@@ -143,31 +140,29 @@ void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGa
     showSummary(nullptr);
 }
 
-void ResultsPanel::addFrames(const std::vector<pelmora::FrameMeasure>& frames) {
-    for (const pelmora::FrameMeasure& frame : frames) {
-        timeline->addFrame(frame.timeMs, frame.changedPixels);
+void ResultsPanel::addRecords(const RecordBatch& batch) {
+    for (const pelmora::FrameMeasure& frame : batch.frames) {
+        timeline->addFrame(frame.timeMs, frame.changedPixels, !frame.againstBlack);
     }
-}
-
-void ResultsPanel::addSnapshots(const std::vector<pelmora::SnapshotOutcome>& added) {
-    for (const pelmora::SnapshotOutcome& snapshot : added) {
-        snapshots.push_back(snapshot);
-        if (const auto closed = grouper.add(snapshot)) {
-            eventClosed(*closed);
-            openStart = snapshots.size() - 1;
-        }
+    snapshots.insert(snapshots.end(), batch.snapshots.begin(), batch.snapshots.end());
+    for (const pelmora::MotionEvent& event : batch.closedEvents) {
+        eventList->addEvent(event);
+        timeline->addEvent(event);
     }
-    if (!snapshots.empty()) {
-        timeline->setOpenEvent(snapshots[openStart].timeMs, snapshots.back().timeMs);
+    // A batch without snapshots leaves the open event as it was.
+    if (batch.openEvent) {
+        openEvent = batch.openEvent;
+        timeline->setOpenEvent(openEvent->startMs, openEvent->endMs);
+    } else if (!batch.closedEvents.empty()) {
+        openEvent.reset();
+        timeline->clearOpenEvent();
     }
     showSummary(nullptr);
 }
 
 void ResultsPanel::finishRun(const pelmora::RunReport& report, const QString& runReportPath) {
-    if (const auto closed = grouper.finish()) {
-        eventClosed(*closed);
-    }
     running = false;
+    openEvent.reset();
     timeline->finishRun();
     reportPath = runReportPath;
     openReportButton->setEnabled(!reportPath.isEmpty());
@@ -198,17 +193,25 @@ void ResultsPanel::showMoment(long long ms) {
         nearest = std::prev(later);
     }
     const auto index = static_cast<std::size_t>(nearest - snapshots.begin());
-    const Range open = openRange();
-    if (running && index >= open.begin) {
+    const long long frame = nearest->frame;
+    if (running && openEvent && frame >= openEvent->firstFrame) {
         eventList->showRow(-1);
-        showRange(open, index);
+        showRange(rangeOfFrames(openEvent->firstFrame, snapshots.back().frame), index);
         updateClipButton();
         return;
     }
-    const int row = static_cast<int>(
-        std::upper_bound(eventStarts.begin(), eventStarts.end(), index) - eventStarts.begin() - 1);
-    eventList->showRow(row);
-    showRange(rangeOfRow(row), index);
+    for (int row = 0; row < eventList->count(); ++row) {
+        const pelmora::MotionEvent& event = eventList->event(row);
+        if (frame >= event.firstFrame && frame <= event.lastFrame) {
+            eventList->showRow(row);
+            showRange(rangeOfRow(row), index);
+            updateClipButton();
+            return;
+        }
+    }
+    // The start of the video, against black, is in no event: it is shown on its own.
+    eventList->showRow(-1);
+    showRange({index, index + 1}, index);
     updateClipButton();
 }
 
@@ -218,12 +221,6 @@ QSize ResultsPanel::sizeHint() const {
 
 QSize ResultsPanel::minimumSizeHint() const {
     return {480, 220};
-}
-
-void ResultsPanel::eventClosed(const pelmora::MotionEvent& event) {
-    eventStarts.push_back(openStart);
-    eventList->addEvent(event);
-    timeline->addEvent(event);
 }
 
 void ResultsPanel::showEventOfRow(int row) {
@@ -245,17 +242,20 @@ void ResultsPanel::showRange(Range range, std::size_t at) {
                           at - range.begin);
 }
 
-ResultsPanel::Range ResultsPanel::rangeOfRow(int row) const {
-    const auto at = static_cast<std::size_t>(row);
-    // The last closed event ends where the open one begins, or with the run.
-    const std::size_t end = at + 1 < eventStarts.size() ? eventStarts[at + 1]
-                            : running                   ? openStart
-                                                        : snapshots.size();
-    return {eventStarts[at], end};
+ResultsPanel::Range ResultsPanel::rangeOfFrames(long long first, long long last) const {
+    const auto begin = std::lower_bound(
+        snapshots.begin(), snapshots.end(), first,
+        [](const pelmora::SnapshotOutcome& snapshot, long long f) { return snapshot.frame < f; });
+    const auto end = std::upper_bound(
+        begin, snapshots.end(), last,
+        [](long long f, const pelmora::SnapshotOutcome& snapshot) { return f < snapshot.frame; });
+    return {static_cast<std::size_t>(begin - snapshots.begin()),
+            static_cast<std::size_t>(end - snapshots.begin())};
 }
 
-ResultsPanel::Range ResultsPanel::openRange() const {
-    return {openStart, snapshots.size()};
+ResultsPanel::Range ResultsPanel::rangeOfRow(int row) const {
+    const pelmora::MotionEvent& event = eventList->event(row);
+    return rangeOfFrames(event.firstFrame, event.lastFrame);
 }
 
 void ResultsPanel::showSummary(const pelmora::RunReport* report) {

@@ -5,12 +5,10 @@
 #include <QWidget>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <vector>
 
-#include "ClipWriter.h"
-#include "DetectionRun.h"
-#include "EventGrouper.h"
-#include "RunObserver.h"
+#include "RunThread.h"
 
 class EventList;
 class QLabel;
@@ -20,8 +18,9 @@ class TimelineView;
 
 // What a run found, while it goes on and after: the activity over time, the events as they
 // close, the snapshots of the chosen event or moment, and buttons that open the run's folder
-// and report. Events are grouped by the core's grouper, as the report groups them. Every call
-// comes on the GUI thread, the run's observer calls gathered in batches.
+// and report. It shows what the run's records hold, as the records tell it (see RecordBatch),
+// so that its events are row for row those of the run's list of events. Every call comes on
+// the GUI thread.
 class ResultsPanel : public QWidget {
     Q_OBJECT
 
@@ -32,10 +31,8 @@ public:
 
     // Forgets the previous run.
     void beginRun(const pelmora::RunFacts& facts, long long eventGapMs);
-    // In frame order.
-    void addFrames(const std::vector<pelmora::FrameMeasure>& frames);
-    // In frame order, once each is written or has failed.
-    void addSnapshots(const std::vector<pelmora::SnapshotOutcome>& snapshots);
+    // What the run's records told since the last batch.
+    void addRecords(const RecordBatch& batch);
     // reportPath is empty when the run wrote no report.
     void finishRun(const pelmora::RunReport& report, const QString& reportPath);
     // The run's clips, once they are cut: the chosen event's plays with the desktop's player.
@@ -60,11 +57,11 @@ private:
         std::size_t end = 0;
     };
 
-    void eventClosed(const pelmora::MotionEvent& event);
     void showEventOfRow(int row);
     void showRange(Range range, std::size_t at);
+    // The snapshots listed from frame first to frame last.
+    Range rangeOfFrames(long long first, long long last) const;
     Range rangeOfRow(int row) const;
-    Range openRange() const;
     // What the run has found so far, or in all once its report is given.
     void showSummary(const pelmora::RunReport* report);
     void open(const QString& path);
@@ -83,11 +80,9 @@ private:
     std::vector<pelmora::ClipOutcome> clips;
 
     pelmora::RunFacts facts;
-    pelmora::EventGrouper grouper;
+    // Every row of the run's list of snapshots, in frame order.
     std::vector<pelmora::SnapshotOutcome> snapshots;
-    // The first snapshot of each closed event, and of the one still open.
-    std::vector<std::size_t> eventStarts;
-    std::size_t openStart = 0;
+    std::optional<pelmora::MotionEvent> openEvent;
     bool running = false;
     QString reportPath;
 };

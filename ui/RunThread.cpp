@@ -1,13 +1,11 @@
 #include "RunThread.h"
 
 #include <QElapsedTimer>
-#include <memory>
-
-#include "RunFolder.h"
+#include <utility>
 
 namespace {
 
-// How often the frames' measures reach the window: often enough for a live timeline, seldom
+// How often what the records hold reaches the window: often enough for a live timeline, seldom
 // enough that a run of thousands of frames a second does not flood its event queue.
 constexpr qint64 kBatchMs = 50;
 // Frames are shown no faster than a screen refreshes.
@@ -22,12 +20,48 @@ QImage copyOf(const cv::Mat& image) {
 
 }  // namespace
 
+// Gathers what the records tell into batches for the window.
+class RunThread::Listener : public pelmora::RecordListener {
+public:
+    explicit Listener(RunThread& thread) : thread(thread) { clock.start(); }
+
+    void recordStarted(const pelmora::RunFacts& facts) override { emit thread.runStarted(facts); }
+    void framePlotted(const pelmora::FrameMeasure& measure) override {
+        batch.frames.push_back(measure);
+    }
+    void snapshotListed(const pelmora::SnapshotOutcome& snapshot) override {
+        batch.snapshots.push_back(snapshot);
+    }
+    void eventGrowing(const pelmora::MotionEvent& event) override { batch.openEvent = event; }
+    void eventClosed(const pelmora::MotionEvent& event) override {
+        batch.closedEvents.push_back(event);
+        batch.openEvent.reset();
+    }
+    void clipsCut(const std::vector<pelmora::ClipOutcome>& clips) override {
+        flush(true);
+        emit thread.clipsCut(clips);
+    }
+
+    void flush(bool now) {
+        if (!now && clock.elapsed() < kBatchMs) {
+            return;
+        }
+        clock.restart();
+        if (!batch.empty()) {
+            emit thread.recordsGrew(std::exchange(batch, {}));
+        }
+    }
+
+private:
+    RunThread& thread;
+    QElapsedTimer clock;
+    RecordBatch batch;
+};
+
 // Progress and the stop question, on the run's thread; the lines go where a run's lines go.
 class RunThread::Host : public pelmora::RunHost {
 public:
-    explicit Host(RunThread& thread) : thread(thread) {}
-
-    void setObserver(Observer& batches) { observer = &batches; }
+    Host(RunThread& thread, Listener& listener) : thread(thread), listener(listener) {}
 
     void progress(int percent) override {
         // A stopped run reports 100 as it ends; it did not get that far.
@@ -37,68 +71,17 @@ public:
         }
     }
 
-    bool stopAfterFrame() override;
+    bool stopAfterFrame() override {
+        listener.flush(false);
+        stopped = thread.stopRequested;
+        return stopped;
+    }
 
 private:
     RunThread& thread;
-    Observer* observer = nullptr;
+    Listener& listener;
     bool stopped = false;
     int lastPercent = -1;
-};
-
-// Collects what the run found into batches for the window, and hands it to the records the
-// run keeps in its folder.
-class RunThread::Observer : public pelmora::RunObserver {
-public:
-    Observer(RunThread& thread, pelmora::RunRecorder& recorder)
-        : thread(thread), recorder(recorder) {
-        clock.start();
-    }
-
-    void runStarted(const pelmora::RunFacts& facts) override {
-        if (recorder.wanted()) {
-            recorder.runStarted(facts);
-        }
-        emit thread.runStarted(facts);
-    }
-    void frameMeasured(const pelmora::FrameMeasure& measure) override {
-        if (recorder.wanted()) {
-            recorder.frameMeasured(measure);
-        }
-        frames.push_back(measure);
-    }
-    void snapshotDone(const pelmora::SnapshotOutcome& snapshot) override {
-        if (recorder.wanted()) {
-            recorder.snapshotDone(snapshot);
-        }
-        snapshots.push_back(snapshot);
-    }
-    void runFinished(const pelmora::RunReport& report) override {
-        if (recorder.wanted()) {
-            recorder.runFinished(report);
-        }
-        flush(true);
-    }
-
-    void flush(bool now) {
-        if (!now && clock.elapsed() < kBatchMs) {
-            return;
-        }
-        clock.restart();
-        if (!frames.empty()) {
-            emit thread.framesMeasured(std::exchange(frames, {}));
-        }
-        if (!snapshots.empty()) {
-            emit thread.snapshotsDone(std::exchange(snapshots, {}));
-        }
-    }
-
-private:
-    RunThread& thread;
-    pelmora::RunRecorder& recorder;
-    QElapsedTimer clock;
-    std::vector<pelmora::FrameMeasure> frames;
-    std::vector<pelmora::SnapshotOutcome> snapshots;
 };
 
 // Hands the window a frame and its mask only when it has shown the last one, and no faster
@@ -121,18 +104,11 @@ private:
     QElapsedTimer clock;
 };
 
-bool RunThread::Host::stopAfterFrame() {
-    observer->flush(false);
-    stopped = thread.stopRequested;
-    return stopped;
-}
-
 RunThread::RunThread(pelmora::FrameDetector& detector, QObject* parent)
     : QThread(parent), detector(detector) {
     qRegisterMetaType<pelmora::RunFacts>();
-    qRegisterMetaType<std::vector<pelmora::FrameMeasure>>();
-    qRegisterMetaType<std::vector<pelmora::SnapshotOutcome>>();
-    qRegisterMetaType<pelmora::RunReport>();
+    qRegisterMetaType<RecordBatch>();
+    qRegisterMetaType<pelmora::VideoRunResult>();
     qRegisterMetaType<std::vector<pelmora::ClipOutcome>>();
 }
 
@@ -155,30 +131,20 @@ bool RunThread::startRun(const RunSettings& runSettings) {
 void RunThread::run() {
     QElapsedTimer clock;
     clock.start();
-    pelmora::RunRequest request{settings.videoPath, settings.outputDir, settings.threshold};
-    request.minPixels = settings.minPixels;
-    request.watched = settings.watched;
-    Host host(*this);
-    pelmora::RunRecorder recorder(settings.records, host);
-    recorder.setStopCheck([this] { return stopRequested.load(); });
-    Observer observer(*this, recorder);
-    host.setObserver(observer);
+    Listener listener(*this);
+    Host host(*this, listener);
     View view(*this);
-    request.observer = &observer;
-    if (settings.detailed) {
-        request.view = &view;
-    }
-    // Held until the lists and report are written, so that no other run mixes its own in.
-    pelmora::FolderLock lock;
-    pelmora::EarlierRun earlier;
-    request.folderReady = [&](const std::string& dir) {
-        return pelmora::readyFolder(dir, settings.removeEarlier, lock, earlier, host);
-    };
-    pelmora::RunReport report = pelmora::runDetection(detector, request, host);
-    recorder.settle(report);
-    pelmora::tellEarlierSnapshots(report.outputDir, earlier, host);
-    if (!recorder.clips().empty()) {
-        emit clipsCut(recorder.clips());
-    }
-    emit runEnded(report, static_cast<double>(clock.elapsed()) / 1000.0);
+    pelmora::VideoRunRequest request;
+    request.run = {settings.videoPath, settings.outputDir, settings.threshold};
+    request.run.minPixels = settings.minPixels;
+    request.run.watched = settings.watched;
+    request.run.view = settings.detailed ? &view : nullptr;
+    request.records = settings.records;
+    request.earlier = settings.removeEarlier ? pelmora::EarlierSnapshots::Remove
+                                             : pelmora::EarlierSnapshots::Keep;
+    request.listener = &listener;
+    request.stopRequested = [this] { return stopRequested.load(); };
+    const pelmora::VideoRunResult result = pelmora::runVideo(detector, request, host);
+    listener.flush(true);
+    emit runEnded(result, static_cast<double>(clock.elapsed()) / 1000.0);
 }

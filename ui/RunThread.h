@@ -3,11 +3,11 @@
 #include <QImage>
 #include <QThread>
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "DetectionRun.h"
-#include "RunRecorder.h"
+#include "VideoRun.h"
 
 // What the window asks of a run; read once, when it starts.
 struct RunSettings {
@@ -21,10 +21,24 @@ struct RunSettings {
     bool removeEarlier = false;  // the snapshots and clips an earlier run left in the folder
 };
 
-// A run on a thread of its own, so that the window never waits for one. Everything the run
-// tells comes as queued signals in the order it happened: the facts of the video, the
-// frames' measures and the snapshots in batches, the progress, frames to show (only as fast
-// as the window takes them), and the end. A stop asked for comes after the current frame.
+// What the run's records told since the last batch, in the order they hold it: the frames on
+// the chart, the rows of the snapshot list, the events closed, and the event still open.
+struct RecordBatch {
+    std::vector<pelmora::FrameMeasure> frames;
+    std::vector<pelmora::SnapshotOutcome> snapshots;
+    std::vector<pelmora::MotionEvent> closedEvents;
+    std::optional<pelmora::MotionEvent> openEvent;
+
+    bool empty() const {
+        return frames.empty() && snapshots.empty() && closedEvents.empty() && !openEvent;
+    }
+};
+
+// A run on a thread of its own, so that the window never waits for one: a few lines over the
+// core's one run of a video into its folder. Everything the run tells comes as queued signals
+// in the order it happened: the facts of the video, what its records hold in batches, the
+// progress, frames to show (only as fast as the window takes them), and the end. A stop asked
+// for comes after the current frame.
 class RunThread : public QThread {
     Q_OBJECT
 
@@ -44,19 +58,18 @@ public:
 
 signals:
     void runStarted(const pelmora::RunFacts& facts);
-    void framesMeasured(const std::vector<pelmora::FrameMeasure>& frames);
-    void snapshotsDone(const std::vector<pelmora::SnapshotOutcome>& snapshots);
+    void recordsGrew(const RecordBatch& batch);
     void progressed(int percent);
     void frameShown(const QImage& frame, const QImage& mask);
     void clipsCut(const std::vector<pelmora::ClipOutcome>& clips);
-    void runEnded(const pelmora::RunReport& report, double seconds);
+    void runEnded(const pelmora::VideoRunResult& result, double seconds);
 
 protected:
     void run() override;
 
 private:
     class Host;
-    class Observer;
+    class Listener;
     class View;
 
     pelmora::FrameDetector& detector;
@@ -66,7 +79,6 @@ private:
 };
 
 Q_DECLARE_METATYPE(pelmora::RunFacts)
-Q_DECLARE_METATYPE(std::vector<pelmora::FrameMeasure>)
-Q_DECLARE_METATYPE(std::vector<pelmora::SnapshotOutcome>)
-Q_DECLARE_METATYPE(pelmora::RunReport)
+Q_DECLARE_METATYPE(RecordBatch)
+Q_DECLARE_METATYPE(pelmora::VideoRunResult)
 Q_DECLARE_METATYPE(std::vector<pelmora::ClipOutcome>)

@@ -29,8 +29,10 @@ double logPixels(double pixels) {
     return std::log10(1.0 + std::max(pixels, 0.0));
 }
 
+// A start against black may reach past the top, which the scale leaves out: it is cut off there.
 double yOf(const QRectF& plot, long long top, double pixels) {
-    return plot.bottom() - plot.height() * logPixels(pixels) / logPixels(static_cast<double>(top));
+    return plot.bottom() -
+           plot.height() * std::min(logPixels(pixels) / logPixels(static_cast<double>(top)), 1.0);
 }
 
 }  // namespace
@@ -55,8 +57,8 @@ void TimelineView::beginRun(int runMinPixels, long long runExpectedEndMs) {
     changed();
 }
 
-void TimelineView::addFrame(long long timeMs, int changedPixels) {
-    series.add(timeMs, changedPixels);
+void TimelineView::addFrame(long long timeMs, int changedPixels, bool scaled) {
+    series.add(timeMs, changedPixels, scaled);
     changed();
 }
 
@@ -150,7 +152,7 @@ void TimelineView::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), palette().window());
     const QRectF plot = plotArea();
     painter.fillRect(plot, Qt::white);
-    const long long top = pelmora::pixelScaleTop(series.buckets(), minPixels);
+    const long long top = pelmora::pixelScaleTop(series.scalePixels(), minPixels);
     paintAxes(painter, plot, top);
     if (series.buckets().empty()) {
         painter.setPen(kLabelColour);

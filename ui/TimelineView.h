@@ -26,7 +26,8 @@ public:
     // (0 when unknown), so that the drawing fills from the left instead of stretching with
     // every frame.
     void beginRun(int minPixels, long long expectedEndMs);
-    void addFrame(long long timeMs, int changedPixels);
+    // A frame that is not scaled is drawn but sets no scale (see pelmora::Timeline::add).
+    void addFrame(long long timeMs, int changedPixels, bool scaled = true);
     void addEvent(const pelmora::MotionEvent& event);
     // The event that has begun but not yet closed, as far as it has come.
     void setOpenEvent(long long startMs, long long endMs);

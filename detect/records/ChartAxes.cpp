@@ -6,14 +6,6 @@
 
 namespace pelmora {
 
-long long pixelScaleTop(const std::vector<TimelineBucket>& buckets, int minPixels) {
-    long long most = 0;
-    for (const TimelineBucket& bucket : buckets) {
-        most = std::max<long long>(most, bucket.most);
-    }
-    return pixelScaleTop(most, minPixels);
-}
-
 long long pixelScaleTop(long long scalePixels, int minPixels) {
     const long long most = std::max<long long>({scalePixels, minPixels, 1});
     long long top = 10;

@@ -10,10 +10,9 @@ namespace pelmora {
 // The marks along the axes of a run's activity chart, so that the report's chart and the
 // window's timeline read alike.
 
-// The power of ten the pixel axis ends at: at least 10, and above the trigger.
-long long pixelScaleTop(const std::vector<TimelineBucket>& buckets, int minPixels);
-// The same for a chart scaled by scalePixels, the most changed pixels of the frames it
-// counts, rather than by every bucket.
+// The power of ten the pixel axis ends at: at least 10, above the trigger and above
+// scalePixels, the most changed pixels of the frames the chart is scaled by (see
+// Timeline::scalePixels); a bucket above it is drawn cut off at the top.
 long long pixelScaleTop(long long scalePixels, int minPixels);
 
 // "100", "10k", "1M": a mark of the pixel axis, which falls on a power of ten.

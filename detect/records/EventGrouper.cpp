@@ -8,6 +8,7 @@ std::optional<MotionEvent> EventGrouper::add(const SnapshotOutcome& snapshot) {
     std::optional<MotionEvent> closed;
     if (open && snapshot.timeMs - current.endMs <= gapMs) {
         current.endMs = snapshot.timeMs;
+        current.lastFrame = snapshot.frame;
         ++current.snapshots;
         if (snapshot.changedPixels > current.peakPixels) {
             current.peakPixels = snapshot.changedPixels;
@@ -20,8 +21,9 @@ std::optional<MotionEvent> EventGrouper::add(const SnapshotOutcome& snapshot) {
     if (open) {
         closed = std::move(current);
     }
-    current = {number,        snapshot.timeMs, snapshot.timeMs, 1, snapshot.changedPixels,
-               snapshot.file, snapshot.saved};
+    current = {
+        number,         snapshot.timeMs, snapshot.timeMs, 1, snapshot.changedPixels, snapshot.file,
+        snapshot.saved, snapshot.frame,  snapshot.frame};
     open = true;
     return closed;
 }

@@ -16,6 +16,9 @@ struct MotionEvent {
     int peakPixels = 0;    // the most changed pixels of its snapshots
     std::string peakFile;  // the first snapshot with that many
     bool peakSaved = false;
+    // The frames of its first and last snapshot, so that its snapshots can be found again.
+    long long firstFrame = 0;
+    long long lastFrame = 0;
 };
 
 // Groups the triggered frames of a run, in frame order, into events: one that follows the
@@ -28,6 +31,8 @@ public:
     std::optional<MotionEvent> add(const SnapshotOutcome& snapshot);
     // Closes the event still open at the end of a run, if there is one.
     std::optional<MotionEvent> finish();
+    // The event still open, as far as it has come, or null.
+    const MotionEvent* openEvent() const { return open ? &current : nullptr; }
 
 private:
     long long gapMs;

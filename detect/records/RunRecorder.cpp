@@ -44,6 +44,9 @@ RunRecorder::RunRecorder(RecordOptions options, RunLog& log)
 
 void RunRecorder::runStarted(const RunFacts& runFacts) {
     facts = runFacts;
+    if (listener != nullptr) {
+        listener->recordStarted(facts);
+    }
     if (!wanted()) {
         return;
     }
@@ -73,37 +76,40 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
 
 void RunRecorder::frameMeasured(const FrameMeasure& measure) {
     lastTimeMs = measure.timeMs;
-    if (options.report) {
-        timeline.add(measure.timeMs, measure.changedPixels);
-        if (!measure.againstBlack) {
-            scalePixels = std::max(scalePixels, measure.changedPixels);
-        }
+    timeline.add(measure.timeMs, measure.changedPixels, !measure.againstBlack);
+    if (listener != nullptr) {
+        listener->framePlotted(measure);
     }
 }
 
 void RunRecorder::snapshotDone(const SnapshotOutcome& snapshot) {
-    if (!wanted()) {
-        return;
+    if (wanted()) {
+        writeRow(snapshots, kSnapshotListName,
+                 {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs),
+                  timecode(snapshot.timeMs), std::to_string(snapshot.changedPixels), snapshot.file,
+                  snapshot.saved ? "yes" : "no", std::to_string(snapshot.streamMs),
+                  snapshot.againstBlack ? "1" : "0"});
     }
-    writeRow(
-        snapshots, kSnapshotListName,
-        {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs), timecode(snapshot.timeMs),
-         std::to_string(snapshot.changedPixels), snapshot.file, snapshot.saved ? "yes" : "no",
-         std::to_string(snapshot.streamMs), snapshot.againstBlack ? "1" : "0"});
+    if (listener != nullptr) {
+        listener->snapshotListed(snapshot);
+    }
     if (snapshot.againstBlack) {
         return;
     }
     if (const auto closed = grouper.add(snapshot)) {
         eventClosed(*closed);
     }
+    if (listener != nullptr) {
+        listener->eventGrowing(*grouper.openEvent());
+    }
 }
 
 void RunRecorder::runFinished(const RunReport& report) {
-    if (!wanted()) {
-        return;
-    }
     if (const auto closed = grouper.finish()) {
         eventClosed(*closed);
+    }
+    if (!wanted()) {
+        return;
     }
     // A stopped run is to be run again; its clips would only delay the stop.
     if (options.clips && report.status == RunReport::Status::Finished) {
@@ -127,7 +133,7 @@ void RunRecorder::runFinished(const RunReport& report) {
             : lastTimeMs;
     content.eventGapMs = options.eventGapMs;
     content.buckets = timeline.buckets();
-    content.scalePixels = scalePixels;
+    content.scalePixels = timeline.scalePixels();
     content.events = closedEvents;
     content.clipsWanted = options.clips;
     content.clips = clipOutcomes;
@@ -166,6 +172,9 @@ void RunRecorder::eventClosed(const MotionEvent& event) {
     if (options.report || options.clips) {
         closedEvents.push_back(event);
     }
+    if (listener != nullptr) {
+        listener->eventClosed(event);
+    }
 }
 
 void RunRecorder::cutClips() {
@@ -193,6 +202,9 @@ void RunRecorder::cutClips() {
     clipsStopped = results.stopped;
     clipOutcomes = results.clips;
     rewriteEventList();
+    if (listener != nullptr) {
+        listener->clipsCut(clipOutcomes);
+    }
 }
 
 void RunRecorder::rewriteEventList() {

@@ -9,6 +9,7 @@
 #include "CsvWriter.h"
 #include "EventGrouper.h"
 #include "FolderNames.h"
+#include "RecordListener.h"
 #include "RunLog.h"
 #include "RunObserver.h"
 #include "Timeline.h"
@@ -29,8 +30,10 @@ struct RecordOptions {
     static constexpr long long kDefaultClipMarginMs = 2000;
 };
 
-// Writes what a run found into its snapshot folder, as asked: the list of snapshots and the
-// list of events, a row as soon as it is known, and at the end the clips and the report. With
+// Records what a run found: it groups the snapshots into events and keeps the activity over
+// time, tells a listener each row as it comes, and writes into the snapshot folder as asked:
+// the list of snapshots and the list of events, a row as soon as it is known, and at the end
+// the clips and the report. With
 // clips, the list of events is written again once they are cut, with where each one went. A file
 // that cannot be written is said once on the run's log as a failure; the run goes on. A snapshot
 // of the start, against the black a video starts from, is listed (as start 1) but is no event,
@@ -39,8 +42,10 @@ class RunRecorder : public RunObserver {
 public:
     RunRecorder(RecordOptions options, RunLog& log);
 
-    // Whether there is anything to record; a run need not be observed otherwise.
+    // Whether there is anything to write into the folder.
     bool wanted() const { return options.events || options.report || options.clips; }
+    // Told every row as it comes; may be null.
+    void setListener(RecordListener* recordListener) { listener = recordListener; }
     // Whether a file could not be written, or not wholly.
     bool failed() const { return failure; }
     // Whether a list or the report could not be written, or not wholly, lost clips aside.
@@ -82,8 +87,8 @@ private:
     std::string unreadableAgain;  // why the video cannot be read again for its clips
     std::function<bool()> stopCheck;
     long long lastTimeMs = 0;
-    int scalePixels = 0;  // the most changed pixels of a frame not compared with black
     bool failure = false;
+    RecordListener* listener = nullptr;
     bool listFailure = false;
 };
 

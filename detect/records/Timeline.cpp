@@ -8,7 +8,10 @@ Timeline::Timeline(std::size_t maxBuckets) : maxBuckets(std::max<std::size_t>(ma
     series.reserve(this->maxBuckets);
 }
 
-void Timeline::add(long long timeMs, int changedPixels) {
+void Timeline::add(long long timeMs, int changedPixels, bool scaled) {
+    if (scaled) {
+        scale = std::max(scale, changedPixels);
+    }
     if (!series.empty() && series.back().frames == width && series.size() == maxBuckets) {
         mergePairs();
     }

@@ -24,8 +24,13 @@ public:
 
     explicit Timeline(std::size_t maxBuckets = kMaxBuckets);
 
-    // The next frame, in order.
-    void add(long long timeMs, int changedPixels);
+    // The next frame, in order. A frame that is not scaled (one compared with the black a
+    // video starts from, whose changed pixels are the whole picture rather than motion) is
+    // drawn but sets no scale.
+    void add(long long timeMs, int changedPixels, bool scaled = true);
+
+    // The most changed pixels of a scaled frame: what a chart of the timeline is scaled by.
+    int scalePixels() const { return scale; }
 
     // More than half the maximum once there were more frames than that, all of framesPerBucket
     // frames but the last.
@@ -37,6 +42,7 @@ private:
 
     std::size_t maxBuckets;
     long long width = 1;
+    int scale = 0;
     std::vector<TimelineBucket> series;
 };
 

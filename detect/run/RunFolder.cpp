@@ -11,11 +11,8 @@
 #include <memory>
 #include <optional>
 
-#include "ClipWriter.h"
 #include "FileOutput.h"
 #include "FolderNames.h"
-#include "RunRecorder.h"
-#include "SegmentRecord.h"
 
 namespace pelmora {
 
@@ -194,7 +191,7 @@ std::string readyFolder(const std::string& dir, EarlierSnapshots snapshots, Fold
     return std::string();
 }
 
-void tellEarlierSnapshots(const std::string& dir, const EarlierRun& earlier, RunLog& log) {
+long long tellEarlierSnapshots(const std::string& dir, const EarlierRun& earlier, RunLog& log) {
     const long long count = snapshotsStillThere(dir, earlier);
     const std::string shown = dir.empty() ? std::string(".") : dir;
     if (count == 1) {
@@ -203,6 +200,7 @@ void tellEarlierSnapshots(const std::string& dir, const EarlierRun& earlier, Run
         log.write(LogKind::Warning,
                   std::to_string(count) + " snapshots of an earlier run are in " + shown + "\n");
     }
+    return count;
 }
 
 }  // namespace pelmora

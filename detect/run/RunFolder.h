@@ -88,7 +88,7 @@ inline std::string readyFolder(const std::string& dir, bool withSnapshots, Folde
 }
 
 // Says in log how many snapshots of an earlier run stay beside those of the run just done,
-// which wrote again the names it took itself.
-void tellEarlierSnapshots(const std::string& dir, const EarlierRun& earlier, RunLog& log);
+// which wrote again the names it took itself, and returns that count.
+long long tellEarlierSnapshots(const std::string& dir, const EarlierRun& earlier, RunLog& log);
 
 }  // namespace pelmora

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "DetectionRun.h"
 #include "EventList.h"
 #include "EventTableModel.h"
 #include "ResultsPanel.h"
@@ -18,6 +17,7 @@
 #include "TestSupport.h"
 #include "TimelineView.h"
 #include "UiTestSupport.h"
+#include "VideoRun.h"
 
 namespace {
 
@@ -30,26 +30,36 @@ public:
     bool stopAfterFrame() override { return false; }
 };
 
-// Hands a run's observer calls to the panel in batches, as the window's run thread does; the
-// rows listed before the run ends are those of the events that closed during it, and atEnd
-// looks at the panel then.
-class PanelFeed : public pelmora::RunObserver {
+// Hands what a run's records tell to the panel in batches, as the window's run thread does;
+// the rows listed before the run ends are those of the events that closed during it, and atEnd
+// looks at the panel then, when the frames are done but the records not yet finished.
+class PanelFeed : public pelmora::RecordListener, public pelmora::RunObserver {
 public:
     PanelFeed(ResultsPanel& panel, long long gapMs) : panel(panel), gapMs(gapMs) {}
 
-    void runStarted(const pelmora::RunFacts& facts) override { panel.beginRun(facts, gapMs); }
-    void frameMeasured(const pelmora::FrameMeasure& measure) override {
-        frames.push_back(measure);
-        if (frames.size() == 7) {
+    void recordStarted(const pelmora::RunFacts& facts) override { panel.beginRun(facts, gapMs); }
+    void framePlotted(const pelmora::FrameMeasure& measure) override {
+        batch.frames.push_back(measure);
+        if (batch.frames.size() == 7) {
             flush();
         }
     }
-    void snapshotDone(const pelmora::SnapshotOutcome& snapshot) override {
-        snapshots.push_back(snapshot);
-        if (snapshots.size() == 2) {
+    void snapshotListed(const pelmora::SnapshotOutcome& snapshot) override {
+        batch.snapshots.push_back(snapshot);
+        if (batch.snapshots.size() == 2) {
             flush();
         }
     }
+    void eventGrowing(const pelmora::MotionEvent& event) override { batch.openEvent = event; }
+    void eventClosed(const pelmora::MotionEvent& event) override {
+        batch.closedEvents.push_back(event);
+        batch.openEvent.reset();
+    }
+    void clipsCut(const std::vector<pelmora::ClipOutcome>&) override {}
+
+    void runStarted(const pelmora::RunFacts&) override {}
+    void frameMeasured(const pelmora::FrameMeasure&) override {}
+    void snapshotDone(const pelmora::SnapshotOutcome&) override {}
     void runFinished(const pelmora::RunReport&) override {
         flush();
         rowsDuringRun = list().count();
@@ -58,23 +68,20 @@ public:
         }
     }
 
+    void flush() {
+        panel.addRecords(batch);
+        batch = {};
+    }
+
     EventList& list() { return *panel.findChild<EventList*>(QStringLiteral("eventList")); }
 
     int rowsDuringRun = -1;
     std::function<void()> atEnd;
 
 private:
-    void flush() {
-        panel.addFrames(frames);
-        panel.addSnapshots(snapshots);
-        frames.clear();
-        snapshots.clear();
-    }
-
     ResultsPanel& panel;
     const long long gapMs;
-    std::vector<pelmora::FrameMeasure> frames;
-    std::vector<pelmora::SnapshotOutcome> snapshots;
+    RecordBatch batch;
 };
 
 // The known moments of the test support: snapshots at 200, 240, 1200, 1240 and 3200 ms.
@@ -89,11 +96,16 @@ protected:
                   std::function<void()> atEnd = nullptr) {
         PanelFeed feed(panel, gapMs);
         feed.atEnd = std::move(atEnd);
-        pelmora::RunRequest request{video, dir, 20};
-        request.observer = &feed;
+        pelmora::VideoRunRequest request;
+        request.run = {video, dir, 20};
+        request.run.observer = &feed;
+        request.records.eventGapMs = gapMs;
+        request.listener = &feed;
         QuietHost host;
         pelmora::FrameDetector detector;
-        panel.finishRun(pelmora::runDetection(detector, request, host), reportPath);
+        const pelmora::VideoRunResult result = pelmora::runVideo(detector, request, host);
+        feed.flush();
+        panel.finishRun(result.report, reportPath);
         return feed;
     }
 

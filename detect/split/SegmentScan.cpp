@@ -1,9 +1,11 @@
 #include "SegmentScan.h"
 
 #include "FolderNames.h"
+#include "RunFolder.h"
 #include "SegmentRecord.h"
 #include "TextFormat.h"
 #include "VideoJob.h"
+#include "VideoRun.h"
 #include "VideoSource.h"
 
 namespace pelmora {
@@ -70,14 +72,21 @@ SegmentScan scanSegment(const SegmentRequest& request, RunHost& host) {
     record.count = request.count;
     record.identity = request.identity;
     RunRequest run = request.run;
+    const auto cannotRecord = [&](const std::string& folder, const std::string& reason) {
+        scan.recordError = reason;
+        return formatText("cannot write the record of stretch %d/%d in %s: %s", request.index,
+                          request.count, folder.c_str(), reason.c_str());
+    };
     const std::string unsplittable = planStretch(request, run.stretch, record.facts);
     if (!unsplittable.empty()) {
         // Nothing is scanned; the folder still holds the record that says why.
         VideoJob job(run.videoPath, run.outputDir);
         scan.report.outputDir = run.outputDir;
+        FolderLock lock;
+        EarlierRun earlier;
         std::string reason = job.prepareOutputDirectory();
-        if (reason.empty() && run.folderReady) {
-            reason = run.folderReady(job.getOutputDir());
+        if (reason.empty()) {
+            reason = readyFolder(job.getOutputDir(), EarlierSnapshots::Remove, lock, earlier, host);
         }
         if (!reason.empty()) {
             scan.report.status = RunReport::Status::OutputUnusable;
@@ -85,45 +94,61 @@ SegmentScan scanSegment(const SegmentRequest& request, RunHost& host) {
             return scan;
         }
         scan.inexact = record.inexact = unsplittable;
-        scan.recordError = writeSegmentRecord(job.getOutputDir(), record);
-        scan.recorded = scan.recordError.empty();
+        const std::string error = writeSegmentRecord(job.getOutputDir(), record);
+        if (!error.empty()) {
+            std::string line = cannotRecord(job.getOutputDir(), error);
+            line[0] = 'C';
+            host.write(LogKind::Failure, line + "\n");
+        }
+        scan.recorded = error.empty();
         return scan;
     }
     SegmentCollector collector(record);
-    run.observer = &collector;
     FrameDetector detector;
-    scan.report = runDetection(detector, run, host);
-    const RunReport& report = scan.report;
-    if (!report.inexact.empty()) {
-        record.inexact = report.inexact;
-    } else if (report.status != RunReport::Status::Finished || report.snapshotsLost > 0) {
-        return scan;
-    } else if (run.stretch.last >= 0 && report.lastFrame != run.stretch.last) {
-        record.inexact = formatText("the video ends at frame %lld, before the stretch's last, %lld",
-                                    report.lastFrame, run.stretch.last);
-    }
-    if (!collector.error().empty()) {
-        scan.recordError = collector.error();
-        return scan;
-    }
-    record.firstFrame = report.firstFrame;
-    record.lastFrame = report.lastFrame;
-    record.firstMs = report.firstMs;
-    record.lastMs = report.lastMs;
-    record.toEnd = run.stretch.last < 0;
-    record.framesRead = report.framesRead;
-    if (record.inexact.empty() && !detector.reference().empty()) {
-        scan.recordError = writeReferenceImage(joinPath(report.outputDir, kSegmentReferenceName),
-                                               detector.reference());
-    }
-    if (scan.recordError.empty()) {
-        scan.recordError = digestSegmentFiles(report.outputDir, record);
-    }
-    if (scan.recordError.empty()) {
-        scan.recordError = writeSegmentRecord(report.outputDir, record);
-    }
+    VideoRunRequest stretchRun;
+    stretchRun.run = run;
+    stretchRun.run.observer = &collector;
+    // The stretch's folder is its own: what an earlier scan of it left goes, snapshots too.
+    stretchRun.earlier = EarlierSnapshots::Remove;
+    // The record, written last while the folder is held: a stretch without one is not done.
+    stretchRun.finish = [&](const RunReport& report, bool) -> std::string {
+        if (!report.inexact.empty()) {
+            record.inexact = report.inexact;
+        } else if (report.status != RunReport::Status::Finished || report.snapshotsLost > 0) {
+            return std::string();
+        } else if (run.stretch.last >= 0 && report.lastFrame != run.stretch.last) {
+            record.inexact =
+                formatText("the video ends at frame %lld, before the stretch's last, %lld",
+                           report.lastFrame, run.stretch.last);
+        }
+        if (!collector.error().empty()) {
+            return cannotRecord(report.outputDir, collector.error());
+        }
+        record.firstFrame = report.firstFrame;
+        record.lastFrame = report.lastFrame;
+        record.firstMs = report.firstMs;
+        record.lastMs = report.lastMs;
+        record.toEnd = run.stretch.last < 0;
+        record.framesRead = report.framesRead;
+        std::string error;
+        if (record.inexact.empty() && !detector.reference().empty()) {
+            error = writeReferenceImage(joinPath(report.outputDir, kSegmentReferenceName),
+                                        detector.reference());
+        }
+        if (error.empty()) {
+            error = digestSegmentFiles(report.outputDir, record);
+        }
+        if (error.empty()) {
+            error = writeSegmentRecord(report.outputDir, record);
+        }
+        if (!error.empty()) {
+            return cannotRecord(report.outputDir, error);
+        }
+        scan.recorded = true;
+        return std::string();
+    };
+    scan.report = runVideo(detector, stretchRun, host).report;
     scan.inexact = record.inexact;
-    scan.recorded = scan.recordError.empty();
     return scan;
 }
 

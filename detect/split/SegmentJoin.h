@@ -1,12 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "DetectionRun.h"
 #include "RunObserver.h"
+#include "RunRecorder.h"
 #include "RunRequest.h"
 #include "SegmentRecord.h"
 
@@ -111,5 +114,51 @@ StoppedJoin finishStoppedJoin(const std::string& folder);
 
 // Removes the stretches' folders and everything in them; "PATH: REASON" for what stayed.
 std::vector<std::string> removeSegments(const SegmentSet& segments);
+
+// A join of a folder, as every front end asks for it.
+struct JoinFolderRequest {
+    std::string folder;
+    // The options of the scans again, as the stretches were scanned; the video, the folder, the
+    // observer and the stretch are the join's own.
+    RunRequest run;
+    RecordOptions records;
+    // Whether the snapshots and clips of an earlier run in the folder go (see JoinRequest).
+    bool removeEarlierSnapshots = false;
+    // What every record must say of a video and the options (see SegmentRecord::identity).
+    std::function<std::vector<std::pair<std::string, std::string>>(const std::string& video)>
+        identity;
+    // The run the front end's record in the folder says is complete there, of which video;
+    // nothing when there is none.
+    std::function<std::optional<std::pair<std::string, RunReport>>(const std::string& folder)>
+        doneBefore;
+    // The front end's own last step, as in VideoRunRequest::finish, for the video joined.
+    std::function<std::string(const std::string& video, const RunReport& report, bool complete)>
+        finish;
+    // Asked while clips are cut and files are moved; true stops the join.
+    std::function<bool()> stopRequested;
+};
+
+struct JoinFolderResult {
+    enum class Outcome {
+        Joined,         // the folder holds one run's files, made of the stretches
+        AlreadyJoined,  // it held them already: nothing was done
+        OneRun,         // the stretches could not be joined exactly: the video was scanned whole
+        Refused,        // nothing was done or the join failed, for the reason given
+    };
+    Outcome outcome = Outcome::Refused;
+    std::string reason;  // why it was refused
+    std::string video;
+    RunReport report;
+    bool failed = false;  // a front end's status 1
+    std::size_t stretches = 0;
+    long long framesScannedAgain = 0;
+};
+
+// Joins the stretches in a folder into one run's files, as one entry for the front ends: holds
+// the folder, finishes or discards what a join killed part-way left, says a folder already
+// joined is so, joins (see joinSegments) or, where the stretches cannot be joined exactly,
+// scans the video as one run (see runVideo), and takes the stretches away once their files
+// stand for them. What it has to say goes to host.
+JoinFolderResult joinFolder(const JoinFolderRequest& request, RunHost& host);
 
 }  // namespace pelmora

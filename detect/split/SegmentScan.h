@@ -11,8 +11,8 @@
 namespace pelmora {
 
 struct SegmentRequest {
-    // The video, the stretch's own folder (see segmentFolder) and the options; its stretch and
-    // observer are the segment's own.
+    // The video, the stretch's own folder (see segmentFolder) and the options; its stretch,
+    // observer and folder handling are the segment's own.
     RunRequest run;
     int index = 0;  // K of K/N
     int count = 1;  // N
@@ -32,7 +32,8 @@ struct SegmentScan {
 };
 
 // Scans stretch K of N of a video on its own, from a black reference at its first frame, into
-// its own folder, and leaves the record a join needs there: every frame's measure, every
+// its own folder (held against other runs, and cleared of what an earlier scan of it left), and
+// leaves the record a join needs there: every frame's measure, every
 // snapshot, the reference it ended with, and the checksum of each of those files. A stretch
 // whose frames cannot be told by index is not scanned on (see whyNotSplittable); its record
 // says why. A run that is stopped, or that loses a snapshot, leaves no record.
