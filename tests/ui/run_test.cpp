@@ -235,6 +235,63 @@ TEST_F(WindowRun, CutsClipsWhenAskedAndPlaysTheChosenEventsClip) {
                           QString::fromStdString(tmp.file("shots/EVENT0001.avi")))}));
 }
 
+// The window shows what the run's records hold: a grey start (a snapshot against black, in no
+// event) and motion from 10 s on, more than the event gap later, list in the window row for row
+// as in events.csv, and Play Clip opens the clip that events.csv names.
+TEST_F(WindowRun, ListsTheEventsOfTheRunsEventListAndPlaysTheClipItNames) {
+    const cv::Mat grey = solidFrame(cv::Size(64, 48), cv::Scalar::all(90));
+    std::vector<cv::Mat> frames(320, grey);
+    for (const int at : {250, 251, 310}) {
+        frames[at] = withRect(grey, {8 + at % 40, 10, 12, 12}, cv::Scalar::all(255));
+    }
+    testsupport::writeVideo(tmp.file("late.avi"), frames);
+    setFields(tmp.file("late.avi"), tmp.file("shots"));
+    child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
+    std::vector<QUrl> opened;
+    window.findChild<ResultsPanel*>()->setUrlOpener([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    testsupport::StderrCapture err;
+    clickStart();
+    err.finish();
+
+    std::ifstream list(tmp.file("shots/events.csv"));
+    std::string line;
+    std::getline(list, line);
+    std::vector<std::vector<std::string>> rows;
+    while (std::getline(list, line)) {
+        std::vector<std::string> fields(1);
+        for (const char c : line) {
+            if (c == ',') {
+                fields.emplace_back();
+            } else {
+                fields.back() += c;
+            }
+        }
+        rows.push_back(fields);
+    }
+    // event, start_ms, end_ms, start, end, snapshots, peak_pixels, peak_file, clip, ...
+    ASSERT_EQ(rows.size(), 2u);
+    auto* events = window.findChild<EventList*>(QStringLiteral("eventList"));
+    ASSERT_EQ(events->count(), static_cast<int>(rows.size()));
+    for (int i = 0; i < events->count(); ++i) {
+        const pelmora::MotionEvent& shown = events->event(i);
+        const std::vector<std::string>& row = rows[static_cast<std::size_t>(i)];
+        EXPECT_EQ(std::to_string(shown.number), row[0]) << i;
+        EXPECT_EQ(std::to_string(shown.startMs), row[1]) << i;
+        EXPECT_EQ(std::to_string(shown.endMs), row[2]) << i;
+        EXPECT_EQ(std::to_string(shown.snapshots), row[5]) << i;
+        EXPECT_EQ(shown.peakFile, row[7]) << i;
+    }
+    EXPECT_EQ(rows[0][1], "10000");
+    auto* play = child<QPushButton>(window, "playClipButton");
+    ASSERT_TRUE(play->isEnabled());
+    QTest::mouseClick(play, Qt::LeftButton);
+    EXPECT_EQ(opened, (std::vector<QUrl>{QUrl::fromLocalFile(
+                          QString::fromStdString(tmp.file("shots/" + rows[0][8])))}));
+}
+
 TEST_F(WindowRun, PlayClipStaysOffForAnEventWhoseClipWasLost) {
     testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
     // A folder where the clip would go: the clip cannot be saved under its name.
