@@ -20,16 +20,6 @@ using pelmora::RunReport;
 using pelmora::RunRequest;
 using testsupport::TempDir;
 
-// Keeps the run's lines instead of printing them.
-class LineHost : public pelmora::RunHost {
-public:
-    void write(pelmora::LogKind, const std::string& line) override { lines.push_back(line); }
-    void progress(int) override {}
-    bool stopAfterFrame() override { return false; }
-
-    std::vector<std::string> lines;
-};
-
 // Shows nothing; a run that has a view converts every frame whole, never row by row.
 class NoView : public pelmora::FrameView {
 public:
@@ -98,7 +88,7 @@ TEST_P(FrameChange, SaysWhatChangedAndComparesANewSizeWithBlack) {
     }
 
     pelmora::FrameDetector detector;
-    LineHost host;
+    testsupport::TestHost host;
     const RunReport report = pelmora::runDetection(detector, {video, tmp.file("out"), 20}, host);
     EXPECT_EQ(report.status, RunReport::Status::Finished);
     EXPECT_EQ(report.framesRead, 12);
@@ -116,7 +106,7 @@ TEST_P(FrameChange, SaysWhatChangedAndComparesANewSizeWithBlack) {
     // Comparing row by row, converting only the rows that may have changed, leaves what
     // comparing whole frames does.
     pelmora::FrameDetector wholeDetector;
-    LineHost wholeHost;
+    testsupport::TestHost wholeHost;
     NoView view;
     RunRequest whole{video, tmp.file("whole"), 20};
     whole.view = &view;

@@ -83,16 +83,8 @@ const TimeRow kTimes[] = {
 
 TEST(FrameSeeker, GivesTheFrameARunReadsAtEachTime) {
     TempDir tmp;
-    struct Clip {
-        const char* name;
-        const char* file;
-        const char* options;
-    };
-    const Clip clips[] = {
-        {"ffv1", "ffv1.avi", "-c:v ffv1 -g 10"},
-        {"h264WithBFrames", "h264.mp4", "-c:v libx264 -g 10 -bf 2 -pix_fmt yuv420p"},
-    };
-    for (const Clip& clip : clips) {
+    for (const testsupport::ClipEncoding& clip :
+         testsupport::clipEncodings({"ffv1", "h264WithBFrames"})) {
         const std::string path = tmp.file(clip.file);
         if (!testsupport::writeVideoWithFfmpeg(path, numberedFrames(), 25.0, clip.options)) {
             continue;

@@ -21,19 +21,6 @@ using testsupport::withRect;
 const cv::Size kSize(64, 48);
 const cv::Scalar kWhite = cv::Scalar::all(255);
 
-// Keeps the run's lines; stops after the frame numbered stopAfter.
-class Host : public pelmora::RunHost {
-public:
-    explicit Host(int stopAfter = -1) : stopAfter(stopAfter) {}
-    void write(pelmora::LogKind, const std::string& line) override { lines += line; }
-    void progress(int) override {}
-    bool stopAfterFrame() override { return frames++ == stopAfter; }
-
-    int stopAfter;
-    int frames = 0;
-    std::string lines;
-};
-
 std::string fileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -74,7 +61,7 @@ TEST(Recording, ListsTheSnapshotsAndEventsOfAVideoWithKnownMoments) {
         const std::string dir = tmp.file(row.name);
         // A folder where one snapshot would go: a lost snapshot is listed too.
         std::filesystem::create_directories(dir + "/IMG00001200.jpg");
-        Host host;
+        testsupport::TestHost host;
         RunRecorder recorder({true, false, row.gapMs}, host);
         pelmora::RunRequest request{tmp.file("moments.avi"), dir, 20, row.writers};
         request.observer = &recorder;
@@ -92,7 +79,7 @@ TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
     TempDir tmp;
     ASSERT_TRUE(
         testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments(), 25.0));
-    Host host(30);
+    testsupport::TestHost host(30);
     RunRecorder recorder({true, true, 2000}, host);
     pelmora::RunRequest request{tmp.file("moments.avi"), tmp.file("out"), 20};
     request.observer = &recorder;
@@ -126,7 +113,7 @@ TEST(Recording, AStopWhileTheClipsAreCutLeavesNoHalfClipAndStopsTheRun) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string dir = tmp.file(row.name);
-        Host host;
+        testsupport::TestHost host;
         pelmora::RecordOptions options;
         options.events = true;
         options.clips = true;
@@ -185,7 +172,7 @@ TEST(Recording, NamesFollowTheChosenClockAndTheListGivesEachStreamTime) {
                                                       {black, black, square, square, moved, moved},
                                                       25.0, irregular + row.moreOptions));
         const std::string dir = tmp.file(row.name);
-        Host host;
+        testsupport::TestHost host;
         RunRecorder recorder({true, false, 2000}, host);
         pelmora::RunRequest request{video, dir, 20};
         request.observer = &recorder;
@@ -231,7 +218,7 @@ TEST(Recording, TheStartOfAVideoIsASnapshotButNoEventNorTheTopOfTheScale) {
     for (const auto& run : runs) {
         SCOPED_TRACE(run.video);
         const std::string dir = tmp.file(std::string(run.video) + ".out");
-        Host host;
+        testsupport::TestHost host;
         RunRecorder recorder({true, true, 2000}, host);
         pelmora::RunRequest request{tmp.file(run.video), dir, 20};
         request.observer = &recorder;
@@ -321,14 +308,14 @@ TEST(Recording, TheWatchedRegionAndTheMinimumDecideWhatIsSaved) {
             ASSERT_TRUE(pelmora::WatchedRegion::load(tmp.file("mask.png"), request.watched, error))
                 << error;
         }
-        Host host;
+        testsupport::TestHost host;
         pelmora::FrameDetector detector;
         pelmora::runDetection(detector, request, host);
         std::string lines = row.lines;
         for (const std::string& name : row.names) {
             lines += "[" + dir + "/" + name + "]\n";
         }
-        EXPECT_EQ(host.lines, lines);
+        EXPECT_EQ(host.text(), lines);
         EXPECT_EQ(testsupport::listDir(dir), row.names);
     }
 }

@@ -30,19 +30,6 @@ using testsupport::withRect;
 
 const cv::Size kSize(64, 48);
 
-// Records progress; stops after the frame numbered stopAfter (counting from 0). Its lines go
-// to the standard error stream, as the window's do.
-class RecordingHost : public pelmora::RunHost {
-public:
-    explicit RecordingHost(int stopAfter = -1) : stopAfter(stopAfter) {}
-    void progress(int percent) override { percents.push_back(percent); }
-    bool stopAfterFrame() override { return frames++ == stopAfter; }
-
-    int stopAfter;
-    int frames = 0;
-    std::vector<int> percents;
-};
-
 // Black, a white square, then black again: three snapshots against black.
 std::vector<cv::Mat> blinkingSquare() {
     const cv::Mat black = solidFrame(kSize, cv::Scalar::all(0));
@@ -62,7 +49,7 @@ TEST(DetectionRun, RunsAVideoIntoItsDerivedDirectory) {
     TempDir tmp;
     testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);
     FrameDetector detector;
-    RecordingHost host;
+    testsupport::TestHost host(-1, true);
     testsupport::StderrCapture err;
     const RunReport report =
         pelmora::runDetection(detector, {tmp.file("garden.avi"), "", 20}, host);
@@ -83,12 +70,12 @@ TEST(DetectionRun, ASecondRunStartsFromTheReferenceTheFirstLeft) {
     TempDir tmp;
     testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);
     FrameDetector detector;
-    RecordingHost first;
+    testsupport::TestHost first(-1, true);
     testsupport::StderrCapture err;
     pelmora::runDetection(detector, {tmp.file("garden.avi"), tmp.path(), 20}, first);
     err.finish();
     TempDir again;
-    RecordingHost second;
+    testsupport::TestHost second(-1, true);
     const RunReport report =
         pelmora::runDetection(detector, {tmp.file("garden.avi"), again.path(), 20}, second);
     // The first frame equals the last snapshot of the first run, so it is no motion.
@@ -101,7 +88,7 @@ TEST(DetectionRun, ReportsAVideoThatDoesNotOpenAndCreatesNothing) {
     TempDir tmp;
     const std::string video = tmp.file("missing.avi");
     FrameDetector detector;
-    RecordingHost host;
+    testsupport::TestHost host(-1, true);
     testsupport::StderrCapture err;
     const RunReport report = pelmora::runDetection(detector, {video, "", 20}, host);
     EXPECT_EQ(err.finish(), "Failed to open " + video + ": No such file or directory\n");
@@ -114,7 +101,7 @@ TEST(DetectionRun, StopsAfterTheFrameInWhichTheHostAsked) {
     TempDir tmp;
     testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);
     FrameDetector detector;
-    RecordingHost host(1);
+    testsupport::TestHost host(1, true);
     testsupport::StderrCapture err;
     const RunReport report =
         pelmora::runDetection(detector, {tmp.file("garden.avi"), tmp.path(), 20}, host);
@@ -135,7 +122,7 @@ TEST(DetectionRun, CountsTheSnapshotsItCouldNotWriteAndSaysWhy) {
     std::filesystem::create_directories(dir + "/IMG00000000.jpg");
     std::filesystem::create_directories(dir + "/IMG00000080.jpg");
     FrameDetector detector;
-    RecordingHost host;
+    testsupport::TestHost host(-1, true);
     testsupport::StderrCapture err;
     const RunReport report =
         pelmora::runDetection(detector, {tmp.file("garden.avi"), dir, 20}, host);
@@ -164,7 +151,7 @@ TEST(DetectionRun, SavesTheStatusLineAndKeepsTheReferenceCleanWrittenOrNot) {
             std::filesystem::create_directories(dir + "/IMG00000000.jpg");
         }
         FrameDetector detector;
-        RecordingHost host;
+        testsupport::TestHost host(-1, true);
         testsupport::StderrCapture err;
         const RunReport report =
             pelmora::runDetection(detector, {tmp.file("square.avi"), dir, 20}, host);
@@ -207,7 +194,7 @@ TEST(DetectionRun, PreparesTheDestinationBeforeDecoding) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         FrameDetector detector;
-        RecordingHost host;
+        testsupport::TestHost host(-1, true);
         testsupport::StderrCapture err;
         const RunReport report =
             pelmora::runDetection(detector, {tmp.file("garden.avi"), row.dir, 20}, host);
@@ -234,7 +221,7 @@ TEST(DetectionRun, NamesFramesOfAFractionalRate) {
     }
     testsupport::writeVideo(tmp.file("clip.avi"), frames, 30000.0 / 1001.0);
     FrameDetector detector;
-    RecordingHost host;
+    testsupport::TestHost host(-1, true);
     testsupport::StderrCapture err;
     pelmora::runDetection(detector, {tmp.file("clip.avi"), "", 20}, host);
     err.finish();
@@ -254,7 +241,7 @@ TEST(DetectionRun, NamesOfAVideoPast27HoursHaveOneDigitMoreAndStayInTheirOrder) 
     ASSERT_TRUE(
         testsupport::writeVideoWithFfmpeg(tmp.file("slow.avi"), frames, 1.0 / 50000, "-c:v ffv1"));
     FrameDetector detector;
-    RecordingHost host;
+    testsupport::TestHost host(-1, true);
     testsupport::StderrCapture err;
     pelmora::runDetection(detector, {tmp.file("slow.avi"), "", 20}, host);
     err.finish();
@@ -327,14 +314,6 @@ std::string fileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Keeps the lines instead of printing them.
-class LineHost : public RecordingHost {
-public:
-    using RecordingHost::RecordingHost;
-    void write(pelmora::LogKind, const std::string& line) override { lines.push_back(line); }
-    std::vector<std::string> lines;
-};
-
 TEST(DetectionRun, WritesTheSameFilesAndLinesAsAPlainLoopWithAnyNumberOfWriters) {
     TempDir tmp;
     const std::string video = tmp.file("busy.avi");
@@ -349,7 +328,7 @@ TEST(DetectionRun, WritesTheSameFilesAndLinesAsAPlainLoopWithAnyNumberOfWriters)
         const std::string dir = tmp.file("writers" + std::to_string(writers));
         std::filesystem::create_directory(dir);
         FrameDetector detector;
-        LineHost host;
+        testsupport::TestHost host;
         const RunReport report = pelmora::runDetection(detector, {video, dir, 20, writers}, host);
         std::vector<std::string> lines = expectedLines;
         for (std::string& line : lines) {
@@ -371,20 +350,9 @@ TEST(DetectionRun, WritesTheSameFilesAndLinesAsAPlainLoopWithAnyNumberOfWriters)
 // lines as the plain loop.
 TEST(DetectionRun, ComparingPicturesRowByRowChangesNoFileOrLine) {
     TempDir tmp;
-    struct Clip {
-        const char* name;
-        const char* file;
-        const char* options;
-    };
-    const Clip clips[] = {
-        {"mpeg4", "mpeg4.avi", "-c:v mpeg4 -q:v 2 -pix_fmt yuv420p"},
-        {"h264Cropped", "h264.mp4", "-c:v libx264 -crf 18 -pix_fmt yuv420p"},
-        {"h264Planar422", "h264-422.mkv", "-c:v libx264 -crf 18 -pix_fmt yuv422p"},
-        {"mjpegFullRange420", "mjpeg420.avi", "-c:v mjpeg -q:v 2 -pix_fmt yuvj420p"},
-        {"mjpegFullRange422", "mjpeg422.avi", "-c:v mjpeg -q:v 2 -pix_fmt yuvj422p"},
-        {"ffv1Planar444", "ffv1-444.mkv", "-c:v ffv1 -pix_fmt yuv444p"},
-    };
-    for (const Clip& clip : clips) {
+    for (const testsupport::ClipEncoding& clip :
+         testsupport::clipEncodings({"mpeg4", "h264Cropped", "h264Planar422", "mjpegFullRange420",
+                                     "mjpegFullRange422", "ffv1Planar444"})) {
         const std::string video = tmp.file(clip.file);
         const std::string command =
             "ffmpeg -nostdin -loglevel error -y -f lavfi -i "
@@ -401,7 +369,7 @@ TEST(DetectionRun, ComparingPicturesRowByRowChangesNoFileOrLine) {
             std::filesystem::create_directories(dir);
             std::vector<std::string> lines = plainLoop(video, expectedDir, threshold);
             FrameDetector detector;
-            LineHost host;
+            testsupport::TestHost host;
             pelmora::runDetection(detector, {video, dir, threshold}, host);
             for (std::string& line : lines) {
                 line.replace(1, expectedDir.size(), dir);
@@ -425,7 +393,7 @@ TEST(DetectionRun, AStopLeavesOnlyLoggedAndCompleteSnapshots) {
     for (const int writers : {1, 3}) {
         TempDir out;
         FrameDetector detector;
-        LineHost host(30);
+        testsupport::TestHost host(30);
         const RunReport report =
             pelmora::runDetection(detector, {video, out.path(), 20, writers}, host);
         EXPECT_EQ(report.status, RunReport::Status::Stopped);
@@ -461,7 +429,7 @@ TEST(DetectionRun, SaysWhenTheFrameSizeChangesAndComparesTheNewFramesWithBlack) 
                               .c_str()),
               0);
     FrameDetector detector;
-    RecordingHost host;
+    testsupport::TestHost host(-1, true);
     testsupport::StderrCapture err;
     pelmora::RunRecorder recorder({true, false, 2000}, host);
     RunRequest request{tmp.file("joined.ts"), tmp.file("out"), 20};

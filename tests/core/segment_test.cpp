@@ -41,14 +41,6 @@ std::string ffv1(int gop) {
     return "-c:v ffv1 -g " + std::to_string(gop) + " -f avi";
 }
 
-class Host : public pelmora::RunHost {
-public:
-    void write(pelmora::LogKind, const std::string& line) override { lines += line; }
-    void progress(int) override {}
-    bool stopAfterFrame() override { return false; }
-    std::string lines;
-};
-
 // Every file below dir by its path from dir, with its bytes; the report's time of making,
 // which names the minute it was made in, is left out.
 std::map<std::string, std::string> folderContents(const std::string& dir) {
@@ -102,7 +94,7 @@ pelmora::RecordOptions withReport() {
 const std::vector<std::pair<std::string, std::string>> kIdentity = {{"threshold", "20"}};
 
 void scanWhole(const std::string& video, const std::string& dir) {
-    Host host;
+    testsupport::TestHost host;
     RunRecorder recorder(withReport(), host);
     RunRequest request{video, dir, 20};
     request.observer = &recorder;
@@ -115,14 +107,14 @@ void scanWhole(const std::string& video, const std::string& dir) {
 std::string scanStretches(const std::string& video, const std::string& dir, int count) {
     std::string inexact;
     for (int index = 0; index < count; ++index) {
-        Host host;
+        testsupport::TestHost host;
         pelmora::SegmentRequest request;
         request.run = RunRequest{video, pelmora::segmentFolder(dir, index, count), 20};
         request.index = index;
         request.count = count;
         request.identity = kIdentity;
         const pelmora::SegmentScan scan = pelmora::scanSegment(request, host);
-        EXPECT_TRUE(scan.recorded) << scan.recordError << host.lines;
+        EXPECT_TRUE(scan.recorded) << scan.recordError << host.text();
         if (inexact.empty()) {
             inexact = scan.inexact;
         }
@@ -132,7 +124,7 @@ std::string scanStretches(const std::string& video, const std::string& dir, int 
 
 JoinResult join(const std::string& dir,
                 const std::vector<std::pair<std::string, std::string>>& identity = kIdentity) {
-    Host host;
+    testsupport::TestHost host;
     RunRecorder recorder(withReport(), host);
     pelmora::JoinRequest request;
     request.run = RunRequest{std::string(), dir, 20};
@@ -255,7 +247,7 @@ TEST(Segments, EveryCountOfStretchesJoinsAsOneRun) {
 // Where a join is killed: its host kills the process the first time the join gets there.
 enum class KillPoint { ScanningAgain, FilesMade, FirstFileMovedIn, LastFileMovedIn };
 
-class KillingHost : public Host {
+class KillingHost : public testsupport::TestHost {
 public:
     explicit KillingHost(KillPoint at) : at(at) {}
 
@@ -340,7 +332,7 @@ TEST(Segments, AJoinKilledAnywhereIsFinishedOrStartedAgain) {
         EXPECT_TRUE(fs::is_directory(pelmora::joinStagingFolder(joined)));
         const std::string second = pelmora::segmentFolder(joined, 1, 3);
         if (row.scannedAnew) {
-            Host host;
+            testsupport::TestHost host;
             pelmora::SegmentRequest request;
             request.run = RunRequest{video, second, 30};
             request.index = 1;

@@ -25,14 +25,6 @@
 
 namespace {
 
-class QuietHost : public pelmora::RunHost {
-public:
-    void write(pelmora::LogKind, const std::string& line) override { lines += line; }
-    void progress(int) override {}
-    bool stopAfterFrame() override { return false; }
-    std::string lines;
-};
-
 // Everything the test asks of the page, measured in the page itself.
 const char* const kMeasure = R"(
 (function () {
@@ -90,14 +82,14 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
     const std::string video = folder + "/gate <b>east & 'west'.avi";
     ASSERT_TRUE(testsupport::writeVideo(video, testsupport::knownMoments(), 25.0));
 
-    QuietHost host;
+    testsupport::TestHost host;
     pelmora::RunRecorder recorder({true, true, 1000}, host);
     pelmora::RunRequest request{video, folder + "/shots", 20};
     request.observer = &recorder;
     pelmora::FrameDetector detector;
     const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
-    ASSERT_EQ(report.snapshotsWritten, 5) << host.lines;
-    ASSERT_FALSE(recorder.failed()) << host.lines;
+    ASSERT_EQ(report.snapshotsWritten, 5) << host.text();
+    ASSERT_FALSE(recorder.failed()) << host.text();
 
     // The page beside its snapshots, and the page alone, as it is sent: its thumbnails come
     // with it.

@@ -24,6 +24,46 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 
+void TestHost::write(pelmora::LogKind kind, const std::string& line) {
+    if (passLines) {
+        pelmora::RunHost::write(kind, line);
+        return;
+    }
+    kinds.push_back(kind);
+    lines.push_back(line);
+}
+
+std::string TestHost::text() const {
+    std::string all;
+    for (const std::string& line : lines) {
+        all += line;
+    }
+    return all;
+}
+
+std::vector<ClipEncoding> clipEncodings(const std::vector<std::string>& names) {
+    static const ClipEncoding table[] = {
+        {"ffv1", "ffv1.avi", "-c:v ffv1 -g 10"},
+        {"ffv1Planar444", "ffv1-444.mkv", "-c:v ffv1 -pix_fmt yuv444p"},
+        {"h264WithBFrames", "h264.mp4", "-c:v libx264 -g 10 -bf 2 -pix_fmt yuv420p"},
+        {"h264Cropped", "h264.mp4", "-c:v libx264 -crf 18 -pix_fmt yuv420p"},
+        {"h264Planar422", "h264-422.mkv", "-c:v libx264 -crf 18 -pix_fmt yuv422p"},
+        {"mpeg4", "mpeg4.avi", "-c:v mpeg4 -q:v 2 -pix_fmt yuv420p"},
+        {"mjpegFullRange420", "mjpeg420.avi", "-c:v mjpeg -q:v 2 -pix_fmt yuvj420p"},
+        {"mjpegFullRange422", "mjpeg422.avi", "-c:v mjpeg -q:v 2 -pix_fmt yuvj422p"},
+    };
+    std::vector<ClipEncoding> chosen;
+    for (const std::string& name : names) {
+        const auto found = std::find_if(std::begin(table), std::end(table),
+                                        [&name](const ClipEncoding& e) { return e.name == name; });
+        EXPECT_NE(found, std::end(table)) << "no clip encoding " << name;
+        if (found != std::end(table)) {
+            chosen.push_back(*found);
+        }
+    }
+    return chosen;
+}
+
 TempDir::TempDir() {
     std::string pattern = (fs::temp_directory_path() / "pelmora-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {

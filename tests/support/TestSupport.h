@@ -5,7 +5,44 @@
 #include <string>
 #include <vector>
 
+#include "RunRequest.h"
+
 namespace testsupport {
+
+// The host of a run under a test: keeps the run's lines (or, with passLines, lets them go to the
+// standard error stream as a front end's do) and its progress, and stops the run after frame
+// stopAfter, counting from 0 (never when it is negative).
+class TestHost : public pelmora::RunHost {
+public:
+    explicit TestHost(int stopAfter = -1, bool passLines = false)
+        : stopAfter(stopAfter), passLines(passLines) {}
+
+    void write(pelmora::LogKind kind, const std::string& line) override;
+    void progress(int percent) override { percents.push_back(percent); }
+    bool stopAfterFrame() override { return frames++ == stopAfter; }
+
+    // The lines kept, one after another.
+    std::string text() const;
+
+    std::vector<std::string> lines;
+    std::vector<pelmora::LogKind> kinds;
+    std::vector<int> percents;
+    int frames = 0;
+
+private:
+    int stopAfter;
+    bool passLines;
+};
+
+// A way of encoding a test clip with the FFmpeg tool (see writeVideoWithFfmpeg), by name: the
+// file name's extension chooses the container, and the options the codec and its settings.
+struct ClipEncoding {
+    const char* name;
+    const char* file;
+    const char* options;
+};
+// The encodings of that name, from one table of them all; a name not in it fails the test.
+std::vector<ClipEncoding> clipEncodings(const std::vector<std::string>& names);
 
 // A fresh folder under /tmp, removed with everything in it when the object goes away, however
 // deep.

@@ -23,13 +23,6 @@ namespace {
 
 using testsupport::TempDir;
 
-class QuietHost : public pelmora::RunHost {
-public:
-    void write(pelmora::LogKind, const std::string&) override {}
-    void progress(int) override {}
-    bool stopAfterFrame() override { return false; }
-};
-
 // Hands what a run's records tell to the panel in batches, as the window's run thread does;
 // the rows listed before the run ends are those of the events that closed during it, and atEnd
 // looks at the panel then, when the frames are done but the records not yet finished.
@@ -101,7 +94,7 @@ protected:
         request.run.observer = &feed;
         request.records.eventGapMs = gapMs;
         request.listener = &feed;
-        QuietHost host;
+        testsupport::TestHost host;
         pelmora::FrameDetector detector;
         const pelmora::VideoRunResult result = pelmora::runVideo(detector, request, host);
         feed.flush();
