@@ -3,10 +3,13 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
 }
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -29,7 +32,44 @@ double toDouble(AVRational rational) {
                : static_cast<double>(rational.num) / static_cast<double>(rational.den);
 }
 
+// The decoder's own buffers, black over the whole size it asked for; all zeros where the
+// pixel format has no black to fill with (a palette).
+int blackBuffer(AVCodecContext* decoder, AVFrame* frame, int flags) {
+    const int result = avcodec_default_get_buffer2(decoder, frame, flags);
+    if (result < 0) {
+        return result;
+    }
+    ptrdiff_t linesizes[4] = {};
+    for (int plane = 0; plane < 4; ++plane) {
+        linesizes[plane] = frame->linesize[plane];
+    }
+    if (av_image_fill_black(frame->data, linesizes, static_cast<AVPixelFormat>(frame->format),
+                            frame->color_range, frame->width, frame->height) < 0) {
+        for (AVBufferRef* buffer : frame->buf) {
+            if (buffer != nullptr) {
+                std::memset(buffer->data, 0, buffer->size);
+            }
+        }
+    }
+    return result;
+}
+
 }  // namespace
+
+void startPicturesBlack(AVCodecContext* decoder) {
+    if (decoder->codec_type != AVMEDIA_TYPE_VIDEO) {
+        return;
+    }
+    decoder->get_buffer2 = blackBuffer;
+#if LIBAVCODEC_VERSION_MAJOR < 60
+    // It is: it touches nothing but the picture. Without saying so, this version of FFmpeg
+    // would call it on the caller's thread only, and its decoding threads would wait on it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    decoder->thread_safe_callbacks = 1;
+#pragma GCC diagnostic pop
+#endif
+}
 
 void AVFrameDeleter::operator()(AVFrame* frame) const {
     av_frame_free(&frame);
@@ -80,6 +120,7 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
                                 : static_cast<int>(std::clamp(std::thread::hardware_concurrency(),
                                                               1u, kMostDecoderThreads));
     avcodec_parameters_to_context(decoder, parameters);
+    startPicturesBlack(decoder);
     const int error = avcodec_open2(decoder, codec, nullptr);
     if (error < 0) {
         reason = avErrorText(error);

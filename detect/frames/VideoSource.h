@@ -18,6 +18,13 @@ struct AVFrameDeleter {
 };
 using AVFramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
 
+// Has the decoder start every picture black before it decodes into it. A decoder may leave
+// part of a picture unwritten where its data ends early (FFV1 leaves the colour of a frame cut
+// off in the middle), and a buffer it takes again from its pool still holds whichever picture
+// it held last, which depends on how far the threads had got: the same file would give other
+// pictures from one read to the next. Call before the decoder is opened.
+void startPicturesBlack(AVCodecContext* decoder);
+
 // A picture as the decoder gave it, in its own pixel format, with what the conversion to
 // blue-green-red and the clocks need to know of it.
 struct Picture {
