@@ -96,6 +96,12 @@ SegmentScan scanSegment(const SegmentRequest& request, RunHost& host) {
     const RunReport& report = scan.report;
     if (!report.inexact.empty()) {
         record.inexact = report.inexact;
+        // The run stops where frames can no longer be told by index, a stretch that starts past
+        // the video's real end before its first: nothing interrupted it, and its record is all
+        // a join needs to scan the video as one run.
+        if (report.status == RunReport::Status::Stopped) {
+            scan.report.status = RunReport::Status::Finished;
+        }
     } else if (report.status != RunReport::Status::Finished || report.snapshotsLost > 0) {
         return scan;
     } else if (run.stretch.last >= 0 && report.lastFrame != run.stretch.last) {
