@@ -137,6 +137,7 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
     streamIndex = file.videoIndex();
     stream = file.video();
     rotationDegrees = file.rotation();
+    times.start(format, streamIndex);
     return true;
 }
 
@@ -249,6 +250,14 @@ bool VideoSource::next(Picture& picture) {
             }
             continue;
         }
+        if (times.continues() && packet->data != nullptr) {
+            // The decoder hands the packet's continuation on to the picture made from it, in
+            // whatever order the pictures come out. A damaged packet is no clip's, and the
+            // times the clips go by are not continued from it.
+            decoder->reordered_opaque = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0
+                                            ? times.shiftOf(streamIndex)
+                                            : times.shiftFor(*packet);
+        }
         if (avcodec_send_packet(decoder, packet) < 0) {
             break;
         }
@@ -274,6 +283,12 @@ bool VideoSource::next(Picture& picture) {
     picture.hasPresentationTime = presentation != AV_NOPTS_VALUE;
     picture.presentationMs =
         picture.hasPresentationTime ? secondsFromStart(presentation) * 1000.0 : 0.0;
+    picture.continuedMs = picture.presentationMs;
+    if (times.continues() && picture.hasPresentationTime) {
+        const long long shift =
+            frame->reordered_opaque == AV_NOPTS_VALUE ? 0 : frame->reordered_opaque;
+        picture.continuedMs = secondsFromStart(presentation + shift) * 1000.0;
+    }
     return true;
 }
 
@@ -290,6 +305,8 @@ bool VideoSource::seek(double ms) {
     avcodec_flush_buffers(decoder);
     av_packet_unref(packet);
     hasReturned = false;
+    // What was read before no longer leads up to what comes next.
+    times.start(format, streamIndex);
     // The count caps a whole read from the start; from a keyframe further on, counting afresh
     // keeps the cap a bound without ending the video early.
     picturesRead = 0;

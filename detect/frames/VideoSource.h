@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "ContinuedTimes.h"
 #include "VideoFile.h"
 
 struct AVCodecContext;
@@ -40,6 +41,10 @@ struct Picture {
     // gives none.
     bool hasPresentationTime = false;
     double presentationMs = 0.0;
+    // The presentation time as it runs on through a video whose times start again part-way
+    // (see ContinuedTimes), read from its start or from the place last sought; elsewhere the
+    // presentation time itself.
+    double continuedMs = 0.0;
 };
 
 // Reads the pictures of a video file with FFmpeg's libraries: the stream VideoFile takes for the
@@ -109,6 +114,7 @@ private:
     int streamIndex = -1;
     int rotationDegrees = 0;
     long long picturesRead = 0;
+    ContinuedTimes times;
     Picture returned;
     bool hasReturned = false;
 };
