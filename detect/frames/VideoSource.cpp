@@ -62,8 +62,9 @@ void startPicturesBlack(AVCodecContext* decoder) {
     }
     decoder->get_buffer2 = blackBuffer;
 #if LIBAVCODEC_VERSION_MAJOR < 60
-    // It is: it touches nothing but the picture. Without saying so, this version of FFmpeg
-    // would call it on the caller's thread only, and its decoding threads would wait on it.
+    // The fill may run on any thread: it touches nothing but the picture it is given. Unless
+    // told so, this version of FFmpeg calls it on the caller's thread only, and its decoding
+    // threads wait for it there.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
     decoder->thread_safe_callbacks = 1;

@@ -94,9 +94,9 @@ bool identical(const cv::Mat& a, const cv::Mat& b) {
 }
 
 // threads: the decoder's, in both readers; 0 for as many as the machine has. undamaged: the
-// frames of the same clip before it was damaged or cut, when it was. Pictures that a decoder made up
-// to hide damage may show whatever its memory held, and differ even between two reads with
-// the same reader; every frame the damage left alone must be the same.
+// frames of the same clip before it was damaged or cut, when it was. Pictures that a decoder
+// made up to hide damage may show whatever its memory held, and differ even between two reads
+// with the same reader; every frame the damage left alone must be the same.
 void expectSameFrames(const std::string& name, const std::string& path, int threads = 0,
                       const Frames* undamaged = nullptr) {
     if (threads > 0) {
