@@ -94,8 +94,9 @@ bool isClipFileName(const std::string& name) {
         name.find_first_not_of("0123456789", head) != dot) {
         return false;
     }
-    return name.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789", dot + 1) ==
-           std::string::npos;
+    // The extension is spelt as the video's own name spells it: clip.MP4 gives EVENT0001.MP4.
+    return name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789",
+                                  dot + 1) == std::string::npos;
 }
 
 bool isClipTemporaryName(const std::string& name) {

@@ -3,10 +3,13 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
 }
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -29,7 +32,45 @@ double toDouble(AVRational rational) {
                : static_cast<double>(rational.num) / static_cast<double>(rational.den);
 }
 
+// The decoder's own buffers, black over the whole size it asked for; all zeros where the
+// pixel format has no black to fill with (a palette).
+int blackBuffer(AVCodecContext* decoder, AVFrame* frame, int flags) {
+    const int result = avcodec_default_get_buffer2(decoder, frame, flags);
+    if (result < 0) {
+        return result;
+    }
+    ptrdiff_t linesizes[4] = {};
+    for (int plane = 0; plane < 4; ++plane) {
+        linesizes[plane] = frame->linesize[plane];
+    }
+    if (av_image_fill_black(frame->data, linesizes, static_cast<AVPixelFormat>(frame->format),
+                            frame->color_range, frame->width, frame->height) < 0) {
+        for (AVBufferRef* buffer : frame->buf) {
+            if (buffer != nullptr) {
+                std::memset(buffer->data, 0, buffer->size);
+            }
+        }
+    }
+    return result;
+}
+
 }  // namespace
+
+void startPicturesBlack(AVCodecContext* decoder) {
+    if (decoder->codec_type != AVMEDIA_TYPE_VIDEO) {
+        return;
+    }
+    decoder->get_buffer2 = blackBuffer;
+#if LIBAVCODEC_VERSION_MAJOR < 60
+    // The fill may run on any thread: it touches nothing but the picture it is given. Unless
+    // told so, this version of FFmpeg calls it on the caller's thread only, and its decoding
+    // threads wait for it there.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    decoder->thread_safe_callbacks = 1;
+#pragma GCC diagnostic pop
+#endif
+}
 
 void AVFrameDeleter::operator()(AVFrame* frame) const {
     av_frame_free(&frame);
@@ -80,6 +121,7 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
                                 : static_cast<int>(std::clamp(std::thread::hardware_concurrency(),
                                                               1u, kMostDecoderThreads));
     avcodec_parameters_to_context(decoder, parameters);
+    startPicturesBlack(decoder);
     const int error = avcodec_open2(decoder, codec, nullptr);
     if (error < 0) {
         reason = avErrorText(error);
@@ -96,6 +138,7 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
     streamIndex = file.videoIndex();
     stream = file.video();
     rotationDegrees = file.rotation();
+    times.start(format, streamIndex);
     return true;
 }
 
@@ -208,6 +251,14 @@ bool VideoSource::next(Picture& picture) {
             }
             continue;
         }
+        if (times.continues() && packet->data != nullptr) {
+            // The decoder hands the packet's continuation on to the picture made from it, in
+            // whatever order the pictures come out. A damaged packet is no clip's, and the
+            // times the clips go by are not continued from it.
+            decoder->reordered_opaque = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0
+                                            ? times.shiftOf(streamIndex)
+                                            : times.shiftFor(*packet);
+        }
         if (avcodec_send_packet(decoder, packet) < 0) {
             break;
         }
@@ -233,6 +284,12 @@ bool VideoSource::next(Picture& picture) {
     picture.hasPresentationTime = presentation != AV_NOPTS_VALUE;
     picture.presentationMs =
         picture.hasPresentationTime ? secondsFromStart(presentation) * 1000.0 : 0.0;
+    picture.continuedMs = picture.presentationMs;
+    if (times.continues() && picture.hasPresentationTime) {
+        const long long shift =
+            frame->reordered_opaque == AV_NOPTS_VALUE ? 0 : frame->reordered_opaque;
+        picture.continuedMs = secondsFromStart(presentation + shift) * 1000.0;
+    }
     return true;
 }
 
@@ -249,6 +306,8 @@ bool VideoSource::seek(double ms) {
     avcodec_flush_buffers(decoder);
     av_packet_unref(packet);
     hasReturned = false;
+    // What was read before no longer leads up to what comes next.
+    times.start(format, streamIndex);
     // The count caps a whole read from the start; from a keyframe further on, counting afresh
     // keeps the cap a bound without ending the video early.
     picturesRead = 0;

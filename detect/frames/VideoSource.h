@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "ContinuedTimes.h"
 #include "VideoFile.h"
 
 struct AVCodecContext;
@@ -17,6 +18,13 @@ struct AVFrameDeleter {
     void operator()(AVFrame* frame) const;
 };
 using AVFramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
+
+// Has the decoder start every picture black before it decodes into it. A decoder may leave
+// part of a picture unwritten where its data ends early (FFV1 leaves the colour of a frame cut
+// off in the middle), and a buffer it takes again from its pool still holds whichever picture
+// it held last, which depends on how far the threads had got: the same file would give other
+// pictures from one read to the next. Call before the decoder is opened.
+void startPicturesBlack(AVCodecContext* decoder);
 
 // A picture as the decoder gave it, in its own pixel format, with what the conversion to
 // blue-green-red and the clocks need to know of it.
@@ -33,6 +41,10 @@ struct Picture {
     // gives none.
     bool hasPresentationTime = false;
     double presentationMs = 0.0;
+    // The presentation time as it runs on through a video whose times start again part-way
+    // (see ContinuedTimes), read from its start or from the place last sought; elsewhere the
+    // presentation time itself.
+    double continuedMs = 0.0;
 };
 
 // Reads the pictures of a video file with FFmpeg's libraries: the stream VideoFile takes for the
@@ -102,6 +114,7 @@ private:
     int streamIndex = -1;
     int rotationDegrees = 0;
     long long picturesRead = 0;
+    ContinuedTimes times;
     Picture returned;
     bool hasReturned = false;
 };

@@ -12,9 +12,6 @@ namespace {
 
 // Retreats past this many would go back further than any video lasts.
 constexpr int kMostRetreats = 40;
-// A leap ahead in a stream's times longer than this is where a recording was joined to
-// another, not a gap within one; the same threshold FFmpeg's tools take for a discontinuity.
-constexpr int64_t kLongestGapMs = 10000;
 
 int64_t shownAt(const AVPacket& packet) {
     return packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts;
@@ -51,19 +48,16 @@ std::string ClipSource::open(const std::string& videoPath) {
     numbered = file->video()->start_time == AV_NOPTS_VALUE;
     const double rate = usableFrameRate(fps) ? fps : FrameClock::kFallbackFps;
     pictureTicks = std::max<int64_t>(1, std::llround(1.0 / rate / av_q2d(videoBase())));
-    continued = (container()->iformat->flags & AVFMT_TS_DISCONT) != 0;
-    // Numbered pictures and continued times hold only as counted from the start.
-    seekable = file->seekable() && !numbered && !continued;
     restartTimes();
+    // Numbered pictures and continued times hold only as counted from the start.
+    seekable = file->seekable() && !numbered && !times.continues();
     firstTimes.assign(container()->nb_streams, AV_NOPTS_VALUE);
     return std::string();
 }
 
 void ClipSource::restartTimes() {
     picturesRead = 0;
-    shifts.assign(container()->nb_streams, 0);
-    lastTime.assign(container()->nb_streams, AV_NOPTS_VALUE);
-    lastLength.assign(container()->nb_streams, 0);
+    times.start(container(), video);
 }
 
 void ClipSource::placeInTime(AVPacket* packet) {
@@ -78,32 +72,13 @@ void ClipSource::placeInTime(AVPacket* packet) {
         }
         ++picturesRead;
     }
-    if (!continued) {
-        return;
-    }
-    const int64_t decoded = decodedAt(*packet);
-    if (decoded == AV_NOPTS_VALUE) {
-        return;
-    }
-    const int64_t last = lastTime[index];
-    const int64_t gap = av_rescale_q(kLongestGapMs, AVRational{1, 1000}, base(index));
-    if (container()->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-        // Lines come far apart, and say nothing of where their recording starts: they go with
-        // the pictures.
-        shifts[index] = av_rescale_q(shifts[video], videoBase(), base(index));
-    } else if (last != AV_NOPTS_VALUE &&
-        (decoded + shifts[index] < last || decoded + shifts[index] > last + gap)) {
-        // On from the packet before, as if the recordings had been one.
-        shifts[index] = last + std::max<int64_t>(lastLength[index], 1) - decoded;
-    }
+    const int64_t shift = times.shiftFor(*packet);
     if (packet->pts != AV_NOPTS_VALUE) {
-        packet->pts += shifts[index];
+        packet->pts += shift;
     }
     if (packet->dts != AV_NOPTS_VALUE) {
-        packet->dts += shifts[index];
+        packet->dts += shift;
     }
-    lastTime[index] = decoded + shifts[index];
-    lastLength[index] = packet->duration;
 }
 
 long long ClipSource::ms(int64_t time, int stream) const {

@@ -8,6 +8,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "ContinuedTimes.h"
 #include "VideoFile.h"
 
 namespace pelmora {
@@ -28,13 +29,11 @@ inline constexpr long long kInterleaveSlackMs = 1000;
 // clips fed since the seek are to be cut again from further back, and in the end from the start;
 // a video that cannot seek is read from the start, as a whole.
 //
-// The times it gives run on through the whole video, as the scan's frame times do. A container
-// whose times may start again part-way (MPEG transport and program streams, which recordings
-// joined end to end give) has each stream's times continued from its packet before wherever
-// they go back, or leap ahead further than any gap a recording leaves; such a video is read from
-// the start. Pictures without any time (a raw H.264 stream) are numbered in the order they come,
-// at the video's rate, and are read from the start too. A packet the container says is damaged
-// (the last of a file cut short) is no part of any clip.
+// The times it gives run on through the whole video, as the scan's stream clock does (see
+// ContinuedTimes); a video whose container may start its times again is read from the start.
+// Pictures without any time (a raw H.264 stream) are numbered in the order they come, at the
+// video's rate, and are read from the start too. A packet the container says is damaged (the
+// last of a file cut short) is no part of any clip.
 class ClipSource {
 public:
     ClipSource() = default;
@@ -97,13 +96,10 @@ private:
     std::vector<int64_t> firstTimes;  // each stream's first packet time since the seek
     bool firstOfStream = false;       // whether the packet just read is one of those
 
-    bool numbered = false;          // the video's pictures are numbered
-    int64_t pictureTicks = 1;       // one picture's length in the video's time base
-    long long picturesRead = 0;     // since the start, for the numbering
-    bool continued = false;         // the container's times may start again
-    std::vector<int64_t> shifts;    // added to each stream's times to continue them
-    std::vector<int64_t> lastTime;  // each stream's last decoding time as continued
-    std::vector<int64_t> lastLength;
+    bool numbered = false;       // the video's pictures are numbered
+    int64_t pictureTicks = 1;    // one picture's length in the video's time base
+    long long picturesRead = 0;  // since the start, for the numbering
+    ContinuedTimes times;        // since the start
 };
 
 }  // namespace pelmora

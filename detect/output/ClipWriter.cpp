@@ -24,6 +24,7 @@ extern "C" {
 #include "FileOutput.h"
 #include "FolderNames.h"
 #include "TextFormat.h"
+#include "VideoSource.h"
 
 namespace pelmora {
 
@@ -364,6 +365,8 @@ Codec openDecoder(const AVStream* stream, std::string& error) {
     Codec context(avcodec_alloc_context3(codec));
     int result = avcodec_parameters_to_context(context.get(), stream->codecpar);
     context->pkt_timebase = stream->time_base;
+    // An encoded clip is the same file each time it is cut, a picture cut short too.
+    startPicturesBlack(context.get());
     if (result >= 0) {
         result = avcodec_open2(context.get(), codec, nullptr);
     }

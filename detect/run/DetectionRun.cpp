@@ -252,11 +252,12 @@ private:
         }
     }
 
-    // The presentation time in whole milliseconds, never before the frame before it, so that
-    // names stay in order; the index time where the stream has none.
+    // The presentation time in whole milliseconds, continued where the video's times start
+    // again as the clips continue them, never before the frame before it, so that names stay
+    // in order; the index time where the stream has none.
     long long streamTimeOf(long long frameIndex, const Picture& picture) {
         const long long ms = picture.hasPresentationTime
-                                 ? static_cast<long long>(std::floor(picture.presentationMs + 0.5))
+                                 ? static_cast<long long>(std::floor(picture.continuedMs + 0.5))
                                  : indexTime(frameIndex).snapshotMs;
         lastStreamMs = std::max(ms, lastStreamMs);
         return lastStreamMs;

@@ -148,6 +148,12 @@ SegmentScan scanSegment(const SegmentRequest& request, RunHost& host) {
         return std::string();
     };
     scan.report = runVideo(detector, stretchRun, host).report;
+    // The run stops where frames can no longer be told by index, a stretch that starts past the
+    // video's real end before its first: nothing interrupted it, and its record is all a join
+    // needs to scan the video as one run.
+    if (!scan.report.inexact.empty() && scan.report.status == RunReport::Status::Stopped) {
+        scan.report.status = RunReport::Status::Finished;
+    }
     scan.inexact = record.inexact;
     return scan;
 }

@@ -581,6 +581,14 @@ TEST_F(ClipsTest, ClipsFollowTheScansTimesWhereverTheVideosOwnFallShort) {
                 {"EVENT0001.mkv,1000,3160", "EVENT0002.mkv,5000,7160", "EVENT0003.mkv,9000,11160"})
             .exactly()
             .also(squareAtTheEvent),
+        // Its names, lists and clips all go by the times run on from each recording's end.
+        Row("recordings joined end to end, times starting again, named by the stream clock",
+            joinedRecordings, "in.ts",
+            {"--clips", "--clock", "stream", "--before", "0.5", "--after", "0.5"})
+            .cuts(
+                {"EVENT0001.mkv,1000,3160", "EVENT0002.mkv,5000,7160", "EVENT0003.mkv,9000,11160"})
+            .exactly()
+            .also(squareAtTheEvent),
         Row("recordings joined end to end, times starting again, encoded", joinedRecordings,
             "in.ts", {"--clips", "encode", "--before", "0.5", "--after", "0.5"})
             .cuts(

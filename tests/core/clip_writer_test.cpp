@@ -85,9 +85,10 @@ TEST(ClipNames, NamedAfterTheFirstEventAndKnownAgain) {
         {"EVENT0001.mkv", true, false},        {"EVENT12345.mp4", true, false},
         {"EVENT0001.avi", true, false},        {"EVENT001.mkv", false, false},
         {"EVENT0001", false, false},           {"EVENT0001.", false, false},
-        {"EVENT0001.MKV", false, false},       {"EVENTabcd.mkv", false, false},
+        {"EVENT0001.MKV", true, false},        {"EVENTabcd.mkv", false, false},
         {"event0001.mkv", false, false},       {".EVENT0001.mkv.1234.part", false, true},
         {".EVENT0001.mkv.part", false, false}, {".IMG00000040.jpg.1234.part", false, false},
+        {"EVENT0001.Mp4", true, false},        {".EVENT0001.MP4.1234.part", false, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -440,6 +441,8 @@ TEST(ClipWriter, CopiedClipsKeepEveryStreamInTheSourcesContainerWhereItTakesThem
         {"sound in AVI", "source.avi",
          "-f lavfi -i sine=sample_rate=8000:duration=2 -c:v ffv1 -g 10 -c:a pcm_s16le",
          "EVENT0001.avi", "ffv1\npcm_s16le\n"},
+        {"a name in capitals keeps them", "source.AVI", "-c:v ffv1 -g 10", "EVENT0001.AVI",
+         "ffv1\n"},
         {"codecs WebM does not take go to Matroska", "source.webm",
          "-i '" + tmp.file("lines.srt") + "' -c:v ffv1 -g 10 -c:s srt -f matroska", "EVENT0001.mkv",
          "ffv1\nsubrip\n"},
@@ -455,6 +458,8 @@ TEST(ClipWriter, CopiedClipsKeepEveryStreamInTheSourcesContainerWhereItTakesThem
         ASSERT_EQ(results.clips.size(), 1u);
         EXPECT_TRUE(results.clips[0].saved) << results.clips[0].error;
         EXPECT_EQ(results.clips[0].file, row.file);
+        // Known again as a clip, so that --clean and --resume remove it.
+        EXPECT_TRUE(pelmora::isClipFileName(row.file));
         EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" +
                                 folder + "/" + row.file + "'"),
                   row.codecs);

@@ -103,7 +103,8 @@ void scanWhole(const std::string& video, const std::string& dir) {
               pelmora::RunReport::Status::Finished);
 }
 
-// Scans the stretches one after another; the inexact reason of the first that has one.
+// Scans the stretches one after another; the inexact reason of the first that has one. Nothing
+// stops them, so each is done, exactly or not.
 std::string scanStretches(const std::string& video, const std::string& dir, int count) {
     std::string inexact;
     for (int index = 0; index < count; ++index) {
@@ -115,6 +116,7 @@ std::string scanStretches(const std::string& video, const std::string& dir, int 
         request.identity = kIdentity;
         const pelmora::SegmentScan scan = pelmora::scanSegment(request, host);
         EXPECT_TRUE(scan.recorded) << scan.recordError << host.text();
+        EXPECT_EQ(scan.report.status, pelmora::RunReport::Status::Finished) << index;
         if (inexact.empty()) {
             inexact = scan.inexact;
         }
@@ -363,8 +365,12 @@ TEST(Segments, VideosWhoseFramesCannotBeToldExactlyAreLeftToOneRun) {
         std::string options;
         std::string file;
         const char* reason;
+        int keptFrames = 0;  // the file is cut short after as many, its header unchanged
     } rows[] = {
         {"a container without an index", "-c:v mpeg4 -f mpegts", "v.ts", "container (mpegts)"},
+        // The second stretch starts where the copy of the file ended.
+        {"a file cut short that announces more than it holds", ffv1(5), "v.avi",
+         "frame 20 cannot be found exactly: the video ends before it", 20},
         // Every other frame lies half a frame late at the 25 frames per second the stream gives.
         {"a variable rate",
          "-c:v ffv1 -vf settb=1/1000,setpts='(N/25+if(mod(N\\,2)\\,0.02\\,0))/TB' "
@@ -376,6 +382,17 @@ TEST(Segments, VideosWhoseFramesCannotBeToldExactlyAreLeftToOneRun) {
         TempDir dir;
         const std::string video = dir.file(row.file);
         ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, scene(40, moving), 25.0, row.options));
+        if (row.keptFrames > 0) {
+            std::ifstream in(video, std::ios::binary);
+            const std::string bytes{std::istreambuf_iterator<char>(in),
+                                    std::istreambuf_iterator<char>()};
+            std::string::size_type cut = bytes.find("movi");
+            for (int chunk = 0; chunk <= row.keptFrames && cut != std::string::npos; ++chunk) {
+                cut = bytes.find("00dc", cut + 1);
+            }
+            ASSERT_NE(cut, std::string::npos);
+            std::ofstream(video, std::ios::binary | std::ios::trunc) << bytes.substr(0, cut);
+        }
         EXPECT_NE(scanStretches(video, dir.file("joined"), 2).find(row.reason), std::string::npos);
         const JoinResult result = join(dir.file("joined"));
         EXPECT_EQ(result.outcome, JoinResult::Outcome::OneRunNeeded);
