@@ -13,10 +13,9 @@
 #include <climits>
 #include <cmath>
 
-#include "FrameDetector.h"
 #include "ImagePane.h"
+#include "OptionTable.h"
 #include "TextFormat.h"
-#include "ThresholdRange.h"
 #include "TuningMeasure.h"
 
 namespace {
@@ -93,8 +92,9 @@ void TuningWindow::buildControls() {
 
     triggerSize = new QSpinBox(this);
     triggerSize->setObjectName(QStringLiteral("triggerSize"));
-    triggerSize->setRange(0, INT_MAX);
-    triggerSize->setValue(pelmora::FrameDetector::kTriggerPixels);
+    const pelmora::OptionSpec& trigger = pelmora::option::kMinPixels;
+    triggerSize->setRange(static_cast<int>(trigger.minimum), static_cast<int>(trigger.maximum));
+    triggerSize->setValue(static_cast<int>(trigger.windowDefault));
     triggerSize->setSuffix(tr(" pixels"));
     triggerSize->setToolTip(tr("A frame triggers when more pixels than this change."));
 

@@ -5,6 +5,7 @@
 
 #include "ChangeCounter.h"
 #include "FrameClock.h"
+#include "OptionTable.h"
 #include "RunLog.h"
 #include "SnapshotNaming.h"
 #include "SnapshotWriter.h"
@@ -30,7 +31,7 @@ struct SnapshotTally {
 class FrameDetector {
 public:
     // More than ten full mask pixels in the busiest channel, unless a run asks otherwise.
-    static constexpr int kTriggerPixels = 10;
+    static constexpr int kTriggerPixels = static_cast<int>(option::kMinPixels.scanDefault);
 
     // Makes the reference black, at the frame's size.
     void allocateImages(const cv::Mat& frame);

@@ -8,6 +8,7 @@
 #include "ClipWriter.h"
 #include "CsvWriter.h"
 #include "EventGrouper.h"
+#include "OptionTable.h"
 #include "RunLog.h"
 #include "RunObserver.h"
 #include "Timeline.h"
@@ -19,17 +20,15 @@ inline constexpr const char* kEventListName = "events.csv";
 inline constexpr const char* kReportName = "report.html";
 
 struct RecordOptions {
-    static constexpr long long kDefaultEventGapMs = 2000;
+    static constexpr long long kDefaultEventGapMs = option::kEventGap.scanDefault;
 
     bool events = false;  // snapshots.csv and events.csv
     bool report = false;  // report.html, and the two lists with it
     long long eventGapMs = kDefaultEventGapMs;
     bool clips = false;  // a clip of each event, cut once the run has finished
     ClipMode clipMode = ClipMode::Copy;
-    long long clipBeforeMs = kDefaultClipMarginMs;
-    long long clipAfterMs = kDefaultClipMarginMs;
-
-    static constexpr long long kDefaultClipMarginMs = 2000;
+    long long clipBeforeMs = option::kBefore.scanDefault;
+    long long clipAfterMs = option::kAfter.scanDefault;
 };
 
 // Writes what a run found into its snapshot folder, as asked: the list of snapshots and the
