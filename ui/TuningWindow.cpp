@@ -13,6 +13,7 @@
 #include <climits>
 #include <cmath>
 
+#include "FrameClock.h"
 #include "ImagePane.h"
 #include "OptionTable.h"
 #include "TextFormat.h"
@@ -176,8 +177,9 @@ bool TuningWindow::openVideo(const QString& path, QString* error) {
     {
         const QSignalBlocker quiet(positionSlider);
         positionSlider->setRange(0, static_cast<int>(std::min<double>(durationMs, INT_MAX)));
-        positionSlider->setSingleStep(
-            fps > 0.0 ? std::max(1, static_cast<int>(std::lround(1000.0 / fps))) : kFallbackStepMs);
+        positionSlider->setSingleStep(pelmora::usableFrameRate(fps)
+                                          ? std::max(1, static_cast<int>(std::lround(1000.0 / fps)))
+                                          : kFallbackStepMs);
         // The first view compares two moments already: the offset's into the video with the
         // start.
         positionSlider->setValue(static_cast<int>(std::lround(referenceOffset->value() * 1000.0)));
