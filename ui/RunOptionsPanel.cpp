@@ -92,10 +92,15 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     for (QCheckBox* box : {eventLists, report}) {
         box->setChecked(true);
     }
-    clips = new QCheckBox(tr("Clips (a short video of each event, EVENT….mkv)"), this);
+    clips = new QCheckBox(
+        tr("Clips (a video of each event, EVENT0001 and on, in the video's own format or .mkv)"),
+        this);
     clips->setObjectName(QStringLiteral("checkBox_clips"));
     clips->setToolTip(
-        tr("Copied from the video itself, from %1 s before each event to %2 s after")
+        tr("Copied from the video itself, from %1 s before each event to %2 s after, in the "
+           "video's own format where it takes the copy (EVENT0001.avi for an AVI), else in "
+           "Matroska (EVENT0001.mkv); a clip that cannot be copied whole is encoded as H.264 "
+           "(EVENT0001.mp4)")
             .arg(secondsText(pelmora::option::kBefore, pelmora::option::kBefore.windowDefault),
                  secondsText(pelmora::option::kAfter, pelmora::option::kAfter.windowDefault)));
     // The report is made from the lists' data, so it brings them along.

@@ -129,10 +129,11 @@ inline constexpr OptionSpec kReport = optionkind::flag(
     "table of the events (implies --events)");
 inline constexpr OptionSpec kClips = optionkind::choice(
     "clips", "[MODE]",
-    "also save each event as a video in the snapshot folder, EVENT0001.mkv and on, from --before "
-    "to --after around it, events that overlap sharing one (implies --events); copy keeps every "
-    "stream as it is and starts at the keyframe before, and encodes a clip it cannot copy "
-    "whole; encode cuts exactly, as H.264 in MP4",
+    "also save each event as a video in the snapshot folder, EVENT0001 and on, from --before to "
+    "--after around it, events that overlap sharing one (implies --events); copy keeps every "
+    "stream as it is, in the video's own format where it takes them (EVENT0001.avi for an AVI) "
+    "and else in Matroska (.mkv), starts at the keyframe before, and encodes a clip it cannot "
+    "copy whole; encode cuts exactly, as H.264 in MP4",
     "copy", "encode");
 inline constexpr OptionSpec kBefore = optionkind::seconds(
     "before", "start each clip SECONDS before its event's first snapshot", 3600000, 2000, 500);
@@ -166,9 +167,9 @@ inline constexpr OptionSpec kResume = optionkind::flag(
     "snapshots of an unfinished run first");
 inline constexpr OptionSpec kClean = optionkind::flag(
     "clean", '\0',
-    "remove the snapshots of earlier runs from each snapshot folder before scanning into it "
-    "(IMG*.jpg files only, with the lists, report, record and temporary files runs leave); "
-    "without it they stay, and a line says how many there are");
+    "remove the snapshots and clips of earlier runs from each snapshot folder before scanning "
+    "into it (IMG*.jpg and EVENT*.* files only, with the lists, report, record and temporary "
+    "files runs leave); without it they stay, and a line says how many there are");
 inline constexpr OptionSpec kSummary = optionkind::choice(
     "summary", "FORMAT", "text, or json: one JSON object per video on the standard output", "text",
     "json");
