@@ -116,7 +116,7 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     eventGap->setObjectName(QStringLiteral("spinBox_eventGap"));
     takeSeconds(eventGap, pelmora::option::kEventGap);
     eventGap->setSuffix(tr(" s"));
-    eventGap->setToolTip(tr("Snapshots closer together than this belong to one event"));
+    eventGap->setToolTip(tr("Snapshots no further apart than this belong to one event"));
 
     triggerSize = new QSpinBox(this);
     triggerSize->setObjectName(QStringLiteral("spinBox_triggerSize"));
