@@ -19,7 +19,7 @@ enum class OptionValue {
 // from the numbers here, so that no text can state other limits than those enforced.
 struct OptionSpec {
     const char* name = "";       // the long name, without its dashes
-    char shortName = '\0';       // none
+    char shortName = '\0';       // '\0': none
     const char* valueName = "";  // what the help calls the value; empty for a flag
     OptionValue value = OptionValue::None;
     const char* help = "";
