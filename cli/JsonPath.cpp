@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "TextFormat.h"
+
 std::string readablePath(const std::string& path) {
     // The JSON library's own idea of valid UTF-8, so that the text always goes through it.
     const std::string quoted =
@@ -10,22 +12,7 @@ std::string readablePath(const std::string& path) {
 }
 
 std::string pathBytes(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (const char c : path) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
-                           byte == '_' || byte == '~' || byte == '/';
-        if (plain) {
-            encoded += c;
-        } else {
-            encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 0x0F];
-        }
-    }
-    return encoded;
+    return pelmora::percentEncoded(path, "/");
 }
 
 std::optional<std::string> pathFromBytes(const std::string& encoded) {

@@ -7,12 +7,13 @@
 
 #include "FileOutput.h"
 #include "JsonPath.h"
+#include "FolderNames.h"
 #include "Version.h"
 
 namespace {
 
 std::string recordPath(const std::string& folder) {
-    return (folder.empty() ? std::string(".") : folder) + "/" + RunRecord::kFileName;
+    return pelmora::joinPath(folder, RunRecord::kFileName);
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <map>
 #include <memory>
 
+#include "OptionTable.h"
 #include "RunRecord.h"
-#include "ThresholdRange.h"
 #include "Version.h"
 
 namespace {
@@ -20,16 +21,20 @@ CLI::Validator valueCheck(std::function<bool(const std::string&)> accepts, std::
         std::string());
 }
 
-// Whole decimal numbers only, in a range: "20" but not "20x", "2.5", " 20", "-1" or "".
-CLI::Validator wholeNumber(const std::string& what, int minimum, int maximum) {
+// Whole decimal numbers only, in the option's range: "20" but not "20x", "2.5", " 20", "-1" or
+// "".
+CLI::Validator wholeNumber(const pelmora::OptionSpec& spec) {
+    const long long minimum = spec.minimum;
+    const long long maximum = spec.maximum;
     return valueCheck(
         [minimum, maximum](const std::string& text) {
             const bool digits = !text.empty() && text.size() <= 9 &&
                                 text.find_first_not_of("0123456789") == std::string::npos;
-            return digits && std::stol(text) >= minimum && std::stol(text) <= maximum;
+            return digits && std::stoll(text) >= minimum && std::stoll(text) <= maximum;
         },
-        what + " must be a whole number from " + std::to_string(minimum) + " to " +
-            std::to_string(maximum));
+        std::string(spec.name) + " must be a whole number from " +
+            pelmora::optionValueText(spec, minimum) + " to " +
+            pelmora::optionValueText(spec, maximum));
 }
 
 // "1.25" seconds as 1250 milliseconds, from whole digits with up to three decimals.
@@ -42,11 +47,13 @@ long long milliseconds(const std::string& text) {
     return ms;
 }
 
-// Seconds as whole or decimal digits, to the millisecond at most, in a range: "2", "0.5",
-// "1.250", but not ".5", "5.", "1.2345", "-1" or "".
-CLI::Validator seconds(const std::string& what, long long maximumMs) {
+// Seconds as whole or decimal digits, to the millisecond at most, in the option's range: "2",
+// "0.5", "1.250", but not ".5", "5.", "1.2345", "-1" or "".
+CLI::Validator seconds(const pelmora::OptionSpec& spec) {
+    const long long minimumMs = spec.minimum;
+    const long long maximumMs = spec.maximum;
     return valueCheck(
-        [maximumMs](const std::string& text) {
+        [minimumMs, maximumMs](const std::string& text) {
             const std::string::size_type point = text.find('.');
             const std::string whole = text.substr(0, point);
             const std::string fraction = point == std::string::npos ? "0" : text.substr(point + 1);
@@ -54,10 +61,27 @@ CLI::Validator seconds(const std::string& what, long long maximumMs) {
                 return !part.empty() && part.size() <= longest &&
                        part.find_first_not_of("0123456789") == std::string::npos;
             };
-            return isDigits(whole, 9) && isDigits(fraction, 3) && milliseconds(text) <= maximumMs;
+            return isDigits(whole, 9) && isDigits(fraction, 3) && milliseconds(text) >= minimumMs &&
+                   milliseconds(text) <= maximumMs;
         },
-        what + " must be a number of seconds from 0 to " + std::to_string(maximumMs / 1000) +
-            ", to the millisecond at most");
+        std::string(spec.name) + " must be a number of seconds from " +
+            pelmora::optionValueText(spec, minimumMs) + " to " +
+            pelmora::optionValueText(spec, maximumMs) + ", to the millisecond at most");
+}
+
+// One of the option's choices, as what names them says: "the clock must be index or stream".
+CLI::Validator oneOf(const pelmora::OptionSpec& spec, const std::string& what) {
+    const std::string first = spec.choices[0];
+    const std::string second = spec.choices[1];
+    return valueCheck(
+        [first, second](const std::string& text) { return text == first || text == second; },
+        what + " must be " + first + " or " + second);
+}
+
+// The names the parser knows an option by: "-t,--threshold".
+std::string parserNames(const pelmora::OptionSpec& spec) {
+    return (spec.shortName != '\0' ? std::string("-") + spec.shortName + "," : std::string()) +
+           "--" + spec.name;
 }
 
 // The help as a man page's synopsis would have it: the usage, what the program does, then each
@@ -127,155 +151,126 @@ private:
     }
 };
 
-// Every option, its default and its help, in the order --help lists them.
+// Every option of the table, bound to where its value goes, in the table's order, which is the
+// order --help lists them in.
 std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
+    namespace option = pelmora::option;
+    using pelmora::OptionSpec;
     auto app = std::make_unique<CLI::App>(
         "Saves every frame of each VIDEO that differs enough from the last saved one as a\n"
         "JPEG named after its time in the video.",
         "pelmora-scan");
     app->formatter(std::make_shared<ScanFormatter>());
     app->option_defaults()->disable_flag_override();
-    app->set_help_flag("-h,--help", "show this help");
-    app->set_version_flag("--version", std::string("pelmora-scan ") + pelmora::kVersion,
-                          "show the version");
+    CLI::App& parser = *app;
 
-    app->add_option("-t,--threshold", options.threshold,
-                    "a colour difference above N counts as change (" +
-                        std::to_string(pelmora::kMinimumThreshold) + ".." +
-                        std::to_string(pelmora::kMaximumThreshold) + ", default " +
-                        std::to_string(ScanOptions::kDefaultThreshold) + ")")
-        ->type_name("N")
-        ->check(wholeNumber("threshold", pelmora::kMinimumThreshold, pelmora::kMaximumThreshold));
-    app->add_option("-o,--output", options.outputDir,
-                    "save the snapshots in DIR, created with its parents if missing; with "
-                    "several videos, in DIR/NAME for each video's file NAME (default: the "
-                    "video's path without its extension)")
-        ->type_name("DIR")
-        ->check(valueCheck([](const std::string& text) { return !text.empty(); },
-                           "the output directory must be named"));
-    app->add_option("-j,--jobs", options.jobs,
-                    "write snapshots on N threads (1..64, default: one for each processor); "
-                    "any N gives the same files")
-        ->type_name("N")
-        ->check(wholeNumber("jobs", 1, ScanOptions::kMaximumJobs));
-    app->add_flag("-q,--quiet", options.quiet,
-                  "print neither progress nor the path of each snapshot");
-    app->add_flag("--verbose", options.verbose, "also show the video decoder's own messages");
-    // What a scan records beside the snapshots, and what counts as motion.
-    app->add_flag("--events", options.events,
-                  "also list the snapshots and the events (runs of snapshots close in time) in "
-                  "snapshots.csv and events.csv in each snapshot folder, a row at a time");
-    app->add_option_function<std::string>(
-           "--event-gap",
-           [&options](const std::string& text) { options.eventGapMs = milliseconds(text); },
-           "snapshots no more than SECONDS apart belong to one event (0..86400, to the "
-           "millisecond, default 2)")
-        ->type_name("SECONDS")
-        ->check(seconds("event-gap", ScanOptions::kMaximumEventGapMs));
-    app->add_flag("--report", options.report,
-                  "also write report.html in each snapshot folder: a timeline of the changed "
-                  "pixels and a table of the events (implies --events)");
-    app->add_option_function<std::string>(
-           "--clips",
-           [&options](const std::string& text) {
-               options.clips = true;
-               options.clipMode =
-                   text == "encode" ? pelmora::ClipMode::Encode : pelmora::ClipMode::Copy;
-           },
-           "also save each event as a video in the snapshot folder, EVENT0001.mkv and on, "
-           "from --before to --after around it, events that overlap sharing one (implies "
-           "--events); copy, the default, keeps every stream as it is and starts at the "
-           "keyframe before, and encodes a clip it cannot copy whole; encode cuts exactly, as "
-           "H.264 in MP4")
-        ->type_name("[MODE]")
-        ->check(
-            valueCheck([](const std::string& text) { return text == "copy" || text == "encode"; },
-                       "the clips' mode must be copy or encode"));
-    app->add_option_function<std::string>(
-           "--before",
-           [&options](const std::string& text) { options.clipBeforeMs = milliseconds(text); },
-           "start each clip SECONDS before its event's first snapshot (0..3600, to the "
-           "millisecond, default 2)")
-        ->type_name("SECONDS")
-        ->check(seconds("before", ScanOptions::kMaximumClipMarginMs));
-    app->add_option_function<std::string>(
-           "--after",
-           [&options](const std::string& text) { options.clipAfterMs = milliseconds(text); },
-           "end each clip SECONDS after its event's last snapshot (0..3600, to the "
-           "millisecond, default 2)")
-        ->type_name("SECONDS")
-        ->check(seconds("after", ScanOptions::kMaximumClipMarginMs));
-    app->add_option("--mask", options.maskPath,
-                    "count change only where the picture FILE is white, scaled to the video's "
-                    "size if it differs (default: the whole frame)")
-        ->type_name("FILE");
-    app->add_option("--min-pixels", options.minPixels,
-                    "save a frame when more than N pixels changed in its busiest colour "
-                    "channel (0..100000000, default 10)")
-        ->type_name("N")
-        ->check(wholeNumber("min-pixels", 0, ScanOptions::kMaximumMinPixels));
-    app->add_option_function<std::string>(
-           "--clock",
-           [&options](const std::string& text) {
-               options.clock =
-                   text == "stream" ? pelmora::RunClock::Stream : pelmora::RunClock::Index;
-           },
-           "name the snapshots by index, the frame's number over the frame rate, or by stream, "
-           "the frame's presentation time, which suits variable-rate videos such as a "
-           "phone's (default: index)")
-        ->type_name("CLOCK")
-        ->check(
-            valueCheck([](const std::string& text) { return text == "index" || text == "stream"; },
-                       "the clock must be index or stream"));
-    app->add_option("--list", options.listFile,
-                    "also scan the videos listed in FILE, one path a line ('-': the standard "
-                    "input; blank lines and lines starting with # are skipped)")
-        ->type_name("FILE");
-    app->add_option_function<std::string>(
-           "--shard", [&options](const std::string& text) { options.shard = parseShard(text); },
-           "scan only share K of N (0 <= K < N): the videos at positions K, K + N, K + 2N, ... "
-           "of the sorted list without repeats, so that N processes split a batch without "
-           "talking to each other (default: every video, in the order given)")
-        ->type_name("K/N")
-        ->check(valueCheck([](const std::string& text) { return parseShard(text).has_value(); },
-                           "the shard must be K/N with 0 <= K < N"));
-    app->add_flag("--resume", options.resume,
-                  "skip each video whose record (.pelmora-run.json in its snapshot folder) says "
-                  "it was scanned to its end with the same settings; scan the others from the "
-                  "start, removing the snapshots of an unfinished run first");
-    app->add_flag("--clean", options.clean,
-                  "remove the snapshots of earlier runs from each snapshot folder before "
-                  "scanning into it (IMG*.jpg files only, with the lists, report, record and "
-                  "temporary files runs leave); without it they stay, and a line says how "
-                  "many there are");
-    app->add_option_function<std::string>(
-           "--summary",
-           [&options](const std::string& text) {
-               options.summary = text == "json" ? SummaryFormat::Json : SummaryFormat::Text;
-           },
-           "text, or json: one JSON object per video on the standard output (default: text)")
-        ->type_name("FORMAT")
-        ->check(valueCheck([](const std::string& text) { return text == "text" || text == "json"; },
-                           "the summary must be text or json"));
-    app->add_option_function<std::string>(
-           "--segment", [&options](const std::string& text) { options.segment = parseShard(text); },
-           "scan only stretch K of N (0 <= K < N) of the one VIDEO, N stretches of equal frame "
-           "count, into a folder of its own inside the snapshot folder, for --join to make "
-           "one run's files of; a video whose frames cannot be told exactly after a seek is "
-           "left for --join to scan as one run")
-        ->type_name("K/N")
-        ->check(valueCheck([](const std::string& text) { return parseShard(text).has_value(); },
-                           "the segment must be K/N with 0 <= K < N"));
-    app->add_option("--join", options.joinFolder,
-                    "make of the stretches that --segment scanned into the snapshot folder DIR "
-                    "exactly the files one run would have left there, scanning again only "
-                    "where a stretch's start changed what it found; give the options the "
-                    "stretches were scanned with; stretch files changed since are refused, a "
-                    "join that fails or is stopped leaves DIR as it was, and one killed "
-                    "part-way is taken up by the next")
-        ->type_name("DIR")
-        ->check(valueCheck([](const std::string& text) { return !text.empty(); },
-                           "the folder to join must be named"));
+    const auto flag = [&parser](const OptionSpec& spec, bool& value) {
+        parser.add_flag(parserNames(spec), value, pelmora::optionHelp(spec));
+    };
+    const auto text = [&parser](const OptionSpec& spec, std::string& value) {
+        return parser.add_option(parserNames(spec), value, pelmora::optionHelp(spec))
+            ->type_name(spec.valueName);
+    };
+    const auto count = [&parser](const OptionSpec& spec, int& value) {
+        parser.add_option(parserNames(spec), value, pelmora::optionHelp(spec))
+            ->type_name(spec.valueName)
+            ->check(wholeNumber(spec));
+    };
+    const auto inSeconds = [&parser](const OptionSpec& spec, long long& valueMs) {
+        parser
+            .add_option_function<std::string>(
+                parserNames(spec),
+                [&valueMs](const std::string& given) { valueMs = milliseconds(given); },
+                pelmora::optionHelp(spec))
+            ->type_name(spec.valueName)
+            ->check(seconds(spec));
+    };
+    // Takes the choice as the option's second one or else its first.
+    const auto choice = [&parser](const OptionSpec& spec, const std::string& what,
+                                  std::function<void(bool second)> take) {
+        const std::string second = spec.choices[1];
+        parser
+            .add_option_function<std::string>(
+                parserNames(spec),
+                [take = std::move(take), second](const std::string& given) {
+                    take(given == second);
+                },
+                pelmora::optionHelp(spec))
+            ->type_name(spec.valueName)
+            ->check(oneOf(spec, what));
+    };
+    const auto named = [](const std::string& what) {
+        return valueCheck([](const std::string& given) { return !given.empty(); },
+                          what + " must be named");
+    };
+    const auto share = [&parser](const OptionSpec& spec, std::optional<Shard>& value,
+                                 const std::string& what) {
+        parser
+            .add_option_function<std::string>(
+                parserNames(spec),
+                [&value](const std::string& given) { value = parseShard(given); },
+                pelmora::optionHelp(spec))
+            ->type_name(spec.valueName)
+            ->check(
+                valueCheck([](const std::string& given) { return parseShard(given).has_value(); },
+                           what + " must be K/N with 0 <= K < N"));
+    };
+
+    const std::map<const OptionSpec*, std::function<void()>> bindings{
+        {&option::kThreshold, [&] { count(option::kThreshold, options.threshold); }},
+        {&option::kOutput,
+         [&] { text(option::kOutput, options.outputDir)->check(named("the output directory")); }},
+        {&option::kJobs, [&] { count(option::kJobs, options.jobs); }},
+        {&option::kQuiet, [&] { flag(option::kQuiet, options.quiet); }},
+        {&option::kVerbose, [&] { flag(option::kVerbose, options.verbose); }},
+        {&option::kEvents, [&] { flag(option::kEvents, options.events); }},
+        {&option::kEventGap, [&] { inSeconds(option::kEventGap, options.eventGapMs); }},
+        {&option::kReport, [&] { flag(option::kReport, options.report); }},
+        {&option::kClips,
+         [&] {
+             choice(option::kClips, "the clips' mode", [&options](bool encode) {
+                 options.clips = true;
+                 options.clipMode = encode ? pelmora::ClipMode::Encode : pelmora::ClipMode::Copy;
+             });
+         }},
+        {&option::kBefore, [&] { inSeconds(option::kBefore, options.clipBeforeMs); }},
+        {&option::kAfter, [&] { inSeconds(option::kAfter, options.clipAfterMs); }},
+        {&option::kMask, [&] { text(option::kMask, options.maskPath); }},
+        {&option::kMinPixels, [&] { count(option::kMinPixels, options.minPixels); }},
+        {&option::kClock,
+         [&] {
+             choice(option::kClock, "the clock", [&options](bool stream) {
+                 options.clock = stream ? pelmora::RunClock::Stream : pelmora::RunClock::Index;
+             });
+         }},
+        {&option::kList, [&] { text(option::kList, options.listFile); }},
+        {&option::kShard, [&] { share(option::kShard, options.shard, "the shard"); }},
+        {&option::kResume, [&] { flag(option::kResume, options.resume); }},
+        {&option::kClean, [&] { flag(option::kClean, options.clean); }},
+        {&option::kSummary,
+         [&] {
+             choice(option::kSummary, "the summary", [&options](bool json) {
+                 options.summary = json ? SummaryFormat::Json : SummaryFormat::Text;
+             });
+         }},
+        {&option::kSegment, [&] { share(option::kSegment, options.segment, "the segment"); }},
+        {&option::kJoin,
+         [&] { text(option::kJoin, options.joinFolder)->check(named("the folder to join")); }},
+        {&option::kHelp,
+         [&] {
+             parser.set_help_flag(parserNames(option::kHelp), pelmora::optionHelp(option::kHelp));
+         }},
+        {&option::kVersion,
+         [&] {
+             parser.set_version_flag(parserNames(option::kVersion),
+                                     std::string("pelmora-scan ") + pelmora::kVersion,
+                                     pelmora::optionHelp(option::kVersion));
+         }},
+    };
+    for (const OptionSpec* spec : pelmora::scanOptionTable()) {
+        // Every option of the table is bound to its value; one left out fails every parse.
+        bindings.at(spec)();
+    }
     app->add_option("VIDEO", options.videos,
                     "the videos to scan, in this order; a folder stands for the video files "
                     "below it");
@@ -323,6 +318,7 @@ namespace {
 // --clips takes its mode only when one follows it, so that "--clips VIDEO" scans the video:
 // the parser would take the video for the mode.
 std::vector<std::string> withClipModes(const std::vector<std::string>& arguments) {
+    const pelmora::OptionSpec& modes = pelmora::option::kClips;
     std::vector<std::string> joined;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--") {
@@ -332,10 +328,10 @@ std::vector<std::string> withClipModes(const std::vector<std::string>& arguments
         if (arguments[i] != "--clips") {
             joined.push_back(arguments[i]);
         } else if (i + 1 < arguments.size() &&
-                   (arguments[i + 1] == "copy" || arguments[i + 1] == "encode")) {
+                   (arguments[i + 1] == modes.choices[0] || arguments[i + 1] == modes.choices[1])) {
             joined.push_back("--clips=" + arguments[++i]);
         } else {
-            joined.push_back("--clips=copy");
+            joined.push_back(std::string("--clips=") + modes.choices[0]);
         }
     }
     return joined;

@@ -7,34 +7,31 @@
 
 #include "DetectionRun.h"
 #include "FrameDetector.h"
+#include "OptionTable.h"
 #include "RunRecorder.h"
 #include "ScanSummary.h"
 #include "VideoBatch.h"
 #include "WatchedRegion.h"
 
 // What pelmora-scan was asked to do.
+// Its defaults and limits are those of the table of options.
 struct ScanOptions {
-    static constexpr int kDefaultThreshold = 20;
-    static constexpr int kMaximumJobs = 64;
-    static constexpr int kMaximumMinPixels = 100000000;
-    static constexpr long long kMaximumEventGapMs = 86400000;
-    static constexpr long long kMaximumClipMarginMs = 3600000;
-
-    int threshold = kDefaultThreshold;
+    int threshold = static_cast<int>(pelmora::option::kThreshold.scanDefault);
     std::string outputDir;  // empty: derived from each video's path
-    int jobs = 0;           // snapshot writers; 0: enough for this machine
+    // snapshot writers; 0: enough for this machine
+    int jobs = static_cast<int>(pelmora::option::kJobs.scanDefault);
     bool quiet = false;
     bool verbose = false;  // let the decoder's own messages through
     bool events = false;   // snapshots.csv and events.csv beside the snapshots
-    long long eventGapMs = pelmora::RecordOptions::kDefaultEventGapMs;
+    long long eventGapMs = pelmora::option::kEventGap.scanDefault;
     bool report = false;  // report.html too
     bool clips = false;   // a video of each event, with the lists
     pelmora::ClipMode clipMode = pelmora::ClipMode::Copy;
-    long long clipBeforeMs = pelmora::RecordOptions::kDefaultClipMarginMs;
-    long long clipAfterMs = pelmora::RecordOptions::kDefaultClipMarginMs;
+    long long clipBeforeMs = pelmora::option::kBefore.scanDefault;
+    long long clipAfterMs = pelmora::option::kAfter.scanDefault;
     std::string maskPath;            // empty: the whole frame counts
     pelmora::WatchedRegion watched;  // read from maskPath
-    int minPixels = pelmora::FrameDetector::kTriggerPixels;
+    int minPixels = static_cast<int>(pelmora::option::kMinPixels.scanDefault);
     pelmora::RunClock clock = pelmora::RunClock::Index;
     bool help = false;
     bool version = false;

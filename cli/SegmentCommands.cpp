@@ -56,8 +56,7 @@ std::vector<std::pair<std::string, std::string>> segmentIdentity(const std::stri
 int scanSegmentCommand(const ScanOptions& options, const volatile std::sig_atomic_t& stopSignal,
                        bool terminal) {
     const std::string& video = options.videos.front();
-    const std::string folder =
-        options.outputDir.empty() ? pelmora::VideoJob::derivedDirectory(video) : options.outputDir;
+    const std::string folder = pelmora::VideoJob::snapshotFolder(video, options.outputDir);
     ConsoleRunHost host(stopSignal, options.quiet, terminal);
     pelmora::SegmentRequest request;
     request.index = options.segment->index;

@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "FileOutput.h"
+#include "FolderNames.h"
 #include "VideoJob.h"
 
 namespace fs = std::filesystem;
@@ -190,7 +191,7 @@ std::vector<BatchEntry> planBatch(const std::vector<std::string>& videos,
             if (name.empty() || name[0] == '.') {  // no hidden folders
                 name = "video";
             }
-            wanted[key] = outputDir + "/" + name;
+            wanted[key] = pelmora::joinPath(outputDir, name);
         }
     }
     // Every video gets the folder it wants unless one before it in that order does, which then

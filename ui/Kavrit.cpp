@@ -24,11 +24,11 @@
 #include "DisplayView.h"
 #include "EarlierRunQuestion.h"
 #include "FolderNames.h"
+#include "OptionTable.h"
 #include "ResultsPanel.h"
 #include "RunOptionsPanel.h"
 #include "RunSummary.h"
 #include "RunThread.h"
-#include "ThresholdRange.h"
 #include "TuningWindow.h"
 #include "Version.h"
 #include "VideoJob.h"
@@ -88,6 +88,7 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     connect(ui.actionAbout, &QAction::triggered, this, &Kavrit::aboutInfo);
     QSlider* slider = ui.horizontalSlider_thresholdSlider;
     slider->setRange(pelmora::kMinimumThreshold, pelmora::kMaximumThreshold);
+    slider->setValue(static_cast<int>(pelmora::option::kThreshold.windowDefault));
     // A dragged handle shows its own value, so the label follows on release; a value changed
     // any other way (keys, wheel, a click on the groove) shows at once, so that the label
     // always tells the threshold that Start will use.

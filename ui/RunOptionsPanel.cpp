@@ -15,13 +15,54 @@
 #include <initializer_list>
 #include <opencv2/imgproc.hpp>
 
-#include "FrameDetector.h"
+#include "OptionTable.h"
 #include "PictureConverter.h"
 #include "VideoSource.h"
 
 namespace {
 
 constexpr int kPreviewWidth = 240;
+
+// Seconds to the millisecond, as pelmora-scan takes them, without the zeros a fixed number of
+// decimals would trail: "2 s", "0.5 s", "1.025 s".
+class SecondsBox : public QDoubleSpinBox {
+public:
+    using QDoubleSpinBox::QDoubleSpinBox;
+
+    QString textFromValue(double value) const override {
+        QString text = QDoubleSpinBox::textFromValue(value);
+        const QChar point = locale().decimalPoint();
+        if (text.contains(point)) {
+            while (text.endsWith(QLatin1Char('0'))) {
+                text.chop(1);
+            }
+            if (text.endsWith(point)) {
+                text.chop(1);
+            }
+        }
+        return text;
+    }
+};
+
+// A spin box over an option's range in seconds, at the window's default.
+void takeSeconds(QDoubleSpinBox* box, const pelmora::OptionSpec& spec) {
+    box->setDecimals(3);
+    box->setRange(static_cast<double>(spec.minimum) / 1000.0,
+                  static_cast<double>(spec.maximum) / 1000.0);
+    box->setSingleStep(static_cast<double>(spec.windowStep) / 1000.0);
+    box->setValue(static_cast<double>(spec.windowDefault) / 1000.0);
+}
+
+// A spin box over an option's whole numbers, at the window's default.
+void takeCount(QSpinBox* box, const pelmora::OptionSpec& spec) {
+    box->setRange(static_cast<int>(spec.minimum), static_cast<int>(spec.maximum));
+    box->setSingleStep(static_cast<int>(spec.windowStep));
+    box->setValue(static_cast<int>(spec.windowDefault));
+}
+
+QString secondsText(const pelmora::OptionSpec& spec, long long ms) {
+    return QString::fromStdString(pelmora::optionValueText(spec, ms));
+}
 
 // The first frame of a video as the run would read it; empty when it does not open.
 cv::Mat firstFrame(const std::string& path) {
@@ -51,9 +92,17 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     for (QCheckBox* box : {eventLists, report}) {
         box->setChecked(true);
     }
-    clips = new QCheckBox(tr("Clips (a short video of each event, EVENT….mkv)"), this);
+    clips = new QCheckBox(
+        tr("Clips (a video of each event, EVENT0001 and on, in the video's own format or .mkv)"),
+        this);
     clips->setObjectName(QStringLiteral("checkBox_clips"));
-    clips->setToolTip(tr("Copied from the video itself, from 2 s before each event to 2 s after"));
+    clips->setToolTip(
+        tr("Copied from the video itself, from %1 s before each event to %2 s after, in the "
+           "video's own format where it takes the copy (EVENT0001.avi for an AVI), else in "
+           "Matroska (EVENT0001.mkv); a clip that cannot be copied whole is encoded as H.264 "
+           "(EVENT0001.mp4)")
+            .arg(secondsText(pelmora::option::kBefore, pelmora::option::kBefore.windowDefault),
+                 secondsText(pelmora::option::kAfter, pelmora::option::kAfter.windowDefault)));
     // The report is made from the lists' data, so it brings them along.
     connect(report, &QCheckBox::toggled, this, [this](bool on) {
         if (on) {
@@ -63,19 +112,15 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     });
     eventLists->setEnabled(false);
 
-    eventGap = new QDoubleSpinBox(this);
+    eventGap = new SecondsBox(this);
     eventGap->setObjectName(QStringLiteral("spinBox_eventGap"));
-    eventGap->setRange(0.0, 3600.0);
-    eventGap->setDecimals(1);
-    eventGap->setSingleStep(0.5);
+    takeSeconds(eventGap, pelmora::option::kEventGap);
     eventGap->setSuffix(tr(" s"));
-    eventGap->setValue(static_cast<double>(pelmora::RecordOptions::kDefaultEventGapMs) / 1000.0);
-    eventGap->setToolTip(tr("Snapshots closer together than this belong to one event"));
+    eventGap->setToolTip(tr("Snapshots no further apart than this belong to one event"));
 
     triggerSize = new QSpinBox(this);
     triggerSize->setObjectName(QStringLiteral("spinBox_triggerSize"));
-    triggerSize->setRange(0, 100000000);
-    triggerSize->setValue(pelmora::FrameDetector::kTriggerPixels);
+    takeCount(triggerSize, pelmora::option::kMinPixels);
     triggerSize->setSuffix(tr(" pixels"));
     triggerSize->setToolTip(tr("A frame is saved when more pixels than this changed"));
 
@@ -123,6 +168,8 @@ pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
     options.report = report->isChecked();
     options.clips = clips->isChecked();
     options.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
+    options.clipBeforeMs = pelmora::option::kBefore.windowDefault;
+    options.clipAfterMs = pelmora::option::kAfter.windowDefault;
     return options;
 }
 

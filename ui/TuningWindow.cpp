@@ -13,10 +13,10 @@
 #include <climits>
 #include <cmath>
 
-#include "FrameDetector.h"
+#include "FrameClock.h"
 #include "ImagePane.h"
+#include "OptionTable.h"
 #include "TextFormat.h"
-#include "ThresholdRange.h"
 #include "TuningMeasure.h"
 
 namespace {
@@ -93,8 +93,9 @@ void TuningWindow::buildControls() {
 
     triggerSize = new QSpinBox(this);
     triggerSize->setObjectName(QStringLiteral("triggerSize"));
-    triggerSize->setRange(0, INT_MAX);
-    triggerSize->setValue(pelmora::FrameDetector::kTriggerPixels);
+    const pelmora::OptionSpec& trigger = pelmora::option::kMinPixels;
+    triggerSize->setRange(static_cast<int>(trigger.minimum), static_cast<int>(trigger.maximum));
+    triggerSize->setValue(static_cast<int>(trigger.windowDefault));
     triggerSize->setSuffix(tr(" pixels"));
     triggerSize->setToolTip(tr("A frame triggers when more pixels than this change."));
 
@@ -176,8 +177,9 @@ bool TuningWindow::openVideo(const QString& path, QString* error) {
     {
         const QSignalBlocker quiet(positionSlider);
         positionSlider->setRange(0, static_cast<int>(std::min<double>(durationMs, INT_MAX)));
-        positionSlider->setSingleStep(
-            fps > 0.0 ? std::max(1, static_cast<int>(std::lround(1000.0 / fps))) : kFallbackStepMs);
+        positionSlider->setSingleStep(pelmora::usableFrameRate(fps)
+                                          ? std::max(1, static_cast<int>(std::lround(1000.0 / fps)))
+                                          : kFallbackStepMs);
         // The first view compares two moments already: the offset's into the video with the
         // start.
         positionSlider->setValue(static_cast<int>(std::lround(referenceOffset->value() * 1000.0)));

@@ -22,6 +22,27 @@ std::string formatText(const char* format, ...) {
     return text;
 }
 
+std::string percentEncoded(const std::string& bytes, const char* alsoPlain) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const std::string extra = alsoPlain;
+    std::string encoded;
+    encoded.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
+                           byte == '_' || byte == '~' || extra.find(c) != std::string::npos;
+        if (plain) {
+            encoded += c;
+        } else {
+            encoded += '%';
+            encoded += kHex[byte >> 4];
+            encoded += kHex[byte & 0x0F];
+        }
+    }
+    return encoded;
+}
+
 std::string timecode(long long milliseconds) {
     if (milliseconds < 0) {
         return "-" + timecode(-milliseconds);

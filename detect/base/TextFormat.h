@@ -8,6 +8,11 @@ namespace pelmora {
 // so that no path is ever cut short or written past a fixed buffer.
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Bytes percent-encoded as in a URL: letters, digits, '-', '.', '_', '~' and the characters of
+// alsoPlain as they are, every other byte as %XX with capitals. Decoding gives the bytes back
+// exactly, whatever they are.
+std::string percentEncoded(const std::string& bytes, const char* alsoPlain = "");
+
 // Every way a time is printed, so that a time reads the same wherever it shows.
 
 // "HH:MM:SS.mmm" for a time in whole milliseconds from the start of a video; the hours take

@@ -13,6 +13,8 @@ extern "C" {
 #include <thread>
 #include <utility>
 
+#include "FrameClock.h"
+
 namespace pelmora {
 
 namespace {
@@ -187,7 +189,7 @@ long long VideoSource::announcedMs() const {
     }
     double ms = std::max(durationSeconds(), 0.0) * 1000.0;
     const double rate = fps();
-    if (rate > 0.0 && std::isfinite(rate)) {
+    if (usableFrameRate(rate)) {
         ms = std::max(ms, static_cast<double>(announcedFrames()) * 1000.0 / rate);
     }
     // A length past what names can hold says nothing about the video.

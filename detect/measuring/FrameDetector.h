@@ -3,6 +3,7 @@
 #include <opencv2/core.hpp>
 
 #include "ChangeCounter.h"
+#include "OptionTable.h"
 #include "WatchedRegion.h"
 
 namespace pelmora {
@@ -15,7 +16,7 @@ namespace pelmora {
 class FrameDetector {
 public:
     // More than ten full mask pixels in the busiest channel, unless a run asks otherwise.
-    static constexpr int kTriggerPixels = 10;
+    static constexpr int kTriggerPixels = static_cast<int>(option::kMinPixels.scanDefault);
 
     // A copy of image becomes the reference, as if it had been the last snapshot.
     void setReference(const cv::Mat& image);

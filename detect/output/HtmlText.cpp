@@ -1,5 +1,7 @@
 #include "HtmlText.h"
 
+#include "TextFormat.h"
+
 namespace pelmora {
 
 std::string escapeHtml(const std::string& text) {
@@ -30,22 +32,7 @@ std::string escapeHtml(const std::string& text) {
 }
 
 std::string relativeLink(const std::string& fileName) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string link;
-    for (const char c : fileName) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-                           (byte >= '0' && byte <= '9') || byte == '-' || byte == '.' ||
-                           byte == '_' || byte == '~';
-        if (plain) {
-            link += c;
-        } else {
-            link += '%';
-            link += kHex[byte >> 4];
-            link += kHex[byte & 15];
-        }
-    }
-    return link;
+    return percentEncoded(fileName);
 }
 
 }  // namespace pelmora

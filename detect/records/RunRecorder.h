@@ -9,6 +9,7 @@
 #include "CsvWriter.h"
 #include "EventGrouper.h"
 #include "FolderNames.h"
+#include "OptionTable.h"
 #include "RecordListener.h"
 #include "RunLog.h"
 #include "RunObserver.h"
@@ -17,17 +18,15 @@
 namespace pelmora {
 
 struct RecordOptions {
-    static constexpr long long kDefaultEventGapMs = 2000;
+    static constexpr long long kDefaultEventGapMs = option::kEventGap.scanDefault;
 
     bool events = false;  // snapshots.csv and events.csv
     bool report = false;  // report.html, and the two lists with it
     long long eventGapMs = kDefaultEventGapMs;
     bool clips = false;  // a clip of each event, cut once the run has finished
     ClipMode clipMode = ClipMode::Copy;
-    long long clipBeforeMs = kDefaultClipMarginMs;
-    long long clipAfterMs = kDefaultClipMarginMs;
-
-    static constexpr long long kDefaultClipMarginMs = 2000;
+    long long clipBeforeMs = option::kBefore.scanDefault;
+    long long clipAfterMs = option::kAfter.scanDefault;
 };
 
 // Records what a run found: it groups the snapshots into events and keeps the activity over

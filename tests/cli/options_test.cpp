@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
+#include "OptionTable.h"
 #include "ScanOptions.h"
 
 namespace {
@@ -104,6 +106,50 @@ TEST(ScanOptions, ClipOptionsReachTheRecorderAndImplyTheLists) {
         EXPECT_EQ(record.clipMode, row.mode);
         EXPECT_EQ(record.clipBeforeMs, row.beforeMs);
         EXPECT_EQ(record.clipAfterMs, row.afterMs);
+    }
+}
+
+// Each limit of the table of options, on the command line: a value at either end of an option's
+// range is taken as it is, and one step past it is refused with the value named.
+TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
+    namespace option = pelmora::option;
+    const struct {
+        const pelmora::OptionSpec& spec;
+        long long (*value)(const ScanOptions&);  // in milliseconds for seconds
+    } rows[] = {
+        {option::kThreshold, [](const ScanOptions& o) -> long long { return o.threshold; }},
+        {option::kJobs, [](const ScanOptions& o) -> long long { return o.jobs; }},
+        {option::kEventGap, [](const ScanOptions& o) { return o.eventGapMs; }},
+        {option::kBefore, [](const ScanOptions& o) { return o.clipBeforeMs; }},
+        {option::kAfter, [](const ScanOptions& o) { return o.clipAfterMs; }},
+        {option::kMinPixels, [](const ScanOptions& o) -> long long { return o.minPixels; }},
+    };
+    std::set<std::string> tested;
+    for (const auto& row : rows) {
+        const pelmora::OptionSpec& spec = row.spec;
+        SCOPED_TRACE(spec.name);
+        tested.insert(spec.name);
+        const std::string name = std::string("--") + spec.name;
+        for (const long long edge : {spec.minimum, spec.maximum}) {
+            const std::string text = pelmora::optionValueText(spec, edge);
+            const ParsedOptions parsed = parseScanOptions({name, text, "clip.avi"});
+            ASSERT_EQ(parsed.error, "") << text;
+            EXPECT_EQ(row.value(parsed.options), edge) << text;
+        }
+        // One millisecond, or one, past either end; below 0 with a minus sign.
+        for (const long long past : {spec.minimum - 1, spec.maximum + 1}) {
+            const std::string text = past < 0 ? "-" + pelmora::optionValueText(spec, -past)
+                                              : pelmora::optionValueText(spec, past);
+            const ParsedOptions parsed = parseScanOptions({name + "=" + text, "clip.avi"});
+            EXPECT_NE(parsed.error.find("'" + text + "'"), std::string::npos)
+                << text << ": " << parsed.error;
+        }
+    }
+    // Every option with a range has its row.
+    for (const pelmora::OptionSpec* spec : pelmora::scanOptionTable()) {
+        const bool ranged = spec->value == pelmora::OptionValue::Count ||
+                            spec->value == pelmora::OptionValue::Seconds;
+        EXPECT_EQ(tested.count(spec->name), ranged ? 1u : 0u) << spec->name;
     }
 }
 

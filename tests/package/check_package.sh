@@ -192,6 +192,27 @@ check_version() {
     done
 }
 
+# The options of a help text that state a range, one a line: the long name, the range's ends
+# and the default, as in "--threshold 0 50 20", from an option's "(0..50, default 20)". An
+# option's help may wrap onto lines further in than its names.
+help_ranges() {
+    awk '
+        /^ +-/ { if (entry != "") print entry; entry = $0; next }
+        /^ +[^ ]/ && entry != "" { sub(/^ +/, " "); entry = entry $0; next }
+        { if (entry != "") print entry; entry = "" }
+        END { if (entry != "") print entry }
+    ' | sed -nE 's/^ +(-[A-Za-z], )?(--[A-Za-z][A-Za-z-]*).*\(([0-9]+)\.\.([0-9]+)[^)]*, default:? ([^)]*)\).*$/\2 \3 \4 \5/p'
+}
+
+# A rendered manual page's entry for the option, on one line: from the line that names it to
+# the next entry.
+manual_entry() {
+    awk -v name="$1" '
+        /^       [^ ]/ { inside = (index($0 " ", name " ") > 0) }
+        inside && NF { sub(/^ +/, ""); printf "%s ", $0 }
+    '
+}
+
 check_manual() {
     need man man-db
     # The extraction must keep working for another parser's help layout.
@@ -212,6 +233,43 @@ Options:
     [[ $help == *--help* && $help == *--version* ]] || fail "no options read from --help: $help"
     expect_same "The options of --help (<) and of the manual page (>)" "$help" "$manual"
     echo "manual page and --help list the same options:" $help
+
+    # The ranges and defaults --help states are those the manual page gives.
+    local sample_help='Options:
+  -t, --threshold N     a colour difference above N counts as change (0..50,
+                        default 20)
+      --event-gap SECONDS
+                        snapshots no more than SECONDS apart (a gap) belong to
+                        one event (0..86400, to the millisecond, default 2)
+  -j, --jobs N          write on N threads (1..64, default: one for each processor)
+  -q, --quiet           print nothing (default: everything)'
+    expect_same "Ranges read from a sample help text" \
+        "$(printf '%s\n' '--threshold 0 50 20' '--event-gap 0 86400 2' \
+            '--jobs 1 64 one for each processor')" "$(help_ranges <<<"$sample_help")"
+    local sample_manual='OPTIONS
+       -t, --threshold N
+              A difference above N counts: a whole number from 0 to 50; the default is 20.
+
+       --event-gap SECONDS
+              Snapshots no more than SECONDS apart belong to one event.
+              From 0 to 86400; the default is 2.'
+    expect_same "A sample manual page's entry" \
+        "-t, --threshold N A difference above N counts: a whole number from 0 to 50; the default is 20. " \
+        "$(manual_entry --threshold <<<"$sample_manual")"
+
+    local ranges name minimum maximum default entry options_section
+    ranges=$("$root/usr/bin/pelmora-scan" --help | help_ranges)
+    [[ $(grep -c . <<<"$ranges") -ge 5 ]] || fail "no ranges read from --help: $ranges"
+    options_section=$(render_manual "$root/usr/share/man/man1/pelmora-scan.1.gz" | section OPTIONS)
+    while read -r name minimum maximum default; do
+        entry=$(manual_entry "$name" <<<"$options_section")
+        entry=${entry,,}
+        [[ $entry == *"from $minimum to $maximum"[^0-9]* ]] ||
+            fail "--help gives $name the range $minimum..$maximum, its manual entry does not: $entry"
+        [[ $entry == *"the default is ${default,,}"[.\;,]* ]] ||
+            fail "--help gives $name the default '$default', its manual entry does not: $entry"
+    done <<<"$ranges"
+    echo "manual page and --help give the same ranges and defaults:" $(cut -d ' ' -f 1 <<<"$ranges")
 
     # Neither page makes groff or man complain.
     local page said

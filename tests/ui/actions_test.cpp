@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <functional>
 #include <set>
+#include <vector>
 
 #include "TestSupport.h"
 #include "UiTestSupport.h"
@@ -256,6 +258,49 @@ TEST(Documentation, EveryLinkWithinTheGuideLeadsToAPlaceInIt) {
     }
     help->close();
     QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// The options named at the start of the captures' matches, one each.
+std::set<QString> optionsIn(const QString& text, const QString& pattern) {
+    std::set<QString> names;
+    auto matches =
+        QRegularExpression(pattern, QRegularExpression::MultilineOption).globalMatch(text);
+    while (matches.hasNext()) {
+        const QRegularExpressionMatch match = matches.next();
+        for (int i = 1; i <= match.lastCapturedIndex(); ++i) {
+            if (!match.captured(i).isEmpty()) {
+                names.insert(match.captured(i));
+            }
+        }
+    }
+    return names;
+}
+
+TEST(Documentation, TheGuidesOptionTableListsEveryOptionOfPelmoraScansHelp) {
+    QProcess scan;
+    scan.start(QStringLiteral(PELMORA_SCAN_PATH), QStringList{QStringLiteral("--help")});
+    ASSERT_TRUE(scan.waitForFinished(60000));
+    ASSERT_EQ(scan.exitCode(), 0);
+    // An option's names start its line of the help, two or six blanks in; its help is further
+    // in, and so are the lines its help wraps onto.
+    const std::set<QString> help = optionsIn(QString::fromUtf8(scan.readAllStandardOutput()),
+                                             QStringLiteral("^  (?:(-\\w), |    )(--[\\w-]+)"));
+    ASSERT_TRUE(help.count(QStringLiteral("--threshold")) == 1 &&
+                help.count(QStringLiteral("-t")) == 1 && help.count(QStringLiteral("--join")) == 1)
+        << "no options read from the help";
+
+    QFile file(QStringLiteral(":/Kavrit/PelmoraDocumentation.html"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(file.readAll());
+    const int start = html.indexOf(QStringLiteral("<table id=\"scan-options\">"));
+    ASSERT_GE(start, 0);
+    const QString table = html.mid(start, html.indexOf(QStringLiteral("</table>"), start) - start);
+    // The options a row stands for are the first cell's.
+    const std::set<QString> guide =
+        optionsIn(table, QStringLiteral("<td class=\"opt\"><code>(-{1,2}[\\w-]+)[^<]*</code>"
+                                        "(?:, <code>(--[\\w-]+)[^<]*</code>)?</td>"));
+    EXPECT_EQ(std::vector<QString>(guide.begin(), guide.end()),
+              std::vector<QString>(help.begin(), help.end()));
 }
 
 TEST(Documentation, ClosingTheMainWindowEndsTheProgramWithItsHelpWindows) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDoubleSpinBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,12 +13,16 @@
 #include <QRadioButton>
 #include <QResource>
 #include <QSlider>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
+#include "OptionTable.h"
+#include "TuningWindow.h"
 #include "UiTestSupport.h"
 
 namespace {
@@ -179,6 +184,43 @@ TEST(Form, StartsIdle) {
     EXPECT_EQ(slider->maximum(), 50);
     EXPECT_EQ(child<QLabel>(window, "label_threshold")->text(), QStringLiteral("Threshold:"));
     EXPECT_FALSE(child<QRadioButton>(window, "radioButton_detailedOutput")->isChecked());
+}
+
+// The window's settings are pelmora-scan's options: the same range, from the same table, at
+// the window's defaults.
+TEST(Form, SettingsTakeTheirRangesAndDefaultsFromTheTableOfOptions) {
+    namespace option = pelmora::option;
+    Kavrit window;
+    TuningWindow tuning;
+    auto* slider = child<QSlider>(window, "horizontalSlider_thresholdSlider");
+    auto* eventGap = child<QDoubleSpinBox>(window, "spinBox_eventGap");
+    auto* triggerSize = child<QSpinBox>(window, "spinBox_triggerSize");
+    auto* tuningTrigger = tuning.findChild<QSpinBox*>(QStringLiteral("triggerSize"));
+    ASSERT_TRUE(eventGap != nullptr && triggerSize != nullptr && tuningTrigger != nullptr);
+    const auto ms = [](double seconds) { return std::llround(seconds * 1000.0); };
+    using Shown = std::vector<long long>;  // minimum, maximum, value
+    const auto ofSpinBox = [](const QSpinBox* box) {
+        return Shown{box->minimum(), box->maximum(), box->value()};
+    };
+    const struct {
+        const char* name;
+        const pelmora::OptionSpec& spec;
+        Shown shown;
+    } rows[] = {
+        {"threshold", option::kThreshold, {slider->minimum(), slider->maximum(), slider->value()}},
+        {"event gap",
+         option::kEventGap,
+         {ms(eventGap->minimum()), ms(eventGap->maximum()), ms(eventGap->value())}},
+        {"trigger size", option::kMinPixels, ofSpinBox(triggerSize)},
+        {"the tuning window's trigger size", option::kMinPixels, ofSpinBox(tuningTrigger)},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(row.shown, (Shown{row.spec.minimum, row.spec.maximum, row.spec.windowDefault}))
+            << row.name;
+    }
+    // Seconds read as the command line takes them, "2 s" rather than "2.000 s".
+    EXPECT_EQ(eventGap->text().toStdString(),
+              pelmora::optionValueText(option::kEventGap, option::kEventGap.windowDefault) + " s");
 }
 
 TEST(Form, KeepsAnObjectNameThatWasAlreadySet) {

@@ -1,0 +1,214 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace pelmora {
+
+// What an option takes after its name.
+enum class OptionValue {
+    None,     // nothing: a flag
+    Text,     // a path, a list or a share, checked where it is used
+    Count,    // a whole number from minimum to maximum
+    Seconds,  // seconds to the millisecond, from minimum to maximum milliseconds
+    Choice,   // one of choices, the first being the default
+};
+
+// One setting as both front ends offer it: pelmora-scan's option, and where the window has the
+// same setting, its widget. Help is what the option does; its range and default are added to it
+// from the numbers here, so that no text can state other limits than those enforced.
+struct OptionSpec {
+    const char* name = "";       // the long name, without its dashes
+    char shortName = '\0';       // '\0': none
+    const char* valueName = "";  // what the help calls the value; empty for a flag
+    OptionValue value = OptionValue::None;
+    const char* help = "";
+    // Count, and Seconds in milliseconds: the values taken, the default of each front end, and
+    // the step of a spin box's arrows. The defaults differ only where the window's own
+    // design says so.
+    long long minimum = 0;
+    long long maximum = 0;
+    long long scanDefault = 0;
+    long long windowDefault = 0;
+    long long windowStep = 1;
+    // Said as the default instead of scanDefault, which then stands for no value given.
+    const char* defaultText = nullptr;
+    const char* choices[2] = {nullptr, nullptr};
+
+    // The same setting with another default in the window.
+    constexpr OptionSpec inTheWindow(long long value) const {
+        OptionSpec spec = *this;
+        spec.windowDefault = value;
+        return spec;
+    }
+    // The same setting whose default is no value of its range, but what text says.
+    constexpr OptionSpec saidAsDefault(const char* text) const {
+        OptionSpec spec = *this;
+        spec.defaultText = text;
+        return spec;
+    }
+};
+
+namespace optionkind {
+
+constexpr OptionSpec flag(const char* name, char shortName, const char* help) {
+    OptionSpec spec;
+    spec.name = name;
+    spec.shortName = shortName;
+    spec.help = help;
+    return spec;
+}
+
+constexpr OptionSpec text(const char* name, char shortName, const char* valueName,
+                          const char* help) {
+    OptionSpec spec = flag(name, shortName, help);
+    spec.valueName = valueName;
+    spec.value = OptionValue::Text;
+    return spec;
+}
+
+constexpr OptionSpec count(const char* name, char shortName, const char* help, long long minimum,
+                           long long maximum, long long byDefault) {
+    OptionSpec spec = text(name, shortName, "N", help);
+    spec.value = OptionValue::Count;
+    spec.minimum = minimum;
+    spec.maximum = maximum;
+    spec.scanDefault = byDefault;
+    spec.windowDefault = byDefault;
+    return spec;
+}
+
+constexpr OptionSpec seconds(const char* name, const char* help, long long maximumMs,
+                             long long defaultMs, long long stepMs) {
+    OptionSpec spec = count(name, '\0', help, 0, maximumMs, defaultMs);
+    spec.valueName = "SECONDS";
+    spec.value = OptionValue::Seconds;
+    spec.windowStep = stepMs;
+    return spec;
+}
+
+constexpr OptionSpec choice(const char* name, const char* valueName, const char* help,
+                            const char* byDefault, const char* other) {
+    OptionSpec spec = text(name, '\0', valueName, help);
+    spec.value = OptionValue::Choice;
+    spec.choices[0] = byDefault;
+    spec.choices[1] = other;
+    return spec;
+}
+
+}  // namespace optionkind
+
+// Every option of pelmora-scan, and with them the settings the window shares.
+namespace option {
+
+inline constexpr OptionSpec kThreshold =
+    optionkind::count("threshold", 't', "a colour difference above N counts as change", 0, 50, 20)
+        // The window opens with its slider at 0, as it always has.
+        .inTheWindow(0);
+inline constexpr OptionSpec kOutput = optionkind::text(
+    "output", 'o', "DIR",
+    "save the snapshots in DIR, created with its parents if missing; with several videos, in "
+    "DIR/NAME for each video's file NAME (default: the video's path without its extension)");
+inline constexpr OptionSpec kJobs =
+    optionkind::count("jobs", 'j', "write snapshots on N threads; any N gives the same files", 1,
+                      64, 0)
+        .saidAsDefault("one for each processor");
+inline constexpr OptionSpec kQuiet =
+    optionkind::flag("quiet", 'q', "print neither progress nor the path of each snapshot");
+inline constexpr OptionSpec kVerbose =
+    optionkind::flag("verbose", '\0', "also show the video decoder's own messages");
+inline constexpr OptionSpec kEvents = optionkind::flag(
+    "events", '\0',
+    "also list the snapshots and the events (runs of snapshots close in time) in snapshots.csv "
+    "and events.csv in each snapshot folder, a row at a time");
+inline constexpr OptionSpec kEventGap = optionkind::seconds(
+    "event-gap", "snapshots no more than SECONDS apart belong to one event", 86400000, 2000, 500);
+inline constexpr OptionSpec kReport = optionkind::flag(
+    "report", '\0',
+    "also write report.html in each snapshot folder: a timeline of the changed pixels and a "
+    "table of the events (implies --events)");
+inline constexpr OptionSpec kClips = optionkind::choice(
+    "clips", "[MODE]",
+    "also save each event as a video in the snapshot folder, EVENT0001 and on, from --before to "
+    "--after around it, events that overlap sharing one (implies --events); copy keeps every "
+    "stream as it is, in the video's own format where it takes them (EVENT0001.avi for an AVI) "
+    "and else in Matroska (.mkv), starts at the keyframe before, and encodes a clip it cannot "
+    "copy whole; encode cuts exactly, as H.264 in MP4",
+    "copy", "encode");
+inline constexpr OptionSpec kBefore = optionkind::seconds(
+    "before", "start each clip SECONDS before its event's first snapshot", 3600000, 2000, 500);
+inline constexpr OptionSpec kAfter = optionkind::seconds(
+    "after", "end each clip SECONDS after its event's last snapshot", 3600000, 2000, 500);
+inline constexpr OptionSpec kMask = optionkind::text(
+    "mask", '\0', "FILE",
+    "count change only where the picture FILE is white, scaled to the video's size if it "
+    "differs (default: the whole frame)");
+inline constexpr OptionSpec kMinPixels = optionkind::count(
+    "min-pixels", '\0',
+    "save a frame when more than N pixels changed in its busiest colour channel", 0, 100000000, 10);
+inline constexpr OptionSpec kClock = optionkind::choice(
+    "clock", "CLOCK",
+    "name the snapshots by index, the frame's number over the frame rate, or by stream, the "
+    "frame's presentation time, which suits variable-rate videos such as a phone's",
+    "index", "stream");
+inline constexpr OptionSpec kList = optionkind::text(
+    "list", '\0', "FILE",
+    "also scan the videos listed in FILE, one path a line ('-': the standard input; blank "
+    "lines and lines starting with # are skipped)");
+inline constexpr OptionSpec kShard = optionkind::text(
+    "shard", '\0', "K/N",
+    "scan only share K of N (0 <= K < N): the videos at positions K, K + N, K + 2N, ... of the "
+    "sorted list without repeats, so that N processes split a batch without talking to each "
+    "other (default: every video, in the order given)");
+inline constexpr OptionSpec kResume = optionkind::flag(
+    "resume", '\0',
+    "skip each video whose record (.pelmora-run.json in its snapshot folder) says it was "
+    "scanned to its end with the same settings; scan the others from the start, removing the "
+    "snapshots of an unfinished run first");
+inline constexpr OptionSpec kClean = optionkind::flag(
+    "clean", '\0',
+    "remove the snapshots and clips of earlier runs from each snapshot folder before scanning "
+    "into it (IMG*.jpg and EVENT*.* files only, with the lists, report, record and temporary "
+    "files runs leave); without it they stay, and a line says how many there are");
+inline constexpr OptionSpec kSummary = optionkind::choice(
+    "summary", "FORMAT", "text, or json: one JSON object per video on the standard output", "text",
+    "json");
+inline constexpr OptionSpec kSegment = optionkind::text(
+    "segment", '\0', "K/N",
+    "scan only stretch K of N (0 <= K < N) of the one VIDEO, N stretches of equal frame count, "
+    "into a folder of its own inside the snapshot folder, for --join to make one run's files "
+    "of; a video whose frames cannot be told exactly after a seek is left for --join to scan "
+    "as one run");
+inline constexpr OptionSpec kJoin = optionkind::text(
+    "join", '\0', "DIR",
+    "make of the stretches that --segment scanned into the snapshot folder DIR exactly the "
+    "files one run would have left there, scanning again only where a stretch's start changed "
+    "what it found; give the options the stretches were scanned with; stretch files changed "
+    "since are refused, a join that fails or is stopped leaves DIR as it was, and one killed "
+    "part-way is taken up by the next");
+inline constexpr OptionSpec kHelp = optionkind::flag("help", 'h', "show this help");
+inline constexpr OptionSpec kVersion = optionkind::flag("version", '\0', "show the version");
+
+}  // namespace option
+
+// The thresholds a run takes, as the window's slider and pelmora-scan both offer them, so that a
+// threshold found to suit a camera in one can be used in the other.
+constexpr int kMinimumThreshold = static_cast<int>(option::kThreshold.minimum);
+constexpr int kMaximumThreshold = static_cast<int>(option::kThreshold.maximum);
+
+// pelmora-scan's options in the order its help lists them: those that change what a scan does
+// first, help and version last.
+const std::vector<const OptionSpec*>& scanOptionTable();
+
+// "-t, --threshold N", "--quiet", "--clips [MODE]": the option's names and value.
+std::string optionNames(const OptionSpec& spec);
+
+// The help text with the range and default, where the option has them: "a colour difference
+// above N counts as change (0..50, default 20)".
+std::string optionHelp(const OptionSpec& spec);
+
+// A value of a Count or Seconds option as the command line takes it: "20", "2", "0.5",
+// "1.025".
+std::string optionValueText(const OptionSpec& spec, long long value);
+
+}  // namespace pelmora
