@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "DetectionRun.h"
-#include "FrameDetector.h"
 #include "OptionTable.h"
-#include "RunRecorder.h"
+#include "RecordOptions.h"
+#include "RunRequest.h"
 #include "ScanSummary.h"
 #include "VideoBatch.h"
 #include "WatchedRegion.h"

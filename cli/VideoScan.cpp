@@ -1,6 +1,7 @@
 #include "VideoScan.h"
 
 #include "ConsoleRunHost.h"
+#include "FrameDetector.h"
 #include "RunRecord.h"
 #include "VideoRun.h"
 

@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <utility>
 
+#include "RecordListener.h"
+
 namespace {
 
 // How often what the records hold reaches the window: often enough for a live timeline, seldom

@@ -7,7 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "EventGrouper.h"
+#include "OptionTable.h"
+#include "RunObserver.h"
 #include "VideoRun.h"
+#include "WatchedRegion.h"
+
+namespace pelmora {
+class FrameDetector;
+}
 
 // What the window asks of a run; read once, when it starts.
 struct RunSettings {
@@ -15,7 +23,7 @@ struct RunSettings {
     std::string outputDir;
     int threshold = 0;
     bool detailed = false;  // frames and masks shown while it goes
-    int minPixels = pelmora::FrameDetector::kTriggerPixels;
+    int minPixels = static_cast<int>(pelmora::option::kMinPixels.windowDefault);
     pelmora::WatchedRegion watched{};
     pelmora::RecordOptions records{};
     bool removeEarlier = false;  // the snapshots and clips an earlier run left in the folder

@@ -9,25 +9,13 @@
 #include "CsvWriter.h"
 #include "EventGrouper.h"
 #include "FolderNames.h"
-#include "OptionTable.h"
 #include "RecordListener.h"
+#include "RecordOptions.h"
 #include "RunLog.h"
 #include "RunObserver.h"
 #include "Timeline.h"
 
 namespace pelmora {
-
-struct RecordOptions {
-    static constexpr long long kDefaultEventGapMs = option::kEventGap.scanDefault;
-
-    bool events = false;  // snapshots.csv and events.csv
-    bool report = false;  // report.html, and the two lists with it
-    long long eventGapMs = kDefaultEventGapMs;
-    bool clips = false;  // a clip of each event, cut once the run has finished
-    ClipMode clipMode = ClipMode::Copy;
-    long long clipBeforeMs = option::kBefore.scanDefault;
-    long long clipAfterMs = option::kAfter.scanDefault;
-};
 
 // Records what a run found: it groups the snapshots into events and keeps the activity over
 // time, tells a listener each row as it comes, and writes into the snapshot folder as asked:

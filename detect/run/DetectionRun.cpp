@@ -16,6 +16,7 @@ extern "C" {
 
 #include "FolderNames.h"
 #include "FrameClock.h"
+#include "FrameDetector.h"
 #include "FramePool.h"
 #include "FrameReader.h"
 #include "PictureConverter.h"

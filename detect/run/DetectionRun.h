@@ -2,10 +2,11 @@
 
 #include <string>
 
-#include "FrameDetector.h"
 #include "RunRequest.h"
 
 namespace pelmora {
+
+class FrameDetector;
 
 // One whole detection run over a video, frame by frame until the video ends or the host
 // asks to stop. The detector keeps its reference for the next run.

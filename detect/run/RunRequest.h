@@ -4,7 +4,7 @@
 #include <opencv2/core.hpp>
 #include <string>
 
-#include "FrameDetector.h"
+#include "OptionTable.h"
 #include "RunLog.h"
 #include "RunObserver.h"
 #include "RunReport.h"
@@ -31,10 +31,11 @@ struct RunRequest {
     std::string outputDir;  // empty: derived from the video path
     int threshold = 0;
     int writers = 0;  // threads that write snapshots; 0: enough for this machine
-    int minPixels = FrameDetector::kTriggerPixels;  // a snapshot needs more changed pixels
-    WatchedRegion watched{};                        // where change counts: the whole frame
-    RunObserver* observer = nullptr;                // told of every frame and snapshot
-    FrameView* view = nullptr;                      // shown every frame and its mask
+    // A snapshot needs more changed pixels than this.
+    int minPixels = static_cast<int>(option::kMinPixels.scanDefault);
+    WatchedRegion watched{};          // where change counts: the whole frame
+    RunObserver* observer = nullptr;  // told of every frame and snapshot
+    FrameView* view = nullptr;        // shown every frame and its mask
     RunClock clock = RunClock::Index;
     // Called once the snapshot folder is ready, before the run writes anything into it, so that
     // a front end can claim the folder and clear what an earlier run left there. A reason

@@ -3,6 +3,11 @@
 #include <cctype>
 #include <optional>
 
+#include "DetectionRun.h"
+#include "FrameDetector.h"
+#include "RecordListener.h"
+#include "RunRecorder.h"
+
 namespace pelmora {
 
 namespace {

@@ -4,12 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "DetectionRun.h"
-#include "RecordListener.h"
+#include "ClipWriter.h"
+#include "RecordOptions.h"
 #include "RunFolder.h"
-#include "RunRecorder.h"
+#include "RunRequest.h"
 
 namespace pelmora {
+
+class FrameDetector;
+class RecordListener;
 
 // One video run into its snapshot folder, as every front end asks for it.
 struct VideoRunRequest {

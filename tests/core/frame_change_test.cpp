@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "DetectionRun.h"
+#include "FrameDetector.h"
 #include "TestSupport.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DetectionRun.h"
+#include "FrameDetector.h"
 #include "RunRecorder.h"
 #include "TestSupport.h"
 

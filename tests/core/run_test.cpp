@@ -15,6 +15,7 @@
 #include "DetectionRun.h"
 #include "FolderNames.h"
 #include "FrameClock.h"
+#include "FrameDetector.h"
 #include "RunRecorder.h"
 #include "StatusLine.h"
 #include "TestSupport.h"

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "DetectionRun.h"
+#include "FrameDetector.h"
 #include "LibraryDiagnostics.h"
 #include "RunRecorder.h"
 #include "TestSupport.h"
