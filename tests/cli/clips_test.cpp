@@ -47,21 +47,6 @@ std::string quoted(const std::string& text) {
     return result + "'";
 }
 
-// What a command prints on its standard output; empty when it fails.
-std::string commandOutput(const std::string& command) {
-    std::string text;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return text;
-    }
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        text.append(buffer, got);
-    }
-    return ::pclose(pipe) == 0 ? text : std::string();
-}
-
 // Runs the ffmpeg tool in dir with the arguments; false, and a failure, when it fails.
 bool ffmpeg(const std::string& dir, const std::string& arguments) {
     const std::string command =
@@ -96,8 +81,8 @@ std::vector<std::string> lines(const std::string& text) {
 // gives a picture's side data.
 std::vector<std::string> probed(const std::string& path, const std::string& options) {
     std::vector<std::string> values;
-    for (const std::string& line :
-         lines(commandOutput("ffprobe -v error " + options + " -of csv=p=0 " + quoted(path)))) {
+    for (const std::string& line : lines(testsupport::commandOutput(
+             "ffprobe -v error " + options + " -of csv=p=0 " + quoted(path)))) {
         if (!line.empty()) {
             values.push_back(line.substr(0, line.find(',')));
         }
@@ -108,7 +93,7 @@ std::vector<std::string> probed(const std::string& path, const std::string& opti
 // Each stream as ffprobe names it: the codec, and a picture's width and height.
 std::string streamsOf(const std::string& path) {
     std::string streams;
-    for (std::string line : lines(commandOutput(
+    for (std::string line : lines(testsupport::commandOutput(
              "ffprobe -v error -show_entries stream=codec_name,width,height -of csv=p=0 " +
              quoted(path)))) {
         // Side data comes as empty fields and lines.
@@ -123,7 +108,7 @@ std::string streamsOf(const std::string& path) {
 // The pictures of the first video stream, as ffmpeg hashes them once decoded.
 std::vector<std::string> pictureHashes(const std::string& path) {
     std::vector<std::string> hashes;
-    for (const std::string& line : lines(commandOutput(
+    for (const std::string& line : lines(testsupport::commandOutput(
              "ffmpeg -nostdin -v quiet -i " + quoted(path) + " -map 0:v:0 -f framemd5 -"))) {
         if (!line.empty() && line[0] != '#') {
             hashes.push_back(line.substr(line.rfind(',') + 2));
@@ -134,16 +119,17 @@ std::vector<std::string> pictureHashes(const std::string& path) {
 
 // What the demuxer and the decoders say of the file's damage: nothing for a clip read whole.
 std::string decodeErrors(const std::string& path) {
-    return commandOutput("ffprobe -v error -show_frames " + quoted(path) + " 2>&1 >/dev/null");
+    return testsupport::commandOutput("ffprobe -v error -show_frames " + quoted(path) +
+                                      " 2>&1 >/dev/null");
 }
 
 // Whether picture index of the first video stream shows the red square the rows draw at
 // (10, 10), 40 pixels wide: its middle read as red.
 bool squareShown(const std::string& path, long long index) {
-    const std::string bytes =
-        commandOutput("ffmpeg -nostdin -v error -i " + quoted(path) + " -map 0:v:0 -vf " +
-                      quoted("select=eq(n\\," + std::to_string(index) + "),crop=8:8:26:26") +
-                      " -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
+    const std::string bytes = testsupport::commandOutput(
+        "ffmpeg -nostdin -v error -i " + quoted(path) + " -map 0:v:0 -vf " +
+        quoted("select=eq(n\\," + std::to_string(index) + "),crop=8:8:26:26") +
+        " -frames:v 1 -f rawvideo -pix_fmt rgb24 -");
     if (bytes.size() != 8 * 8 * 3) {
         return false;
     }
@@ -159,10 +145,10 @@ bool squareShown(const std::string& path, long long index) {
 // The time in milliseconds from the clip's start at which its sound first gets loud; -1 when
 // it never does.
 long long soundStartMs(const std::string& path) {
-    const std::string samples =
-        commandOutput("ffmpeg -nostdin -v error -i " + quoted(path) +
-                      " -map 0:a:0 -af aresample=async=1:first_pts=0 -ac 1 -ar 8000 -f s16le "
-                      "-acodec pcm_s16le -");
+    const std::string samples = testsupport::commandOutput(
+        "ffmpeg -nostdin -v error -i " + quoted(path) +
+        " -map 0:a:0 -af aresample=async=1:first_pts=0 -ac 1 -ar 8000 -f s16le "
+        "-acodec pcm_s16le -");
     for (std::size_t i = 0; i + 1 < samples.size(); i += 2) {
         int16_t sample = 0;
         std::memcpy(&sample, samples.data() + i, sizeof sample);
@@ -449,9 +435,9 @@ std::function<bool(const std::string&)> oddSize(const std::string& size,
 void lineFromTheStart(const std::string& dir, const std::string&) {
     const std::vector<ClipEntry> clips = clipEntries(dir);
     ASSERT_EQ(clips.size(), 1u);
-    EXPECT_EQ(commandOutput("ffprobe -v error -select_streams s -show_entries "
-                            "packet=pts_time,duration_time -of csv=p=0 " +
-                            quoted(dir + "/" + clips[0].file)),
+    EXPECT_EQ(testsupport::commandOutput("ffprobe -v error -select_streams s -show_entries "
+                                         "packet=pts_time,duration_time -of csv=p=0 " +
+                                         quoted(dir + "/" + clips[0].file)),
               "0.000000,4.000000\n");
 }
 

@@ -97,27 +97,12 @@ TEST(ClipNames, NamedAfterTheFirstEventAndKnownAgain) {
     }
 }
 
-// What ffmpeg's command line prints of a file, or "" when it fails.
-std::string commandOutput(const std::string& command) {
-    std::string text;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return text;
-    }
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        text.append(buffer, got);
-    }
-    return ::pclose(pipe) == 0 ? text : std::string();
-}
-
 // Each stream's decoded frames as ffmpeg hashes them, in order: the pictures' and the sound's
 // bytes, whatever their timestamps.
 std::vector<std::vector<std::string>> frameHashes(const std::string& path) {
     std::vector<std::vector<std::string>> streams(2);
-    std::istringstream lines(
-        commandOutput("ffmpeg -nostdin -loglevel error -i '" + path + "' -f framemd5 -"));
+    std::istringstream lines(testsupport::commandOutput("ffmpeg -nostdin -loglevel error -i '" +
+                                                        path + "' -f framemd5 -"));
     std::string line;
     while (std::getline(lines, line)) {
         if (line.empty() || line[0] == '#') {
@@ -203,9 +188,9 @@ TEST(ClipWriter, CopiedClipsStartAtTheKeyframeBeforeAndHoldTheSourcesFramesExact
         const auto at = std::search(whole[1].begin(), whole[1].end(), got[1].begin(), got[1].end());
         EXPECT_TRUE(got[1].empty() || at != whole[1].end());
         EXPECT_EQ(!got[1].empty(), row.sound);
-        std::istringstream times(
-            commandOutput("ffprobe -v error -show_entries stream=start_time -of csv=p=0 '" +
-                          folder + "/EVENT0003.mkv'"));
+        std::istringstream times(testsupport::commandOutput(
+            "ffprobe -v error -show_entries stream=start_time -of csv=p=0 '" + folder +
+            "/EVENT0003.mkv'"));
         std::string videoStart;
         std::string audioStart;
         std::getline(times, videoStart);
@@ -286,13 +271,14 @@ TEST(ClipWriter, EncodedClipsCutExactlyAtTheStretch) {
         EXPECT_EQ(clip.startMs, row.clipStartMs);
         EXPECT_EQ(clip.endMs, row.clipEndMs);
         const std::string path = folder + "/EVENT0001.mp4";
-        EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" +
-                                path + "'"),
-                  row.codecs);
-        std::istringstream times(
-            commandOutput("ffprobe -v error -select_streams v -show_entries frame=pts_time -of "
-                          "csv=p=0 '" +
-                          path + "'"));
+        EXPECT_EQ(
+            testsupport::commandOutput(
+                "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + path + "'"),
+            row.codecs);
+        std::istringstream times(testsupport::commandOutput(
+            "ffprobe -v error -select_streams v -show_entries frame=pts_time -of "
+            "csv=p=0 '" +
+            path + "'"));
         std::vector<std::string> frameTimes;
         for (std::string line; std::getline(times, line);) {
             if (!line.empty()) {
@@ -331,7 +317,7 @@ TEST(ClipWriter, ATruncatedSourceWithoutItsIndexGivesClipsOfWhatItHolds) {
 // Each stream's packets in file order, as their shown time in whole milliseconds and size.
 std::vector<std::vector<std::pair<long long, long long>>> packets(const std::string& path) {
     std::vector<std::vector<std::pair<long long, long long>>> streams(3);
-    std::istringstream lines(commandOutput(
+    std::istringstream lines(testsupport::commandOutput(
         "ffprobe -v error -show_entries packet=stream_index,pts_time,size -of csv=p=0 '" + path +
         "'"));
     for (std::string line; std::getline(lines, line);) {
@@ -460,8 +446,9 @@ TEST(ClipWriter, CopiedClipsKeepEveryStreamInTheSourcesContainerWhereItTakesThem
         EXPECT_EQ(results.clips[0].file, row.file);
         // Known again as a clip, so that --clean and --resume remove it.
         EXPECT_TRUE(pelmora::isClipFileName(row.file));
-        EXPECT_EQ(commandOutput("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" +
-                                folder + "/" + row.file + "'"),
+        EXPECT_EQ(testsupport::commandOutput(
+                      "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + folder +
+                      "/" + row.file + "'"),
                   row.codecs);
     }
 }

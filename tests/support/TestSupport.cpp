@@ -126,6 +126,20 @@ bool writeVideoWithFfmpeg(const std::string& path, const std::vector<cv::Mat>& f
     return true;
 }
 
+std::string commandOutput(const std::string& command) {
+    std::string text;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return text;
+    }
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        text.append(buffer, got);
+    }
+    return ::pclose(pipe) == 0 ? text : std::string();
+}
+
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour) {
     return cv::Mat(size, CV_8UC3, colour);
 }

@@ -70,6 +70,9 @@ bool writeVideo(const std::string& path, const std::vector<cv::Mat>& frames, dou
 bool writeVideoWithFfmpeg(const std::string& path, const std::vector<cv::Mat>& frames, double fps,
                           const std::string& outputOptions);
 
+// What a shell command prints on its standard output; empty when it fails.
+std::string commandOutput(const std::string& command);
+
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour);
 
 // 85 frames of 64 x 48 on black, known snapshots at 25 frames per second and threshold 20: an

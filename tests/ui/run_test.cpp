@@ -93,10 +93,15 @@ void postEscape(QObject* target) {
                                 new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
 }
 
-// The shown main window, with a record of every value its bar takes.
+// The shown main window, with a record of every value its bar takes and of every file its
+// results asked the desktop to open.
 class RunningWindow {
 public:
     RunningWindow() {
+        window.findChild<ResultsPanel*>()->setUrlOpener([this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        });
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
         QObject::connect(bar(), &QProgressBar::valueChanged, &window, [this](int value) {
@@ -126,6 +131,7 @@ public:
 
     Kavrit window;
     std::vector<int> barValues;
+    std::vector<QUrl> opened;
     // Called once, from inside a run, when the bar first moves.
     std::function<void()> duringRun;
 };
@@ -218,11 +224,6 @@ TEST_F(WindowRun, CutsClipsWhenAskedAndPlaysTheChosenEventsClip) {
     testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
     setFields(tmp.file("moments.avi"), tmp.file("shots"));
     child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
-    std::vector<QUrl> opened;
-    window.findChild<ResultsPanel*>()->setUrlOpener([&](const QUrl& url) {
-        opened.push_back(url);
-        return true;
-    });
     testsupport::StderrCapture err;
     clickStart();
     err.finish();
@@ -247,11 +248,6 @@ TEST_F(WindowRun, ListsTheEventsOfTheRunsEventListAndPlaysTheClipItNames) {
     testsupport::writeVideo(tmp.file("late.avi"), frames);
     setFields(tmp.file("late.avi"), tmp.file("shots"));
     child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
-    std::vector<QUrl> opened;
-    window.findChild<ResultsPanel*>()->setUrlOpener([&](const QUrl& url) {
-        opened.push_back(url);
-        return true;
-    });
     testsupport::StderrCapture err;
     clickStart();
     err.finish();
