@@ -308,8 +308,8 @@ private:
             return false;
         }
         const VideoStretch& stretch = request.stretch;
-        const long long frames = stretch.last >= 0 ? stretch.last + 1 - stretch.first
-                                                   : expectedFrames - stretch.first;
+        const long long frames =
+            stretch.last >= 0 ? stretch.last + 1 - stretch.first : expectedFrames - stretch.first;
         const int percent = progressPercent(frameIndex + 1 - stretch.first, frames);
         if (percent >= 0) {
             host.progress(percent);

@@ -80,7 +80,8 @@ TEST(DetectionRun, ProgressFollowsTheFramesThereWhenTheFileAnnouncesTwiceAsMany)
               0);
     FrameDetector detector;
     testsupport::TestHost host;
-    const RunReport report = pelmora::runDetection(detector, {tmp.file("doubled.avi"), "", 20}, host);
+    const RunReport report =
+        pelmora::runDetection(detector, {tmp.file("doubled.avi"), "", 20}, host);
     ASSERT_EQ(report.framesRead, 50);
     ASSERT_EQ(report.framesAnnounced, 100);
     // Two frames a percent up to 98 at the last but one, then the end.
