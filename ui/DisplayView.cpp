@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QPixmap>
 #include <QScreen>
 #include <algorithm>
@@ -63,8 +64,9 @@ DisplayView::DisplayView(const QString& videoTitle, const QWidget& mainWindow)
     for (DisplayWindow* window : {videoWindow.get(), maskWindow.get()}) {
         connect(window, &DisplayWindow::stopRequested, this, &DisplayView::stopRequested);
         window->resize(320, 240);
-        window->show();
     }
+    // Shown with the first frame, where they stay: placed before then, they would open
+    // wherever the window manager puts new windows and jump.
 }
 
 DisplayView::~DisplayView() = default;
@@ -109,11 +111,19 @@ void DisplayView::place(QSize pictureSize) {
     QRect area = best->area;
     bool stacked = best->stacked;
     if (each.width() < kNarrowest / 2) {
-        // No room around the main window worth the name: over the screen, as a last resort.
+        // No room around the main window worth the name, as when it is maximized: over its
+        // lower part, the results, and never over the form's controls.
         area = free;
+        if (const auto* main = qobject_cast<const QMainWindow*>(&mainWindow)) {
+            const QWidget* form = main->centralWidget();
+            const int formBottom = form->mapToGlobal(QPoint(0, form->height())).y();
+            if (formBottom + kGap + kTitle + kNarrowest / 2 < free.bottom()) {
+                area.setTop(formBottom + kGap);
+            }
+        }
         stacked = false;
         each = pictureSize.scaled(
-            QSize((free.width() - kGap) / 2, free.height() - kTitle).boundedTo(pictureSize),
+            QSize((area.width() - kGap) / 2, area.height() - kTitle).boundedTo(pictureSize),
             Qt::KeepAspectRatio);
     }
     const QPoint first = area.topLeft() + QPoint(0, kTitle);
@@ -121,6 +131,8 @@ void DisplayView::place(QSize pictureSize) {
                                   : first + QPoint(each.width() + kGap, 0);
     videoWindow->setGeometry(QRect(first, each));
     maskWindow->setGeometry(QRect(second, each));
+    videoWindow->show();
+    maskWindow->show();
 }
 
 void DisplayView::showFrame(const QImage& frame, const QImage& mask) {

@@ -258,8 +258,14 @@ TEST_F(PanelRun, AClickOnTheTimelineShowsTheNearestSnapshotAndItsEventToStepThro
     QTest::mouseClick(found<QPushButton>("openFolderButton"), Qt::LeftButton);
     EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(dir))});
     panel.setUrlOpener([](const QUrl&) { return false; });
+    QString said;
+    QObject::connect(&panel, &ResultsPanel::openFailed,
+                     [&said](const QString& text) { said = text; });
     QTest::mouseClick(found<QPushButton>("openFolderButton"), Qt::LeftButton);
-    EXPECT_EQ(found<QLabel>("runSummary")->text(), "Could not open " + QString::fromStdString(dir));
+    const QString text =
+        "Could not open " + QString::fromStdString(dir) + ": the desktop has no program for it";
+    EXPECT_EQ(found<QLabel>("runSummary")->text(), text);
+    EXPECT_EQ(said, text);
 }
 
 // Before the run ends, the event still open has no row yet: a click in it shows its snapshots

@@ -520,7 +520,8 @@ TEST_F(WindowRun, ReportsSnapshotsThatCouldNotBeSaved) {
                                 .arg(row.lostText, QString::fromStdString(dir)))
             << row.video;
         EXPECT_EQ(uitest::withoutTime(summary()),
-                  QStringLiteral("0 snapshots saved in %1, %2 lost (3 frames, T s)")
+                  QStringLiteral("0 snapshots saved in %1, %2 lost (3 frames, T s); Failed to "
+                                 "save %1/IMG00000000.jpg: Is a directory")
                       .arg(QString::fromStdString(dir))
                       .arg(row.lost))
             << row.video;
@@ -570,12 +571,14 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
 
         run.setFields(tmp.file("short.avi"), tmp.path());
         QString asked;
+        QString shown;
         uitest::ModalAnswer answer([&](QWidget* modal) {
             auto* box = qobject_cast<QMessageBox*>(modal);
             ASSERT_NE(box, nullptr);
             asked = box->text();
+            shown = box->informativeText();
             for (QAbstractButton* button : box->buttons()) {
-                if (button->text() == QString::fromLatin1(row.answer)) {
+                if (button->text().startsWith(QString::fromLatin1(row.answer))) {
                     button->click();
                     return;
                 }
@@ -586,8 +589,13 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
         run.clickStart();
         const std::string told = second.finish();
         EXPECT_TRUE(answer.answered());
-        EXPECT_EQ(asked, QString::fromStdString("4 snapshots of an earlier run are in " +
-                                                tmp.path() + "."));
+        EXPECT_EQ(asked, QStringLiteral("This folder holds 4 snapshots of an earlier run."));
+        EXPECT_TRUE(shown.contains(QString::fromStdString(tmp.path()))) << shown.toStdString();
+        // What stays beside the new run is said in the window as on the error stream.
+        EXPECT_EQ(run.summary().contains(
+                      QStringLiteral("; 2 snapshots of an earlier run are still in the folder")),
+                  std::string(row.answer) == "Keep")
+            << run.summary().toStdString();
         EXPECT_EQ(uitest::snapshotFiles(tmp.path()), row.left);
         std::string expectedTold = row.told;
         if (!expectedTold.empty()) {
