@@ -111,20 +111,24 @@ void DisplayView::place(QSize pictureSize) {
     QRect area = best->area;
     bool stacked = best->stacked;
     if (each.width() < kNarrowest / 2) {
-        // No room around the main window worth the name, as when it is maximized: over its
-        // lower part, the results, and never over the form's controls.
+        // No room around the main window worth the name, as when it fills a laptop's screen:
+        // over the snapshot viewer, which has nothing to show until the run ends, else over
+        // the lower part of the window; never over the form's controls.
         area = free;
-        if (const auto* main = qobject_cast<const QMainWindow*>(&mainWindow)) {
+        const auto* viewer = mainWindow.findChild<QWidget*>(QStringLiteral("snapshotViewer"));
+        const auto* main = qobject_cast<const QMainWindow*>(&mainWindow);
+        if (viewer != nullptr && viewer->isVisible() && viewer->width() >= kNarrowest) {
+            area = QRect(viewer->mapToGlobal(QPoint(0, 0)), viewer->size()).intersected(free);
+        } else if (main != nullptr) {
             const QWidget* form = main->centralWidget();
             const int formBottom = form->mapToGlobal(QPoint(0, form->height())).y();
             if (formBottom + kGap + kTitle + kNarrowest / 2 < free.bottom()) {
                 area.setTop(formBottom + kGap);
             }
         }
-        stacked = false;
-        each = pictureSize.scaled(
-            QSize((area.width() - kGap) / 2, area.height() - kTitle).boundedTo(pictureSize),
-            Qt::KeepAspectRatio);
+        const Strip over[] = {{area, false}, {area, true}};
+        stacked = pictureIn(over[1]).width() > pictureIn(over[0]).width();
+        each = pictureIn(over[stacked ? 1 : 0]);
     }
     const QPoint first = area.topLeft() + QPoint(0, kTitle);
     const QPoint second = stacked ? first + QPoint(0, each.height() + kGap + kTitle)

@@ -47,6 +47,9 @@ namespace {
 constexpr int kFormMargin = 8;
 constexpr int kFormSpacing = 5;
 constexpr int kPictureSide = 150;
+const QSize kOpeningSize(1100, 720);
+// What a window manager adds above a window for its title.
+constexpr int kTitleBar = 32;
 // The lines of a run kept for the status bar's tip: a run that loses thousands of snapshots
 // says the same thing thousands of times.
 constexpr int kLinesKept = 20;
@@ -78,16 +81,15 @@ const char* const kAboutText =
 // right, never over the form's controls; as small as it must be to fit there.
 void placeBeside(QWidget& window, const QMainWindow& main) {
     constexpr int kGap = 8;
-    constexpr int kTitle = 32;  // what a window manager adds above a window
     const QScreen* screen = main.screen();
     if (screen == nullptr) {
         return;
     }
     const QRect free = screen->availableGeometry();
     const QRect frame = main.frameGeometry();
-    QSize size = window.size().boundedTo(QSize(free.width(), free.height() - kTitle));
+    QSize size = window.size().boundedTo(QSize(free.width(), free.height() - kTitleBar));
     const int top =
-        std::max(free.top(), std::min(frame.top(), free.bottom() - kTitle - size.height()));
+        std::max(free.top(), std::min(frame.top(), free.bottom() - kTitleBar - size.height()));
     if (frame.right() + kGap + size.width() <= free.right()) {
         window.move(frame.right() + kGap, top);
     } else if (frame.left() - kGap - size.width() >= free.left()) {
@@ -95,13 +97,13 @@ void placeBeside(QWidget& window, const QMainWindow& main) {
     } else {
         const QWidget* form = main.centralWidget();
         const int below = form->mapToGlobal(QPoint(0, form->height())).y() + kGap;
-        const int room = free.bottom() - below - kTitle;
+        const int room = free.bottom() - below - kTitleBar;
         if (room >= size.height() / 2) {
             size.setHeight(std::min(size.height(), room));
             window.resize(size);
             window.move(free.right() - size.width(), below);
         } else {
-            window.move(free.right() - size.width(), free.bottom() - kTitle - size.height());
+            window.move(free.right() - size.width(), free.bottom() - kTitleBar - size.height());
         }
     }
 }
@@ -354,7 +356,13 @@ void Kavrit::arrangeForm() {
     ui.centralWidget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     ui.centralWidget->setMaximumHeight(ui.centralWidget->minimumSizeHint().height());
     setMinimumSize(minimumSizeHint());
-    resize(size().expandedTo(minimumSize()));
+    // Opened at the form's size, the results would show three events; a window the size of a
+    // small laptop's screen, where the screen has the room, shows them with room to spare.
+    QSize opening = size().expandedTo(kOpeningSize);
+    if (const QScreen* shown = screen()) {
+        opening = opening.boundedTo(shown->availableGeometry().size() - QSize(0, kTitleBar));
+    }
+    resize(opening.expandedTo(minimumSize()));
 }
 
 Kavrit::~Kavrit() {

@@ -103,11 +103,15 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     clipMode = new QComboBox(this);
     clipMode->setObjectName(QStringLiteral("comboBox_clipMode"));
     // The same two ways as pelmora-scan's --clips, in the same order.
-    clipMode->addItem(tr("copied, in the video's own format (EVENT0001.avi for an AVI) or .mkv"));
-    clipMode->addItem(tr("encoded as H.264, cut exactly (EVENT0001.mp4)"));
+    clipMode->addItem(tr("copied (.avi for an AVI, else .mkv)"));
+    clipMode->addItem(tr("encoded (H.264, .mp4)"));
     clipMode->setItemData(0,
-                          tr("Every stream as it is, from the keyframe before each stretch; a "
-                             "clip that cannot be copied whole is encoded"),
+                          tr("Every stream as it is, from the keyframe before each stretch, in "
+                             "the video's own format where it takes them (EVENT0001.avi for an "
+                             "AVI), else in Matroska (EVENT0001.mkv); a clip that cannot be "
+                             "copied whole is encoded"),
+                          Qt::ToolTipRole);
+    clipMode->setItemData(1, tr("Cut exactly at each stretch, as H.264 in MP4 (EVENT0001.mp4)"),
                           Qt::ToolTipRole);
     clipMode->setEnabled(false);
     connect(clips, &QCheckBox::toggled, clipMode, &QWidget::setEnabled);
@@ -163,7 +167,8 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     form->addRow(report);
     auto* clipRow = new QHBoxLayout;
     clipRow->addWidget(clips);
-    clipRow->addWidget(clipMode, 1);
+    clipRow->addWidget(clipMode);
+    clipRow->addStretch(1);
     form->addRow(clipRow);
     form->addRow(tr("Event gap:"), eventGap);
     form->addRow(tr("Trigger size:"), triggerSize);
