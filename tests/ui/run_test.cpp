@@ -831,6 +831,14 @@ TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
         EXPECT_EQ(topLevelTitled(QStringLiteral("diff")) != nullptr,
                   kept && !(row.input == Input::Close && into == "diff"))
             << name;
+        // Until Detailed Output is turned off.
+        if (kept) {
+            QTest::mouseClick(child<QRadioButton>(window, "radioButton_detailedOutput"),
+                              Qt::LeftButton);
+            uitest::spin(20);
+            EXPECT_EQ(topLevelTitled(videoTitle), nullptr) << name;
+            EXPECT_EQ(topLevelTitled(QStringLiteral("diff")), nullptr) << name;
+        }
         if (help != nullptr) {
             help->close();
         }
