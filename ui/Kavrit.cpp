@@ -189,7 +189,10 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
         if (runLines.size() < kLinesKept) {
             runLines.append(line);
         }
-        if (failure && runFailures.size() < kLinesKept) {
+        // Lost snapshots and clips are counted apart; a few of their lines tell the reason.
+        // Every other failure is kept, however many lines came before it.
+        const bool aboutAFile = line.startsWith(QLatin1String("Failed to save "));
+        if (failure && (!aboutAFile || runFailures.size() < kLinesKept)) {
             runFailures.append(line);
         }
     });
