@@ -24,7 +24,9 @@ namespace {
 constexpr double kDefaultOffsetSeconds = 1.0;
 // A run's reference may be any time older than the frame; an hour covers what a user compares.
 constexpr double kLongestOffsetSeconds = 3600.0;
-constexpr int kPageStepMs = 1000;
+// A click on the position track pages by a tenth of the video, at least a second.
+constexpr int kPageParts = 10;
+constexpr int kShortestPageMs = 1000;
 // Steps of the position where the stream gives no rate: one frame at 25 frames per second.
 constexpr int kFallbackStepMs = 40;
 
@@ -68,7 +70,7 @@ void TuningWindow::buildControls() {
     positionSlider = new QSlider(Qt::Horizontal, this);
     positionSlider->setObjectName(QStringLiteral("positionSlider"));
     positionSlider->setRange(0, 0);
-    positionSlider->setPageStep(kPageStepMs);
+    positionSlider->setPageStep(kShortestPageMs);
     positionLabel = new QLabel(this);
     positionLabel->setObjectName(QStringLiteral("positionLabel"));
 
@@ -144,8 +146,8 @@ void TuningWindow::buildControls() {
     layout->addLayout(outcome);
 
     connect(positionSlider, &QSlider::valueChanged, this, [this] {
-        showPosition();
         scheduleDecode();
+        showPosition();
     });
     connect(referenceOffset, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
             &TuningWindow::scheduleDecode);
@@ -177,6 +179,8 @@ bool TuningWindow::openVideo(const QString& path, QString* error) {
     {
         const QSignalBlocker quiet(positionSlider);
         positionSlider->setRange(0, static_cast<int>(std::min<double>(durationMs, INT_MAX)));
+        positionSlider->setPageStep(std::max(
+            kShortestPageMs, static_cast<int>(std::min<double>(durationMs / kPageParts, INT_MAX))));
         positionSlider->setSingleStep(pelmora::usableFrameRate(fps)
                                           ? std::max(1, static_cast<int>(std::lround(1000.0 / fps)))
                                           : kFallbackStepMs);
@@ -253,6 +257,8 @@ void TuningWindow::decodeFrames() {
         return;
     }
     showFrame();
+    // The position said is that of the frame shown, as its caption says it.
+    showPosition();
     maskCaption->setText(
         tr("Change against the frame at %1").arg(timeText(referenceSeeker->shownMs())));
     measure();
@@ -282,6 +288,10 @@ void TuningWindow::showFailure(const QString& text) {
 }
 
 void TuningWindow::showPosition() {
-    positionLabel->setText(
-        tr("%1 of %2").arg(timeText(positionSlider->value()), timeText(durationMs)));
+    // Until the frame there is read, the place asked for; then the frame's own time, which
+    // is where a video of few frames, or a position between two frames, actually is.
+    const double shownMs = framesRead && !decodeTimer.isActive() && positionSeeker
+                               ? positionSeeker->shownMs()
+                               : positionSlider->value();
+    positionLabel->setText(tr("%1 of %2").arg(timeText(shownMs), timeText(durationMs)));
 }

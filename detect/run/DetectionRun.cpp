@@ -49,7 +49,8 @@ public:
           // Enough buffers for those queued for and inside the writers, and the one the
           // detector holds besides its reference.
           pool(2 * static_cast<std::size_t>(writerCount) + 2),
-          writers(writerCount, pool) {
+          writers(writerCount, pool),
+          expectedFrames(job.getSource().expectedFrames()) {
         VideoSource& source = job.getSource();
         converter.setStream({source.width(), source.height()}, source.rotation());
     }
@@ -307,8 +308,8 @@ private:
             return false;
         }
         const VideoStretch& stretch = request.stretch;
-        const long long frames = stretch.last >= 0 ? stretch.last + 1 - stretch.first
-                                                   : report.framesAnnounced - stretch.first;
+        const long long frames =
+            stretch.last >= 0 ? stretch.last + 1 - stretch.first : expectedFrames - stretch.first;
         const int percent = progressPercent(frameIndex + 1 - stretch.first, frames);
         if (percent >= 0) {
             host.progress(percent);
@@ -327,6 +328,8 @@ private:
     const int writerCount;
     FramePool pool;
     SnapshotWriterPool writers;
+    // What the progress counts on.
+    const long long expectedFrames;
     // The snapshots handed to the writers whose outcome is not known yet, oldest first: the
     // writers report in the same order.
     std::deque<SnapshotOutcome> unwritten;
@@ -408,7 +411,8 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         started = true;
         request.observer->runStarted({request.videoPath, report.outputDir, announcedSize, fps,
                                       report.framesAnnounced, request.threshold, request.minPixels,
-                                      request.watched.wholeFrame(), request.watched.name()});
+                                      request.watched.wholeFrame(), request.watched.name(),
+                                      std::max(source.expectedFrames(), 0LL)});
     }
 
     if (request.stretch.first > 0) {

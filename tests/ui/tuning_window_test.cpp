@@ -88,6 +88,46 @@ TEST(TuningWindow, CountsAndDecidesAsTheCoreForTheFramesAtThePositionAndASecondB
     EXPECT_EQ(window.threshold(), 37);
 }
 
+// The position beside the slider is that of the frame shown, as its caption says; a click on
+// the track pages by a tenth of the video.
+TEST(TuningWindow, ThePositionIsThatOfTheFrameShownAndTheTrackPagesByATenth) {
+    TempDir tmp;
+    struct Row {
+        const char* name;
+        int frames;
+        int askedMs;
+        const char* shown;
+        const char* label;
+        int pageStep;
+    };
+    const Row rows[] = {
+        // The first view asks for 1 s, which a one-frame video does not reach.
+        {"one frame", 1, -1, "00:00:00.000", "00:00:00.000 of 00:00:00.040", 1000},
+        {"between two frames", 50, 1254, "00:00:01.240", "00:00:01.240 of 00:00:02.000", 1000},
+        {"two minutes", 3000, 61000, "00:01:01.000", "00:01:01.000 of 00:02:00.000", 12000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = tmp.file(std::string(row.name) + ".avi");
+        ASSERT_TRUE(testsupport::writeVideo(
+            path, std::vector<cv::Mat>(static_cast<std::size_t>(row.frames),
+                                       testsupport::solidFrame({32, 24}, cv::Scalar::all(0)))));
+        TuningWindow window;
+        QString error;
+        ASSERT_TRUE(window.openVideo(QString::fromStdString(path), &error)) << error.toStdString();
+        auto* position = window.findChild<QSlider*>(QStringLiteral("positionSlider"));
+        if (row.askedMs >= 0) {
+            position->setValue(row.askedMs);
+        }
+        uitest::spin(20);
+        EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("frameCaption"))->text(),
+                  QStringLiteral("Frame at %1").arg(QString::fromLatin1(row.shown)));
+        EXPECT_EQ(window.findChild<QLabel*>(QStringLiteral("positionLabel"))->text(),
+                  QString::fromLatin1(row.label));
+        EXPECT_EQ(position->pageStep(), row.pageStep);
+    }
+}
+
 TEST(TuningWindow, SaysWhyAVideoDoesNotOpen) {
     TuningWindow window;
     QString error;
