@@ -180,6 +180,104 @@ SweepSuggestion suggestSetting(const std::vector<SweepRow>& rows) {
     return suggestion;
 }
 
+std::string suggestionText(const SweepSuggestion& suggestion, const std::vector<SweepRow>& rows,
+                           const std::vector<KnownMoment>& moments) {
+    if (!suggestion.made) {
+        return std::string();
+    }
+    const SweepSetting& setting = suggestion.setting;
+    std::string text = formatText("Suggested: --threshold %d --min-pixels %d", setting.threshold,
+                                  setting.minPixels);
+    if (!suggestion.byMoments) {
+        return text + formatText(
+                          ", the knee of the curve at trigger %d: from threshold %d on, the "
+                          "snapshots no longer fall steeply as the threshold rises\n",
+                          setting.minPixels, setting.threshold);
+    }
+    const auto row = std::find_if(rows.begin(), rows.end(), [&](const SweepRow& each) {
+        return each.setting.threshold == setting.threshold &&
+               each.setting.minPixels == setting.minPixels;
+    });
+    const long long outside = row != rows.end() ? row->snapshotsOutside : 0;
+    const std::size_t found = moments.size() - suggestion.missed.size();
+    if (suggestion.missed.empty()) {
+        return text + formatText(
+                          ": it finds all %zu known moments with %lld snapshots outside them, "
+                          "the fewest of the settings that find them all\n",
+                          moments.size(), outside);
+    }
+    text += formatText(
+        ": no setting finds all %zu known moments; it finds %zu, the most, with %lld snapshots "
+        "outside them, and misses",
+        moments.size(), found, outside);
+    for (std::size_t i = 0; i < suggestion.missed.size(); ++i) {
+        const std::size_t missed = suggestion.missed[i];
+        text += formatText("%s moment %zu (%s to %s)", i == 0 ? "" : ",", missed + 1,
+                           timecode(moments[missed].startMs).c_str(),
+                           timecode(moments[missed].endMs).c_str());
+    }
+    return text + "\n";
+}
+
+std::string sweepTableLines(const std::vector<SweepRow>& rows, bool withMoments) {
+    std::vector<int> triggers;
+    std::vector<int> thresholds;
+    for (const SweepRow& row : rows) {
+        triggers.push_back(row.setting.minPixels);
+        thresholds.push_back(row.setting.threshold);
+    }
+    for (std::vector<int>* values : {&triggers, &thresholds}) {
+        std::sort(values->begin(), values->end());
+        values->erase(std::unique(values->begin(), values->end()), values->end());
+    }
+    const auto cellsOf = [&](int threshold) {
+        std::string cells;
+        for (const int trigger : triggers) {
+            const auto row = std::find_if(rows.begin(), rows.end(), [&](const SweepRow& each) {
+                return each.setting.threshold == threshold && each.setting.minPixels == trigger;
+            });
+            if (row == rows.end()) {
+                cells += withMoments ? formatText("  %10s %7s %6s %8s", "", "", "", "")
+                                     : formatText("  %10s %7s", "", "");
+                continue;
+            }
+            cells += formatText("  %10lld %7lld", row->snapshots, row->events);
+            if (withMoments) {
+                cells += formatText(" %6lld %8lld", row->momentsFound(), row->snapshotsOutside);
+            }
+        }
+        return cells;
+    };
+    std::string text = formatText("%-10s", "");
+    std::string header = formatText("%-10s", "threshold");
+    for (const int trigger : triggers) {
+        text += formatText(withMoments ? "  %-33s" : "  %-18s",
+                           ("trigger " + std::to_string(trigger)).c_str());
+        header += withMoments
+                      ? formatText("  %10s %7s %6s %8s", "snapshots", "events", "found", "outside")
+                      : formatText("  %10s %7s", "snapshots", "events");
+    }
+    const auto trimmedLine = [](std::string line) {
+        line.erase(line.find_last_not_of(' ') + 1);
+        return line + "\n";
+    };
+    text = trimmedLine(text) + trimmedLine(header);
+    for (std::size_t i = 0; i < thresholds.size();) {
+        const std::string cells = cellsOf(thresholds[i]);
+        std::size_t last = i;
+        while (last + 1 < thresholds.size() && thresholds[last + 1] == thresholds[last] + 1 &&
+               cellsOf(thresholds[last + 1]) == cells) {
+            ++last;
+        }
+        const std::string span =
+            last == i ? std::to_string(thresholds[i])
+                      : std::to_string(thresholds[i]) + "-" + std::to_string(thresholds[last]);
+        text += trimmedLine(formatText("%-10s", span.c_str()) + cells);
+        i = last + 1;
+    }
+    return text;
+}
+
 std::string sweepTableText(const std::vector<SweepRow>& rows, bool withMoments) {
     std::vector<std::string> header = {"threshold", "trigger",        "snapshots",
                                        "events",    "busiest_minute", "first_ms",

@@ -87,6 +87,17 @@ struct SweepSuggestion {
 
 SweepSuggestion suggestSetting(const std::vector<SweepRow>& rows);
 
+// The suggestion in a sentence for people, with the options that use it and why it was chosen:
+// "Suggested: --threshold 13 --min-pixels 10, the knee ..."; moments are those the rows were
+// tallied with. Empty for no suggestion.
+std::string suggestionText(const SweepSuggestion& suggestion, const std::vector<SweepRow>& rows,
+                           const std::vector<KnownMoment>& moments);
+
+// The rows as a short table for a terminal: a line per threshold, with the snapshots and events
+// (and with moments, those found and the snapshots outside) at each trigger size, and thresholds
+// in a row that give all the same counts on one line ("15-50").
+std::string sweepTableLines(const std::vector<SweepRow>& rows, bool withMoments);
+
 // sweep.csv: a row per setting with its counts and times; with known moments, also how many
 // of them it finds and its snapshots outside them.
 std::string sweepTableText(const std::vector<SweepRow>& rows, bool withMoments);
