@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "FileOutput.h"
 #include "FrameDetector.h"
@@ -477,21 +478,26 @@ void SweepView::showSuggestion() {
         suggestionLine->clear();
         return;
     }
-    const pelmora::SweepSuggestion suggestion = pelmora::suggestSetting(swept);
+    // The window hands on a threshold only: the suggestion is among the trigger size set.
+    std::vector<pelmora::SweepRow> shown;
+    std::copy_if(swept.begin(), swept.end(), std::back_inserter(shown),
+                 [this](const pelmora::SweepRow& row) { return row.setting.minPixels == trigger; });
+    const pelmora::SweepSuggestion suggestion = pelmora::suggestSetting(shown);
+    if (!suggestion.made) {
+        suggestionLine->clear();
+        return;
+    }
     const pelmora::SweepSetting& setting = suggestion.setting;
-    QString text = tr("Suggested: threshold %1 at a trigger size of %2 pixels")
-                       .arg(setting.threshold)
-                       .arg(setting.minPixels);
+    QString text = tr("Suggested: threshold %1").arg(setting.threshold);
     if (!suggestion.byMoments) {
         text +=
-            tr(", the knee of the curve at the smallest trigger size: from there on, the "
-               "snapshots no longer fall steeply.");
+            tr(", the knee of the curve: from there on, the snapshots no longer fall "
+               "steeply.");
     } else {
-        const auto row = std::find_if(swept.begin(), swept.end(), [&](const auto& each) {
-            return each.setting.threshold == setting.threshold &&
-                   each.setting.minPixels == setting.minPixels;
+        const auto row = std::find_if(shown.begin(), shown.end(), [&](const auto& each) {
+            return each.setting.threshold == setting.threshold;
         });
-        const long long outside = row != swept.end() ? row->snapshotsOutside : 0;
+        const long long outside = row != shown.end() ? row->snapshotsOutside : 0;
         if (suggestion.missed.empty()) {
             text += tr(": it finds all %1 marked moments with %2 snapshots outside them.")
                         .arg(sweptMarks.size())

@@ -139,6 +139,19 @@ TEST(TuningWindow, TheWholeVideosCurveShowsTheSweepsCountsAndAClickChoosesItsThr
     window.findChild<QPushButton*>(QStringLiteral("useThresholdButton"))->click();
     ASSERT_EQ(chosen.count(), 1);
     EXPECT_EQ(chosen.at(0).at(0).toInt(), 33);
+
+    // A moment marked at the position goes into the file --expect reads, and back.
+    window.findChild<QSlider*>(QStringLiteral("positionSlider"))->setValue(1200);
+    window.findChild<QPushButton*>(QStringLiteral("markMomentButton"))->click();
+    ASSERT_EQ(view->moments().size(), 1U);
+    const QString moments = QString::fromStdString(tmp.file("moments.txt"));
+    ASSERT_TRUE(view->saveMoments(moments, &error)) << error.toStdString();
+    view->setVideo(QString::fromStdString(path));
+    ASSERT_TRUE(view->moments().empty());
+    ASSERT_TRUE(view->loadMoments(moments, &error)) << error.toStdString();
+    ASSERT_EQ(view->moments().size(), 1U);
+    EXPECT_EQ(view->moments()[0].startMs, 700);
+    EXPECT_EQ(view->moments()[0].endMs, 1700);
 }
 
 TEST(TuningWindow, SaysWhyAVideoDoesNotOpen) {
