@@ -434,7 +434,7 @@ void sweepFigures(const std::string& scan, const std::vector<std::string>& video
                                        repetitions, out);
             std::printf(
                 "    --sweep %-5s (%3d settings) %7.2f s   %.2f processors busy   %6.1f MiB   "
-                "%.2f x one run, against %d x for separate runs; at most %lld references\n",
+                "%.2f x one run, against %d x for separate runs; references held at once: %lld\n",
                 sweep.range, sweep.settings, swept.seconds, swept.processors(),
                 static_cast<double>(swept.peakKiB) / 1024.0, swept.seconds / one.seconds,
                 sweep.settings, referencesHeld(out + "/" + pelmora::kSweepReportName));
