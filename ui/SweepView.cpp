@@ -348,6 +348,10 @@ SweepView::SweepView(QWidget* parent) : QWidget(parent) {
 SweepView::~SweepView() = default;
 
 void SweepView::setVideo(const QString& path) {
+    // The window is opened on the same video again and again: its sweep and marks stay.
+    if (path == video) {
+        return;
+    }
     stopSweep();
     thread.wait();
     video = path;

@@ -101,7 +101,7 @@ public:
     explicit SweepView(QWidget* parent = nullptr);
     ~SweepView() override;
 
-    // A new video forgets the sweep of the last one and its marks.
+    // A new video forgets the sweep of the last one and its marks; the same one keeps them.
     void setVideo(const QString& path);
     void setWatchedRegion(const pelmora::WatchedRegion& region);
     void setTrigger(int trigger);
