@@ -6,8 +6,8 @@
 #include <utility>
 
 #include "FileOutput.h"
-#include "JsonPath.h"
 #include "FolderNames.h"
+#include "JsonPath.h"
 #include "Version.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
@@ -16,6 +17,7 @@
 #include "FrameClock.h"
 #include "ImagePane.h"
 #include "OptionTable.h"
+#include "SweepView.h"
 #include "TextFormat.h"
 #include "TuningMeasure.h"
 
@@ -139,8 +141,23 @@ void TuningWindow::buildControls() {
     outcome->addWidget(measureLine, 1);
     outcome->addWidget(useButton);
 
+    // One moment's frames, or the whole video's curve; the position and the settings below
+    // serve both.
+    auto* moment = new QWidget(this);
+    moment->setLayout(pictures);
+    pictures->setContentsMargins(0, 0, 0, 0);
+    sweepView = new SweepView(this);
+    sweepView->setObjectName(QStringLiteral("sweepView"));
+    sweepView->setTrigger(triggerSize->value());
+    sweepView->setThreshold(thresholdSlider->value());
+    sweepView->setPositionSource([this] { return double(positionSlider->value()); });
+    auto* views = new QTabWidget(this);
+    views->setObjectName(QStringLiteral("tuningViews"));
+    views->addTab(moment, tr("This moment"));
+    views->addTab(sweepView, tr("Whole video"));
+
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(pictures, 1);
+    layout->addWidget(views, 1);
     layout->addLayout(position);
     layout->addLayout(settings);
     layout->addLayout(outcome);
@@ -153,6 +170,10 @@ void TuningWindow::buildControls() {
             &TuningWindow::scheduleDecode);
     connect(thresholdSlider, &QSlider::valueChanged, this, &TuningWindow::measure);
     connect(triggerSize, QOverload<int>::of(&QSpinBox::valueChanged), this, &TuningWindow::measure);
+    connect(thresholdSlider, &QSlider::valueChanged, sweepView, &SweepView::setThreshold);
+    connect(triggerSize, QOverload<int>::of(&QSpinBox::valueChanged), sweepView,
+            &SweepView::setTrigger);
+    connect(sweepView, &SweepView::thresholdPicked, thresholdSlider, &QSlider::setValue);
     connect(useButton, &QPushButton::clicked, this,
             [this] { emit thresholdChosen(thresholdSlider->value()); });
 }
@@ -174,6 +195,7 @@ bool TuningWindow::openVideo(const QString& path, QString* error) {
     }
     positionSeeker = std::move(atPosition);
     referenceSeeker = std::move(atReference);
+    sweepView->setVideo(path);
     durationMs = positionSeeker->durationMs();
     const double fps = positionSeeker->frameRate();
     {
@@ -215,6 +237,7 @@ void TuningWindow::setMinPixels(int minPixels) {
 
 void TuningWindow::setWatchedRegion(const pelmora::WatchedRegion& watched) {
     region = watched;
+    sweepView->setWatchedRegion(watched);
     if (framesRead) {
         showFrame();
     }

@@ -14,6 +14,11 @@ inline constexpr const char* kEventListName = "events.csv";
 inline constexpr const char* kReportName = "report.html";
 inline constexpr const char* kRunRecordName = ".pelmora-run.json";
 
+// What a sweep of every setting leaves: its table and, asked for, its page. No run removes
+// them: they stay beside the snapshots of the setting chosen from them.
+inline constexpr const char* kSweepTableName = "sweep.csv";
+inline constexpr const char* kSweepReportName = "sweep.html";
+
 // The file a run holds its folder by, while it runs.
 inline constexpr const char* kFolderLockName = ".pelmora.lock";
 

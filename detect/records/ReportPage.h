@@ -36,6 +36,10 @@ struct ReportContent {
     std::string madeAt;  // when the page was made, as people read it
 };
 
+// Now, as the desktop's clock shows it, with its zone, since a page is read where it was made;
+// empty where the system cannot tell.
+std::string localTimeNow();
+
 // The data: addresses of the first kEmbeddedThumbnails events' peak snapshots, read back from
 // the folder they were saved in; empty for a snapshot not saved or no longer readable.
 std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 
 #include "ClipPlan.h"
 #include "FileOutput.h"
@@ -23,18 +22,6 @@ std::vector<std::string> eventHeader(bool clips) {
         header.insert(header.end(), {"clip", "clip_start_ms", "clip_end_ms"});
     }
     return header;
-}
-
-// As the desktop's clock shows it, with its zone, since the page is read where it was made.
-std::string localTimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    char text[64] = "";
-    if (localtime_r(&now, &local) == nullptr ||
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M %Z", &local) == 0) {
-        return {};
-    }
-    return text;
 }
 
 }  // namespace

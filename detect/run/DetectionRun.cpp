@@ -21,6 +21,7 @@ extern "C" {
 #include "FrameReader.h"
 #include "PictureConverter.h"
 #include "PictureRows.h"
+#include "SettingSweep.h"
 #include "SnapshotWriterPool.h"
 #include "StatusLine.h"
 #include "TextFormat.h"
@@ -45,7 +46,10 @@ public:
           report(report),
           clock(job.getSource().fps()),
           namer(snapshotDigits(job.getSource().announcedMs())),
-          writerCount(request.writers > 0 ? request.writers : SnapshotWriterPool::defaultWriters()),
+          // A sweep writes nothing, and one idle writer is all it needs.
+          writerCount(request.sweep != nullptr ? 1
+                      : request.writers > 0    ? request.writers
+                                               : SnapshotWriterPool::defaultWriters()),
           // Enough buffers for those queued for and inside the writers, and the one the
           // detector holds besides its reference.
           pool(2 * static_cast<std::size_t>(writerCount) + 2),
@@ -139,6 +143,9 @@ private:
         } else if (converter.changesFormat(picture)) {
             formatChanged(frameIndex, *picture.frame);
         }
+        if (request.sweep != nullptr) {
+            return sweepStep(frameIndex, picture);
+        }
         cv::Mat image;
         pool.acquire(image);
         const bool byRows = convertsByRows(picture);
@@ -195,6 +202,22 @@ private:
         writers.collect(false, [this](const std::string& path, const WriteResult& result) {
             written(path, result);
         });
+        return frameDone(frameIndex);
+    }
+
+    // One frame measured for every setting of the sweep, each setting's snapshots told as its
+    // own run would take them; false to stop after it.
+    bool sweepStep(long long frameIndex, const Picture& picture) {
+        const FrameTime time = timeOf(frameIndex, picture);
+        const long long streamMs = streamTimeOf(frameIndex, picture);
+        const SweptFrame& swept = request.sweep->measure(converter, picture);
+        if (request.sweepObserver != nullptr) {
+            for (const std::size_t setting : swept.triggered) {
+                request.sweepObserver->settingSnapshot(
+                    setting, {frameIndex, time.snapshotMs, swept.changedPixels[setting],
+                              std::string(), false, streamMs, swept.againstBlack});
+            }
+        }
         return frameDone(frameIndex);
     }
 
@@ -381,9 +404,12 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         report.status = RunReport::Status::OpenFailed;
         return;
     }
-    report.outputError = job.prepareOutputDirectory();
     report.outputDir = job.getOutputDir();
-    if (report.outputError.empty() && request.folderReady) {
+    if (request.intoFolder) {
+        report.outputError = job.prepareOutputDirectory();
+        report.outputDir = job.getOutputDir();
+    }
+    if (request.intoFolder && report.outputError.empty() && request.folderReady) {
         report.outputError = request.folderReady(report.outputDir);
     }
     if (!report.outputError.empty()) {
