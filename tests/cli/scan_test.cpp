@@ -1829,10 +1829,13 @@ TEST_F(ScanTest, VideosRunAtOnceLeaveWhatOneAfterAnotherLeaves) {
     const struct {
         const char* name;
         std::vector<std::string> options;
+        const char* held;  // a file the options leave in the folders
     } rows[] = {
-        {"text", {}},
-        {"json", {"--summary", "json"}},
-        {"lists and report", {"--report", "--summary", "json"}},
+        {"text", {}, "long/.pelmora-run.json"},
+        {"json", {"--summary", "json"}, "long/.pelmora-run.json"},
+        {"lists, report and clips",
+         {"--report", "--clips", "--summary", "json"},
+         "long/EVENT0001.avi"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1861,7 +1864,7 @@ TEST_F(ScanTest, VideosRunAtOnceLeaveWhatOneAfterAnotherLeaves) {
             together.err.substr(withoutTotal(together.err).size()).substr(0, total.rfind(", ")),
             total.substr(0, total.rfind(", ")));
         const auto files = folderBytes(tmp.file(std::string(row.name) + "-1/out"));
-        EXPECT_EQ(files.count("long/.pelmora-run.json"), 1u);
+        EXPECT_EQ(files.count(row.held), 1u);
         EXPECT_EQ(folderBytes(tmp.file(std::string(row.name) + "-3/out")), files);
     }
 }
