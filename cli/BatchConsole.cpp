@@ -86,15 +86,30 @@ void BatchConsole::drawProgress(const std::string& text) {
     progressDrawn = true;
 }
 
-// "3 of 16 videos done, 2 running: 45% 12%", the running ones in the batch's order.
+namespace {
+
+// The running videos whose percentages the line shows, the first ones in the batch's order: the
+// line must fit an 80-column terminal, since a redraw clears only the row it is on, and a
+// batch of 64 at once would wrap.
+constexpr std::size_t kMostPercentsShown = 6;
+
+}  // namespace
+
+// "3 of 16 videos done, 2 running: 45% 12%", the running ones in the batch's order; past
+// kMostPercentsShown, "... +10 more".
 std::string BatchConsole::batchProgress() const {
     std::string running;
     std::size_t count = 0;
     for (std::size_t i = first; i < videos.size(); ++i) {
         if (!videos[i].finished && videos[i].percent >= 0) {
-            running += pelmora::formatText(" %d%%", videos[i].percent);
+            if (count < kMostPercentsShown) {
+                running += pelmora::formatText(" %d%%", videos[i].percent);
+            }
             ++count;
         }
+    }
+    if (count > kMostPercentsShown) {
+        running += pelmora::formatText(" +%zu more", count - kMostPercentsShown);
     }
     return pelmora::formatText("%zu of %zu videos done, %zu running:", done, videos.size(), count) +
            running;

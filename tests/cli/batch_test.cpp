@@ -297,4 +297,17 @@ TEST_F(BatchConsoleTest, SeveralAtOnceShowHowManyAreDoneAndTheProgressLineMakesW
     EXPECT_EQ(written(out), "a done\n");
 }
 
+TEST_F(BatchConsoleTest, AProgressLineOfManyAtOnceStaysShortEnoughForATerminal) {
+    BatchConsole console(70, 64, true, out, err);
+    for (std::size_t video = 0; video < 63; ++video) {
+        console.progress(video, 10, 10, 1.0);
+    }
+    // A video at its end draws the line whenever the last was drawn.
+    console.progress(63, 100, 10, 1.0);
+    const std::string text = written(err);
+    const std::string line = text.substr(text.rfind("\033[K") + 3);
+    EXPECT_EQ(line, "0 of 70 videos done, 64 running: 10% 10% 10% 10% 10% 10% +58 more");
+    EXPECT_LT(line.size(), 80u);
+}
+
 }  // namespace
