@@ -60,8 +60,7 @@ std::string folderKey(const BatchEntry& entry) {
 // stop asked for by a signal.
 class BatchRunHost : public pelmora::RunHost {
 public:
-    BatchRunHost(BatchConsole& console, std::size_t video, bool quiet,
-                 const volatile std::sig_atomic_t& stopSignal)
+    BatchRunHost(BatchConsole& console, std::size_t video, bool quiet, const StopSignal& stopSignal)
         : console(console), video(video), quiet(quiet), stopSignal(stopSignal) {}
 
     void write(pelmora::LogKind kind, const std::string& line) override {
@@ -87,7 +86,7 @@ private:
     BatchConsole& console;
     const std::size_t video;
     const bool quiet;
-    const volatile std::sig_atomic_t& stopSignal;
+    const StopSignal& stopSignal;
     const Clock::time_point start = Clock::now();
     long long frames = 0;
 };
@@ -96,7 +95,7 @@ class Batch {
 public:
     Batch(const ScanOptions& options, const nlohmann::json& settings,
           const std::vector<BatchEntry>& batch, const BatchShares& shares,
-          const volatile std::sig_atomic_t& stopSignal, bool progressShown)
+          const StopSignal& stopSignal, bool progressShown)
         : options(options),
           settings(settings),
           batch(batch),
@@ -188,7 +187,7 @@ private:
     const nlohmann::json& settings;
     const std::vector<BatchEntry>& batch;
     const BatchShares shares;
-    const volatile std::sig_atomic_t& stopSignal;
+    const StopSignal& stopSignal;
     BatchConsole console;
     std::vector<std::string> folders;
 
@@ -204,6 +203,6 @@ private:
 
 BatchResult runBatch(const ScanOptions& options, const nlohmann::json& settings,
                      const std::vector<BatchEntry>& batch, const BatchShares& shares,
-                     const volatile std::sig_atomic_t& stopSignal, bool progressShown) {
+                     const StopSignal& stopSignal, bool progressShown) {
     return Batch(options, settings, batch, shares, stopSignal, progressShown).run();
 }

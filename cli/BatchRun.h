@@ -1,12 +1,12 @@
 #pragma once
 
-#include <csignal>
 #include <cstddef>
 #include <nlohmann/json.hpp>
 #include <vector>
 
 #include "ScanOptions.h"
 #include "ScanSummary.h"
+#include "StopSignal.h"
 #include "VideoBatch.h"
 #include "VideoScan.h"
 
@@ -38,4 +38,4 @@ struct BatchResult {
 // summed up. progressShown: a progress line is drawn on the error stream.
 BatchResult runBatch(const ScanOptions& options, const nlohmann::json& settings,
                      const std::vector<BatchEntry>& batch, const BatchShares& shares,
-                     const volatile std::sig_atomic_t& stopSignal, bool progressShown);
+                     const StopSignal& stopSignal, bool progressShown);

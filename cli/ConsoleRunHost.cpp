@@ -13,8 +13,7 @@ std::string runProgressLine(int percent, long long frames, double seconds) {
     return pelmora::formatText("%3d%%  %.1f frames/s  %s left", percent, rate, left.c_str());
 }
 
-ConsoleRunHost::ConsoleRunHost(const volatile std::sig_atomic_t& stopFlag, bool quiet,
-                               bool terminal)
+ConsoleRunHost::ConsoleRunHost(const StopSignal& stopFlag, bool quiet, bool terminal)
     : stopFlag(stopFlag), quiet(quiet), showProgress(terminal && !quiet) {}
 
 void ConsoleRunHost::write(pelmora::LogKind kind, const std::string& line) {

@@ -1,10 +1,10 @@
 #pragma once
 
 #include <chrono>
-#include <csignal>
 #include <string>
 
 #include "DetectionRun.h"
+#include "StopSignal.h"
 
 // How often a progress line is drawn again at most: often enough to see it move, seldom enough
 // that drawing it costs nothing.
@@ -19,7 +19,7 @@ std::string runProgressLine(int percent, long long frames, double seconds);
 // (set from the SIGINT handler) ends the run after the current frame.
 class ConsoleRunHost : public pelmora::RunHost {
 public:
-    ConsoleRunHost(const volatile std::sig_atomic_t& stopFlag, bool quiet, bool terminal);
+    ConsoleRunHost(const StopSignal& stopFlag, bool quiet, bool terminal);
 
     void write(pelmora::LogKind kind, const std::string& line) override;
     void progress(int percent) override;
@@ -33,7 +33,7 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    const volatile std::sig_atomic_t& stopFlag;
+    const StopSignal& stopFlag;
     const bool quiet;
     const bool showProgress;
     const Clock::time_point start = Clock::now();

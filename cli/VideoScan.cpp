@@ -7,8 +7,8 @@
 #include "VideoRun.h"
 
 VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
-                    const BatchEntry& entry, const RunShare& share,
-                    const volatile std::sig_atomic_t& stopSignal, pelmora::RunHost& host) {
+                    const BatchEntry& entry, const RunShare& share, const StopSignal& stopSignal,
+                    pelmora::RunHost& host) {
     const auto start = std::chrono::steady_clock::now();
     pelmora::VideoRunRequest request;
     request.run = scanRequest(options, entry.video, entry.outputDir);

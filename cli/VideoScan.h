@@ -1,6 +1,5 @@
 #pragma once
 
-#include <csignal>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -8,6 +7,7 @@
 #include "RunRequest.h"
 #include "ScanOptions.h"
 #include "ScanSummary.h"
+#include "StopSignal.h"
 #include "VideoBatch.h"
 
 struct VideoScan {
@@ -25,5 +25,5 @@ struct RunShare {
 // One video scanned whole into its folder as the options say, its record written when nothing
 // was lost, its lines to host; settings are resultSettings(options).
 VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
-                    const BatchEntry& entry, const RunShare& share,
-                    const volatile std::sig_atomic_t& stopSignal, pelmora::RunHost& host);
+                    const BatchEntry& entry, const RunShare& share, const StopSignal& stopSignal,
+                    pelmora::RunHost& host);

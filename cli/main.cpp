@@ -18,6 +18,7 @@
 #include "ScanOptions.h"
 #include "ScanSummary.h"
 #include "SegmentCommands.h"
+#include "StopSignal.h"
 #include "VideoBatch.h"
 
 namespace {
@@ -26,8 +27,7 @@ constexpr int kExitDone = 0;
 constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
 
-// The number of the signal that asked the scan to stop, or 0.
-volatile std::sig_atomic_t stopSignal = 0;
+StopSignal stopSignal{0};
 
 void onStopSignal(int signal) {
     stopSignal = signal;
