@@ -4,12 +4,16 @@
 
 #include "TextFormat.h"
 
-namespace {
-constexpr std::chrono::milliseconds kRedrawInterval(200);
+std::string runProgressLine(int percent, long long frames, double seconds) {
+    const double rate = seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0;
+    std::string left = "--";
+    if (percent > 0) {
+        left = pelmora::timeLeft(seconds * (100.0 - percent) / percent);
+    }
+    return pelmora::formatText("%3d%%  %.1f frames/s  %s left", percent, rate, left.c_str());
 }
 
-ConsoleRunHost::ConsoleRunHost(const volatile std::sig_atomic_t& stopFlag, bool quiet,
-                               bool terminal)
+ConsoleRunHost::ConsoleRunHost(const StopSignal& stopFlag, bool quiet, bool terminal)
     : stopFlag(stopFlag), quiet(quiet), showProgress(terminal && !quiet) {}
 
 void ConsoleRunHost::write(pelmora::LogKind kind, const std::string& line) {
@@ -25,17 +29,11 @@ void ConsoleRunHost::progress(int percent) {
         return;
     }
     const Clock::time_point now = Clock::now();
-    if (progressShown && percent < 100 && now - lastDrawn < kRedrawInterval) {
+    if (progressShown && percent < 100 && now - lastDrawn < kProgressRedrawInterval) {
         return;
     }
     lastDrawn = now;
-    const double seconds = secondsElapsed();
-    const double rate = seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0;
-    std::string left = "--";
-    if (percent > 0) {
-        left = pelmora::timeLeft(seconds * (100.0 - percent) / percent);
-    }
-    std::fprintf(stderr, "\r\033[K%3d%%  %.1f frames/s  %s left", percent, rate, left.c_str());
+    std::fprintf(stderr, "\r\033[K%s", runProgressLine(percent, frames, secondsElapsed()).c_str());
     std::fflush(stderr);
     progressShown = true;
 }

@@ -270,6 +270,7 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
         {&option::kOutput,
          [&] { text(option::kOutput, options.outputDir)->check(named("the output directory")); }},
         {&option::kJobs, [&] { count(option::kJobs, options.jobs); }},
+        {&option::kVideosAtOnce, [&] { count(option::kVideosAtOnce, options.videosAtOnce); }},
         {&option::kQuiet, [&] { flag(option::kQuiet, options.quiet); }},
         {&option::kVerbose, [&] { flag(option::kVerbose, options.verbose); }},
         {&option::kEvents, [&] { flag(option::kEvents, options.events); }},

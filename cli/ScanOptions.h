@@ -20,6 +20,8 @@ struct ScanOptions {
     std::string outputDir;  // empty: derived from each video's path
     // snapshot writers; 0: enough for this machine
     int jobs = static_cast<int>(pelmora::option::kJobs.scanDefault);
+    // videos of a batch run at once; 0: one for each processor
+    int videosAtOnce = static_cast<int>(pelmora::option::kVideosAtOnce.scanDefault);
     bool quiet = false;
     bool verbose = false;  // let the decoder's own messages through
     bool events = false;   // snapshots.csv and events.csv beside the snapshots

@@ -15,7 +15,7 @@ namespace {
 constexpr int kExitDone = 0;
 constexpr int kExitFailures = 1;
 
-int exitStatus(bool failed, const volatile std::sig_atomic_t& stopSignal) {
+int exitStatus(bool failed, const StopSignal& stopSignal) {
     if (stopSignal != 0) {
         return 128 + stopSignal;
     }
@@ -53,8 +53,7 @@ std::vector<std::pair<std::string, std::string>> segmentIdentity(const std::stri
     return identity;
 }
 
-int scanSegmentCommand(const ScanOptions& options, const volatile std::sig_atomic_t& stopSignal,
-                       bool terminal) {
+int scanSegmentCommand(const ScanOptions& options, const StopSignal& stopSignal, bool terminal) {
     const std::string& video = options.videos.front();
     const std::string folder = pelmora::VideoJob::snapshotFolder(video, options.outputDir);
     ConsoleRunHost host(stopSignal, options.quiet, terminal);
@@ -79,8 +78,7 @@ int scanSegmentCommand(const ScanOptions& options, const volatile std::sig_atomi
     return exitStatus(failed, stopSignal);
 }
 
-int joinCommand(const ScanOptions& options, const volatile std::sig_atomic_t& stopSignal,
-                bool terminal) {
+int joinCommand(const ScanOptions& options, const StopSignal& stopSignal, bool terminal) {
     const nlohmann::json settings = resultSettings(options);
     ConsoleRunHost host(stopSignal, options.quiet, terminal);
     pelmora::JoinFolderRequest request;

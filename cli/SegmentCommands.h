@@ -1,12 +1,12 @@
 #pragma once
 
-#include <csignal>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "ScanOptions.h"
+#include "StopSignal.h"
 
 // What a stretch's record says of the video file and the options, by name, for the join to
 // compare: the file's path, size and modification time, each setting, and the version.
@@ -15,7 +15,5 @@ std::vector<std::pair<std::string, std::string>> segmentIdentity(const std::stri
 
 // pelmora-scan --segment K/N VIDEO and pelmora-scan --join DIR; each returns the exit status
 // (0, 1, or 128 + the signal that stopped it).
-int scanSegmentCommand(const ScanOptions& options, const volatile std::sig_atomic_t& stopSignal,
-                       bool terminal);
-int joinCommand(const ScanOptions& options, const volatile std::sig_atomic_t& stopSignal,
-                bool terminal);
+int scanSegmentCommand(const ScanOptions& options, const StopSignal& stopSignal, bool terminal);
+int joinCommand(const ScanOptions& options, const StopSignal& stopSignal, bool terminal);

@@ -1,16 +1,19 @@
 #include "VideoScan.h"
 
-#include "ConsoleRunHost.h"
+#include <chrono>
+
 #include "FrameDetector.h"
 #include "RunRecord.h"
 #include "VideoRun.h"
 
 VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
-                    const BatchEntry& entry, const volatile std::sig_atomic_t& stopSignal,
-                    bool terminal) {
-    ConsoleRunHost host(stopSignal, options.quiet, terminal);
+                    const BatchEntry& entry, const RunShare& share, const StopSignal& stopSignal,
+                    pelmora::RunHost& host) {
+    const auto start = std::chrono::steady_clock::now();
     pelmora::VideoRunRequest request;
     request.run = scanRequest(options, entry.video, entry.outputDir);
+    request.run.writers = share.writers;
+    request.run.decoderThreads = share.decoderThreads;
     request.records = recordOptions(options);
     // With --resume, an unfinished run is replaced as a whole, so old and new never mix; a
     // finished one of other settings stays, as without it.
@@ -36,8 +39,8 @@ VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
     // Every video is compared from black, whatever came before it.
     pelmora::FrameDetector detector;
     const pelmora::VideoRunResult result = pelmora::runVideo(detector, request, host);
-    host.clearProgress();
-    VideoScan scan{VideoOutcome{entry.video, result.report, host.secondsElapsed()}, result.failed};
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    VideoScan scan{VideoOutcome{entry.video, result.report, seconds.count()}, result.failed};
     if (options.sweep) {
         scan.outcome.sweep = SweepOutcome{result.sweepRows, options.expected};
     }

@@ -10,20 +10,16 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "ConsoleRunHost.h"
-#include "DetectionRun.h"
-#include "FrameDetector.h"
+#include "BatchRun.h"
 #include "LibraryDiagnostics.h"
-#include "RunFolder.h"
-#include "RunRecord.h"
-#include "RunRecorder.h"
 #include "ScanOptions.h"
 #include "ScanSummary.h"
 #include "SegmentCommands.h"
+#include "StopSignal.h"
 #include "VideoBatch.h"
-#include "VideoScan.h"
 
 namespace {
 
@@ -31,8 +27,7 @@ constexpr int kExitDone = 0;
 constexpr int kExitFailures = 1;
 constexpr int kExitUsage = 2;
 
-// The number of the signal that asked the scan to stop, or 0.
-volatile std::sig_atomic_t stopSignal = 0;
+StopSignal stopSignal{0};
 
 void onStopSignal(int signal) {
     stopSignal = signal;
@@ -136,41 +131,19 @@ int main(int argc, char* argv[]) {
 
     pelmora::setLibraryDiagnostics(options.verbose);
     installStopHandlers();
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    const nlohmann::json settings = resultSettings(options);
-    int status = unreadable.empty() ? kExitDone : kExitFailures;
+    const bool progressShown = ::isatty(STDERR_FILENO) == 1 && !options.quiet;
     const auto batchStart = std::chrono::steady_clock::now();
-    BatchTotal total;
-    total.videos = static_cast<int>(batch.size());
-    const auto sumUp = [&] {
-        if (batch.size() > 1) {
-            const std::chrono::duration<double> seconds =
-                std::chrono::steady_clock::now() - batchStart;
-            std::fputs(batchTotalLine(total, seconds.count()).c_str(), stderr);
-        }
-    };
-    for (const BatchEntry& entry : batch) {
-        if (options.resume) {
-            if (const auto done = RunRecord(entry.video, settings).findDone(entry.outputDir)) {
-                const VideoOutcome skipped{entry.video, *done, 0.0, true};
-                total.add(skipped);
-                std::fputs(summaryLine(options.summary, skipped).c_str(), stdout);
-                std::fflush(stdout);
-                continue;
-            }
-        }
-        const VideoScan scan = scanVideo(options, settings, entry, stopSignal, terminal);
-        total.add(scan.outcome);
-        std::fputs(summaryLine(options.summary, scan.outcome).c_str(), stdout);
-        std::fflush(stdout);
-        if (scan.failed) {
-            status = kExitFailures;
-        }
-        if (stopSignal != 0) {
-            sumUp();
-            return 128 + stopSignal;
-        }
+    const BatchResult result =
+        runBatch(options, resultSettings(options), batch,
+                 batchShares(std::thread::hardware_concurrency(), batch.size(),
+                             options.videosAtOnce, options.jobs),
+                 stopSignal, progressShown);
+    if (batch.size() > 1) {
+        const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - batchStart;
+        std::fputs(batchTotalLine(result.total, seconds.count()).c_str(), stderr);
     }
-    sumUp();
-    return status;
+    if (stopSignal != 0) {
+        return 128 + stopSignal;
+    }
+    return unreadable.empty() && !result.failed ? kExitDone : kExitFailures;
 }

@@ -5,10 +5,10 @@ namespace pelmora {
 const std::vector<const OptionSpec*>& scanOptionTable() {
     using namespace option;
     static const std::vector<const OptionSpec*> table{
-        &kThreshold, &kOutput,        &kJobs,   &kQuiet, &kVerbose, &kEvents,    &kEventGap,
-        &kReport,    &kClips,         &kBefore, &kAfter, &kMask,    &kMinPixels, &kClock,
-        &kList,      &kShard,         &kResume, &kClean, &kSummary, &kSegment,   &kJoin,
-        &kSweep,     &kSweepTriggers, &kExpect, &kHelp,  &kVersion};
+        &kThreshold, &kOutput, &kJobs,          &kVideosAtOnce, &kQuiet, &kVerbose, &kEvents,
+        &kEventGap,  &kReport, &kClips,         &kBefore,       &kAfter, &kMask,    &kMinPixels,
+        &kClock,     &kList,   &kShard,         &kResume,       &kClean, &kSummary, &kSegment,
+        &kJoin,      &kSweep,  &kSweepTriggers, &kExpect,       &kHelp,  &kVersion};
     return table;
 }
 

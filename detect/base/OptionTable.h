@@ -112,6 +112,14 @@ inline constexpr OptionSpec kOutput = optionkind::text(
 inline constexpr OptionSpec kJobs =
     optionkind::count("jobs", 'j', "write snapshots on N threads; any N gives the same files", 1,
                       64, 0)
+        .saidAsDefault("one for each processor, shared by the videos at once");
+// The most a batch may be asked to run at once: more runs than this would hold more memory than
+// they could keep processors busy on any machine the program meets.
+inline constexpr OptionSpec kVideosAtOnce =
+    optionkind::count("videos-at-once", '\0',
+                      "scan N videos of a batch at once, never more than it has; any N gives the "
+                      "same files, lines and summaries, in the same order",
+                      1, 64, 0)
         .saidAsDefault("one for each processor");
 inline constexpr OptionSpec kQuiet =
     optionkind::flag("quiet", 'q', "print neither progress nor the path of each snapshot");

@@ -396,7 +396,7 @@ void failOnThrow(RunReport& report, RunHost& host, const std::string& video, Sta
 void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host, RunReport& report,
                bool& started, bool& framesRan) {
     VideoJob job(request.videoPath, request.outputDir);
-    if (!job.open()) {
+    if (!job.open(request.decoderThreads)) {
         report.openError = job.openError();
         host.write(LogKind::Failure,
                    formatText("Failed to open %s: %s\n", request.videoPath.c_str(),

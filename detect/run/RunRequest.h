@@ -34,6 +34,9 @@ struct RunRequest {
     std::string outputDir;  // empty: derived from the video path
     int threshold = 0;
     int writers = 0;  // threads that write snapshots; 0: enough for this machine
+    // Threads the video's decoder runs on; 0: as many as the machine has. Runs that share the
+    // machine with others take fewer.
+    int decoderThreads = 0;
     // A snapshot needs more changed pixels than this.
     int minPixels = static_cast<int>(option::kMinPixels.scanDefault);
     WatchedRegion watched{};          // where change counts: the whole frame

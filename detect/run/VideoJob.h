@@ -12,8 +12,9 @@ class VideoJob {
 public:
     VideoJob(std::string videoPath, std::string outputDir);
 
-    // False when the video does not open; openError() then says why, in FFmpeg's words.
-    bool open();
+    // False when the video does not open; openError() then says why, in FFmpeg's words. The
+    // decoder runs on decoderThreads threads; 0: as many as the machine has.
+    bool open(int decoderThreads = 0);
     const std::string& openError() const { return openFailure; }
 
     // Settles where the snapshots go before anything is decoded: the destination given, or,

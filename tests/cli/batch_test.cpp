@@ -3,12 +3,16 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <thread>
 
+#include "BatchConsole.h"
+#include "BatchRun.h"
 #include "TestSupport.h"
 #include "VideoBatch.h"
 
@@ -179,6 +183,131 @@ TEST(BatchPlan, EveryVideoGetsAFolderNoOtherVideoHas) {
         }
         EXPECT_EQ(folders, words(row.folders)) << row.name;
     }
+}
+
+TEST(BatchShares, SeveralAtOnceShareTheProcessorsOut) {
+    const struct {
+        const char* name;
+        unsigned processors;
+        std::size_t videos;
+        int given;  // --videos-at-once; 0: not given
+        int jobs;   // -j; 0: not given
+        int atOnce;
+        int writers;  // 0: the run's own default
+        int decoderThreads;
+    } rows[] = {
+        {"one video takes the machine", 2, 1, 0, 0, 1, 0, 0},
+        {"one for each processor", 2, 16, 0, 0, 2, 1, 1},
+        {"sixteen processors", 16, 40, 0, 0, 16, 1, 1},
+        {"never more than the videos", 16, 3, 0, 0, 3, 5, 5},
+        {"no more than the option's largest", 128, 200, 0, 0, 64, 2, 2},
+        {"one at a time when asked", 8, 16, 1, 0, 1, 0, 0},
+        {"more than the processors when asked", 2, 16, 4, 0, 4, 1, 1},
+        {"asked for more than the videos", 2, 3, 8, 0, 3, 1, 1},
+        {"-j kept", 4, 16, 0, 3, 4, 3, 1},
+        {"-j kept one at a time", 4, 16, 1, 3, 1, 3, 0},
+        {"a machine that names no processors", 0, 16, 0, 0, 1, 0, 0},
+        {"no videos", 2, 0, 0, 0, 1, 0, 0},
+    };
+    for (const auto& row : rows) {
+        const BatchShares shares = batchShares(row.processors, row.videos, row.given, row.jobs);
+        EXPECT_EQ(shares.videosAtOnce, row.atOnce) << row.name;
+        EXPECT_EQ(shares.run.writers, row.writers) << row.name;
+        EXPECT_EQ(shares.run.decoderThreads, row.decoderThreads) << row.name;
+    }
+}
+
+// What was written to a stream made with tmpfile().
+std::string written(std::FILE* stream) {
+    std::fflush(stream);
+    std::rewind(stream);
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, stream)) > 0;) {
+        text.append(buffer, got);
+    }
+    std::fseek(stream, 0, SEEK_END);
+    return text;
+}
+
+class BatchConsoleTest : public testing::Test {
+protected:
+    void SetUp() override {
+        out = std::tmpfile();
+        err = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        ASSERT_NE(err, nullptr);
+    }
+    void TearDown() override {
+        std::fclose(out);
+        std::fclose(err);
+    }
+
+    std::FILE* out = nullptr;
+    std::FILE* err = nullptr;
+};
+
+TEST_F(BatchConsoleTest, LinesAndSummariesComeInTheBatchsOrderWhateverOrderTheRunsEndIn) {
+    BatchConsole console(3, 3, false, out, err);
+    console.write(1, "[b/1]\n");
+    console.write(0, "[a/1]\n");
+    console.write(2, "[c/1]\n");
+    console.finish(2, "c done\n");
+    console.write(1, "[b/2]\n");
+    // The first video writes as it goes; the others wait for it.
+    EXPECT_EQ(written(err), "[a/1]\n");
+    EXPECT_EQ(written(out), "");
+    console.write(0, "[a/2]\n");
+    console.finish(0, "a done\n");
+    // The second is the first now: what it held goes out, and from here on what it writes.
+    EXPECT_EQ(written(err), "[a/1]\n[a/2]\n[b/1]\n[b/2]\n");
+    EXPECT_EQ(written(out), "a done\n");
+    console.write(1, "[b/3]\n");
+    console.finish(1, "b done\n");
+    EXPECT_EQ(written(err), "[a/1]\n[a/2]\n[b/1]\n[b/2]\n[b/3]\n[c/1]\n");
+    EXPECT_EQ(written(out), "a done\nb done\nc done\n");
+}
+
+TEST_F(BatchConsoleTest, ARunThatHoldsTooMuchWaitsForItsTurnAndLosesNothing) {
+    BatchConsole console(2, 2, false, out, err);
+    const std::string line = std::string(BatchConsole::kMostHeldBytes / 2, 'x') + "\n";
+    std::thread second([&] {
+        for (int i = 0; i < 4; ++i) {
+            console.write(1, line);
+        }
+        console.finish(1, "second\n");
+    });
+    console.write(0, "[first]\n");
+    console.finish(0, "first\n");
+    second.join();
+    std::string lines = "[first]\n";
+    for (int i = 0; i < 4; ++i) {
+        lines += line;
+    }
+    EXPECT_EQ(written(err), lines);
+    EXPECT_EQ(written(out), "first\nsecond\n");
+}
+
+TEST_F(BatchConsoleTest, SeveralAtOnceShowHowManyAreDoneAndTheProgressLineMakesWayForLines) {
+    BatchConsole console(3, 2, true, out, err);
+    console.progress(1, 40, 10, 1.0);
+    console.write(0, "[a/1]\n");
+    console.finish(0, "a done\n");
+    EXPECT_EQ(written(err), "\r\033[K0 of 3 videos done, 1 running: 40%\r\033[K[a/1]\n");
+    EXPECT_EQ(written(out), "a done\n");
+}
+
+TEST_F(BatchConsoleTest, AProgressLineOfManyAtOnceStaysShortEnoughForATerminal) {
+    BatchConsole console(70, 64, true, out, err);
+    for (std::size_t video = 0; video < 63; ++video) {
+        console.progress(video, 10, 10, 1.0);
+    }
+    // A video at its end draws the line whenever the last was drawn.
+    console.progress(63, 100, 10, 1.0);
+    const std::string text = written(err);
+    const std::string line = text.substr(text.rfind("\033[K") + 3);
+    EXPECT_EQ(line, "0 of 70 videos done, 64 running: 10% 10% 10% 10% 10% 10% +58 more");
+    EXPECT_LT(line.size(), 80u);
 }
 
 }  // namespace

@@ -119,6 +119,7 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
     } rows[] = {
         {option::kThreshold, [](const ScanOptions& o) -> long long { return o.threshold; }},
         {option::kJobs, [](const ScanOptions& o) -> long long { return o.jobs; }},
+        {option::kVideosAtOnce, [](const ScanOptions& o) -> long long { return o.videosAtOnce; }},
         {option::kEventGap, [](const ScanOptions& o) { return o.eventGapMs; }},
         {option::kBefore, [](const ScanOptions& o) { return o.clipBeforeMs; }},
         {option::kAfter, [](const ScanOptions& o) { return o.clipAfterMs; }},

@@ -28,6 +28,7 @@
 #include <set>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "FolderNames.h"
@@ -725,7 +726,8 @@ TEST_F(ScanTest, StopSignalsStopAfterTheCurrentFrameAndSumUp) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string dir = tmp.file(row.name);
-        ScanProcess scan({"-o", dir, longVideo, nextVideo});
+        // One video after another: the next one must not have begun beside the first.
+        ScanProcess scan({"--videos-at-once", "1", "-o", dir, longVideo, nextVideo});
         // Until these lines are read the scan soon waits on a full pipe, so it cannot have
         // finished the video by the time the signal arrives.
         ASSERT_TRUE(scan.readUntilErrorLine("[")) << "no snapshot line before the streams closed";
@@ -1312,7 +1314,8 @@ TEST_F(ScanTest, AResumedBatchGivesTheFilesOfAnUninterruptedOne) {
 
     const std::string out = tmp.file("resumed");
     {
-        ScanProcess scan({"-o", out, in});
+        // One video after another, so that the third has not run when the second is killed.
+        ScanProcess scan({"--videos-at-once", "1", "-o", out, in});
         ASSERT_TRUE(scan.readUntilErrorLine("[" + out + "/2/IMG00000400.jpg]"));
         scan.sendSignal(SIGKILL);
         EXPECT_EQ(scan.finish().termSignal, SIGKILL);
@@ -1803,6 +1806,125 @@ TEST_F(ScanTest, StretchesJoinedLeaveTheFilesOfOneRunOrAreRefused) {
                               other + "\", not \"" + video + "\""),
               std::string::npos)
         << result.err;
+}
+
+// Summaries without their timings, which no two runs share: a text line's seconds and rate, a
+// JSON line's seconds.
+std::string withoutTimings(const std::string& summaries) {
+    const std::string text =
+        std::regex_replace(summaries, std::regex(R"(, \d+\.\d\d s, \d+\.\d frames/s)"), "");
+    return std::regex_replace(text, std::regex(R"("seconds":[^,]*,)"), "");
+}
+
+TEST_F(ScanTest, VideosRunAtOnceLeaveWhatOneAfterAnotherLeaves) {
+    // A long first video, so that those after it run and end while it still runs; the same
+    // video twice, into one folder; one that does not open.
+    fs::create_directories(tmp.file("in"));
+    ASSERT_TRUE(writeVideo(tmp.file("in/long.avi"), blinkingSquare(200)));
+    ASSERT_TRUE(writeVideo(tmp.file("in/square.avi"), movingSquare()));
+    ASSERT_TRUE(writeVideo(tmp.file("in/moments.avi"), testsupport::knownMoments()));
+    const std::vector<std::string> videos = {tmp.file("in/long.avi"), tmp.file("in/square.avi"),
+                                             tmp.file("in/missing.avi"), tmp.file("in/moments.avi"),
+                                             tmp.file("in/square.avi")};
+    const struct {
+        const char* name;
+        std::vector<std::string> options;
+        const char* held;  // a file the options leave in the folders
+    } rows[] = {
+        {"text", {}, "long/.pelmora-run.json"},
+        {"json", {"--summary", "json"}, "long/.pelmora-run.json"},
+        {"lists, report and clips",
+         {"--report", "--clips", "--summary", "json"},
+         "long/EVENT0001.avi"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScanResult results[2];
+        const char* atOnce[] = {"1", "3"};
+        for (int i = 0; i < 2; ++i) {
+            const std::string dir = tmp.file(std::string(row.name) + "-" + atOnce[i]);
+            fs::create_directories(dir);
+            std::vector<std::string> arguments = row.options;
+            arguments.insert(arguments.end(), {"--videos-at-once", atOnce[i], "-o", "out"});
+            arguments.insert(arguments.end(), videos.begin(), videos.end());
+            // Relative folders, so that the lines of the two runs name the same paths.
+            results[i] = runScan(arguments, dir);
+        }
+        const ScanResult& serial = results[0];
+        const ScanResult& together = results[1];
+        EXPECT_EQ(serial.exitCode, 1);
+        EXPECT_EQ(together.exitCode, serial.exitCode);
+        EXPECT_EQ(splitLines(serial.out).size(), videos.size()) << serial.out;
+        EXPECT_EQ(withoutTimings(together.out), withoutTimings(serial.out));
+        EXPECT_NE(withoutTotal(serial.err).find("[out/long/IMG00007960.jpg]\n"), std::string::npos);
+        EXPECT_EQ(withoutTotal(together.err), withoutTotal(serial.err));
+        const std::string total = serial.err.substr(withoutTotal(serial.err).size());
+        ASSERT_NE(total.rfind(", "), std::string::npos) << serial.err;
+        EXPECT_EQ(
+            together.err.substr(withoutTotal(together.err).size()).substr(0, total.rfind(", ")),
+            total.substr(0, total.rfind(", ")));
+        const auto files = folderBytes(tmp.file(std::string(row.name) + "-1/out"));
+        EXPECT_EQ(files.count(row.held), 1u);
+        EXPECT_EQ(folderBytes(tmp.file(std::string(row.name) + "-3/out")), files);
+    }
+}
+
+TEST_F(ScanTest, AStopEndsEveryVideoRunningAtOnceAndSumsUpWhatRan) {
+    // Every frame a snapshot and a line, far more than a stop lets them read.
+    const std::vector<cv::Mat> blinking = blinkingSquare(3000);
+    const std::string first = tmp.file("first.avi");
+    const std::string second = tmp.file("second.avi");
+    const std::string third = tmp.file("third.avi");
+    ASSERT_TRUE(writeVideo(first, blinking));
+    ASSERT_TRUE(writeVideo(second, blinking));
+    ASSERT_TRUE(writeVideo(third, movingSquare()));
+    const std::string dir = tmp.file("out");
+    ScanProcess scan({"--videos-at-once", "2", "-o", dir, first, second, third});
+    // The first video's lines are read until the scan waits on the pipe, and the second video
+    // has begun beside it: its folder is made before its first frame.
+    ASSERT_TRUE(scan.readUntilErrorLine("[" + dir + "/first/")) << "no line before the end";
+    // A bound on the wait only so that a scan that never starts the second fails rather than
+    // hangs; the scan, held by the pipe, waits for the signal however long this takes.
+    constexpr int kMostLooks = 60000;
+    int looks = 0;
+    while (!fs::exists(dir + "/second") && ++looks < kMostLooks) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(fs::exists(dir + "/second")) << "the second video never began beside the first";
+    scan.sendSignal(SIGINT);
+    const ScanResult result = scan.finish();
+
+    EXPECT_EQ(result.termSignal, 0) << "killed by the signal instead of handling it";
+    EXPECT_EQ(result.exitCode, 130);
+    // Both running videos stopped, each summed up in the batch's order with what it wrote; the
+    // third never started.
+    const std::vector<std::string> summaries = splitLines(result.out);
+    ASSERT_EQ(summaries.size(), 2u) << result.out;
+    const std::regex summary(R"((.*): (\d+) frames?, (\d+) written, 0 lost, \d+\.\d\d s, )"
+                             R"(\d+\.\d frames/s, interrupted\n)");
+    long long frames = 0;
+    long long written = 0;
+    std::string lines;
+    for (std::size_t i = 0; i < summaries.size(); ++i) {
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(summaries[i], match, summary)) << summaries[i];
+        const std::string name = i == 0 ? "first" : "second";
+        EXPECT_EQ(match[1], tmp.file(name + ".avi"));
+        const std::vector<std::string> names = snapshotsIn(dir + "/" + name);
+        EXPECT_EQ(static_cast<long long>(names.size()), std::stoll(match[3])) << name;
+        EXPECT_EQ(listDir(dir + "/" + name), names) << name;
+        lines += savedLines(dir + "/" + name, names);
+        frames += std::stoll(match[2]);
+        written += std::stoll(match[3]);
+    }
+    // Every line whole, the first video's before the second's.
+    EXPECT_EQ(withoutTotal(result.err), lines);
+    EXPECT_FALSE(fs::exists(dir + "/third")) << "started a video after the stop";
+    const std::regex total("Total: 3 videos, 0 finished, 2 stopped, 0 failed, 1 not started, " +
+                           std::to_string(frames) + " frames, " + std::to_string(written) +
+                           R"( written, 0 lost, \d+\.\d\d s\n)");
+    EXPECT_TRUE(std::regex_match(result.err.substr(withoutTotal(result.err).size()), total))
+        << result.err.substr(withoutTotal(result.err).size());
 }
 
 }  // namespace
