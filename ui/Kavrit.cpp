@@ -267,6 +267,7 @@ void Kavrit::openTuning() {
     }
     tuning->setThreshold(ui.horizontalSlider_thresholdSlider->value());
     tuning->setMinPixels(options->minPixels());
+    tuning->setEventGap(options->recordOptions().eventGapMs);
     pelmora::WatchedRegion region;
     std::string reason;
     if (!options->maskPath().isEmpty()) {

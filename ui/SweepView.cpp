@@ -367,6 +367,10 @@ void SweepView::setWatchedRegion(const pelmora::WatchedRegion& watched) {
     region = watched;
 }
 
+void SweepView::setEventGap(long long gapMs) {
+    eventGap = gapMs;
+}
+
 void SweepView::setTrigger(int size) {
     trigger = size;
     curve->setTrigger(size);
@@ -388,8 +392,7 @@ void SweepView::startSweep() {
     std::vector<int> triggers(std::begin(kCommonTriggers), std::end(kCommonTriggers));
     triggers.push_back(trigger);
     sweptMarks = marks;
-    if (thread.startSweep(video, region, triggers, marks,
-                          pelmora::option::kEventGap.windowDefault)) {
+    if (thread.startSweep(video, region, triggers, marks, eventGap)) {
         progress->setValue(0);
         suggestionLine->clear();
         setRunning(true);

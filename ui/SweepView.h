@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "KnownMoments.h"
+#include "OptionTable.h"
 #include "SweepTally.h"
 #include "WatchedRegion.h"
 
@@ -104,6 +105,8 @@ public:
     // A new video forgets the sweep of the last one and its marks; the same one keeps them.
     void setVideo(const QString& path);
     void setWatchedRegion(const pelmora::WatchedRegion& region);
+    // The gap that joins snapshots into events, as the main window's runs use it.
+    void setEventGap(long long gapMs);
     void setTrigger(int trigger);
     void setThreshold(int threshold);
     // Where "Mark moment" marks, in milliseconds into the video.
@@ -136,6 +139,7 @@ private:
     SweepThread thread;
     QString video;
     pelmora::WatchedRegion region;
+    long long eventGap = pelmora::option::kEventGap.windowDefault;
     int trigger = 0;
     std::function<double()> positionMs;
     std::vector<pelmora::KnownMoment> marks;

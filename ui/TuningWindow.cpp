@@ -235,6 +235,10 @@ void TuningWindow::setMinPixels(int minPixels) {
     triggerSize->setValue(minPixels);
 }
 
+void TuningWindow::setEventGap(long long gapMs) {
+    sweepView->setEventGap(gapMs);
+}
+
 void TuningWindow::setWatchedRegion(const pelmora::WatchedRegion& watched) {
     region = watched;
     sweepView->setWatchedRegion(watched);

@@ -34,6 +34,8 @@ public:
 
     void setThreshold(int threshold);
     void setMinPixels(int minPixels);
+    // The event gap the whole video's sweep joins snapshots with.
+    void setEventGap(long long gapMs);
     void setWatchedRegion(const pelmora::WatchedRegion& region);
     int threshold() const;
 

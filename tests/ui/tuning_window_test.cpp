@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
+#include <algorithm>
 #include <vector>
 
 #include <QTest>
@@ -139,13 +140,19 @@ TEST(TuningWindow, ThePositionIsThatOfTheFrameShownAndTheTrackPagesByATenth) {
 // set, and a click on it picks the threshold that Use then hands on.
 TEST(TuningWindow, TheWholeVideosCurveShowsTheSweepsCountsAndAClickChoosesItsThreshold) {
     TempDir tmp;
+    // The square goes again 400 ms after it came: two events at the gap of 200 ms set, where
+    // the window's default gap would make one.
+    std::vector<cv::Mat> frames = squareAppears();
+    std::fill(frames.begin() + kSquareFrame + 10, frames.end(), frames.front());
     const std::string path = tmp.file("square.avi");
-    ASSERT_TRUE(testsupport::writeVideo(path, squareAppears()));
+    ASSERT_TRUE(testsupport::writeVideo(path, frames));
+    constexpr long long kGapMs = 200;
     TuningWindow window;
     window.resize(800, 600);
     QString error;
     ASSERT_TRUE(window.openVideo(QString::fromStdString(path), &error)) << error.toStdString();
     window.setMinPixels(300);
+    window.setEventGap(kGapMs);
     auto* view = window.findChild<SweepView*>(QStringLiteral("sweepView"));
     ASSERT_NE(view, nullptr);
     QSignalSpy finished(view, &SweepView::sweepFinished);
@@ -156,7 +163,7 @@ TEST(TuningWindow, TheWholeVideosCurveShowsTheSweepsCountsAndAClickChoosesItsThr
         pelmora::sweepSettings(pelmora::kMinimumThreshold, pelmora::kMaximumThreshold, {300});
     pelmora::VideoRunRequest request;
     request.run.videoPath = path;
-    request.records.eventGapMs = pelmora::option::kEventGap.windowDefault;
+    request.records.eventGapMs = kGapMs;
     request.sweep = pelmora::SweepRequest{settings, {}, false};
     testsupport::TestHost host;
     pelmora::FrameDetector detector;
@@ -167,6 +174,7 @@ TEST(TuningWindow, TheWholeVideosCurveShowsTheSweepsCountsAndAClickChoosesItsThr
         EXPECT_EQ(curve->countsAt(row.setting.threshold), std::make_pair(row.snapshots, row.events))
             << row.setting.threshold;
     }
+    EXPECT_EQ(curve->countsAt(20).second, 2LL);
 
     auto* views = window.findChild<QTabWidget*>(QStringLiteral("tuningViews"));
     views->setCurrentWidget(view);
