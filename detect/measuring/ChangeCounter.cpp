@@ -72,6 +72,29 @@ bool excessRow(const uchar* frame, const uchar* reference, uchar* excess, uchar*
     return any;
 }
 
+// Hands each byte of the middle row from block on, a byte at a time, to take with its 3 x 3
+// erosion across the three rows; blocks where a row changed nowhere are passed over, as no
+// byte there survives the erosion.
+template <typename Take>
+void forEachErodedByte(const uchar* const rows[3], const uchar* const changed[3], RowBlocks blocks,
+                       int block, Take take) {
+    const int length = blocks.whole * kBlock + blocks.tail;
+    for (int i = block * kBlock; i < length; ++block) {
+        const int end = std::min(i + kBlock, length);
+        if (!(changed[0][block] && changed[1][block] && changed[2][block])) {
+            i = end;
+            continue;
+        }
+        for (; i < end; ++i) {
+            uchar eroded = kOutside;
+            for (const uchar* row : {rows[0], rows[1], rows[2]}) {
+                eroded = std::min({eroded, row[i - kPad], row[i], row[i + kPad]});
+            }
+            take(i, eroded);
+        }
+    }
+}
+
 // Counts, per channel, the bytes of the middle row whose 3 x 3 neighbourhood across the three
 // rows all changed; with Watched, only where the watched row's byte is 255 (it is 0 or 255).
 // lanes[p][j] counts lane j of the vectors whose lane 0 belongs to channel p.
@@ -120,21 +143,9 @@ void countRow(const uchar* const rows[3], const uchar* const changed[3], const u
         flush(phase);
     }
 #endif
-    const int length = blocks.whole * kBlock + blocks.tail;
-    for (int i = block * kBlock; i < length; ++block) {
-        const int end = std::min(i + kBlock, length);
-        if (!(changed[0][block] && changed[1][block] && changed[2][block])) {
-            i = end;
-            continue;
-        }
-        for (; i < end; ++i) {
-            uchar eroded = kOutside;
-            for (const uchar* row : {rows[0], rows[1], rows[2]}) {
-                eroded = std::min({eroded, row[i - kPad], row[i], row[i + kPad]});
-            }
-            channels[i % 3] += eroded != 0 && (!Watched || watched[i] != 0);
-        }
-    }
+    forEachErodedByte(rows, changed, blocks, block, [&](int i, uchar eroded) {
+        channels[i % 3] += eroded != 0 && (!Watched || watched[i] != 0);
+    });
 }
 
 // Adds, per channel, the bytes of the middle row whose 3 x 3 neighbourhood across the three
@@ -176,23 +187,11 @@ void histogramRow(const uchar* const rows[3], const uchar* const changed[3], con
         }
     }
 #endif
-    const int length = blocks.whole * kBlock + blocks.tail;
-    for (int i = block * kBlock; i < length; ++block) {
-        const int end = std::min(i + kBlock, length);
-        if (!(changed[0][block] && changed[1][block] && changed[2][block])) {
-            i = end;
-            continue;
+    forEachErodedByte(rows, changed, blocks, block, [&](int i, uchar eroded) {
+        if (eroded != 0 && (!Watched || watched[i] != 0)) {
+            add(i, eroded);
         }
-        for (; i < end; ++i) {
-            uchar eroded = kOutside;
-            for (const uchar* row : {rows[0], rows[1], rows[2]}) {
-                eroded = std::min({eroded, row[i - kPad], row[i], row[i + kPad]});
-            }
-            if (eroded != 0 && (!Watched || watched[i] != 0)) {
-                add(i, eroded);
-            }
-        }
-    }
+    });
 }
 
 }  // namespace

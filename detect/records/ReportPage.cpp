@@ -10,6 +10,7 @@
 #include "HtmlText.h"
 #include "JpegDecoder.h"
 #include "JpegEncoder.h"
+#include "PageStyle.h"
 #include "RunRecorder.h"
 #include "TextFormat.h"
 #include "TimelineChart.h"
@@ -22,21 +23,8 @@ namespace {
 // Enough for a picture seen 160 pixels wide, in a fraction of the bytes of the snapshot.
 constexpr int kThumbnailQuality = 80;
 
-const char* const kStyle = R"(<style>
-html { background: #f4f5f7; }
-body { max-width: 64em; margin: 0 auto; padding: 1.2em 2em 2em 2em; background: #ffffff;
-  color: #22262e; font-family: "DejaVu Sans", "Noto Sans", "Liberation Sans", Arial, sans-serif;
-  font-size: 14px; line-height: 1.45; }
-h1 { font-size: 1.5em; margin: 0.2em 0 0.1em 0; color: #12213f; }
-h2 { font-size: 1.15em; margin: 1.4em 0 0.5em 0; color: #12213f;
-  border-bottom: 2px solid #d9e6e8; padding-bottom: 0.2em; }
-.video { margin: 0 0 0.9em 0; font-family: "DejaVu Sans Mono", "Liberation Mono", monospace;
-  color: #3b4352; word-wrap: break-word; }
-.facts { margin: 0; padding: 0; }
-.fact { display: inline-block; vertical-align: top; min-width: 10em; margin: 0 0.5em 0.5em 0;
-  padding: 0.35em 0.7em; background: #f3f8f9; border: 1px solid #d9e6e8; border-radius: 5px; }
-.fact .label { display: block; font-size: 0.8em; color: #5a6372; }
-.fact .value { display: block; font-weight: bold; color: #12213f; }
+// The rules of this page alone, after those every page shares.
+const char* const kStyle = R"(
 .fact.bad .value { color: #c2413a; }
 .stopped { color: #c2413a; }
 svg.timeline { display: block; width: 100%; height: auto; }
@@ -216,6 +204,7 @@ std::string base64(const std::vector<uchar>& bytes) {
 std::string reportPage(const ReportContent& content) {
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     html += "<title>Motion in " + escapeHtml(fileNameOf(content.facts.videoPath)) + "</title>\n";
+    html += kPageStyle;
     html += kStyle;
     html += "</head>\n<body>\n";
     html += header(content);

@@ -6,6 +6,7 @@
 #include "ChartAxes.h"
 #include "FolderNames.h"
 #include "HtmlText.h"
+#include "PageStyle.h"
 #include "TextFormat.h"
 #include "Version.h"
 
@@ -26,21 +27,8 @@ constexpr double kPlotHeight = kHeight - kTop - kBottom;
 // One colour for each trigger size, in the order of the sizes; more sizes take them again.
 const char* const kColours[] = {"#13707a", "#c2413a", "#6a4fb3", "#e9822f", "#2f6fb3"};
 
-const char* const kStyle = R"(<style>
-html { background: #f4f5f7; }
-body { max-width: 64em; margin: 0 auto; padding: 1.2em 2em 2em 2em; background: #ffffff;
-  color: #22262e; font-family: "DejaVu Sans", "Noto Sans", "Liberation Sans", Arial, sans-serif;
-  font-size: 14px; line-height: 1.45; }
-h1 { font-size: 1.5em; margin: 0.2em 0 0.1em 0; color: #12213f; }
-h2 { font-size: 1.15em; margin: 1.4em 0 0.5em 0; color: #12213f;
-  border-bottom: 2px solid #d9e6e8; padding-bottom: 0.2em; }
-.video { margin: 0 0 0.9em 0; font-family: "DejaVu Sans Mono", "Liberation Mono", monospace;
-  color: #3b4352; word-wrap: break-word; }
-.facts { margin: 0; padding: 0; }
-.fact { display: inline-block; vertical-align: top; min-width: 10em; margin: 0 0.5em 0.5em 0;
-  padding: 0.35em 0.7em; background: #f3f8f9; border: 1px solid #d9e6e8; border-radius: 5px; }
-.fact .label { display: block; font-size: 0.8em; color: #5a6372; }
-.fact .value { display: block; font-weight: bold; color: #12213f; }
+// The rules of this page alone, after those every page shares.
+const char* const kStyle = R"(
 .stopped, .missed { color: #c2413a; }
 .suggestion { font-size: 1.1em; padding: 0.5em 0.8em; background: #eef7ee;
   border: 1px solid #b9d8b9; border-radius: 5px; }
@@ -283,6 +271,7 @@ std::string sweepPage(const SweepPageContent& content) {
     const std::string name = escapeHtml(fileNameOf(facts.videoPath));
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     html += "<title>Every threshold of " + name + "</title>\n";
+    html += kPageStyle;
     html += kStyle;
     html += "</head>\n<body>\n";
     html += "<h1>Every threshold of " + name + "</h1>\n";
