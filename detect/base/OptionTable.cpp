@@ -5,9 +5,11 @@ namespace pelmora {
 const std::vector<const OptionSpec*>& scanOptionTable() {
     using namespace option;
     static const std::vector<const OptionSpec*> table{
-        &kThreshold, &kOutput, &kJobs,    &kQuiet,   &kVerbose,   &kEvents, &kEventGap, &kReport,
-        &kClips,     &kBefore, &kAfter,   &kMask,    &kMinPixels, &kClock,  &kList,     &kShard,
-        &kResume,    &kClean,  &kSummary, &kSegment, &kJoin,      &kHelp,   &kVersion};
+        &kThreshold,    &kOutput,  &kJobs,      &kQuiet,     &kVerbose,  &kEvents,
+        &kEventGap,     &kReport,  &kClips,     &kBefore,    &kAfter,    &kMask,
+        &kMinPixels,    &kClock,   &kStartTime, &kStartFrom, &kTimeZone, &kContactSheet,
+        &kList,         &kShard,   &kResume,    &kClean,     &kSummary,  &kOverview,
+        &kOverviewFrom, &kSegment, &kJoin,      &kHelp,      &kVersion};
     return table;
 }
 
@@ -52,7 +54,8 @@ std::string optionHelp(const OptionSpec& spec) {
                     ")";
             break;
         case OptionValue::Choice:
-            help += std::string(" (default: ") + spec.choices[0] + ")";
+            help += std::string(" (default: ") +
+                    (spec.defaultText != nullptr ? spec.defaultText : spec.choices[0]) + ")";
             break;
         case OptionValue::None:
         case OptionValue::Text:

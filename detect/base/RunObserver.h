@@ -3,6 +3,8 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "VideoStart.h"
+
 namespace pelmora {
 
 struct RunReport;
@@ -18,6 +20,7 @@ struct RunFacts {
     int minPixels = 0;          // a snapshot needs more changed pixels than this
     bool wholeFrame = true;     // false when change counts only in a watched region
     std::string watchedRegion;  // the picture that region was read from
+    VideoStart start;           // the first frame's clock time, where something tells it
 };
 
 // One frame's measure: its changed pixels against the reference.

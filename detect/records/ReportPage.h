@@ -41,6 +41,14 @@ struct ReportContent {
 std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
                                             const std::string& folder);
 
+// The time now as the desktop's clock shows it, with its zone ("2024-05-01 08:00 CEST"), for the
+// foot of a page: the page is read where it was made.
+std::string madeAtNow();
+
+// The JPEG at path as a small JPEG in a data: address, width pixels wide at most; empty when it
+// cannot be read.
+std::string thumbnailAddress(const std::string& path, int width);
+
 // The report of a run as one self-contained HTML page, to be saved in the snapshot folder: a
 // header with the video and the run's settings and counts, the timeline chart, and a table of
 // the events with each one's peak snapshot shown small, linking to the file beside the page,

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 
 #include "ClipPlan.h"
 #include "FileOutput.h"
@@ -16,25 +15,19 @@ namespace pelmora {
 
 namespace {
 
-std::vector<std::string> eventHeader(bool clips) {
+// A list's last column, where the video's start is known.
+constexpr const char* kClockColumn = "clock_time";
+
+std::vector<std::string> eventHeader(bool clips, bool clock) {
     std::vector<std::string> header = {"event", "start_ms",  "end_ms",      "start",
                                        "end",   "snapshots", "peak_pixels", "peak_file"};
     if (clips) {
         header.insert(header.end(), {"clip", "clip_start_ms", "clip_end_ms"});
     }
-    return header;
-}
-
-// As the desktop's clock shows it, with its zone, since the page is read where it was made.
-std::string localTimeNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    char text[64] = "";
-    if (localtime_r(&now, &local) == nullptr ||
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M %Z", &local) == 0) {
-        return {};
+    if (clock) {
+        header.emplace_back(kClockColumn);
     }
-    return text;
+    return header;
 }
 
 }  // namespace
@@ -50,14 +43,18 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     if (!wanted()) {
         return;
     }
-    const std::string snapshotList = snapshots.open(
-        joinPath(facts.outputDir, kSnapshotListName),
-        {"frame", "time_ms", "timecode", "changed_pixels", "file", "saved", "stream_ms", "start"});
+    std::vector<std::string> snapshotHeader = {"frame", "time_ms", "timecode",  "changed_pixels",
+                                               "file",  "saved",   "stream_ms", "start"};
+    if (facts.start.known()) {
+        snapshotHeader.emplace_back(kClockColumn);
+    }
+    const std::string snapshotList =
+        snapshots.open(joinPath(facts.outputDir, kSnapshotListName), snapshotHeader);
     if (!snapshotList.empty()) {
         fail(kSnapshotListName, snapshotList);
     }
-    const std::string eventList =
-        events.open(joinPath(facts.outputDir, kEventListName), eventHeader(options.clips));
+    const std::string eventList = events.open(joinPath(facts.outputDir, kEventListName),
+                                              eventHeader(options.clips, facts.start.known()));
     if (!eventList.empty()) {
         fail(kEventListName, eventList);
     }
@@ -84,11 +81,18 @@ void RunRecorder::frameMeasured(const FrameMeasure& measure) {
 
 void RunRecorder::snapshotDone(const SnapshotOutcome& snapshot) {
     if (wanted()) {
-        writeRow(snapshots, kSnapshotListName,
-                 {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs),
-                  timecode(snapshot.timeMs), std::to_string(snapshot.changedPixels), snapshot.file,
-                  snapshot.saved ? "yes" : "no", std::to_string(snapshot.streamMs),
-                  snapshot.againstBlack ? "1" : "0"});
+        std::vector<std::string> row = {std::to_string(snapshot.frame),
+                                        std::to_string(snapshot.timeMs),
+                                        timecode(snapshot.timeMs),
+                                        std::to_string(snapshot.changedPixels),
+                                        snapshot.file,
+                                        snapshot.saved ? "yes" : "no",
+                                        std::to_string(snapshot.streamMs),
+                                        snapshot.againstBlack ? "1" : "0"};
+        if (facts.start.known()) {
+            row.push_back(facts.start.clockTime(snapshot.timeMs));
+        }
+        writeRow(snapshots, kSnapshotListName, row);
     }
     if (listener != nullptr) {
         listener->snapshotListed(snapshot);
@@ -138,7 +142,7 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.clipsWanted = options.clips;
     content.clips = clipOutcomes;
     content.thumbnails = embeddedThumbnails(closedEvents, facts.outputDir);
-    content.madeAt = localTimeNow();
+    content.madeAt = madeAtNow();
     const std::string page = reportPage(content);
     const std::string reason =
         replaceFile(joinPath(facts.outputDir, kReportName), page.data(), page.size());
@@ -167,6 +171,9 @@ void RunRecorder::eventClosed(const MotionEvent& event) {
         // the columns empty.
         eventRows.push_back(row);
         row.insert(row.end(), 3, std::string());
+    }
+    if (facts.start.known()) {
+        row.push_back(facts.start.clockTime(event.startMs));
     }
     writeRow(events, kEventListName, row);
     if (options.report || options.clips) {
@@ -212,7 +219,7 @@ void RunRecorder::rewriteEventList() {
     if (!events.isOpen()) {
         return;
     }
-    std::string text = CsvWriter::record(eventHeader(true));
+    std::string text = CsvWriter::record(eventHeader(true, facts.start.known()));
     for (std::vector<std::string> row : eventRows) {
         const int number = std::stoi(row.front());
         const ClipOutcome* clip = nullptr;
@@ -227,6 +234,9 @@ void RunRecorder::rewriteEventList() {
                        {clip->file, std::to_string(clip->startMs), std::to_string(clip->endMs)});
         } else {
             row.insert(row.end(), 3, std::string());
+        }
+        if (facts.start.known()) {
+            row.push_back(facts.start.clockTime(std::stoll(row[1])));
         }
         text += CsvWriter::record(row);
     }

@@ -49,7 +49,8 @@ public:
           // Enough buffers for those queued for and inside the writers, and the one the
           // detector holds besides its reference.
           pool(2 * static_cast<std::size_t>(writerCount) + 2),
-          writers(writerCount, pool) {
+          writers(writerCount, pool),
+          frameLengthMs(clock.rateUsable() ? std::llround(1000.0 / job.getSource().fps()) : 0) {
         VideoSource& source = job.getSource();
         converter.setStream({source.width(), source.height()}, source.rotation());
     }
@@ -151,6 +152,7 @@ private:
         }
         const FrameTime time = timeOf(frameIndex, picture);
         const long long streamMs = streamTimeOf(frameIndex, picture);
+        report.spanMs = time.snapshotMs + frameLengthMs;
         int changedPixels = 0;
         if (byRows) {
             PictureRows rows(converter, picture, *referencePicture, image, request.threshold);
@@ -327,6 +329,7 @@ private:
     const int writerCount;
     FramePool pool;
     SnapshotWriterPool writers;
+    const long long frameLengthMs;
     // The snapshots handed to the writers whose outcome is not known yet, oldest first: the
     // writers report in the same order.
     std::deque<SnapshotOutcome> unwritten;
@@ -378,6 +381,7 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         report.status = RunReport::Status::OpenFailed;
         return;
     }
+    report.start = decideStart(request.videoPath, job.getSource().creationTime(), request.start);
     report.outputError = job.prepareOutputDirectory();
     report.outputDir = job.getOutputDir();
     if (report.outputError.empty() && request.folderReady) {
@@ -408,7 +412,8 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         started = true;
         request.observer->runStarted({request.videoPath, report.outputDir, announcedSize, fps,
                                       report.framesAnnounced, request.threshold, request.minPixels,
-                                      request.watched.wholeFrame(), request.watched.name()});
+                                      request.watched.wholeFrame(), request.watched.name(),
+                                      report.start});
     }
 
     if (request.stretch.first > 0) {

@@ -8,6 +8,7 @@
 #include "RunLog.h"
 #include "RunObserver.h"
 #include "RunReport.h"
+#include "VideoStart.h"
 #include "VideoStretch.h"
 #include "WatchedRegion.h"
 
@@ -45,6 +46,8 @@ struct RunRequest {
     VideoStretch stretch{};
     // Asked with the frame of each snapshot taken; true ends the run after that frame.
     std::function<bool(long long frame)> endsAfterSnapshot{};
+    // Where the clock time of the first frame may come from, and the zone of the clock.
+    StartOptions start{};
 };
 
 // What a front end supplies to a run: where its lines go (RunLog), where the progress goes,
