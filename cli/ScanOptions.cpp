@@ -5,6 +5,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "OptionTable.h"
 #include "RunRecord.h"
@@ -70,6 +72,51 @@ CLI::Validator seconds(const pelmora::OptionSpec& spec) {
             pelmora::optionValueText(spec, maximumMs) + ", to the millisecond at most");
 }
 
+// "N" as a whole number from minimum to maximum, as wholeNumber takes it; nothing for anything
+// else.
+std::optional<long long> wholeIn(const std::string& text, long long minimum, long long maximum) {
+    const bool digits = !text.empty() && text.size() <= 9 &&
+                        text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::stoll(text) < minimum || std::stoll(text) > maximum) {
+        return std::nullopt;
+    }
+    return std::stoll(text);
+}
+
+// "T1:T2", thresholds of a run's range with T1 <= T2, as the first and last threshold.
+std::optional<std::pair<int, int>> sweepRange(const std::string& text) {
+    const pelmora::OptionSpec& threshold = pelmora::option::kThreshold;
+    const std::string::size_type colon = text.find(':');
+    if (colon == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto first = wholeIn(text.substr(0, colon), threshold.minimum, threshold.maximum);
+    const auto last = wholeIn(text.substr(colon + 1), threshold.minimum, threshold.maximum);
+    if (!first || !last || *first > *last) {
+        return std::nullopt;
+    }
+    return std::make_pair(static_cast<int>(*first), static_cast<int>(*last));
+}
+
+// "10,100,1000": trigger sizes in --min-pixels' range, at least one.
+std::optional<std::vector<int>> triggerList(const std::string& text) {
+    const pelmora::OptionSpec& trigger = pelmora::option::kMinPixels;
+    std::vector<int> sizes;
+    std::string::size_type at = 0;
+    while (true) {
+        const std::string::size_type comma = text.find(',', at);
+        const auto size = wholeIn(text.substr(at, comma - at), trigger.minimum, trigger.maximum);
+        if (!size) {
+            return std::nullopt;
+        }
+        sizes.push_back(static_cast<int>(*size));
+        if (comma == std::string::npos) {
+            return sizes;
+        }
+        at = comma + 1;
+    }
+}
+
 // One of the option's choices, as what names them says: "the clock must be index or stream".
 CLI::Validator oneOf(const pelmora::OptionSpec& spec, const std::string& what) {
     std::vector<std::string> choices;
@@ -104,7 +151,8 @@ public:
         std::string help =
             "Usage: " + name + " [OPTIONS] VIDEO...\n       " + name +
             " [OPTIONS] --segment K/N VIDEO\n       " + name + " [OPTIONS] --join DIR\n       " +
-            name + " [OPTIONS] --overview-from DIR\n" + app->get_description() + "\n\nOptions:\n";
+            name + " [OPTIONS] --sweep [T1:T2] VIDEO...\n       " + name +
+            " [OPTIONS] --overview-from DIR\n" + app->get_description() + "\n\nOptions:\n";
         // Help and version last, after the options that change what a scan does.
         std::vector<const CLI::Option*> options;
         for (const CLI::Option* option : app->get_options()) {
@@ -311,6 +359,44 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
         {&option::kSegment, [&] { share(option::kSegment, options.segment, "the segment"); }},
         {&option::kJoin,
          [&] { text(option::kJoin, options.joinFolder)->check(named("the folder to join")); }},
+        {&option::kSweep,
+         [&] {
+             const pelmora::OptionSpec& threshold = option::kThreshold;
+             parser
+                 .add_option_function<std::string>(
+                     parserNames(option::kSweep),
+                     [&options](const std::string& given) {
+                         options.sweep = true;
+                         const auto range = sweepRange(given);
+                         options.sweepFirst = range->first;
+                         options.sweepLast = range->second;
+                     },
+                     pelmora::optionHelp(option::kSweep))
+                 ->type_name(option::kSweep.valueName)
+                 ->check(valueCheck(
+                     [](const std::string& given) { return sweepRange(given).has_value(); },
+                     "the sweep must be T1:T2, thresholds from " +
+                         std::to_string(threshold.minimum) + " to " +
+                         std::to_string(threshold.maximum) + " with T1 no more than T2"));
+         }},
+        {&option::kSweepTriggers,
+         [&] {
+             parser
+                 .add_option_function<std::string>(
+                     parserNames(option::kSweepTriggers),
+                     [&options](const std::string& given) {
+                         options.sweepTriggers = *triggerList(given);
+                     },
+                     pelmora::optionHelp(option::kSweepTriggers))
+                 ->type_name(option::kSweepTriggers.valueName)
+                 ->check(valueCheck(
+                     [](const std::string& given) { return triggerList(given).has_value(); },
+                     "the sweep's trigger sizes must be whole numbers from " +
+                         std::to_string(option::kMinPixels.minimum) + " to " +
+                         std::to_string(option::kMinPixels.maximum) + " separated by commas"));
+         }},
+        {&option::kExpect,
+         [&] { text(option::kExpect, options.expectPath)->check(named("the moments file")); }},
         {&option::kHelp,
          [&] {
              parser.set_help_flag(parserNames(option::kHelp), pelmora::optionHelp(option::kHelp));
@@ -370,23 +456,39 @@ std::string misplacedValue(const CLI::App& parser, const std::vector<std::string
 
 namespace {
 
-// --clips takes its mode only when one follows it, so that "--clips VIDEO" scans the video:
-// the parser would take the video for the mode.
-std::vector<std::string> withClipModes(const std::vector<std::string>& arguments) {
+// --clips takes its mode, and --sweep its range, only when one follows it, so that "--clips
+// VIDEO" scans the video: the parser would take the video for the mode.
+std::vector<std::string> withOptionalValues(const std::vector<std::string>& arguments) {
     const pelmora::OptionSpec& modes = pelmora::option::kClips;
+    const pelmora::OptionSpec& threshold = pelmora::option::kThreshold;
+    // A range is digits and a colon: no video's name need be taken for one.
+    const auto looksLikeRange = [](const std::string& text) {
+        return text.find(':') != std::string::npos &&
+               text.find_first_not_of("0123456789:") == std::string::npos;
+    };
     std::vector<std::string> joined;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--") {
             joined.insert(joined.end(), arguments.begin() + static_cast<long>(i), arguments.end());
             break;
         }
-        if (arguments[i] != "--clips") {
-            joined.push_back(arguments[i]);
-        } else if (i + 1 < arguments.size() &&
-                   (arguments[i + 1] == modes.choices[0] || arguments[i + 1] == modes.choices[1])) {
-            joined.push_back("--clips=" + arguments[++i]);
+        const bool next = i + 1 < arguments.size();
+        if (arguments[i] == "--clips") {
+            if (next &&
+                (arguments[i + 1] == modes.choices[0] || arguments[i + 1] == modes.choices[1])) {
+                joined.push_back("--clips=" + arguments[++i]);
+            } else {
+                joined.push_back(std::string("--clips=") + modes.choices[0]);
+            }
+        } else if (arguments[i] == "--sweep") {
+            if (next && looksLikeRange(arguments[i + 1])) {
+                joined.push_back("--sweep=" + arguments[++i]);
+            } else {
+                joined.push_back("--sweep=" + std::to_string(threshold.minimum) + ":" +
+                                 std::to_string(threshold.maximum));
+            }
         } else {
-            joined.push_back(std::string("--clips=") + modes.choices[0]);
+            joined.push_back(arguments[i]);
         }
     }
     return joined;
@@ -434,10 +536,36 @@ std::string segmentConflict(const ScanOptions& options) {
     return std::string();
 }
 
+// What a sweep cannot be given with: it saves no snapshot, so nothing of a run's files, and
+// tries thresholds and trigger sizes of its own.
+std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
+    if (!options.sweep) {
+        for (const pelmora::OptionSpec* spec :
+             {&pelmora::option::kSweepTriggers, &pelmora::option::kExpect}) {
+            if (parser.count(std::string("--") + spec->name) > 0) {
+                return std::string("--") + spec->name + " goes with --sweep";
+            }
+        }
+        return std::string();
+    }
+    for (const pelmora::OptionSpec* spec :
+         {&pelmora::option::kThreshold, &pelmora::option::kMinPixels, &pelmora::option::kClips,
+          &pelmora::option::kResume, &pelmora::option::kClean, &pelmora::option::kSegment,
+          &pelmora::option::kJoin}) {
+        if (parser.count(std::string("--") + spec->name) > 0) {
+            return std::string(
+                       "--sweep tries every threshold and trigger size it is given and "
+                       "saves no snapshot: it does not go with --") +
+                   spec->name;
+        }
+    }
+    return std::string();
+}
+
 }  // namespace
 
 ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
-    const std::vector<std::string> arguments = withClipModes(given);
+    const std::vector<std::string> arguments = withOptionalValues(given);
     ParsedOptions parsed;
     const auto parser = makeParser(parsed.options);
     parsed.error = misplacedValue(*parser, arguments);
@@ -459,6 +587,9 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
         return parsed;
     }
     parsed.error = segmentConflict(parsed.options);
+    if (parsed.error.empty()) {
+        parsed.error = sweepConflict(parsed.options, *parser);
+    }
     if (!parsed.error.empty()) {
         return parsed;
     }
@@ -480,6 +611,17 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     if (parser->count("--mask") > 0 &&
         !pelmora::WatchedRegion::load(parsed.options.maskPath, parsed.options.watched, reason)) {
         parsed.error = "cannot read the mask '" + parsed.options.maskPath + "': " + reason;
+        return parsed;
+    }
+    // Read now too, so that a moments file that cannot be used writes nothing at all.
+    if (!parsed.options.expectPath.empty()) {
+        const pelmora::MomentsFile moments = pelmora::readMomentsFile(parsed.options.expectPath);
+        if (!moments.error.empty()) {
+            parsed.error =
+                "cannot use the moments file '" + parsed.options.expectPath + "': " + moments.error;
+            return parsed;
+        }
+        parsed.options.expected = moments.moments;
     }
     return parsed;
 }

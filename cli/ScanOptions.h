@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "KnownMoments.h"
 #include "OptionTable.h"
 #include "RecordOptions.h"
 #include "RunRequest.h"
@@ -51,6 +52,14 @@ struct ScanOptions {
     // One video across processes.
     std::optional<Shard> segment;  // scan only stretch K of N of the one video
     std::string joinFolder;        // make one run's files of the stretches in this folder
+    // Every setting at once instead of one run: thresholds sweepFirst to sweepLast at each
+    // trigger size, and the moments known to hold motion, read from expectPath.
+    bool sweep = false;
+    int sweepFirst = static_cast<int>(pelmora::option::kThreshold.minimum);
+    int sweepLast = static_cast<int>(pelmora::option::kThreshold.maximum);
+    std::vector<int> sweepTriggers{static_cast<int>(pelmora::option::kMinPixels.scanDefault)};
+    std::string expectPath;
+    std::vector<pelmora::KnownMoment> expected;
 };
 
 struct ParsedOptions {

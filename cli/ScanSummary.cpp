@@ -54,6 +54,17 @@ std::string textLine(const VideoOutcome& outcome) {
     const char* ending = report.status == Status::Stopped  ? ", interrupted"
                          : report.status == Status::Failed ? ", failed"
                                                            : "";
+    if (outcome.sweep) {
+        const SweepOutcome& sweep = *outcome.sweep;
+        const bool withMoments = !sweep.moments.empty();
+        return pelmora::formatText("%s: %s, %zu settings swept, %s, %.1f frames/s%s\n", video,
+                                   pelmora::framesText(report).c_str(), sweep.rows.size(),
+                                   pelmora::secondsInHundredths(outcome.seconds).c_str(),
+                                   framesPerSecond(outcome), ending) +
+               pelmora::sweepTableLines(sweep.rows, withMoments) +
+               pelmora::suggestionText(pelmora::suggestSetting(sweep.rows), sweep.rows,
+                                       sweep.moments);
+    }
     // Only where something told it, so that the line of a video without one stays as it was.
     const std::string start =
         report.start.known()
@@ -67,11 +78,54 @@ std::string textLine(const VideoOutcome& outcome) {
                                framesPerSecond(outcome), start.c_str(), ending);
 }
 
+// The sweep's table, a row per setting with sweep.csv's columns, and the setting it suggests.
+nlohmann::ordered_json sweepJson(const SweepOutcome& sweep) {
+    const bool withMoments = !sweep.moments.empty();
+    nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+    for (const pelmora::SweepRow& row : sweep.rows) {
+        const bool any = row.firstMs >= 0;
+        nlohmann::ordered_json each = {
+            {"threshold", row.setting.threshold},
+            {"trigger", row.setting.minPixels},
+            {"snapshots", row.snapshots},
+            {"events", row.events},
+            {"busiest_minute", row.busiestMinute},
+            {"first_ms", any ? nlohmann::ordered_json(row.firstMs) : nlohmann::ordered_json()},
+            {"last_ms", any ? nlohmann::ordered_json(row.lastMs) : nlohmann::ordered_json()},
+        };
+        if (withMoments) {
+            each["moments_found"] = row.momentsFound();
+            each["snapshots_outside"] = row.snapshotsOutside;
+        }
+        rows.push_back(each);
+    }
+    nlohmann::ordered_json json = {{"rows", rows}};
+    const pelmora::SweepSuggestion suggestion = pelmora::suggestSetting(sweep.rows);
+    if (suggestion.made) {
+        nlohmann::ordered_json suggested = {
+            {"threshold", suggestion.setting.threshold},
+            {"trigger", suggestion.setting.minPixels},
+            {"rule", suggestion.byMoments ? "moments" : "knee"},
+        };
+        if (suggestion.byMoments) {
+            nlohmann::ordered_json missed = nlohmann::ordered_json::array();
+            for (const std::size_t index : suggestion.missed) {
+                missed.push_back({{"moment", index + 1},
+                                  {"start_ms", sweep.moments[index].startMs},
+                                  {"end_ms", sweep.moments[index].endMs}});
+            }
+            suggested["missed"] = missed;
+        }
+        json["suggested"] = suggested;
+    }
+    return json;
+}
+
 std::string jsonLine(const VideoOutcome& outcome) {
     const pelmora::RunReport& report = outcome.report;
     // In this order, the video first, so that a line reads well by eye too.
     // Each path readable and, after all else, as its exact bytes, for a path that is not UTF-8.
-    const nlohmann::ordered_json line = {
+    nlohmann::ordered_json line = {
         {"video", readablePath(outcome.video)},
         {"status", statusName(outcome)},
         {"frames", report.framesRead},
@@ -86,6 +140,9 @@ std::string jsonLine(const VideoOutcome& outcome) {
         {"video_bytes", pathBytes(outcome.video)},
         {"output_bytes", pathBytes(report.outputDir)},
     };
+    if (outcome.sweep) {
+        line["sweep"] = sweepJson(*outcome.sweep);
+    }
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 

@@ -1,20 +1,33 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "DetectionRun.h"
+#include "KnownMoments.h"
+#include "SweepTally.h"
 
 // One video's line on the standard output once it is done: text for people, or a JSON object
 // (JSON Lines) for programs, so that the lines of many processes can simply be concatenated.
 enum class SummaryFormat { Text, Json };
+
+// What a sweep of every setting found in one video, to be shown with its line.
+struct SweepOutcome {
+    std::vector<pelmora::SweepRow> rows;
+    std::vector<pelmora::KnownMoment> moments;
+};
 
 struct VideoOutcome {
     std::string video;
     pelmora::RunReport report;
     double seconds = 0.0;
     bool skipped = false;  // done by an earlier run, as its record says
+    std::optional<SweepOutcome> sweep{};
 };
 
+// With a sweep, the text is followed by its table and the suggested setting; the JSON object
+// carries them as "sweep".
 std::string summaryLine(SummaryFormat format, const VideoOutcome& outcome);
 
 // What a batch of videos came to, for one last line on the error stream: the per-video lines

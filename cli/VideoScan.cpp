@@ -28,9 +28,18 @@ VideoScan scanVideo(const ScanOptions& options, const nlohmann::json& settings,
                    ? std::string()
                    : "cannot write the record of " + entry.video + " in " + report.outputDir;
     };
+    if (options.sweep) {
+        request.sweep = pelmora::SweepRequest{
+            pelmora::sweepSettings(options.sweepFirst, options.sweepLast, options.sweepTriggers),
+            options.expected};
+    }
     // Every video is compared from black, whatever came before it.
     pelmora::FrameDetector detector;
     const pelmora::VideoRunResult result = pelmora::runVideo(detector, request, host);
     host.clearProgress();
-    return {VideoOutcome{entry.video, result.report, host.secondsElapsed()}, result.failed};
+    VideoScan scan{VideoOutcome{entry.video, result.report, host.secondsElapsed()}, result.failed};
+    if (options.sweep) {
+        scan.outcome.sweep = SweepOutcome{result.sweepRows, options.expected};
+    }
+    return scan;
 }

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QPixmap>
 #include <QScreen>
 #include <algorithm>
@@ -63,8 +64,9 @@ DisplayView::DisplayView(const QString& videoTitle, const QWidget& mainWindow)
     for (DisplayWindow* window : {videoWindow.get(), maskWindow.get()}) {
         connect(window, &DisplayWindow::stopRequested, this, &DisplayView::stopRequested);
         window->resize(320, 240);
-        window->show();
     }
+    // Shown with the first frame, where they stay: placed before then, they would open
+    // wherever the window manager puts new windows and jump.
 }
 
 DisplayView::~DisplayView() = default;
@@ -109,18 +111,32 @@ void DisplayView::place(QSize pictureSize) {
     QRect area = best->area;
     bool stacked = best->stacked;
     if (each.width() < kNarrowest / 2) {
-        // No room around the main window worth the name: over the screen, as a last resort.
+        // No room around the main window worth the name, as when it fills a laptop's screen:
+        // over the snapshot viewer, which has nothing to show until the run ends, else over
+        // the lower part of the window; never over the form's controls.
         area = free;
-        stacked = false;
-        each = pictureSize.scaled(
-            QSize((free.width() - kGap) / 2, free.height() - kTitle).boundedTo(pictureSize),
-            Qt::KeepAspectRatio);
+        const auto* viewer = mainWindow.findChild<QWidget*>(QStringLiteral("snapshotViewer"));
+        const auto* main = qobject_cast<const QMainWindow*>(&mainWindow);
+        if (viewer != nullptr && viewer->isVisible() && viewer->width() >= kNarrowest) {
+            area = QRect(viewer->mapToGlobal(QPoint(0, 0)), viewer->size()).intersected(free);
+        } else if (main != nullptr) {
+            const QWidget* form = main->centralWidget();
+            const int formBottom = form->mapToGlobal(QPoint(0, form->height())).y();
+            if (formBottom + kGap + kTitle + kNarrowest / 2 < free.bottom()) {
+                area.setTop(formBottom + kGap);
+            }
+        }
+        const Strip over[] = {{area, false}, {area, true}};
+        stacked = pictureIn(over[1]).width() > pictureIn(over[0]).width();
+        each = pictureIn(over[stacked ? 1 : 0]);
     }
     const QPoint first = area.topLeft() + QPoint(0, kTitle);
     const QPoint second = stacked ? first + QPoint(0, each.height() + kGap + kTitle)
                                   : first + QPoint(each.width() + kGap, 0);
     videoWindow->setGeometry(QRect(first, each));
     maskWindow->setGeometry(QRect(second, each));
+    videoWindow->show();
+    maskWindow->show();
 }
 
 void DisplayView::showFrame(const QImage& frame, const QImage& mask) {

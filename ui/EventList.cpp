@@ -25,7 +25,7 @@ EventList::EventList(QWidget* parent) : QTableView(parent), table(new EventTable
     verticalHeader()->hide();
     // Fixed sizes: sizes fitted to the contents would read every row each time one is added.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(EventTableModel::kThumbnailSize.height() + 6);
+    verticalHeader()->setDefaultSectionSize(EventTableModel::kThumbnailSize.height() + 2);
     QHeaderView* columns = horizontalHeader();
     columns->setHighlightSections(false);
     // Each column as wide as its title or a typical value, whichever is wider.
@@ -43,6 +43,11 @@ EventList::EventList(QWidget* parent) : QTableView(parent), table(new EventTable
     fit(EventTableModel::End, QStringLiteral("00:00:00.000"));
     fit(EventTableModel::Length, QStringLiteral("00.00 s"));
     fit(EventTableModel::Snapshots, QStringLiteral("0000"));
+    for (int column = 0; column < table->columnCount(); ++column) {
+        fitted.append(columns->sectionSize(column));
+    }
+    // Narrower than what they need, the columns keep their widths and the list scrolls.
+    columns->setMinimumSectionSize(0);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!quiet && current.isValid()) {
@@ -92,6 +97,32 @@ void EventList::showRow(int row) {
 
 QSize EventList::sizeHint() const {
     return {480, 180};
+}
+
+void EventList::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    stretchColumns();
+}
+
+void EventList::stretchColumns() {
+    int needed = 0;
+    for (int width : fitted) {
+        needed += width;
+    }
+    const int extra = std::max(0, viewport()->width() - needed);
+    // The thumbnail keeps its size; the texts share the rest.
+    const int textNeeded = needed - fitted.at(EventTableModel::Peak);
+    int given = 0;
+    for (int column = 0; column < fitted.size(); ++column) {
+        int width = fitted.at(column);
+        if (column != EventTableModel::Peak && textNeeded > 0) {
+            const int share = column == fitted.size() - 1 ? extra - given
+                                                          : extra * fitted.at(column) / textNeeded;
+            given += share;
+            width += share;
+        }
+        horizontalHeader()->resizeSection(column, width);
+    }
 }
 
 void EventList::keyPressEvent(QKeyEvent* event) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QTableView>
+#include <QVector>
 
 #include "EventGrouper.h"
 
@@ -34,8 +35,14 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The columns share a wider list in proportion to what they need.
+    void stretchColumns();
+
     EventTableModel* table;
+    // Each column's width at the least: its title or a typical value.
+    QVector<int> fitted;
     bool quiet = false;
 };

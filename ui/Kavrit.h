@@ -1,27 +1,27 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QPair>
-#include <QRect>
 #include <QStringList>
-#include <QVector>
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "FrameDetector.h"
 #include "RunRecorder.h"
+#include "RunThread.h"
 #include "VideoRun.h"
 #include "ui_Kavrit.h"
 
 class DisplayView;
 class QDockWidget;
+class QThread;
+class QToolButton;
 class QLabel;
 class QPushButton;
 class QSettings;
 class ResultsPanel;
 class RunOptionsPanel;
 class TuningWindow;
-class RunThread;
 
 namespace pelmora {
 struct RunReport;
@@ -66,16 +66,19 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void fitWindowToForm();
+    void arrangeForm();
     void addStopButton();
     void addShortcuts();
     void addPanels();
-    void followWidth();
     void openTuning();
     void runDetailed();
     void run(bool detailed);
     void runEnded(const pelmora::VideoRunResult& result, double seconds);
-    void reportRun(const pelmora::RunReport& report, double seconds);
+    void reportRun(const pelmora::VideoRunResult& result, double seconds);
+    // What went wrong beside the summary, each as pelmora-scan says it.
+    QStringList problemsOf(const pelmora::VideoRunResult& result);
+    void cutClipsEncoded();
+    void clipsEncoded(const pelmora::ClipResults& results);
     void warn(const QString& text);
 
     std::string videoPath;
@@ -85,8 +88,18 @@ private:
     // In the status bar: what the last run did, until the next one starts.
     QLabel* runSummaryLabel = nullptr;
     QPushButton* stopButton = nullptr;
-    // The form's widgets where it places them, for a central area wider than the form.
-    QVector<QPair<QWidget*, QRect>> formPlaces;
+    QPushButton* tuneButton = nullptr;
+    // In the status bar, while clips of the last run that could not be copied can be encoded.
+    QToolButton* cutEncodedButton = nullptr;
+    // The lines the last run said beside its saved files, in order, and its failures among
+    // them; a run that loses many snapshots keeps only the first few.
+    QStringList runLines;
+    QStringList runFailures;
+    // What the last run was asked for, and what the clips it failed to cut were.
+    RunSettings lastSettings;
+    std::vector<pelmora::ClipOutcome> failedClips;
+    QThread* clipThread = nullptr;
+    std::atomic<bool> clipsStop{false};
     RunOptionsPanel* options = nullptr;
     ResultsPanel* results = nullptr;
     QDockWidget* resultsDock = nullptr;

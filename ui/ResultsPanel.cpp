@@ -60,7 +60,10 @@ ResultsPanel::ResultsPanel(QWidget* parent)
     left->setChildrenCollapsible(false);
     left->addWidget(timeline);
     left->addWidget(eventList);
-    left->setSizes({105, 165});
+    // The events take most of the room there is, and most of what a larger window adds.
+    left->setSizes({80, 300});
+    left->setStretchFactor(0, 1);
+    left->setStretchFactor(1, 3);
     auto* sides = new QSplitter(Qt::Horizontal);
     sides->setChildrenCollapsible(false);
     sides->addWidget(left);
@@ -90,8 +93,45 @@ ResultsPanel::ResultsPanel(QWidget* parent)
 }
 
 void ResultsPanel::setClips(const std::vector<pelmora::ClipOutcome>& cut) {
-    clips = cut;
+    for (const pelmora::ClipOutcome& clip : cut) {
+        const auto same = std::find_if(
+            clips.begin(), clips.end(),
+            [&clip](const pelmora::ClipOutcome& earlier) { return earlier.events == clip.events; });
+        if (same != clips.end()) {
+            *same = clip;
+        } else {
+            clips.push_back(clip);
+        }
+    }
     updateClipButton();
+}
+
+std::vector<pelmora::MotionEvent> ResultsPanel::events() const {
+    std::vector<pelmora::MotionEvent> all;
+    for (int row = 0; row < eventList->count(); ++row) {
+        all.push_back(eventList->event(row));
+    }
+    return all;
+}
+
+void ResultsPanel::clearRun(const QString& reason) {
+    facts = {};
+    snapshots.clear();
+    openEvent.reset();
+    running = false;
+    reportPath.clear();
+    clips.clear();
+    timeline->beginRun(0, 0);
+    timeline->finishRun();
+    eventList->clear(QString());
+    eventList->setToolTip(QString());
+    viewer->clear();
+    for (QPushButton* button : {openFolderButton, openReportButton}) {
+        button->setEnabled(false);
+        button->setToolTip(QString());
+    }
+    updateClipButton();
+    summary->setText(reason);
 }
 
 QString ResultsPanel::clipOfChosenEvent() const {
@@ -112,7 +152,24 @@ QString ResultsPanel::clipOfChosenEvent() const {
 void ResultsPanel::updateClipButton() {
     const QString clip = clipOfChosenEvent();
     playClipButton->setEnabled(!clip.isEmpty());
-    playClipButton->setToolTip(clip);
+    playClipButton->setToolTip(clip.isEmpty() ? whyNoClip() : clip);
+}
+
+QString ResultsPanel::whyNoClip() const {
+    // A greyed-out button says why, on hovering.
+    const int row = eventList->chosenRow();
+    if (row < 0 || row >= eventList->count()) {
+        return clips.empty() ? tr("This run cut no clips") : tr("Choose an event to play its clip");
+    }
+    const int number = eventList->event(row).number;
+    for (const pelmora::ClipOutcome& clip : clips) {
+        if (std::find(clip.events.begin(), clip.events.end(), number) != clip.events.end()) {
+            return tr("%1 could not be cut: %2")
+                .arg(QString::fromStdString(clip.file), QString::fromStdString(clip.error));
+        }
+    }
+    return running ? tr("The clips are cut once the run has read the video")
+                   : tr("This run cut no clips");
 }
 
 void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGapMs) {
@@ -121,9 +178,12 @@ void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGa
     openEvent.reset();
     running = true;
     reportPath.clear();
+    // What there is to read, where the file announces more than it holds.
     const long long expectedMs =
         pelmora::usableFrameRate(facts.fps)
-            ? std::llround(static_cast<double>(facts.framesAnnounced) * 1000.0 / facts.fps)
+            ? std::llround(static_cast<double>(facts.framesExpected > 0 ? facts.framesExpected
+                                                                        : facts.framesAnnounced) *
+                           1000.0 / facts.fps)
             : 0;
     timeline->beginRun(facts.minPixels, expectedMs);
     const QString folder = QString::fromStdString(facts.outputDir);
@@ -279,6 +339,11 @@ void ResultsPanel::showSummary(const pelmora::RunReport* report) {
 
 void ResultsPanel::open(const QString& path) {
     if (!opener(QUrl::fromLocalFile(path))) {
-        summary->setText(tr("Could not open %1").arg(path));
+        const QString text =
+            QFileInfo::exists(path)
+                ? tr("Could not open %1: the desktop has no program for it").arg(path)
+                : tr("Could not open %1: it is no longer there").arg(path);
+        summary->setText(text);
+        emit openFailed(text);
     }
 }

@@ -33,10 +33,17 @@ public:
     void beginRun(const pelmora::RunFacts& facts, long long eventGapMs);
     // What the run's records told since the last batch.
     void addRecords(const RecordBatch& batch);
+    // A run that never started: nothing of the run before it stays on show, and the reason
+    // takes the place of its summary.
+    void clearRun(const QString& reason);
     // reportPath is empty when the run wrote no report.
     void finishRun(const pelmora::RunReport& report, const QString& reportPath);
     // The run's clips, once they are cut: the chosen event's plays with the desktop's player.
+    // Clips cut again later replace those of the same events.
     void setClips(const std::vector<pelmora::ClipOutcome>& clips);
+    const std::vector<pelmora::ClipOutcome>& currentClips() const { return clips; }
+    // The events of the last run, in their order.
+    std::vector<pelmora::MotionEvent> events() const;
 
     // How the folder and the report are opened: by the desktop's own programs unless set.
     void setUrlOpener(UrlOpener opener);
@@ -50,6 +57,8 @@ public:
 signals:
     // A moment chosen on the timeline.
     void momentChosen(long long ms);
+    // The desktop would not open the folder, the report or a clip.
+    void openFailed(const QString& text);
 
 private:
     struct Range {
@@ -68,6 +77,8 @@ private:
     // The saved clip of the chosen event, or nothing.
     QString clipOfChosenEvent() const;
     void updateClipButton();
+    // Why the chosen event has no clip to play.
+    QString whyNoClip() const;
 
     TimelineView* timeline;
     EventList* eventList;

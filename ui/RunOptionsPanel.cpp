@@ -1,6 +1,7 @@
 #include "RunOptionsPanel.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -92,17 +93,28 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     for (QCheckBox* box : {eventLists, report}) {
         box->setChecked(true);
     }
-    clips = new QCheckBox(
-        tr("Clips (a video of each event, EVENT0001 and on, in the video's own format or .mkv)"),
-        this);
+    clips = new QCheckBox(tr("Clips of the events, EVENT0001 and on:"), this);
     clips->setObjectName(QStringLiteral("checkBox_clips"));
     clips->setToolTip(
-        tr("Copied from the video itself, from %1 s before each event to %2 s after, in the "
-           "video's own format where it takes the copy (EVENT0001.avi for an AVI), else in "
-           "Matroska (EVENT0001.mkv); a clip that cannot be copied whole is encoded as H.264 "
-           "(EVENT0001.mp4)")
+        tr("A video of each event, from %1 s before it to %2 s after; events that overlap "
+           "share one")
             .arg(secondsText(pelmora::option::kBefore, pelmora::option::kBefore.windowDefault),
                  secondsText(pelmora::option::kAfter, pelmora::option::kAfter.windowDefault)));
+    clipMode = new QComboBox(this);
+    clipMode->setObjectName(QStringLiteral("comboBox_clipMode"));
+    // The same two ways as pelmora-scan's --clips, in the same order.
+    clipMode->addItem(tr("copied (.avi for an AVI, else .mkv)"));
+    clipMode->addItem(tr("encoded (H.264, .mp4)"));
+    clipMode->setItemData(0,
+                          tr("Every stream as it is, from the keyframe before each stretch, in "
+                             "the video's own format where it takes them (EVENT0001.avi for an "
+                             "AVI), else in Matroska (EVENT0001.mkv); a clip that cannot be "
+                             "copied whole is encoded"),
+                          Qt::ToolTipRole);
+    clipMode->setItemData(1, tr("Cut exactly at each stretch, as H.264 in MP4 (EVENT0001.mp4)"),
+                          Qt::ToolTipRole);
+    clipMode->setEnabled(false);
+    connect(clips, &QCheckBox::toggled, clipMode, &QWidget::setEnabled);
     // The report is made from the lists' data, so it brings them along.
     connect(report, &QCheckBox::toggled, this, [this](bool on) {
         if (on) {
@@ -153,7 +165,11 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     auto* form = new QFormLayout;
     form->addRow(eventLists);
     form->addRow(report);
-    form->addRow(clips);
+    auto* clipRow = new QHBoxLayout;
+    clipRow->addWidget(clips);
+    clipRow->addWidget(clipMode);
+    clipRow->addStretch(1);
+    form->addRow(clipRow);
     form->addRow(tr("Event gap:"), eventGap);
     form->addRow(tr("Trigger size:"), triggerSize);
     form->addRow(tr("Watched region:"), maskRow);
@@ -167,6 +183,8 @@ pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
     options.events = eventLists->isChecked();
     options.report = report->isChecked();
     options.clips = clips->isChecked();
+    options.clipMode =
+        clipMode->currentIndex() == 1 ? pelmora::ClipMode::Encode : pelmora::ClipMode::Copy;
     options.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
     options.clipBeforeMs = pelmora::option::kBefore.windowDefault;
     options.clipAfterMs = pelmora::option::kAfter.windowDefault;
@@ -233,6 +251,8 @@ void RunOptionsPanel::updatePreview() {
 void RunOptionsPanel::restore(QSettings& settings) {
     report->setChecked(settings.value(QStringLiteral("report"), true).toBool());
     clips->setChecked(settings.value(QStringLiteral("clips"), false).toBool());
+    clipMode->setCurrentIndex(
+        settings.value(QStringLiteral("clipMode")).toString() == QLatin1String("encode") ? 1 : 0);
     eventLists->setChecked(settings.value(QStringLiteral("eventLists"), true).toBool() ||
                            report->isChecked());
     eventGap->setValue(settings.value(QStringLiteral("eventGap"), eventGap->value()).toDouble());
@@ -246,6 +266,9 @@ void RunOptionsPanel::save(QSettings& settings) const {
     settings.setValue(QStringLiteral("eventLists"), eventLists->isChecked());
     settings.setValue(QStringLiteral("report"), report->isChecked());
     settings.setValue(QStringLiteral("clips"), clips->isChecked());
+    settings.setValue(QStringLiteral("clipMode"), clipMode->currentIndex() == 1
+                                                      ? QStringLiteral("encode")
+                                                      : QStringLiteral("copy"));
     settings.setValue(QStringLiteral("eventGap"), eventGap->value());
     settings.setValue(QStringLiteral("triggerSize"), triggerSize->value());
     settings.setValue(QStringLiteral("mask"), mask->text());

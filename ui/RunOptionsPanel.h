@@ -6,6 +6,7 @@
 #include "WatchedRegion.h"
 
 class QCheckBox;
+class QComboBox;
 class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
@@ -40,6 +41,7 @@ private:
     QCheckBox* eventLists = nullptr;
     QCheckBox* report = nullptr;
     QCheckBox* clips = nullptr;
+    QComboBox* clipMode = nullptr;
     QDoubleSpinBox* eventGap = nullptr;
     QSpinBox* triggerSize = nullptr;
     QLineEdit* mask = nullptr;

@@ -73,6 +73,18 @@ public:
         }
     }
 
+    void write(pelmora::LogKind kind, const std::string& line) override {
+        // The error stream still hears everything, as from the command line.
+        pelmora::RunHost::write(kind, line);
+        if (kind != pelmora::LogKind::SnapshotSaved) {
+            QString text = QString::fromStdString(line);
+            while (text.endsWith(QLatin1Char('\n'))) {
+                text.chop(1);
+            }
+            emit thread.lineSaid(text, kind == pelmora::LogKind::Failure);
+        }
+    }
+
     bool stopAfterFrame() override {
         listener.flush(false);
         stopped = thread.stopRequested;

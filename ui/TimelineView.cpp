@@ -255,8 +255,17 @@ void TimelineView::paintTrigger(QPainter& painter, const QRectF& plot, long long
     painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right(), y));
     const QFontMetrics metrics(font());
     const QString label = tr("trigger: more than %1").arg(minPixels);
+    // On a pale plate of its own, so that the activity drawn under it, dense at a low
+    // threshold, never makes it unreadable.
+    const QPointF baseline(plot.right() - kGap - metrics.horizontalAdvance(label),
+                           std::max(y - kGap, plot.top() + metrics.ascent()));
+    const QRectF plate(baseline.x() - 2.0, baseline.y() - metrics.ascent() - 1.0,
+                       metrics.horizontalAdvance(label) + 4.0, metrics.height() + 2.0);
+    QColor paper(Qt::white);
+    paper.setAlpha(220);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(paper);
+    painter.drawRect(plate);
     painter.setPen(kTriggerColour);
-    painter.drawText(QPointF(plot.right() - kGap - metrics.horizontalAdvance(label),
-                             std::max(y - kGap, plot.top() + metrics.ascent())),
-                     label);
+    painter.drawText(baseline, label);
 }

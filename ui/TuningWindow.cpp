@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <climits>
@@ -16,6 +17,7 @@
 #include "FrameClock.h"
 #include "ImagePane.h"
 #include "OptionTable.h"
+#include "SweepView.h"
 #include "TextFormat.h"
 #include "TuningMeasure.h"
 
@@ -24,7 +26,9 @@ namespace {
 constexpr double kDefaultOffsetSeconds = 1.0;
 // A run's reference may be any time older than the frame; an hour covers what a user compares.
 constexpr double kLongestOffsetSeconds = 3600.0;
-constexpr int kPageStepMs = 1000;
+// A click on the position track pages by a tenth of the video, at least a second.
+constexpr int kPageParts = 10;
+constexpr int kShortestPageMs = 1000;
 // Steps of the position where the stream gives no rate: one frame at 25 frames per second.
 constexpr int kFallbackStepMs = 40;
 
@@ -68,7 +72,7 @@ void TuningWindow::buildControls() {
     positionSlider = new QSlider(Qt::Horizontal, this);
     positionSlider->setObjectName(QStringLiteral("positionSlider"));
     positionSlider->setRange(0, 0);
-    positionSlider->setPageStep(kPageStepMs);
+    positionSlider->setPageStep(kShortestPageMs);
     positionLabel = new QLabel(this);
     positionLabel->setObjectName(QStringLiteral("positionLabel"));
 
@@ -137,20 +141,39 @@ void TuningWindow::buildControls() {
     outcome->addWidget(measureLine, 1);
     outcome->addWidget(useButton);
 
+    // One moment's frames, or the whole video's curve; the position and the settings below
+    // serve both.
+    auto* moment = new QWidget(this);
+    moment->setLayout(pictures);
+    pictures->setContentsMargins(0, 0, 0, 0);
+    sweepView = new SweepView(this);
+    sweepView->setObjectName(QStringLiteral("sweepView"));
+    sweepView->setTrigger(triggerSize->value());
+    sweepView->setThreshold(thresholdSlider->value());
+    sweepView->setPositionSource([this] { return double(positionSlider->value()); });
+    auto* views = new QTabWidget(this);
+    views->setObjectName(QStringLiteral("tuningViews"));
+    views->addTab(moment, tr("This moment"));
+    views->addTab(sweepView, tr("Whole video"));
+
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(pictures, 1);
+    layout->addWidget(views, 1);
     layout->addLayout(position);
     layout->addLayout(settings);
     layout->addLayout(outcome);
 
     connect(positionSlider, &QSlider::valueChanged, this, [this] {
-        showPosition();
         scheduleDecode();
+        showPosition();
     });
     connect(referenceOffset, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
             &TuningWindow::scheduleDecode);
     connect(thresholdSlider, &QSlider::valueChanged, this, &TuningWindow::measure);
     connect(triggerSize, QOverload<int>::of(&QSpinBox::valueChanged), this, &TuningWindow::measure);
+    connect(thresholdSlider, &QSlider::valueChanged, sweepView, &SweepView::setThreshold);
+    connect(triggerSize, QOverload<int>::of(&QSpinBox::valueChanged), sweepView,
+            &SweepView::setTrigger);
+    connect(sweepView, &SweepView::thresholdPicked, thresholdSlider, &QSlider::setValue);
     connect(useButton, &QPushButton::clicked, this,
             [this] { emit thresholdChosen(thresholdSlider->value()); });
 }
@@ -172,11 +195,14 @@ bool TuningWindow::openVideo(const QString& path, QString* error) {
     }
     positionSeeker = std::move(atPosition);
     referenceSeeker = std::move(atReference);
+    sweepView->setVideo(path);
     durationMs = positionSeeker->durationMs();
     const double fps = positionSeeker->frameRate();
     {
         const QSignalBlocker quiet(positionSlider);
         positionSlider->setRange(0, static_cast<int>(std::min<double>(durationMs, INT_MAX)));
+        positionSlider->setPageStep(std::max(
+            kShortestPageMs, static_cast<int>(std::min<double>(durationMs / kPageParts, INT_MAX))));
         positionSlider->setSingleStep(pelmora::usableFrameRate(fps)
                                           ? std::max(1, static_cast<int>(std::lround(1000.0 / fps)))
                                           : kFallbackStepMs);
@@ -211,6 +237,7 @@ void TuningWindow::setMinPixels(int minPixels) {
 
 void TuningWindow::setWatchedRegion(const pelmora::WatchedRegion& watched) {
     region = watched;
+    sweepView->setWatchedRegion(watched);
     if (framesRead) {
         showFrame();
     }
@@ -253,6 +280,8 @@ void TuningWindow::decodeFrames() {
         return;
     }
     showFrame();
+    // The position said is that of the frame shown, as its caption says it.
+    showPosition();
     maskCaption->setText(
         tr("Change against the frame at %1").arg(timeText(referenceSeeker->shownMs())));
     measure();
@@ -282,6 +311,10 @@ void TuningWindow::showFailure(const QString& text) {
 }
 
 void TuningWindow::showPosition() {
-    positionLabel->setText(
-        tr("%1 of %2").arg(timeText(positionSlider->value()), timeText(durationMs)));
+    // Until the frame there is read, the place asked for; then the frame's own time, which
+    // is where a video of few frames, or a position between two frames, actually is.
+    const double shownMs = framesRead && !decodeTimer.isActive() && positionSeeker
+                               ? positionSeeker->shownMs()
+                               : positionSlider->value();
+    positionLabel->setText(tr("%1 of %2").arg(timeText(shownMs), timeText(durationMs)));
 }

@@ -15,6 +15,7 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class QSpinBox;
+class SweepView;
 
 // A window for finding a threshold on the footage itself rather than by whole runs: the frame
 // at a position in the video, the change mask against the frame a chosen time before it, and
@@ -76,4 +77,6 @@ private:
     QSpinBox* triggerSize = nullptr;
     QLabel* measureLine = nullptr;
     QPushButton* useButton = nullptr;
+    // The whole video, every threshold at once.
+    SweepView* sweepView = nullptr;
 };

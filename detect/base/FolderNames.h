@@ -18,6 +18,11 @@ inline constexpr const char* kContactSheetName = "contact.jpg";
 // The page of a whole batch, in the folder that holds its videos' folders.
 inline constexpr const char* kOverviewName = "overview.html";
 
+// What a sweep of every setting leaves: its table and, asked for, its page. No run removes
+// them: they stay beside the snapshots of the setting chosen from them.
+inline constexpr const char* kSweepTableName = "sweep.csv";
+inline constexpr const char* kSweepReportName = "sweep.html";
+
 // The file a run holds its folder by, while it runs.
 inline constexpr const char* kFolderLockName = ".pelmora.lock";
 

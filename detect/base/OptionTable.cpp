@@ -5,11 +5,12 @@ namespace pelmora {
 const std::vector<const OptionSpec*>& scanOptionTable() {
     using namespace option;
     static const std::vector<const OptionSpec*> table{
-        &kThreshold,    &kOutput,  &kJobs,      &kQuiet,     &kVerbose,  &kEvents,
-        &kEventGap,     &kReport,  &kClips,     &kBefore,    &kAfter,    &kMask,
-        &kMinPixels,    &kClock,   &kStartTime, &kStartFrom, &kTimeZone, &kContactSheet,
-        &kList,         &kShard,   &kResume,    &kClean,     &kSummary,  &kOverview,
-        &kOverviewFrom, &kSegment, &kJoin,      &kHelp,      &kVersion};
+        &kThreshold,    &kOutput,  &kJobs,      &kQuiet,     &kVerbose,       &kEvents,
+        &kEventGap,     &kReport,  &kClips,     &kBefore,    &kAfter,         &kMask,
+        &kMinPixels,    &kClock,   &kStartTime, &kStartFrom, &kTimeZone,      &kContactSheet,
+        &kList,         &kShard,   &kResume,    &kClean,     &kSummary,       &kOverview,
+        &kOverviewFrom, &kSegment, &kJoin,      &kSweep,     &kSweepTriggers, &kExpect,
+        &kHelp,         &kVersion};
     return table;
 }
 

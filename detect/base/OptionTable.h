@@ -197,6 +197,22 @@ inline constexpr OptionSpec kJoin = optionkind::text(
     "what it found; give the options the stretches were scanned with; stretch files changed "
     "since are refused, a join that fails or is stopped leaves DIR as it was, and one killed "
     "part-way is taken up by the next");
+inline constexpr OptionSpec kSweep = optionkind::text(
+    "sweep", '\0', "[T1:T2]",
+    "instead of saving snapshots, find in one pass what every threshold from T1 to T2 (default "
+    "0:50) would give at each --sweep-triggers size, exactly as a run of each: write the "
+    "snapshots, events and times of each setting to sweep.csv in the snapshot folder (with "
+    "--report, also sweep.html with their chart), print a table and a suggested setting; no "
+    "snapshot is saved and the folder's other files stay");
+inline constexpr OptionSpec kSweepTriggers = optionkind::text(
+    "sweep-triggers", '\0', "N,N,...",
+    "the trigger sizes (as --min-pixels) that --sweep tries, from 0 to 100000000 (default: 10)");
+inline constexpr OptionSpec kExpect = optionkind::text(
+    "expect", '\0', "FILE",
+    "with --sweep: the moments known to hold motion, one a line as start,end in seconds or "
+    "HH:MM:SS.mmm (# starts a comment); sweep.csv then says how many each setting finds and "
+    "its snapshots outside them, and the suggestion is the setting that finds the most with "
+    "the fewest snapshots outside");
 inline constexpr OptionSpec kContactSheet = optionkind::flag(
     "contact-sheet", '\0',
     "also save contact.jpg in each snapshot folder: the busiest snapshot of each event in a grid, "

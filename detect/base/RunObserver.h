@@ -20,7 +20,10 @@ struct RunFacts {
     int minPixels = 0;          // a snapshot needs more changed pixels than this
     bool wholeFrame = true;     // false when change counts only in a watched region
     std::string watchedRegion;  // the picture that region was read from
-    VideoStart start;           // the first frame's clock time, where something tells it
+    // The frames the run expects to read: those announced, or fewer where the container's
+    // duration says it holds fewer (see VideoSource::expectedFrames); 0 when unknown.
+    long long framesExpected = 0;
+    VideoStart start;  // the first frame's clock time, where something tells it
 };
 
 // One frame's measure: its changed pixels against the reference.

@@ -43,6 +43,14 @@ std::string percentEncoded(const std::string& bytes, const char* alsoPlain) {
     return encoded;
 }
 
+std::string groupedNumber(long long number) {
+    std::string digits = std::to_string(number < 0 ? -number : number);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
+        digits.insert(static_cast<std::size_t>(at), ",");
+    }
+    return number < 0 ? "-" + digits : digits;
+}
+
 std::string timecode(long long milliseconds) {
     if (milliseconds < 0) {
         return "-" + timecode(-milliseconds);

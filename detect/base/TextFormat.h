@@ -13,6 +13,9 @@ std::string formatText(const char* format, ...) __attribute__((format(printf, 1,
 // exactly, whatever they are.
 std::string percentEncoded(const std::string& bytes, const char* alsoPlain = "");
 
+// 1234567 as "1,234,567", for counts that people read.
+std::string groupedNumber(long long number);
+
 // Every way a time is printed, so that a time reads the same wherever it shows.
 
 // "HH:MM:SS.mmm" for a time in whole milliseconds from the start of a video; the hours take

@@ -26,11 +26,25 @@ void VideoFile::close() {
     index = -1;
 }
 
+namespace {
+
+// FFmpeg finds no container in a file of no bytes, and says its data is invalid: the plain
+// reason, a download or a copy that never got its bytes, is worth saying as it is.
+std::string whyNotOpened(const std::string& path, int error) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0) {
+        return "empty file";
+    }
+    return avErrorText(error);
+}
+
+}  // namespace
+
 std::string VideoFile::open(const std::string& path, bool generatedTimes) {
     close();
     int error = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
     if (error < 0) {
-        return avErrorText(error);
+        return whyNotOpened(path, error);
     }
     // Only the MPEG streams leave presentation times out by design; elsewhere the demuxer's
     // guess would move pictures that have none (an AVI's) a picture later.
@@ -40,7 +54,7 @@ std::string VideoFile::open(const std::string& path, bool generatedTimes) {
     error = avformat_find_stream_info(format, nullptr);
     if (error < 0) {
         close();
-        return avErrorText(error);
+        return whyNotOpened(path, error);
     }
     // The first video stream is the video, whatever FFmpeg would call the best one: the
     // capture this program's frames are held to takes that one.

@@ -183,6 +183,19 @@ long long VideoSource::announcedFrames() const {
     return static_cast<long long>(std::floor(durationSeconds() * fps() + 0.5));
 }
 
+long long VideoSource::expectedFrames() const {
+    const long long announced = announcedFrames();
+    const double rate = fps();
+    if (stream == nullptr || !usableFrameRate(rate)) {
+        return announced;
+    }
+    const double held = std::floor(std::max(durationSeconds(), 0.0) * rate + 0.5);
+    if (held >= 1.0 && held * 100.0 < static_cast<double>(announced) * 99.0) {
+        return static_cast<long long>(held);
+    }
+    return announced;
+}
+
 long long VideoSource::announcedMs() const {
     if (stream == nullptr) {
         return 0;

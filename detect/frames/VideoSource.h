@@ -68,6 +68,10 @@ public:
     // container announces, else its duration times that rate, rounded.
     double fps() const;
     long long announcedFrames() const;
+    // The frames a reading can expect: those announced, unless the container's duration at
+    // that rate holds more than 1 % fewer (an AVI whose header counts each picture twice), so
+    // that progress follows what is there to read.
+    long long expectedFrames() const;
     // The video's length as the file announces it, in whole milliseconds: its duration, or its
     // frame count over the rate where that is longer; 0 where it announces neither.
     long long announcedMs() const;

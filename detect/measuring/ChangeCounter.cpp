@@ -137,33 +137,75 @@ void countRow(const uchar* const rows[3], const uchar* const changed[3], const u
     }
 }
 
+// Adds, per channel, the bytes of the middle row whose 3 x 3 neighbourhood across the three
+// rows all changed to bins[channel][smallest excess], excesses past top in bin top; with
+// Watched, only where the watched row's byte is 255.
+template <bool Watched>
+void histogramRow(const uchar* const rows[3], const uchar* const changed[3], const uchar* watched,
+                  RowBlocks blocks, int top, long long* const bins[3]) {
+    const auto add = [&](int at, uchar eroded) { bins[at % 3][std::min<int>(eroded, top)] += 1; };
+    int block = 0;
+#if CV_SIMD
+    const cv::v_uint8 zero = cv::vx_setzero_u8();
+    const auto across = [](const uchar* row, int at) {
+        return cv::v_min(cv::v_min(cv::vx_load(row + at - kPad), cv::vx_load(row + at)),
+                         cv::vx_load(row + at + kPad));
+    };
+    uchar values[kLanes];
+    for (; block < blocks.whole; ++block) {
+        if (!(changed[0][block] && changed[1][block] && changed[2][block])) {
+            continue;
+        }
+        for (int vector = 0; vector < kVectors; ++vector) {
+            const int at = block * kBlock + vector * kLanes;
+            cv::v_uint8 eroded =
+                cv::v_min(cv::v_min(across(rows[0], at), across(rows[1], at)), across(rows[2], at));
+            if constexpr (Watched) {
+                eroded = eroded & cv::vx_load(watched + at);
+            }
+            // Most vectors of a block that changed somewhere hold no survivor at all.
+            if (!cv::v_check_any(eroded != zero)) {
+                continue;
+            }
+            cv::v_store(values, eroded);
+            for (int lane = 0; lane < kLanes; ++lane) {
+                if (values[lane] != 0) {
+                    add(at + lane, values[lane]);
+                }
+            }
+        }
+    }
+#endif
+    const int length = blocks.whole * kBlock + blocks.tail;
+    for (int i = block * kBlock; i < length; ++block) {
+        const int end = std::min(i + kBlock, length);
+        if (!(changed[0][block] && changed[1][block] && changed[2][block])) {
+            i = end;
+            continue;
+        }
+        for (; i < end; ++i) {
+            uchar eroded = kOutside;
+            for (const uchar* row : {rows[0], rows[1], rows[2]}) {
+                eroded = std::min({eroded, row[i - kPad], row[i], row[i + kPad]});
+            }
+            if (eroded != 0 && (!Watched || watched[i] != 0)) {
+                add(i, eroded);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 long long ChannelCounts::busiest() const {
     return std::max({channel[0], channel[1], channel[2]});
 }
 
-ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& reference, int threshold,
-                                   const cv::Mat& watched, FrameRows* frameRows) {
-    CV_Assert(frame.type() == CV_8UC3 && reference.type() == CV_8UC3 &&
-              frame.size() == reference.size());
-    CV_Assert(watched.empty() || (watched.type() == CV_8UC3 && watched.size() == frame.size()));
-    ChannelCounts counts;
+template <typename Visit>
+void ChangeCounter::forRowsThatMaySurvive(const cv::Mat& frame, const cv::Mat& reference,
+                                          int threshold, FrameRows* frameRows, Visit&& visit) {
     const int rows = frame.rows;
     const int length = frame.cols * 3;
-    if (rows == 0 || length == 0 || threshold >= 255) {
-        return counts;
-    }
-    // Every difference counts, so nothing erodes, and the frame itself need not be read.
-    if (threshold < 0) {
-        for (int y = 0; y < rows; ++y) {
-            const uchar* watchedRow = watched.empty() ? nullptr : watched.ptr<uchar>(y);
-            for (int i = 0; i < length; ++i) {
-                counts.channel[i % 3] += watchedRow == nullptr || watchedRow[i] != 0;
-            }
-        }
-        return counts;
-    }
     // A pixel survives only where its whole neighbourhood changed. Rows are taken in bands of
     // three, and the neighbourhood of every pixel of a band includes the band's middle row (or,
     // for a band that the image cuts short, its last row): where that row has no change, the
@@ -203,7 +245,6 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
         return slot;
     };
 
-    std::uint64_t lanes[3][kLanes] = {};
     for (int top = 0; top < rows; top += 3) {
         // Made rows answer for a whole band at once; rows still to be made answer row by row,
         // before any of them is made.
@@ -222,20 +263,100 @@ ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& referenc
                                                 excess[slots[2]]};
             const uchar* const changedAround[3] = {changed[slots[0]], changed[slots[1]],
                                                    changed[slots[2]]};
+            visit(rowsAround, changedAround, y);
+        }
+    }
+}
+
+ChannelCounts ChangeCounter::count(const cv::Mat& frame, const cv::Mat& reference, int threshold,
+                                   const cv::Mat& watched, FrameRows* frameRows) {
+    CV_Assert(frame.type() == CV_8UC3 && reference.type() == CV_8UC3 &&
+              frame.size() == reference.size());
+    CV_Assert(watched.empty() || (watched.type() == CV_8UC3 && watched.size() == frame.size()));
+    ChannelCounts counts;
+    const int rows = frame.rows;
+    const int length = frame.cols * 3;
+    if (rows == 0 || length == 0 || threshold >= 255) {
+        return counts;
+    }
+    // Every difference counts, so nothing erodes, and the frame itself need not be read.
+    if (threshold < 0) {
+        for (int y = 0; y < rows; ++y) {
+            const uchar* watchedRow = watched.empty() ? nullptr : watched.ptr<uchar>(y);
+            for (int i = 0; i < length; ++i) {
+                counts.channel[i % 3] += watchedRow == nullptr || watchedRow[i] != 0;
+            }
+        }
+        return counts;
+    }
+    const RowBlocks blocks{length / kBlock, length % kBlock};
+    std::uint64_t lanes[3][kLanes] = {};
+    forRowsThatMaySurvive(
+        frame, reference, threshold, frameRows,
+        [&](const uchar* const rowsAround[3], const uchar* const changedAround[3], int y) {
             if (watched.empty()) {
                 countRow<false>(rowsAround, changedAround, nullptr, blocks, lanes, counts.channel);
             } else {
                 countRow<true>(rowsAround, changedAround, watched.ptr<uchar>(y), blocks, lanes,
                                counts.channel);
             }
-        }
-    }
+        });
     for (int phase = 0; phase < 3; ++phase) {
         for (int lane = 0; lane < kLanes; ++lane) {
             counts.channel[(phase + lane) % 3] += static_cast<long long>(lanes[phase][lane]);
         }
     }
     return counts;
+}
+
+void ChangeCounter::histogram(const cv::Mat& frame, const cv::Mat& reference,
+                              ChangeHistogram& histogram, const cv::Mat& watched,
+                              FrameRows* frameRows) {
+    CV_Assert(frame.type() == CV_8UC3 && reference.type() == CV_8UC3 &&
+              frame.size() == reference.size());
+    CV_Assert(watched.empty() || (watched.type() == CV_8UC3 && watched.size() == frame.size()));
+    CV_Assert(histogram.lowest() >= 0 && histogram.lowest() < 255);
+    const int length = frame.cols * 3;
+    if (frame.rows == 0 || length == 0) {
+        return;
+    }
+    const RowBlocks blocks{length / kBlock, length % kBlock};
+    long long* bins[3] = {histogram.binsOf(0), histogram.binsOf(1), histogram.binsOf(2)};
+    const int top = histogram.span() + 1;
+    forRowsThatMaySurvive(
+        frame, reference, histogram.lowest(), frameRows,
+        [&](const uchar* const rowsAround[3], const uchar* const changedAround[3], int y) {
+            if (watched.empty()) {
+                histogramRow<false>(rowsAround, changedAround, nullptr, blocks, top, bins);
+            } else {
+                histogramRow<true>(rowsAround, changedAround, watched.ptr<uchar>(y), blocks, top,
+                                   bins);
+            }
+        });
+}
+
+void ChangeHistogram::reset(int lowest, int span) {
+    base = lowest;
+    top = std::max(span, 0) + 1;
+    for (std::vector<long long>& channel : bins) {
+        channel.assign(static_cast<std::size_t>(top) + 1, 0);
+    }
+}
+
+ChannelCounts ChangeHistogram::countsAt(int threshold) const {
+    CV_Assert(threshold >= base && threshold < base + top);
+    ChannelCounts counts;
+    for (int channel = 0; channel < 3; ++channel) {
+        const std::vector<long long>& each = bins[channel];
+        for (int excess = threshold - base + 1; excess <= top; ++excess) {
+            counts.channel[channel] += each[static_cast<std::size_t>(excess)];
+        }
+    }
+    return counts;
+}
+
+long long ChangeHistogram::busiestAt(int threshold) const {
+    return countsAt(threshold).busiest();
 }
 
 }  // namespace pelmora

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -10,6 +11,35 @@ struct ChannelCounts {
     long long channel[3] = {0, 0, 0};
 
     long long busiest() const;
+};
+
+// How many pixels of each channel changed by more than each of a range of thresholds, after the
+// erosion: what count gives for every threshold of the range, from one pass. A pixel survives a
+// threshold exactly where the smallest change in its 3 x 3 neighbourhood exceeds it, so one
+// histogram of those smallest changes answers for every threshold at once.
+class ChangeHistogram {
+public:
+    // For thresholds from lowest to lowest + span; every bin empty.
+    void reset(int lowest, int span);
+    // Adds pixels of channel (0 blue, 1 green, 2 red) whose smallest change is lowest + excess
+    // (excess > 0); an excess past the span counts for every threshold of the range.
+    void add(int channel, int excess, long long pixels = 1) {
+        bins[static_cast<std::size_t>(channel)][static_cast<std::size_t>(std::min(excess, top))] +=
+            pixels;
+    }
+    // The changed pixels of the busiest channel at threshold, from lowest to lowest + span.
+    long long busiestAt(int threshold) const;
+    ChannelCounts countsAt(int threshold) const;
+
+    int lowest() const { return base; }
+    int span() const { return top - 1; }
+    // Bins 1 to span + 1 of a channel, for the counter to fill.
+    long long* binsOf(int channel) { return bins[static_cast<std::size_t>(channel)].data(); }
+
+private:
+    int base = 0;
+    int top = 1;
+    std::vector<long long> bins[3];
 };
 
 // A frame whose rows are made only when the count reads them: rows that cannot hold a pixel
@@ -39,7 +69,20 @@ public:
     ChannelCounts count(const cv::Mat& frame, const cv::Mat& reference, int threshold,
                         const cv::Mat& watched = cv::Mat(), FrameRows* rows = nullptr);
 
+    // Into histogram, which reset chose the thresholds of (lowest from 0 to 254): the counts of
+    // count for each of those thresholds, from one pass that reads only what a count at the
+    // lowest of them reads. Same images, watched region and rows as count.
+    void histogram(const cv::Mat& frame, const cv::Mat& reference, ChangeHistogram& histogram,
+                   const cv::Mat& watched = cv::Mat(), FrameRows* rows = nullptr);
+
 private:
+    // Calls visit(rowsAround, changedAround, y) for every row of frame that may hold a pixel
+    // whose neighbourhood all changed by more than threshold (0 to 254), with the excess of
+    // the change over threshold of the three rows around it and which blocks of them hold any.
+    template <typename Visit>
+    void forRowsThatMaySurvive(const cv::Mat& frame, const cv::Mat& reference, int threshold,
+                               FrameRows* rows, Visit&& visit);
+
     std::vector<uchar> scratch;
 };
 

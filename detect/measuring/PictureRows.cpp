@@ -32,7 +32,8 @@ constexpr std::uint16_t inUnits(double value) {
 }  // namespace
 
 PictureRows::PictureRows(PictureConverter& converter, const Picture& picture,
-                         const AVFrame& reference, cv::Mat& image, int threshold)
+                         const AVFrame& reference, cv::Mat& image, int threshold,
+                         std::vector<bool>* madePairs)
     : converter(converter),
       picture(picture),
       reference(reference),
@@ -44,7 +45,8 @@ PictureRows::PictureRows(PictureConverter& converter, const Picture& picture,
       stride(static_cast<std::size_t>(image.cols) + 2 * kVectorBytes),
       marks((kCachedRows + 1) * stride, 0),
       changes(stride, 0),
-      pairMade(static_cast<std::size_t>(image.rows + 1) / 2, false) {
+      ownPairs(madePairs != nullptr ? 0 : static_cast<std::size_t>(image.rows + 1) / 2, false),
+      pairMade(madePairs != nullptr ? *madePairs : ownPairs) {
     const bool fullRange = picture.frame->format == AV_PIX_FMT_YUVJ420P ||
                            picture.frame->format == AV_PIX_FMT_YUVJ422P;
     const ChangeBound& bound = fullRange ? kFullRangeBound : kVideoRangeBound;

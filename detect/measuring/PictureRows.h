@@ -27,8 +27,11 @@ class PictureRows : public FrameRows {
 public:
     // picture and reference of the same size and format, which converter.convertsRows
     // accepts; image laid out for picture by converter.fitImage; threshold from 0 to 254.
+    // madePairs, when given, tells which pairs of the image's rows are made, and is shared by
+    // every PictureRows of that image, so that comparing it with several references makes
+    // each row once: (image.rows + 1) / 2 flags, all false for a picture not yet made.
     PictureRows(PictureConverter& converter, const Picture& picture, const AVFrame& reference,
-                cv::Mat& image, int threshold);
+                cv::Mat& image, int threshold, std::vector<bool>* madePairs = nullptr);
 
     bool maySurvive(int y) override;
     void make(int y) override;
@@ -77,7 +80,8 @@ private:
     std::vector<std::uint8_t> marks;
     std::vector<std::uint8_t> changes;
     Marks outside;
-    std::vector<bool> pairMade;
+    std::vector<bool> ownPairs;
+    std::vector<bool>& pairMade;
     int made = 0;
 };
 

@@ -80,15 +80,6 @@ std::string fact(const std::string& label, const std::string& value, bool bad = 
            label + "</span><span class=\"value\">" + value + "</span></div>\n";
 }
 
-// 1234567 as "1,234,567".
-std::string grouped(long long number) {
-    std::string digits = std::to_string(number < 0 ? -number : number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<std::size_t>(at), ",");
-    }
-    return number < 0 ? "-" + digits : digits;
-}
-
 std::string fileNameOf(const std::string& path) {
     const std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -112,12 +103,13 @@ std::string header(const ReportContent& content) {
     std::string html = "<h1>Motion in " + escapeHtml(fileNameOf(facts.videoPath)) + "</h1>\n";
     html += "<p class=\"video\">" + escapeHtml(facts.videoPath) + "</p>\n";
     if (report.status == RunReport::Status::Stopped) {
-        html += "<p class=\"stopped\">The run was stopped after " + grouped(report.framesRead) +
+        html += "<p class=\"stopped\">The run was stopped after " +
+                groupedNumber(report.framesRead) +
                 " frames: this page shows what it had read by then.</p>\n";
     } else if (report.status == RunReport::Status::Failed) {
         html += "<p class=\"stopped\">The video could not be read through (" +
                 escapeHtml(report.failure) + "): this page shows the " +
-                grouped(report.framesRead) + " frames read before.</p>\n";
+                groupedNumber(report.framesRead) + " frames read before.</p>\n";
     }
     // The video, how the run looked at it, and what it found: a line each.
     html += "<div class=\"facts\">\n";
@@ -130,7 +122,7 @@ std::string header(const ReportContent& content) {
     html += fact("Frames read", escapeHtml(framesText(report)));
     html += "</div>\n<div class=\"facts\">\n";
     html += fact("Threshold", std::to_string(facts.threshold));
-    html += fact("Trigger", "more than " + grouped(facts.minPixels) + " pixels");
+    html += fact("Trigger", "more than " + groupedNumber(facts.minPixels) + " pixels");
     html += fact("Watched region", facts.wholeFrame ? std::string("whole frame")
                                                     : escapeHtml(fileNameOf(facts.watchedRegion)));
     html += fact("Event gap", plainSeconds(content.eventGapMs));
@@ -141,9 +133,9 @@ std::string header(const ReportContent& content) {
                                     startSourceText(facts.start.source) + "</span>");
     }
     html += "</div>\n<div class=\"facts\">\n";
-    html += fact("Snapshots written", grouped(report.snapshotsWritten));
-    html += fact("Snapshots lost", grouped(report.snapshotsLost), report.snapshotsLost > 0);
-    html += fact("Events", grouped(static_cast<long long>(content.events.size())));
+    html += fact("Snapshots written", groupedNumber(report.snapshotsWritten));
+    html += fact("Snapshots lost", groupedNumber(report.snapshotsLost), report.snapshotsLost > 0);
+    html += fact("Events", groupedNumber(static_cast<long long>(content.events.size())));
     return html + "</div>\n";
 }
 
@@ -203,14 +195,14 @@ std::string eventTable(const ReportContent& content) {
                        escapeHtml(readableClockTime(start.utcAt(event.startMs), start.zone)) + ""
                  : std::string()) +
             "</td><td>" + timecode(event.endMs) + "</td><td class=\"number\">" +
-            grouped(event.snapshots) + "</td><td class=\"number\">" + grouped(event.peakPixels) +
-            "</td><td>" + peak + "</td>" +
+            groupedNumber(event.snapshots) + "</td><td class=\"number\">" +
+            groupedNumber(event.peakPixels) + "</td><td>" + peak + "</td>" +
             (content.clipsWanted ? clipCell(content, event.number) : "") + "</tr>\n";
     }
     html += "</tbody>\n</table>\n";
     if (content.events.size() > kEmbeddedThumbnails) {
         html += "<p class=\"none\">The first " +
-                grouped(static_cast<long long>(kEmbeddedThumbnails)) +
+                groupedNumber(static_cast<long long>(kEmbeddedThumbnails)) +
                 " events show their peak snapshot; the others link to it in the folder of this "
                 "page.</p>\n";
     }
@@ -263,7 +255,7 @@ std::string reportPage(const ReportContent& content) {
     return html + "</body>\n</html>\n";
 }
 
-std::string madeAtNow() {
+std::string localTimeNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     char text[64] = "";

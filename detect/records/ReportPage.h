@@ -36,14 +36,14 @@ struct ReportContent {
     std::string madeAt;  // when the page was made, as people read it
 };
 
+// Now, as the desktop's clock shows it, with its zone, since a page is read where it was made;
+// empty where the system cannot tell.
+std::string localTimeNow();
+
 // The data: addresses of the first kEmbeddedThumbnails events' peak snapshots, read back from
 // the folder they were saved in; empty for a snapshot not saved or no longer readable.
 std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
                                             const std::string& folder);
-
-// The time now as the desktop's clock shows it, with its zone ("2024-05-01 08:00 CEST"), for the
-// foot of a page: the page is read where it was made.
-std::string madeAtNow();
 
 // The JPEG at path as a small JPEG in a data: address, width pixels wide at most; empty when it
 // cannot be read.

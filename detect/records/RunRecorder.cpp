@@ -142,7 +142,7 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.clipsWanted = options.clips;
     content.clips = clipOutcomes;
     content.thumbnails = embeddedThumbnails(closedEvents, facts.outputDir);
-    content.madeAt = madeAtNow();
+    content.madeAt = localTimeNow();
     const std::string page = reportPage(content);
     const std::string reason =
         replaceFile(joinPath(facts.outputDir, kReportName), page.data(), page.size());

@@ -21,6 +21,7 @@ extern "C" {
 #include "FrameReader.h"
 #include "PictureConverter.h"
 #include "PictureRows.h"
+#include "SettingSweep.h"
 #include "SnapshotWriterPool.h"
 #include "StatusLine.h"
 #include "TextFormat.h"
@@ -45,12 +46,16 @@ public:
           report(report),
           clock(job.getSource().fps()),
           namer(snapshotDigits(job.getSource().announcedMs())),
-          writerCount(request.writers > 0 ? request.writers : SnapshotWriterPool::defaultWriters()),
+          // A sweep writes nothing, and one idle writer is all it needs.
+          writerCount(request.sweep != nullptr ? 1
+                      : request.writers > 0    ? request.writers
+                                               : SnapshotWriterPool::defaultWriters()),
           // Enough buffers for those queued for and inside the writers, and the one the
           // detector holds besides its reference.
           pool(2 * static_cast<std::size_t>(writerCount) + 2),
           writers(writerCount, pool),
-          frameLengthMs(clock.rateUsable() ? std::llround(1000.0 / job.getSource().fps()) : 0) {
+          frameLengthMs(clock.rateUsable() ? std::llround(1000.0 / job.getSource().fps()) : 0),
+          expectedFrames(job.getSource().expectedFrames()) {
         VideoSource& source = job.getSource();
         converter.setStream({source.width(), source.height()}, source.rotation());
     }
@@ -139,6 +144,9 @@ private:
         } else if (converter.changesFormat(picture)) {
             formatChanged(frameIndex, *picture.frame);
         }
+        if (request.sweep != nullptr) {
+            return sweepStep(frameIndex, picture);
+        }
         cv::Mat image;
         pool.acquire(image);
         const bool byRows = convertsByRows(picture);
@@ -196,6 +204,22 @@ private:
         writers.collect(false, [this](const std::string& path, const WriteResult& result) {
             written(path, result);
         });
+        return frameDone(frameIndex);
+    }
+
+    // One frame measured for every setting of the sweep, each setting's snapshots told as its
+    // own run would take them; false to stop after it.
+    bool sweepStep(long long frameIndex, const Picture& picture) {
+        const FrameTime time = timeOf(frameIndex, picture);
+        const long long streamMs = streamTimeOf(frameIndex, picture);
+        const SweptFrame& swept = request.sweep->measure(converter, picture);
+        if (request.sweepObserver != nullptr) {
+            for (const std::size_t setting : swept.triggered) {
+                request.sweepObserver->settingSnapshot(
+                    setting, {frameIndex, time.snapshotMs, swept.changedPixels[setting],
+                              std::string(), false, streamMs, swept.againstBlack});
+            }
+        }
         return frameDone(frameIndex);
     }
 
@@ -309,8 +333,8 @@ private:
             return false;
         }
         const VideoStretch& stretch = request.stretch;
-        const long long frames = stretch.last >= 0 ? stretch.last + 1 - stretch.first
-                                                   : report.framesAnnounced - stretch.first;
+        const long long frames =
+            stretch.last >= 0 ? stretch.last + 1 - stretch.first : expectedFrames - stretch.first;
         const int percent = progressPercent(frameIndex + 1 - stretch.first, frames);
         if (percent >= 0) {
             host.progress(percent);
@@ -330,6 +354,8 @@ private:
     FramePool pool;
     SnapshotWriterPool writers;
     const long long frameLengthMs;
+    // What the progress counts on.
+    const long long expectedFrames;
     // The snapshots handed to the writers whose outcome is not known yet, oldest first: the
     // writers report in the same order.
     std::deque<SnapshotOutcome> unwritten;
@@ -382,9 +408,12 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         return;
     }
     report.start = decideStart(request.videoPath, job.getSource().creationTime(), request.start);
-    report.outputError = job.prepareOutputDirectory();
     report.outputDir = job.getOutputDir();
-    if (report.outputError.empty() && request.folderReady) {
+    if (request.intoFolder) {
+        report.outputError = job.prepareOutputDirectory();
+        report.outputDir = job.getOutputDir();
+    }
+    if (request.intoFolder && report.outputError.empty() && request.folderReady) {
         report.outputError = request.folderReady(report.outputDir);
     }
     if (!report.outputError.empty()) {
@@ -413,7 +442,7 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         request.observer->runStarted({request.videoPath, report.outputDir, announcedSize, fps,
                                       report.framesAnnounced, request.threshold, request.minPixels,
                                       request.watched.wholeFrame(), request.watched.name(),
-                                      report.start});
+                                      std::max(source.expectedFrames(), 0LL), report.start});
     }
 
     if (request.stretch.first > 0) {

@@ -14,6 +14,9 @@
 
 namespace pelmora {
 
+class SettingSweep;
+class SweepObserver;
+
 // What a front end shows of a run while it goes on: each frame as it was read and its change
 // mask with the status line. Called on the run's thread; both images are valid only during
 // the call.
@@ -46,6 +49,14 @@ struct RunRequest {
     VideoStretch stretch{};
     // Asked with the frame of each snapshot taken; true ends the run after that frame.
     std::function<bool(long long frame)> endsAfterSnapshot{};
+    // Instead of the one setting above, every setting of the sweep, each as its own run would
+    // go: its snapshots are told to sweepObserver, and none is written. The observer above
+    // hears the start and the end of the run only, and the view is not shown.
+    SettingSweep* sweep = nullptr;
+    SweepObserver* sweepObserver = nullptr;
+    // Whether the run writes into a folder: a sweep that only tells what it found need not, and
+    // then no folder is made, readied or held.
+    bool intoFolder = true;
     // Where the clock time of the first frame may come from, and the zone of the clock.
     StartOptions start{};
 };

@@ -4,9 +4,14 @@
 #include <optional>
 
 #include "DetectionRun.h"
+#include "FileOutput.h"
+#include "FolderNames.h"
 #include "FrameDetector.h"
 #include "RecordListener.h"
+#include "ReportPage.h"
 #include "RunRecorder.h"
+#include "SweepPage.h"
+#include "TextFormat.h"
 
 namespace pelmora {
 
@@ -41,9 +46,103 @@ private:
     RunObserver& second;
 };
 
+// Keeps what a sweep's page says of the video, and hands the start and end on to the caller's
+// observer, if there is one.
+class SweepFacts : public RunObserver {
+public:
+    explicit SweepFacts(RunObserver* next) : next(next) {}
+
+    void runStarted(const RunFacts& runFacts) override {
+        facts = runFacts;
+        if (next != nullptr) {
+            next->runStarted(runFacts);
+        }
+    }
+    void frameMeasured(const FrameMeasure&) override {}
+    void snapshotDone(const SnapshotOutcome&) override {}
+    void runFinished(const RunReport& report) override {
+        if (next != nullptr) {
+            next->runFinished(report);
+        }
+    }
+
+    RunFacts facts;
+
+private:
+    RunObserver* next;
+};
+
+// Writes a file of the sweep into the folder; false, said as a failure, when it cannot.
+bool writeSweepFile(const std::string& folder, const char* name, const std::string& text,
+                    RunHost& host) {
+    const std::string path = joinPath(folder, name);
+    const std::string reason = replaceFile(path, text.data(), text.size());
+    if (reason.empty()) {
+        return true;
+    }
+    host.write(LogKind::Failure,
+               formatText("Failed to write %s: %s\n", path.c_str(), reason.c_str()));
+    return false;
+}
+
+VideoRunResult runSweep(FrameDetector& detector, const VideoRunRequest& request, RunHost& host) {
+    const SweepRequest& sweep = *request.sweep;
+    SettingSweep measure(sweep.settings, request.run.watched);
+    SweepTally ownTally(sweep.settings, request.records.eventGapMs, sweep.moments);
+    SweepTally& tally = sweep.tally != nullptr ? *sweep.tally : ownTally;
+    SweepFacts facts(request.run.observer);
+    RunRequest run = request.run;
+    run.sweep = &measure;
+    run.sweepObserver = &tally;
+    run.observer = &facts;
+    run.view = nullptr;
+    run.intoFolder = sweep.intoFolder;
+    // Held while the table is written, so that no other run clears the folder meanwhile; what
+    // earlier runs left stays, since a sweep adds no snapshot to it.
+    FolderLock lock;
+    run.folderReady = [&lock](const std::string& dir) { return lock.acquire(dir); };
+
+    VideoRunResult result;
+    result.report = runDetection(detector, run, host);
+    tally.finish();
+    result.sweepRows = tally.rows();
+    result.mostReferences = measure.mostReferences();
+    const RunReport& report = result.report;
+    using Status = RunReport::Status;
+    bool written = true;
+    // A sweep stopped or cut short still says what it found in the frames it read, as a run's
+    // lists do.
+    if (sweep.intoFolder && lock.held() && report.framesRead > 0) {
+        const bool withMoments = !sweep.moments.empty();
+        written = writeSweepFile(report.outputDir, kSweepTableName,
+                                 sweepTableText(result.sweepRows, withMoments), host);
+        if (request.records.report) {
+            SweepPageContent content;
+            content.facts = facts.facts;
+            content.report = report;
+            content.eventGapMs = request.records.eventGapMs;
+            content.rows = result.sweepRows;
+            content.moments = sweep.moments;
+            content.mostReferences = result.mostReferences;
+            content.madeAt = localTimeNow();
+            written =
+                writeSweepFile(report.outputDir, kSweepReportName, sweepPage(content), host) &&
+                written;
+        }
+    }
+    result.complete = report.status == Status::Finished && written;
+    result.failed = report.status == Status::OpenFailed ||
+                    report.status == Status::OutputUnusable || report.status == Status::Failed ||
+                    !written;
+    return result;
+}
+
 }  // namespace
 
 VideoRunResult runVideo(FrameDetector& detector, const VideoRunRequest& request, RunHost& host) {
+    if (request.sweep) {
+        return runSweep(detector, request, host);
+    }
     RunRecorder recorder(request.records, host);
     recorder.setListener(request.listener);
     if (request.stopRequested) {

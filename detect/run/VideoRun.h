@@ -1,18 +1,37 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ClipWriter.h"
+#include "KnownMoments.h"
 #include "RecordOptions.h"
 #include "RunFolder.h"
 #include "RunRequest.h"
+#include "SettingSweep.h"
+#include "SweepTally.h"
 
 namespace pelmora {
 
 class FrameDetector;
 class RecordListener;
+
+// Every setting of a sweep at once instead of one run: what each would find, tallied by
+// setting, with no snapshot, list or clip written.
+struct SweepRequest {
+    std::vector<SweepSetting> settings;
+    // Moments known to hold motion, which the table says how well each setting finds.
+    std::vector<KnownMoment> moments;
+    // The table (sweep.csv), and with the records' report its page (sweep.html), written into
+    // the snapshot folder, which is held while the sweep runs; without, no folder is made.
+    bool intoFolder = true;
+    // The tally to fill, for a caller that shows it as it grows (on the run's thread, between
+    // frames); one of its own when null. Made with the settings, the event gap and the moments
+    // above.
+    SweepTally* tally = nullptr;
+};
 
 // One video run into its snapshot folder, as every front end asks for it.
 struct VideoRunRequest {
@@ -27,6 +46,8 @@ struct VideoRunRequest {
     RecordListener* listener = nullptr;
     // Asked while the clips are cut; true abandons them and stops the run.
     std::function<bool()> stopRequested;
+    // A sweep instead of one run; the run's threshold and trigger size then count for nothing.
+    std::optional<SweepRequest> sweep;
     // The caller's own last step, while the folder is still held: the mark of a run that is
     // complete (finished with every snapshot, list, report and clip it was asked for), which
     // --resume trusts, or a stretch's record. Returns why it could not be done ("cannot write
@@ -47,6 +68,9 @@ struct VideoRunResult {
     long long clipsLost = 0;
     // Snapshots of an earlier run that stay in the folder beside this run's.
     long long earlierSnapshots = 0;
+    // A sweep's row for each setting, and the most frames it held as references at once.
+    std::vector<SweepRow> sweepRows;
+    std::size_t mostReferences = 0;
 };
 
 // Runs one video into its folder: holds the folder against every other run, deals with what an
@@ -54,6 +78,10 @@ struct VideoRunResult {
 // outcome, writes the front end's record of a complete run and says what earlier snapshots
 // stay. Everything it has to say goes to host as it happens. The detector's reference carries
 // over to the next run.
+//
+// A sweep goes through the same frame loop, measuring every setting of it on each frame (see
+// SettingSweep) and tallying what each would find; it holds the folder only to write its
+// table there, and leaves every file of earlier runs as it is.
 VideoRunResult runVideo(FrameDetector& detector, const VideoRunRequest& request, RunHost& host);
 
 }  // namespace pelmora

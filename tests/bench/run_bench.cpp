@@ -16,11 +16,17 @@
 //   - one video in two stretches, scanned by two processes at once and then joined, against one
 //     run, with the share of the frames the join scans again: the still scene, the clip that
 //     moves in every frame, and a scene that moves only at its start, so that the second
-//     stretch never meets the one run and is scanned again whole.
+//     stretch never meets the one run and is scanned again whole;
+//   - the sweep of every setting, on the still 1920 x 1080 H.264 scene and the 768 x 576 clip
+//     that moves in every frame: thresholds 10 to 50 and 0 to 50 at trigger sizes 10, 100 and
+//     1,000 in one pass, against one run at threshold 20 (aimed at no more than 2.5 x and 12 x
+//     its time, against 123 x and 153 x for separate runs), with their peak resident memory and
+//     the most frames the sweep held as references at once.
 // Every figure is the best of a few repetitions, each in a process of its own, measured in this
 // one run of the benchmark. Nothing is asserted.
 // Run: build/tests/run_bench [repetitions]    (or: run_bench clips DIR, to keep the clips;
-//      run_bench stretches [repetitions], for the stretches alone)
+//      run_bench stretches [repetitions], for the stretches alone;
+//      run_bench sweeps [repetitions], for the sweeps alone)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -34,6 +40,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <opencv2/core/version.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -397,6 +404,45 @@ void splitFigures(const std::string& scan, const std::vector<std::string>& video
     }
 }
 
+// The most references a sweep held at once, as its page says; 0 where it does not.
+long long referencesHeld(const std::string& page) {
+    std::ifstream in(page);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string key = "References at once</span><span class=\"value\">at most ";
+    const std::string::size_type at = text.find(key);
+    return at == std::string::npos ? 0 : std::atoll(text.c_str() + at + key.size());
+}
+
+// One run at threshold 20 against the sweeps of every setting, each in one pass.
+void sweepFigures(const std::string& scan, const std::vector<std::string>& videos, int repetitions,
+                  const std::string& out) {
+    const char* names[] = {"still 1920 x 1080 H.264, 30 s", "every frame moves, 768 x 576, 1 min"};
+    const struct {
+        const char* range;
+        int settings;
+    } sweeps[] = {{"10:50", 41 * 3}, {"0:50", 51 * 3}};
+    std::printf(
+        "Every setting in one pass (--sweep, triggers 10, 100 and 1,000) against one run\n");
+    for (std::size_t i = 0; i < videos.size(); ++i) {
+        const Measure one = best({scan, "-q", "-t", "20", "-o", out, videos[i]}, repetitions, out);
+        std::printf("  %s\n", names[i]);
+        std::printf("    one run at threshold 20 %7.2f s   %.2f processors busy   %6.1f MiB\n",
+                    one.seconds, one.processors(), static_cast<double>(one.peakKiB) / 1024.0);
+        for (const auto& sweep : sweeps) {
+            const Measure swept = best({scan, "-q", "--sweep", sweep.range, "--sweep-triggers",
+                                        "10,100,1000", "--report", "-o", out, videos[i]},
+                                       repetitions, out);
+            std::printf(
+                "    --sweep %-5s (%3d settings) %7.2f s   %.2f processors busy   %6.1f MiB   "
+                "%.2f x one run, against %d x for separate runs; references held at once: %lld\n",
+                sweep.range, sweep.settings, swept.seconds, swept.processors(),
+                static_cast<double>(swept.peakKiB) / 1024.0, swept.seconds / one.seconds,
+                sweep.settings, referencesHeld(out + "/" + pelmora::kSweepReportName));
+        }
+    }
+    std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -410,7 +456,8 @@ int main(int argc, char** argv) {
     // "clips DIR" only makes the clips, into DIR, and keeps them: for a profiler, say.
     const bool clipsOnly = argc == 3 && std::string(argv[1]) == "clips";
     const bool stretchesOnly = argc >= 2 && std::string(argv[1]) == "stretches";
-    const int repetitionsAt = stretchesOnly ? 2 : 1;
+    const bool sweepsOnly = argc >= 2 && std::string(argv[1]) == "sweeps";
+    const int repetitionsAt = stretchesOnly || sweepsOnly ? 2 : 1;
     const int repetitions =
         argc > repetitionsAt && !clipsOnly ? std::max(1, std::atoi(argv[repetitionsAt])) : 3;
 
@@ -434,14 +481,20 @@ int main(int argc, char** argv) {
     const std::string out = outRoot + "/snapshots";
     std::printf("Making clips in %s ...\n", tmp.c_str());
     std::fflush(stdout);
-    if (!makeClip(still, {1280, 720}, 60 * 25, false) ||
-        !makeClip(busy, {768, 576}, 60 * 25, true) ||
-        !makeClip(startOnly, {1280, 720}, 60 * 25, false, true)) {
+    if (sweepsOnly) {
+        if (!makeClip(busy, {768, 576}, 60 * 25, true) ||
+            !makeH264Clip(stillHd, {1920, 1080}, 30 * 25)) {
+            return 1;
+        }
+    } else if (!makeClip(still, {1280, 720}, 60 * 25, false) ||
+               !makeClip(busy, {768, 576}, 60 * 25, true) ||
+               !makeClip(startOnly, {1280, 720}, 60 * 25, false, true)) {
         return 1;
     }
-    if (!stretchesOnly && (!makeClip(stillLong, {1280, 720}, 600 * 25, false) ||
-                           !makeH264Clip(stillHd, {1920, 1080}, 30 * 25) ||
-                           !makeClip(second, {320, 240}, 25, false))) {
+    if (!stretchesOnly && !sweepsOnly &&
+        (!makeClip(stillLong, {1280, 720}, 600 * 25, false) ||
+         !makeH264Clip(stillHd, {1920, 1080}, 30 * 25) ||
+         !makeClip(second, {320, 240}, 25, false))) {
         return 1;
     }
     if (clipsOnly) {
@@ -456,6 +509,12 @@ int main(int argc, char** argv) {
     std::printf("%u processors; best of %d runs each; snapshots written to %s\n\n",
                 std::thread::hardware_concurrency(), repetitions, outRoot.c_str());
 
+    if (sweepsOnly) {
+        sweepFigures(scan, {stillHd, busy}, repetitions, out);
+        fs::remove_all(tmp);
+        fs::remove_all(outRoot);
+        return 0;
+    }
     if (stretchesOnly) {
         splitFigures(scan, {still, busy, startOnly}, repetitions, out);
         fs::remove_all(tmp);
@@ -544,6 +603,7 @@ int main(int argc, char** argv) {
                 static_cast<double>(longRun.peakKiB) / static_cast<double>(shortRun.peakKiB));
     std::printf("\n");
     splitFigures(scan, {still, busy, startOnly}, repetitions, out);
+    sweepFigures(scan, {stillHd, busy}, repetitions, out);
     fs::remove_all(tmp);
     fs::remove_all(outRoot);
     return 0;

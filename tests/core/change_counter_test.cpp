@@ -183,4 +183,39 @@ TEST(ChangeCounter, MatchesTheLibraryChainOnRandomImages) {
     }
 }
 
+// One histogram answers for every threshold of its range as the chain would, each on its own:
+// random images, lowest thresholds from 0 to 254, spans that reach past what any byte can
+// change, and watched regions of every kind.
+TEST(ChangeCounter, HistogramCountsEveryThresholdOfItsRangeAsTheLibraryChain) {
+    cv::RNG rng(20260611);
+    ChangeCounter counter;
+    pelmora::ChangeHistogram histogram;
+    for (int i = 0; i < 120; ++i) {
+        const cv::Size size(rng.uniform(1, 140), rng.uniform(1, 30));
+        cv::Mat reference(size, CV_8UC3);
+        rng.fill(reference, cv::RNG::UNIFORM, 0, 256);
+        cv::Mat frame = reference.clone();
+        cv::Mat noise(size, CV_8UC3);
+        rng.fill(noise, cv::RNG::UNIFORM, 0, rng.uniform(1, 80));
+        cv::add(frame, noise, frame);
+        cv::rectangle(frame,
+                      cv::Rect(rng.uniform(0, size.width), rng.uniform(0, size.height), 9, 7),
+                      cv::Scalar::all(rng.uniform(0, 256)), cv::FILLED);
+        const int lowest = i == 0 ? 254 : i % 3 == 0 ? 0 : rng.uniform(0, 60);
+        const int span = i % 5 == 0 ? 0 : rng.uniform(1, 60);
+        const cv::Mat watched = randomWatched(rng, size, i % 5);
+        histogram.reset(lowest, span);
+        counter.histogram(frame, reference, histogram, watched);
+        for (int threshold = lowest; threshold <= lowest + span; ++threshold) {
+            const ChannelCounts counts = histogram.countsAt(threshold);
+            ASSERT_EQ(
+                (std::vector<long long>{counts.channel[0], counts.channel[1], counts.channel[2]}),
+                chainCounts(frame, reference, threshold, watched))
+                << "case " << i << ", " << size << ", threshold " << threshold << " of " << lowest
+                << " to " << lowest + span;
+            ASSERT_EQ(histogram.busiestAt(threshold), counts.busiest());
+        }
+    }
+}
+
 }  // namespace

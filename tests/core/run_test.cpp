@@ -67,6 +67,31 @@ TEST(DetectionRun, RunsAVideoIntoItsDerivedDirectory) {
     EXPECT_EQ(testsupport::listDir(dir), names);
 }
 
+// H.264 copied from MP4 into AVI: the AVI's header counts each of its 50 pictures twice, and
+// its duration tells the truth.
+TEST(DetectionRun, ProgressFollowsTheFramesThereWhenTheFileAnnouncesTwiceAsMany) {
+    TempDir tmp;
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(
+        tmp.file("pictures.mp4"), std::vector<cv::Mat>(50, solidFrame(kSize, cv::Scalar::all(0))),
+        25.0, "-c:v libx264 -bf 0 -pix_fmt yuv420p"));
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -loglevel error -i '" + tmp.file("pictures.mp4") +
+                           "' -c copy '" + tmp.file("doubled.avi") + "'")
+                              .c_str()),
+              0);
+    FrameDetector detector;
+    testsupport::TestHost host;
+    const RunReport report =
+        pelmora::runDetection(detector, {tmp.file("doubled.avi"), "", 20}, host);
+    ASSERT_EQ(report.framesRead, 50);
+    ASSERT_EQ(report.framesAnnounced, 100);
+    // Two frames a percent up to 98 at the last but one, then the end.
+    ASSERT_EQ(host.percents.size(), 51u);
+    EXPECT_EQ(host.percents[0], 2);
+    EXPECT_EQ(host.percents[48], 98);
+    EXPECT_EQ(host.percents[49], 100);
+    EXPECT_EQ(host.percents[50], 100);
+}
+
 TEST(DetectionRun, ASecondRunStartsFromTheReferenceTheFirstLeft) {
     TempDir tmp;
     testsupport::writeVideo(tmp.file("garden.avi"), blinkingSquare(), 25.0);

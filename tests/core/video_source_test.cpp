@@ -306,6 +306,7 @@ TEST(VideoSource, APictureCutOffInItsDataIsTheSameWhateverCameBeforeIt) {
 TEST(VideoSource, SaysWhyAFileDoesNotOpen) {
     TempDir tmp;
     std::ofstream(tmp.file("text.avi")) << "not a video\n";
+    std::ofstream{tmp.file("empty.avi")};
     run("ffmpeg -nostdin -loglevel error -f lavfi -i sine=d=0.2 '" + tmp.file("sound.wav") + "'");
     struct Row {
         const char* name;
@@ -316,6 +317,7 @@ TEST(VideoSource, SaysWhyAFileDoesNotOpen) {
         {"missing", tmp.file("missing.avi"), "No such file or directory"},
         {"folder", tmp.path(), "Is a directory"},
         {"notAVideo", tmp.file("text.avi"), "Invalid data found when processing input"},
+        {"empty", tmp.file("empty.avi"), "empty file"},
         {"soundOnly", tmp.file("sound.wav"), "no video stream"},
     };
     for (const Row& row : rows) {

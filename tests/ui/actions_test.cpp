@@ -356,6 +356,8 @@ TEST(AboutBox, ShowsTheCreditsEndingInTheReleaseLine) {
     EXPECT_EQ(lines.last(),
               QStringLiteral("Beta Release 0.1.0. Licensed under the GNU GPL v3 or later"));
     EXPECT_FALSE(box.text.contains('<'));
+    // A free program's credits: nothing reserved beside the licence that gives it away.
+    EXPECT_FALSE(box.text.contains(QStringLiteral("All rights reserved")));
 }
 
 TEST(CloseEventSlot, SpeaksOnlyWhenInvokedByName) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QDockWidget>
 #include <QDoubleSpinBox>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,10 +17,12 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTest>
 #include <QToolBar>
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 #include "OptionTable.h"
@@ -38,19 +42,21 @@ struct WidgetRow {
 
 TEST(Form, WidgetsAreNamedPlacedAndParentedAsDesigned) {
     Kavrit window;
+    // The form's widgets keep their names, classes and parents; where they stand is the form
+    // layout's (see ReadsInTheFormsOrder).
     const WidgetRow rows[] = {
         {"centralWidget", "QWidget", "KavritClass", QRect()},
-        {"pushButton", "QPushButton", "centralWidget", QRect(550, 250, 75, 23)},
-        {"horizontalSlider_thresholdSlider", "QSlider", "centralWidget", QRect(510, 160, 160, 19)},
-        {"progressBar_kavritProgress", "QProgressBar", "centralWidget", QRect(530, 460, 251, 23)},
-        {"horizontalLayoutWidget", "QWidget", "centralWidget", QRect(380, 40, 401, 31)},
+        {"pushButton", "QPushButton", "centralWidget", QRect()},
+        {"horizontalSlider_thresholdSlider", "QSlider", "centralWidget", QRect()},
+        {"progressBar_kavritProgress", "QProgressBar", "centralWidget", QRect()},
+        {"horizontalLayoutWidget", "QWidget", "centralWidget", QRect()},
         {"videoBox", "QLineEdit", "horizontalLayoutWidget", QRect()},
         {"videoSelectButton", "QPushButton", "horizontalLayoutWidget", QRect()},
-        {"horizontalLayoutWidget_2", "QWidget", "centralWidget", QRect(380, 80, 401, 31)},
+        {"horizontalLayoutWidget_2", "QWidget", "centralWidget", QRect()},
         {"lineEdit", "QLineEdit", "horizontalLayoutWidget_2", QRect()},
         {"directorySelectButton", "QPushButton", "horizontalLayoutWidget_2", QRect()},
-        {"label_threshold", "QLabel", "centralWidget", QRect(540, 130, 101, 16)},
-        {"label", "QLabel", "centralWidget", QRect(10, 30, 351, 351)},
+        {"label_threshold", "QLabel", "centralWidget", QRect()},
+        {"label", "QLabel", "centralWidget", QRect()},
         {"menuBar", "QMenuBar", "KavritClass", QRect()},
         {"menuHelp", "QMenu", "menuBar", QRect()},
         {"menuFile", "QMenu", "menuBar", QRect()},
@@ -68,14 +74,10 @@ TEST(Form, WidgetsAreNamedPlacedAndParentedAsDesigned) {
             EXPECT_EQ(widget->geometry(), row.geometry) << row.name;
         }
     }
-    // Placed as designed, and never narrower than its text needs.
     auto* detailed = child<QRadioButton>(window, "radioButton_detailedOutput");
     EXPECT_EQ(detailed->parent(), window.centralWidget());
-    EXPECT_EQ(detailed->pos(), QPoint(540, 200));
-    EXPECT_EQ(detailed->height(), 17);
-    EXPECT_EQ(detailed->width(), std::max(101, detailed->sizeHint().width()));
     EXPECT_EQ(window.objectName(), QStringLiteral("KavritClass"));
-    // The form's size, or more where its widgets need the room (see CentralArea below).
+    // The form's size, or more where its widgets need the room.
     EXPECT_GE(window.width(), 809);
     EXPECT_GE(window.height(), 541);
     EXPECT_EQ(window.centralWidget(), child<QWidget>(window, "centralWidget"));
@@ -242,20 +244,77 @@ TEST(Form, DetailedOutputIsTurnedOffAgainByASecondClick) {
     }
 }
 
-TEST(Form, AWiderWindowWidensThePathFieldsAndKeepsStartBelowThem) {
+TEST(Form, ReadsInTheFormsOrderAndAWiderWindowWidensThePathFields) {
     Kavrit window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    const QRect fields = child<QWidget>(window, "horizontalLayoutWidget")->geometry();
-    const QRect start = child<QWidget>(window, "pushButton")->geometry();
+    child<QProgressBar>(window, "progressBar_kavritProgress")->setVisible(true);
+    const auto at = [&window](const char* name) {
+        const QWidget* widget = child<QWidget>(window, name);
+        return QRect(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+    };
+    // The picture on the left; to its right, top to bottom: the two paths, the threshold with
+    // its slider, Detailed Output with Start, and the progress bar.
+    const char* const column[] = {"horizontalLayoutWidget", "horizontalLayoutWidget_2",
+                                  "horizontalSlider_thresholdSlider", "pushButton",
+                                  "progressBar_kavritProgress"};
+    for (const char* name : column) {
+        EXPECT_GT(at(name).left(), at("label").right()) << name;
+    }
+    for (std::size_t i = 1; i < std::size(column); ++i) {
+        EXPECT_GT(at(column[i]).top(), at(column[i - 1]).bottom()) << column[i];
+    }
+    EXPECT_LT(at("label_threshold").right(), at("horizontalSlider_thresholdSlider").left());
+    EXPECT_LT(at("radioButton_detailedOutput").right(), at("pushButton").left());
+    EXPECT_GE(at("radioButton_detailedOutput").width(),
+              child<QWidget>(window, "radioButton_detailedOutput")->sizeHint().width());
+    const QRect fields = at("horizontalLayoutWidget");
+    const QRect start = at("pushButton");
     window.resize(window.width() + 200, window.height());
     QApplication::processEvents();
-    EXPECT_EQ(child<QWidget>(window, "horizontalLayoutWidget")->geometry(),
-              fields.adjusted(0, 0, 200, 0));
-    EXPECT_EQ(child<QWidget>(window, "pushButton")->geometry(), start.translated(100, 0));
-    window.resize(window.width() - 200, window.height());
-    QApplication::processEvents();
-    EXPECT_EQ(child<QWidget>(window, "horizontalLayoutWidget")->geometry(), fields);
+    EXPECT_EQ(at("horizontalLayoutWidget"), fields.adjusted(0, 0, 200, 0));
+    EXPECT_EQ(at("pushButton"), start.translated(200, 0));
+}
+
+// A laptop's screen less a window manager's title bar: everything reachable, with room for
+// five events in the results.
+TEST(Form, FitsALaptopScreenWithRoomForFiveEvents) {
+    constexpr int kTitleBar = 32;
+    const struct {
+        const char* name;
+        QSize screen;
+    } rows[] = {{"1366 x 768", QSize(1366, 768)}, {"1280 x 720", QSize(1280, 720)}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Kavrit window;
+        const QSize room = row.screen - QSize(0, kTitleBar);
+        EXPECT_LE(window.minimumSize().width(), room.width());
+        EXPECT_LE(window.minimumSize().height(), room.height());
+        window.resize(room);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        child<QDockWidget>(window, "dock_results")->raise();
+        QApplication::processEvents();
+        EXPECT_EQ(window.size(), room);
+        for (const char* name : {"statusBar", "progressBar_kavritProgress", "pushButton",
+                                 "openFolderButton", "playClipButton", "timeline"}) {
+            const QWidget* widget = child<QWidget>(window, name);
+            const QRect placed(widget->mapTo(&window, QPoint(0, 0)), widget->size());
+            EXPECT_TRUE(window.rect().contains(placed)) << name;
+        }
+        const auto* events = child<QTableView>(window, "eventList");
+        EXPECT_GE(events->viewport()->height(), 5 * events->verticalHeader()->defaultSectionSize())
+            << events->viewport()->height();
+        // The form keeps its height; the room goes to the results.
+        const int form = window.centralWidget()->height();
+        const int timeline = child<QWidget>(window, "timeline")->height();
+        window.resize(room + QSize(0, 200));
+        QApplication::processEvents();
+        EXPECT_EQ(window.centralWidget()->height(), form);
+        EXPECT_GT(child<QWidget>(window, "timeline")->height(), timeline);
+        EXPECT_GT(events->viewport()->height(),
+                  5 * events->verticalHeader()->defaultSectionSize() + 50);
+    }
 }
 
 TEST(Form, CentralAreaHoldsEveryWidgetWhateverTheWindowSize) {

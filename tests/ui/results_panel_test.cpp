@@ -118,6 +118,28 @@ protected:
     ResultsPanel panel;
 };
 
+// A file that announces twice the frames it holds: the live timeline spans what there is to
+// read, not what the header claims.
+TEST(PanelStart, TheLiveTimelineSpansTheFramesExpected) {
+    // How far along the plot one minute lies, for a file announcing 3000 frames at 25 per
+    // second of which it is expected to hold these (0: unknown).
+    const auto minuteFor = [](long long expected) {
+        ResultsPanel panel;
+        panel.resize(800, 300);
+        pelmora::RunFacts facts;
+        facts.fps = 25.0;
+        facts.framesAnnounced = 3000;
+        facts.framesExpected = expected;
+        panel.beginRun(facts, 2000);
+        const auto* timeline = panel.findChild<TimelineView*>(QStringLiteral("timeline"));
+        return timeline->pointAt(60000).x() - timeline->pointAt(0).x();
+    };
+    const int whole = minuteFor(3000);
+    EXPECT_GT(whole, 100);
+    EXPECT_NEAR(minuteFor(1500), 2 * whole, 2);
+    EXPECT_EQ(minuteFor(0), whole);
+}
+
 TEST_F(PanelRun, ListsTheEventsAsTheyCloseAndTheTimelineHoldsEveryFrame) {
     struct Event {
         const char* start;
@@ -258,8 +280,14 @@ TEST_F(PanelRun, AClickOnTheTimelineShowsTheNearestSnapshotAndItsEventToStepThro
     QTest::mouseClick(found<QPushButton>("openFolderButton"), Qt::LeftButton);
     EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(dir))});
     panel.setUrlOpener([](const QUrl&) { return false; });
+    QString said;
+    QObject::connect(&panel, &ResultsPanel::openFailed,
+                     [&said](const QString& text) { said = text; });
     QTest::mouseClick(found<QPushButton>("openFolderButton"), Qt::LeftButton);
-    EXPECT_EQ(found<QLabel>("runSummary")->text(), "Could not open " + QString::fromStdString(dir));
+    const QString text =
+        "Could not open " + QString::fromStdString(dir) + ": the desktop has no program for it";
+    EXPECT_EQ(found<QLabel>("runSummary")->text(), text);
+    EXPECT_EQ(said, text);
 }
 
 // Before the run ends, the event still open has no row yet: a click in it shows its snapshots

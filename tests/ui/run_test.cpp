@@ -13,6 +13,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPointer>
 #include <QProgressBar>
@@ -24,6 +26,7 @@
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QUrl>
 #include <algorithm>
 #include <cerrno>
@@ -36,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "EarlierRunQuestion.h"
 #include "EventList.h"
 #include "FolderNames.h"
 #include "ResultsPanel.h"
@@ -300,9 +304,60 @@ TEST_F(WindowRun, PlayClipStaysOffForAnEventWhoseClipWasLost) {
     EXPECT_NE(lines.find("Failed to save " + tmp.file("shots/EVENT0001.avi") + ": "),
               std::string::npos)
         << lines;
-    // The run's one event is chosen when it ends, and has no clip to play.
+    // The run's one event is chosen when it ends, and has no clip to play; the button says
+    // why, and the status bar says it of the run.
     EXPECT_EQ(window.findChild<EventList*>()->chosenRow(), 0);
-    EXPECT_FALSE(child<QPushButton>(window, "playClipButton")->isEnabled());
+    auto* play = child<QPushButton>(window, "playClipButton");
+    EXPECT_FALSE(play->isEnabled());
+    EXPECT_TRUE(play->toolTip().startsWith(QStringLiteral("EVENT0001.avi could not be cut: ")))
+        << play->toolTip().toStdString();
+    EXPECT_TRUE(summary().contains(QStringLiteral("; 1 clip could not be cut (EVENT0001.avi: ")))
+        << summary().toStdString();
+    EXPECT_TRUE(child<QLabel>(window, "label_runSummary")
+                    ->toolTip()
+                    .contains(QString::fromStdString("Failed to save " +
+                                                     tmp.file("shots/EVENT0001.avi") + ": ")));
+
+    // One click cuts it again, encoded, under a name of its own.
+    auto* cut = child<QToolButton>(window, "pushButton_cutEncoded");
+    ASSERT_TRUE(cut->isVisible());
+    testsupport::StderrCapture again;
+    QTest::mouseClick(cut, Qt::LeftButton);
+    uitest::finishRun(window);
+    EXPECT_EQ(again.finish(), "[" + tmp.file("shots/EVENT0001.mp4") + "]\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(tmp.file("shots/EVENT0001.mp4")));
+    EXPECT_FALSE(cut->isVisible());
+    EXPECT_EQ(summary(), QStringLiteral("1 clip cut encoded"));
+    EXPECT_TRUE(play->isEnabled());
+}
+
+// A run that does not start leaves nothing of the run before it on show.
+TEST_F(WindowRun, AFailedStartClearsTheResultsOfTheRunBefore) {
+    testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
+    setFields(tmp.file("moments.avi"), tmp.file("shots"));
+    child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
+    testsupport::StderrCapture err;
+    clickStart();
+    auto* events = window.findChild<EventList*>(QStringLiteral("eventList"));
+    ASSERT_GT(events->count(), 0);
+    ASSERT_TRUE(child<QPushButton>(window, "playClipButton")->isEnabled());
+
+    // Into a folder of its own, which no earlier run has written into to ask about.
+    setFields(tmp.file("nothere.avi"), tmp.file("other"));
+    uitest::BoxSeen box;
+    auto answer = uitest::closeNextBox(box);
+    clickStart();
+    err.finish();
+    EXPECT_TRUE(answer->answered());
+    const QString failure = QString::fromStdString("Failed to open " + tmp.file("nothere.avi") +
+                                                   ": No such file or directory");
+    EXPECT_EQ(summary(), failure);
+    EXPECT_EQ(child<QLabel>(window, "runSummary")->text(), failure);
+    EXPECT_EQ(events->count(), 0);
+    for (const char* button : {"playClipButton", "openFolderButton", "openReportButton"}) {
+        EXPECT_FALSE(child<QPushButton>(window, button)->isEnabled()) << button;
+    }
+    EXPECT_EQ(bar()->value(), 0);
 }
 
 // A stop while the clips are cut leaves the run stopped, not finished, in the window as in its
@@ -516,7 +571,8 @@ TEST_F(WindowRun, ReportsSnapshotsThatCouldNotBeSaved) {
                                 .arg(row.lostText, QString::fromStdString(dir)))
             << row.video;
         EXPECT_EQ(uitest::withoutTime(summary()),
-                  QStringLiteral("0 snapshots saved in %1, %2 lost (3 frames, T s)")
+                  QStringLiteral("0 snapshots saved in %1, %2 lost (3 frames, T s); Failed to "
+                                 "save %1/IMG00000000.jpg: Is a directory")
                       .arg(QString::fromStdString(dir))
                       .arg(row.lost))
             << row.video;
@@ -566,12 +622,14 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
 
         run.setFields(tmp.file("short.avi"), tmp.path());
         QString asked;
+        QString shown;
         uitest::ModalAnswer answer([&](QWidget* modal) {
             auto* box = qobject_cast<QMessageBox*>(modal);
             ASSERT_NE(box, nullptr);
             asked = box->text();
+            shown = box->informativeText();
             for (QAbstractButton* button : box->buttons()) {
-                if (button->text() == QString::fromLatin1(row.answer)) {
+                if (button->text().startsWith(QString::fromLatin1(row.answer))) {
                     button->click();
                     return;
                 }
@@ -582,8 +640,13 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
         run.clickStart();
         const std::string told = second.finish();
         EXPECT_TRUE(answer.answered());
-        EXPECT_EQ(asked, QString::fromStdString("4 snapshots of an earlier run are in " +
-                                                tmp.path() + "."));
+        EXPECT_EQ(asked, QStringLiteral("This folder holds 4 snapshots of an earlier run."));
+        EXPECT_TRUE(shown.contains(QString::fromStdString(tmp.path()))) << shown.toStdString();
+        // What stays beside the new run is said in the window as on the error stream.
+        EXPECT_EQ(run.summary().contains(
+                      QStringLiteral("; 2 snapshots of an earlier run are still in the folder")),
+                  std::string(row.answer) == "Keep")
+            << run.summary().toStdString();
         EXPECT_EQ(uitest::snapshotFiles(tmp.path()), row.left);
         std::string expectedTold = row.told;
         if (!expectedTold.empty()) {
@@ -599,6 +662,38 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
             EXPECT_NE(text.find("IMG00000040.jpg"), std::string::npos) << text;
         }
     }
+}
+
+// Enter loses nothing: the default is to keep what an earlier run left, and the choices say
+// what they do, with the folder's path whole.
+TEST(WindowEarlierRun, TheQuestionsDefaultKeepsAndItsChoicesSayWhatTheyDo) {
+    pelmora::EarlierRun earlier;
+    earlier.snapshots.resize(1004);
+    const QString folder =
+        QStringLiteral("/home/someone/recordings/a-rather-long-folder-name-for-one-camera/day");
+    QStringList texts;
+    QString defaultText;
+    QString shown;
+    uitest::ModalAnswer answer([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* button : box->buttons()) {
+            texts << button->text();
+        }
+        ASSERT_NE(box->defaultButton(), nullptr);
+        defaultText = box->defaultButton()->text();
+        shown = box->informativeText();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+    EXPECT_EQ(askAboutEarlierRun(nullptr, folder, earlier), EarlierRunChoice::Keep);
+    EXPECT_TRUE(answer.answered());
+    EXPECT_EQ(defaultText, QStringLiteral("Keep them beside the new ones"));
+    // The count as the desktop's language writes numbers: "1,004" in English.
+    EXPECT_TRUE(texts.contains(
+        QStringLiteral("Remove the %1 snapshots of the earlier run").arg(QLocale().toString(1004))))
+        << texts.join('|').toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("<p style=\"white-space:pre\">") + folder + "</p>"))
+        << shown.toStdString();
 }
 
 // What a user does to one window during a run.
@@ -732,6 +827,14 @@ TEST(WindowStop, ComesAfterTheCurrentFrameFromEveryWindowOfTheRunButNoOther) {
         EXPECT_EQ(topLevelTitled(QStringLiteral("diff")) != nullptr,
                   kept && !(row.input == Input::Close && into == "diff"))
             << name;
+        // Until Detailed Output is turned off.
+        if (kept) {
+            QTest::mouseClick(child<QRadioButton>(window, "radioButton_detailedOutput"),
+                              Qt::LeftButton);
+            uitest::spin(20);
+            EXPECT_EQ(topLevelTitled(videoTitle), nullptr) << name;
+            EXPECT_EQ(topLevelTitled(QStringLiteral("diff")), nullptr) << name;
+        }
         if (help != nullptr) {
             help->close();
         }
