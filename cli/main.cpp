@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BatchOverview.h"
 #include "ConsoleRunHost.h"
 #include "DetectionRun.h"
 #include "FrameDetector.h"
@@ -93,6 +94,17 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
 
 }  // namespace
 
+// overview.html of the batch whose -o folder is folder, from what its runs left there.
+static int overviewCommand(const std::string& folder, const ScanOptions& options) {
+    const std::string reason = writeBatchOverview(folder, options.start.zoneOrMachine());
+    if (!reason.empty()) {
+        std::fprintf(stderr, "Cannot write the overview of %s: %s\n", folder.c_str(),
+                     reason.c_str());
+        return kExitFailures;
+    }
+    return kExitDone;
+}
+
 int main(int argc, char* argv[]) {
     const ParsedOptions parsed = parseScanOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
@@ -110,6 +122,9 @@ int main(int argc, char* argv[]) {
         return answer(versionText());
     }
 
+    if (!options.overviewFromFolder.empty()) {
+        return overviewCommand(options.overviewFromFolder, options);
+    }
     if (options.segment || !options.joinFolder.empty()) {
         pelmora::setLibraryDiagnostics(options.verbose);
         installStopHandlers();
@@ -172,5 +187,8 @@ int main(int argc, char* argv[]) {
         }
     }
     sumUp();
+    if (options.overview && overviewCommand(options.outputDir, options) != kExitDone) {
+        status = kExitFailures;
+    }
     return status;
 }

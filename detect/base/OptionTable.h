@@ -216,7 +216,7 @@ inline constexpr OptionSpec kExpect = optionkind::text(
 inline constexpr OptionSpec kContactSheet = optionkind::flag(
     "contact-sheet", '\0',
     "also save contact.jpg in each snapshot folder: the busiest snapshot of each event in a grid, "
-    "with its time in the video and its clock time where known (implies --events)");
+    "with its time in the video and its clock time where known; the events are listed too");
 inline constexpr OptionSpec kStartTime = optionkind::text(
     "start-time", '\0', "TIME",
     "the clock time of the one VIDEO's first frame, in ISO 8601: 2024-05-01T08:00:00, with an "
@@ -235,7 +235,8 @@ inline constexpr OptionSpec kTimeZone = optionkind::text(
 inline constexpr OptionSpec kOverview = optionkind::flag(
     "overview", '\0',
     "also write overview.html in the -o folder once the batch is done: every camera's footage "
-    "and events on one clock, read from the folders' lists and records (implies --report)");
+    "and events on one clock, read from the folders' lists and records; each video gets its report "
+    "too");
 inline constexpr OptionSpec kOverviewFrom = optionkind::text(
     "overview-from", '\0', "DIR",
     "write DIR/overview.html of a finished batch whose -o folder was DIR, from the lists and "
