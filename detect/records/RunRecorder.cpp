@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ClipPlan.h"
+#include "ContactSheet.h"
 #include "FileOutput.h"
 #include "FolderNames.h"
 #include "FrameClock.h"
@@ -124,6 +125,16 @@ void RunRecorder::runFinished(const RunReport& report) {
                 planClipStretches(closedEvents, options.clipBeforeMs, options.clipAfterMs).size());
         }
     }
+    if (options.contactSheet) {
+        const std::string::size_type slash = facts.videoPath.rfind('/');
+        const std::string reason = writeContactSheet(
+            closedEvents, facts.outputDir,
+            slash == std::string::npos ? facts.videoPath : facts.videoPath.substr(slash + 1),
+            facts.start);
+        if (!reason.empty()) {
+            fail(kContactSheetName, reason);
+        }
+    }
     if (!options.report) {
         return;
     }
@@ -176,7 +187,7 @@ void RunRecorder::eventClosed(const MotionEvent& event) {
         row.push_back(facts.start.clockTime(event.startMs));
     }
     writeRow(events, kEventListName, row);
-    if (options.report || options.clips) {
+    if (options.report || options.clips || options.contactSheet) {
         closedEvents.push_back(event);
     }
     if (listener != nullptr) {
