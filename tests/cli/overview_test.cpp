@@ -102,6 +102,13 @@ TEST_F(Overview, EveryCamerasEventsStandOnOneClockWithTheGapsAndOverlaps) {
     arguments.insert(arguments.end(), videos.begin(), videos.end());
     const clitest::ScanResult result = clitest::runScan(arguments);
     ASSERT_EQ(result.exitCode, 0) << result.err;
+    // Each summary line says where the start came from.
+    EXPECT_NE(result.out.find("starts 2024-05-01T08:00:00.000+02:00 from the file name"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("starts 2024-05-01T08:45:00.000+02:00 from the file's creation time"),
+              std::string::npos)
+        << result.out;
     const std::string page = readText(dir.file("out/overview.html"));
 
     const std::vector<std::string> expected = {
@@ -160,6 +167,24 @@ TEST_F(Overview, MadeFromTheFoldersOfAShardedBatchIsTheBatchsOwn) {
     EXPECT_NE(none.exitCode, 0);
     EXPECT_NE(none.err.find("holds no finished run"), std::string::npos) << none.err;
     EXPECT_FALSE(fs::exists(dir.file("empty/overview.html")));
+}
+
+// The JSON summary and the record say the start and its source, or that none is known.
+TEST_F(Overview, TheJsonSummaryAndTheRecordSayTheStartAndItsSource) {
+    const clitest::ScanResult result =
+        clitest::runScan({"-q", "-o", dir.file("out"), "--summary", "json", "--time-zone", "+02:00",
+                          input("cam3/phone.mkv"), input("cam3/unknown.avi")});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("\"start\":\"2024-05-01T08:45:00.000+02:00\",\"start_source\":"
+                              "\"metadata\""),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("\"start\":null,\"start_source\":\"none\""), std::string::npos)
+        << result.out;
+    const std::string record = readText(dir.file("out/phone/.pelmora-run.json"));
+    EXPECT_NE(record.find("\"source\": \"metadata\""), std::string::npos) << record;
+    EXPECT_NE(record.find("\"time\": \"2024-05-01T08:45:00.000+02:00\""), std::string::npos)
+        << record;
 }
 
 }  // namespace
