@@ -606,6 +606,12 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
         parsed.error = "no video given";
         return parsed;
     }
+    // One time cannot be the start of several videos filmed one after another.
+    if (options.start.given &&
+        (options.videos.size() > 1 || !options.listFile.empty() || options.shard)) {
+        parsed.error = kOneStartTime;
+        return parsed;
+    }
     // Read now, so that a mask that cannot be used stops the scan before any video opens.
     std::string reason;
     if (parser->count("--mask") > 0 &&
@@ -625,6 +631,8 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     }
     return parsed;
 }
+
+const char* const kOneStartTime = "--start-time is the start of one video: give it with one VIDEO";
 
 pelmora::RecordOptions recordOptions(const ScanOptions& options) {
     pelmora::RecordOptions record;

@@ -141,6 +141,11 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> unreadable;
     const std::vector<BatchEntry> batch =
         planBatch(expandFolders(given, emptyFolders, unreadable), options.outputDir, options.shard);
+    if (options.start.given && batch.size() > 1) {
+        std::fprintf(stderr, "pelmora-scan: %s, not a folder of %zu\n", kOneStartTime,
+                     batch.size());
+        return kExitUsage;
+    }
     for (const std::string& folder : emptyFolders) {
         std::fprintf(stderr, "No video files in %s\n", folder.c_str());
     }
