@@ -18,6 +18,35 @@ std::string recordPath(const std::string& folder) {
 
 }  // namespace
 
+nlohmann::json startRecord(const pelmora::VideoStart& start) {
+    if (!start.known()) {
+        return {{"source", pelmora::startSourceWord(start.source)}};
+    }
+    return {{"source", pelmora::startSourceWord(start.source)},
+            {"time", start.clockTime(0)},
+            {"utc_ms", start.utcMs},
+            {"zone", start.zone.name()}};
+}
+
+pelmora::VideoStart startFromRecord(const nlohmann::json& start) {
+    pelmora::VideoStart read;
+    if (!start.is_object() || !start.contains("utc_ms") || !start["utc_ms"].is_number_integer()) {
+        return read;
+    }
+    const std::string source = start.value("source", std::string());
+    for (const auto known : {pelmora::StartSource::Given, pelmora::StartSource::Name,
+                             pelmora::StartSource::Metadata}) {
+        if (source == pelmora::startSourceWord(known)) {
+            read.source = known;
+        }
+    }
+    read.utcMs = start["utc_ms"].get<long long>();
+    std::string reason;
+    const auto zone = pelmora::TimeZone::named(start.value("zone", std::string()), reason);
+    read.zone = zone ? *zone : pelmora::TimeZone::machine();
+    return read;
+}
+
 nlohmann::json fileIdentity(const std::string& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
@@ -58,6 +87,8 @@ std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder)
     report.framesRead = record.value("frames", 0LL);
     report.framesAnnounced = record.value("frames_announced", 0LL);
     report.snapshotsWritten = record.value("written", 0LL);
+    report.spanMs = record.value("span_ms", 0LL);
+    report.start = startFromRecord(record.value("start", nlohmann::json()));
     return report;
 }
 
@@ -78,6 +109,9 @@ bool RunRecord::write(const pelmora::RunReport& report, long long clipsLost) con
     record["frames_announced"] = report.framesAnnounced;
     record["written"] = report.snapshotsWritten;
     record["lost"] = report.snapshotsLost + clipsLost;
+    // Where the video stands on the clock, for an overview of the batch made from the records.
+    record["span_ms"] = report.spanMs;
+    record["start"] = startRecord(report.start);
     // Every path in it is valid text already; nothing else may stop the record being written.
     const std::string text =
         record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

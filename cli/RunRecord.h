@@ -11,9 +11,16 @@
 // JsonPath.h), size and modification time, to the nanosecond; null when it cannot be read.
 nlohmann::json fileIdentity(const std::string& path);
 
+// Where a video's start came from and, when known, the start itself: ISO 8601 with its
+// offset, milliseconds since 1970 UTC, and the zone it is shown in.
+nlohmann::json startRecord(const pelmora::VideoStart& start);
+// The start such a record holds; none where it holds none, or none readable.
+pelmora::VideoStart startFromRecord(const nlohmann::json& start);
+
 // The record a finished video leaves beside its snapshots (".pelmora-run.json"), so that a
 // batch run again with --resume skips what is done: the video (path, size, modification
-// time), the settings that change what a run writes, the program's version and the counts.
+// time), the settings that change what a run writes, the program's version and the counts, and
+// where the video stands on the clock: its start and the span of it read.
 class RunRecord {
 public:
     static constexpr const char* kFileName = pelmora::kRunRecordName;

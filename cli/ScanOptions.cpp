@@ -1,6 +1,7 @@
 #include "ScanOptions.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -118,11 +119,21 @@ std::optional<std::vector<int>> triggerList(const std::string& text) {
 
 // One of the option's choices, as what names them says: "the clock must be index or stream".
 CLI::Validator oneOf(const pelmora::OptionSpec& spec, const std::string& what) {
-    const std::string first = spec.choices[0];
-    const std::string second = spec.choices[1];
+    std::vector<std::string> choices;
+    for (const char* choice : spec.choices) {
+        if (choice != nullptr) {
+            choices.emplace_back(choice);
+        }
+    }
+    std::string words;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        words += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + choices[i];
+    }
     return valueCheck(
-        [first, second](const std::string& text) { return text == first || text == second; },
-        what + " must be " + first + " or " + second);
+        [choices](const std::string& text) {
+            return std::find(choices.begin(), choices.end(), text) != choices.end();
+        },
+        what + " must be " + words);
 }
 
 // The names the parser knows an option by: "-t,--threshold".
@@ -137,11 +148,11 @@ class ScanFormatter : public CLI::Formatter {
 public:
     std::string make_help(const CLI::App* app, std::string name,
                           CLI::AppFormatMode) const override {
-        std::string help = "Usage: " + name + " [OPTIONS] VIDEO...\n       " + name +
-                           " [OPTIONS] --segment K/N VIDEO\n       " + name +
-                           " [OPTIONS] --join DIR\n       " + name +
-                           " [OPTIONS] --sweep [T1:T2] VIDEO...\n" + app->get_description() +
-                           "\n\nOptions:\n";
+        std::string help =
+            "Usage: " + name + " [OPTIONS] VIDEO...\n       " + name +
+            " [OPTIONS] --segment K/N VIDEO\n       " + name + " [OPTIONS] --join DIR\n       " +
+            name + " [OPTIONS] --sweep [T1:T2] VIDEO...\n       " + name +
+            " [OPTIONS] --overview-from DIR\n" + app->get_description() + "\n\nOptions:\n";
         // Help and version last, after the options that change what a scan does.
         std::vector<const CLI::Option*> options;
         for (const CLI::Option* option : app->get_options()) {
@@ -292,6 +303,49 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
              choice(option::kClock, "the clock", [&options](bool stream) {
                  options.clock = stream ? pelmora::RunClock::Stream : pelmora::RunClock::Index;
              });
+         }},
+        {&option::kStartTime,
+         [&] {
+             text(option::kStartTime, options.startTimeText)
+                 ->check(valueCheck(
+                     [](const std::string& given) {
+                         return pelmora::parseIsoTime(given).has_value();
+                     },
+                     "the start time must be a date and time such as 2024-05-01T08:00:00 that "
+                     "exists, with an offset such as +02:00 or Z if it is not of --time-zone"));
+         }},
+        {&option::kStartFrom,
+         [&] {
+             parser
+                 .add_option_function<std::string>(
+                     parserNames(option::kStartFrom),
+                     [&options](const std::string& given) {
+                         using pelmora::StartFrom;
+                         options.start.from = given == "name"       ? StartFrom::Name
+                                              : given == "metadata" ? StartFrom::Metadata
+                                                                    : StartFrom::None;
+                     },
+                     pelmora::optionHelp(option::kStartFrom))
+                 ->type_name(option::kStartFrom.valueName)
+                 ->check(oneOf(option::kStartFrom, "the start's source"));
+         }},
+        {&option::kTimeZone,
+         [&] {
+             text(option::kTimeZone, options.timeZoneName)
+                 ->check(valueCheck(
+                     [](const std::string& given) {
+                         std::string reason;
+                         return pelmora::TimeZone::named(given, reason).has_value();
+                     },
+                     "the time zone must be a zone's name such as Europe/Berlin or UTC, or an "
+                     "offset such as +02:00"));
+         }},
+        {&option::kContactSheet, [&] { flag(option::kContactSheet, options.contactSheet); }},
+        {&option::kOverview, [&] { flag(option::kOverview, options.overview); }},
+        {&option::kOverviewFrom,
+         [&] {
+             text(option::kOverviewFrom, options.overviewFromFolder)
+                 ->check(named("the folder of the overview"));
          }},
         {&option::kList, [&] { text(option::kList, options.listFile); }},
         {&option::kShard, [&] { share(option::kShard, options.shard, "the shard"); }},
@@ -445,9 +499,30 @@ std::vector<std::string> withOptionalValues(const std::vector<std::string>& argu
 
 namespace {
 
-// What --segment and --join cannot be given with: they stand for one video, not a batch.
+// What the steps that stand apart from a batch cannot be given with: --segment and --join stand
+// for one video, --overview-from for a batch done, and --overview needs the whole batch.
 std::string segmentConflict(const ScanOptions& options) {
     const bool batch = !options.listFile.empty() || options.shard || options.resume;
+    if (!options.overviewFromFolder.empty()) {
+        if (!options.videos.empty() || batch || options.segment || !options.joinFolder.empty() ||
+            options.overview) {
+            return "--overview-from takes the folder alone, without VIDEO, --list, --shard, "
+                   "--resume, --segment, --join or --overview";
+        }
+        return std::string();
+    }
+    if (options.overview) {
+        if (options.outputDir.empty()) {
+            return "--overview needs -o DIR, the folder that overview.html goes into";
+        }
+        if (options.shard) {
+            return "--overview cannot see the other shards: make it with --overview-from once "
+                   "every shard is done";
+        }
+        if (options.segment || !options.joinFolder.empty()) {
+            return "--overview is for a batch, not for --segment or --join";
+        }
+    }
     if (!options.joinFolder.empty()) {
         if (options.segment) {
             return "--join and --segment are separate steps";
@@ -519,9 +594,23 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     if (!parsed.error.empty()) {
         return parsed;
     }
-    if (parsed.options.videos.empty() && parsed.options.listFile.empty() &&
-        parsed.options.joinFolder.empty()) {
+    ScanOptions& options = parsed.options;
+    if (!options.timeZoneName.empty()) {
+        std::string reason;
+        options.start.zone = pelmora::TimeZone::named(options.timeZoneName, reason);
+    }
+    if (!options.startTimeText.empty()) {
+        options.start.given = pelmora::parseIsoTime(options.startTimeText);
+    }
+    if (options.videos.empty() && options.listFile.empty() && options.joinFolder.empty() &&
+        options.overviewFromFolder.empty()) {
         parsed.error = "no video given";
+        return parsed;
+    }
+    // One time cannot be the start of several videos filmed one after another.
+    if (options.start.given &&
+        (options.videos.size() > 1 || !options.listFile.empty() || options.shard)) {
+        parsed.error = kOneStartTime;
         return parsed;
     }
     // Read now, so that a mask that cannot be used stops the scan before any video opens.
@@ -544,10 +633,14 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     return parsed;
 }
 
+const char* const kOneStartTime = "--start-time is the start of one video: give it with one VIDEO";
+
 pelmora::RecordOptions recordOptions(const ScanOptions& options) {
     pelmora::RecordOptions record;
-    record.events = options.events || options.report || options.clips;
-    record.report = options.report;
+    record.events = options.events || options.report || options.clips || options.contactSheet ||
+                    options.overview;
+    record.report = options.report || options.overview;
+    record.contactSheet = options.contactSheet;
     record.eventGapMs = options.eventGapMs;
     record.clips = options.clips;
     record.clipMode = options.clipMode;
@@ -562,6 +655,7 @@ pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& v
     request.minPixels = options.minPixels;
     request.watched = options.watched;
     request.clock = options.clock;
+    request.start = options.start;
     return request;
 }
 
@@ -578,7 +672,15 @@ nlohmann::json resultSettings(const ScanOptions& options) {
                       : record.clipMode == pelmora::ClipMode::Encode ? "encode"
                                                                      : "copy"},
             {"clip_before_ms", record.clipBeforeMs},
-            {"clip_after_ms", record.clipAfterMs}};
+            {"clip_after_ms", record.clipAfterMs},
+            {"contact_sheet", record.contactSheet},
+            {"start_time", options.startTimeText.empty() ? nlohmann::json()
+                                                         : nlohmann::json(options.startTimeText)},
+            {"start_from", options.start.from == pelmora::StartFrom::Name       ? "name"
+                           : options.start.from == pelmora::StartFrom::Metadata ? "metadata"
+                           : options.start.from == pelmora::StartFrom::None     ? "none"
+                                                                                : "any"},
+            {"time_zone", options.start.zoneOrMachine().name()}};
 }
 
 std::string scanUsage() {

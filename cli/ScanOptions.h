@@ -35,6 +35,11 @@ struct ScanOptions {
     pelmora::WatchedRegion watched;  // read from maskPath
     int minPixels = static_cast<int>(pelmora::option::kMinPixels.scanDefault);
     pelmora::RunClock clock = pelmora::RunClock::Index;
+    // The clock time of each video's first frame: where it comes from, and the zone.
+    std::string startTimeText;  // --start-time as given
+    std::string timeZoneName;   // --time-zone as given; empty: the machine's
+    pelmora::StartOptions start;
+    bool contactSheet = false;  // contact.jpg in each snapshot folder
     bool help = false;
     bool version = false;
     std::vector<std::string> videos;  // files and folders, as given
@@ -44,6 +49,8 @@ struct ScanOptions {
     bool resume = false;  // skip the videos a matching record says are done
     bool clean = false;   // remove the snapshots of earlier runs from each folder first
     SummaryFormat summary = SummaryFormat::Text;
+    bool overview = false;           // overview.html in the output folder after the batch
+    std::string overviewFromFolder;  // make overview.html of a finished batch's folder alone
     // One video across processes.
     std::optional<Shard> segment;  // scan only stretch K of N of the one video
     std::string joinFolder;        // make one run's files of the stretches in this folder
@@ -71,6 +78,9 @@ nlohmann::json resultSettings(const ScanOptions& options);
 // What one video's run is asked to do and to record, as the options say.
 pelmora::RecordOptions recordOptions(const ScanOptions& options);
 // The frame loop's options for one video into directory (empty: derived from the video).
+// Why --start-time was refused: more than one video.
+extern const char* const kOneStartTime;
+
 pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& video,
                                 const std::string& directory);
 

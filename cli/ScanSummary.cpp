@@ -65,10 +65,17 @@ std::string textLine(const VideoOutcome& outcome) {
                pelmora::suggestionText(pelmora::suggestSetting(sweep.rows), sweep.rows,
                                        sweep.moments);
     }
-    return pelmora::formatText(
-        "%s: %s, %lld written, %lld lost, %s, %.1f frames/s%s\n", video,
-        pelmora::framesText(report).c_str(), report.snapshotsWritten, report.snapshotsLost,
-        pelmora::secondsInHundredths(outcome.seconds).c_str(), framesPerSecond(outcome), ending);
+    // Only where something told it, so that the line of a video without one stays as it was.
+    const std::string start =
+        report.start.known()
+            ? pelmora::formatText(", starts %s %s", report.start.clockTime(0).c_str(),
+                                  pelmora::startSourceText(report.start.source))
+            : std::string();
+    return pelmora::formatText("%s: %s, %lld written, %lld lost, %s, %.1f frames/s%s%s\n", video,
+                               pelmora::framesText(report).c_str(), report.snapshotsWritten,
+                               report.snapshotsLost,
+                               pelmora::secondsInHundredths(outcome.seconds).c_str(),
+                               framesPerSecond(outcome), start.c_str(), ending);
 }
 
 // The sweep's table, a row per setting with sweep.csv's columns, and the setting it suggests.
@@ -127,6 +134,9 @@ std::string jsonLine(const VideoOutcome& outcome) {
         {"lost", report.snapshotsLost},
         {"seconds", outcome.seconds},
         {"output", readablePath(report.outputDir)},
+        {"start", report.start.known() ? nlohmann::ordered_json(report.start.clockTime(0))
+                                       : nlohmann::ordered_json()},
+        {"start_source", pelmora::startSourceWord(report.start.source)},
         {"video_bytes", pathBytes(outcome.video)},
         {"output_bytes", pathBytes(report.outputDir)},
     };

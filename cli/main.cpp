@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "BatchOverview.h"
 #include "BatchRun.h"
 #include "LibraryDiagnostics.h"
 #include "ScanOptions.h"
@@ -88,6 +89,17 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
 
 }  // namespace
 
+// overview.html of the batch whose -o folder is folder, from what its runs left there.
+static int overviewCommand(const std::string& folder, const ScanOptions& options) {
+    const std::string reason = writeBatchOverview(folder, options.start.zoneOrMachine());
+    if (!reason.empty()) {
+        std::fprintf(stderr, "Cannot write the overview of %s: %s\n", folder.c_str(),
+                     reason.c_str());
+        return kExitFailures;
+    }
+    return kExitDone;
+}
+
 int main(int argc, char* argv[]) {
     const ParsedOptions parsed = parseScanOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (!parsed.error.empty()) {
@@ -105,6 +117,9 @@ int main(int argc, char* argv[]) {
         return answer(versionText());
     }
 
+    if (!options.overviewFromFolder.empty()) {
+        return overviewCommand(options.overviewFromFolder, options);
+    }
     if (options.segment || !options.joinFolder.empty()) {
         pelmora::setLibraryDiagnostics(options.verbose);
         installStopHandlers();
@@ -121,6 +136,11 @@ int main(int argc, char* argv[]) {
     std::vector<std::string> unreadable;
     const std::vector<BatchEntry> batch =
         planBatch(expandFolders(given, emptyFolders, unreadable), options.outputDir, options.shard);
+    if (options.start.given && batch.size() > 1) {
+        std::fprintf(stderr, "pelmora-scan: %s, not a folder of %zu\n", kOneStartTime,
+                     batch.size());
+        return kExitUsage;
+    }
     for (const std::string& folder : emptyFolders) {
         std::fprintf(stderr, "No video files in %s\n", folder.c_str());
     }
@@ -145,5 +165,9 @@ int main(int argc, char* argv[]) {
     if (stopSignal != 0) {
         return 128 + stopSignal;
     }
-    return unreadable.empty() && !result.failed ? kExitDone : kExitFailures;
+    int status = unreadable.empty() && !result.failed ? kExitDone : kExitFailures;
+    if (options.overview && overviewCommand(options.outputDir, options) != kExitDone) {
+        status = kExitFailures;
+    }
+    return status;
 }

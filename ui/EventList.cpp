@@ -43,6 +43,8 @@ EventList::EventList(QWidget* parent) : QTableView(parent), table(new EventTable
     fit(EventTableModel::End, QStringLiteral("00:00:00.000"));
     fit(EventTableModel::Length, QStringLiteral("00.00 s"));
     fit(EventTableModel::Snapshots, QStringLiteral("0000"));
+    fit(EventTableModel::Clock, QStringLiteral("2024-05-01 08:00:00 +00:00"));
+    setColumnHidden(EventTableModel::Clock, true);
     for (int column = 0; column < table->columnCount(); ++column) {
         fitted.append(columns->sectionSize(column));
     }
@@ -56,8 +58,11 @@ EventList::EventList(QWidget* parent) : QTableView(parent), table(new EventTable
             });
 }
 
-void EventList::clear(const QString& snapshotFolder) {
+void EventList::clear(const QString& snapshotFolder, const pelmora::VideoStart& start) {
     table->clear(snapshotFolder);
+    table->setStart(start);
+    setColumnHidden(EventTableModel::Clock, !start.known());
+    stretchColumns();
 }
 
 void EventList::addEvent(const pelmora::MotionEvent& event) {
@@ -105,19 +110,27 @@ void EventList::resizeEvent(QResizeEvent* event) {
 }
 
 void EventList::stretchColumns() {
+    // A hidden column (the clock of a video whose start is not known) takes no room.
     int needed = 0;
-    for (int width : fitted) {
-        needed += width;
+    int last = 0;
+    for (int column = 0; column < fitted.size(); ++column) {
+        if (!isColumnHidden(column)) {
+            needed += fitted.at(column);
+            last = column;
+        }
     }
     const int extra = std::max(0, viewport()->width() - needed);
     // The thumbnail keeps its size; the texts share the rest.
     const int textNeeded = needed - fitted.at(EventTableModel::Peak);
     int given = 0;
     for (int column = 0; column < fitted.size(); ++column) {
+        if (isColumnHidden(column)) {
+            continue;
+        }
         int width = fitted.at(column);
         if (column != EventTableModel::Peak && textNeeded > 0) {
-            const int share = column == fitted.size() - 1 ? extra - given
-                                                          : extra * fitted.at(column) / textNeeded;
+            const int share =
+                column == last ? extra - given : extra * fitted.at(column) / textNeeded;
             given += share;
             width += share;
         }

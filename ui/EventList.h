@@ -16,7 +16,9 @@ class EventList : public QTableView {
 public:
     explicit EventList(QWidget* parent = nullptr);
 
-    void clear(const QString& snapshotFolder);
+    // The events to come are of a video with that start: a column of clock times where it is
+    // known.
+    void clear(const QString& snapshotFolder, const pelmora::VideoStart& start = {});
     void addEvent(const pelmora::MotionEvent& event);
     int count() const;
     const pelmora::MotionEvent& event(int row) const;

@@ -81,6 +81,8 @@ QVariant EventTableModel::headerData(int section, Qt::Orientation orientation, i
             return tr("Length");
         case Snapshots:
             return tr("Snapshots");
+        case Clock:
+            return tr("Clock time");
         default:
             return {};
     }
@@ -100,6 +102,10 @@ QString EventTableModel::text(const pelmora::MotionEvent& event, int column) con
             return QString::fromStdString(pelmora::plainSeconds(event.endMs - event.startMs));
         case Snapshots:
             return QString::number(event.snapshots);
+        case Clock:
+            return start.known() ? QString::fromStdString(pelmora::readableClockTime(
+                                       start.utcAt(event.startMs), start.zone))
+                                 : QString();
         default:
             return {};
     }

@@ -536,6 +536,13 @@ void Kavrit::reportRun(const pelmora::VideoRunResult& result, double seconds) {
                                               report.outputDir, pelmora::kReportName))
                                         : QString());
     QStringList said{runSummary(report, seconds)};
+    if (report.start.known()) {
+        // Where the clock times of the events come from, so a wrong one can be told.
+        said << tr("first frame at %1, %2")
+                    .arg(QString::fromStdString(
+                             pelmora::readableClockTime(report.start.utcMs, report.start.zone)),
+                         QString::fromUtf8(pelmora::startSourceText(report.start.source)));
+    }
     said += problemsOf(result);
     runSummaryLabel->setText(said.join(QStringLiteral("; ")));
     QStringList tip = said;

@@ -187,7 +187,7 @@ void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGa
             : 0;
     timeline->beginRun(facts.minPixels, expectedMs);
     const QString folder = QString::fromStdString(facts.outputDir);
-    eventList->clear(folder);
+    eventList->clear(folder, facts.start);
     eventList->setToolTip(tr("Snapshots no more than %1 apart make one event")
                               .arg(QString::fromStdString(pelmora::plainSeconds(eventGapMs))));
     viewer->clear();

@@ -28,6 +28,10 @@
 #
 #   cat pelmora-JOBID_*.jsonl > summary.jsonl
 #
+# and, once every task is done, put every camera's events on one clock in OUTPUT/overview.html
+# (with the --time-zone the tasks were given, if any), for instance as a job that waits for the
+# array: sbatch --dependency=afterany:JOBID --wrap "pelmora-scan --overview-from OUTPUT"
+#
 # A task that could not open a video or save a snapshot ends with status 1, and Slurm marks it
 # FAILED. Submitting the same command again (with any number of tasks) scans only the videos
 # that have not finished yet: the others say "skipped". Give --output and --error to sbatch to

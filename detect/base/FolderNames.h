@@ -13,6 +13,10 @@ inline constexpr const char* kSnapshotListName = "snapshots.csv";
 inline constexpr const char* kEventListName = "events.csv";
 inline constexpr const char* kReportName = "report.html";
 inline constexpr const char* kRunRecordName = ".pelmora-run.json";
+// The events' busiest snapshots in a grid, asked for beside the lists.
+inline constexpr const char* kContactSheetName = "contact.jpg";
+// The page of a whole batch, in the folder that holds its videos' folders.
+inline constexpr const char* kOverviewName = "overview.html";
 
 // What a sweep of every setting leaves: its table and, asked for, its page. No run removes
 // them: they stay beside the snapshots of the setting chosen from them.
@@ -87,7 +91,7 @@ std::string temporaryPath(const std::string& path);
 std::optional<std::string> temporaryTarget(const std::string& fileName);
 
 // Whether name is a file that a run writes into its folder besides the snapshots: its lists,
-// report and record, and a stretch's record, measures and reference.
+// report, contact sheet and record, and a stretch's record, measures and reference.
 bool isRunFileName(const std::string& name);
 
 // The folder of stretch K of N inside a video's snapshot folder, and back: the name only.

@@ -5,10 +5,12 @@ namespace pelmora {
 const std::vector<const OptionSpec*>& scanOptionTable() {
     using namespace option;
     static const std::vector<const OptionSpec*> table{
-        &kThreshold, &kOutput, &kJobs,          &kVideosAtOnce, &kQuiet, &kVerbose, &kEvents,
-        &kEventGap,  &kReport, &kClips,         &kBefore,       &kAfter, &kMask,    &kMinPixels,
-        &kClock,     &kList,   &kShard,         &kResume,       &kClean, &kSummary, &kSegment,
-        &kJoin,      &kSweep,  &kSweepTriggers, &kExpect,       &kHelp,  &kVersion};
+        &kThreshold,    &kOutput,       &kJobs,    &kVideosAtOnce, &kQuiet,     &kVerbose,
+        &kEvents,       &kEventGap,     &kReport,  &kClips,        &kBefore,    &kAfter,
+        &kMask,         &kMinPixels,    &kClock,   &kStartTime,    &kStartFrom, &kTimeZone,
+        &kContactSheet, &kList,         &kShard,   &kResume,       &kClean,     &kSummary,
+        &kOverview,     &kOverviewFrom, &kSegment, &kJoin,         &kSweep,     &kSweepTriggers,
+        &kExpect,       &kHelp,         &kVersion};
     return table;
 }
 
@@ -53,7 +55,8 @@ std::string optionHelp(const OptionSpec& spec) {
                     ")";
             break;
         case OptionValue::Choice:
-            help += std::string(" (default: ") + spec.choices[0] + ")";
+            help += std::string(" (default: ") +
+                    (spec.defaultText != nullptr ? spec.defaultText : spec.choices[0]) + ")";
             break;
         case OptionValue::None:
         case OptionValue::Text:

@@ -11,7 +11,7 @@ enum class OptionValue {
     Text,     // a path, a list or a share, checked where it is used
     Count,    // a whole number from minimum to maximum
     Seconds,  // seconds to the millisecond, from minimum to maximum milliseconds
-    Choice,   // one of choices, the first being the default
+    Choice,   // one of choices, the first being the default unless defaultText says otherwise
 };
 
 // One setting as both front ends offer it: pelmora-scan's option, and where the window has the
@@ -33,7 +33,7 @@ struct OptionSpec {
     long long windowStep = 1;
     // Said as the default instead of scanDefault, which then stands for no value given.
     const char* defaultText = nullptr;
-    const char* choices[2] = {nullptr, nullptr};
+    const char* choices[3] = {nullptr, nullptr, nullptr};
 
     // The same setting with another default in the window.
     constexpr OptionSpec inTheWindow(long long value) const {
@@ -93,6 +93,17 @@ constexpr OptionSpec choice(const char* name, const char* valueName, const char*
     spec.value = OptionValue::Choice;
     spec.choices[0] = byDefault;
     spec.choices[1] = other;
+    return spec;
+}
+
+// Three choices, none of them taken when the option is not given: what is then done is
+// defaultText.
+constexpr OptionSpec choiceOfThree(const char* name, const char* valueName, const char* help,
+                                   const char* first, const char* second, const char* third,
+                                   const char* byDefault) {
+    OptionSpec spec = choice(name, valueName, help, first, second);
+    spec.choices[2] = third;
+    spec.defaultText = byDefault;
     return spec;
 }
 
@@ -210,6 +221,34 @@ inline constexpr OptionSpec kExpect = optionkind::text(
     "HH:MM:SS.mmm (# starts a comment); sweep.csv then says how many each setting finds and "
     "its snapshots outside them, and the suggestion is the setting that finds the most with "
     "the fewest snapshots outside");
+inline constexpr OptionSpec kContactSheet = optionkind::flag(
+    "contact-sheet", '\0',
+    "also save contact.jpg in each snapshot folder: the busiest snapshot of each event in a grid, "
+    "with its time in the video and its clock time where known; the events are listed too");
+inline constexpr OptionSpec kStartTime = optionkind::text(
+    "start-time", '\0', "TIME",
+    "the clock time of the one VIDEO's first frame, in ISO 8601: 2024-05-01T08:00:00, with an "
+    "offset (+02:00, Z) or else a time of --time-zone; it comes before the name and the "
+    "creation time");
+inline constexpr OptionSpec kStartFrom = optionkind::choiceOfThree(
+    "start-from", "SOURCE",
+    "where the clock time of each video's first frame comes from: name, the date and time in "
+    "the file's name (or its folder's date and its name's time), metadata, the container's "
+    "creation time, or none; with a clock time known, the lists gain a clock_time column",
+    "name", "metadata", "none", "the name, else metadata");
+inline constexpr OptionSpec kTimeZone = optionkind::text(
+    "time-zone", '\0', "ZONE",
+    "the zone of the times in file names and of every clock time written: a name such as "
+    "Europe/Berlin or UTC, or an offset such as +02:00 (default: the machine's)");
+inline constexpr OptionSpec kOverview = optionkind::flag(
+    "overview", '\0',
+    "also write overview.html in the -o folder once the batch is done: every camera's footage "
+    "and events on one clock, read from the folders' lists and records; each video gets its report "
+    "too");
+inline constexpr OptionSpec kOverviewFrom = optionkind::text(
+    "overview-from", '\0', "DIR",
+    "write DIR/overview.html of a finished batch whose -o folder was DIR, from the lists and "
+    "records of the snapshot folders below it (those of every shard, say); scans nothing");
 inline constexpr OptionSpec kHelp = optionkind::flag("help", 'h', "show this help");
 inline constexpr OptionSpec kVersion = optionkind::flag("version", '\0', "show the version");
 

@@ -3,6 +3,8 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "VideoStart.h"
+
 namespace pelmora {
 
 struct RunReport;
@@ -21,6 +23,7 @@ struct RunFacts {
     // The frames the run expects to read: those announced, or fewer where the container's
     // duration says it holds fewer (see VideoSource::expectedFrames); 0 when unknown.
     long long framesExpected = 0;
+    VideoStart start;  // the first frame's clock time, where something tells it
 };
 
 // One frame's measure: its changed pixels against the reference.

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "VideoStart.h"
+
 namespace pelmora {
 
 // How a run over a video ended, and what it read and wrote.
@@ -29,6 +31,11 @@ struct RunReport {
     std::string inexact;
     // The run ended after a snapshot that endsAfterSnapshot asked it to end at.
     bool endedAtSnapshot = false;
+    // The first frame's clock time, where something tells it, once the video is open.
+    VideoStart start;
+    // How much of the video the run read, on the run's clock: the last frame's time and, where
+    // the rate is known, that frame's own length.
+    long long spanMs = 0;
 };
 
 // "795 frames" ("1 frame"), or, when a finished run read more than 1 % more or fewer frames than

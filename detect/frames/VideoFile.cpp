@@ -107,6 +107,17 @@ bool VideoFile::seekable() const {
            (format->pb->seekable & AVIO_SEEKABLE_NORMAL) != 0;
 }
 
+std::string VideoFile::creationTime() const {
+    for (const AVDictionary* tags : {format != nullptr ? format->metadata : nullptr,
+                                     video() != nullptr ? video()->metadata : nullptr}) {
+        const AVDictionaryEntry* entry = av_dict_get(tags, "creation_time", nullptr, 0);
+        if (entry != nullptr && entry->value != nullptr && *entry->value != '\0') {
+            return entry->value;
+        }
+    }
+    return std::string();
+}
+
 std::string notReadableAgain(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {

@@ -41,6 +41,9 @@ public:
     double originMs() const;
     // Whether the file can be read out of order.
     bool seekable() const;
+    // When the recording was made, as the container's creation_time says it (ISO 8601, UTC),
+    // else as its video stream's; empty where neither says.
+    std::string creationTime() const;
 
 private:
     AVFormatContext* format = nullptr;

@@ -103,6 +103,8 @@ public:
     // whether the file can be read out of order.
     std::string containerName() const;
     bool seekable() const;
+    // When the recording was made, as the container says (see VideoFile::creationTime).
+    std::string creationTime() const { return file.creationTime(); }
     // The frame count the container's header gives; 0 where it gives none.
     long long countedFrames() const;
 

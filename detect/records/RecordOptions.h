@@ -16,6 +16,7 @@ struct RecordOptions {
     ClipMode clipMode = ClipMode::Copy;
     long long clipBeforeMs = option::kBefore.scanDefault;
     long long clipAfterMs = option::kAfter.scanDefault;
+    bool contactSheet = false;  // contact.jpg: the events' busiest snapshots in a grid
 };
 
 }  // namespace pelmora

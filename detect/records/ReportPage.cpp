@@ -26,6 +26,8 @@ constexpr int kThumbnailQuality = 80;
 // The rules of this page alone, after those every page shares.
 const char* const kStyle = R"(
 .fact.bad .value { color: #c2413a; }
+.fact .source { font-weight: normal; color: #5a6372; font-size: 0.85em; }
+table.events .clock { white-space: nowrap; }
 .stopped { color: #c2413a; }
 svg.timeline { display: block; width: 100%; height: auto; }
 svg .grid { stroke: #e4e8ed; stroke-width: 1; }
@@ -112,6 +114,12 @@ std::string header(const ReportContent& content) {
     html += fact("Watched region", facts.wholeFrame ? std::string("whole frame")
                                                     : escapeHtml(fileNameOf(facts.watchedRegion)));
     html += fact("Event gap", plainSeconds(content.eventGapMs));
+    if (facts.start.known()) {
+        html +=
+            fact("First frame", escapeHtml(readableClockTime(facts.start.utcMs, facts.start.zone)) +
+                                    " <span class=\"source\">" +
+                                    startSourceText(facts.start.source) + "</span>");
+    }
     html += "</div>\n<div class=\"facts\">\n";
     html += fact("Snapshots written", groupedNumber(report.snapshotsWritten));
     html += fact("Snapshots lost", groupedNumber(report.snapshotsLost), report.snapshotsLost > 0);
@@ -146,8 +154,10 @@ std::string eventTable(const ReportContent& content) {
                                      static_cast<int>(std::lround(static_cast<double>(width) *
                                                                   size.height / size.width)))
                         : std::string();
+    const VideoStart& start = content.facts.start;
     std::string html =
-        "<table class=\"events\">\n<thead><tr><th class=\"number\">Event</th><th>Start</th>"
+        "<table class=\"events\">\n<thead><tr><th class=\"number\">Event</th><th>Start</th>" +
+        std::string(start.known() ? "<th>Clock time</th>" : "") +
         "<th>End</th><th class=\"number\">Snapshots</th><th class=\"number\">Peak pixels</th>"
         "<th>Peak snapshot</th>" +
         std::string(content.clipsWanted ? "<th>Clip</th>" : "") + "</tr></thead>\n<tbody>\n";
@@ -164,12 +174,18 @@ std::string eventTable(const ReportContent& content) {
         } else if (event.peakSaved) {
             peak = file;
         }
-        html += "<tr><td class=\"number\">" + std::to_string(event.number) + "</td><td>" +
-                timecode(event.startMs) + "</td><td>" + timecode(event.endMs) +
-                "</td><td class=\"number\">" + groupedNumber(event.snapshots) +
-                "</td><td class=\"number\">" + groupedNumber(event.peakPixels) + "</td><td>" +
-                peak + "</td>" + (content.clipsWanted ? clipCell(content, event.number) : "") +
-                "</tr>\n";
+        // The overview of a batch links to each event by its number.
+        html +=
+            "<tr id=\"event-" + std::to_string(event.number) + "\"><td class=\"number\">" +
+            std::to_string(event.number) + "</td><td>" + timecode(event.startMs) +
+            (start.known()
+                 ? "</td><td class=\"clock\">" +
+                       escapeHtml(readableClockTime(start.utcAt(event.startMs), start.zone)) + ""
+                 : std::string()) +
+            "</td><td>" + timecode(event.endMs) + "</td><td class=\"number\">" +
+            groupedNumber(event.snapshots) + "</td><td class=\"number\">" +
+            groupedNumber(event.peakPixels) + "</td><td>" + peak + "</td>" +
+            (content.clipsWanted ? clipCell(content, event.number) : "") + "</tr>\n";
     }
     html += "</tbody>\n</table>\n";
     if (content.events.size() > kEmbeddedThumbnails) {
@@ -239,31 +255,35 @@ std::string localTimeNow() {
     return text;
 }
 
-std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
-                                            const std::string& folder) {
-    std::vector<std::string> thumbnails;
-    JpegEncoder encoder(kThumbnailQuality);
+std::string thumbnailAddress(const std::string& path, int width) {
     cv::Mat snapshot;
     cv::Mat small;
     std::vector<uchar> bytes;
     std::string reason;
+    if (!readJpegColour(path, width, snapshot, reason)) {
+        return std::string();
+    }
+    if (snapshot.cols > width) {
+        const int height =
+            std::max(1, static_cast<int>(std::lround(static_cast<double>(width) * snapshot.rows /
+                                                     snapshot.cols)));
+        cv::resize(snapshot, small, cv::Size(width, height), 0, 0, cv::INTER_AREA);
+    } else {
+        small = snapshot;
+    }
+    JpegEncoder encoder(kThumbnailQuality);
+    return encoder.encode(small, bytes, reason) ? "data:image/jpeg;base64," + base64(bytes)
+                                                : std::string();
+}
+
+std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
+                                            const std::string& folder) {
+    std::vector<std::string> thumbnails;
     for (std::size_t i = 0; i < std::min(events.size(), kEmbeddedThumbnails); ++i) {
-        std::string& thumbnail = thumbnails.emplace_back();
-        if (!events[i].peakSaved || !readJpegColour(joinPath(folder, events[i].peakFile),
-                                                    kThumbnailWidth, snapshot, reason)) {
-            continue;
-        }
-        if (snapshot.cols > kThumbnailWidth) {
-            const int height =
-                std::max(1, static_cast<int>(std::lround(static_cast<double>(kThumbnailWidth) *
-                                                         snapshot.rows / snapshot.cols)));
-            cv::resize(snapshot, small, cv::Size(kThumbnailWidth, height), 0, 0, cv::INTER_AREA);
-        } else {
-            small = snapshot;
-        }
-        if (encoder.encode(small, bytes, reason)) {
-            thumbnail = "data:image/jpeg;base64," + base64(bytes);
-        }
+        thumbnails.push_back(
+            events[i].peakSaved
+                ? thumbnailAddress(joinPath(folder, events[i].peakFile), kThumbnailWidth)
+                : std::string());
     }
     return thumbnails;
 }

@@ -45,6 +45,10 @@ std::string localTimeNow();
 std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
                                             const std::string& folder);
 
+// The JPEG at path as a small JPEG in a data: address, width pixels wide at most; empty when it
+// cannot be read.
+std::string thumbnailAddress(const std::string& path, int width);
+
 // The report of a run as one self-contained HTML page, to be saved in the snapshot folder: a
 // header with the video and the run's settings and counts, the timeline chart, and a table of
 // the events with each one's peak snapshot shown small, linking to the file beside the page,

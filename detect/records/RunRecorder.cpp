@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "ClipPlan.h"
+#include "ContactSheet.h"
 #include "FileOutput.h"
 #include "FolderNames.h"
 #include "FrameClock.h"
@@ -15,11 +16,17 @@ namespace pelmora {
 
 namespace {
 
-std::vector<std::string> eventHeader(bool clips) {
+// A list's last column, where the video's start is known.
+constexpr const char* kClockColumn = "clock_time";
+
+std::vector<std::string> eventHeader(bool clips, bool clock) {
     std::vector<std::string> header = {"event", "start_ms",  "end_ms",      "start",
                                        "end",   "snapshots", "peak_pixels", "peak_file"};
     if (clips) {
         header.insert(header.end(), {"clip", "clip_start_ms", "clip_end_ms"});
+    }
+    if (clock) {
+        header.emplace_back(kClockColumn);
     }
     return header;
 }
@@ -37,14 +44,18 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     if (!wanted()) {
         return;
     }
-    const std::string snapshotList = snapshots.open(
-        joinPath(facts.outputDir, kSnapshotListName),
-        {"frame", "time_ms", "timecode", "changed_pixels", "file", "saved", "stream_ms", "start"});
+    std::vector<std::string> snapshotHeader = {"frame", "time_ms", "timecode",  "changed_pixels",
+                                               "file",  "saved",   "stream_ms", "start"};
+    if (facts.start.known()) {
+        snapshotHeader.emplace_back(kClockColumn);
+    }
+    const std::string snapshotList =
+        snapshots.open(joinPath(facts.outputDir, kSnapshotListName), snapshotHeader);
     if (!snapshotList.empty()) {
         fail(kSnapshotListName, snapshotList);
     }
-    const std::string eventList =
-        events.open(joinPath(facts.outputDir, kEventListName), eventHeader(options.clips));
+    const std::string eventList = events.open(joinPath(facts.outputDir, kEventListName),
+                                              eventHeader(options.clips, facts.start.known()));
     if (!eventList.empty()) {
         fail(kEventListName, eventList);
     }
@@ -71,11 +82,18 @@ void RunRecorder::frameMeasured(const FrameMeasure& measure) {
 
 void RunRecorder::snapshotDone(const SnapshotOutcome& snapshot) {
     if (wanted()) {
-        writeRow(snapshots, kSnapshotListName,
-                 {std::to_string(snapshot.frame), std::to_string(snapshot.timeMs),
-                  timecode(snapshot.timeMs), std::to_string(snapshot.changedPixels), snapshot.file,
-                  snapshot.saved ? "yes" : "no", std::to_string(snapshot.streamMs),
-                  snapshot.againstBlack ? "1" : "0"});
+        std::vector<std::string> row = {std::to_string(snapshot.frame),
+                                        std::to_string(snapshot.timeMs),
+                                        timecode(snapshot.timeMs),
+                                        std::to_string(snapshot.changedPixels),
+                                        snapshot.file,
+                                        snapshot.saved ? "yes" : "no",
+                                        std::to_string(snapshot.streamMs),
+                                        snapshot.againstBlack ? "1" : "0"};
+        if (facts.start.known()) {
+            row.push_back(facts.start.clockTime(snapshot.timeMs));
+        }
+        writeRow(snapshots, kSnapshotListName, row);
     }
     if (listener != nullptr) {
         listener->snapshotListed(snapshot);
@@ -105,6 +123,16 @@ void RunRecorder::runFinished(const RunReport& report) {
         } else {
             lostClips = static_cast<long long>(
                 planClipStretches(closedEvents, options.clipBeforeMs, options.clipAfterMs).size());
+        }
+    }
+    if (options.contactSheet) {
+        const std::string::size_type slash = facts.videoPath.rfind('/');
+        const std::string reason = writeContactSheet(
+            closedEvents, facts.outputDir,
+            slash == std::string::npos ? facts.videoPath : facts.videoPath.substr(slash + 1),
+            facts.start);
+        if (!reason.empty()) {
+            fail(kContactSheetName, reason);
         }
     }
     if (!options.report) {
@@ -155,8 +183,11 @@ void RunRecorder::eventClosed(const MotionEvent& event) {
         eventRows.push_back(row);
         row.insert(row.end(), 3, std::string());
     }
+    if (facts.start.known()) {
+        row.push_back(facts.start.clockTime(event.startMs));
+    }
     writeRow(events, kEventListName, row);
-    if (options.report || options.clips) {
+    if (options.report || options.clips || options.contactSheet) {
         closedEvents.push_back(event);
     }
     if (listener != nullptr) {
@@ -199,7 +230,7 @@ void RunRecorder::rewriteEventList() {
     if (!events.isOpen()) {
         return;
     }
-    std::string text = CsvWriter::record(eventHeader(true));
+    std::string text = CsvWriter::record(eventHeader(true, facts.start.known()));
     for (std::vector<std::string> row : eventRows) {
         const int number = std::stoi(row.front());
         const ClipOutcome* clip = nullptr;
@@ -214,6 +245,9 @@ void RunRecorder::rewriteEventList() {
                        {clip->file, std::to_string(clip->startMs), std::to_string(clip->endMs)});
         } else {
             row.insert(row.end(), 3, std::string());
+        }
+        if (facts.start.known()) {
+            row.push_back(facts.start.clockTime(std::stoll(row[1])));
         }
         text += CsvWriter::record(row);
     }

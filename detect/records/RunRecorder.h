@@ -30,7 +30,9 @@ public:
     RunRecorder(RecordOptions options, RunLog& log);
 
     // Whether there is anything to write into the folder.
-    bool wanted() const { return options.events || options.report || options.clips; }
+    bool wanted() const {
+        return options.events || options.report || options.clips || options.contactSheet;
+    }
     // Told every row as it comes; may be null.
     void setListener(RecordListener* recordListener) { listener = recordListener; }
     // Whether a file could not be written, or not wholly.

@@ -54,6 +54,7 @@ public:
           // detector holds besides its reference.
           pool(2 * static_cast<std::size_t>(writerCount) + 2),
           writers(writerCount, pool),
+          frameLengthMs(clock.rateUsable() ? std::llround(1000.0 / job.getSource().fps()) : 0),
           expectedFrames(job.getSource().expectedFrames()) {
         VideoSource& source = job.getSource();
         converter.setStream({source.width(), source.height()}, source.rotation());
@@ -159,6 +160,7 @@ private:
         }
         const FrameTime time = timeOf(frameIndex, picture);
         const long long streamMs = streamTimeOf(frameIndex, picture);
+        report.spanMs = time.snapshotMs + frameLengthMs;
         int changedPixels = 0;
         if (byRows) {
             PictureRows rows(converter, picture, *referencePicture, image, request.threshold);
@@ -351,6 +353,7 @@ private:
     const int writerCount;
     FramePool pool;
     SnapshotWriterPool writers;
+    const long long frameLengthMs;
     // What the progress counts on.
     const long long expectedFrames;
     // The snapshots handed to the writers whose outcome is not known yet, oldest first: the
@@ -404,6 +407,7 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         report.status = RunReport::Status::OpenFailed;
         return;
     }
+    report.start = decideStart(request.videoPath, job.getSource().creationTime(), request.start);
     report.outputDir = job.getOutputDir();
     if (request.intoFolder) {
         report.outputError = job.prepareOutputDirectory();
@@ -438,7 +442,7 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
         request.observer->runStarted({request.videoPath, report.outputDir, announcedSize, fps,
                                       report.framesAnnounced, request.threshold, request.minPixels,
                                       request.watched.wholeFrame(), request.watched.name(),
-                                      std::max(source.expectedFrames(), 0LL)});
+                                      std::max(source.expectedFrames(), 0LL), report.start});
     }
 
     if (request.stretch.first > 0) {

@@ -8,6 +8,7 @@
 #include "RunLog.h"
 #include "RunObserver.h"
 #include "RunReport.h"
+#include "VideoStart.h"
 #include "VideoStretch.h"
 #include "WatchedRegion.h"
 
@@ -59,6 +60,8 @@ struct RunRequest {
     // Whether the run writes into a folder: a sweep that only tells what it found need not, and
     // then no folder is made, readied or held.
     bool intoFolder = true;
+    // Where the clock time of the first frame may come from, and the zone of the clock.
+    StartOptions start{};
 };
 
 // What a front end supplies to a run: where its lines go (RunLog), where the progress goes,

@@ -15,10 +15,13 @@
 #include "FileDigest.h"
 #include "FileOutput.h"
 #include "FolderNames.h"
+#include "FrameClock.h"
 #include "FrameDetector.h"
 #include "RunFolder.h"
 #include "TextFormat.h"
 #include "VideoRun.h"
+#include "VideoSource.h"
+#include "VideoStart.h"
 
 namespace fs = std::filesystem;
 
@@ -544,6 +547,15 @@ private:
         }
         RunFacts facts = records.front().facts;
         facts.outputDir = staging;
+        // The stretches keep no clock: the start is decided again, as the one run would.
+        {
+            VideoSource source;
+            std::string reason;
+            facts.start = decideStart(
+                facts.videoPath,
+                source.open(facts.videoPath, reason, 1) ? source.creationTime() : std::string(),
+                request.run.start);
+        }
         if (request.recorder != nullptr) {
             request.recorder->runStarted(facts);
         }
@@ -574,6 +586,9 @@ private:
         report.firstMs = records.front().firstMs;
         report.lastFrame = last.lastFrame;
         report.lastMs = last.lastMs;
+        report.start = facts.start;
+        report.spanMs =
+            last.lastMs + (usableFrameRate(facts.fps) ? std::llround(1000.0 / facts.fps) : 0);
         if (request.recorder != nullptr) {
             request.recorder->runFinished(report);
         }

@@ -155,3 +155,86 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
 }
 
 }  // namespace
+
+namespace {
+
+// The clock's options reach the run, and the steps that cannot go together say why.
+TEST(ScanOptions, ClockAndOverviewOptionsReachTheRunOrSayWhatIsWrong) {
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        const char* error;  // a part of the error, or "" for none
+        pelmora::StartFrom from;
+        const char* zone;  // the zone asked for, or "" for the machine's
+    } rows[] = {
+        {"defaults", {"clip.avi"}, "", pelmora::StartFrom::Any, ""},
+        {"name only, a zone by name",
+         {"--start-from", "name", "--time-zone", "Europe/Berlin", "clip.avi"},
+         "",
+         pelmora::StartFrom::Name,
+         "Europe/Berlin"},
+        {"metadata only, an offset",
+         {"--start-from=metadata", "--time-zone=+05:30", "clip.avi"},
+         "",
+         pelmora::StartFrom::Metadata,
+         "+05:30"},
+        {"none", {"--start-from", "none", "clip.avi"}, "", pelmora::StartFrom::None, ""},
+        {"an unknown source",
+         {"--start-from", "clock", "clip.avi"},
+         "must be name, metadata or none",
+         pelmora::StartFrom::Any,
+         ""},
+        {"an unknown zone",
+         {"--time-zone", "Mars/Olympus", "clip.avi"},
+         "the time zone must be",
+         pelmora::StartFrom::Any,
+         ""},
+        {"a start time that does not exist",
+         {"--start-time", "2023-02-29T08:00:00", "clip.avi"},
+         "the start time must be",
+         pelmora::StartFrom::Any,
+         ""},
+        {"a start time for two videos",
+         {"--start-time", "2024-05-01T08:00:00", "a.avi", "b.avi"},
+         "--start-time is the start of one video",
+         pelmora::StartFrom::Any,
+         ""},
+        {"an overview without a folder",
+         {"--overview", "clip.avi"},
+         "--overview needs -o DIR",
+         pelmora::StartFrom::Any,
+         ""},
+        {"an overview of one shard",
+         {"--overview", "-o", "out", "--shard", "0/2", "clip.avi"},
+         "--overview-from once every shard is done",
+         pelmora::StartFrom::Any,
+         ""},
+        {"an overview from a folder, with a video",
+         {"--overview-from", "out", "clip.avi"},
+         "--overview-from takes the folder alone",
+         pelmora::StartFrom::Any,
+         ""},
+        {"an overview from a folder alone",
+         {"--overview-from", "out"},
+         "",
+         pelmora::StartFrom::Any,
+         ""},
+    };
+    for (const auto& row : rows) {
+        const ParsedOptions parsed = parseScanOptions(row.arguments);
+        if (*row.error != '\0') {
+            EXPECT_NE(parsed.error.find(row.error), std::string::npos)
+                << row.name << ": " << parsed.error;
+            continue;
+        }
+        ASSERT_EQ(parsed.error, "") << row.name;
+        const pelmora::RunRequest request = scanRequest(parsed.options, "clip.avi", "out");
+        EXPECT_EQ(request.start.from, row.from) << row.name;
+        EXPECT_EQ(request.start.zone.has_value(), *row.zone != '\0') << row.name;
+        if (request.start.zone) {
+            EXPECT_EQ(request.start.zone->name(), row.zone) << row.name;
+        }
+    }
+}
+
+}  // namespace

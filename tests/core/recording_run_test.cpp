@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ContactSheet.h"
 #include "DetectionRun.h"
 #include "FrameDetector.h"
 #include "RunRecorder.h"
@@ -319,6 +320,59 @@ TEST(Recording, TheWatchedRegionAndTheMinimumDecideWhatIsSaved) {
         EXPECT_EQ(host.text(), lines);
         EXPECT_EQ(testsupport::listDir(dir), row.names);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A start given for the video: each row of both lists ends with its clock time, and the
+// contact sheet holds a cell for each event under a heading.
+TEST(Recording, AKnownStartAddsClockTimesAndTheContactSheetShowsEachEvent) {
+    TempDir tmp;
+    ASSERT_TRUE(
+        testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments(), 25.0));
+    testsupport::TestHost host;
+    pelmora::RecordOptions options;
+    options.events = true;
+    options.eventGapMs = 1000;
+    options.contactSheet = true;
+    RunRecorder recorder(options, host);
+    pelmora::RunRequest request{tmp.file("moments.avi"), tmp.file("out"), 20};
+    request.start.given = pelmora::parseIsoTime("2024-05-01T23:59:59.500+02:00");
+    request.start.zone = pelmora::TimeZone::fixed(2 * 3600);
+    request.observer = &recorder;
+    pelmora::FrameDetector detector;
+    const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
+    ASSERT_EQ(report.start.source, pelmora::StartSource::Given);
+    ASSERT_FALSE(recorder.failed()) << host.text();
+
+    // Three seconds in, the day has turned.
+    EXPECT_EQ(fileText(tmp.file("out/events.csv")),
+              kEventHeader.substr(0, kEventHeader.size() - 2) +
+                  ",clock_time\r\n"
+                  "1,200,1240,00:00:00.200,00:00:01.240,4,200,IMG00001240.jpg,"
+                  "2024-05-01T23:59:59.700+02:00\r\n"
+                  "2,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg,"
+                  "2024-05-02T00:00:02.700+02:00\r\n");
+    const std::string snapshots = fileText(tmp.file("out/snapshots.csv"));
+    EXPECT_EQ(snapshots.substr(0, snapshots.find('\n') + 1),
+              "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start,clock_time\r\n");
+    EXPECT_NE(snapshots.find("80,3200,00:00:03.200,100,IMG00003200.jpg,yes,3200,0,"
+                             "2024-05-02T00:00:02.700+02:00\r\n"),
+              std::string::npos);
+
+    // A heading, and a row of four cells with two taken by the events. snapshots, grown to the
+    // cell's width, with the grey of an empty cell nowhere in the first.
+    const cv::Mat sheet = cv::imread(tmp.file("out/contact.jpg"));
+    ASSERT_FALSE(sheet.empty());
+    EXPECT_EQ(sheet.cols,
+              pelmora::kContactSheetColumns * (pelmora::kContactSheetCellWidth + 8) + 8);
+    const cv::Mat firstCell = sheet(cv::Rect(8, 40, pelmora::kContactSheetCellWidth, 240));
+    EXPECT_LT(cv::mean(firstCell)[0], 128.0);  // the snapshot, mostly dark
+    const cv::Mat thirdCell = sheet(cv::Rect(8 + 2 * (pelmora::kContactSheetCellWidth + 8), 40,
+                                             pelmora::kContactSheetCellWidth, 240));
+    EXPECT_NEAR(cv::mean(thirdCell)[0], 255.0, 1.0);  // no third event: left white
 }
 
 }  // namespace

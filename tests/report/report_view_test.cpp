@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QStringList>
 #include <QTimer>
 #include <QUrl>
 #include <QWebFrame>
@@ -147,6 +148,85 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
         EXPECT_EQ(page_["injected"].toInt(), 0);
         EXPECT_EQ(page_["fetched"].toInt(), 0);
     }
+}
+
+// What the overview test asks of the page.
+const char* const kMeasureOverview = R"(
+(function () {
+  var images = document.querySelectorAll('table.events img');
+  var widths = [], embedded = 0;
+  for (var i = 0; i < images.length; ++i) {
+    widths.push(images[i].complete ? images[i].naturalWidth : 0);
+    embedded += images[i].getAttribute('src').indexOf('data:image/jpeg;base64,') === 0;
+  }
+  var marks = document.querySelectorAll('svg.lanes a rect.mark');
+  var targets = [];
+  for (var i = 0; i < marks.length; ++i) {
+    targets.push(marks[i].parentNode.getAttribute('xlink:href'));
+  }
+  var lanes = document.querySelectorAll('svg.lanes')[0].querySelectorAll('rect.footage');
+  var cameras = {};
+  for (var i = 0; i < lanes.length; ++i) {
+    cameras[lanes[i].getAttribute('data-camera')] = lanes[i].y.baseVal.value;
+  }
+  return JSON.stringify({
+    rows: document.querySelectorAll('table.events tbody tr').length,
+    widths: widths, embedded: embedded, targets: targets, cameras: cameras,
+    charts: document.querySelectorAll('svg.lanes').length,
+    fetched: document.querySelectorAll('script, link, iframe, object').length
+  });
+})()
+)";
+
+// overview.html of a real batch of two cameras, as a browser shows it from a copy alone in an
+// empty folder, away from every snapshot: its pictures come with it, and each mark on the
+// lanes links to its event in a report.
+TEST(OverviewView, ABrowserShowsTheLanesTheMarksAndEveryThumbnailOffline) {
+    testsupport::TempDir tmp;
+    for (const char* name : {"/in/yard/20240501_080000.avi", "/in/gate/20240501_083000.avi"}) {
+        std::filesystem::create_directories(std::filesystem::path(tmp.path() + name).parent_path());
+        ASSERT_TRUE(testsupport::writeVideo(tmp.path() + name, testsupport::knownMoments(), 25.0));
+    }
+    const std::string command = std::string("'") + PELMORA_SCAN_PATH +
+                                "' -q --overview --event-gap 1 -o '" + tmp.file("out") +
+                                "' --time-zone UTC '" + tmp.file("in/yard") + "' '" +
+                                tmp.file("in/gate") + "' >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string alone = tmp.file("alone");
+    std::filesystem::create_directories(alone);
+    std::filesystem::copy_file(tmp.file("out/overview.html"), alone + "/overview.html");
+
+    QWebPage page;
+    QEventLoop loop;
+    bool loaded = false;
+    QObject::connect(&page, &QWebPage::loadFinished, [&](bool ok) {
+        loaded = ok;
+        loop.quit();
+    });
+    QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+    page.mainFrame()->load(QUrl::fromLocalFile(QString::fromStdString(alone + "/overview.html")));
+    loop.exec();
+    ASSERT_TRUE(loaded) << "overview.html did not load";
+    const QJsonObject measured =
+        QJsonDocument::fromJson(
+            page.mainFrame()->evaluateJavaScript(kMeasureOverview).toString().toUtf8())
+            .object();
+    ASSERT_FALSE(measured.isEmpty()) << "the measuring script failed";
+    // Two events a video, four in all, each thumbnail decoded from the page itself.
+    EXPECT_EQ(measured["rows"].toInt(), 4);
+    EXPECT_EQ(measured["widths"].toArray(), QJsonArray({64, 64, 64, 64}));
+    EXPECT_EQ(measured["embedded"].toInt(), 4);
+    EXPECT_EQ(measured["fetched"].toInt(), 0);
+    // The whole morning's chart and one for each hour, and a lane each, in the cameras' order.
+    EXPECT_EQ(measured["charts"].toInt(), 2);
+    const QJsonObject cameras = measured["cameras"].toObject();
+    ASSERT_EQ(cameras.keys(), QStringList({"gate", "yard"}));
+    EXPECT_LT(cameras["gate"].toDouble(), cameras["yard"].toDouble());
+    // Every mark of the whole chart and the hour's, in time order, links to its event.
+    const QJsonArray targets = measured["targets"].toArray();
+    ASSERT_EQ(targets.size(), 8);
+    EXPECT_EQ(targets[0].toString(), "20240501_080000/report.html#event-1");
+    EXPECT_EQ(targets[3].toString(), "20240501_083000/report.html#event-2");
 }
 
 }  // namespace

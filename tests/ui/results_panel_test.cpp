@@ -85,12 +85,13 @@ protected:
     }
 
     // Runs the clip into the panel and ends with the report path given.
-    PanelFeed run(long long gapMs, const QString& reportPath,
-                  std::function<void()> atEnd = nullptr) {
+    PanelFeed run(long long gapMs, const QString& reportPath, std::function<void()> atEnd = nullptr,
+                  pelmora::StartOptions start = {}) {
         PanelFeed feed(panel, gapMs);
         feed.atEnd = std::move(atEnd);
         pelmora::VideoRunRequest request;
         request.run = {video, dir, 20};
+        request.run.start = std::move(start);
         request.run.observer = &feed;
         request.records.eventGapMs = gapMs;
         request.listener = &feed;
@@ -330,6 +331,26 @@ TEST_F(PanelRun, DuringTheRunAClickShowsTheOpenEventOrTheClosedOneItFalls) {
         });
         EXPECT_EQ(found<QLabel>("runSummary")->text(), row.after);
     }
+}
+
+// The events of a video whose start is known are shown on the clock as well; those of one
+// whose start nothing tells have no clock column.
+TEST_F(PanelRun, TheClockColumnShowsWhereTheStartIsKnownOnly) {
+    pelmora::StartOptions start;
+    start.given = pelmora::parseIsoTime("2024-05-01T08:00:00");
+    start.zone = pelmora::TimeZone::fixed(2 * 3600);
+    run(1000, QString(), nullptr, start);
+    const EventList* list = found<EventList>("eventList");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_FALSE(list->isColumnHidden(EventTableModel::Clock));
+    EXPECT_EQ(cell(0, EventTableModel::Clock), "2024-05-01 08:00:00 +02:00");
+    EXPECT_EQ(cell(1, EventTableModel::Clock), "2024-05-01 08:00:03 +02:00");
+
+    pelmora::StartOptions none;
+    none.from = pelmora::StartFrom::None;
+    run(1000, QString(), nullptr, none);
+    EXPECT_TRUE(list->isColumnHidden(EventTableModel::Clock));
+    EXPECT_EQ(cell(0, EventTableModel::Clock), "");
 }
 
 }  // namespace

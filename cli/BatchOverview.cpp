@@ -1,0 +1,164 @@
+#include "BatchOverview.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <vector>
+
+#include "FileOutput.h"
+#include "FolderNames.h"
+#include "JsonPath.h"
+#include "OverviewPage.h"
+#include "ReportPage.h"
+#include "RunRecord.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The fields of one CSV record as the lists write it: commas between, quotes around a field
+// that holds a comma, a quote or a line end, a quote within doubled. A record may span lines.
+bool readCsvRecord(std::istream& in, std::vector<std::string>& fields) {
+    fields.clear();
+    std::string field;
+    bool quoted = false;
+    bool any = false;
+    char c = 0;
+    while (in.get(c)) {
+        any = true;
+        if (quoted) {
+            if (c == '"') {
+                if (in.peek() == '"') {
+                    field += '"';
+                    in.get(c);
+                } else {
+                    quoted = false;
+                }
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            fields.push_back(field);
+            field.clear();
+        } else if (c == '\n') {
+            break;
+        } else if (c != '\r') {
+            field += c;
+        }
+    }
+    if (any) {
+        fields.push_back(field);
+    }
+    return any;
+}
+
+long long number(const std::string& text) {
+    try {
+        return std::stoll(text);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+// The events of a folder's events.csv, by their columns' names; none where there is no list.
+std::vector<pelmora::OverviewEvent> readEvents(const std::string& folder) {
+    std::vector<pelmora::OverviewEvent> events;
+    std::ifstream in(pelmora::joinPath(folder, pelmora::kEventListName));
+    std::vector<std::string> header;
+    if (!readCsvRecord(in, header)) {
+        return events;
+    }
+    const auto column = [&header](const char* name) {
+        return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) -
+                                        header.begin());
+    };
+    const std::size_t numberAt = column("event");
+    const std::size_t startAt = column("start_ms");
+    const std::size_t endAt = column("end_ms");
+    const std::size_t snapshotsAt = column("snapshots");
+    const std::size_t peakAt = column("peak_pixels");
+    const std::size_t fileAt = column("peak_file");
+    const std::size_t clipAt = column("clip");
+    std::vector<std::string> row;
+    while (readCsvRecord(in, row)) {
+        const auto field = [&row](std::size_t at) {
+            return at < row.size() ? row[at] : std::string();
+        };
+        if (row.size() < header.size()) {
+            continue;  // a list cut short by a stopped run ends with a partial row at most
+        }
+        pelmora::OverviewEvent event;
+        event.number = static_cast<int>(number(field(numberAt)));
+        event.startMs = number(field(startAt));
+        event.endMs = number(field(endAt));
+        event.snapshots = number(field(snapshotsAt));
+        event.peakPixels = number(field(peakAt));
+        event.peakFile = field(fileAt);
+        event.clip = field(clipAt);
+        events.push_back(event);
+    }
+    return events;
+}
+
+}  // namespace
+
+std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone) {
+    std::error_code error;
+    if (!fs::is_directory(folder, error)) {
+        return "no such folder";
+    }
+    pelmora::OverviewContent content;
+    content.zone = zone;
+    fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied,
+                                          error);
+    if (error) {
+        return error.message();
+    }
+    for (const fs::recursive_directory_iterator end; walk != end; walk.increment(error)) {
+        if (error) {
+            return error.message();
+        }
+        if (walk->path().filename() != pelmora::kRunRecordName) {
+            continue;
+        }
+        const std::string runFolder = walk->path().parent_path().string();
+        std::ifstream in(walk->path());
+        const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
+        const auto video = RunRecord::recordedVideo(runFolder);
+        if (record.is_discarded() || !record.is_object() || !video) {
+            continue;
+        }
+        pelmora::OverviewVideo each;
+        each.video = *video;
+        each.camera = pelmora::cameraOfVideo(*video);
+        const std::string relative =
+            fs::path(runFolder).lexically_relative(fs::path(folder)).generic_string();
+        each.folder = relative == "." ? std::string() : relative;
+        each.start = startFromRecord(record.value("start", nlohmann::json()));
+        each.spanMs = record.value("span_ms", 0LL);
+        each.report = fs::exists(pelmora::joinPath(runFolder, pelmora::kReportName), error);
+        each.events = readEvents(runFolder);
+        content.videos.push_back(std::move(each));
+    }
+    if (content.videos.empty()) {
+        return "it holds no finished run's record";
+    }
+    // The same videos in the same order however the batch was split or its folders listed.
+    std::sort(content.videos.begin(), content.videos.end(),
+              [](const pelmora::OverviewVideo& a, const pelmora::OverviewVideo& b) {
+                  return a.video < b.video;
+              });
+    content.thumbnail = [&folder](const pelmora::OverviewVideo& video,
+                                  const pelmora::OverviewEvent& event) {
+        return pelmora::thumbnailAddress(
+            pelmora::joinPath(pelmora::joinPath(folder, video.folder), event.peakFile),
+            pelmora::kOverviewThumbnailWidth);
+    };
+    content.madeAt = pelmora::localTimeNow();
+    const std::string page = pelmora::overviewPage(content);
+    return pelmora::replaceFile(pelmora::joinPath(folder, pelmora::kOverviewName), page.data(),
+                                page.size());
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+#include "ClockTime.h"
+
+// overview.html of a batch: made from what the runs left in the folders under the batch's -o
+// folder (each video's record and list of events), so that the folders of several shards or
+// array jobs, gathered under one, give the page a single batch would.
+
+// Writes folder/overview.html with every clock time shown in zone; the reason it could not, or
+// empty. A folder holding no finished run's record is a failure: there is nothing to show.
+std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone);

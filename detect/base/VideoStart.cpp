@@ -1,0 +1,165 @@
+#include "VideoStart.h"
+
+#include <regex>
+
+namespace pelmora {
+
+namespace {
+
+// The last part of a path, and the one before it.
+std::string lastPart(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string folderPart(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The name without its extension: the last dot's, unless the name starts with it.
+std::string stem(const std::string& name) {
+    const std::string::size_type dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+int number(const std::ssub_match& match) {
+    return match.matched ? std::stoi(match.str()) : 0;
+}
+
+// Each part may be parted from the next by one of the separators names use, or by nothing; a
+// digit may not stand right before the year nor right after the last part.
+const std::regex& dateTimePattern() {
+    static const std::regex pattern(
+        "(^|[^0-9])([0-9]{4})[-_. ]?([0-9]{2})[-_. ]?([0-9]{2})[-_. Tt]?"
+        "([0-9]{2})[-_.: ]?([0-9]{2})[-_.: ]?([0-9]{2})(\\.?([0-9]{3}))?(?![0-9])");
+    return pattern;
+}
+
+const std::regex& datePattern() {
+    static const std::regex pattern("^([0-9]{4})[-_. ]?([0-9]{2})[-_. ]?([0-9]{2})$");
+    return pattern;
+}
+
+const std::regex& timePattern() {
+    static const std::regex pattern(
+        "(^|[^0-9])([0-9]{2})[-_.: ]?([0-9]{2})[-_.: ]?([0-9]{2})(\\.?([0-9]{3}))?(?![0-9])");
+    return pattern;
+}
+
+std::optional<CivilTime> valid(const CivilTime& time) {
+    return isValidCivilTime(time) ? std::optional<CivilTime>(time) : std::nullopt;
+}
+
+}  // namespace
+
+const char* startSourceWord(StartSource source) {
+    switch (source) {
+        case StartSource::Given:
+            return "given";
+        case StartSource::Name:
+            return "name";
+        case StartSource::Metadata:
+            return "metadata";
+        case StartSource::None:
+            break;
+    }
+    return "none";
+}
+
+const char* startSourceText(StartSource source) {
+    switch (source) {
+        case StartSource::Given:
+            return "as given";
+        case StartSource::Name:
+            return "from the file name";
+        case StartSource::Metadata:
+            return "from the file's creation time";
+        case StartSource::None:
+            break;
+    }
+    return "not known";
+}
+
+std::string VideoStart::clockTime(long long videoMs) const {
+    return known() ? isoClockTime(utcAt(videoMs), zone) : std::string();
+}
+
+bool isDateFolderName(const std::string& name) {
+    std::smatch match;
+    if (!std::regex_match(name, match, datePattern())) {
+        return false;
+    }
+    CivilTime date;
+    date.year = number(match[1]);
+    date.month = number(match[2]);
+    date.day = number(match[3]);
+    return isValidCivilTime(date);
+}
+
+std::optional<CivilTime> timeInPath(const std::string& videoPath) {
+    const std::string name = stem(lastPart(videoPath));
+    std::smatch match;
+    if (std::regex_search(name, match, dateTimePattern())) {
+        CivilTime time;
+        time.year = number(match[2]);
+        time.month = number(match[3]);
+        time.day = number(match[4]);
+        time.hour = number(match[5]);
+        time.minute = number(match[6]);
+        time.second = number(match[7]);
+        time.millisecond = number(match[9]);
+        return valid(time);
+    }
+    // The day's folder and the time in the name.
+    const std::string folder = lastPart(folderPart(videoPath));
+    std::smatch date;
+    if (!std::regex_match(folder, date, datePattern()) ||
+        !std::regex_search(name, match, timePattern())) {
+        return std::nullopt;
+    }
+    CivilTime time;
+    time.year = number(date[1]);
+    time.month = number(date[2]);
+    time.day = number(date[3]);
+    time.hour = number(match[2]);
+    time.minute = number(match[3]);
+    time.second = number(match[4]);
+    time.millisecond = number(match[6]);
+    return valid(time);
+}
+
+VideoStart decideStart(const std::string& videoPath, const std::string& creationTime,
+                       const StartOptions& options) {
+    VideoStart start;
+    start.zone = options.zoneOrMachine();
+    const auto instant = [&](const IsoTime& time, int offsetWhenNone) {
+        return time.offsetSeconds   ? civilAsUtcMs(time.local) - *time.offsetSeconds * 1000LL
+               : offsetWhenNone < 0 ? start.zone.utcOfLocal(time.local)
+                                    : civilAsUtcMs(time.local);
+    };
+    if (options.given) {
+        start.source = StartSource::Given;
+        start.utcMs = instant(*options.given, -1);
+        return start;
+    }
+    const bool byName = options.from == StartFrom::Any || options.from == StartFrom::Name;
+    const bool byMetadata = options.from == StartFrom::Any || options.from == StartFrom::Metadata;
+    if (byName) {
+        if (const auto time = timeInPath(videoPath)) {
+            start.source = StartSource::Name;
+            start.utcMs = start.zone.utcOfLocal(*time);
+            return start;
+        }
+    }
+    if (byMetadata && !creationTime.empty()) {
+        // The container's clock is UTC, whether or not its text says so.
+        if (const auto time = parseIsoTime(creationTime)) {
+            start.source = StartSource::Metadata;
+            start.utcMs = instant(*time, 0);
+        }
+    }
+    return start;
+}
+
+}  // namespace pelmora

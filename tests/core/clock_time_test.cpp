@@ -1,0 +1,250 @@
+// The clock time of a video's first frame: from a time given, the file's name, its folder's date
+// and its name's time, or the container's creation time, shown on the clock of a zone.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "ClockTime.h"
+#include "VideoStart.h"
+
+namespace {
+
+using pelmora::StartFrom;
+using pelmora::StartSource;
+using pelmora::TimeZone;
+
+TimeZone zone(const std::string& name) {
+    std::string error;
+    const auto found = TimeZone::named(name, error);
+    EXPECT_TRUE(found.has_value()) << name << ": " << error;
+    return found ? *found : TimeZone();
+}
+
+// The wall time a path tells, as ISO text without a zone, or "" for none.
+std::string timeInPathText(const std::string& path) {
+    const auto time = pelmora::timeInPath(path);
+    return time ? pelmora::isoClockTime(pelmora::civilAsUtcMs(*time), TimeZone()).substr(0, 23)
+                : std::string();
+}
+
+struct NameRow {
+    const char* name;
+    const char* path;
+    const char* expected;  // "" for no date
+};
+
+TEST(StartInName, EveryPatternOfNamesAndFolders) {
+    const std::vector<NameRow> rows = {
+        {"camera folder, date_time", "cam1/20240501_080000.mp4", "2024-05-01T08:00:00.000"},
+        {"channel and 14 digits", "ch02_20240501080000.mp4", "2024-05-01T08:00:00.000"},
+        {"phone's VID_", "VID_20240501_080000.mp4", "2024-05-01T08:00:00.000"},
+        {"dash camera with its sequence", "2024_0501_080000_001.MP4", "2024-05-01T08:00:00.000"},
+        {"recorder's start and end", "RecM01_20240501_080000_090000.mp4",
+         "2024-05-01T08:00:00.000"},
+        {"milliseconds straight after", "PXL_20240501_080000123.mp4", "2024-05-01T08:00:00.123"},
+        {"dashes and underscore", "2024-05-01_08-00-00.avi", "2024-05-01T08:00:00.000"},
+        {"dots, a space and milliseconds", "2024-05-01 08.00.00.250.mkv",
+         "2024-05-01T08:00:00.250"},
+        {"ISO with a T and colons", "clips/2024-05-01T08:30:15.mov", "2024-05-01T08:30:15.000"},
+        {"17 digits", "20240501080000999.ts", "2024-05-01T08:00:00.999"},
+        {"folder's date, name's time", "cam1/2024-05-01/08.00.00-09.00.00.mp4",
+         "2024-05-01T08:00:00.000"},
+        {"folder's compact date, name's time", "cam1/20240501/080000.mp4",
+         "2024-05-01T08:00:00.000"},
+        {"name's own date before the folder's", "2024-05-02/20240501_080000.mp4",
+         "2024-05-01T08:00:00.000"},
+        {"leap day of a leap year", "20240229_235959.mp4", "2024-02-29T23:59:59.000"},
+        {"no date", "footage/garden.avi", ""},
+        {"a time without a date", "cam1/080000.mp4", ""},
+        {"a date without a time", "cam1/2024-05-01.mp4", ""},
+        {"minutes but no seconds", "20240501_0800.mp4", ""},
+        {"a longer run of digits", "120240501_080000.mp4", ""},
+        {"folder not a date alone", "day 2024-05-01/080000.mp4", ""},
+        {"month 13", "20241301_080000.mp4", ""},
+        {"hour 25", "20240501_250000.mp4", ""},
+        {"minute 60", "20240501_086000.mp4", ""},
+        {"29 February of a year not leap", "20230229_080000.mp4", ""},
+        {"31 April", "20240431_080000.mp4", ""},
+        {"a clock never set", "19700101_000000.mp4", ""},
+        {"folder of month 13", "2024-13-01/080000.mp4", ""},
+        {"folder date, hour 25 in the name", "2024-05-01/250000.mp4", ""},
+    };
+    for (const NameRow& row : rows) {
+        EXPECT_EQ(timeInPathText(row.path), row.expected) << row.name << ": " << row.path;
+    }
+}
+
+TEST(StartInName, DateFoldersAreKnownByTheirNameAlone) {
+    EXPECT_TRUE(pelmora::isDateFolderName("2024-05-01"));
+    EXPECT_TRUE(pelmora::isDateFolderName("20240501"));
+    EXPECT_FALSE(pelmora::isDateFolderName("cam1"));
+    EXPECT_FALSE(pelmora::isDateFolderName("2024-02-30"));
+    EXPECT_FALSE(pelmora::isDateFolderName("cam 2024-05-01"));
+}
+
+struct SourceRow {
+    const char* name;
+    const char* path;
+    const char* creationTime;
+    StartFrom from;
+    const char* given;  // --start-time, or ""
+    StartSource source;
+    const char* clock;  // the first frame on the zone's clock, or ""
+};
+
+TEST(VideoStart, TheFirstSourceThatTellsItInTheirOrder) {
+    const TimeZone berlin = zone("Europe/Berlin");
+    const std::vector<SourceRow> rows = {
+        {"name only", "cam1/20240501_080000.mp4", "", StartFrom::Any, "", StartSource::Name,
+         "2024-05-01T08:00:00.000+02:00"},
+        {"metadata only, UTC shown in the zone", "phone.mp4", "2024-05-01T06:00:00.000000Z",
+         StartFrom::Any, "", StartSource::Metadata, "2024-05-01T08:00:00.000+02:00"},
+        {"metadata without a zone is UTC", "phone.mp4", "2024-05-01 06:00:00", StartFrom::Any, "",
+         StartSource::Metadata, "2024-05-01T08:00:00.000+02:00"},
+        {"both: the name first", "20240501_080000.mp4", "2024-05-01T09:00:00.000000Z",
+         StartFrom::Any, "", StartSource::Name, "2024-05-01T08:00:00.000+02:00"},
+        {"both, metadata asked for", "20240501_080000.mp4", "2024-05-01T09:00:00.000000Z",
+         StartFrom::Metadata, "", StartSource::Metadata, "2024-05-01T11:00:00.000+02:00"},
+        {"metadata alone, the name asked for", "phone.mp4", "2024-05-01T06:00:00Z", StartFrom::Name,
+         "", StartSource::None, ""},
+        {"both, none asked for", "20240501_080000.mp4", "2024-05-01T06:00:00Z", StartFrom::None, "",
+         StartSource::None, ""},
+        {"a time given before both", "20240501_080000.mp4", "2024-05-01T06:00:00Z", StartFrom::Any,
+         "2024-05-03T10:00:00", StartSource::Given, "2024-05-03T10:00:00.000+02:00"},
+        {"a time given with its offset", "clip.mp4", "", StartFrom::Any,
+         "2024-05-03T10:00:00.500+00:00", StartSource::Given, "2024-05-03T12:00:00.500+02:00"},
+        {"none", "clip.mp4", "", StartFrom::Any, "", StartSource::None, ""},
+        {"malformed metadata", "clip.mp4", "2024-13-01T00:00:00Z", StartFrom::Any, "",
+         StartSource::None, ""},
+        {"metadata of a clock never set", "clip.mp4", "1970-01-01T00:00:00.000000Z", StartFrom::Any,
+         "", StartSource::None, ""},
+        {"malformed name, metadata next", "20230229_080000.mp4", "2024-05-01T06:00:00Z",
+         StartFrom::Any, "", StartSource::Metadata, "2024-05-01T08:00:00.000+02:00"},
+    };
+    for (const SourceRow& row : rows) {
+        pelmora::StartOptions options;
+        options.from = row.from;
+        options.zone = berlin;
+        if (*row.given != '\0') {
+            options.given = pelmora::parseIsoTime(row.given);
+            ASSERT_TRUE(options.given.has_value()) << row.name;
+        }
+        const pelmora::VideoStart start = pelmora::decideStart(row.path, row.creationTime, options);
+        EXPECT_EQ(start.source, row.source) << row.name;
+        EXPECT_EQ(start.clockTime(0), row.clock) << row.name;
+    }
+}
+
+struct ZoneRow {
+    const char* name;
+    const char* zone;
+    const char* path;
+    const char* clock;
+};
+
+TEST(VideoStart, ANameIsAWallTimeOfTheZone) {
+    const std::vector<ZoneRow> rows = {
+        {"Berlin in summer", "Europe/Berlin", "20240501_080000.mp4",
+         "2024-05-01T08:00:00.000+02:00"},
+        {"Berlin in winter", "Europe/Berlin", "20240115_080000.mp4",
+         "2024-01-15T08:00:00.000+01:00"},
+        {"New York in summer", "America/New_York", "20240501_080000.mp4",
+         "2024-05-01T08:00:00.000-04:00"},
+        {"a fixed offset", "+05:30", "20240501_080000.mp4", "2024-05-01T08:00:00.000+05:30"},
+        {"UTC", "UTC", "20240501_080000.mp4", "2024-05-01T08:00:00.000+00:00"},
+        {"an hour the clock skips is read by the time before", "Europe/Berlin",
+         "20240331_023000.mp4", "2024-03-31T03:30:00.000+02:00"},
+        {"an hour shown twice is its first showing", "Europe/Berlin", "20241027_023000.mp4",
+         "2024-10-27T02:30:00.000+02:00"},
+        {"past the zone's table, by its rule", "Europe/Berlin", "20990701_120000.mp4",
+         "2099-07-01T12:00:00.000+02:00"},
+        {"past the table, in winter", "Europe/Berlin", "20991201_120000.mp4",
+         "2099-12-01T12:00:00.000+01:00"},
+    };
+    for (const ZoneRow& row : rows) {
+        pelmora::StartOptions options;
+        options.zone = zone(row.zone);
+        EXPECT_EQ(pelmora::decideStart(row.path, "", options).clockTime(0), row.clock) << row.name;
+    }
+    // The same wall time is two moments in two zones, six hours apart.
+    pelmora::StartOptions berlin;
+    berlin.zone = zone("Europe/Berlin");
+    pelmora::StartOptions newYork;
+    newYork.zone = zone("America/New_York");
+    EXPECT_EQ(pelmora::decideStart("20240501_080000.mp4", "", newYork).utcMs -
+                  pelmora::decideStart("20240501_080000.mp4", "", berlin).utcMs,
+              6 * 3600 * 1000LL);
+}
+
+TEST(VideoStart, ClockTimesFollowTheZoneThroughAChangeOfOffset) {
+    pelmora::StartOptions options;
+    options.zone = zone("Europe/Berlin");
+    const pelmora::VideoStart start = pelmora::decideStart("20240331_013000.mp4", "", options);
+    EXPECT_EQ(start.clockTime(0), "2024-03-31T01:30:00.000+01:00");
+    EXPECT_EQ(start.clockTime(3600 * 1000), "2024-03-31T03:30:00.000+02:00");
+    EXPECT_EQ(start.clockTime(1250), "2024-03-31T01:30:01.250+01:00");
+}
+
+struct IsoRow {
+    const char* text;
+    bool valid;
+    const char* asUtc;  // with its offset applied, or the wall time where it has none
+};
+
+TEST(IsoTimes, TheFormsPeopleAndContainersWrite) {
+    const std::vector<IsoRow> rows = {
+        {"2024-05-01T08:00:00Z", true, "2024-05-01T08:00:00.000"},
+        {"2024-05-01T08:00:00.000000Z", true, "2024-05-01T08:00:00.000"},
+        {"2024-05-01 08:00", true, "2024-05-01T08:00:00.000"},
+        {"2024-05-01T08:00:00.5+0200", true, "2024-05-01T06:00:00.500"},
+        {"2024-05-01T08:00:00,25-03:30", true, "2024-05-01T11:30:00.250"},
+        {"2024-05-01T08:00:00+02", true, "2024-05-01T06:00:00.000"},
+        {"2024-05-01", false, ""},
+        {"2024-05-01T8:00", false, ""},
+        {"2024-02-30T00:00", false, ""},
+        {"2024-05-01T24:00", false, ""},
+        {"2024-05-01T08:00:00+24:00", false, ""},
+        {"2024-05-01T08:00:00 ", false, ""},
+        {"2024-05-01T08:00:00.", false, ""},
+    };
+    for (const IsoRow& row : rows) {
+        const auto time = pelmora::parseIsoTime(row.text);
+        ASSERT_EQ(time.has_value(), row.valid) << row.text;
+        if (time) {
+            const long long utc =
+                pelmora::civilAsUtcMs(time->local) - time->offsetSeconds.value_or(0) * 1000LL;
+            EXPECT_EQ(pelmora::isoClockTime(utc, TimeZone()).substr(0, 23), row.asUtc) << row.text;
+        }
+    }
+}
+
+TEST(TimeZones, NamesOffsetsAndTheMachinesOwn) {
+    std::string error;
+    EXPECT_FALSE(TimeZone::named("Mars/Olympus_Mons", error).has_value());
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(TimeZone::named("../../etc/passwd", error).has_value());
+    EXPECT_FALSE(TimeZone::named("+25:00", error).has_value());
+    EXPECT_EQ(zone("-0330").name(), "-03:30");
+    EXPECT_EQ(zone("-0330").offsetAt(0), -12600);
+
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved != nullptr ? saved : "";
+    ::setenv("TZ", "Europe/Berlin", 1);
+    EXPECT_EQ(TimeZone::machine().name(), "Europe/Berlin");
+    ::setenv("TZ", ":America/New_York", 1);
+    EXPECT_EQ(TimeZone::machine().offsetAt(pelmora::civilAsUtcMs({2024, 5, 1})), -4 * 3600);
+    // A POSIX rule rather than a name: Chile's, with summer time in the southern summer.
+    ::setenv("TZ", "<-04>4<-03>,M9.1.6/24,M4.1.6/24", 1);
+    EXPECT_EQ(TimeZone::machine().offsetAt(pelmora::civilAsUtcMs({2024, 1, 15})), -3 * 3600);
+    EXPECT_EQ(TimeZone::machine().offsetAt(pelmora::civilAsUtcMs({2024, 6, 15})), -4 * 3600);
+    if (saved != nullptr) {
+        ::setenv("TZ", before.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+}
+
+}  // namespace
