@@ -19,6 +19,8 @@ constexpr long long kDayMs = 24 * kHourMs;
 
 // The charts' drawing: a column of camera names, then the clock from left to right.
 constexpr double kChartWidth = 1000.0;
+// The most an axis label's character takes at 11 px, a digit or a colon, in the chart's units.
+constexpr double kAxisCharWidth = 7.0;
 constexpr double kLabelWidth = 130.0;
 constexpr double kAxisHeight = 22.0;
 constexpr double kLaneHeight = 22.0;
@@ -237,6 +239,7 @@ std::string laneChart(const Layout& layout, Span range, long long step, const Ti
                           escapeHtml(cameraName(layout.cameras[lane])).c_str());
     }
     const bool days = range.to - range.from > kDayMs;
+    double labelsEnd = 0.0;
     for (long long tick = floorOnClock(range.from, step, zone); tick <= range.to; tick += step) {
         if (tick < range.from) {
             continue;
@@ -244,8 +247,18 @@ std::string laneChart(const Layout& layout, Span range, long long step, const Ti
         svg +=
             formatText("<line class=\"tick\" x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.1f\"/>\n",
                        x(tick), kAxisHeight - 4, x(tick), height);
-        svg += formatText("<text class=\"axis\" x=\"%.1f\" y=\"%.0f\">%s</text>\n", x(tick) + 2,
-                          kAxisHeight - 8, clockOfDay(tick, zone, days).c_str());
+        // A label that would run past the chart's right edge ends at its tick instead, where
+        // that leaves the label before it whole; else the tick goes without.
+        const std::string label = clockOfDay(tick, zone, days);
+        const double width = static_cast<double>(label.size()) * kAxisCharWidth;
+        const bool pastEdge = x(tick) + 2 + width > kChartWidth;
+        if (pastEdge && x(tick) - 2 - width < labelsEnd) {
+            continue;
+        }
+        svg += formatText("<text class=\"axis\" x=\"%.1f\" y=\"%.0f\"%s>%s</text>\n",
+                          pastEdge ? x(tick) - 2 : x(tick) + 2, kAxisHeight - 8,
+                          pastEdge ? " text-anchor=\"end\"" : "", label.c_str());
+        labelsEnd = pastEdge ? x(tick) : x(tick) + 2 + width;
     }
     const auto shown = [&](Span span) { return span.to >= range.from && span.from <= range.to; };
     const auto rect = [&](const char* kind, std::size_t lane, Span span, double inset) {
