@@ -5,10 +5,11 @@ namespace pelmora {
 const std::vector<const OptionSpec*>& scanOptionTable() {
     using namespace option;
     static const std::vector<const OptionSpec*> table{
-        &kThreshold, &kOutput, &kJobs,          &kVideosAtOnce, &kQuiet, &kVerbose, &kEvents,
-        &kEventGap,  &kReport, &kClips,         &kBefore,       &kAfter, &kMask,    &kMinPixels,
-        &kClock,     &kList,   &kShard,         &kResume,       &kClean, &kSummary, &kSegment,
-        &kJoin,      &kSweep,  &kSweepTriggers, &kExpect,       &kHelp,  &kVersion};
+        &kThreshold, &kOutput,    &kJobs,    &kVideosAtOnce, &kQuiet,  &kVerbose,
+        &kEvents,    &kEventGap,  &kReport,  &kClips,        &kBefore, &kAfter,
+        &kMask,      &kMinPixels, &kClock,   &kList,         &kShard,  &kResume,
+        &kClean,     &kSummary,   &kSegment, &kJoin,         &kSweep,  &kSweepTriggers,
+        &kExpect,    &kFrom,      &kTo,      &kHelp,         &kVersion};
     return table;
 }
 
