@@ -186,8 +186,6 @@ TEST(ScanOptions, AStretchGoesWithASweepAndRunsForward) {
         {"a time that is none",
          {"--sweep", "--from", "1:2", "v.avi"},
          "--from must be a time in seconds (12.5) or HH:MM:SS.mmm (00:01:02.500), not '1:2'"},
-        {"below the millisecond", {"--sweep", "--to", "1.0005", "v.avi"}, "not '1.0005'"},
-        {"a negative time", {"--sweep", "--to=-1", "v.avi"}, "not '-1'"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
