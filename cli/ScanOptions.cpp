@@ -245,6 +245,19 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
             ->type_name(spec.valueName)
             ->check(seconds(spec));
     };
+    // A time as a moments file gives it, read by the same rules.
+    const auto timeOption = [&parser](const OptionSpec& spec, std::optional<long long>& valueMs) {
+        parser
+            .add_option_function<std::string>(
+                parserNames(spec),
+                [&valueMs](const std::string& given) { valueMs = pelmora::momentTimeMs(given); },
+                pelmora::optionHelp(spec))
+            ->type_name(spec.valueName)
+            ->check(valueCheck(
+                [](const std::string& given) { return pelmora::momentTimeMs(given).has_value(); },
+                std::string("--") + spec.name +
+                    " must be a time in seconds (12.5) or HH:MM:SS.mmm (00:01:02.500)"));
+    };
     // Takes the choice as the option's second one or else its first.
     const auto choice = [&parser](const OptionSpec& spec, const std::string& what,
                                   std::function<void(bool second)> take) {
@@ -398,6 +411,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
          }},
         {&option::kExpect,
          [&] { text(option::kExpect, options.expectPath)->check(named("the moments file")); }},
+        {&option::kFrom, [&] { timeOption(option::kFrom, options.stretch.fromMs); }},
+        {&option::kTo, [&] { timeOption(option::kTo, options.stretch.toMs); }},
         {&option::kHelp,
          [&] {
              parser.set_help_flag(parserNames(option::kHelp), pelmora::optionHelp(option::kHelp));
@@ -547,7 +562,17 @@ std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
                 return std::string("--") + spec->name + " goes with --sweep";
             }
         }
+        for (const pelmora::OptionSpec* spec : {&pelmora::option::kFrom, &pelmora::option::kTo}) {
+            if (parser.count(std::string("--") + spec->name) > 0) {
+                return std::string("--") + spec->name +
+                       " goes with --sweep: it selects the stretch a sweep measures";
+            }
+        }
         return std::string();
+    }
+    const pelmora::StretchTimes& stretch = options.stretch;
+    if (stretch.fromMs && stretch.toMs && *stretch.fromMs >= *stretch.toMs) {
+        return "--from must come before --to: the stretch would hold no time";
     }
     for (const pelmora::OptionSpec* spec :
          {&pelmora::option::kThreshold, &pelmora::option::kMinPixels, &pelmora::option::kClips,
@@ -656,6 +681,7 @@ pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& v
     request.watched = options.watched;
     request.clock = options.clock;
     request.start = options.start;
+    request.times = options.stretch;
     return request;
 }
 

@@ -62,6 +62,8 @@ struct ScanOptions {
     std::vector<int> sweepTriggers{static_cast<int>(pelmora::option::kMinPixels.scanDefault)};
     std::string expectPath;
     std::vector<pelmora::KnownMoment> expected;
+    // Only the frames between these times are swept.
+    pelmora::StretchTimes stretch;
 };
 
 struct ParsedOptions {

@@ -57,11 +57,17 @@ std::string textLine(const VideoOutcome& outcome) {
     if (outcome.sweep) {
         const SweepOutcome& sweep = *outcome.sweep;
         const bool withMoments = !sweep.moments.empty();
-        return pelmora::formatText("%s: %s, %zu settings swept, %s, %.1f frames/s%s\n", video,
-                                   pelmora::framesText(report).c_str(), sweep.rows.size(),
-                                   pelmora::secondsInHundredths(outcome.seconds).c_str(),
-                                   framesPerSecond(outcome), ending) +
-               pelmora::sweepTableLines(sweep.rows, withMoments) +
+        const std::string line =
+            pelmora::formatText("%s: %s, %zu settings swept, %s, %.1f frames/s%s\n", video,
+                                pelmora::framesText(report).c_str(), sweep.rows.size(),
+                                pelmora::secondsInHundredths(outcome.seconds).c_str(),
+                                framesPerSecond(outcome), ending);
+        // A sweep that read no frame found nothing: a table of noughts and a suggestion drawn
+        // from it would pass for what the video holds.
+        if (report.framesRead == 0) {
+            return line;
+        }
+        return line + pelmora::sweepTableLines(sweep.rows, withMoments) +
                pelmora::suggestionText(pelmora::suggestSetting(sweep.rows), sweep.rows,
                                        sweep.moments);
     }

@@ -10,7 +10,7 @@ const std::vector<const OptionSpec*>& scanOptionTable() {
         &kMask,         &kMinPixels,    &kClock,   &kStartTime,    &kStartFrom, &kTimeZone,
         &kContactSheet, &kList,         &kShard,   &kResume,       &kClean,     &kSummary,
         &kOverview,     &kOverviewFrom, &kSegment, &kJoin,         &kSweep,     &kSweepTriggers,
-        &kExpect,       &kHelp,         &kVersion};
+        &kExpect,       &kFrom,         &kTo,      &kHelp,         &kVersion};
     return table;
 }
 

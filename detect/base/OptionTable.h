@@ -215,6 +215,15 @@ inline constexpr OptionSpec kSweep = optionkind::text(
 inline constexpr OptionSpec kSweepTriggers = optionkind::text(
     "sweep-triggers", '\0', "N,N,...",
     "the trigger sizes (as --min-pixels) that --sweep tries, from 0 to 100000000 (default: 10)");
+inline constexpr OptionSpec kFrom = optionkind::text(
+    "from", '\0', "TIME",
+    "with --sweep: sweep from the first frame at or after TIME, in seconds or HH:MM:SS.mmm, as "
+    "if the video started there (its first frame compared with black); the times in sweep.csv "
+    "stay the video's own (default: its first frame)");
+inline constexpr OptionSpec kTo = optionkind::text(
+    "to", '\0', "TIME",
+    "with --sweep: sweep up to the last frame at or before TIME, in seconds or HH:MM:SS.mmm "
+    "(default: its last frame)");
 inline constexpr OptionSpec kExpect = optionkind::text(
     "expect", '\0', "FILE",
     "with --sweep: the moments known to hold motion, one a line as start,end in seconds or "

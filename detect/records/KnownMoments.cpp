@@ -29,8 +29,17 @@ std::optional<long long> fractionMs(const std::string& digits) {
     return std::stoll((digits + "00").substr(0, 3));
 }
 
-// Seconds with up to three decimals, or HH:MM:SS with as many, as whole milliseconds.
-std::optional<long long> timeMs(const std::string& text) {
+std::string trimmed(const std::string& text) {
+    const std::string::size_type first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return std::string();
+    }
+    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+}  // namespace
+
+std::optional<long long> momentTimeMs(const std::string& text) {
     const std::string::size_type point = text.find('.');
     const std::string whole = text.substr(0, point);
     long long fraction = 0;
@@ -64,16 +73,6 @@ std::optional<long long> timeMs(const std::string& text) {
            fraction;
 }
 
-std::string trimmed(const std::string& text) {
-    const std::string::size_type first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-        return std::string();
-    }
-    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
-}
-
-}  // namespace
-
 MomentsFile parseMoments(const std::string& text) {
     MomentsFile file;
     std::istringstream lines(text);
@@ -96,8 +95,8 @@ MomentsFile parseMoments(const std::string& text) {
         }
         const std::string start = trimmed(line.substr(0, comma));
         const std::string end = trimmed(line.substr(comma + 1));
-        const std::optional<long long> startMs = timeMs(start);
-        const std::optional<long long> endMs = timeMs(end);
+        const std::optional<long long> startMs = momentTimeMs(start);
+        const std::optional<long long> endMs = momentTimeMs(end);
         if (!startMs || !endMs) {
             file.error = formatText(
                 "line %lld: '%s' is no time: give seconds (12.5) or HH:MM:SS.mmm (00:00:12.500)",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ struct MomentsFile {
     std::vector<KnownMoment> moments;  // in the order of the file
     std::string error;  // why the text is no moments file ("line 3: ..."), or nothing
 };
+
+// A time as a moments file gives it, in seconds ("12", "12.5", to the millisecond at most) or as
+// "HH:MM:SS" with up to three decimals ("00:01:02.500"), in whole milliseconds; nothing for
+// text that is neither.
+std::optional<long long> momentTimeMs(const std::string& text);
 
 // The moments of a moments file's text: one a line, "start,end", each time in seconds ("12",
 // "12.5", to the millisecond at most) or as "HH:MM:SS" with up to three decimals

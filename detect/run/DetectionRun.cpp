@@ -380,6 +380,19 @@ void failRun(RunReport& report, RunHost& host, const std::string& video,
                formatText("Failed to read %s: %s\n", video.c_str(), reason.c_str()));
 }
 
+// The frames that times stand for in the source, or why they cannot be read exactly.
+std::string timedStretch(const VideoSource& source, const StretchTimes& times,
+                         VideoStretch& stretch) {
+    std::string refusal = stretchAtTimes(times, source.fps(), source.announcedFrames(), stretch);
+    if (refusal.empty() && stretch.first > 0) {
+        refusal = whyNotSplittable(source, 1);
+        if (!refusal.empty()) {
+            refusal = "a stretch past its first frame cannot be found exactly, since " + refusal;
+        }
+    }
+    return refusal;
+}
+
 // The run's boundary: what a stage of the run throws (the decoder's thread, the converter, a
 // writer, the records) fails this video with its message rather than ending the program, so that
 // a batch goes on to its next video.
@@ -396,16 +409,24 @@ void failOnThrow(RunReport& report, RunHost& host, const std::string& video, Sta
 
 // Everything of a run up to its end: the video opened, the folder readied, the observer told of
 // the start (started), the frames read. A run that ends before its frames leaves framesRan false.
-void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host, RunReport& report,
+void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, RunReport& report,
                bool& started, bool& framesRan) {
-    VideoJob job(request.videoPath, request.outputDir);
-    if (!job.open(request.decoderThreads)) {
+    VideoJob job(asked.videoPath, asked.outputDir);
+    if (!job.open(asked.decoderThreads)) {
         report.openError = job.openError();
-        host.write(LogKind::Failure,
-                   formatText("Failed to open %s: %s\n", request.videoPath.c_str(),
-                              report.openError.c_str()));
+        host.write(LogKind::Failure, formatText("Failed to open %s: %s\n", asked.videoPath.c_str(),
+                                                report.openError.c_str()));
         report.status = RunReport::Status::OpenFailed;
         return;
+    }
+    RunRequest request = asked;
+    // Settled before the folder is touched, so that times the video cannot honour leave nothing.
+    if (asked.times.given()) {
+        const std::string refusal = timedStretch(job.getSource(), asked.times, request.stretch);
+        if (!refusal.empty()) {
+            failRun(report, host, request.videoPath, refusal);
+            return;
+        }
     }
     report.start = decideStart(request.videoPath, job.getSource().creationTime(), request.start);
     report.outputDir = job.getOutputDir();
@@ -451,11 +472,26 @@ void readVideo(FrameDetector& detector, const RunRequest& request, RunHost& host
             report.inexact = formatText("frame %lld cannot be found exactly: %s",
                                         request.stretch.first, report.inexact.c_str());
             report.status = RunReport::Status::Stopped;
+            // Asked for by time, the stretch is the user's: one not read is a failure.
+            if (asked.times.given()) {
+                failRun(report, host, request.videoPath, report.inexact);
+            }
             return;
         }
     }
     framesRan = true;
     FrameLoop(detector, request, host, job, report).run();
+    // A stretch asked for by time is all read, exactly, or the run says it was not.
+    if (asked.times.given() && report.status == RunReport::Status::Stopped &&
+        !report.inexact.empty()) {
+        failRun(report, host, request.videoPath,
+                "the stretch cannot be read exactly: " + report.inexact);
+    } else if (asked.times.given() && report.status == RunReport::Status::Finished &&
+               request.stretch.last >= 0 && report.lastFrame != request.stretch.last) {
+        failRun(report, host, request.videoPath,
+                formatText("the video ends at frame %lld, before the stretch's last, %lld",
+                           report.lastFrame, request.stretch.last));
+    }
     // A video of which nothing could be read has not been looked at: it has failed, and no
     // record may say it was done.
     if (report.status == RunReport::Status::Finished && report.framesRead == 0) {

@@ -50,6 +50,10 @@ struct RunRequest {
     std::function<std::string(const std::string& folder)> folderReady{};
     // The frames to read: the whole video unless told otherwise.
     VideoStretch stretch{};
+    // The frames to read by time instead, turned into the stretch above once the video is open;
+    // a video whose frames cannot be told exactly after a seek is refused a start past its
+    // first frame rather than read from a frame near it.
+    StretchTimes times{};
     // Asked with the frame of each snapshot taken; true ends the run after that frame.
     std::function<bool(long long frame)> endsAfterSnapshot{};
     // Instead of the one setting above, every setting of the sweep, each as its own run would

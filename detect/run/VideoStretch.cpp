@@ -1,5 +1,6 @@
 #include "VideoStretch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -22,7 +23,74 @@ bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
 
+long long nameMs(long long frame, double fps) {
+    return FrameTime::fromRate(frame, fps).snapshotMs;
+}
+
+// The first frame whose name is at or after ms: the rate's estimate, set right by the names
+// themselves, so that a time exactly on a frame is that frame whatever the rounding.
+long long firstFrameFrom(long long ms, double fps) {
+    long long frame = std::max(0LL, static_cast<long long>(std::ceil(ms * fps / 1000.0)));
+    while (frame > 0 && nameMs(frame - 1, fps) >= ms) {
+        --frame;
+    }
+    while (nameMs(frame, fps) < ms) {
+        ++frame;
+    }
+    return frame;
+}
+
+// The last frame whose name is at or before ms, -1 for none.
+long long lastFrameTo(long long ms, double fps) {
+    long long frame = static_cast<long long>(std::floor(ms * fps / 1000.0));
+    while (nameMs(frame + 1, fps) <= ms) {
+        ++frame;
+    }
+    while (frame >= 0 && nameMs(frame, fps) > ms) {
+        --frame;
+    }
+    return frame;
+}
+
+std::string secondsText(long long ms) {
+    return formatText("%lld.%03lld s", ms / 1000, ms % 1000);
+}
+
 }  // namespace
+
+std::string stretchAtTimes(const StretchTimes& times, double fps, long long frames,
+                           VideoStretch& stretch) {
+    if (!usableFrameRate(fps)) {
+        return "the video announces no usable frame rate to find the frames of its times by";
+    }
+    if (frames <= 0) {
+        return "the video does not announce how many frames it holds";
+    }
+    // The last frame lasts until the next would have begun.
+    const long long endMs = nameMs(frames, fps);
+    VideoStretch found;
+    if (times.fromMs) {
+        found.first = firstFrameFrom(*times.fromMs, fps);
+        if (found.first >= frames) {
+            return "the stretch starts at " + secondsText(*times.fromMs) +
+                   ", past the video's last frame at " + secondsText(nameMs(frames - 1, fps));
+        }
+    }
+    if (times.toMs) {
+        if (*times.toMs > endMs) {
+            return "the stretch ends at " + secondsText(*times.toMs) +
+                   ", past the video's end at " + secondsText(endMs);
+        }
+        found.last = std::min(lastFrameTo(*times.toMs, fps), frames - 1);
+        if (found.last < found.first) {
+            return "no frame lies between " + secondsText(times.fromMs.value_or(0)) + " and " +
+                   secondsText(*times.toMs);
+        }
+    }
+    found.exact = found.first > 0;
+    stretch = found;
+    return std::string();
+}
 
 VideoStretch stretchOf(int index, int count, long long frames) {
     VideoStretch stretch;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -151,6 +152,52 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
         const bool ranged = spec->value == pelmora::OptionValue::Count ||
                             spec->value == pelmora::OptionValue::Seconds;
         EXPECT_EQ(tested.count(spec->name), ranged ? 1u : 0u) << spec->name;
+    }
+}
+
+// A stretch to sweep is given by time, in a moments file's forms, and only where it can mean
+// something.
+TEST(ScanOptions, AStretchGoesWithASweepAndRunsForward) {
+    const std::optional<long long> none;
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        const char* error;  // empty: accepted, with the times below
+        std::optional<long long> fromMs = std::nullopt;
+        std::optional<long long> toMs = std::nullopt;
+    } rows[] = {
+        {"seconds and a clock time",
+         {"--sweep", "--from", "1.5", "--to", "00:01:02.250", "v.avi"},
+         "",
+         1500,
+         62250},
+        {"from alone", {"--sweep", "--from", "0", "v.avi"}, "", 0, none},
+        {"to alone", {"--sweep", "--to=2", "v.avi"}, "", none, 2000},
+        {"from without a sweep",
+         {"--from", "1", "v.avi"},
+         "--from goes with --sweep: it selects the stretch a sweep measures"},
+        {"to without a sweep", {"-t", "5", "--to", "1", "v.avi"}, "--to goes with --sweep"},
+        {"from at to",
+         {"--sweep", "--from", "2", "--to", "00:00:02", "v.avi"},
+         "--from must come before --to"},
+        {"from after to",
+         {"--sweep", "--from", "3", "--to", "2.999", "v.avi"},
+         "--from must come before --to"},
+        {"a time that is none",
+         {"--sweep", "--from", "1:2", "v.avi"},
+         "--from must be a time in seconds (12.5) or HH:MM:SS.mmm (00:01:02.500), not '1:2'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ParsedOptions parsed = parseScanOptions(row.arguments);
+        if (*row.error != '\0') {
+            EXPECT_NE(parsed.error.find(row.error), std::string::npos) << parsed.error;
+            continue;
+        }
+        ASSERT_EQ(parsed.error, "");
+        EXPECT_EQ(parsed.options.stretch.fromMs, row.fromMs);
+        EXPECT_EQ(parsed.options.stretch.toMs, row.toMs);
+        EXPECT_EQ(scanRequest(parsed.options, "v.avi", "").times.toMs, row.toMs);
     }
 }
 

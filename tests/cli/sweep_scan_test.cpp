@@ -164,6 +164,58 @@ TEST(SweepScan, WritesItsTableAndPageOnlyAndSaysWhichMomentNoSettingFinds) {
     EXPECT_EQ(listed, table["rows"][0]["snapshots"].get<long long>());
 }
 
+// A stretch is swept as a copy of the video cut to exactly its frames would be, counted from
+// black at its first frame; only the times stay the video's own.
+TEST(SweepScan, AStretchSweepsAsACopyCutToItsFrames) {
+    TempDir tmp;
+    const std::vector<cv::Mat> frames = testsupport::knownMoments();
+    const std::string video = tmp.file("squares.avi");
+    ASSERT_TRUE(testsupport::writeVideo(video, frames));
+    // At 25 frames per second: 0.41 s lies a quarter frame past frame 10, so frame 11 (440 ms)
+    // starts the stretch, and 3.25 s past frame 81 (3240 ms), which ends it.
+    const long long firstFrame = 11;
+    const long long lastFrame = 81;
+    const long long offsetMs = 440;
+    const std::string cut = tmp.file("cut.avi");
+    ASSERT_TRUE(testsupport::writeVideo(
+        cut, std::vector<cv::Mat>(frames.begin() + firstFrame, frames.begin() + lastFrame + 1)));
+    const std::vector<std::string> sweep = {"--sweep",     "0:50", "--sweep-triggers", "10,100",
+                                            "--event-gap", "0.5",  "--summary",        "json"};
+    std::vector<std::string> ofStretch = sweep;
+    ofStretch.insert(ofStretch.end(),
+                     {"--from", "0.41", "--to", "00:00:03.250", "-o", tmp.file("stretch"), video});
+    std::vector<std::string> ofCut = sweep;
+    ofCut.insert(ofCut.end(), {"-o", tmp.file("cut"), cut});
+    const clitest::ScanResult stretch = runScan(ofStretch);
+    const clitest::ScanResult whole = runScan(ofCut);
+    ASSERT_EQ(stretch.exitCode, 0) << stretch.err;
+    ASSERT_EQ(whole.exitCode, 0) << whole.err;
+    nlohmann::json expected = nlohmann::json::parse(whole.out)["sweep"]["rows"];
+    const nlohmann::json found = nlohmann::json::parse(stretch.out)["sweep"]["rows"];
+    ASSERT_EQ(expected.size(), 51U * 2U);
+    for (nlohmann::json& row : expected) {
+        for (const char* time : {"first_ms", "last_ms"}) {
+            if (!row[time].is_null()) {
+                row[time] = row[time].get<long long>() + offsetMs;
+            }
+        }
+    }
+    EXPECT_EQ(found, expected);
+    EXPECT_EQ(csvOfJson(found, false), readFile(tmp.file("stretch") + "/sweep.csv"));
+    // The stretch starts on the first square, compared with black, and the last square goes
+    // inside it: every setting sees both.
+    EXPECT_EQ(found[0]["first_ms"], offsetMs);
+    EXPECT_EQ(found[0]["last_ms"], 3200);
+
+    // A stretch the video does not hold fails the video, with the times said.
+    const clitest::ScanResult past =
+        runScan({"--sweep", "--to", "3.401", "-o", tmp.file("past"), video});
+    EXPECT_EQ(past.exitCode, 1);
+    EXPECT_NE(past.err.find("the stretch ends at 3.401 s, past the video's end at 3.400 s"),
+              std::string::npos)
+        << past.err;
+}
+
 TEST(SweepScan, AMalformedMomentsFileIsRefusedWithItsReasonAndNothingWritten) {
     TempDir tmp;
     const std::string video = tmp.file("squares.avi");

@@ -475,4 +475,51 @@ TEST(Segments, StretchesAndFrameIndices) {
     }
 }
 
+// Times as a user gives them, turned into frames by the names the frames' snapshots carry.
+TEST(Segments, TimesStandForTheFramesNamedWithin) {
+    const std::optional<long long> none;
+    const struct {
+        const char* name;
+        std::optional<long long> fromMs;
+        std::optional<long long> toMs;
+        double fps;
+        long long frames;
+        long long first;
+        long long last;       // -1: to the end
+        const char* refusal;  // empty: the stretch above
+    } rows[] = {
+        {"from 0 is the first frame, read without a seek", 0, none, 25.0, 100, 0, -1, ""},
+        {"a time exactly on a frame is that frame", 1000, 2000, 25.0, 100, 25, 50, ""},
+        {"a quarter frame after one starts at the next, ends at it", 1010, 2010, 25.0, 100, 26, 50,
+         ""},
+        {"a quarter frame before one starts at it, ends at the one before", 990, 1990, 25.0, 100,
+         25, 49, ""},
+        {"on a frame named by a rounded millisecond", 33, 67, 30.0, 100, 1, 2, ""},
+        {"the end of the last frame takes it", none, 4000, 25.0, 100, 0, 99, ""},
+        {"the last frame alone", 3960, none, 25.0, 100, 99, -1, ""},
+        {"one millisecond past the end", none, 4001, 25.0, 100, 0, 0,
+         "the stretch ends at 4.001 s, past the video's end at 4.000 s"},
+        {"a start after the last frame", 3961, none, 25.0, 100, 0, 0,
+         "the stretch starts at 3.961 s, past the video's last frame at 3.960 s"},
+        {"between two frames", 1010, 1030, 25.0, 100, 0, 0,
+         "no frame lies between 1.010 s and 1.030 s"},
+        {"no rate", 0, 1000, 0.0, 100, 0, 0, "no usable frame rate"},
+        {"no length", 0, 1000, 25.0, 0, 0, 0, "does not announce how many frames"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        pelmora::VideoStretch stretch;
+        const std::string refusal =
+            pelmora::stretchAtTimes({row.fromMs, row.toMs}, row.fps, row.frames, stretch);
+        if (*row.refusal != '\0') {
+            EXPECT_NE(refusal.find(row.refusal), std::string::npos) << refusal;
+            continue;
+        }
+        ASSERT_EQ(refusal, "");
+        EXPECT_EQ(stretch.first, row.first);
+        EXPECT_EQ(stretch.last, row.last);
+        EXPECT_EQ(stretch.exact, row.first > 0);
+    }
+}
+
 }  // namespace
