@@ -26,18 +26,18 @@ CLI::Validator valueCheck(std::function<bool(const std::string&)> accepts, std::
 
 // Whole decimal numbers only, in the option's range: "20" but not "20x", "2.5", " 20", "-1" or
 // "".
-CLI::Validator wholeNumber(const pelmora::OptionSpec& spec) {
-    const long long minimum = spec.minimum;
-    const long long maximum = spec.maximum;
+CLI::Validator wholeNumber(const pelmora::OptionEntry& entry) {
+    const long long minimum = entry.minimum;
+    const long long maximum = entry.maximum;
     return valueCheck(
         [minimum, maximum](const std::string& text) {
             const bool digits = !text.empty() && text.size() <= 9 &&
                                 text.find_first_not_of("0123456789") == std::string::npos;
             return digits && std::stoll(text) >= minimum && std::stoll(text) <= maximum;
         },
-        std::string(spec.name) + " must be a whole number from " +
-            pelmora::optionValueText(spec, minimum) + " to " +
-            pelmora::optionValueText(spec, maximum));
+        std::string(entry.name) + " must be a whole number from " +
+            pelmora::optionValueText(entry, minimum) + " to " +
+            pelmora::optionValueText(entry, maximum));
 }
 
 // "1.25" seconds as 1250 milliseconds, from whole digits with up to three decimals.
@@ -52,9 +52,9 @@ long long milliseconds(const std::string& text) {
 
 // Seconds as whole or decimal digits, to the millisecond at most, in the option's range: "2",
 // "0.5", "1.250", but not ".5", "5.", "1.2345", "-1" or "".
-CLI::Validator seconds(const pelmora::OptionSpec& spec) {
-    const long long minimumMs = spec.minimum;
-    const long long maximumMs = spec.maximum;
+CLI::Validator seconds(const pelmora::OptionEntry& entry) {
+    const long long minimumMs = entry.minimum;
+    const long long maximumMs = entry.maximum;
     return valueCheck(
         [minimumMs, maximumMs](const std::string& text) {
             const std::string::size_type point = text.find('.');
@@ -67,9 +67,9 @@ CLI::Validator seconds(const pelmora::OptionSpec& spec) {
             return isDigits(whole, 9) && isDigits(fraction, 3) && milliseconds(text) >= minimumMs &&
                    milliseconds(text) <= maximumMs;
         },
-        std::string(spec.name) + " must be a number of seconds from " +
-            pelmora::optionValueText(spec, minimumMs) + " to " +
-            pelmora::optionValueText(spec, maximumMs) + ", to the millisecond at most");
+        std::string(entry.name) + " must be a number of seconds from " +
+            pelmora::optionValueText(entry, minimumMs) + " to " +
+            pelmora::optionValueText(entry, maximumMs) + ", to the millisecond at most");
 }
 
 // "N" as a whole number from minimum to maximum, as wholeNumber takes it; nothing for anything
@@ -85,7 +85,7 @@ std::optional<long long> wholeIn(const std::string& text, long long minimum, lon
 
 // "T1:T2", thresholds of a run's range with T1 <= T2, as the first and last threshold.
 std::optional<std::pair<int, int>> sweepRange(const std::string& text) {
-    const pelmora::OptionSpec& threshold = pelmora::option::kThreshold;
+    const pelmora::OptionEntry& threshold = pelmora::option::kThreshold;
     const std::string::size_type colon = text.find(':');
     if (colon == std::string::npos) {
         return std::nullopt;
@@ -100,7 +100,7 @@ std::optional<std::pair<int, int>> sweepRange(const std::string& text) {
 
 // "10,100,1000": trigger sizes in --min-pixels' range, at least one.
 std::optional<std::vector<int>> triggerList(const std::string& text) {
-    const pelmora::OptionSpec& trigger = pelmora::option::kMinPixels;
+    const pelmora::OptionEntry& trigger = pelmora::option::kMinPixels;
     std::vector<int> sizes;
     std::string::size_type at = 0;
     while (true) {
@@ -118,9 +118,9 @@ std::optional<std::vector<int>> triggerList(const std::string& text) {
 }
 
 // One of the option's choices, as what names them says: "the clock must be index or stream".
-CLI::Validator oneOf(const pelmora::OptionSpec& spec, const std::string& what) {
+CLI::Validator oneOf(const pelmora::OptionEntry& entry, const std::string& what) {
     std::vector<std::string> choices;
-    for (const char* choice : spec.choices) {
+    for (const char* choice : entry.choices) {
         if (choice != nullptr) {
             choices.emplace_back(choice);
         }
@@ -137,9 +137,9 @@ CLI::Validator oneOf(const pelmora::OptionSpec& spec, const std::string& what) {
 }
 
 // The names the parser knows an option by: "-t,--threshold".
-std::string parserNames(const pelmora::OptionSpec& spec) {
-    return (spec.shortName != '\0' ? std::string("-") + spec.shortName + "," : std::string()) +
-           "--" + spec.name;
+std::string parserNames(const pelmora::OptionEntry& entry) {
+    return (entry.shortName != '\0' ? std::string("-") + entry.shortName + "," : std::string()) +
+           "--" + entry.name;
 }
 
 // The help as a man page's synopsis would have it: the usage, what the program does, then each
@@ -215,7 +215,7 @@ private:
 // order --help lists them in.
 std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
     namespace option = pelmora::option;
-    using pelmora::OptionSpec;
+    using pelmora::OptionEntry;
     auto app = std::make_unique<CLI::App>(
         "Saves every frame of each VIDEO that differs enough from the last saved one as a\n"
         "JPEG named after its time in the video.",
@@ -224,72 +224,72 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
     app->option_defaults()->disable_flag_override();
     CLI::App& parser = *app;
 
-    const auto flag = [&parser](const OptionSpec& spec, bool& value) {
-        parser.add_flag(parserNames(spec), value, pelmora::optionHelp(spec));
+    const auto flag = [&parser](const OptionEntry& entry, bool& value) {
+        parser.add_flag(parserNames(entry), value, pelmora::optionHelp(entry));
     };
-    const auto text = [&parser](const OptionSpec& spec, std::string& value) {
-        return parser.add_option(parserNames(spec), value, pelmora::optionHelp(spec))
-            ->type_name(spec.valueName);
+    const auto text = [&parser](const OptionEntry& entry, std::string& value) {
+        return parser.add_option(parserNames(entry), value, pelmora::optionHelp(entry))
+            ->type_name(entry.valueName);
     };
-    const auto count = [&parser](const OptionSpec& spec, int& value) {
-        parser.add_option(parserNames(spec), value, pelmora::optionHelp(spec))
-            ->type_name(spec.valueName)
-            ->check(wholeNumber(spec));
+    const auto count = [&parser](const OptionEntry& entry, int& value) {
+        parser.add_option(parserNames(entry), value, pelmora::optionHelp(entry))
+            ->type_name(entry.valueName)
+            ->check(wholeNumber(entry));
     };
-    const auto inSeconds = [&parser](const OptionSpec& spec, long long& valueMs) {
+    const auto inSeconds = [&parser](const OptionEntry& entry, long long& valueMs) {
         parser
             .add_option_function<std::string>(
-                parserNames(spec),
+                parserNames(entry),
                 [&valueMs](const std::string& given) { valueMs = milliseconds(given); },
-                pelmora::optionHelp(spec))
-            ->type_name(spec.valueName)
-            ->check(seconds(spec));
+                pelmora::optionHelp(entry))
+            ->type_name(entry.valueName)
+            ->check(seconds(entry));
     };
     // A time as a moments file gives it, read by the same rules.
-    const auto timeOption = [&parser](const OptionSpec& spec, std::optional<long long>& valueMs) {
+    const auto timeOption = [&parser](const OptionEntry& entry, std::optional<long long>& valueMs) {
         parser
             .add_option_function<std::string>(
-                parserNames(spec),
+                parserNames(entry),
                 [&valueMs](const std::string& given) { valueMs = pelmora::momentTimeMs(given); },
-                pelmora::optionHelp(spec))
-            ->type_name(spec.valueName)
+                pelmora::optionHelp(entry))
+            ->type_name(entry.valueName)
             ->check(valueCheck(
                 [](const std::string& given) { return pelmora::momentTimeMs(given).has_value(); },
-                std::string("--") + spec.name +
+                std::string("--") + entry.name +
                     " must be a time in seconds (12.5) or HH:MM:SS.mmm (00:01:02.500)"));
     };
     // Takes the choice as the option's second one or else its first.
-    const auto choice = [&parser](const OptionSpec& spec, const std::string& what,
+    const auto choice = [&parser](const OptionEntry& entry, const std::string& what,
                                   std::function<void(bool second)> take) {
-        const std::string second = spec.choices[1];
+        const std::string second = entry.choices[1];
         parser
             .add_option_function<std::string>(
-                parserNames(spec),
+                parserNames(entry),
                 [take = std::move(take), second](const std::string& given) {
                     take(given == second);
                 },
-                pelmora::optionHelp(spec))
-            ->type_name(spec.valueName)
-            ->check(oneOf(spec, what));
+                pelmora::optionHelp(entry))
+            ->type_name(entry.valueName)
+            ->check(oneOf(entry, what));
     };
     const auto named = [](const std::string& what) {
         return valueCheck([](const std::string& given) { return !given.empty(); },
                           what + " must be named");
     };
-    const auto share = [&parser](const OptionSpec& spec, std::optional<Shard>& value,
+    const auto share = [&parser](const OptionEntry& entry, std::optional<Shard>& value,
                                  const std::string& what) {
         parser
             .add_option_function<std::string>(
-                parserNames(spec),
+                parserNames(entry),
                 [&value](const std::string& given) { value = parseShard(given); },
-                pelmora::optionHelp(spec))
-            ->type_name(spec.valueName)
+                pelmora::optionHelp(entry))
+            ->type_name(entry.valueName)
             ->check(
                 valueCheck([](const std::string& given) { return parseShard(given).has_value(); },
                            what + " must be K/N with 0 <= K < N"));
     };
 
-    const std::map<const OptionSpec*, std::function<void()>> bindings{
+    const std::map<const OptionEntry*, std::function<void()>> bindings{
         {&option::kThreshold, [&] { count(option::kThreshold, options.threshold); }},
         {&option::kOutput,
          [&] { text(option::kOutput, options.outputDir)->check(named("the output directory")); }},
@@ -375,7 +375,7 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
          [&] { text(option::kJoin, options.joinFolder)->check(named("the folder to join")); }},
         {&option::kSweep,
          [&] {
-             const pelmora::OptionSpec& threshold = option::kThreshold;
+             const pelmora::OptionEntry& threshold = option::kThreshold;
              parser
                  .add_option_function<std::string>(
                      parserNames(option::kSweep),
@@ -424,9 +424,9 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                                      pelmora::optionHelp(option::kVersion));
          }},
     };
-    for (const OptionSpec* spec : pelmora::scanOptionTable()) {
+    for (const OptionEntry* entry : pelmora::scanOptionTable()) {
         // Every option of the table is bound to its value; one left out fails every parse.
-        bindings.at(spec)();
+        bindings.at(entry)();
     }
     app->add_option("VIDEO", options.videos,
                     "the videos to scan, in this order; a folder stands for the video files "
@@ -475,8 +475,8 @@ namespace {
 // --clips takes its mode, and --sweep its range, only when one follows it, so that "--clips
 // VIDEO" scans the video: the parser would take the video for the mode.
 std::vector<std::string> withOptionalValues(const std::vector<std::string>& arguments) {
-    const pelmora::OptionSpec& modes = pelmora::option::kClips;
-    const pelmora::OptionSpec& threshold = pelmora::option::kThreshold;
+    const pelmora::OptionEntry& modes = pelmora::option::kClips;
+    const pelmora::OptionEntry& threshold = pelmora::option::kThreshold;
     // A range is digits and a colon: no video's name need be taken for one.
     const auto looksLikeRange = [](const std::string& text) {
         return text.find(':') != std::string::npos &&
@@ -556,15 +556,15 @@ std::string segmentConflict(const ScanOptions& options) {
 // tries thresholds and trigger sizes of its own.
 std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
     if (!options.sweep) {
-        for (const pelmora::OptionSpec* spec :
+        for (const pelmora::OptionEntry* entry :
              {&pelmora::option::kSweepTriggers, &pelmora::option::kExpect}) {
-            if (parser.count(std::string("--") + spec->name) > 0) {
-                return std::string("--") + spec->name + " goes with --sweep";
+            if (parser.count(std::string("--") + entry->name) > 0) {
+                return std::string("--") + entry->name + " goes with --sweep";
             }
         }
-        for (const pelmora::OptionSpec* spec : {&pelmora::option::kFrom, &pelmora::option::kTo}) {
-            if (parser.count(std::string("--") + spec->name) > 0) {
-                return std::string("--") + spec->name +
+        for (const pelmora::OptionEntry* entry : {&pelmora::option::kFrom, &pelmora::option::kTo}) {
+            if (parser.count(std::string("--") + entry->name) > 0) {
+                return std::string("--") + entry->name +
                        " goes with --sweep: it selects the stretch a sweep measures";
             }
         }
@@ -574,15 +574,15 @@ std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
     if (stretch.fromMs && stretch.toMs && *stretch.fromMs >= *stretch.toMs) {
         return "--from must come before --to: the stretch would hold no time";
     }
-    for (const pelmora::OptionSpec* spec :
+    for (const pelmora::OptionEntry* entry :
          {&pelmora::option::kThreshold, &pelmora::option::kMinPixels, &pelmora::option::kClips,
           &pelmora::option::kResume, &pelmora::option::kClean, &pelmora::option::kSegment,
           &pelmora::option::kJoin}) {
-        if (parser.count(std::string("--") + spec->name) > 0) {
+        if (parser.count(std::string("--") + entry->name) > 0) {
             return std::string(
                        "--sweep tries every threshold and trigger size it is given and "
                        "saves no snapshot: it does not go with --") +
-                   spec->name;
+                   entry->name;
         }
     }
     return std::string();

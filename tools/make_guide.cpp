@@ -17,8 +17,8 @@ namespace {
 constexpr const char* kMarker = "<!-- pelmora-scan's options -->";
 
 // "-t, --threshold N" as "<code>-t</code>, <code>--threshold N</code>".
-std::string namesCell(const pelmora::OptionSpec& spec) {
-    const std::string names = pelmora::optionNames(spec);
+std::string namesCell(const pelmora::OptionEntry& entry) {
+    const std::string names = pelmora::optionNames(entry);
     std::string cell;
     std::string::size_type at = 0;
     while (true) {
@@ -36,9 +36,9 @@ std::string optionTable() {
     std::string table =
         "<table id=\"scan-options\">\n"
         "  <tr><th>Option</th><th>Effect</th></tr>\n";
-    for (const pelmora::OptionSpec* spec : pelmora::scanOptionTable()) {
-        table += "  <tr><td class=\"opt\">" + namesCell(*spec) + "</td><td>" +
-                 pelmora::escapeHtml(pelmora::optionHelp(*spec)) + "</td></tr>\n";
+    for (const pelmora::OptionEntry* entry : pelmora::scanOptionTable()) {
+        table += "  <tr><td class=\"opt\">" + namesCell(*entry) + "</td><td>" +
+                 pelmora::escapeHtml(pelmora::optionHelp(*entry)) + "</td></tr>\n";
     }
     return table + "</table>\n";
 }

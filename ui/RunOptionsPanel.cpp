@@ -46,23 +46,23 @@ public:
 };
 
 // A spin box over an option's range in seconds, at the window's default.
-void takeSeconds(QDoubleSpinBox* box, const pelmora::OptionSpec& spec) {
+void takeSeconds(QDoubleSpinBox* box, const pelmora::OptionEntry& entry) {
     box->setDecimals(3);
-    box->setRange(static_cast<double>(spec.minimum) / 1000.0,
-                  static_cast<double>(spec.maximum) / 1000.0);
-    box->setSingleStep(static_cast<double>(spec.windowStep) / 1000.0);
-    box->setValue(static_cast<double>(spec.windowDefault) / 1000.0);
+    box->setRange(static_cast<double>(entry.minimum) / 1000.0,
+                  static_cast<double>(entry.maximum) / 1000.0);
+    box->setSingleStep(static_cast<double>(entry.windowStep) / 1000.0);
+    box->setValue(static_cast<double>(entry.windowDefault) / 1000.0);
 }
 
 // A spin box over an option's whole numbers, at the window's default.
-void takeCount(QSpinBox* box, const pelmora::OptionSpec& spec) {
-    box->setRange(static_cast<int>(spec.minimum), static_cast<int>(spec.maximum));
-    box->setSingleStep(static_cast<int>(spec.windowStep));
-    box->setValue(static_cast<int>(spec.windowDefault));
+void takeCount(QSpinBox* box, const pelmora::OptionEntry& entry) {
+    box->setRange(static_cast<int>(entry.minimum), static_cast<int>(entry.maximum));
+    box->setSingleStep(static_cast<int>(entry.windowStep));
+    box->setValue(static_cast<int>(entry.windowDefault));
 }
 
-QString secondsText(const pelmora::OptionSpec& spec, long long ms) {
-    return QString::fromStdString(pelmora::optionValueText(spec, ms));
+QString secondsText(const pelmora::OptionEntry& entry, long long ms) {
+    return QString::fromStdString(pelmora::optionValueText(entry, ms));
 }
 
 // The first frame of a video as the run would read it; empty when it does not open.

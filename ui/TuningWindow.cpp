@@ -97,7 +97,7 @@ void TuningWindow::buildControls() {
 
     triggerSize = new QSpinBox(this);
     triggerSize->setObjectName(QStringLiteral("triggerSize"));
-    const pelmora::OptionSpec& trigger = pelmora::option::kMinPixels;
+    const pelmora::OptionEntry& trigger = pelmora::option::kMinPixels;
     triggerSize->setRange(static_cast<int>(trigger.minimum), static_cast<int>(trigger.maximum));
     triggerSize->setValue(static_cast<int>(trigger.windowDefault));
     triggerSize->setSuffix(tr(" pixels"));

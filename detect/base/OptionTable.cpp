@@ -2,9 +2,9 @@
 
 namespace pelmora {
 
-const std::vector<const OptionSpec*>& scanOptionTable() {
+const std::vector<const OptionEntry*>& scanOptionTable() {
     using namespace option;
-    static const std::vector<const OptionSpec*> table{
+    static const std::vector<const OptionEntry*> table{
         &kThreshold,    &kOutput,       &kJobs,    &kVideosAtOnce, &kQuiet,     &kVerbose,
         &kEvents,       &kEventGap,     &kReport,  &kClips,        &kBefore,    &kAfter,
         &kMask,         &kMinPixels,    &kClock,   &kStartTime,    &kStartFrom, &kTimeZone,
@@ -14,20 +14,20 @@ const std::vector<const OptionSpec*>& scanOptionTable() {
     return table;
 }
 
-std::string optionNames(const OptionSpec& spec) {
+std::string optionNames(const OptionEntry& entry) {
     std::string names;
-    if (spec.shortName != '\0') {
-        names = std::string("-") + spec.shortName + ", ";
+    if (entry.shortName != '\0') {
+        names = std::string("-") + entry.shortName + ", ";
     }
-    names += std::string("--") + spec.name;
-    if (spec.value != OptionValue::None) {
-        names += std::string(" ") + spec.valueName;
+    names += std::string("--") + entry.name;
+    if (entry.value != OptionValue::None) {
+        names += std::string(" ") + entry.valueName;
     }
     return names;
 }
 
-std::string optionValueText(const OptionSpec& spec, long long value) {
-    if (spec.value != OptionValue::Seconds) {
+std::string optionValueText(const OptionEntry& entry, long long value) {
+    if (entry.value != OptionValue::Seconds) {
         return std::to_string(value);
     }
     std::string text = std::to_string(value / 1000);
@@ -39,24 +39,24 @@ std::string optionValueText(const OptionSpec& spec, long long value) {
     return text;
 }
 
-std::string optionHelp(const OptionSpec& spec) {
-    std::string help = spec.help;
-    switch (spec.value) {
+std::string optionHelp(const OptionEntry& entry) {
+    std::string help = entry.help;
+    switch (entry.value) {
         case OptionValue::Count:
         case OptionValue::Seconds:
-            help += " (" + optionValueText(spec, spec.minimum) + ".." +
-                    optionValueText(spec, spec.maximum);
-            if (spec.value == OptionValue::Seconds) {
+            help += " (" + optionValueText(entry, entry.minimum) + ".." +
+                    optionValueText(entry, entry.maximum);
+            if (entry.value == OptionValue::Seconds) {
                 help += ", to the millisecond";
             }
             help += ", default " +
-                    (spec.defaultText != nullptr ? std::string(spec.defaultText)
-                                                 : optionValueText(spec, spec.scanDefault)) +
+                    (entry.defaultText != nullptr ? std::string(entry.defaultText)
+                                                  : optionValueText(entry, entry.scanDefault)) +
                     ")";
             break;
         case OptionValue::Choice:
             help += std::string(" (default: ") +
-                    (spec.defaultText != nullptr ? spec.defaultText : spec.choices[0]) + ")";
+                    (entry.defaultText != nullptr ? entry.defaultText : entry.choices[0]) + ")";
             break;
         case OptionValue::None:
         case OptionValue::Text:

@@ -17,7 +17,7 @@ enum class OptionValue {
 // One setting as both front ends offer it: pelmora-scan's option, and where the window has the
 // same setting, its widget. Help is what the option does; its range and default are added to it
 // from the numbers here, so that no text can state other limits than those enforced.
-struct OptionSpec {
+struct OptionEntry {
     const char* name = "";       // the long name, without its dashes
     char shortName = '\0';       // '\0': none
     const char* valueName = "";  // what the help calls the value; empty for a flag
@@ -36,75 +36,75 @@ struct OptionSpec {
     const char* choices[3] = {nullptr, nullptr, nullptr};
 
     // The same setting with another default in the window.
-    constexpr OptionSpec inTheWindow(long long value) const {
-        OptionSpec spec = *this;
-        spec.windowDefault = value;
-        return spec;
+    constexpr OptionEntry inTheWindow(long long value) const {
+        OptionEntry entry = *this;
+        entry.windowDefault = value;
+        return entry;
     }
     // The same setting whose default is no value of its range, but what text says.
-    constexpr OptionSpec saidAsDefault(const char* text) const {
-        OptionSpec spec = *this;
-        spec.defaultText = text;
-        return spec;
+    constexpr OptionEntry saidAsDefault(const char* text) const {
+        OptionEntry entry = *this;
+        entry.defaultText = text;
+        return entry;
     }
 };
 
 namespace optionkind {
 
-constexpr OptionSpec flag(const char* name, char shortName, const char* help) {
-    OptionSpec spec;
-    spec.name = name;
-    spec.shortName = shortName;
-    spec.help = help;
-    return spec;
+constexpr OptionEntry flag(const char* name, char shortName, const char* help) {
+    OptionEntry entry;
+    entry.name = name;
+    entry.shortName = shortName;
+    entry.help = help;
+    return entry;
 }
 
-constexpr OptionSpec text(const char* name, char shortName, const char* valueName,
-                          const char* help) {
-    OptionSpec spec = flag(name, shortName, help);
-    spec.valueName = valueName;
-    spec.value = OptionValue::Text;
-    return spec;
+constexpr OptionEntry text(const char* name, char shortName, const char* valueName,
+                           const char* help) {
+    OptionEntry entry = flag(name, shortName, help);
+    entry.valueName = valueName;
+    entry.value = OptionValue::Text;
+    return entry;
 }
 
-constexpr OptionSpec count(const char* name, char shortName, const char* help, long long minimum,
-                           long long maximum, long long byDefault) {
-    OptionSpec spec = text(name, shortName, "N", help);
-    spec.value = OptionValue::Count;
-    spec.minimum = minimum;
-    spec.maximum = maximum;
-    spec.scanDefault = byDefault;
-    spec.windowDefault = byDefault;
-    return spec;
+constexpr OptionEntry count(const char* name, char shortName, const char* help, long long minimum,
+                            long long maximum, long long byDefault) {
+    OptionEntry entry = text(name, shortName, "N", help);
+    entry.value = OptionValue::Count;
+    entry.minimum = minimum;
+    entry.maximum = maximum;
+    entry.scanDefault = byDefault;
+    entry.windowDefault = byDefault;
+    return entry;
 }
 
-constexpr OptionSpec seconds(const char* name, const char* help, long long maximumMs,
-                             long long defaultMs, long long stepMs) {
-    OptionSpec spec = count(name, '\0', help, 0, maximumMs, defaultMs);
-    spec.valueName = "SECONDS";
-    spec.value = OptionValue::Seconds;
-    spec.windowStep = stepMs;
-    return spec;
+constexpr OptionEntry seconds(const char* name, const char* help, long long maximumMs,
+                              long long defaultMs, long long stepMs) {
+    OptionEntry entry = count(name, '\0', help, 0, maximumMs, defaultMs);
+    entry.valueName = "SECONDS";
+    entry.value = OptionValue::Seconds;
+    entry.windowStep = stepMs;
+    return entry;
 }
 
-constexpr OptionSpec choice(const char* name, const char* valueName, const char* help,
-                            const char* byDefault, const char* other) {
-    OptionSpec spec = text(name, '\0', valueName, help);
-    spec.value = OptionValue::Choice;
-    spec.choices[0] = byDefault;
-    spec.choices[1] = other;
-    return spec;
+constexpr OptionEntry choice(const char* name, const char* valueName, const char* help,
+                             const char* byDefault, const char* other) {
+    OptionEntry entry = text(name, '\0', valueName, help);
+    entry.value = OptionValue::Choice;
+    entry.choices[0] = byDefault;
+    entry.choices[1] = other;
+    return entry;
 }
 
 // Three choices, none of them taken when the option is not given: what is then done is
 // defaultText.
-constexpr OptionSpec choiceOfThree(const char* name, const char* valueName, const char* help,
-                                   const char* first, const char* second, const char* third,
-                                   const char* byDefault) {
-    OptionSpec spec = choice(name, valueName, help, first, second);
-    spec.choices[2] = third;
-    spec.defaultText = byDefault;
-    return spec;
+constexpr OptionEntry choiceOfThree(const char* name, const char* valueName, const char* help,
+                                    const char* first, const char* second, const char* third,
+                                    const char* byDefault) {
+    OptionEntry entry = choice(name, valueName, help, first, second);
+    entry.choices[2] = third;
+    entry.defaultText = byDefault;
+    return entry;
 }
 
 }  // namespace optionkind
@@ -112,41 +112,41 @@ constexpr OptionSpec choiceOfThree(const char* name, const char* valueName, cons
 // Every option of pelmora-scan, and with them the settings the window shares.
 namespace option {
 
-inline constexpr OptionSpec kThreshold =
+inline constexpr OptionEntry kThreshold =
     optionkind::count("threshold", 't', "a colour difference above N counts as change", 0, 50, 20)
         // The window opens with its slider at 0, as it always has.
         .inTheWindow(0);
-inline constexpr OptionSpec kOutput = optionkind::text(
+inline constexpr OptionEntry kOutput = optionkind::text(
     "output", 'o', "DIR",
     "save the snapshots in DIR, created with its parents if missing; with several videos, in "
     "DIR/NAME for each video's file NAME (default: the video's path without its extension)");
-inline constexpr OptionSpec kJobs =
+inline constexpr OptionEntry kJobs =
     optionkind::count("jobs", 'j', "write snapshots on N threads; any N gives the same files", 1,
                       64, 0)
         .saidAsDefault("one for each processor, shared by the videos at once");
 // The most a batch may be asked to run at once: more runs than this would hold more memory than
 // they could keep processors busy on any machine the program meets.
-inline constexpr OptionSpec kVideosAtOnce =
+inline constexpr OptionEntry kVideosAtOnce =
     optionkind::count("videos-at-once", '\0',
                       "scan N videos of a batch at once, never more than it has; any N gives the "
                       "same files, lines and summaries, in the same order",
                       1, 64, 0)
         .saidAsDefault("one for each processor");
-inline constexpr OptionSpec kQuiet =
+inline constexpr OptionEntry kQuiet =
     optionkind::flag("quiet", 'q', "print neither progress nor the path of each snapshot");
-inline constexpr OptionSpec kVerbose =
+inline constexpr OptionEntry kVerbose =
     optionkind::flag("verbose", '\0', "also show the video decoder's own messages");
-inline constexpr OptionSpec kEvents = optionkind::flag(
+inline constexpr OptionEntry kEvents = optionkind::flag(
     "events", '\0',
     "also list the snapshots and the events (runs of snapshots close in time) in snapshots.csv "
     "and events.csv in each snapshot folder, a row at a time");
-inline constexpr OptionSpec kEventGap = optionkind::seconds(
+inline constexpr OptionEntry kEventGap = optionkind::seconds(
     "event-gap", "snapshots no more than SECONDS apart belong to one event", 86400000, 2000, 500);
-inline constexpr OptionSpec kReport = optionkind::flag(
+inline constexpr OptionEntry kReport = optionkind::flag(
     "report", '\0',
     "also write report.html in each snapshot folder: a timeline of the changed pixels and a "
     "table of the events (implies --events)");
-inline constexpr OptionSpec kClips = optionkind::choice(
+inline constexpr OptionEntry kClips = optionkind::choice(
     "clips", "[MODE]",
     "also save each event as a video in the snapshot folder, EVENT0001 and on, from --before to "
     "--after around it, events that overlap sharing one (implies --events); copy keeps every "
@@ -154,112 +154,112 @@ inline constexpr OptionSpec kClips = optionkind::choice(
     "and else in Matroska (.mkv), starts at the keyframe before, and encodes a clip it cannot "
     "copy whole; encode cuts exactly, as H.264 in MP4",
     "copy", "encode");
-inline constexpr OptionSpec kBefore = optionkind::seconds(
+inline constexpr OptionEntry kBefore = optionkind::seconds(
     "before", "start each clip SECONDS before its event's first snapshot", 3600000, 2000, 500);
-inline constexpr OptionSpec kAfter = optionkind::seconds(
+inline constexpr OptionEntry kAfter = optionkind::seconds(
     "after", "end each clip SECONDS after its event's last snapshot", 3600000, 2000, 500);
-inline constexpr OptionSpec kMask = optionkind::text(
+inline constexpr OptionEntry kMask = optionkind::text(
     "mask", '\0', "FILE",
     "count change only where the picture FILE is white, scaled to the video's size if it "
     "differs (default: the whole frame)");
-inline constexpr OptionSpec kMinPixels = optionkind::count(
+inline constexpr OptionEntry kMinPixels = optionkind::count(
     "min-pixels", '\0',
     "save a frame when more than N pixels changed in its busiest colour channel", 0, 100000000, 10);
-inline constexpr OptionSpec kClock = optionkind::choice(
+inline constexpr OptionEntry kClock = optionkind::choice(
     "clock", "CLOCK",
     "name the snapshots by index, the frame's number over the frame rate, or by stream, the "
     "frame's presentation time, which suits variable-rate videos such as a phone's",
     "index", "stream");
-inline constexpr OptionSpec kList = optionkind::text(
+inline constexpr OptionEntry kList = optionkind::text(
     "list", '\0', "FILE",
     "also scan the videos listed in FILE, one path a line ('-': the standard input; blank "
     "lines and lines starting with # are skipped)");
-inline constexpr OptionSpec kShard = optionkind::text(
+inline constexpr OptionEntry kShard = optionkind::text(
     "shard", '\0', "K/N",
     "scan only share K of N (0 <= K < N): the videos at positions K, K + N, K + 2N, ... of the "
     "sorted list without repeats, so that N processes split a batch without talking to each "
     "other (default: every video, in the order given)");
-inline constexpr OptionSpec kResume = optionkind::flag(
+inline constexpr OptionEntry kResume = optionkind::flag(
     "resume", '\0',
     "skip each video whose record (.pelmora-run.json in its snapshot folder) says it was "
     "scanned to its end with the same settings; scan the others from the start, removing the "
     "snapshots of an unfinished run first");
-inline constexpr OptionSpec kClean = optionkind::flag(
+inline constexpr OptionEntry kClean = optionkind::flag(
     "clean", '\0',
     "remove the snapshots and clips of earlier runs from each snapshot folder before scanning "
     "into it (IMG*.jpg and EVENT*.* files only, with the lists, report, record and temporary "
     "files runs leave); without it they stay, and a line says how many there are");
-inline constexpr OptionSpec kSummary = optionkind::choice(
+inline constexpr OptionEntry kSummary = optionkind::choice(
     "summary", "FORMAT", "text, or json: one JSON object per video on the standard output", "text",
     "json");
-inline constexpr OptionSpec kSegment = optionkind::text(
+inline constexpr OptionEntry kSegment = optionkind::text(
     "segment", '\0', "K/N",
     "scan only stretch K of N (0 <= K < N) of the one VIDEO, N stretches of equal frame count, "
     "into a folder of its own inside the snapshot folder, for --join to make one run's files "
     "of; a video whose frames cannot be told exactly after a seek is left for --join to scan "
     "as one run");
-inline constexpr OptionSpec kJoin = optionkind::text(
+inline constexpr OptionEntry kJoin = optionkind::text(
     "join", '\0', "DIR",
     "make of the stretches that --segment scanned into the snapshot folder DIR exactly the "
     "files one run would have left there, scanning again only where a stretch's start changed "
     "what it found; give the options the stretches were scanned with; stretch files changed "
     "since are refused, a join that fails or is stopped leaves DIR as it was, and one killed "
     "part-way is taken up by the next");
-inline constexpr OptionSpec kSweep = optionkind::text(
+inline constexpr OptionEntry kSweep = optionkind::text(
     "sweep", '\0', "[T1:T2]",
     "instead of saving snapshots, find in one pass what every threshold from T1 to T2 (default "
     "0:50) would give at each --sweep-triggers size, exactly as a run of each: write the "
     "snapshots, events and times of each setting to sweep.csv in the snapshot folder (with "
     "--report, also sweep.html with their chart), print a table and a suggested setting; no "
     "snapshot is saved and the folder's other files stay");
-inline constexpr OptionSpec kSweepTriggers = optionkind::text(
+inline constexpr OptionEntry kSweepTriggers = optionkind::text(
     "sweep-triggers", '\0', "N,N,...",
     "the trigger sizes (as --min-pixels) that --sweep tries, from 0 to 100000000 (default: 10)");
-inline constexpr OptionSpec kFrom = optionkind::text(
+inline constexpr OptionEntry kFrom = optionkind::text(
     "from", '\0', "TIME",
     "with --sweep: sweep from the first frame at or after TIME, in seconds or HH:MM:SS.mmm, as "
     "if the video started there (its first frame compared with black); the times in sweep.csv "
     "stay the video's own (default: its first frame)");
-inline constexpr OptionSpec kTo = optionkind::text(
+inline constexpr OptionEntry kTo = optionkind::text(
     "to", '\0', "TIME",
     "with --sweep: sweep up to the last frame at or before TIME, in seconds or HH:MM:SS.mmm "
     "(default: its last frame)");
-inline constexpr OptionSpec kExpect = optionkind::text(
+inline constexpr OptionEntry kExpect = optionkind::text(
     "expect", '\0', "FILE",
     "with --sweep: the moments known to hold motion, one a line as start,end in seconds or "
     "HH:MM:SS.mmm (# starts a comment); sweep.csv then says how many each setting finds and "
     "its snapshots outside them, and the suggestion is the setting that finds the most with "
     "the fewest snapshots outside");
-inline constexpr OptionSpec kContactSheet = optionkind::flag(
+inline constexpr OptionEntry kContactSheet = optionkind::flag(
     "contact-sheet", '\0',
     "also save contact.jpg in each snapshot folder: the busiest snapshot of each event in a grid, "
     "with its time in the video and its clock time where known; the events are listed too");
-inline constexpr OptionSpec kStartTime = optionkind::text(
+inline constexpr OptionEntry kStartTime = optionkind::text(
     "start-time", '\0', "TIME",
     "the clock time of the one VIDEO's first frame, in ISO 8601: 2024-05-01T08:00:00, with an "
     "offset (+02:00, Z) or else a time of --time-zone; it comes before the name and the "
     "creation time");
-inline constexpr OptionSpec kStartFrom = optionkind::choiceOfThree(
+inline constexpr OptionEntry kStartFrom = optionkind::choiceOfThree(
     "start-from", "SOURCE",
     "where the clock time of each video's first frame comes from: name, the date and time in "
     "the file's name (or its folder's date and its name's time), metadata, the container's "
     "creation time, or none; with a clock time known, the lists gain a clock_time column",
     "name", "metadata", "none", "the name, else metadata");
-inline constexpr OptionSpec kTimeZone = optionkind::text(
+inline constexpr OptionEntry kTimeZone = optionkind::text(
     "time-zone", '\0', "ZONE",
     "the zone of the times in file names and of every clock time written: a name such as "
     "Europe/Berlin or UTC, or an offset such as +02:00 (default: the machine's)");
-inline constexpr OptionSpec kOverview = optionkind::flag(
+inline constexpr OptionEntry kOverview = optionkind::flag(
     "overview", '\0',
     "also write overview.html in the -o folder once the batch is done: every camera's footage "
     "and events on one clock, read from the folders' lists and records; each video gets its report "
     "too");
-inline constexpr OptionSpec kOverviewFrom = optionkind::text(
+inline constexpr OptionEntry kOverviewFrom = optionkind::text(
     "overview-from", '\0', "DIR",
     "write DIR/overview.html of a finished batch whose -o folder was DIR, from the lists and "
     "records of the snapshot folders below it (those of every shard, say); scans nothing");
-inline constexpr OptionSpec kHelp = optionkind::flag("help", 'h', "show this help");
-inline constexpr OptionSpec kVersion = optionkind::flag("version", '\0', "show the version");
+inline constexpr OptionEntry kHelp = optionkind::flag("help", 'h', "show this help");
+inline constexpr OptionEntry kVersion = optionkind::flag("version", '\0', "show the version");
 
 }  // namespace option
 
@@ -270,17 +270,17 @@ constexpr int kMaximumThreshold = static_cast<int>(option::kThreshold.maximum);
 
 // pelmora-scan's options in the order its help lists them: those that change what a scan does
 // first, help and version last.
-const std::vector<const OptionSpec*>& scanOptionTable();
+const std::vector<const OptionEntry*>& scanOptionTable();
 
 // "-t, --threshold N", "--quiet", "--clips [MODE]": the option's names and value.
-std::string optionNames(const OptionSpec& spec);
+std::string optionNames(const OptionEntry& entry);
 
 // The help text with the range and default, where the option has them: "a colour difference
 // above N counts as change (0..50, default 20)".
-std::string optionHelp(const OptionSpec& spec);
+std::string optionHelp(const OptionEntry& entry);
 
 // A value of a Count or Seconds option as the command line takes it: "20", "2", "0.5",
 // "1.025".
-std::string optionValueText(const OptionSpec& spec, long long value);
+std::string optionValueText(const OptionEntry& entry, long long value);
 
 }  // namespace pelmora

@@ -115,7 +115,7 @@ TEST(ScanOptions, ClipOptionsReachTheRecorderAndImplyTheLists) {
 TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
     namespace option = pelmora::option;
     const struct {
-        const pelmora::OptionSpec& spec;
+        const pelmora::OptionEntry& entry;
         long long (*value)(const ScanOptions&);  // in milliseconds for seconds
     } rows[] = {
         {option::kThreshold, [](const ScanOptions& o) -> long long { return o.threshold; }},
@@ -128,30 +128,30 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
     };
     std::set<std::string> tested;
     for (const auto& row : rows) {
-        const pelmora::OptionSpec& spec = row.spec;
-        SCOPED_TRACE(spec.name);
-        tested.insert(spec.name);
-        const std::string name = std::string("--") + spec.name;
-        for (const long long edge : {spec.minimum, spec.maximum}) {
-            const std::string text = pelmora::optionValueText(spec, edge);
+        const pelmora::OptionEntry& entry = row.entry;
+        SCOPED_TRACE(entry.name);
+        tested.insert(entry.name);
+        const std::string name = std::string("--") + entry.name;
+        for (const long long edge : {entry.minimum, entry.maximum}) {
+            const std::string text = pelmora::optionValueText(entry, edge);
             const ParsedOptions parsed = parseScanOptions({name, text, "clip.avi"});
             ASSERT_EQ(parsed.error, "") << text;
             EXPECT_EQ(row.value(parsed.options), edge) << text;
         }
         // One millisecond, or one, past either end; below 0 with a minus sign.
-        for (const long long past : {spec.minimum - 1, spec.maximum + 1}) {
-            const std::string text = past < 0 ? "-" + pelmora::optionValueText(spec, -past)
-                                              : pelmora::optionValueText(spec, past);
+        for (const long long past : {entry.minimum - 1, entry.maximum + 1}) {
+            const std::string text = past < 0 ? "-" + pelmora::optionValueText(entry, -past)
+                                              : pelmora::optionValueText(entry, past);
             const ParsedOptions parsed = parseScanOptions({name + "=" + text, "clip.avi"});
             EXPECT_NE(parsed.error.find("'" + text + "'"), std::string::npos)
                 << text << ": " << parsed.error;
         }
     }
     // Every option with a range has its row.
-    for (const pelmora::OptionSpec* spec : pelmora::scanOptionTable()) {
-        const bool ranged = spec->value == pelmora::OptionValue::Count ||
-                            spec->value == pelmora::OptionValue::Seconds;
-        EXPECT_EQ(tested.count(spec->name), ranged ? 1u : 0u) << spec->name;
+    for (const pelmora::OptionEntry* entry : pelmora::scanOptionTable()) {
+        const bool ranged = entry->value == pelmora::OptionValue::Count ||
+                            entry->value == pelmora::OptionValue::Seconds;
+        EXPECT_EQ(tested.count(entry->name), ranged ? 1u : 0u) << entry->name;
     }
 }
 

@@ -206,7 +206,7 @@ TEST(Form, SettingsTakeTheirRangesAndDefaultsFromTheTableOfOptions) {
     };
     const struct {
         const char* name;
-        const pelmora::OptionSpec& spec;
+        const pelmora::OptionEntry& entry;
         Shown shown;
     } rows[] = {
         {"threshold", option::kThreshold, {slider->minimum(), slider->maximum(), slider->value()}},
@@ -217,7 +217,7 @@ TEST(Form, SettingsTakeTheirRangesAndDefaultsFromTheTableOfOptions) {
         {"the tuning window's trigger size", option::kMinPixels, ofSpinBox(tuningTrigger)},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(row.shown, (Shown{row.spec.minimum, row.spec.maximum, row.spec.windowDefault}))
+        EXPECT_EQ(row.shown, (Shown{row.entry.minimum, row.entry.maximum, row.entry.windowDefault}))
             << row.name;
     }
     // Seconds read as the command line takes them, "2 s" rather than "2.000 s".
