@@ -203,12 +203,11 @@ struct Measure {
     double processors() const { return seconds > 0.0 ? cpuSeconds / seconds : 0.0; }
 };
 
-// Runs a command to its end; its wall time and peak resident memory.
-Measure runChild(const std::vector<std::string>& command) {
-    const auto start = std::chrono::steady_clock::now();
+// Starts command with its standard output thrown away: the runs' summary lines would only get
+// in the way of the table.
+pid_t startQuietly(const std::vector<std::string>& command) {
     const pid_t pid = ::fork();
     if (pid == 0) {
-        // The runs' summary lines would only get in the way of the table.
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, STDOUT_FILENO);
         std::vector<char*> argv;
@@ -219,6 +218,13 @@ Measure runChild(const std::vector<std::string>& command) {
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+// Runs a command to its end; its wall time and peak resident memory.
+Measure runChild(const std::vector<std::string>& command) {
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = startQuietly(command);
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
@@ -279,18 +285,7 @@ Measure runPooled(const std::vector<std::vector<std::string>>& commands, int atO
     while (started < commands.size() || running > 0) {
         if (started < commands.size() && running < atOnce) {
             const std::vector<std::string>& command = commands[started++];
-            const pid_t pid = ::fork();
-            if (pid == 0) {
-                const int null = ::open("/dev/null", O_WRONLY);
-                ::dup2(null, STDOUT_FILENO);
-                std::vector<char*> argv;
-                for (const std::string& argument : command) {
-                    argv.push_back(const_cast<char*>(argument.c_str()));
-                }
-                argv.push_back(nullptr);
-                ::execv(argv[0], argv.data());
-                ::_exit(127);
-            }
+            startQuietly(command);
             ++running;
             continue;
         }
