@@ -52,6 +52,11 @@ rm -f "$chroots/mirror-probe"
 
 mounted_under() { awk -v dir="$1" '$2 == dir || index($2, dir "/") == 1 { print $2 }' /proc/mounts; }
 
+# One check at a time: with the lock held, whatever is still mounted in our trees was left by a
+# check that was killed before it could clean up, and may be taken down.
+exec {lock_fd}>"$chroots/.check-fresh-debian.lock"
+flock -n "$lock_fd" || { echo "$0: another check is running in $chroots" >&2; exit 1; }
+
 mounts=()
 xvfb_pid=
 window_pid=
@@ -95,8 +100,16 @@ fi
 # over a tree that still has the host's /dev or /sys bound into it.
 fresh_tree() {
   local dir=$1
+  local stale
+  # Deepest first, so that /dev/pts comes down before /dev.
+  while read -r stale; do
+    [[ -n $stale ]] || continue
+    echo "== Unmounting $stale, left by an earlier check"
+    umount "$stale" 2>/dev/null || umount -l "$stale" || true
+  done < <(mounted_under "$dir" | awk '{ print length($0) "\t" $0 }' | sort -rn | cut -f2-)
+  # rm -rf over a bound /dev or /sys would delete the host's own.
   if [[ -n $(mounted_under "$dir") ]]; then
-    echo "$0: $dir still has mounts; unmount them first: $(mounted_under "$dir" | tr '\n' ' ')" >&2
+    echo "$0: $dir still has mounts that would not come down: $(mounted_under "$dir" | tr '\n' ' ')" >&2
     exit 1
   fi
   rm -rf "$dir"
