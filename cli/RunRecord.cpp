@@ -82,6 +82,11 @@ std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder)
     if (record.value("lost", -1LL) != 0 || wanted["video"].is_null()) {
         return std::nullopt;
     }
+    struct stat info {};
+    if (record.value("digest", false) &&
+        ::stat(pelmora::joinPath(folder, pelmora::kDigestName).c_str(), &info) != 0) {
+        return std::nullopt;
+    }
     pelmora::RunReport report;
     report.outputDir = folder;
     report.framesRead = record.value("frames", 0LL);
@@ -112,6 +117,10 @@ bool RunRecord::write(const pelmora::RunReport& report, long long clipsLost) con
     // Where the video stands on the clock, for an overview of the batch made from the records.
     record["span_ms"] = report.spanMs;
     record["start"] = startRecord(report.start);
+    // A digest deleted since is made again by --resume.
+    struct stat info {};
+    record["digest"] =
+        ::stat(pelmora::joinPath(report.outputDir, pelmora::kDigestName).c_str(), &info) == 0;
     // Every path in it is valid text already; nothing else may stop the record being written.
     const std::string text =
         record.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -354,6 +354,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                      "offset such as +02:00"));
          }},
         {&option::kContactSheet, [&] { flag(option::kContactSheet, options.contactSheet); }},
+        {&option::kDigest, [&] { flag(option::kDigest, options.digest); }},
+        {&option::kDigestSpeed, [&] { count(option::kDigestSpeed, options.digestSpeed); }},
         {&option::kOverview, [&] { flag(option::kOverview, options.overview); }},
         {&option::kOverviewFrom,
          [&] {
@@ -549,6 +551,9 @@ std::string segmentConflict(const ScanOptions& options) {
     if (options.segment && (options.videos.size() != 1 || batch)) {
         return "--segment takes exactly one VIDEO, without --list, --shard or --resume";
     }
+    if (options.segment && options.digest) {
+        return "--digest is made from a whole video's run: it does not go with --segment";
+    }
     return std::string();
 }
 
@@ -576,8 +581,8 @@ std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
     }
     for (const pelmora::OptionEntry* entry :
          {&pelmora::option::kThreshold, &pelmora::option::kMinPixels, &pelmora::option::kClips,
-          &pelmora::option::kResume, &pelmora::option::kClean, &pelmora::option::kSegment,
-          &pelmora::option::kJoin}) {
+          &pelmora::option::kDigest, &pelmora::option::kResume, &pelmora::option::kClean,
+          &pelmora::option::kSegment, &pelmora::option::kJoin}) {
         if (parser.count(std::string("--") + entry->name) > 0) {
             return std::string(
                        "--sweep tries every threshold and trigger size it is given and "
@@ -663,9 +668,11 @@ const char* const kOneStartTime = "--start-time is the start of one video: give 
 pelmora::RecordOptions recordOptions(const ScanOptions& options) {
     pelmora::RecordOptions record;
     record.events = options.events || options.report || options.clips || options.contactSheet ||
-                    options.overview;
+                    options.digest || options.overview;
     record.report = options.report || options.overview;
     record.contactSheet = options.contactSheet;
+    record.digest = options.digest;
+    record.digestSpeed = options.digestSpeed;
     record.eventGapMs = options.eventGapMs;
     record.clips = options.clips;
     record.clipMode = options.clipMode;
@@ -700,6 +707,7 @@ nlohmann::json resultSettings(const ScanOptions& options) {
             {"clip_before_ms", record.clipBeforeMs},
             {"clip_after_ms", record.clipAfterMs},
             {"contact_sheet", record.contactSheet},
+            {"digest_speed", record.digest ? nlohmann::json(record.digestSpeed) : nlohmann::json()},
             {"start_time", options.startTimeText.empty() ? nlohmann::json()
                                                          : nlohmann::json(options.startTimeText)},
             {"start_from", options.start.from == pelmora::StartFrom::Name       ? "name"

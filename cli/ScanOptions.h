@@ -40,6 +40,8 @@ struct ScanOptions {
     std::string timeZoneName;   // --time-zone as given; empty: the machine's
     pelmora::StartOptions start;
     bool contactSheet = false;  // contact.jpg in each snapshot folder
+    bool digest = false;        // digest.mp4 in each snapshot folder, or of the overview's day
+    int digestSpeed = static_cast<int>(pelmora::option::kDigestSpeed.scanDefault);
     bool help = false;
     bool version = false;
     std::vector<std::string> videos;  // files and folders, as given

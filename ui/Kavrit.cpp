@@ -244,6 +244,7 @@ void Kavrit::addPanels() {
     });
     connect(runThread, &RunThread::recordsGrew, results, &ResultsPanel::addRecords);
     connect(runThread, &RunThread::clipsCut, results, &ResultsPanel::setClips);
+    connect(runThread, &RunThread::digestSaved, results, &ResultsPanel::setDigest);
 
     // Beside the threshold it tunes.
     tuneButton = new QPushButton(tr("Tune..."), ui.centralWidget);

@@ -35,6 +35,7 @@ ResultsPanel::ResultsPanel(QWidget* parent)
       openFolderButton(new QPushButton(tr("Open Folder"))),
       openReportButton(new QPushButton(tr("Open Report"))),
       playClipButton(new QPushButton(tr("Play Clip"))),
+      playDigestButton(new QPushButton(tr("Play Digest"))),
       opener([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {
     timeline->setObjectName(QStringLiteral("timeline"));
     eventList->setObjectName(QStringLiteral("eventList"));
@@ -44,6 +45,8 @@ ResultsPanel::ResultsPanel(QWidget* parent)
     openReportButton->setObjectName(QStringLiteral("openReportButton"));
     playClipButton->setObjectName(QStringLiteral("playClipButton"));
     playClipButton->setEnabled(false);
+    playDigestButton->setObjectName(QStringLiteral("playDigestButton"));
+    playDigestButton->setVisible(false);
     summary->setText(tr("No run yet"));
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     summary->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -55,6 +58,7 @@ ResultsPanel::ResultsPanel(QWidget* parent)
     header->addWidget(openFolderButton);
     header->addWidget(openReportButton);
     header->addWidget(playClipButton);
+    header->addWidget(playDigestButton);
 
     auto* left = new QSplitter(Qt::Vertical);
     left->setChildrenCollapsible(false);
@@ -89,6 +93,7 @@ ResultsPanel::ResultsPanel(QWidget* parent)
             [this] { open(QString::fromStdString(facts.outputDir)); });
     connect(openReportButton, &QPushButton::clicked, this, [this] { open(reportPath); });
     connect(playClipButton, &QPushButton::clicked, this, [this] { open(clipOfChosenEvent()); });
+    connect(playDigestButton, &QPushButton::clicked, this, [this] { open(digestPath); });
     connect(eventList, &EventList::eventChosen, this, &ResultsPanel::updateClipButton);
 }
 
@@ -196,8 +201,16 @@ void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGa
     openReportButton->setEnabled(false);
     openReportButton->setToolTip(QString());
     clips.clear();
+    setDigest(QString());
     updateClipButton();
     showSummary(nullptr);
+}
+
+void ResultsPanel::setDigest(const QString& path) {
+    digestPath = path;
+    // Shown only for a run that made one, so that it takes no room otherwise.
+    playDigestButton->setVisible(!path.isEmpty());
+    playDigestButton->setToolTip(path);
 }
 
 void ResultsPanel::addRecords(const RecordBatch& batch) {

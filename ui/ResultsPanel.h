@@ -42,6 +42,8 @@ public:
     // Clips cut again later replace those of the same events.
     void setClips(const std::vector<pelmora::ClipOutcome>& clips);
     const std::vector<pelmora::ClipOutcome>& currentClips() const { return clips; }
+    // The run's digest, once it is saved: it plays with the desktop's player.
+    void setDigest(const QString& path);
     // The events of the last run, in their order.
     std::vector<pelmora::MotionEvent> events() const;
 
@@ -87,6 +89,7 @@ private:
     QPushButton* openFolderButton;
     QPushButton* openReportButton;
     QPushButton* playClipButton;
+    QPushButton* playDigestButton;
     UrlOpener opener;
     std::vector<pelmora::ClipOutcome> clips;
 
@@ -96,4 +99,5 @@ private:
     std::optional<pelmora::MotionEvent> openEvent;
     bool running = false;
     QString reportPath;
+    QString digestPath;
 };

@@ -100,6 +100,14 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
            "share one")
             .arg(secondsText(pelmora::option::kBefore, pelmora::option::kBefore.windowDefault),
                  secondsText(pelmora::option::kAfter, pelmora::option::kAfter.windowDefault)));
+    digest = new QCheckBox(tr("Digest (digest.mp4)"), this);
+    digest->setObjectName(QStringLiteral("checkBox_digest"));
+    digest->setToolTip(
+        tr("One video of every event at its real speed, from %1 s before it to %2 s after, and "
+           "the quiet between them %3 times faster")
+            .arg(secondsText(pelmora::option::kBefore, pelmora::option::kBefore.windowDefault),
+                 secondsText(pelmora::option::kAfter, pelmora::option::kAfter.windowDefault))
+            .arg(pelmora::option::kDigestSpeed.windowDefault));
     clipMode = new QComboBox(this);
     clipMode->setObjectName(QStringLiteral("comboBox_clipMode"));
     // The same two ways as pelmora-scan's --clips, in the same order.
@@ -164,7 +172,11 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     }
     auto* form = new QFormLayout;
     form->addRow(eventLists);
-    form->addRow(report);
+    auto* reportRow = new QHBoxLayout;
+    reportRow->addWidget(report);
+    reportRow->addWidget(digest);
+    reportRow->addStretch(1);
+    form->addRow(reportRow);
     auto* clipRow = new QHBoxLayout;
     clipRow->addWidget(clips);
     clipRow->addWidget(clipMode);
@@ -183,6 +195,8 @@ pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
     options.events = eventLists->isChecked();
     options.report = report->isChecked();
     options.clips = clips->isChecked();
+    options.digest = digest->isChecked();
+    options.digestSpeed = pelmora::option::kDigestSpeed.windowDefault;
     options.clipMode =
         clipMode->currentIndex() == 1 ? pelmora::ClipMode::Encode : pelmora::ClipMode::Copy;
     options.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
@@ -251,6 +265,7 @@ void RunOptionsPanel::updatePreview() {
 void RunOptionsPanel::restore(QSettings& settings) {
     report->setChecked(settings.value(QStringLiteral("report"), true).toBool());
     clips->setChecked(settings.value(QStringLiteral("clips"), false).toBool());
+    digest->setChecked(settings.value(QStringLiteral("digest"), false).toBool());
     clipMode->setCurrentIndex(
         settings.value(QStringLiteral("clipMode")).toString() == QLatin1String("encode") ? 1 : 0);
     eventLists->setChecked(settings.value(QStringLiteral("eventLists"), true).toBool() ||
@@ -266,6 +281,7 @@ void RunOptionsPanel::save(QSettings& settings) const {
     settings.setValue(QStringLiteral("eventLists"), eventLists->isChecked());
     settings.setValue(QStringLiteral("report"), report->isChecked());
     settings.setValue(QStringLiteral("clips"), clips->isChecked());
+    settings.setValue(QStringLiteral("digest"), digest->isChecked());
     settings.setValue(QStringLiteral("clipMode"), clipMode->currentIndex() == 1
                                                       ? QStringLiteral("encode")
                                                       : QStringLiteral("copy"));

@@ -41,6 +41,7 @@ private:
     QCheckBox* eventLists = nullptr;
     QCheckBox* report = nullptr;
     QCheckBox* clips = nullptr;
+    QCheckBox* digest = nullptr;
     QComboBox* clipMode = nullptr;
     QDoubleSpinBox* eventGap = nullptr;
     QSpinBox* triggerSize = nullptr;

@@ -43,6 +43,10 @@ public:
         flush(true);
         emit thread.clipsCut(clips);
     }
+    void digestSaved(const std::string& path) override {
+        flush(true);
+        emit thread.digestSaved(QString::fromStdString(path));
+    }
 
     void flush(bool now) {
         if (!now && clock.elapsed() < kBatchMs) {

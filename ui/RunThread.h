@@ -70,6 +70,7 @@ signals:
     void progressed(int percent);
     void frameShown(const QImage& frame, const QImage& mask);
     void clipsCut(const std::vector<pelmora::ClipOutcome>& clips);
+    void digestSaved(const QString& path);
     // A line of the run that says what went wrong or what it worked around, as pelmora-scan
     // prints it, without its line end; the saved-snapshot lines are left out.
     void lineSaid(const QString& line, bool failure);

@@ -128,7 +128,7 @@ std::optional<std::string> temporaryTarget(const std::string& fileName) {
 
 bool isRunFileName(const std::string& name) {
     return name == kSnapshotListName || name == kEventListName || name == kReportName ||
-           name == kContactSheetName || name == kRunRecordName || name == kSegmentRecordName ||
+           name == kContactSheetName || name == kDigestName || name == kRunRecordName || name == kSegmentRecordName ||
            name == kSegmentFramesName || name == kSegmentReferenceName;
 }
 

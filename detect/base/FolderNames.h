@@ -15,6 +15,8 @@ inline constexpr const char* kReportName = "report.html";
 inline constexpr const char* kRunRecordName = ".pelmora-run.json";
 // The events' busiest snapshots in a grid, asked for beside the lists.
 inline constexpr const char* kContactSheetName = "contact.jpg";
+// The events at their own speed and the quiet between them flown through, in one video.
+inline constexpr const char* kDigestName = "digest.mp4";
 // The page of a whole batch, in the folder that holds its videos' folders.
 inline constexpr const char* kOverviewName = "overview.html";
 
@@ -91,7 +93,7 @@ std::string temporaryPath(const std::string& path);
 std::optional<std::string> temporaryTarget(const std::string& fileName);
 
 // Whether name is a file that a run writes into its folder besides the snapshots: its lists,
-// report, contact sheet and record, and a stretch's record, measures and reference.
+// report, contact sheet, digest and record, and a stretch's record, measures and reference.
 bool isRunFileName(const std::string& name);
 
 // The folder of stretch K of N inside a video's snapshot folder, and back: the name only.

@@ -230,6 +230,15 @@ inline constexpr OptionEntry kExpect = optionkind::text(
     "HH:MM:SS.mmm (# starts a comment); sweep.csv then says how many each setting finds and "
     "its snapshots outside them, and the suggestion is the setting that finds the most with "
     "the fewest snapshots outside");
+inline constexpr OptionEntry kDigest = optionkind::flag(
+    "digest", '\0',
+    "also save digest.mp4 in each snapshot folder: every event from --before to --after around "
+    "it at its real speed, and the quiet between them sped up by --digest-speed, with the time "
+    "in the video in a corner (H.264, no sound; implies --events); with --overview-from, one "
+    "digest.mp4 of every event of the day, in clock order");
+inline constexpr OptionEntry kDigestSpeed = optionkind::count(
+    "digest-speed", '\0', "how many times faster the digest plays the quiet between events", 1,
+    100000, 60);
 inline constexpr OptionEntry kContactSheet = optionkind::flag(
     "contact-sheet", '\0',
     "also save contact.jpg in each snapshot folder: the busiest snapshot of each event in a grid, "

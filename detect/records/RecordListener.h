@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "ClipWriter.h"
@@ -25,6 +26,8 @@ public:
     virtual void eventClosed(const MotionEvent& event) = 0;
     // The clips, once they are cut, saved or not.
     virtual void clipsCut(const std::vector<ClipOutcome>& clips) = 0;
+    // The digest's file, once it is saved.
+    virtual void digestSaved(const std::string& path) = 0;
 };
 
 }  // namespace pelmora

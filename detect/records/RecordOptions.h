@@ -17,6 +17,10 @@ struct RecordOptions {
     long long clipBeforeMs = option::kBefore.scanDefault;
     long long clipAfterMs = option::kAfter.scanDefault;
     bool contactSheet = false;  // contact.jpg: the events' busiest snapshots in a grid
+    // digest.mp4: the events at their speed, from clipBeforeMs to clipAfterMs around each, and
+    // the quiet between them one frame in digestSpeed.
+    bool digest = false;
+    long long digestSpeed = option::kDigestSpeed.scanDefault;
 };
 
 }  // namespace pelmora

@@ -236,7 +236,11 @@ std::string reportPage(const ReportContent& content) {
     html += "<h2>Events</h2>\n";
     html += "<p class=\"lists\">Every snapshot and every event as a table: <a href=\"" +
             std::string(kSnapshotListName) + "\">" + kSnapshotListName + "</a>, <a href=\"" +
-            kEventListName + "\">" + kEventListName + "</a></p>\n";
+            kEventListName + "\">" + kEventListName + "</a>" +
+            (content.digestSaved ? std::string(", and every event in one video: <a href=\"") +
+                                       kDigestName + "\">" + kDigestName + "</a>"
+                                 : std::string()) +
+            "</p>\n";
     html += eventTable(content);
     html += "<p class=\"made\">Made by Pelmora " + escapeHtml(kVersion) +
             (content.madeAt.empty() ? std::string() : " on " + escapeHtml(content.madeAt)) +

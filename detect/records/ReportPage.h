@@ -30,6 +30,7 @@ struct ReportContent {
     std::vector<MotionEvent> events;
     bool clipsWanted = false;  // a column of clips, linked where saved
     std::vector<ClipOutcome> clips;
+    bool digestSaved = false;  // digest.mp4 beside the page, linked from it
     // The events' peak snapshots as small JPEG data: addresses, from the first on; an empty
     // one, or none, shows a link alone.
     std::vector<std::string> thumbnails;

@@ -5,6 +5,7 @@
 
 #include "ClipPlan.h"
 #include "ContactSheet.h"
+#include "DigestPlan.h"
 #include "FileOutput.h"
 #include "FolderNames.h"
 #include "FrameClock.h"
@@ -61,13 +62,16 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     }
     // The clips are cut from a second reading, which such a video does not allow: said now,
     // rather than after a scan that may take hours, and the events are listed without them.
-    if (options.clips) {
+    if (options.clips || options.digest) {
         unreadableAgain = notReadableAgain(facts.videoPath);
     }
     if (!unreadableAgain.empty()) {
         failure = true;
         log.write(LogKind::Failure,
-                  formatText("Cannot cut the clips of %s: %s; save it to a file to have them\n",
+                  formatText("Cannot %s of %s: %s; save it to a file to have them\n",
+                             options.clips && options.digest ? "cut the clips or the digest"
+                             : options.clips                 ? "cut the clips"
+                                                             : "make the digest",
                              facts.videoPath.c_str(), unreadableAgain.c_str()));
     }
 }
@@ -125,6 +129,9 @@ void RunRecorder::runFinished(const RunReport& report) {
                 planClipStretches(closedEvents, options.clipBeforeMs, options.clipAfterMs).size());
         }
     }
+    if (options.digest && report.status == RunReport::Status::Finished && unreadableAgain.empty()) {
+        makeDigest(report);
+    }
     if (options.contactSheet) {
         const std::string::size_type slash = facts.videoPath.rfind('/');
         const std::string reason = writeContactSheet(
@@ -152,6 +159,7 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.events = closedEvents;
     content.clipsWanted = options.clips;
     content.clips = clipOutcomes;
+    content.digestSaved = digestSaved;
     content.thumbnails = embeddedThumbnails(closedEvents, facts.outputDir);
     content.madeAt = localTimeNow();
     const std::string page = reportPage(content);
@@ -163,7 +171,7 @@ void RunRecorder::runFinished(const RunReport& report) {
 }
 
 void RunRecorder::settle(RunReport& report) const {
-    if (clipsStopped) {
+    if (clipsStopped || digestStopped) {
         report.status = RunReport::Status::Stopped;
     }
 }
@@ -187,7 +195,7 @@ void RunRecorder::eventClosed(const MotionEvent& event) {
         row.push_back(facts.start.clockTime(event.startMs));
     }
     writeRow(events, kEventListName, row);
-    if (options.report || options.clips || options.contactSheet) {
+    if (options.report || options.clips || options.contactSheet || options.digest) {
         closedEvents.push_back(event);
     }
     if (listener != nullptr) {
@@ -223,6 +231,40 @@ void RunRecorder::cutClips() {
     if (listener != nullptr) {
         listener->clipsCut(clipOutcomes);
     }
+}
+
+void RunRecorder::makeDigest(const RunReport& report) {
+    const std::string path = joinPath(facts.outputDir, kDigestName);
+    if (closedEvents.empty()) {
+        log.write(LogKind::Warning, formatText("No digest of %s: it has no event to show\n",
+                                               facts.videoPath.c_str()));
+        return;
+    }
+    // A stop during the clips stops the digest before it starts.
+    if (clipsStopped) {
+        digestStopped = true;
+        return;
+    }
+    DigestRequest request;
+    request.videoPath = facts.videoPath;
+    request.path = path;
+    request.pieces = planDigest(closedEvents, report.lastFrame, facts.fps, options.clipBeforeMs,
+                                options.clipAfterMs, options.digestSpeed);
+    request.start = facts.start;
+    request.stopRequested = stopCheck;
+    const DigestOutcome outcome = writeDigest(request);
+    if (outcome.saved) {
+        digestSaved = true;
+        log.write(LogKind::SnapshotSaved, "[" + path + "]\n");
+        if (listener != nullptr) {
+            listener->digestSaved(path);
+        }
+        return;
+    }
+    digestStopped = outcome.stopped;
+    failure = true;
+    log.write(LogKind::Failure,
+              formatText("Failed to save %s: %s\n", path.c_str(), outcome.error.c_str()));
 }
 
 void RunRecorder::rewriteEventList() {

@@ -14,6 +14,7 @@
 #include "RunLog.h"
 #include "RunObserver.h"
 #include "Timeline.h"
+#include "VideoDigest.h"
 
 namespace pelmora {
 
@@ -31,7 +32,8 @@ public:
 
     // Whether there is anything to write into the folder.
     bool wanted() const {
-        return options.events || options.report || options.clips || options.contactSheet;
+        return options.events || options.report || options.clips || options.contactSheet ||
+               options.digest;
     }
     // Told every row as it comes; may be null.
     void setListener(RecordListener* recordListener) { listener = recordListener; }
@@ -41,6 +43,8 @@ public:
     bool listsFailed() const { return listFailure; }
     // Asked while the clips are cut; true abandons the rest of them, which count as lost.
     void setStopCheck(std::function<bool()> check) { stopCheck = std::move(check); }
+    // Whether the digest was asked for, had events to show and was saved.
+    bool digestMade() const { return digestSaved; }
     // Clips that could not be saved.
     long long clipsLost() const { return lostClips; }
     // The clips cut at the end of the run, saved or not.
@@ -59,6 +63,7 @@ private:
     void writeRow(CsvWriter& file, const char* name, const std::vector<std::string>& fields);
     void fail(const char* name, const std::string& reason);
     void cutClips();
+    void makeDigest(const RunReport& report);
     void rewriteEventList();
 
     const RecordOptions options;
@@ -73,6 +78,8 @@ private:
     std::vector<ClipOutcome> clipOutcomes;
     long long lostClips = 0;
     bool clipsStopped = false;
+    bool digestSaved = false;
+    bool digestStopped = false;
     std::string unreadableAgain;  // why the video cannot be read again for its clips
     std::function<bool()> stopCheck;
     long long lastTimeMs = 0;

@@ -49,6 +49,7 @@ public:
         batch.openEvent.reset();
     }
     void clipsCut(const std::vector<pelmora::ClipOutcome>&) override {}
+    void digestSaved(const std::string&) override {}
 
     void runStarted(const pelmora::RunFacts&) override {}
     void frameMeasured(const pelmora::FrameMeasure&) override {}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "VideoStart.h"
+
+namespace pelmora {
+
+// A run of the video's frames as the digest shows it: every frame of an event's stretch, or one
+// frame in step of the quiet between stretches. Frames are counted from the video's first, as
+// a run counts them.
+struct DigestPiece {
+    long long first = 0;
+    long long last = 0;
+    long long step = 1;       // 1: every frame, at its real speed
+    std::vector<int> events;  // the events an event's stretch shows; none in the quiet
+
+    bool quiet() const { return events.empty(); }
+    // The frames the digest takes from it: first, first + step, ... up to last.
+    long long frames() const { return (last - first) / step + 1; }
+};
+
+struct DigestRequest {
+    std::string videoPath;
+    std::string path;  // the digest's file
+    std::vector<DigestPiece> pieces;
+    VideoStart start;  // the clock time each frame carries, where known
+    // Asked once a frame; true abandons the digest.
+    std::function<bool()> stopRequested;
+};
+
+struct DigestOutcome {
+    bool saved = false;
+    std::string error;     // why it was not saved
+    bool stopped = false;  // a stop abandoned it
+    long long frames = 0;  // the digest's frames
+};
+
+// Writes the digest of a video (see DigestWriter) at the video's own rate, each frame with its
+// time in the video, its clock time where the start is known, and in the quiet the speed.
+// It decodes only what it shows: an event's stretch from the keyframe before it, and in the
+// quiet each frame it takes from the keyframe before that one; where that keyframe lies a whole
+// step or more before the frame, the keyframe itself stands for it. Where the video's frames
+// cannot be told by index after a seek, it is read from the start instead.
+DigestOutcome writeDigest(const DigestRequest& request);
+
+}  // namespace pelmora

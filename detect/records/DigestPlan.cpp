@@ -1,0 +1,46 @@
+#include "DigestPlan.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace pelmora {
+
+std::vector<DigestPiece> planDigest(const std::vector<MotionEvent>& events, long long lastFrame,
+                                    double fps, long long beforeMs, long long afterMs,
+                                    long long speed) {
+    std::vector<DigestPiece> stretches;
+    const long long framesBefore = std::llround(static_cast<double>(beforeMs) * fps / 1000.0);
+    const long long framesAfter = std::llround(static_cast<double>(afterMs) * fps / 1000.0);
+    for (const MotionEvent& event : events) {
+        if (event.firstFrame > lastFrame) {
+            break;
+        }
+        const long long first = std::max(0LL, event.firstFrame - framesBefore);
+        const long long last = std::min(lastFrame, event.lastFrame + framesAfter);
+        if (!stretches.empty() && first <= stretches.back().last + 1) {
+            stretches.back().last = std::max(stretches.back().last, last);
+            stretches.back().events.push_back(event.number);
+            continue;
+        }
+        stretches.push_back({first, last, 1, {event.number}});
+    }
+    if (stretches.empty()) {
+        return stretches;
+    }
+    std::vector<DigestPiece> pieces;
+    long long next = 0;  // the first frame no piece holds yet
+    const auto quietUpTo = [&](long long end) {
+        if (next < end) {
+            pieces.push_back({next, end - 1, std::max(1LL, speed), {}});
+        }
+    };
+    for (DigestPiece& stretch : stretches) {
+        quietUpTo(stretch.first);
+        next = stretch.last + 1;
+        pieces.push_back(std::move(stretch));
+    }
+    quietUpTo(lastFrame + 1);
+    return pieces;
+}
+
+}  // namespace pelmora

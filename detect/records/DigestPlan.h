@@ -1,0 +1,18 @@
+#pragma once
+
+#include <vector>
+
+#include "EventGrouper.h"
+#include "VideoDigest.h"
+
+namespace pelmora {
+
+// The pieces of a digest of a video whose frames run from 0 to lastFrame at fps: each event's
+// stretch from beforeMs before its first snapshot to afterMs after its last, cut to the frames
+// the video holds, stretches that overlap or touch merged into one; and the quiet before,
+// between and after them, one frame in speed. None when there is no event.
+std::vector<DigestPiece> planDigest(const std::vector<MotionEvent>& events, long long lastFrame,
+                                    double fps, long long beforeMs, long long afterMs,
+                                    long long speed);
+
+}  // namespace pelmora
