@@ -24,13 +24,15 @@
 //     the most frames the sweep held as references at once;
 //   - a batch of sixteen 8-second 1280 x 720 H.264 clips in one pelmora-scan, by default
 //     (a video for each processor at once) and one video after another, against decoding them
-//     alone as many at once as the machine has processors, each in a decode_only of its own.
+//     alone as many at once as the machine has processors, each in a decode_only of its own;
+//   - an hour of a still 1280 x 720 H.264 scene with five events: the run with --digest against
+//     the plain run (aimed at no more than 1.5 x), with their peak resident memory.
 // Every figure is the best of a few repetitions, each in a process of its own, measured in this
 // one run of the benchmark. Nothing is asserted.
 // Run: build/tests/run_bench [repetitions]    (or: run_bench clips DIR, to keep the clips;
 //      run_bench stretches [repetitions], for the stretches alone;
 //      run_bench sweeps [repetitions], for the sweeps alone; run_bench batch [repetitions],
-//      for the batch alone)
+//      for the batch alone; run_bench digest [repetitions], for the digest alone)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -486,6 +488,49 @@ void sweepFigures(const std::string& scan, const std::vector<std::string>& video
     std::printf("\n");
 }
 
+// An hour of a still 1280 x 720 scene with five events of three seconds, H.264 as a camera
+// leaves it: colour bars, which the ffmpeg command draws and encodes far faster than frames
+// piped to it, with a square that moves across them for each event.
+bool makeHourWithEvents(const std::string& path) {
+    std::string moments;
+    for (int minute = 10; minute <= 50; minute += 10) {
+        moments += (moments.empty() ? "" : "+") + std::string("between(t,") +
+                   std::to_string(minute * 60) + "," + std::to_string(minute * 60 + 3) + ")";
+    }
+    const std::string command =
+        "ffmpeg -hide_banner -loglevel error -nostats -y -f lavfi -i "
+        "smptehdbars=s=1280x720:r=25:d=3600 -vf \"drawbox=enable='" +
+        moments +
+        "':x='mod(t*300,1100)':y=300:w=120:h=120:c=red:t=fill\" -c:v libx264 -preset veryfast "
+        "-crf 23 -pix_fmt yuv420p '" +
+        path + "'";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "cannot make %s with the ffmpeg command\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// The digest of the hour against a plain run of it, and decoding it alone.
+void digestFigures(const std::string& scan, const std::string& floor, const std::string& video,
+                   int repetitions, const std::string& out) {
+    const Measure decode = best({floor, video}, repetitions, out);
+    const Measure run = best({scan, "-q", "-t", "20", "-o", out, video}, repetitions, out);
+    const Measure digest =
+        best({scan, "-q", "-t", "20", "--digest", "-o", out, video}, repetitions, out);
+    std::printf("An hour of a still 1280 x 720 H.264 scene with five events\n");
+    std::printf("  decoding alone   %8.2f s   %.2f processors busy   %6.1f MiB\n", decode.seconds,
+                decode.processors(), static_cast<double>(decode.peakKiB) / 1024.0);
+    std::printf("  pelmora-scan     %8.2f s   %.2f processors busy   %6.1f MiB\n", run.seconds,
+                run.processors(), static_cast<double>(run.peakKiB) / 1024.0);
+    std::printf(
+        "  ... --digest     %8.2f s   %.2f processors busy   %6.1f MiB   %.3f x the plain run; "
+        "digest.mp4 %.1f MiB\n\n",
+        digest.seconds, digest.processors(), static_cast<double>(digest.peakKiB) / 1024.0,
+        digest.seconds / run.seconds,
+        static_cast<double>(fs::file_size(out + "/" + pelmora::kDigestName)) / 1048576.0);
+}
+
 // The batch of clips in one pelmora-scan, by default and one video after another, against
 // decoding them alone, as many at once as the machine has processors; each the best of the
 // repetitions, each repetition into an emptied folder.
@@ -577,7 +622,8 @@ int main(int argc, char** argv) {
     const bool stretchesOnly = argc >= 2 && std::string(argv[1]) == "stretches";
     const bool sweepsOnly = argc >= 2 && std::string(argv[1]) == "sweeps";
     const bool batchOnly = argc >= 2 && std::string(argv[1]) == "batch";
-    const int repetitionsAt = stretchesOnly || sweepsOnly || batchOnly ? 2 : 1;
+    const bool digestOnly = argc >= 2 && std::string(argv[1]) == "digest";
+    const int repetitionsAt = stretchesOnly || sweepsOnly || batchOnly || digestOnly ? 2 : 1;
     const int repetitions =
         argc > repetitionsAt && !clipsOnly ? std::max(1, std::atoi(argv[repetitionsAt])) : 3;
 
@@ -592,6 +638,7 @@ int main(int argc, char** argv) {
     const std::string second = tmp + "/still-240p-1s.mp4";
     const std::string busy = tmp + "/busy-576p-1min.mp4";
     const std::string startOnly = tmp + "/moves-at-start-720p-1min.mp4";
+    const std::string hour = tmp + "/still-720p-h264-1h-five-events.mp4";
     // The snapshots go to memory where there is such a folder: this measures the program, and a
     // disk's writeback would otherwise decide the figures of the runs that save every frame.
     char outPattern[] = "/dev/shm/pelmora-bench-XXXXXX";
@@ -601,7 +648,11 @@ int main(int argc, char** argv) {
     const std::string out = outRoot + "/snapshots";
     std::printf("Making clips in %s ...\n", tmp.c_str());
     std::fflush(stdout);
-    if (sweepsOnly) {
+    if (digestOnly) {
+        if (!makeHourWithEvents(hour)) {
+            return 1;
+        }
+    } else if (sweepsOnly) {
         if (!makeClip(busy, {768, 576}, 60 * 25, true) ||
             !makeH264Clip(stillHd, {1920, 1080}, 30 * 25)) {
             return 1;
@@ -611,14 +662,14 @@ int main(int argc, char** argv) {
                               !makeClip(startOnly, {1280, 720}, 60 * 25, false, true))) {
         return 1;
     }
-    if (!stretchesOnly && !sweepsOnly && !batchOnly &&
+    if (!stretchesOnly && !sweepsOnly && !batchOnly && !digestOnly &&
         (!makeClip(stillLong, {1280, 720}, 600 * 25, false) ||
          !makeH264Clip(stillHd, {1920, 1080}, 30 * 25) ||
          !makeClip(second, {320, 240}, 25, false))) {
         return 1;
     }
     std::vector<std::string> batchClips;
-    if (!stretchesOnly && !sweepsOnly) {
+    if (!stretchesOnly && !sweepsOnly && !digestOnly) {
         batchClips = makeBatchClips(tmp);
         if (batchClips.empty()) {
             return 1;
@@ -636,6 +687,12 @@ int main(int argc, char** argv) {
     std::printf("%u processors; best of %d runs each; snapshots written to %s\n\n",
                 std::thread::hardware_concurrency(), repetitions, outRoot.c_str());
 
+    if (digestOnly) {
+        digestFigures(scan, floor, hour, repetitions, out);
+        fs::remove_all(tmp);
+        fs::remove_all(outRoot);
+        return 0;
+    }
     if (sweepsOnly) {
         sweepFigures(scan, {stillHd, busy}, repetitions, out);
         fs::remove_all(tmp);
@@ -738,6 +795,9 @@ int main(int argc, char** argv) {
     splitFigures(scan, {still, busy, startOnly}, repetitions, out);
     sweepFigures(scan, {stillHd, busy}, repetitions, out);
     batchFigures(scan, floor, batchClips, repetitions, out);
+    if (makeHourWithEvents(hour)) {
+        digestFigures(scan, floor, hour, repetitions, out);
+    }
     fs::remove_all(tmp);
     fs::remove_all(outRoot);
     return 0;
