@@ -6,6 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include <cstdio>
+
+#include "DigestPlan.h"
 #include "FileOutput.h"
 #include "FolderNames.h"
 #include "JsonPath.h"
@@ -106,6 +109,39 @@ std::vector<pelmora::OverviewEvent> readEvents(const std::string& folder) {
 }  // namespace
 
 std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone) {
+    return writeBatchOverview(folder, zone, nullptr);
+}
+
+namespace {
+
+// The day's digest into folder; whether it was saved.
+bool writeDayDigest(const std::string& folder, const pelmora::OverviewContent& content,
+                    DayDigestWish& wish) {
+    const std::string path = pelmora::joinPath(folder, pelmora::kDigestName);
+    pelmora::DayDigestRequest request;
+    request.stretches = pelmora::planDayDigest(content, wish.beforeMs, wish.afterMs);
+    request.path = path;
+    request.stopRequested = wish.stopRequested;
+    if (request.stretches.empty()) {
+        std::fprintf(stderr,
+                     "No digest of the day in %s: no event of a video whose start is known\n",
+                     folder.c_str());
+        return false;
+    }
+    const pelmora::DigestOutcome outcome = pelmora::writeDayDigest(request);
+    if (!outcome.saved) {
+        wish.failed = true;
+        std::fprintf(stderr, "Failed to save %s: %s\n", path.c_str(), outcome.error.c_str());
+        return false;
+    }
+    std::fprintf(stderr, "[%s]\n", path.c_str());
+    return true;
+}
+
+}  // namespace
+
+std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone,
+                               DayDigestWish* digest) {
     std::error_code error;
     if (!fs::is_directory(folder, error)) {
         return "no such folder";
@@ -158,6 +194,7 @@ std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZon
             pelmora::kOverviewThumbnailWidth);
     };
     content.madeAt = pelmora::localTimeNow();
+    content.digest = digest != nullptr && writeDayDigest(folder, content, *digest);
     const std::string page = pelmora::overviewPage(content);
     return pelmora::replaceFile(pelmora::joinPath(folder, pelmora::kOverviewName), page.data(),
                                 page.size());

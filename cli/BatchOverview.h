@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "ClockTime.h"
@@ -11,3 +12,16 @@
 // Writes folder/overview.html with every clock time shown in zone; the reason it could not, or
 // empty. A folder holding no finished run's record is a failure: there is nothing to show.
 std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone);
+
+// What the day's digest is made of, and what becomes of it.
+struct DayDigestWish {
+    long long beforeMs = 0;
+    long long afterMs = 0;
+    std::function<bool()> stopRequested;
+    bool failed = false;  // it was asked for and could not be saved; its lines say why
+};
+
+// The same, with folder/digest.mp4 of every event of the day (see pelmora::writeDayDigest)
+// made first and linked from the page: "[path]" once saved, a line that says why not.
+std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone,
+                               DayDigestWish* digest);

@@ -91,13 +91,21 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
 
 // overview.html of the batch whose -o folder is folder, from what its runs left there.
 static int overviewCommand(const std::string& folder, const ScanOptions& options) {
-    const std::string reason = writeBatchOverview(folder, options.start.zoneOrMachine());
+    DayDigestWish digest;
+    digest.beforeMs = options.clipBeforeMs;
+    digest.afterMs = options.clipAfterMs;
+    digest.stopRequested = [] { return stopSignal != 0; };
+    const std::string reason = writeBatchOverview(folder, options.start.zoneOrMachine(),
+                                                  options.digest ? &digest : nullptr);
     if (!reason.empty()) {
         std::fprintf(stderr, "Cannot write the overview of %s: %s\n", folder.c_str(),
                      reason.c_str());
         return kExitFailures;
     }
-    return kExitDone;
+    if (stopSignal != 0) {
+        return 128 + stopSignal;
+    }
+    return digest.failed ? kExitFailures : kExitDone;
 }
 
 int main(int argc, char* argv[]) {
@@ -118,6 +126,8 @@ int main(int argc, char* argv[]) {
     }
 
     if (!options.overviewFromFolder.empty()) {
+        pelmora::setLibraryDiagnostics(options.verbose);
+        installStopHandlers();
         return overviewCommand(options.overviewFromFolder, options);
     }
     if (options.segment || !options.joinFolder.empty()) {

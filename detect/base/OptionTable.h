@@ -232,10 +232,10 @@ inline constexpr OptionEntry kExpect = optionkind::text(
     "the fewest snapshots outside");
 inline constexpr OptionEntry kDigest = optionkind::flag(
     "digest", '\0',
-    "also save digest.mp4 in each snapshot folder: every event from --before to --after around "
-    "it at its real speed, and the quiet between them sped up by --digest-speed, with the time "
-    "in the video in a corner (H.264, no sound; implies --events); with --overview-from, one "
-    "digest.mp4 of every event of the day, in clock order");
+    "also save digest.mp4 in each snapshot folder: every event at its real speed from "
+    "--before to --after around it, the quiet between them sped up (see --digest-speed), the "
+    "time in the video in a corner; H.264, no sound; implies --events. With an overview, also "
+    "a digest.mp4 beside it of every event of the day, in clock order");
 inline constexpr OptionEntry kDigestSpeed = optionkind::count(
     "digest-speed", '\0', "how many times faster the digest plays the quiet between events", 1,
     100000, 60);

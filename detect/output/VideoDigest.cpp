@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <opencv2/core.hpp>
 #include <utility>
 
@@ -31,11 +32,14 @@ public:
             return false;
         }
         fps = source.fps();
+        ended = false;
         seeks = whyNotSplittable(source, 1).empty();
         readOnFrames = std::max(1LL, std::llround(fps * kReadOnSeconds));
         return true;
     }
     double rate() const { return fps; }
+    // Whether the last read failed because the video had ended.
+    bool atEnd() const { return ended; }
     const VideoSource& video() const { return source; }
 
     // The picture of frame index into picture, or where keyframeFrom > 0 and the keyframe before
@@ -53,6 +57,7 @@ public:
         }
         while (next <= index) {
             if (!source.next(picture)) {
+                ended = true;
                 error = formatText("the video ends before frame %lld", index);
                 return -1;
             }
@@ -99,6 +104,7 @@ private:
     VideoSource source;
     double fps = 0.0;
     bool seeks = false;
+    bool ended = false;
     long long readOnFrames = 1;
     long long next = 0;  // the index of the picture the source gives next
 };
@@ -169,6 +175,122 @@ DigestOutcome writeDigest(const DigestRequest& request) {
     }
     if (!started) {
         outcome.error = "it holds no frame";
+        return outcome;
+    }
+    outcome.frames = writer.framesWritten();
+    outcome.error = writer.finish();
+    outcome.saved = outcome.error.empty();
+    return outcome;
+}
+
+namespace {
+
+// The last frame of a video at fps whose snapshot would be named at or before ms.
+long long frameShownAt(long long ms, double fps) {
+    const auto named = [fps](long long frame) {
+        return FrameTime::fromRate(frame, fps).snapshotMs;
+    };
+    long long frame = std::max(0LL, static_cast<long long>(std::floor(ms * fps / 1000.0)));
+    while (named(frame + 1) <= ms) {
+        ++frame;
+    }
+    while (frame > 0 && named(frame) > ms) {
+        --frame;
+    }
+    return frame;
+}
+
+std::string clockText(const VideoStart& start, long long ms) {
+    // The seconds are enough on the picture; the zone is the overview's.
+    const std::string full = start.clockTime(ms);
+    const std::string::size_type dot = full.find('.');
+    std::string shown = dot == std::string::npos ? full : full.substr(0, dot);
+    std::replace(shown.begin(), shown.end(), 'T', ' ');
+    return shown;
+}
+
+}  // namespace
+
+DigestOutcome writeDayDigest(const DayDigestRequest& request) {
+    DigestOutcome outcome;
+    DigestWriter writer;
+    double rate = 0.0;
+    std::unique_ptr<IndexedReader> reader;
+    std::string readerPath;
+    PictureConverter converter;
+    Picture picture;
+    cv::Mat image;
+    long long imageFrame = -1;
+    const CameraStretch* before = nullptr;
+    for (const CameraStretch& stretch : request.stretches) {
+        if (!reader || readerPath != stretch.videoPath) {
+            reader = std::make_unique<IndexedReader>();
+            readerPath = stretch.videoPath;
+            imageFrame = -1;
+            if (!reader->open(stretch.videoPath, outcome.error)) {
+                outcome.error = "cannot read " + stretch.videoPath + ": " + outcome.error;
+                return outcome;
+            }
+            if (!usableFrameRate(reader->rate())) {
+                outcome.error = stretch.videoPath + " announces no usable frame rate";
+                return outcome;
+            }
+            converter.setStream({reader->video().width(), reader->video().height()},
+                                reader->video().rotation());
+        }
+        if (rate == 0.0) {
+            rate = reader->rate();
+            outcome.error = writer.open(request.path, {kDigestWidth, kDigestHeight}, rate);
+            if (!outcome.error.empty()) {
+                return outcome;
+            }
+        }
+        const bool followsOn =
+            before != nullptr && before->camera == stretch.camera &&
+            before->start.utcMs + before->endMs >= stretch.start.utcMs + stretch.startMs - 1000;
+        if (!followsOn) {
+            outcome.error = writer.addCard(
+                {stretch.camera.empty() ? std::string("(no camera)") : stretch.camera,
+                 clockText(stretch.start, stretch.startMs)},
+                std::max(1LL, std::llround(rate / 2.0)));
+            if (!outcome.error.empty()) {
+                return outcome;
+            }
+        }
+        before = &stretch;
+        for (long long tick = 0;; ++tick) {
+            const long long ms = stretch.startMs + std::llround(tick * 1000.0 / rate);
+            if (ms > stretch.endMs) {
+                break;
+            }
+            if (request.stopRequested && request.stopRequested()) {
+                outcome.stopped = true;
+                outcome.error = "stopped before it was complete";
+                return outcome;
+            }
+            const long long frame = frameShownAt(ms, reader->rate());
+            if (frame != imageFrame) {
+                if (reader->read(frame, 0, picture, outcome.error) < 0) {
+                    if (reader->atEnd()) {
+                        outcome.error.clear();
+                        break;
+                    }
+                    return outcome;
+                }
+                if (!converter.convert(picture, image)) {
+                    outcome.error = PictureConverter::refusal(picture);
+                    return outcome;
+                }
+                imageFrame = frame;
+            }
+            outcome.error = writer.add(image, {stretch.camera, clockText(stretch.start, ms)});
+            if (!outcome.error.empty()) {
+                return outcome;
+            }
+        }
+    }
+    if (rate == 0.0) {
+        outcome.error = "there is no event to show";
         return outcome;
     }
     outcome.frames = writer.framesWritten();

@@ -46,4 +46,26 @@ struct DigestOutcome {
 // cannot be told by index after a seek, it is read from the start instead.
 DigestOutcome writeDigest(const DigestRequest& request);
 
+// A stretch of one camera's video in a digest of several, in milliseconds of the video as its
+// snapshots are named.
+struct CameraStretch {
+    std::string videoPath;
+    std::string camera;
+    VideoStart start;  // known: the stretch is put on the clock by it
+    long long startMs = 0;
+    long long endMs = 0;
+};
+
+struct DayDigestRequest {
+    std::vector<CameraStretch> stretches;  // in the order they are shown: the clock's
+    std::string path;
+    std::function<bool()> stopRequested;
+};
+
+// The day's digest: each stretch at its real speed, fitted into kDigestWidth x kDigestHeight,
+// with its camera and clock time in the corner, and before each one that does not follow on from
+// the one before on the same camera, a card of half a second with its camera and clock time.
+// It plays at the first video's rate; a video of another rate shows the frame of each moment.
+DigestOutcome writeDayDigest(const DayDigestRequest& request);
+
 }  // namespace pelmora

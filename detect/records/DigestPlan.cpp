@@ -43,4 +43,33 @@ std::vector<DigestPiece> planDigest(const std::vector<MotionEvent>& events, long
     return pieces;
 }
 
+std::vector<CameraStretch> planDayDigest(const OverviewContent& overview, long long beforeMs,
+                                         long long afterMs) {
+    std::vector<CameraStretch> stretches;
+    for (const OverviewVideo& video : overview.videos) {
+        if (!video.start.known()) {
+            continue;
+        }
+        VideoStart start = video.start;
+        start.zone = overview.zone;
+        const std::size_t first = stretches.size();
+        for (const OverviewEvent& event : video.events) {
+            const long long from = std::max(0LL, event.startMs - beforeMs);
+            const long long to = video.spanMs > 0
+                                     ? std::min(event.endMs + afterMs, video.spanMs - 1)
+                                     : event.endMs + afterMs;
+            if (stretches.size() > first && from <= stretches.back().endMs) {
+                stretches.back().endMs = std::max(stretches.back().endMs, to);
+                continue;
+            }
+            stretches.push_back({video.video, video.camera, start, from, to});
+        }
+    }
+    std::stable_sort(stretches.begin(), stretches.end(),
+                     [](const CameraStretch& a, const CameraStretch& b) {
+                         return a.start.utcAt(a.startMs) < b.start.utcAt(b.startMs);
+                     });
+    return stretches;
+}
+
 }  // namespace pelmora

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "EventGrouper.h"
+#include "OverviewPage.h"
 #include "VideoDigest.h"
 
 namespace pelmora {
@@ -14,5 +15,11 @@ namespace pelmora {
 std::vector<DigestPiece> planDigest(const std::vector<MotionEvent>& events, long long lastFrame,
                                     double fps, long long beforeMs, long long afterMs,
                                     long long speed);
+
+// The stretches of a day's digest (see writeDayDigest): each event of every video whose start
+// is known, from beforeMs before it to afterMs after, cut to what the video holds, stretches of
+// one video that overlap or touch merged, all in clock order and on the overview's clock.
+std::vector<CameraStretch> planDayDigest(const OverviewContent& overview, long long beforeMs,
+                                         long long afterMs);
 
 }  // namespace pelmora

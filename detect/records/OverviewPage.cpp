@@ -528,7 +528,14 @@ std::string overviewPage(const OverviewContent& content) {
     } else {
         html += charts(layout, content.zone);
         html += "<h2>Gaps and overlaps</h2>\n" + joints(layout, content.zone);
-        html += "<h2>Events</h2>\n" + eventList(layout, content);
+        html += "<h2>Events</h2>\n";
+        if (content.digest) {
+            html += std::string(
+                        "<p class=\"lists\">Every event of the day in one video, in clock "
+                        "order: <a href=\"") +
+                    kDigestName + "\">" + kDigestName + "</a></p>\n";
+        }
+        html += eventList(layout, content);
     }
     html += withoutStart(content);
     html += "<p class=\"made\">Made by Pelmora " + escapeHtml(kVersion) +

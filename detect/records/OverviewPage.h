@@ -47,7 +47,8 @@ struct OverviewContent {
     // The data: address of an event's busiest snapshot, asked for the first
     // kOverviewThumbnails events in time order; may be empty.
     std::function<std::string(const OverviewVideo&, const OverviewEvent&)> thumbnail;
-    std::string madeAt;  // when the page was made, as people read it
+    std::string madeAt;   // when the page was made, as people read it
+    bool digest = false;  // digest.mp4 of the day's events beside the page, linked from it
 };
 
 // The camera a video belongs to, by default: the folder it is in, or where that folder is a

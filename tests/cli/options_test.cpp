@@ -125,6 +125,7 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
         {option::kBefore, [](const ScanOptions& o) { return o.clipBeforeMs; }},
         {option::kAfter, [](const ScanOptions& o) { return o.clipAfterMs; }},
         {option::kMinPixels, [](const ScanOptions& o) -> long long { return o.minPixels; }},
+        {option::kDigestSpeed, [](const ScanOptions& o) -> long long { return o.digestSpeed; }},
     };
     std::set<std::string> tested;
     for (const auto& row : rows) {

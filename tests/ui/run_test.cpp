@@ -224,10 +224,13 @@ TEST_F(WindowRun, ShowsWhatTheRunFoundAndTunesOnTheSameVideo) {
     tuning->close();
 }
 
-TEST_F(WindowRun, CutsClipsWhenAskedAndPlaysTheChosenEventsClip) {
+TEST_F(WindowRun, CutsClipsAndTheDigestWhenAskedAndPlaysThem) {
     testsupport::writeVideo(tmp.file("moments.avi"), testsupport::knownMoments());
     setFields(tmp.file("moments.avi"), tmp.file("shots"));
+    auto* digest = child<QPushButton>(window, "playDigestButton");
+    EXPECT_TRUE(digest->isHidden());
     child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
+    child<QCheckBox>(window, "checkBox_digest")->setChecked(true);
     testsupport::StderrCapture err;
     clickStart();
     err.finish();
@@ -236,8 +239,12 @@ TEST_F(WindowRun, CutsClipsWhenAskedAndPlaysTheChosenEventsClip) {
     auto* play = child<QPushButton>(window, "playClipButton");
     ASSERT_TRUE(play->isEnabled());
     QTest::mouseClick(play, Qt::LeftButton);
-    EXPECT_EQ(opened, (std::vector<QUrl>{QUrl::fromLocalFile(
-                          QString::fromStdString(tmp.file("shots/EVENT0001.avi")))}));
+    ASSERT_FALSE(digest->isHidden());
+    QTest::mouseClick(digest, Qt::LeftButton);
+    EXPECT_EQ(opened,
+              (std::vector<QUrl>{
+                  QUrl::fromLocalFile(QString::fromStdString(tmp.file("shots/EVENT0001.avi"))),
+                  QUrl::fromLocalFile(QString::fromStdString(tmp.file("shots/digest.mp4")))}));
 }
 
 // The window shows what the run's records hold: a grey start (a snapshot against black, in no
