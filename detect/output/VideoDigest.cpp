@@ -109,12 +109,22 @@ private:
     long long next = 0;  // the index of the picture the source gives next
 };
 
+std::string clockText(const VideoStart& start, long long ms) {
+    // The time in the video gives the milliseconds; the clock needs its seconds, on the zone the
+    // run or the overview was asked for.
+    const std::string full = start.clockTime(ms);
+    const std::string::size_type dot = full.find('.');
+    std::string shown = dot == std::string::npos ? full : full.substr(0, dot);
+    std::replace(shown.begin(), shown.end(), 'T', ' ');
+    return shown;
+}
+
 std::vector<std::string> cornerLines(long long frame, double fps, const VideoStart& start,
                                      long long speed) {
     const long long ms = FrameTime::fromRate(frame, fps).snapshotMs;
     std::vector<std::string> lines = {timecode(ms)};
     if (start.known()) {
-        lines.push_back(start.clockTime(ms));
+        lines.push_back(clockText(start, ms));
     }
     if (speed > 1) {
         lines.push_back(formatText("%lldx", speed));
@@ -198,15 +208,6 @@ long long frameShownAt(long long ms, double fps) {
         --frame;
     }
     return frame;
-}
-
-std::string clockText(const VideoStart& start, long long ms) {
-    // The seconds are enough on the picture; the zone is the overview's.
-    const std::string full = start.clockTime(ms);
-    const std::string::size_type dot = full.find('.');
-    std::string shown = dot == std::string::npos ? full : full.substr(0, dot);
-    std::replace(shown.begin(), shown.end(), 'T', ' ');
-    return shown;
 }
 
 }  // namespace

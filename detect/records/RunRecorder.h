@@ -41,16 +41,15 @@ public:
     bool failed() const { return failure; }
     // Whether a list or the report could not be written, or not wholly, lost clips aside.
     bool listsFailed() const { return listFailure; }
-    // Asked while the clips are cut; true abandons the rest of them, which count as lost.
+    // Asked while the clips are cut and the digest made; true abandons the rest of them, which
+    // count as lost.
     void setStopCheck(std::function<bool()> check) { stopCheck = std::move(check); }
-    // Whether the digest was asked for, had events to show and was saved.
-    bool digestMade() const { return digestSaved; }
     // Clips that could not be saved.
     long long clipsLost() const { return lostClips; }
     // The clips cut at the end of the run, saved or not.
     const std::vector<ClipOutcome>& clips() const { return clipOutcomes; }
-    // The report of the run as recorded: one whose clips a stop abandoned was stopped too, since
-    // not all it was asked for is there and it is to be run again.
+    // The report of the run as recorded: one whose clips or digest a stop abandoned was stopped
+    // too, since not all it was asked for is there and it is to be run again.
     void settle(RunReport& report) const;
 
     void runStarted(const RunFacts& facts) override;

@@ -44,7 +44,7 @@ struct VideoRunRequest {
     EarlierSnapshots earlier = EarlierSnapshots::Keep;
     // Told what the records hold as they grow; may be null.
     RecordListener* listener = nullptr;
-    // Asked while the clips are cut; true abandons them and stops the run.
+    // Asked while the clips are cut and the digest made; true abandons them and stops the run.
     std::function<bool()> stopRequested;
     // A sweep instead of one run; the run's threshold and trigger size then count for nothing.
     std::optional<SweepRequest> sweep;
@@ -56,8 +56,8 @@ struct VideoRunRequest {
 };
 
 struct VideoRunResult {
-    // As recorded: a run whose clips a stop abandoned is stopped, since not all it was asked
-    // for is there.
+    // As recorded: a run whose clips or digest a stop abandoned is stopped, since not all it was
+    // asked for is there.
     RunReport report;
     // The video did not open or could not be read through, its folder could not take files, or
     // a snapshot, list, report, clip or record could not be written: a front end's status 1.

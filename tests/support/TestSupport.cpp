@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <execinfo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -243,6 +245,42 @@ std::string OutputCapture::finish() {
         std::remove(capturePath.c_str());
     }
     return captured;
+}
+
+namespace {
+
+int crashStream = -1;
+
+void crashed(int signal) {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string said =
+        std::string("*** ") + ::strsignal(signal) + " in " +
+        (test != nullptr ? std::string(test->test_suite_name()) + "." + test->name()
+                         : std::string("no test")) +
+        "; backtrace:\n";
+    ssize_t ignored = ::write(crashStream, said.data(), said.size());
+    (void)ignored;
+    void* frames[64];
+    ::backtrace_symbols_fd(frames, ::backtrace(frames, 64), crashStream);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace
+
+void tellCrashes() {
+    crashStream = ::dup(STDERR_FILENO);
+    // The first backtrace loads what it needs; in a handler it could not.
+    void* frames[1];
+    ::backtrace(frames, 1);
+#if defined(__SANITIZE_ADDRESS__)
+    // The address sanitizer says more of a bad address than a backtrace does.
+    std::signal(SIGABRT, crashed);
+#else
+    for (const int signal : {SIGABRT, SIGSEGV, SIGBUS, SIGFPE, SIGILL}) {
+        std::signal(signal, crashed);
+    }
+#endif
 }
 
 }  // namespace testsupport

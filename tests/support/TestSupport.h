@@ -119,4 +119,9 @@ public:
     StderrCapture() : OutputCapture(2) {}
 };
 
+// A crash (an abort, a bad address) prints the test that was running and a backtrace on the
+// standard error stream as it was when this was called, since a test that captures that stream
+// would otherwise take what it says down with it. Call once, at the start of main.
+void tellCrashes();
+
 }  // namespace testsupport

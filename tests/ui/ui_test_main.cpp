@@ -24,6 +24,7 @@ void dropPlatformChatter(QtMsgType type, const QMessageLogContext& context, cons
 }  // namespace
 
 int main(int argc, char** argv) {
+    testsupport::tellCrashes();
     pelmora::setLibraryDiagnostics(false);
     // A runtime folder of the suite's own, gone when it ends: without a login session Qt would
     // warn and leave its fallback folder in /tmp.
