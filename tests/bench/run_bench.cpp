@@ -25,8 +25,9 @@
 //   - a batch of sixteen 8-second 1280 x 720 H.264 clips in one pelmora-scan, by default
 //     (a video for each processor at once) and one video after another, against decoding them
 //     alone as many at once as the machine has processors, each in a decode_only of its own;
-//   - an hour of a still 1280 x 720 H.264 scene with five events: the run with --digest against
-//     the plain run (aimed at no more than 1.5 x), with their peak resident memory.
+//   - an hour of a still 1280 x 720 H.264 scene with five moments of motion: the run with
+//     --digest against the plain run (aimed at no more than 1.5 x), with their peak resident
+//     memory.
 // Every figure is the best of a few repetitions, each in a process of its own, measured in this
 // one run of the benchmark. Nothing is asserted.
 // Run: build/tests/run_bench [repetitions]    (or: run_bench clips DIR, to keep the clips;
@@ -488,9 +489,10 @@ void sweepFigures(const std::string& scan, const std::vector<std::string>& video
     std::printf("\n");
 }
 
-// An hour of a still 1280 x 720 scene with five events of three seconds, H.264 as a camera
+// An hour of a still 1280 x 720 scene with five moments of motion, H.264 as a camera
 // leaves it: colour bars, which the ffmpeg command draws and encodes far faster than frames
-// piped to it, with a square that moves across them for each event.
+// piped to it, with a square standing on them for three seconds each time (its coming and its
+// going are an event each, whose stretches merge into one).
 bool makeHourWithEvents(const std::string& path) {
     std::string moments;
     for (int minute = 10; minute <= 50; minute += 10) {
@@ -518,7 +520,7 @@ void digestFigures(const std::string& scan, const std::string& floor, const std:
     const Measure run = best({scan, "-q", "-t", "20", "-o", out, video}, repetitions, out);
     const Measure digest =
         best({scan, "-q", "-t", "20", "--digest", "-o", out, video}, repetitions, out);
-    std::printf("An hour of a still 1280 x 720 H.264 scene with five events\n");
+    std::printf("An hour of a still 1280 x 720 H.264 scene with five moments of motion\n");
     std::printf("  decoding alone   %8.2f s   %.2f processors busy   %6.1f MiB\n", decode.seconds,
                 decode.processors(), static_cast<double>(decode.peakKiB) / 1024.0);
     std::printf("  pelmora-scan     %8.2f s   %.2f processors busy   %6.1f MiB\n", run.seconds,
