@@ -128,8 +128,9 @@ std::optional<std::string> temporaryTarget(const std::string& fileName) {
 
 bool isRunFileName(const std::string& name) {
     return name == kSnapshotListName || name == kEventListName || name == kReportName ||
-           name == kContactSheetName || name == kDigestName || name == kRunRecordName || name == kSegmentRecordName ||
-           name == kSegmentFramesName || name == kSegmentReferenceName;
+           name == kContactSheetName || name == kDigestName || name == kRunRecordName ||
+           name == kSegmentRecordName || name == kSegmentFramesName ||
+           name == kSegmentReferenceName;
 }
 
 std::string segmentFolder(const std::string& folder, int index, int count) {
