@@ -18,8 +18,6 @@ struct DigestPiece {
     std::vector<int> events;  // the events an event's stretch shows; none in the quiet
 
     bool quiet() const { return events.empty(); }
-    // The frames the digest takes from it: first, first + step, ... up to last.
-    long long frames() const { return (last - first) / step + 1; }
 };
 
 struct DigestRequest {
