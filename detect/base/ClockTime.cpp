@@ -1,12 +1,14 @@
 #include "ClockTime.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <utility>
 #include <vector>
@@ -247,13 +249,35 @@ std::string zoneFolder() {
     return folder != nullptr && *folder != '\0' ? folder : "/usr/share/zoneinfo";
 }
 
+// The largest file of the zone database is a few kilobytes; a megabyte is no zone.
+constexpr off_t kLargestZoneFile = 1 << 20;
+
+// A regular file's bytes, whole. A folder, a device or a FIFO is no zone's file: a folder would
+// throw from the stream, /dev/zero would never end, and a FIFO would wait for a writer, so the
+// file is opened without waiting and looked at before a byte is read.
 bool readWhole(const std::string& path, std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    struct stat info {};
+    bool read =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kLargestZoneFile;
+    bytes.clear();
+    char block[8192];
+    while (read) {
+        const ssize_t got = ::read(fd, block, sizeof block);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0 || bytes.size() + static_cast<std::size_t>(got) > kLargestZoneFile) {
+            read = got == 0;
+            break;
+        }
+        bytes.append(block, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
+    return read;
 }
 
 }  // namespace
@@ -414,7 +438,7 @@ std::optional<TimeZone> TimeZone::named(const std::string& name, std::string& er
     return TimeZone(std::move(rules));
 }
 
-TimeZone TimeZone::machine() {
+TimeZone TimeZone::machine(std::string* unreadable) {
     std::string bytes;
     auto rules = std::make_shared<Rules>();
     const char* variable = std::getenv("TZ");
@@ -439,6 +463,10 @@ TimeZone TimeZone::machine() {
             return TimeZone(std::move(rules));
         }
         // As the C library does with a TZ it cannot read.
+        if (unreadable != nullptr) {
+            *unreadable = "TZ=" + std::string(variable) +
+                          " is neither a zone of the database nor a rule: times are UTC";
+        }
         return fixed(0);
     }
     if (!readWhole("/etc/localtime", bytes) || !rules->readDatabaseFile(bytes)) {
@@ -452,7 +480,8 @@ TimeZone TimeZone::machine() {
     std::string name;
     if (inside != std::string::npos) {
         name = link.substr(inside + 9);
-    } else if (std::ifstream in("/etc/timezone"); in && std::getline(in, name)) {
+    } else if (std::string lines; readWhole("/etc/timezone", lines)) {
+        name = lines.substr(0, lines.find('\n'));
         name.erase(name.find_last_not_of(" \t\r") + 1);
     }
     rules->name = name.empty() ? "localtime" : name;

@@ -51,8 +51,9 @@ public:
     // with error set, for a name that is none of them.
     static std::optional<TimeZone> named(const std::string& name, std::string& error);
     // The machine's own: TZ when it is set to a zone's name or a POSIX rule, else the zone
-    // /etc/localtime holds, else UTC.
-    static TimeZone machine();
+    // /etc/localtime holds, else UTC. A TZ that names no zone and no rule is UTC too, and then
+    // unreadable, when given, says so in a line for people.
+    static TimeZone machine(std::string* unreadable = nullptr);
 
     // What the zone was asked for by: "Europe/Berlin", "+02:00", or for the machine's, the
     // zone's name where it is known ("UTC" else).

@@ -2,12 +2,14 @@
 // and its name's time, or the container's creation time, shown on the clock of a zone.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "ClockTime.h"
+#include "TestSupport.h"
 #include "VideoStart.h"
 
 namespace {
@@ -240,6 +242,49 @@ TEST(TimeZones, NamesOffsetsAndTheMachinesOwn) {
     ::setenv("TZ", "<-04>4<-03>,M9.1.6/24,M4.1.6/24", 1);
     EXPECT_EQ(TimeZone::machine().offsetAt(pelmora::civilAsUtcMs({2024, 1, 15})), -3 * 3600);
     EXPECT_EQ(TimeZone::machine().offsetAt(pelmora::civilAsUtcMs({2024, 6, 15})), -4 * 3600);
+    if (saved != nullptr) {
+        ::setenv("TZ", before.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+}
+
+// A zone that names a folder, a device that never ends or a FIFO with no writer is no zone: it
+// is refused by name, and as the machine's TZ it is UTC, said once, rather than an abort, a
+// read until memory runs out, or a wait for ever.
+TEST(TimeZones, NamesOfWhatIsNoZoneFileAreRefusedOrUtc) {
+    testsupport::TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    struct Row {
+        const char* name;
+        std::string tz;
+    };
+    const std::vector<Row> rows = {
+        {"a folder of the database", "America"},
+        {"a folder by path", "/usr/share/zoneinfo/Europe"},
+        {"a device without end", "/dev/zero"},
+        {"a FIFO", dir.file("fifo")},
+    };
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved != nullptr ? saved : "";
+    for (const Row& row : rows) {
+        std::string error;
+        if (row.tz[0] != '/') {
+            EXPECT_FALSE(TimeZone::named(row.tz, error).has_value()) << row.name;
+            EXPECT_FALSE(error.empty()) << row.name;
+        }
+        ::setenv("TZ", row.tz.c_str(), 1);
+        std::string said;
+        EXPECT_EQ(TimeZone::machine(&said).offsetAt(pelmora::civilAsUtcMs({2024, 5, 1})), 0)
+            << row.name;
+        EXPECT_EQ(said,
+                  "TZ=" + row.tz + " is neither a zone of the database nor a rule: times are UTC")
+            << row.name;
+    }
+    ::setenv("TZ", "Europe/Berlin", 1);
+    std::string said;
+    EXPECT_EQ(TimeZone::machine(&said).name(), "Europe/Berlin");
+    EXPECT_EQ(said, "");
     if (saved != nullptr) {
         ::setenv("TZ", before.c_str(), 1);
     } else {
