@@ -16,6 +16,43 @@ std::string recordPath(const std::string& folder) {
     return pelmora::joinPath(folder, RunRecord::kFileName);
 }
 
+bool isOptional(const nlohmann::json& record, const char* key, bool (nlohmann::json::*is)() const) {
+    return !record.contains(key) || (record[key].*is)();
+}
+
+// Whether a record holds each field where it is, of the type we write it with: a field of
+// another type would throw as it is read.
+bool holdsWhatWeWrite(const nlohmann::json& record) {
+    if (!record.is_object()) {
+        return false;
+    }
+    for (const char* count : {"frames", "frames_announced", "written", "lost", "span_ms"}) {
+        if (!isOptional(record, count, &nlohmann::json::is_number_integer)) {
+            return false;
+        }
+    }
+    if (!isOptional(record, "digest", &nlohmann::json::is_boolean)) {
+        return false;
+    }
+    if (record.contains("video")) {
+        const nlohmann::json& video = record["video"];
+        if (!video.is_null() && (!video.is_object() || !video.contains("path_bytes") ||
+                                 !video["path_bytes"].is_string())) {
+            return false;
+        }
+    }
+    if (record.contains("start")) {
+        const nlohmann::json& start = record["start"];
+        if (!start.is_object() || !isOptional(start, "source", &nlohmann::json::is_string) ||
+            !isOptional(start, "time", &nlohmann::json::is_string) ||
+            !isOptional(start, "zone", &nlohmann::json::is_string) ||
+            !isOptional(start, "utc_ms", &nlohmann::json::is_number_integer)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 nlohmann::json startRecord(const pelmora::VideoStart& start) {
@@ -66,12 +103,21 @@ nlohmann::json RunRecord::identity() const {
     return {{"video", fileIdentity(video)}, {"settings", settings}, {"version", pelmora::kVersion}};
 }
 
-std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder) const {
+std::optional<nlohmann::json> RunRecord::read(const std::string& folder) {
     std::ifstream in(recordPath(folder));
-    const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
-    if (record.is_discarded() || !record.is_object()) {
+    nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
+    if (record.is_discarded() || !holdsWhatWeWrite(record)) {
         return std::nullopt;
     }
+    return record;
+}
+
+std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder) const {
+    const std::optional<nlohmann::json> held = read(folder);
+    if (!held) {
+        return std::nullopt;
+    }
+    const nlohmann::json& record = *held;
     const nlohmann::json wanted = identity();
     for (const auto& [key, value] : wanted.items()) {
         if (!record.contains(key) || record[key] != value) {
@@ -98,11 +144,11 @@ std::optional<pelmora::RunReport> RunRecord::findDone(const std::string& folder)
 }
 
 std::optional<std::string> RunRecord::recordedVideo(const std::string& folder) {
-    std::ifstream in(recordPath(folder));
-    const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
-    if (record.is_discarded() || !record.is_object() || !record.contains("video") ||
-        !record["video"].is_object() || !record["video"].contains("path_bytes") ||
-        !record["video"]["path_bytes"].is_string()) {
+    return recordedVideo(read(folder).value_or(nlohmann::json()));
+}
+
+std::optional<std::string> RunRecord::recordedVideo(const nlohmann::json& record) {
+    if (!record.is_object() || !record.contains("video") || !record["video"].is_object()) {
         return std::nullopt;
     }
     return pathFromBytes(record["video"]["path_bytes"].get<std::string>());

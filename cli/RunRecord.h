@@ -32,9 +32,15 @@ public:
     // very video with these settings by this version, and lost nothing.
     std::optional<pelmora::RunReport> findDone(const std::string& folder) const;
 
+    // The record in folder. One that does not hold each field we write with the type we write
+    // it with is no record of ours: it is none, and never read field by field.
+    static std::optional<nlohmann::json> read(const std::string& folder);
+
     // The video the record in folder is of, by its exact path; nothing when there is no
     // readable record.
     static std::optional<std::string> recordedVideo(const std::string& folder);
+    // The same of a record read already.
+    static std::optional<std::string> recordedVideo(const nlohmann::json& record);
 
     // Writes the record of a finished run into its folder, whole or not at all; clipsLost
     // count against it as lost snapshots do.
