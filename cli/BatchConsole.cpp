@@ -1,6 +1,7 @@
 #include "BatchConsole.h"
 
 #include "ConsoleRunHost.h"
+#include "StandardOutput.h"
 #include "TextFormat.h"
 
 BatchConsole::BatchConsole(std::size_t videos, int atOnce, bool progressShown, std::FILE* out,
@@ -46,8 +47,9 @@ void BatchConsole::finish(std::size_t video, const std::string& summary) {
         put(next.heldLines);
         next.heldLines = std::string();
         clearProgress();
-        std::fputs(next.summary.c_str(), out);
-        std::fflush(out);
+        if (const int error = putOutput(out, next.summary); error != 0 && lostOutput == 0) {
+            lostOutput = error;
+        }
         ++first;
     }
     // The new first video's lines so far go out now; from here on it writes as it goes.
@@ -56,6 +58,11 @@ void BatchConsole::finish(std::size_t video, const std::string& summary) {
         videos[first].heldLines = std::string();
     }
     turn.notify_all();
+}
+
+int BatchConsole::outputError() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return lostOutput;
 }
 
 void BatchConsole::writeLine(const std::string& line) {

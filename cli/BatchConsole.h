@@ -32,6 +32,9 @@ public:
     // written, once every video before it is done.
     void finish(std::size_t video, const std::string& summary);
 
+    // The errno of the first summary the output did not take; 0 while it took every one.
+    int outputError();
+
     // A line of the batch's own on the error stream, after the progress line is removed.
     void writeLine(const std::string& line);
 
@@ -64,5 +67,6 @@ private:
     std::size_t first = 0;  // the first video not yet done; it writes as it goes
     std::size_t done = 0;
     bool progressDrawn = false;
+    int lostOutput = 0;
     Clock::time_point lastDrawn;
 };

@@ -120,6 +120,7 @@ public:
             thread.join();
         }
         BatchResult result;
+        result.outputError = console.outputError();
         result.total.videos = static_cast<int>(batch.size());
         for (std::size_t i = 0; i < batch.size(); ++i) {
             if (outcomes[i]) {

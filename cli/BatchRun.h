@@ -27,6 +27,7 @@ struct BatchResult {
     // A video did not open, was not read through, or lost a snapshot, list, clip, report or
     // record.
     bool failed = false;
+    int outputError = 0;  // the errno of a summary the standard output did not take
 };
 
 // Runs the batch's videos in its order, as many at once as shares say, each from a black

@@ -7,6 +7,7 @@
 #include "RunRecord.h"
 #include "SegmentJoin.h"
 #include "SegmentScan.h"
+#include "StandardOutput.h"
 #include "Version.h"
 #include "VideoJob.h"
 
@@ -26,9 +27,13 @@ std::string oneLine(const nlohmann::json& value) {
     return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void printSummary(const ScanOptions& options, const VideoOutcome& outcome) {
-    std::fputs(summaryLine(options.summary, outcome).c_str(), stdout);
-    std::fflush(stdout);
+// Whether the summary reached the standard output; said on the error stream where not.
+bool printSummary(const ScanOptions& options, const VideoOutcome& outcome) {
+    if (const int error = putOutput(stdout, summaryLine(options.summary, outcome))) {
+        sayOutputLost(error);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -70,11 +75,12 @@ int scanSegmentCommand(const ScanOptions& options, const StopSignal& stopSignal,
                                                   " exactly: " + scan.inexact +
                                                   "; --join will scan it as one run\n");
     }
-    printSummary(options, VideoOutcome{video, scan.report, host.secondsElapsed()});
+    const bool summed =
+        printSummary(options, VideoOutcome{video, scan.report, host.secondsElapsed()});
     const pelmora::RunReport::Status status = scan.report.status;
-    const bool failed = !scan.recorded || status == pelmora::RunReport::Status::OpenFailed ||
-                        status == pelmora::RunReport::Status::OutputUnusable ||
-                        scan.report.snapshotsLost > 0;
+    const bool failed =
+        !summed || !scan.recorded || status == pelmora::RunReport::Status::OpenFailed ||
+        status == pelmora::RunReport::Status::OutputUnusable || scan.report.snapshotsLost > 0;
     return exitStatus(failed, stopSignal);
 }
 
@@ -113,8 +119,10 @@ int joinCommand(const ScanOptions& options, const StopSignal& stopSignal, bool t
                      result.reason.c_str());
     } else {
         const bool skipped = result.outcome == Outcome::AlreadyJoined;
-        printSummary(options, VideoOutcome{result.video, result.report,
-                                           skipped ? 0.0 : host.secondsElapsed(), skipped});
+        if (!printSummary(options, VideoOutcome{result.video, result.report,
+                                                skipped ? 0.0 : host.secondsElapsed(), skipped})) {
+            return exitStatus(true, stopSignal);
+        }
     }
     return exitStatus(result.failed, stopSignal);
 }
