@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <list>
 #include <memory>
 #include <opencv2/core.hpp>
+#include <set>
 #include <utility>
 
 #include "DigestWriter.h"
@@ -119,9 +121,9 @@ std::string clockText(const VideoStart& start, long long ms) {
     return shown;
 }
 
-std::vector<std::string> cornerLines(long long frame, double fps, const VideoStart& start,
-                                     long long speed) {
-    const long long ms = FrameTime::fromRate(frame, fps).snapshotMs;
+std::vector<std::string> cornerLines(long long frame, const FrameNames& names,
+                                     const VideoStart& start, long long speed) {
+    const long long ms = names.msOf(frame);
     std::vector<std::string> lines = {timecode(ms)};
     if (start.known()) {
         lines.push_back(clockText(start, ms));
@@ -145,6 +147,7 @@ DigestOutcome writeDigest(const DigestRequest& request) {
         outcome.error = "the video announces no usable frame rate to play its events at";
         return outcome;
     }
+    const FrameNames names = request.names.value_or(FrameNames(reader.rate()));
     DigestWriter writer;
     PictureConverter converter;
     converter.setStream({reader.video().width(), reader.video().height()},
@@ -176,8 +179,8 @@ DigestOutcome writeDigest(const DigestRequest& request) {
                 }
                 started = true;
             }
-            outcome.error = writer.add(image, cornerLines(shown, reader.rate(), request.start,
-                                                          piece.quiet() ? piece.step : 1));
+            outcome.error = writer.add(
+                image, cornerLines(shown, names, request.start, piece.quiet() ? piece.step : 1));
             if (!outcome.error.empty()) {
                 return outcome;
             }
@@ -195,19 +198,60 @@ DigestOutcome writeDigest(const DigestRequest& request) {
 
 namespace {
 
-// The last frame of a video at fps whose snapshot would be named at or before ms.
-long long frameShownAt(long long ms, double fps) {
-    const auto named = [fps](long long frame) {
-        return FrameTime::fromRate(frame, fps).snapshotMs;
-    };
-    long long frame = std::max(0LL, static_cast<long long>(std::floor(ms * fps / 1000.0)));
-    while (named(frame + 1) <= ms) {
-        ++frame;
+// The videos a day's digest keeps open at once: where the events of cameras interleave, each
+// camera's file is read on from where it was rather than again from its start, which a file
+// that cannot seek by index would need at every change of camera. The one longest unused is
+// closed past these, so that a day of many files keeps a few decoders, not one a file.
+constexpr std::size_t kDayReadersOpen = 8;
+
+// The reading of one video of a day's digest.
+struct CameraReading {
+    std::string videoPath;
+    IndexedReader reader;
+    PictureConverter converter;
+    cv::Mat image;
+    long long imageFrame = -1;
+
+    // Reads videoPath from here on; why it cannot, or empty.
+    std::string open(const std::string& path) {
+        videoPath = path;
+        imageFrame = -1;
+        std::string error;
+        if (!reader.open(path, error)) {
+            return "cannot read " + path + ": " + error;
+        }
+        if (!usableFrameRate(reader.rate())) {
+            return path + " announces no usable frame rate";
+        }
+        converter.setStream({reader.video().width(), reader.video().height()},
+                            reader.video().rotation());
+        return std::string();
     }
-    while (frame > 0 && named(frame) > ms) {
-        --frame;
+};
+
+// The size of the largest picture the stretches show, turned as it is shown, fitted into the
+// digest's largest size: smaller cameras are not blown up to 720p, which costs more to encode
+// than it shows.
+cv::Size daySize(const std::vector<CameraStretch>& stretches) {
+    std::set<std::string> seen;
+    cv::Size largest;
+    for (const CameraStretch& stretch : stretches) {
+        if (!seen.insert(stretch.videoPath).second) {
+            continue;
+        }
+        VideoSource source;
+        std::string ignored;
+        if (!source.open(stretch.videoPath, ignored)) {
+            continue;  // said as the stretch is read
+        }
+        const bool turned = source.rotation() % 180 != 0;
+        const cv::Size size(turned ? source.height() : source.width(),
+                            turned ? source.width() : source.height());
+        if (size.area() > largest.area()) {
+            largest = size;
+        }
     }
-    return frame;
+    return largest.area() > 0 ? digestSize(largest) : cv::Size(kDigestWidth, kDigestHeight);
 }
 
 }  // namespace
@@ -216,32 +260,30 @@ DigestOutcome writeDayDigest(const DayDigestRequest& request) {
     DigestOutcome outcome;
     DigestWriter writer;
     double rate = 0.0;
-    std::unique_ptr<IndexedReader> reader;
-    std::string readerPath;
-    PictureConverter converter;
-    Picture picture;
-    cv::Mat image;
-    long long imageFrame = -1;
+    // The most recently used first.
+    std::list<std::unique_ptr<CameraReading>> open;
     const CameraStretch* before = nullptr;
     for (const CameraStretch& stretch : request.stretches) {
-        if (!reader || readerPath != stretch.videoPath) {
-            reader = std::make_unique<IndexedReader>();
-            readerPath = stretch.videoPath;
-            imageFrame = -1;
-            if (!reader->open(stretch.videoPath, outcome.error)) {
-                outcome.error = "cannot read " + stretch.videoPath + ": " + outcome.error;
+        auto found = std::find_if(open.begin(), open.end(), [&](const auto& reading) {
+            return reading->videoPath == stretch.videoPath;
+        });
+        if (found != open.end()) {
+            open.splice(open.begin(), open, found);
+        } else {
+            if (open.size() >= kDayReadersOpen) {
+                open.pop_back();
+            }
+            open.push_front(std::make_unique<CameraReading>());
+            outcome.error = open.front()->open(stretch.videoPath);
+            if (!outcome.error.empty()) {
                 return outcome;
             }
-            if (!usableFrameRate(reader->rate())) {
-                outcome.error = stretch.videoPath + " announces no usable frame rate";
-                return outcome;
-            }
-            converter.setStream({reader->video().width(), reader->video().height()},
-                                reader->video().rotation());
         }
+        CameraReading* const camera = open.front().get();
+        IndexedReader& reader = camera->reader;
         if (rate == 0.0) {
-            rate = reader->rate();
-            outcome.error = writer.open(request.path, {kDigestWidth, kDigestHeight}, rate);
+            rate = reader.rate();
+            outcome.error = writer.open(request.path, daySize(request.stretches), rate);
             if (!outcome.error.empty()) {
                 return outcome;
             }
@@ -259,6 +301,7 @@ DigestOutcome writeDayDigest(const DayDigestRequest& request) {
             }
         }
         before = &stretch;
+        const FrameNames names(reader.rate());
         for (long long tick = 0;; ++tick) {
             const long long ms = stretch.startMs + std::llround(tick * 1000.0 / rate);
             if (ms > stretch.endMs) {
@@ -269,22 +312,24 @@ DigestOutcome writeDayDigest(const DayDigestRequest& request) {
                 outcome.error = "stopped before it was complete";
                 return outcome;
             }
-            const long long frame = frameShownAt(ms, reader->rate());
-            if (frame != imageFrame) {
-                if (reader->read(frame, 0, picture, outcome.error) < 0) {
-                    if (reader->atEnd()) {
+            const long long frame = std::max(0LL, names.lastTo(ms));
+            if (frame != camera->imageFrame) {
+                Picture picture;
+                if (reader.read(frame, 0, picture, outcome.error) < 0) {
+                    if (reader.atEnd()) {
                         outcome.error.clear();
                         break;
                     }
                     return outcome;
                 }
-                if (!converter.convert(picture, image)) {
+                if (!camera->converter.convert(picture, camera->image)) {
                     outcome.error = PictureConverter::refusal(picture);
                     return outcome;
                 }
-                imageFrame = frame;
+                camera->imageFrame = frame;
             }
-            outcome.error = writer.add(image, {stretch.camera, clockText(stretch.start, ms)});
+            outcome.error =
+                writer.add(camera->image, {stretch.camera, clockText(stretch.start, ms)});
             if (!outcome.error.empty()) {
                 return outcome;
             }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "FrameNames.h"
 #include "VideoStart.h"
 
 namespace pelmora {
@@ -25,6 +27,8 @@ struct DigestRequest {
     std::string path;  // the digest's file
     std::vector<DigestPiece> pieces;
     VideoStart start;  // the clock time each frame carries, where known
+    // Each frame's time in the video, as the run named it; none: by the video's rate.
+    std::optional<FrameNames> names;
     // Asked once a frame; true abandons the digest.
     std::function<bool()> stopRequested;
 };

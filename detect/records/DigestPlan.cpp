@@ -6,17 +6,18 @@
 namespace pelmora {
 
 std::vector<DigestPiece> planDigest(const std::vector<MotionEvent>& events, long long lastFrame,
-                                    double fps, long long beforeMs, long long afterMs,
+                                    const FrameNames& names, long long beforeMs, long long afterMs,
                                     long long speed) {
     std::vector<DigestPiece> stretches;
-    const long long framesBefore = std::llround(static_cast<double>(beforeMs) * fps / 1000.0);
-    const long long framesAfter = std::llround(static_cast<double>(afterMs) * fps / 1000.0);
     for (const MotionEvent& event : events) {
         if (event.firstFrame > lastFrame) {
             break;
         }
-        const long long first = std::max(0LL, event.firstFrame - framesBefore);
-        const long long last = std::min(lastFrame, event.lastFrame + framesAfter);
+        const long long first =
+            std::min(event.firstFrame, names.firstFrom(names.msOf(event.firstFrame) - beforeMs));
+        const long long last = std::min(
+            lastFrame,
+            std::max(event.lastFrame, names.lastTo(names.msOf(event.lastFrame) + afterMs)));
         if (!stretches.empty() && first <= stretches.back().last + 1) {
             stretches.back().last = std::max(stretches.back().last, last);
             stretches.back().events.push_back(event.number);

@@ -3,17 +3,19 @@
 #include <vector>
 
 #include "EventGrouper.h"
+#include "FrameNames.h"
 #include "OverviewPage.h"
 #include "VideoDigest.h"
 
 namespace pelmora {
 
-// The pieces of a digest of a video whose frames run from 0 to lastFrame at fps: each event's
-// stretch from beforeMs before its first snapshot to afterMs after its last, cut to the frames
-// the video holds, stretches that overlap or touch merged into one; and the quiet before,
-// between and after them, one frame in speed. None when there is no event.
+// The pieces of a digest of a video whose frames run from 0 to lastFrame, named as names says:
+// each event's stretch from the first frame named beforeMs or less before its first snapshot to
+// the last named afterMs or less after its last, cut to the frames the video holds, stretches that
+// overlap or touch merged into one; and the quiet before, between and after them, one frame in
+// speed. None when there is no event.
 std::vector<DigestPiece> planDigest(const std::vector<MotionEvent>& events, long long lastFrame,
-                                    double fps, long long beforeMs, long long afterMs,
+                                    const FrameNames& names, long long beforeMs, long long afterMs,
                                     long long speed);
 
 // The stretches of a day's digest (see writeDayDigest): each event of every video whose start

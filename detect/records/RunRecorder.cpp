@@ -19,6 +19,8 @@ namespace {
 
 // A list's last column, where the video's start is known.
 constexpr const char* kClockColumn = "clock_time";
+// Where the clip's columns stand in a row of events.csv: after peak_file.
+constexpr long kClipColumnsAt = 8;
 
 std::vector<std::string> eventHeader(bool clips, bool clock) {
     std::vector<std::string> header = {"event", "start_ms",  "end_ms",      "start",
@@ -26,6 +28,8 @@ std::vector<std::string> eventHeader(bool clips, bool clock) {
     if (clips) {
         header.insert(header.end(), {"clip", "clip_start_ms", "clip_end_ms"});
     }
+    // Added after the columns lists had before it, so that a reader by place still finds them.
+    header.emplace_back("picture_file");
     if (clock) {
         header.emplace_back(kClockColumn);
     }
@@ -39,6 +43,9 @@ RunRecorder::RunRecorder(RecordOptions options, RunLog& log)
 
 void RunRecorder::runStarted(const RunFacts& runFacts) {
     facts = runFacts;
+    if (options.digest && usableFrameRate(facts.fps)) {
+        frameNames.emplace(facts.fps);
+    }
     if (listener != nullptr) {
         listener->recordStarted(facts);
     }
@@ -78,6 +85,9 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
 
 void RunRecorder::frameMeasured(const FrameMeasure& measure) {
     lastTimeMs = measure.timeMs;
+    if (frameNames) {
+        frameNames->add(measure.frame, measure.timeMs);
+    }
     timeline.add(measure.timeMs, measure.changedPixels, !measure.againstBlack);
     if (listener != nullptr) {
         listener->framePlotted(measure);
@@ -184,12 +194,13 @@ void RunRecorder::eventClosed(const MotionEvent& event) {
                                     timecode(event.endMs),
                                     std::to_string(event.snapshots),
                                     std::to_string(event.peakPixels),
-                                    event.peakFile};
+                                    event.peakFile,
+                                    event.pictureFile};
     if (options.clips) {
         // Where the clip went is known only after the run; until then a killed run leaves
         // the columns empty.
         eventRows.push_back(row);
-        row.insert(row.end(), 3, std::string());
+        row.insert(row.begin() + kClipColumnsAt, 3, std::string());
     }
     if (facts.start.known()) {
         row.push_back(facts.start.clockTime(event.startMs));
@@ -248,8 +259,10 @@ void RunRecorder::makeDigest(const RunReport& report) {
     DigestRequest request;
     request.videoPath = facts.videoPath;
     request.path = path;
-    request.pieces = planDigest(closedEvents, report.lastFrame, facts.fps, options.clipBeforeMs,
+    const FrameNames names = frameNames ? *frameNames : FrameNames(facts.fps);
+    request.pieces = planDigest(closedEvents, report.lastFrame, names, options.clipBeforeMs,
                                 options.clipAfterMs, options.digestSpeed);
+    request.names = names;
     request.start = facts.start;
     request.stopRequested = stopCheck;
     const DigestOutcome outcome = writeDigest(request);
@@ -283,10 +296,10 @@ void RunRecorder::rewriteEventList() {
             }
         }
         if (clip != nullptr && clip->saved) {
-            row.insert(row.end(),
+            row.insert(row.begin() + kClipColumnsAt,
                        {clip->file, std::to_string(clip->startMs), std::to_string(clip->endMs)});
         } else {
-            row.insert(row.end(), 3, std::string());
+            row.insert(row.begin() + kClipColumnsAt, 3, std::string());
         }
         if (facts.start.known()) {
             row.push_back(facts.start.clockTime(std::stoll(row[1])));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "CsvWriter.h"
 #include "EventGrouper.h"
 #include "FolderNames.h"
+#include "FrameNames.h"
 #include "RecordListener.h"
 #include "RecordOptions.h"
 #include "RunLog.h"
@@ -82,6 +84,8 @@ private:
     std::string unreadableAgain;  // why the video cannot be read again for its clips
     std::function<bool()> stopCheck;
     long long lastTimeMs = 0;
+    // Each frame's name, for the digest to pad its events and name its frames as the run did.
+    std::optional<FrameNames> frameNames;
     bool failure = false;
     RecordListener* listener = nullptr;
     bool listFailure = false;

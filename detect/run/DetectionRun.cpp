@@ -85,10 +85,19 @@ public:
         }
     }
 
+    // Where the last frame read or passed over ends, and whether reading ended past the end of a
+    // stretch asked for by stream time rather than at the video's end.
+    long long videoEndMs() const { return lastNamed + frameLengthMs; }
+    bool endedPastStretch() const { return pastStretch; }
+
 private:
     void readFrames(FrameReader& reader) {
         Picture picture;
         const VideoStretch& stretch = request.stretch;
+        // On the stream's clock a frame's name is its presentation time, which the rate does not
+        // tell: the frames of a stretch by time are those whose names lie within it.
+        const StretchTimes* byName =
+            request.clock == RunClock::Stream && request.times.given() ? &request.times : nullptr;
         for (long long frameIndex = stretch.first; reader.next(picture); ++frameIndex) {
             if (stretch.last >= 0 && frameIndex > stretch.last) {
                 break;
@@ -96,6 +105,20 @@ private:
             if (stretch.exact && !indexHolds(frameIndex, picture)) {
                 report.status = RunReport::Status::Stopped;
                 break;
+            }
+            if (byName != nullptr) {
+                lastNamed = timeOf(frameIndex, picture).snapshotMs;
+                if (byName->toMs && lastNamed > *byName->toMs) {
+                    pastStretch = true;
+                    break;
+                }
+                if (byName->fromMs && lastNamed < *byName->fromMs) {
+                    if (host.stopAfterFrame()) {
+                        report.status = RunReport::Status::Stopped;
+                        break;
+                    }
+                    continue;
+                }
             }
             ++report.framesRead;
             const double ms = picture.hasPresentationTime ? picture.presentationMs
@@ -139,7 +162,7 @@ private:
 
     // One frame: measured, shown, perhaps saved; false to stop after it.
     bool step(long long frameIndex, const Picture& picture) {
-        if (frameIndex == request.stretch.first) {
+        if (report.framesRead == 1) {
             firstFrame(converter.imageSize(picture));
         } else if (converter.changesFormat(picture)) {
             formatChanged(frameIndex, *picture.frame);
@@ -362,6 +385,8 @@ private:
     long long lastStreamMs = 0;
     // The picture of this run's last snapshot, which the reference image was converted from.
     AVFramePtr referencePicture;
+    long long lastNamed = -1;
+    bool pastStretch = false;
 };
 
 }  // namespace
@@ -420,8 +445,10 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
         return;
     }
     RunRequest request = asked;
+    const bool byStreamTime = asked.times.given() && asked.clock == RunClock::Stream;
     // Settled before the folder is touched, so that times the video cannot honour leave nothing.
-    if (asked.times.given()) {
+    // Times on the stream's clock are the frames' own, found as they are read.
+    if (asked.times.given() && !byStreamTime) {
         const std::string refusal = timedStretch(job.getSource(), asked.times, request.stretch);
         if (!refusal.empty()) {
             failRun(report, host, request.videoPath, refusal);
@@ -449,6 +476,15 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
     const VideoSource& source = job.getSource();
     const double fps = source.fps();
     report.framesAnnounced = std::max(source.announcedFrames(), 0LL);
+    // Of a stretch, what the file announces of it: its frames between the times, where the rate
+    // tells them, so that a stretch read whole is not taken for a file cut short.
+    if (byStreamTime) {
+        report.framesAnnounced = 0;
+    } else if (asked.times.given() && report.framesAnnounced > 0) {
+        const long long last =
+            request.stretch.last >= 0 ? request.stretch.last : report.framesAnnounced - 1;
+        report.framesAnnounced = last + 1 - request.stretch.first;
+    }
     if (!FrameClock(fps).rateUsable()) {
         host.write(LogKind::Warning,
                    formatText("Frame rate %g of %s is not usable: timing frames by the stream's "
@@ -480,7 +516,15 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
         }
     }
     framesRan = true;
-    FrameLoop(detector, request, host, job, report).run();
+    FrameLoop loop(detector, request, host, job, report);
+    loop.run();
+    if (byStreamTime && report.status == RunReport::Status::Finished) {
+        const std::string refusal = namedStretchRefusal(
+            asked.times, report.framesRead, loop.endedPastStretch() ? -1 : loop.videoEndMs());
+        if (!refusal.empty()) {
+            failRun(report, host, request.videoPath, refusal);
+        }
+    }
     // A stretch asked for by time is all read, exactly, or the run says it was not.
     if (asked.times.given() && report.status == RunReport::Status::Stopped &&
         !report.inexact.empty()) {

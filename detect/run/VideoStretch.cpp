@@ -1,10 +1,10 @@
 #include "VideoStretch.h"
 
 #include <algorithm>
-#include <cmath>
 #include <utility>
 
 #include "FrameClock.h"
+#include "FrameNames.h"
 #include "TextFormat.h"
 
 namespace pelmora {
@@ -13,31 +13,6 @@ namespace {
 
 long long nameMs(long long frame, double fps) {
     return FrameTime::fromRate(frame, fps).snapshotMs;
-}
-
-// The first frame whose name is at or after ms: the rate's estimate, set right by the names
-// themselves, so that a time exactly on a frame is that frame whatever the rounding.
-long long firstFrameFrom(long long ms, double fps) {
-    long long frame = std::max(0LL, static_cast<long long>(std::ceil(ms * fps / 1000.0)));
-    while (frame > 0 && nameMs(frame - 1, fps) >= ms) {
-        --frame;
-    }
-    while (nameMs(frame, fps) < ms) {
-        ++frame;
-    }
-    return frame;
-}
-
-// The last frame whose name is at or before ms, -1 for none.
-long long lastFrameTo(long long ms, double fps) {
-    long long frame = static_cast<long long>(std::floor(ms * fps / 1000.0));
-    while (nameMs(frame + 1, fps) <= ms) {
-        ++frame;
-    }
-    while (frame >= 0 && nameMs(frame, fps) > ms) {
-        --frame;
-    }
-    return frame;
 }
 
 std::string secondsText(long long ms) {
@@ -58,7 +33,7 @@ std::string stretchAtTimes(const StretchTimes& times, double fps, long long fram
     const long long endMs = nameMs(frames, fps);
     VideoStretch found;
     if (times.fromMs) {
-        found.first = firstFrameFrom(*times.fromMs, fps);
+        found.first = FrameNames(fps).firstFrom(*times.fromMs);
         if (found.first >= frames) {
             return "the stretch starts at " + secondsText(*times.fromMs) +
                    ", past the video's last frame at " + secondsText(nameMs(frames - 1, fps));
@@ -69,7 +44,7 @@ std::string stretchAtTimes(const StretchTimes& times, double fps, long long fram
             return "the stretch ends at " + secondsText(*times.toMs) +
                    ", past the video's end at " + secondsText(endMs);
         }
-        found.last = std::min(lastFrameTo(*times.toMs, fps), frames - 1);
+        found.last = std::min(FrameNames(fps).lastTo(*times.toMs), frames - 1);
         if (found.last < found.first) {
             return "no frame lies between " + secondsText(times.fromMs.value_or(0)) + " and " +
                    secondsText(*times.toMs);
@@ -77,6 +52,18 @@ std::string stretchAtTimes(const StretchTimes& times, double fps, long long fram
     }
     found.exact = found.first > 0;
     stretch = found;
+    return std::string();
+}
+
+std::string namedStretchRefusal(const StretchTimes& times, long long framesRead, long long endMs) {
+    if (framesRead == 0) {
+        return "no frame lies between " + secondsText(times.fromMs.value_or(0)) + " and " +
+               (times.toMs ? secondsText(*times.toMs) : std::string("the video's end"));
+    }
+    if (times.toMs && endMs >= 0 && *times.toMs > endMs) {
+        return "the stretch ends at " + secondsText(*times.toMs) + ", past the video's end at " +
+               secondsText(endMs);
+    }
     return std::string();
 }
 

@@ -33,6 +33,11 @@ struct StretchTimes {
 std::string stretchAtTimes(const StretchTimes& times, double fps, long long frames,
                            VideoStretch& stretch);
 
+// Why a stretch by the frames' own names, on the stream's clock, stood for no frames once the
+// video has been read: framesRead of them, and the video's end at endMs (-1 when reading
+// stopped past the stretch, before the end); empty when it held frames and lay within the video.
+std::string namedStretchRefusal(const StretchTimes& times, long long framesRead, long long endMs);
+
 // Stretch index (0 <= index < count) of count stretches of equal frame count, as near as whole
 // frames allow, of a video of frames frames: the last reads on to the end, wherever that is.
 VideoStretch stretchOf(int index, int count, long long frames);

@@ -57,8 +57,8 @@ TEST(DigestPlan, StretchesAtRealSpeedAndTheQuietBetweenOneFrameInTheSpeed) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         std::vector<std::vector<long long>> got;
-        for (const DigestPiece& piece :
-             pelmora::planDigest(row.events, row.lastFrame, 25.0, 400, 400, 7)) {
+        for (const DigestPiece& piece : pelmora::planDigest(
+                 row.events, row.lastFrame, pelmora::FrameNames(25.0), 400, 400, 7)) {
             std::vector<long long> flat = {piece.first, piece.last, piece.step};
             flat.insert(flat.end(), piece.events.begin(), piece.events.end());
             got.push_back(flat);
@@ -128,7 +128,8 @@ TEST(VideoDigest, EveryFrameOfAStretchAndTheQuietEvenlyOrItsKeyframes) {
         frames.push_back(numberedFrame(i));
     }
     const std::vector<pelmora::MotionEvent> events = {event(1, 100, 110), event(2, 200, 205)};
-    const std::vector<DigestPiece> pieces = pelmora::planDigest(events, 249, 25.0, 400, 400, 30);
+    const std::vector<DigestPiece> pieces =
+        pelmora::planDigest(events, 249, pelmora::FrameNames(25.0), 400, 400, 30);
     const struct {
         const char* name;
         const char* file;
@@ -190,7 +191,8 @@ TEST(VideoDigest, AStopLeavesNothingUnderItsNameOrAnyOther) {
     pelmora::DigestRequest request;
     request.videoPath = dir.file("clip.avi");
     request.path = dir.file(pelmora::kDigestName);
-    request.pieces = pelmora::planDigest({event(1, 10, 50)}, 59, 25.0, 0, 0, 60);
+    request.pieces =
+        pelmora::planDigest({event(1, 10, 50)}, 59, pelmora::FrameNames(25.0), 0, 0, 60);
     int asked = 0;
     request.stopRequested = [&asked] { return ++asked > 20; };
     const pelmora::DigestOutcome outcome = pelmora::writeDigest(request);
