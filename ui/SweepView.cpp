@@ -490,6 +490,12 @@ void SweepView::showSuggestion() {
     std::copy_if(swept.begin(), swept.end(), std::back_inserter(shown),
                  [this](const pelmora::SweepRow& row) { return row.setting.minPixels == trigger; });
     const pelmora::SweepSuggestion suggestion = pelmora::suggestSetting(shown);
+    if (suggestion.flat) {
+        suggestionLine->setText(
+            tr("No suggestion: the snapshots never fall steeply as the threshold rises, so no "
+               "threshold tells motion from what changes throughout the video."));
+        return;
+    }
     if (!suggestion.made) {
         suggestionLine->clear();
         return;
@@ -498,8 +504,8 @@ void SweepView::showSuggestion() {
     QString text = tr("Suggested: threshold %1").arg(setting.threshold);
     if (!suggestion.byMoments) {
         text +=
-            tr(", the knee of the curve: from there on, the snapshots no longer fall "
-               "steeply.");
+            tr(", where the curve flattens: from there on, the snapshots and events stay within "
+               "a tenth of those at the highest threshold.");
     } else {
         const auto row = std::find_if(shown.begin(), shown.end(), [&](const auto& each) {
             return each.setting.threshold == setting.threshold;

@@ -108,6 +108,11 @@ std::string momentText(const KnownMoment& moment) {
 }
 
 std::string suggestionText(const SweepPageContent& content, const SweepSuggestion& suggestion) {
+    if (suggestion.flat) {
+        return "<p class=\"suggestion\">No suggestion: at the smallest trigger size the "
+               "snapshots never fall steeply as the threshold rises, so no threshold tells "
+               "motion from what changes throughout the video.</p>\n";
+    }
     if (!suggestion.made) {
         return std::string();
     }
@@ -117,9 +122,9 @@ std::string suggestionText(const SweepPageContent& content, const SweepSuggestio
                        "</code>). ";
     if (!suggestion.byMoments) {
         html +=
-            "It is the knee of the curve of snapshots at the smallest trigger size: from "
-            "this threshold on, the count never again falls by more than a quarter (and "
-            "more than two snapshots) from one threshold to the next.</p>\n";
+            "It is where the curve of snapshots at the smallest trigger size flattens: from "
+            "this threshold on, the snapshots and events stay within a tenth of those at the "
+            "highest threshold.</p>\n";
         return html;
     }
     const std::size_t moments = content.moments.size();

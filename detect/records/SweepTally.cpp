@@ -96,7 +96,7 @@ std::vector<SweepRow> SweepTally::rows() const {
     rows.reserve(tallies.size());
     for (const Tally& tally : tallies) {
         SweepRow& row = rows.emplace_back(tally.row);
-        if (const MotionEvent* open = tally.grouper.openEvent()) {
+        if (const std::optional<MotionEvent> open = tally.grouper.openEvent()) {
             ++row.events;
             markFound(known, *open, row.found);
         }
@@ -121,21 +121,33 @@ bool SweepTally::inAMoment(long long ms) const {
     return stretch != covered.end() && stretch->startMs <= ms;
 }
 
-int kneeThreshold(const std::vector<SweepRow>& curve) {
-    if (curve.empty()) {
+namespace {
+
+// Whether a count lies within a small margin of the flat part's: a tenth of it, and for
+// snapshots at least two, so that a snapshot more or less of a few is still flat.
+bool nearFlat(long long count, long long flat, long long least) {
+    return std::llabs(count - flat) <= std::max(least, flat / 10);
+}
+
+}  // namespace
+
+int plateauThreshold(const std::vector<SweepRow>& curve) {
+    bool falls = false;
+    for (std::size_t i = 1; i < curve.size(); ++i) {
+        const long long before = curve[i - 1].snapshots;
+        const long long after = curve[i].snapshots;
+        falls = falls || (4 * after < 3 * before && before - after > 2);
+    }
+    if (!falls) {
         return -1;
     }
-    std::size_t knee = curve.size() - 1;
-    while (knee > 0) {
-        const long long before = curve[knee - 1].snapshots;
-        const long long after = curve[knee].snapshots;
-        const bool steep = 4 * after < 3 * before && before - after > 2;
-        if (steep) {
-            break;
-        }
-        --knee;
+    const SweepRow& flat = curve.back();
+    std::size_t start = curve.size() - 1;
+    while (start > 0 && nearFlat(curve[start - 1].snapshots, flat.snapshots, 2) &&
+           nearFlat(curve[start - 1].events, flat.events, 0)) {
+        --start;
     }
-    return curve[knee].setting.threshold;
+    return curve[start].setting.threshold;
 }
 
 SweepSuggestion suggestSetting(const std::vector<SweepRow>& rows) {
@@ -176,12 +188,25 @@ SweepSuggestion suggestSetting(const std::vector<SweepRow>& rows) {
     std::sort(curve.begin(), curve.end(), [](const SweepRow& a, const SweepRow& b) {
         return a.setting.threshold < b.setting.threshold;
     });
-    suggestion.setting = {kneeThreshold(curve), smallest};
+    const int threshold = plateauThreshold(curve);
+    if (threshold < 0) {
+        suggestion.made = false;
+        suggestion.flat = true;
+        suggestion.setting = {curve.front().setting.threshold, smallest};
+        return suggestion;
+    }
+    suggestion.setting = {threshold, smallest};
     return suggestion;
 }
 
 std::string suggestionText(const SweepSuggestion& suggestion, const std::vector<SweepRow>& rows,
                            const std::vector<KnownMoment>& moments) {
+    if (suggestion.flat) {
+        return formatText(
+            "No suggestion: at trigger %d the snapshots never fall steeply as the threshold "
+            "rises, so no threshold tells motion from what changes throughout the video\n",
+            suggestion.setting.minPixels);
+    }
     if (!suggestion.made) {
         return std::string();
     }
@@ -190,8 +215,8 @@ std::string suggestionText(const SweepSuggestion& suggestion, const std::vector<
                                   setting.minPixels);
     if (!suggestion.byMoments) {
         return text + formatText(
-                          ", the knee of the curve at trigger %d: from threshold %d on, the "
-                          "snapshots no longer fall steeply as the threshold rises\n",
+                          ", where the curve at trigger %d flattens: from threshold %d on, the "
+                          "snapshots and events stay within a tenth of those at the highest\n",
                           setting.minPixels, setting.threshold);
     }
     const auto row = std::find_if(rows.begin(), rows.end(), [&](const SweepRow& each) {

@@ -67,16 +67,20 @@ private:
     std::vector<Tally> tallies;
 };
 
-// The threshold at the knee of a curve of snapshot counts by threshold, thresholds ascending:
-// the lowest threshold from which on the count never again falls steeply from one threshold to
-// the next, by more than a quarter and by more than two snapshots. Below it, the counts are
-// mostly noise that a little more threshold removes; from it on, what stays is what the video
-// shows. The first threshold of a curve that never falls steeply; -1 for no curve.
-int kneeThreshold(const std::vector<SweepRow>& curve);
+// The threshold where a curve of counts by threshold (thresholds ascending) flattens: the lowest
+// from which on the snapshots and the events stay within a small margin of those at the highest
+// threshold (a tenth, and two snapshots at least). Below it, the counts are mostly noise that a
+// little more threshold removes, and events that noise merges; from it on, what stays is what
+// the video shows. -1 when there is no knee: no curve, or one that never falls steeply from one
+// threshold to the next (by more than a quarter and more than two snapshots), as on footage
+// where every frame changes at every threshold.
+int plateauThreshold(const std::vector<SweepRow>& curve);
 
 // The setting a sweep suggests, and why.
 struct SweepSuggestion {
-    bool made = false;  // false for a sweep of no setting
+    bool made = false;  // false for a sweep of no setting, or a curve with no knee
+    // The curve of the smallest trigger size (setting's) has no knee, so nothing is suggested.
+    bool flat = false;
     SweepSetting setting;
     // With known moments: the setting that finds the most of them (every one, where any
     // setting does), with the fewest snapshots outside them; among equals, the lowest threshold,
@@ -88,8 +92,8 @@ struct SweepSuggestion {
 SweepSuggestion suggestSetting(const std::vector<SweepRow>& rows);
 
 // The suggestion in a sentence for people, with the options that use it and why it was chosen:
-// "Suggested: --threshold 13 --min-pixels 10, the knee ..."; moments are those the rows were
-// tallied with. Empty for no suggestion.
+// "Suggested: --threshold 13 --min-pixels 10, where ..."; moments are those the rows were
+// tallied with. For a curve without a knee, "No suggestion: ..." and why; empty for no rows.
 std::string suggestionText(const SweepSuggestion& suggestion, const std::vector<SweepRow>& rows,
                            const std::vector<KnownMoment>& moments);
 

@@ -166,27 +166,56 @@ std::vector<SweepRow> curve(int first, const std::vector<long long>& counts, int
     return rows;
 }
 
-TEST(SweepSuggestion, TakesTheKneeOfTheSmallestTriggerSizesCurve) {
+// Rows of one trigger size with these snapshot and event counts, thresholds from first on.
+std::vector<SweepRow> curveWithEvents(const std::vector<std::pair<long long, long long>>& counts) {
+    std::vector<SweepRow> rows = curve(0, {});
+    for (std::size_t i = 0; i < counts.size(); ++i) {
+        SweepRow row;
+        row.setting = {static_cast<int>(i), 10};
+        row.snapshots = counts[i].first;
+        row.events = counts[i].second;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+TEST(SweepSuggestion, TakesTheStartOfTheSmallestTriggerSizesPlateau) {
     const struct {
         const char* name;
         std::vector<long long> counts;  // thresholds 0, 1, ...
-        int knee;
+        int knee;                       // -1: none
     } rows[] = {
         {"noise, then five moments", {1500, 757, 400, 152, 90, 5, 5, 5, 5}, 5},
-        {"a fall of exactly a quarter is not steep", {100, 75, 75}, 0},
+        {"a fall of exactly a quarter is not steep", {100, 75, 75}, -1},
         {"one more than a quarter is", {100, 74, 74}, 1},
-        {"a fall of two snapshots is not steep, however large a share", {3, 1, 1}, 0},
+        {"a fall of two snapshots is not steep, however large a share", {3, 1, 1}, -1},
         {"of three is", {4, 1, 1}, 1},
-        {"motion fading slowly after the noise", {900, 300, 60, 58, 55, 52, 50, 48}, 2},
+        {"motion fading slowly after the noise, within a tenth from 5",
+         {900, 300, 60, 58, 55, 52, 50, 48},
+         5},
         {"a steep fall at the last threshold", {5, 5, 5, 1000, 10}, 4},
-        {"a rise is no fall", {10, 10, 40, 40}, 0},
-        {"flat throughout", {7, 7, 7}, 0},
-        {"one threshold", {12}, 0},
+        {"a rise is no fall", {10, 10, 40, 40}, -1},
+        {"flat throughout", {7, 7, 7}, -1},
+        {"every frame at every threshold", {150, 150, 150, 150}, -1},
+        {"one threshold", {12}, -1},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(pelmora::kneeThreshold(curve(0, row.counts)), row.knee) << row.name;
+        EXPECT_EQ(pelmora::plateauThreshold(curve(0, row.counts)), row.knee) << row.name;
     }
-    EXPECT_EQ(pelmora::kneeThreshold({}), -1);
+    EXPECT_EQ(pelmora::plateauThreshold({}), -1);
+
+    // The plateau's start, not the slope before it: noise at 10 still merges the two events
+    // (97 snapshots in 1), which 15 and up keep apart (55 in 2); on a still tree with one object,
+    // 8 gives 67 snapshots in 4 events, and 12 and up 48 in 1.
+    const std::vector<std::pair<long long, long long>> noise = {
+        {2000, 1}, {900, 1}, {400, 1}, {200, 1}, {150, 1}, {130, 1}, {120, 1},
+        {110, 1},  {105, 1}, {100, 1}, {97, 1},  {80, 1},  {70, 1},  {62, 2},
+        {58, 2},   {55, 2},  {55, 2},  {55, 2},  {55, 2},  {55, 2}};
+    EXPECT_EQ(pelmora::plateauThreshold(curveWithEvents(noise)), 14);
+    const std::vector<std::pair<long long, long long>> tree = {
+        {900, 9}, {600, 8}, {300, 7}, {150, 6}, {100, 5}, {90, 5}, {80, 4}, {70, 4},
+        {67, 4},  {60, 3},  {55, 2},  {50, 1},  {48, 1},  {48, 1}, {48, 1}, {48, 1}};
+    EXPECT_EQ(pelmora::plateauThreshold(curveWithEvents(tree)), 11);
 
     // The curve of the smallest trigger size decides, wherever its rows stand in the table.
     std::vector<SweepRow> both = curve(10, {500, 50, 40, 40}, 1000);
@@ -198,6 +227,14 @@ TEST(SweepSuggestion, TakesTheKneeOfTheSmallestTriggerSizesCurve) {
     EXPECT_EQ(suggestion.setting.threshold, 12);
     EXPECT_EQ(suggestion.setting.minPixels, 10);
     EXPECT_FALSE(pelmora::suggestSetting({}).made);
+
+    // No knee: nothing suggested, and the line says why.
+    const pelmora::SweepSuggestion none = pelmora::suggestSetting(curve(0, {150, 150, 149}));
+    EXPECT_FALSE(none.made);
+    EXPECT_TRUE(none.flat);
+    EXPECT_EQ(
+        pelmora::suggestionText(none, curve(0, {150, 150, 149}), {}).rfind("No suggestion: ", 0),
+        0U);
 }
 
 SweepRow withMoments(SweepSetting setting, std::vector<bool> found, long long outside) {
