@@ -46,13 +46,13 @@ QVariant EventTableModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
             return text(event, column);
         case Qt::DecorationRole:
-            if (column == Peak && event.peakSaved && !thumbnail(index.row()).isNull()) {
+            if (column == Peak && event.pictureSaved && !thumbnail(index.row()).isNull()) {
                 return thumbnail(index.row());
             }
             return {};
         case Qt::ToolTipRole:
-            return column == Peak ? tr("%1: %2 changed pixels")
-                                        .arg(QString::fromStdString(event.peakFile))
+            return column == Peak ? tr("%1; the busiest snapshot had %2 changed pixels")
+                                        .arg(QString::fromStdString(event.pictureFile))
                                         .arg(event.peakPixels)
                                   : QVariant();
         case Qt::TextAlignmentRole:
@@ -70,7 +70,7 @@ QVariant EventTableModel::headerData(int section, Qt::Orientation orientation, i
     }
     switch (section) {
         case Peak:
-            return tr("Peak");
+            return tr("Picture");
         case Number:
             return tr("Event");
         case Start:
@@ -91,7 +91,7 @@ QVariant EventTableModel::headerData(int section, Qt::Orientation orientation, i
 QString EventTableModel::text(const pelmora::MotionEvent& event, int column) const {
     switch (column) {
         case Peak:
-            return event.peakSaved ? QString() : tr("not saved");
+            return event.pictureSaved ? QString() : tr("not saved");
         case Number:
             return QString::number(event.number);
         case Start:
@@ -115,7 +115,7 @@ const QPixmap& EventTableModel::thumbnail(int row) const {
     std::optional<QPixmap>& slot = thumbnails[static_cast<std::size_t>(row)];
     if (!slot) {
         const pelmora::MotionEvent& event = events[static_cast<std::size_t>(row)];
-        QImageReader reader(QDir(folder).filePath(QString::fromStdString(event.peakFile)));
+        QImageReader reader(QDir(folder).filePath(QString::fromStdString(event.pictureFile)));
         // The decoder scales while it reads, far cheaper than a whole picture scaled after.
         const QSize size = reader.size();
         if (size.isValid()) {

@@ -300,9 +300,9 @@ void ResultsPanel::showEventOfRow(int row) {
     updateClipButton();
     const Range range = rangeOfRow(row);
     const pelmora::MotionEvent& event = eventList->event(row);
-    // The busiest snapshot first, as its thumbnail showed it.
+    // The event's picture first, as its thumbnail showed it.
     std::size_t peak = range.begin;
-    while (peak + 1 < range.end && snapshots[peak].file != event.peakFile) {
+    while (peak + 1 < range.end && snapshots[peak].file != event.pictureFile) {
         ++peak;
     }
     showRange(range, peak);

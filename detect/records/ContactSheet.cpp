@@ -35,9 +35,9 @@ std::string writeContactSheet(const std::vector<MotionEvent>& events, const std:
     for (std::size_t i = 0; i < shown; ++i) {
         cv::Mat snapshot;
         std::string reason;
-        if (!events[i].peakSaved ||
-            !readJpegColour(joinPath(folder, events[i].peakFile), kContactSheetCellWidth, snapshot,
-                            reason) ||
+        if (!events[i].pictureSaved ||
+            !readJpegColour(joinPath(folder, events[i].pictureFile), kContactSheetCellWidth,
+                            snapshot, reason) ||
             snapshot.empty()) {
             continue;
         }
@@ -82,10 +82,11 @@ std::string writeContactSheet(const std::vector<MotionEvent>& events, const std:
             pictures[i].copyTo(sheet(cv::Rect(corner + offset, pictures[i].size())));
         }
         const MotionEvent& event = events[i];
-        text(sheet, formatText("#%d  %s", event.number, timecode(event.startMs).c_str()),
+        // The picture's own time, not the event's start: the caption says what it shows.
+        text(sheet, formatText("#%d  %s", event.number, timecode(event.pictureMs).c_str()),
              corner + cv::Point(2, pictureHeight + 18), 0.5);
         if (start.known()) {
-            text(sheet, readableClockTime(start.utcAt(event.startMs), start.zone),
+            text(sheet, readableClockTime(start.utcAt(event.pictureMs), start.zone),
                  corner + cv::Point(2, pictureHeight + 38), 0.45);
         }
     }

@@ -15,17 +15,42 @@ std::optional<MotionEvent> EventGrouper::add(const SnapshotOutcome& snapshot) {
             current.peakFile = snapshot.file;
             current.peakSaved = snapshot.saved;
         }
+        // The one before is no longer the last: it may show the event.
+        if (latest.changedPixels > picturePixels) {
+            picturePixels = latest.changedPixels;
+            current.pictureFile = latest.file;
+            current.pictureMs = latest.timeMs;
+            current.pictureSaved = latest.saved;
+        }
+        latest = snapshot;
         return closed;
     }
     const int number = current.number + 1;
     if (open) {
-        closed = std::move(current);
+        closed = closing();
     }
-    current = {
-        number,         snapshot.timeMs, snapshot.timeMs, 1, snapshot.changedPixels, snapshot.file,
-        snapshot.saved, snapshot.frame,  snapshot.frame};
+    current = MotionEvent();
+    current.number = number;
+    current.startMs = current.endMs = snapshot.timeMs;
+    current.snapshots = 1;
+    current.peakPixels = snapshot.changedPixels;
+    current.peakFile = snapshot.file;
+    current.peakSaved = snapshot.saved;
+    current.firstFrame = current.lastFrame = snapshot.frame;
+    latest = snapshot;
+    picturePixels = -1;
     open = true;
     return closed;
+}
+
+MotionEvent EventGrouper::closing() const {
+    MotionEvent event = current;
+    if (picturePixels < 0) {
+        event.pictureFile = latest.file;
+        event.pictureMs = latest.timeMs;
+        event.pictureSaved = latest.saved;
+    }
+    return event;
 }
 
 std::optional<MotionEvent> EventGrouper::finish() {
@@ -33,7 +58,7 @@ std::optional<MotionEvent> EventGrouper::finish() {
         return std::nullopt;
     }
     open = false;
-    return current;
+    return closing();
 }
 
 }  // namespace pelmora

@@ -19,6 +19,12 @@ struct MotionEvent {
     // The frames of its first and last snapshot, so that its snapshots can be found again.
     long long firstFrame = 0;
     long long lastFrame = 0;
+    // The snapshot that shows it: the busiest but its last, where it has more than one. The last
+    // is often the busiest only because the reference still holds what moved and the frame no
+    // longer does: it shows the scene left empty.
+    std::string pictureFile;
+    long long pictureMs = 0;
+    bool pictureSaved = false;
 };
 
 // Groups the triggered frames of a run, in frame order, into events: one that follows the
@@ -31,13 +37,20 @@ public:
     std::optional<MotionEvent> add(const SnapshotOutcome& snapshot);
     // Closes the event still open at the end of a run, if there is one.
     std::optional<MotionEvent> finish();
-    // The event still open, as far as it has come, or null.
-    const MotionEvent* openEvent() const { return open ? &current : nullptr; }
+    // The event still open, as far as it has come, or none.
+    std::optional<MotionEvent> openEvent() const {
+        return open ? std::make_optional(closing()) : std::nullopt;
+    }
 
 private:
+    // The open event as it stands, its picture chosen among the snapshots before the latest.
+    MotionEvent closing() const;
+
     long long gapMs;
     MotionEvent current;
     bool open = false;
+    SnapshotOutcome latest;  // the open event's last snapshot so far
+    int picturePixels = -1;  // the changed pixels of its picture so far; -1: none yet
 };
 
 }  // namespace pelmora

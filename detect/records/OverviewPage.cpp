@@ -377,18 +377,18 @@ std::string eventList(const Layout& layout, const OverviewContent& content) {
     std::string html =
         "<table class=\"list events\">\n<thead><tr><th>Clock time</th><th>Camera</th>"
         "<th>Video</th><th class=\"number\">Event</th><th class=\"number\">Length</th>"
-        "<th class=\"number\">Snapshots</th><th>Busiest snapshot</th><th>Links</th></tr>"
+        "<th class=\"number\">Snapshots</th><th>Picture</th><th>Links</th></tr>"
         "</thead>\n<tbody>\n";
     for (std::size_t i = 0; i < layout.events.size(); ++i) {
         const TimedEvent& timed = layout.events[i];
         const OverviewVideo& video = *timed.video;
         const OverviewEvent& event = *timed.event;
-        const std::string snapshot = linkTo(video.folder, event.peakFile);
+        const std::string snapshot = linkTo(video.folder, event.pictureFile);
         std::string thumbnail;
         if (i < kOverviewThumbnails && content.thumbnail) {
             thumbnail = content.thumbnail(video, event);
         }
-        const std::string name = escapeHtml(event.peakFile);
+        const std::string name = escapeHtml(event.pictureFile);
         const std::string peak = thumbnail.empty() ? "<a href=\"" + snapshot + "\">" + name + "</a>"
                                                    : "<a href=\"" + snapshot + "\" title=\"" +
                                                          name + "\"><img src=\"" + thumbnail +
@@ -533,7 +533,7 @@ std::string overviewPage(const OverviewContent& content) {
             html += std::string(
                         "<p class=\"lists\">Every event of the day in one video, in clock "
                         "order: <a href=\"") +
-                    kDigestName + "\">" + kDigestName + "</a></p>\n";
+                    kDayDigestName + "\">" + kDayDigestName + "</a></p>\n";
         }
         html += eventList(layout, content);
     }

@@ -26,7 +26,8 @@ struct OverviewEvent {
     long long snapshots = 0;
     long long peakPixels = 0;
     std::string peakFile;
-    std::string clip;  // the saved clip that shows it, or empty
+    std::string pictureFile;  // the snapshot that shows it (see MotionEvent)
+    std::string clip;         // the saved clip that shows it, or empty
 };
 
 // One video of a batch, as its folder's record and lists have it.
@@ -48,7 +49,7 @@ struct OverviewContent {
     // kOverviewThumbnails events in time order; may be empty.
     std::function<std::string(const OverviewVideo&, const OverviewEvent&)> thumbnail;
     std::string madeAt;   // when the page was made, as people read it
-    bool digest = false;  // digest.mp4 of the day's events beside the page, linked from it
+    bool digest = false;  // day-digest.mp4 of the day's events beside the page, linked from it
 };
 
 // The camera a video belongs to, by default: the folder it is in, or where that folder is a

@@ -159,19 +159,19 @@ std::string eventTable(const ReportContent& content) {
         "<table class=\"events\">\n<thead><tr><th class=\"number\">Event</th><th>Start</th>" +
         std::string(start.known() ? "<th>Clock time</th>" : "") +
         "<th>End</th><th class=\"number\">Snapshots</th><th class=\"number\">Peak pixels</th>"
-        "<th>Peak snapshot</th>" +
+        "<th>Picture</th>" +
         std::string(content.clipsWanted ? "<th>Clip</th>" : "") + "</tr></thead>\n<tbody>\n";
     for (std::size_t i = 0; i < content.events.size(); ++i) {
         const MotionEvent& event = content.events[i];
-        const std::string name = escapeHtml(event.peakFile);
-        const std::string link = escapeHtml(relativeLink(event.peakFile));
+        const std::string name = escapeHtml(event.pictureFile);
+        const std::string link = escapeHtml(relativeLink(event.pictureFile));
         const std::string file = "<a class=\"file\" href=\"" + link + "\">" + name + "</a>";
         std::string peak = "<span class=\"lost\">" + name + " was not saved</span>";
         if (i < content.thumbnails.size() && !content.thumbnails[i].empty()) {
             peak = "<a href=\"" + link + "\" title=\"" + name + "\"><img src=\"" +
                    content.thumbnails[i] + "\" alt=\"" + name + "\"" + thumbnailSize + "></a>" +
                    file;
-        } else if (event.peakSaved) {
+        } else if (event.pictureSaved) {
             peak = file;
         }
         // The overview of a batch links to each event by its number.
@@ -191,7 +191,7 @@ std::string eventTable(const ReportContent& content) {
     if (content.events.size() > kEmbeddedThumbnails) {
         html += "<p class=\"none\">The first " +
                 groupedNumber(static_cast<long long>(kEmbeddedThumbnails)) +
-                " events show their peak snapshot; the others link to it in the folder of this "
+                " events show their picture; the others link to it in the folder of this "
                 "page.</p>\n";
     }
     return html;
@@ -285,8 +285,8 @@ std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& even
     std::vector<std::string> thumbnails;
     for (std::size_t i = 0; i < std::min(events.size(), kEmbeddedThumbnails); ++i) {
         thumbnails.push_back(
-            events[i].peakSaved
-                ? thumbnailAddress(joinPath(folder, events[i].peakFile), kThumbnailWidth)
+            events[i].pictureSaved
+                ? thumbnailAddress(joinPath(folder, events[i].pictureFile), kThumbnailWidth)
                 : std::string());
     }
     return thumbnails;

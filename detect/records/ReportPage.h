@@ -31,7 +31,7 @@ struct ReportContent {
     bool clipsWanted = false;  // a column of clips, linked where saved
     std::vector<ClipOutcome> clips;
     bool digestSaved = false;  // digest.mp4 beside the page, linked from it
-    // The events' peak snapshots as small JPEG data: addresses, from the first on; an empty
+    // The events' pictures as small JPEG data: addresses, from the first on; an empty
     // one, or none, shows a link alone.
     std::vector<std::string> thumbnails;
     std::string madeAt;  // when the page was made, as people read it
@@ -41,7 +41,7 @@ struct ReportContent {
 // empty where the system cannot tell.
 std::string localTimeNow();
 
-// The data: addresses of the first kEmbeddedThumbnails events' peak snapshots, read back from
+// The data: addresses of the first kEmbeddedThumbnails events' pictures, read back from
 // the folder they were saved in; empty for a snapshot not saved or no longer readable.
 std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
                                             const std::string& folder);
@@ -52,7 +52,7 @@ std::string thumbnailAddress(const std::string& path, int width);
 
 // The report of a run as one self-contained HTML page, to be saved in the snapshot folder: a
 // header with the video and the run's settings and counts, the timeline chart, and a table of
-// the events with each one's peak snapshot shown small, linking to the file beside the page,
+// the events with each one's picture shown small, linking to the file beside the page,
 // links to the two lists, and the program's version and the time it was made. Styles, the
 // chart and the thumbnails are inline; nothing is fetched from elsewhere, no script runs, and
 // the page prints. Every text that comes from a path is escaped.

@@ -159,17 +159,22 @@ long long soundStartMs(const std::string& path) {
     return -1;
 }
 
-// The last three columns of each event in events.csv, where its clip went.
+// The three columns after peak_file of each event in events.csv, where its clip went.
 std::vector<std::string> clipColumns(const std::string& dir) {
     std::vector<std::string> columns;
     const std::vector<std::string> all = lines(fileBytes(dir + "/events.csv"));
     for (std::size_t i = 1; i < all.size(); ++i) {
-        std::string line = all[i].substr(0, all[i].find('\r'));
-        std::size_t at = line.size();
-        for (int commas = 0; commas < 3 && at != std::string::npos; ++commas) {
-            at = line.rfind(',', at - 1);
+        const std::string line = all[i].substr(0, all[i].find('\r'));
+        std::vector<std::string> fields(1);
+        for (const char c : line) {
+            if (c == ',') {
+                fields.emplace_back();
+            } else {
+                fields.back() += c;
+            }
         }
-        columns.push_back(at == std::string::npos ? line : line.substr(at + 1));
+        fields.resize(std::max<std::size_t>(fields.size(), 11));
+        columns.push_back(fields[8] + "," + fields[9] + "," + fields[10]);
     }
     return columns;
 }

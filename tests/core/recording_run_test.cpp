@@ -36,7 +36,7 @@ const std::string kSnapshotList =
     "31,1240,00:00:01.240,200,IMG00001240.jpg,yes,1240,0\r\n"
     "80,3200,00:00:03.200,100,IMG00003200.jpg,yes,3200,0\r\n";
 const std::string kEventHeader =
-    "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file\r\n";
+    "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file,picture_file\r\n";
 
 TEST(Recording, ListsTheSnapshotsAndEventsOfAVideoWithKnownMoments) {
     TempDir tmp;
@@ -49,14 +49,14 @@ TEST(Recording, ListsTheSnapshotsAndEventsOfAVideoWithKnownMoments) {
         std::string events;
     } rows[] = {
         {"the default gap joins all", 2000, 1,
-         "1,200,3200,00:00:00.200,00:00:03.200,5,200,IMG00001240.jpg\r\n"},
+         "1,200,3200,00:00:00.200,00:00:03.200,5,200,IMG00001240.jpg,IMG00001240.jpg\r\n"},
         {"one second splits off the last", 1000, 3,
-         "1,200,1240,00:00:00.200,00:00:01.240,4,200,IMG00001240.jpg\r\n"
-         "2,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg\r\n"},
+         "1,200,1240,00:00:00.200,00:00:01.240,4,200,IMG00001240.jpg,IMG00001200.jpg\r\n"
+         "2,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg,IMG00003200.jpg\r\n"},
         {"half a second splits three ways", 500, 2,
-         "1,200,240,00:00:00.200,00:00:00.240,2,72,IMG00000240.jpg\r\n"
-         "2,1200,1240,00:00:01.200,00:00:01.240,2,200,IMG00001240.jpg\r\n"
-         "3,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg\r\n"},
+         "1,200,240,00:00:00.200,00:00:00.240,2,72,IMG00000240.jpg,IMG00000200.jpg\r\n"
+         "2,1200,1240,00:00:01.200,00:00:01.240,2,200,IMG00001240.jpg,IMG00001200.jpg\r\n"
+         "3,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg,IMG00003200.jpg\r\n"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -94,7 +94,8 @@ TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
               "30,1200,00:00:01.200,136,IMG00001200.jpg,yes,1200,0\r\n");
     // The event still open is closed when the run stops.
     EXPECT_EQ(fileText(tmp.file("out/events.csv")),
-              kEventHeader + "1,200,1200,00:00:00.200,00:00:01.200,3,136,IMG00001200.jpg\r\n");
+              kEventHeader +
+                  "1,200,1200,00:00:00.200,00:00:01.200,3,136,IMG00001200.jpg,IMG00000240.jpg\r\n");
     EXPECT_NE(fileText(tmp.file("out/report.html")).find("The run was stopped after 31 frames"),
               std::string::npos);
 }
@@ -211,10 +212,11 @@ TEST(Recording, TheStartOfAVideoIsASnapshotButNoEventNorTheTopOfTheScale) {
          header + "0,0,00:00:00.000,3072,IMG00000000.jpg,yes,0,1\r\n"
                   "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200,0\r\n"
                   "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240,0\r\n",
-         kEventHeader + "1,200,240,00:00:00.200,00:00:00.240,2,72,IMG00000240.jpg\r\n"},
+         kEventHeader +
+             "1,200,240,00:00:00.200,00:00:00.240,2,72,IMG00000240.jpg,IMG00000200.jpg\r\n"},
         // The reference the first run left carries over, as in the window: no black start.
         {"next.avi", header + "0,0,00:00:00.000,72,IMG00000000.jpg,yes,0,0\r\n",
-         kEventHeader + "1,0,0,00:00:00.000,00:00:00.000,1,72,IMG00000000.jpg\r\n"},
+         kEventHeader + "1,0,0,00:00:00.000,00:00:00.000,1,72,IMG00000000.jpg,IMG00000000.jpg\r\n"},
     };
     pelmora::FrameDetector detector;
     for (const auto& run : runs) {
@@ -351,9 +353,9 @@ TEST(Recording, AKnownStartAddsClockTimesAndTheContactSheetShowsEachEvent) {
     EXPECT_EQ(fileText(tmp.file("out/events.csv")),
               kEventHeader.substr(0, kEventHeader.size() - 2) +
                   ",clock_time\r\n"
-                  "1,200,1240,00:00:00.200,00:00:01.240,4,200,IMG00001240.jpg,"
+                  "1,200,1240,00:00:00.200,00:00:01.240,4,200,IMG00001240.jpg,IMG00001200.jpg,"
                   "2024-05-01T23:59:59.700+02:00\r\n"
-                  "2,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg,"
+                  "2,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg,IMG00003200.jpg,"
                   "2024-05-02T00:00:02.700+02:00\r\n");
     const std::string snapshots = fileText(tmp.file("out/snapshots.csv"));
     EXPECT_EQ(snapshots.substr(0, snapshots.find('\n') + 1),

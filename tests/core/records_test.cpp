@@ -169,7 +169,7 @@ std::vector<MotionEvent> grouped(const std::vector<Triggered>& moments, long lon
     return events;
 }
 
-// "start-end:snapshots:peak@file" per event, "*" for a peak that was not saved.
+// "start-end:snapshots:peak@file/picture@ms" per event, "*" for a snapshot that was not saved.
 std::string summary(const std::vector<MotionEvent>& events) {
     std::string text;
     int number = 0;
@@ -178,7 +178,8 @@ std::string summary(const std::vector<MotionEvent>& events) {
         text += (text.empty() ? "" : " ") + std::to_string(event.startMs) + "-" +
                 std::to_string(event.endMs) + ":" + std::to_string(event.snapshots) + ":" +
                 std::to_string(event.peakPixels) + "@" + event.peakFile +
-                (event.peakSaved ? "" : "*");
+                (event.peakSaved ? "" : "*") + "/" + event.pictureFile + "@" +
+                std::to_string(event.pictureMs) + (event.pictureSaved ? "" : "*");
     }
     return text;
 }
@@ -189,14 +190,17 @@ TEST(Records, EventsJoinSnapshotsNoFurtherApartThanTheGap) {
         long long gapMs;
         std::string events;
     } rows[] = {
-        {"the default joins all", 2000, "200-3200:5:136@f2*"},
-        {"a gap equal to the distance joins", 1960, "200-3200:5:136@f2*"},
-        {"a millisecond less splits", 1959, "200-1240:4:136@f2* 3200-3200:1:100@f4"},
-        {"one second", 1000, "200-1240:4:136@f2* 3200-3200:1:100@f4"},
-        {"half a second", 500, "200-240:2:72@f1 1200-1240:2:136@f2* 3200-3200:1:100@f4"},
+        // The picture is the busiest snapshot but the last, which may show the scene left.
+        {"the default joins all", 2000, "200-3200:5:136@f2*/f2@1200*"},
+        {"a gap equal to the distance joins", 1960, "200-3200:5:136@f2*/f2@1200*"},
+        {"a millisecond less splits", 1959,
+         "200-1240:4:136@f2*/f2@1200* 3200-3200:1:100@f4/f4@3200"},
+        {"one second", 1000, "200-1240:4:136@f2*/f2@1200* 3200-3200:1:100@f4/f4@3200"},
+        {"half a second", 500,
+         "200-240:2:72@f1/f0@200 1200-1240:2:136@f2*/f2@1200* 3200-3200:1:100@f4/f4@3200"},
         {"zero keeps each apart", 0,
-         "200-200:1:36@f0 240-240:1:72@f1 1200-1200:1:136@f2* 1240-1240:1:136@f3 "
-         "3200-3200:1:100@f4"},
+         "200-200:1:36@f0/f0@200 240-240:1:72@f1/f1@240 1200-1200:1:136@f2*/f2@1200* "
+         "1240-1240:1:136@f3/f3@1240 3200-3200:1:100@f4/f4@3200"},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(summary(grouped(kMoments, row.gapMs)), row.events) << row.name;
@@ -256,8 +260,8 @@ TEST(Records, TheReportEmbedsThumbnailsOfTheFirstEventsAndSaysWhereItStops) {
         MotionEvent event;
         event.number = number;
         // The second was not saved; the third's file has gone since.
-        event.peakFile = number == 3 ? "IMG00000080.jpg" : "IMG00000040.jpg";
-        event.peakSaved = number != 2;
+        event.pictureFile = number == 3 ? "IMG00000080.jpg" : "IMG00000040.jpg";
+        event.pictureSaved = number != 2;
         content.events.push_back(event);
     }
     content.thumbnails = pelmora::embeddedThumbnails(content.events, tmp.path());
@@ -270,7 +274,7 @@ TEST(Records, TheReportEmbedsThumbnailsOfTheFirstEventsAndSaysWhereItStops) {
     EXPECT_EQ(occurrences(page, "<img "), 198u);
     EXPECT_EQ(occurrences(page, "<a class=\"file\" href=\"IMG000000"), 202u) << "all but unsaved";
     for (const std::string& text :
-         {std::string("The first 200 events show their peak snapshot"),
+         {std::string("The first 200 events show their picture"),
           std::string("<a href=\"snapshots.csv\">"), std::string("<a href=\"events.csv\">"),
           std::string("Made by Pelmora ") + pelmora::kVersion + " on 2026-12-08 01:30 UTC"}) {
         EXPECT_NE(page.find(text), std::string::npos) << text;

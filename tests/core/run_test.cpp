@@ -474,7 +474,7 @@ TEST(DetectionRun, SaysWhenTheFrameSizeChangesAndComparesTheNewFramesWithBlack) 
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 3) << list;
     EXPECT_EQ(list.find(",0\r\n"), std::string::npos) << list;
     EXPECT_EQ(fileBytes(tmp.file("out/events.csv")),
-              "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file\r\n");
+              "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file,picture_file\r\n");
 }
 
 }  // namespace

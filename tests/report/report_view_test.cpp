@@ -137,7 +137,7 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
         // Decoded from the page itself: the frames are narrower than a thumbnail, so whole.
         EXPECT_EQ(page_["naturalWidths"].toArray(), QJsonArray({64, 64}));
         EXPECT_EQ(page_["embedded"].toInt(), 2);
-        EXPECT_EQ(page_["links"].toArray(), QJsonArray({"IMG00001240.jpg", "IMG00003200.jpg"}));
+        EXPECT_EQ(page_["links"].toArray(), QJsonArray({"IMG00001200.jpg", "IMG00003200.jpg"}));
         EXPECT_EQ(page_["lists"].toArray(), QJsonArray({"snapshots.csv", "events.csv"}));
         EXPECT_TRUE(page_["made"].toString().contains(QRegularExpression(
             QStringLiteral("^Made by Pelmora %1 on \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d ")

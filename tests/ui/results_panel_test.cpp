@@ -239,13 +239,13 @@ TEST_F(PanelRun, AClickOnTheTimelineShowsTheNearestSnapshotAndItsEventToStepThro
         EXPECT_NEAR(chosen.takeLast().at(0).toLongLong(), click.ms, 20);
     }
 
-    // The second event, from the list at its busiest snapshot, then stepped no further than
-    // its ends, with the arrow keys in the viewer and in the list.
+    // The second event, from the list at its picture (the busiest but its last snapshot), then
+    // stepped no further than its ends, with the arrow keys in the viewer and in the list.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualRect(list->model()->index(1, EventTableModel::Start)).center());
-    EXPECT_EQ(viewer->current()->file, "IMG00001240.jpg");
+    EXPECT_EQ(viewer->current()->file, "IMG00001200.jpg");
     EXPECT_EQ(viewer->caption(),
-              "IMG00001240.jpg  (2 of 2)\n00:00:01.240  \u00b7  200 changed pixels");
+              "IMG00001200.jpg  (1 of 2)\n00:00:01.200  \u00b7  136 changed pixels");
     const struct {
         QWidget* target;
         Qt::Key key;
