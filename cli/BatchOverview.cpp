@@ -14,6 +14,7 @@
 #include "JsonPath.h"
 #include "OverviewPage.h"
 #include "ReportPage.h"
+#include "RunFolder.h"
 #include "RunRecord.h"
 
 namespace fs = std::filesystem;
@@ -84,6 +85,7 @@ std::vector<pelmora::OverviewEvent> readEvents(const std::string& folder) {
     const std::size_t snapshotsAt = column("snapshots");
     const std::size_t peakAt = column("peak_pixels");
     const std::size_t fileAt = column("peak_file");
+    const std::size_t pictureAt = column("picture_file");
     const std::size_t clipAt = column("clip");
     std::vector<std::string> row;
     while (readCsvRecord(in, row)) {
@@ -100,6 +102,8 @@ std::vector<pelmora::OverviewEvent> readEvents(const std::string& folder) {
         event.snapshots = number(field(snapshotsAt));
         event.peakPixels = number(field(peakAt));
         event.peakFile = field(fileAt);
+        // Lists of earlier versions show the busiest snapshot.
+        event.pictureFile = pictureAt < header.size() ? field(pictureAt) : event.peakFile;
         event.clip = field(clipAt);
         events.push_back(event);
     }
@@ -117,7 +121,7 @@ namespace {
 // The day's digest into folder; whether it was saved.
 bool writeDayDigest(const std::string& folder, const pelmora::OverviewContent& content,
                     DayDigestWish& wish) {
-    const std::string path = pelmora::joinPath(folder, pelmora::kDigestName);
+    const std::string path = pelmora::joinPath(folder, pelmora::kDayDigestName);
     pelmora::DayDigestRequest request;
     request.stretches = pelmora::planDayDigest(content, wish.beforeMs, wish.afterMs);
     request.path = path;
@@ -140,12 +144,45 @@ bool writeDayDigest(const std::string& folder, const pelmora::OverviewContent& c
 
 }  // namespace
 
+namespace {
+
+// What a killed overview left in its folder: the day's digest half written, under its
+// temporary name (and under the name the day's digest had before, where the folder is no
+// video's own, whose digest that would be).
+void clearKilledOverview(const std::string& folder) {
+    const bool videosOwn = fs::exists(pelmora::joinPath(folder, pelmora::kRunRecordName));
+    std::error_code error;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::optional<std::string> target =
+            pelmora::temporaryTarget(entry->path().filename().string());
+        if (target && (*target == pelmora::kDayDigestName ||
+                       (!videosOwn && *target == pelmora::kDigestName))) {
+            std::error_code ignored;
+            fs::remove(entry->path(), ignored);
+        }
+    }
+}
+
+}  // namespace
+
 std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone,
                                DayDigestWish* digest) {
     std::error_code error;
-    if (!fs::is_directory(folder, error)) {
+    if (!fs::exists(folder, error)) {
         return "no such folder";
     }
+    if (!fs::is_directory(folder, error)) {
+        return "it is not a folder";
+    }
+    // Held while the page and the digest are made, so that what another overview is writing is
+    // never taken for what a killed one left.
+    pelmora::FolderLock lock;
+    const std::string held = lock.acquire(folder);
+    if (!held.empty()) {
+        return held;
+    }
+    clearKilledOverview(folder);
     pelmora::OverviewContent content;
     content.zone = zone;
     fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied,
@@ -161,12 +198,14 @@ std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZon
             continue;
         }
         const std::string runFolder = walk->path().parent_path().string();
-        std::ifstream in(walk->path());
-        const nlohmann::json record = nlohmann::json::parse(in, nullptr, false);
-        const auto video = RunRecord::recordedVideo(runFolder);
-        if (record.is_discarded() || !record.is_object() || !video) {
+        const std::optional<nlohmann::json> held = RunRecord::read(runFolder);
+        const auto video = held ? RunRecord::recordedVideo(*held) : std::nullopt;
+        if (!video) {
+            std::fprintf(stderr, "Left out of the overview: %s holds no record of a run of ours\n",
+                         runFolder.c_str());
             continue;
         }
+        const nlohmann::json& record = *held;
         pelmora::OverviewVideo each;
         each.video = *video;
         each.camera = pelmora::cameraOfVideo(*video);
@@ -189,12 +228,25 @@ std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZon
               });
     content.thumbnail = [&folder](const pelmora::OverviewVideo& video,
                                   const pelmora::OverviewEvent& event) {
+        // A list names a snapshot of its own folder, never a file elsewhere: a name that
+        // leaves it is no snapshot of ours, and its bytes stay out of the page.
+        if (!pelmora::isSnapshotFileName(event.pictureFile)) {
+            return std::string();
+        }
         return pelmora::thumbnailAddress(
-            pelmora::joinPath(pelmora::joinPath(folder, video.folder), event.peakFile),
+            pelmora::joinPath(pelmora::joinPath(folder, video.folder), event.pictureFile),
             pelmora::kOverviewThumbnailWidth);
     };
     content.madeAt = pelmora::localTimeNow();
     content.digest = digest != nullptr && writeDayDigest(folder, content, *digest);
+    // A digest of an earlier overview is not this page's: none is better than one that shows
+    // other events than the page.
+    const std::string dayDigest = pelmora::joinPath(folder, pelmora::kDayDigestName);
+    if (!content.digest && fs::exists(dayDigest, error)) {
+        fs::remove(dayDigest, error);
+        std::fprintf(stderr, "Removed %s of an earlier overview, which this one does not link\n",
+                     dayDigest.c_str());
+    }
     const std::string page = pelmora::overviewPage(content);
     return pelmora::replaceFile(pelmora::joinPath(folder, pelmora::kOverviewName), page.data(),
                                 page.size());

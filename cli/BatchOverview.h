@@ -21,7 +21,7 @@ struct DayDigestWish {
     bool failed = false;  // it was asked for and could not be saved; its lines say why
 };
 
-// The same, with folder/digest.mp4 of every event of the day (see pelmora::writeDayDigest)
+// The same, with folder/day-digest.mp4 of every event of the day (see pelmora::writeDayDigest)
 // made first and linked from the page: "[path]" once saved, a line that says why not.
 std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone,
                                DayDigestWish* digest);

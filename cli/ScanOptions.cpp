@@ -88,7 +88,11 @@ std::optional<std::pair<int, int>> sweepRange(const std::string& text) {
     const pelmora::OptionEntry& threshold = pelmora::option::kThreshold;
     const std::string::size_type colon = text.find(':');
     if (colon == std::string::npos) {
-        return std::nullopt;
+        // One threshold alone: the sweep of its trigger sizes.
+        const auto only = wholeIn(text, threshold.minimum, threshold.maximum);
+        return only ? std::make_optional(
+                          std::make_pair(static_cast<int>(*only), static_cast<int>(*only)))
+                    : std::nullopt;
     }
     const auto first = wholeIn(text.substr(0, colon), threshold.minimum, threshold.maximum);
     const auto last = wholeIn(text.substr(colon + 1), threshold.minimum, threshold.maximum);
@@ -393,7 +397,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                      [](const std::string& given) { return sweepRange(given).has_value(); },
                      "the sweep must be T1:T2, thresholds from " +
                          std::to_string(threshold.minimum) + " to " +
-                         std::to_string(threshold.maximum) + " with T1 no more than T2"));
+                         std::to_string(threshold.maximum) +
+                         " with T1 no more than T2, or one threshold T"));
          }},
         {&option::kSweepTriggers,
          [&] {
@@ -479,10 +484,10 @@ namespace {
 std::vector<std::string> withOptionalValues(const std::vector<std::string>& arguments) {
     const pelmora::OptionEntry& modes = pelmora::option::kClips;
     const pelmora::OptionEntry& threshold = pelmora::option::kThreshold;
-    // A range is digits and a colon: no video's name need be taken for one.
+    // A range is digits and a colon, or digits alone for one threshold; a video of such a
+    // name is given as ./10 or after --.
     const auto looksLikeRange = [](const std::string& text) {
-        return text.find(':') != std::string::npos &&
-               text.find_first_not_of("0123456789:") == std::string::npos;
+        return !text.empty() && text.find_first_not_of("0123456789:") == std::string::npos;
     };
     std::vector<std::string> joined;
     for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -582,7 +587,8 @@ std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
     for (const pelmora::OptionEntry* entry :
          {&pelmora::option::kThreshold, &pelmora::option::kMinPixels, &pelmora::option::kClips,
           &pelmora::option::kDigest, &pelmora::option::kResume, &pelmora::option::kClean,
-          &pelmora::option::kSegment, &pelmora::option::kJoin}) {
+          &pelmora::option::kSegment, &pelmora::option::kJoin, &pelmora::option::kOverview,
+          &pelmora::option::kOverviewFrom, &pelmora::option::kContactSheet}) {
         if (parser.count(std::string("--") + entry->name) > 0) {
             return std::string(
                        "--sweep tries every threshold and trigger size it is given and "
@@ -628,6 +634,9 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     if (!options.timeZoneName.empty()) {
         std::string reason;
         options.start.zone = pelmora::TimeZone::named(options.timeZoneName, reason);
+    } else {
+        // Read once, so that a TZ naming nothing is said once, not at every video.
+        options.start.zone = pelmora::TimeZone::machine(&parsed.warning);
     }
     if (!options.startTimeText.empty()) {
         options.start.given = pelmora::parseIsoTime(options.startTimeText);

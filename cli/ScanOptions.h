@@ -70,7 +70,8 @@ struct ScanOptions {
 
 struct ParsedOptions {
     ScanOptions options;
-    std::string error;  // non-empty for a usage error
+    std::string error;    // non-empty for a usage error
+    std::string warning;  // a line to say before the work starts, such as an unreadable TZ
 };
 
 ParsedOptions parseScanOptions(const std::vector<std::string>& arguments);

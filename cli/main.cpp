@@ -19,6 +19,7 @@
 #include "ScanOptions.h"
 #include "ScanSummary.h"
 #include "SegmentCommands.h"
+#include "StandardOutput.h"
 #include "StopSignal.h"
 #include "VideoBatch.h"
 
@@ -51,10 +52,8 @@ void installStopHandlers() {
 // Writes text to the standard output, all of it: a full disk or a closed pipe is a failure, said on
 // the error stream, not a success with nothing to show.
 int answer(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "pelmora-scan: cannot write to the standard output: %s\n",
-                     std::strerror(errno));
+    if (const int error = putOutput(stdout, text)) {
+        sayOutputLost(error);
         return kExitFailures;
     }
     return kExitDone;
@@ -84,6 +83,11 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
         return false;
     }
     videos.insert(videos.end(), list.paths.begin(), list.paths.end());
+    if (videos.empty()) {
+        std::fprintf(stderr, "pelmora-scan: no video given: the list %s names none\n",
+                     options.listFile.c_str());
+        return false;
+    }
     return true;
 }
 
@@ -118,6 +122,9 @@ int main(int argc, char* argv[]) {
         return kExitUsage;
     }
     const ScanOptions& options = parsed.options;
+    if (!parsed.warning.empty() && !options.help && !options.version) {
+        std::fprintf(stderr, "pelmora-scan: %s\n", parsed.warning.c_str());
+    }
     if (options.help) {
         return answer(scanUsage());
     }
@@ -175,8 +182,16 @@ int main(int argc, char* argv[]) {
     if (stopSignal != 0) {
         return 128 + stopSignal;
     }
-    int status = unreadable.empty() && !result.failed ? kExitDone : kExitFailures;
-    if (options.overview && overviewCommand(options.outputDir, options) != kExitDone) {
+    if (result.outputError != 0) {
+        sayOutputLost(result.outputError);
+    }
+    int status =
+        unreadable.empty() && !result.failed && result.outputError == 0 ? kExitDone : kExitFailures;
+    if (options.overview && batch.empty()) {
+        std::fprintf(stderr, "No overview in %s: the batch holds no video\n",
+                     options.outputDir.c_str());
+        status = kExitFailures;
+    } else if (options.overview && overviewCommand(options.outputDir, options) != kExitDone) {
         status = kExitFailures;
     }
     return status;

@@ -17,8 +17,11 @@ inline constexpr const char* kRunRecordName = ".pelmora-run.json";
 inline constexpr const char* kContactSheetName = "contact.jpg";
 // The events at their own speed and the quiet between them flown through, in one video.
 inline constexpr const char* kDigestName = "digest.mp4";
-// The page of a whole batch, in the folder that holds its videos' folders.
+// The page of a whole batch, in the folder that holds its videos' folders, and the digest of
+// every event of its day beside it. That folder is also the snapshot folder of a batch of one
+// video, so the day's digest never takes the name of the video's own.
 inline constexpr const char* kOverviewName = "overview.html";
+inline constexpr const char* kDayDigestName = "day-digest.mp4";
 
 // What a sweep of every setting leaves: its table and, asked for, its page. No run removes
 // them: they stay beside the snapshots of the setting chosen from them.

@@ -208,7 +208,8 @@ inline constexpr OptionEntry kJoin = optionkind::text(
 inline constexpr OptionEntry kSweep = optionkind::text(
     "sweep", '\0', "[T1:T2]",
     "instead of saving snapshots, find in one pass what every threshold from T1 to T2 (default "
-    "0:50) would give at each --sweep-triggers size, exactly as a run of each: write the "
+    "0:50; T alone: that threshold) would give at each --sweep-triggers size, exactly as a "
+    "run of each: write the "
     "snapshots, events and times of each setting to sweep.csv in the snapshot folder (with "
     "--report, also sweep.html with their chart), print a table and a suggested setting; no "
     "snapshot is saved and the folder's other files stay");
@@ -235,7 +236,7 @@ inline constexpr OptionEntry kDigest = optionkind::flag(
     "also save digest.mp4 in each snapshot folder: every event at its real speed from "
     "--before to --after around it, the quiet between them sped up (see --digest-speed), the "
     "time in the video in a corner; H.264, no sound; implies --events. With an overview, also "
-    "a digest.mp4 beside it of every event of the day, in clock order");
+    "a day-digest.mp4 beside it of every event of the day, in clock order");
 inline constexpr OptionEntry kDigestSpeed = optionkind::count(
     "digest-speed", '\0', "how many times faster the digest plays the quiet between events", 1,
     100000, 60);

@@ -65,6 +65,36 @@ TEST(DigestScan, SavedLinkedAndMadeAgainByResumeOrSaidWhyNot) {
     EXPECT_FALSE(fs::exists(dir.file("still") + "/digest.mp4"));
 }
 
+// The -o folder of one video is its snapshot folder and the overview's too: each digest keeps
+// its own name, its own page links it, and --resume finds the video's still there.
+TEST(DigestScan, OneVideosOwnDigestAndItsDaysLiveSideBySide) {
+    TempDir dir;
+    const std::string video = dir.file("20240501_080000.mp4");
+    ASSERT_TRUE(
+        made("-f lavfi -i color=c=gray:s=320x240:r=25:d=4 -vf "
+             "\"drawbox=enable='between(t,2,3)':x=100:y=80:w=60:h=60:c=red:t=fill\" "
+             "-c:v libx264 -pix_fmt yuv420p '" +
+             video + "'"));
+    const std::string out = dir.file("out");
+    const std::vector<std::string> arguments = {"-q",       "--digest", "--overview", "--resume",
+                                                "--report", "-o",       out,          video};
+    ScanResult result = runScan(arguments);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const auto size = [](const std::string& path) {
+        std::error_code error;
+        return fs::file_size(path, error);
+    };
+    const std::uintmax_t own = size(out + "/digest.mp4");
+    EXPECT_GT(own, 0U);
+    EXPECT_GT(size(out + "/day-digest.mp4"), 0U);
+    EXPECT_NE(fileText(out + "/report.html").find("href=\"digest.mp4\""), std::string::npos);
+    EXPECT_NE(fileText(out + "/overview.html").find("href=\"day-digest.mp4\""), std::string::npos);
+    fs::remove(out + "/digest.mp4");
+    result = runScan(arguments);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(size(out + "/digest.mp4"), own);
+}
+
 // What a day's digest shows, frame by frame: 'c' a card, 'b' and 'r' the blue and the red
 // square of the two cameras, '.' a picture without either.
 std::string shownInOrder(const std::string& path) {
@@ -73,7 +103,8 @@ std::string shownInOrder(const std::string& path) {
     cv::Mat frame;
     while (capture.read(frame)) {
         // Away from the corner text and the card's lines.
-        const cv::Scalar middle = cv::mean(frame(cv::Rect(600, 500, 80, 80)));
+        const cv::Scalar middle = cv::mean(frame(
+            cv::Rect(frame.cols * 15 / 32, frame.rows * 25 / 36, frame.cols / 16, frame.rows / 9)));
         const cv::Mat inside = frame(cv::Rect(0, 100, frame.cols, frame.rows - 100));
         cv::Mat blue;
         cv::Mat red;
@@ -109,8 +140,8 @@ TEST(DigestScan, ADayOfTwoCamerasInClockOrderWithACardBeforeEach) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     result = runScan({"--overview-from", day, "--digest", "--after", "0.4", "--time-zone", "UTC"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "[" + day + "/digest.mp4]\n");
-    EXPECT_NE(fileText(day + "/overview.html").find("href=\"digest.mp4\""), std::string::npos);
+    EXPECT_EQ(result.err, "[" + day + "/day-digest.mp4]\n");
+    EXPECT_NE(fileText(day + "/overview.html").find("href=\"day-digest.mp4\""), std::string::npos);
 
     // Each event's stretch from 2 s before it to 0.4 s after, at 25 frames per second, behind
     // half a second of card: cam2's from its start (1 s before), cam1's from 4 s, each to
@@ -118,7 +149,7 @@ TEST(DigestScan, ADayOfTwoCamerasInClockOrderWithACardBeforeEach) {
     const std::string expected =
         std::string(13, 'c') + std::string(25, '.') + std::string(26, 'b') + std::string(11, '.') +
         std::string(13, 'c') + std::string(50, '.') + std::string(26, 'r') + std::string(11, '.');
-    EXPECT_EQ(shownInOrder(day + "/digest.mp4"), expected);
+    EXPECT_EQ(shownInOrder(day + "/day-digest.mp4"), expected);
 }
 
 }  // namespace

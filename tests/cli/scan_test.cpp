@@ -1426,12 +1426,12 @@ std::vector<std::string> csvFields(const std::string& line) {
     }
 }
 
-// The list without its last columns.
-std::string withoutLastColumns(const std::string& list, std::size_t columns) {
+// The list without the clip's three columns, which follow peak_file.
+std::string withoutClipColumns(const std::string& list) {
     std::string kept;
     for (const std::string& line : splitLines(list)) {
         std::vector<std::string> fields = csvFields(line);
-        fields.resize(fields.size() - columns);
+        fields.erase(fields.begin() + 8, fields.begin() + 11);
         for (std::size_t i = 0; i < fields.size(); ++i) {
             kept += (i == 0 ? "" : ",") + fields[i];
         }
@@ -1517,11 +1517,11 @@ TEST_F(ScanTest, ClipsAddTheirFilesAndColumnsAndChangeNothingElse) {
             EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(reference + "/" + name)) << name;
         }
         const std::string events = fileBytes(dir + "/events.csv");
-        EXPECT_EQ(withoutLastColumns(events, 3), fileBytes(reference + "/events.csv"));
+        EXPECT_EQ(withoutClipColumns(events), fileBytes(reference + "/events.csv"));
         const std::vector<std::string> eventLines = splitLines(events);
         ASSERT_EQ(eventLines.size(), row.clipColumns.size() + 1);
         EXPECT_EQ(eventLines[0].substr(eventLines[0].rfind("peak_file")),
-                  "peak_file,clip,clip_start_ms,clip_end_ms\r\n");
+                  "peak_file,clip,clip_start_ms,clip_end_ms,picture_file\r\n");
         for (std::size_t i = 0; i < row.clipColumns.size(); ++i) {
             const std::vector<std::string> fields = csvFields(eventLines[i + 1]);
             EXPECT_EQ(fields[8] + "," + fields[9] + "," + fields[10], row.clipColumns[i]);
@@ -1554,7 +1554,9 @@ TEST_F(ScanTest, ALostClipIsReportedWithTheReasonAndExitsOne) {
     EXPECT_EQ(result.err, "Failed to save " + dir + "/EVENT0001.mkv: Is a directory\n");
     const std::vector<std::string> events = splitLines(fileBytes(dir + "/events.csv"));
     ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[1].substr(events[1].size() - 5), ",,,\r\n");
+    const std::vector<std::string> fields = csvFields(events[1]);
+    ASSERT_EQ(fields.size(), 12u);
+    EXPECT_EQ(fields[8] + "," + fields[9] + "," + fields[10], ",,");
     EXPECT_EQ(listDir(dir),
               (std::vector<std::string>{"EVENT0001.mkv", "IMG00000200.jpg", "IMG00000240.jpg",
                                         "IMG00001200.jpg", "IMG00001240.jpg", "IMG00003200.jpg",
