@@ -248,6 +248,10 @@ std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZon
                      dayDigest.c_str());
     }
     const std::string page = pelmora::overviewPage(content);
-    return pelmora::replaceFile(pelmora::joinPath(folder, pelmora::kOverviewName), page.data(),
-                                page.size());
+    const std::string path = pelmora::joinPath(folder, pelmora::kOverviewName);
+    const std::string reason = pelmora::replaceFile(path, page.data(), page.size());
+    if (reason.empty()) {
+        std::fprintf(stderr, "[%s]\n", path.c_str());
+    }
+    return reason;
 }

@@ -64,11 +64,17 @@ public:
         : console(console), video(video), quiet(quiet), stopSignal(stopSignal) {}
 
     void write(pelmora::LogKind kind, const std::string& line) override {
+        if (kind == pelmora::LogKind::Failure) {
+            failures.push_back(line.substr(0, line.find_last_not_of('\n') + 1));
+        }
         if (quiet && kind == pelmora::LogKind::SnapshotSaved) {
             return;
         }
         console.write(video, line);
     }
+
+    // Every failure the run told, as it told it, without its line end.
+    std::vector<std::string> failures;
 
     void progress(int percent) override {
         const std::chrono::duration<double> seconds = Clock::now() - start;
@@ -174,6 +180,7 @@ private:
             const VideoScan scan =
                 scanVideo(options, settings, entry, shares.run, stopSignal, host);
             outcome = scan.outcome;
+            outcome.failures = host.failures;
             failed = scan.failed;
         }
         {
@@ -181,7 +188,7 @@ private:
             outcomes[video] = outcome;
             failures[video] = failed;
         }
-        console.finish(video, summaryLine(options.summary, outcome));
+        console.finish(video, summaryLine(options.summary, outcome, options.quiet));
     }
 
     const ScanOptions& options;

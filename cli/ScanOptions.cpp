@@ -556,8 +556,9 @@ std::string segmentConflict(const ScanOptions& options) {
     if (options.segment && (options.videos.size() != 1 || batch)) {
         return "--segment takes exactly one VIDEO, without --list, --shard or --resume";
     }
-    if (options.segment && options.digest) {
-        return "--digest is made from a whole video's run: it does not go with --segment";
+    if ((options.segment || !options.joinFolder.empty()) && options.digest) {
+        return std::string("--digest is made from a whole video's run: it does not go with ") +
+               (options.segment ? "--segment" : "--join");
     }
     return std::string();
 }

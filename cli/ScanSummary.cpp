@@ -33,7 +33,16 @@ double framesPerSecond(const VideoOutcome& outcome) {
                                  : 0.0;
 }
 
-std::string textLine(const VideoOutcome& outcome) {
+}  // namespace
+
+bool VideoOutcome::failed() const {
+    return !skipped && (!failures.empty() || report.status == Status::OpenFailed ||
+                        report.status == Status::OutputUnusable || report.status == Status::Failed);
+}
+
+namespace {
+
+std::string textLine(const VideoOutcome& outcome, bool quiet) {
     const pelmora::RunReport& report = outcome.report;
     const char* video = outcome.video.c_str();
     if (outcome.skipped) {
@@ -51,9 +60,11 @@ std::string textLine(const VideoOutcome& outcome) {
         case Status::Failed:
             break;
     }
-    const char* ending = report.status == Status::Stopped  ? ", interrupted"
-                         : report.status == Status::Failed ? ", failed"
-                                                           : "";
+    // Quiet, no line names a file the run saved: this one says where they went.
+    const std::string ending = std::string(report.status == Status::Stopped ? ", interrupted"
+                                           : outcome.failed()               ? ", failed"
+                                                                            : "") +
+                               (quiet ? "; files in " + report.outputDir : std::string());
     if (outcome.sweep) {
         const SweepOutcome& sweep = *outcome.sweep;
         const bool withMoments = !sweep.moments.empty();
@@ -61,7 +72,7 @@ std::string textLine(const VideoOutcome& outcome) {
             pelmora::formatText("%s: %s, %zu settings swept, %s, %.1f frames/s%s\n", video,
                                 pelmora::framesText(report).c_str(), sweep.rows.size(),
                                 pelmora::secondsInHundredths(outcome.seconds).c_str(),
-                                framesPerSecond(outcome), ending);
+                                framesPerSecond(outcome), ending.c_str());
         // A sweep that read no frame found nothing: a table of noughts and a suggestion drawn
         // from it would pass for what the video holds.
         if (report.framesRead == 0) {
@@ -81,7 +92,7 @@ std::string textLine(const VideoOutcome& outcome) {
                                pelmora::framesText(report).c_str(), report.snapshotsWritten,
                                report.snapshotsLost,
                                pelmora::secondsInHundredths(outcome.seconds).c_str(),
-                               framesPerSecond(outcome), start.c_str(), ending);
+                               framesPerSecond(outcome), start.c_str(), ending.c_str());
 }
 
 // The sweep's table, a row per setting with sweep.csv's columns, and the setting it suggests.
@@ -146,6 +157,11 @@ std::string jsonLine(const VideoOutcome& outcome) {
         {"video_bytes", pathBytes(outcome.video)},
         {"output_bytes", pathBytes(report.outputDir)},
     };
+    nlohmann::ordered_json failures = nlohmann::ordered_json::array();
+    for (const std::string& failure : outcome.failures) {
+        failures.push_back(failure);
+    }
+    line["failures"] = failures;
     if (outcome.sweep) {
         line["sweep"] = sweepJson(*outcome.sweep);
     }
@@ -154,8 +170,8 @@ std::string jsonLine(const VideoOutcome& outcome) {
 
 }  // namespace
 
-std::string summaryLine(SummaryFormat format, const VideoOutcome& outcome) {
-    return format == SummaryFormat::Json ? jsonLine(outcome) : textLine(outcome);
+std::string summaryLine(SummaryFormat format, const VideoOutcome& outcome, bool quiet) {
+    return format == SummaryFormat::Json ? jsonLine(outcome) : textLine(outcome, quiet);
 }
 
 void BatchTotal::add(const VideoOutcome& outcome) {
@@ -165,7 +181,7 @@ void BatchTotal::add(const VideoOutcome& outcome) {
     }
     switch (outcome.report.status) {
         case Status::Finished:
-            ++finished;
+            ++(outcome.failed() ? failed : finished);
             break;
         case Status::Stopped:
             ++stopped;

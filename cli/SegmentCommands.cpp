@@ -29,7 +29,7 @@ std::string oneLine(const nlohmann::json& value) {
 
 // Whether the summary reached the standard output; said on the error stream where not.
 bool printSummary(const ScanOptions& options, const VideoOutcome& outcome) {
-    if (const int error = putOutput(stdout, summaryLine(options.summary, outcome))) {
+    if (const int error = putOutput(stdout, summaryLine(options.summary, outcome, options.quiet))) {
         sayOutputLost(error);
         return false;
     }

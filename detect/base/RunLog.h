@@ -5,7 +5,7 @@
 namespace pelmora {
 
 enum class LogKind {
-    SnapshotSaved,  // "[path]"
+    SnapshotSaved,  // "[path]", of a snapshot or any other file the run saved
     Failure,        // a video that did not open, a snapshot that was not written
     Warning,        // something the run worked around
 };

@@ -40,9 +40,17 @@ std::string whyNotOpened(const std::string& path, int error) {
 
 }  // namespace
 
+std::string localFileUrl(const std::string& path) {
+    return "file:" + path;
+}
+
 std::string VideoFile::open(const std::string& path, bool generatedTimes) {
     close();
-    int error = avformat_open_input(&format, path.c_str(), nullptr, nullptr);
+    // What the container opens in turn (a playlist's parts, say) is a local file too.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    int error = avformat_open_input(&format, localFileUrl(path).c_str(), nullptr, &options);
+    av_dict_free(&options);
     if (error < 0) {
         return whyNotOpened(path, error);
     }

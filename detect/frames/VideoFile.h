@@ -10,6 +10,11 @@ namespace pelmora {
 // FFmpeg's words for one of its error codes.
 std::string avErrorText(int error);
 
+// The name FFmpeg is given for a local file, to read or to write: always by its file protocol,
+// so that a name with a colon in it ("cam1:0800.mkv") is the file it names, never taken for a
+// protocol, and a list of files can never reach pipe:, concat: or http:.
+std::string localFileUrl(const std::string& path);
+
 // A video file's container, open, and the stream this program takes for its video: the first
 // video stream, as the imaging library's capture takes it, at the rate FFmpeg guesses for that
 // stream. The scan, the stretches, the tuning window and the clips all open their files here,

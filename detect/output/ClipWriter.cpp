@@ -24,6 +24,7 @@ extern "C" {
 #include "FileOutput.h"
 #include "FolderNames.h"
 #include "TextFormat.h"
+#include "VideoFile.h"
 #include "VideoSource.h"
 
 namespace pelmora {
@@ -90,8 +91,8 @@ protected:
     std::vector<int> streams;  // the output stream of each input stream, or -1
 
     std::string openOutput(const char* formatName, const std::string& path) {
-        const int result =
-            avformat_alloc_output_context2(&output, nullptr, formatName, path.c_str());
+        const int result = avformat_alloc_output_context2(&output, nullptr, formatName,
+                                                          localFileUrl(path).c_str());
         if (result < 0) {
             return avErrorText(result);
         }
@@ -102,7 +103,7 @@ protected:
     }
 
     std::string writeHeader(const std::string& path) {
-        int result = avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE);
+        int result = avio_open(&output->pb, localFileUrl(path).c_str(), AVIO_FLAG_WRITE);
         if (result < 0) {
             storageFailed = true;
             return avErrorText(result);
@@ -793,7 +794,7 @@ std::string pictureText(int format, int width, int height) {
 // its first picture does not decode. Empty where it does.
 std::string copyFault(const std::string& path, const AVStream& video, int out) {
     AVFormatContext* opened = nullptr;
-    int result = avformat_open_input(&opened, path.c_str(), nullptr, nullptr);
+    int result = avformat_open_input(&opened, localFileUrl(path).c_str(), nullptr, nullptr);
     if (result < 0) {
         return "it does not open again: " + avErrorText(result);
     }

@@ -96,7 +96,8 @@ std::string DigestWriter::open(const std::string& path, cv::Size size, double fp
     finalPath = path;
     temporary = temporaryPath(path);
     outSize = size;
-    int result = avformat_alloc_output_context2(&output, nullptr, "mp4", temporary.c_str());
+    int result =
+        avformat_alloc_output_context2(&output, nullptr, "mp4", localFileUrl(temporary).c_str());
     if (result < 0) {
         return avErrorText(result);
     }
@@ -144,7 +145,7 @@ std::string DigestWriter::open(const std::string& path, cv::Size size, double fp
     if (converter == nullptr) {
         return "cannot convert pictures for the encoder";
     }
-    result = avio_open(&output->pb, temporary.c_str(), AVIO_FLAG_WRITE);
+    result = avio_open(&output->pb, localFileUrl(temporary).c_str(), AVIO_FLAG_WRITE);
     if (result < 0) {
         return avErrorText(result);
     }

@@ -75,7 +75,12 @@ std::optional<long long> momentTimeMs(const std::string& text) {
 
 MomentsFile parseMoments(const std::string& text) {
     MomentsFile file;
-    std::istringstream lines(text);
+    // A byte-order mark, as editors on some systems start a UTF-8 file with, is no part of the
+    // first line.
+    const std::string kByteOrderMark = "\xEF\xBB\xBF";
+    std::istringstream lines(text.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0
+                                 ? text.substr(kByteOrderMark.size())
+                                 : text);
     std::string line;
     for (long long number = 1; std::getline(lines, line); ++number) {
         if (!line.empty() && line.back() == '\r') {

@@ -343,8 +343,16 @@ std::string charts(const Layout& layout, const TimeZone& zone) {
         if (!filmed) {
             continue;
         }
-        const std::string title = readableClockTime(band.from, zone).substr(0, 16) + " to " +
-                                  clockOfDay(band.to, zone, false);
+        // "2024-05-01 08:00 to 09:00"; where the clocks change in or just before the hour,
+        // each end with its offset, as "02:00 to 02:00" would not tell the hour shown twice.
+        const std::string from = readableClockTime(band.from, zone);
+        const std::string to = readableClockTime(band.to, zone);
+        const bool changes = zone.offsetAt(band.from) != zone.offsetAt(band.to) ||
+                             zone.offsetAt(band.from) != zone.offsetAt(band.from - kHourMs);
+        const std::string title =
+            changes
+                ? from.substr(0, 16) + from.substr(19) + " to " + to.substr(11, 5) + to.substr(19)
+                : from.substr(0, 16) + " to " + clockOfDay(band.to, zone, false);
         html += "<h3 class=\"hour\">" + escapeHtml(title) + "</h3>\n";
         html += laneChart(layout, band, 10 * kMinuteMs, zone, title);
     }
@@ -414,7 +422,7 @@ std::string eventList(const Layout& layout, const OverviewContent& content) {
     html += "</tbody>\n</table>\n";
     if (layout.events.size() > kOverviewThumbnails) {
         html += "<p class=\"none\">The first " + grouped(kOverviewThumbnails) +
-                " events show their busiest snapshot; the later ones link to it.</p>\n";
+                " events show their picture; the later ones link to it.</p>\n";
     }
     return html;
 }

@@ -45,7 +45,7 @@ struct OverviewVideo {
 struct OverviewContent {
     std::vector<OverviewVideo> videos;
     TimeZone zone;  // the clock every time is shown on
-    // The data: address of an event's busiest snapshot, asked for the first
+    // The data: address of an event's picture, asked for the first
     // kOverviewThumbnails events in time order; may be empty.
     std::function<std::string(const OverviewVideo&, const OverviewEvent&)> thumbnail;
     std::string madeAt;   // when the page was made, as people read it
@@ -59,7 +59,7 @@ std::string cameraOfVideo(const std::string& videoPath);
 // One self-contained HTML page of a batch, as the report is of a video: the footage of every
 // camera on one clock, the day as a whole and hour by hour, with its gaps and overlaps marked
 // and each event a mark that links to it in its video's report; the events of all cameras in
-// one list in time order, with their busiest snapshots; and the videos whose start is not
+// one list in time order, with their pictures; and the videos whose start is not
 // known, apart, with their events' times in the video. Nothing is fetched and no script runs.
 std::string overviewPage(const OverviewContent& content);
 

@@ -142,6 +142,13 @@ void RunRecorder::runFinished(const RunReport& report) {
     if (options.digest && report.status == RunReport::Status::Finished && unreadableAgain.empty()) {
         makeDigest(report);
     }
+    // The lists are whole once the clips have had their columns filled in.
+    if (snapshots.isOpen()) {
+        saved(kSnapshotListName);
+    }
+    if (events.isOpen()) {
+        saved(kEventListName);
+    }
     if (options.contactSheet) {
         const std::string::size_type slash = facts.videoPath.rfind('/');
         const std::string reason = writeContactSheet(
@@ -150,6 +157,8 @@ void RunRecorder::runFinished(const RunReport& report) {
             facts.start);
         if (!reason.empty()) {
             fail(kContactSheetName, reason);
+        } else {
+            saved(kContactSheetName);
         }
     }
     if (!options.report) {
@@ -177,7 +186,13 @@ void RunRecorder::runFinished(const RunReport& report) {
         replaceFile(joinPath(facts.outputDir, kReportName), page.data(), page.size());
     if (!reason.empty()) {
         fail(kReportName, reason);
+    } else {
+        saved(kReportName);
     }
+}
+
+void RunRecorder::saved(const char* name) {
+    log.write(LogKind::SnapshotSaved, "[" + joinPath(facts.outputDir, name) + "]\n");
 }
 
 void RunRecorder::settle(RunReport& report) const {

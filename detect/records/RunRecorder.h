@@ -63,6 +63,8 @@ private:
     void eventClosed(const MotionEvent& event);
     void writeRow(CsvWriter& file, const char* name, const std::vector<std::string>& fields);
     void fail(const char* name, const std::string& reason);
+    // "[path]" of a file of the run's folder once it is saved whole.
+    void saved(const char* name);
     void cutClips();
     void makeDigest(const RunReport& report);
     void rewriteEventList();

@@ -78,6 +78,7 @@ bool writeSweepFile(const std::string& folder, const char* name, const std::stri
     const std::string path = joinPath(folder, name);
     const std::string reason = replaceFile(path, text.data(), text.size());
     if (reason.empty()) {
+        host.write(LogKind::SnapshotSaved, "[" + path + "]\n");
         return true;
     }
     host.write(LogKind::Failure,

@@ -140,7 +140,7 @@ TEST(DigestScan, ADayOfTwoCamerasInClockOrderWithACardBeforeEach) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     result = runScan({"--overview-from", day, "--digest", "--after", "0.4", "--time-zone", "UTC"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(result.err, "[" + day + "/day-digest.mp4]\n");
+    EXPECT_EQ(result.err, "[" + day + "/day-digest.mp4]\n[" + day + "/overview.html]\n");
     EXPECT_NE(fileText(day + "/overview.html").find("href=\"day-digest.mp4\""), std::string::npos);
 
     // Each event's stretch from 2 s before it to 0.4 s after, at 25 frames per second, behind

@@ -142,13 +142,16 @@ std::string summaryHead(const std::string& video, long long frames, long long wr
 
 // A summary line: head, then the timings, whose rate must be the frames over the seconds.
 testing::AssertionResult isSummary(const std::string& line, const std::string& head,
-                                   bool interrupted = false) {
+                                   bool interrupted = false, bool failed = false) {
     if (line.compare(0, head.size(), head) != 0) {
         return testing::AssertionFailure()
                << "'" << line << "' does not start with '" << head << "'";
     }
-    const std::regex timings(interrupted ? R"((\d+\.\d\d) s, (\d+\.\d) frames/s, interrupted\n)"
-                                         : R"((\d+\.\d\d) s, (\d+\.\d) frames/s\n)");
+    // Quiet, the folder the files went into follows.
+    const std::regex timings(
+        interrupted ? R"((\d+\.\d\d) s, (\d+\.\d) frames/s, interrupted(; files in .*)?\n)"
+        : failed    ? R"((\d+\.\d\d) s, (\d+\.\d) frames/s, failed(; files in .*)?\n)"
+                    : R"((\d+\.\d\d) s, (\d+\.\d) frames/s(; files in .*)?\n)");
     std::smatch match;
     const std::string tail = line.substr(head.size());
     if (!std::regex_match(tail, match, timings)) {
@@ -272,13 +275,13 @@ TEST_F(ScanTest, RecordingOptionsAddFilesButChangeNoSnapshotLineOrSummary) {
     struct Row {
         const char* name;
         std::vector<std::string> options;
-        std::vector<std::string> records;  // the files besides the snapshots
+        std::vector<std::string> records;  // the files besides the snapshots, as said
     };
     const Row rows[] = {
         {"none", {}, {}},
         {"theDefaultTrigger", {"--min-pixels", "10"}, {}},
-        {"events", {"--events", "--event-gap=0.5"}, {"events.csv", "snapshots.csv"}},
-        {"report", {"--report"}, {"events.csv", "report.html", "snapshots.csv"}},
+        {"events", {"--events", "--event-gap=0.5"}, {"snapshots.csv", "events.csv"}},
+        {"report", {"--report"}, {"snapshots.csv", "events.csv", "report.html"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -287,7 +290,8 @@ TEST_F(ScanTest, RecordingOptionsAddFilesButChangeNoSnapshotLineOrSummary) {
         arguments.insert(arguments.end(), {"-o", dir, video});
         const ScanResult result = runScan(arguments);
         EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(result.err, savedLines(dir, kMovingSquareNames));
+        // Each file once it is whole, after the snapshots.
+        EXPECT_EQ(result.err, savedLines(dir, kMovingSquareNames) + savedLines(dir, row.records));
         EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 2, 0)));
         std::vector<std::string> files = row.records;
         files.insert(files.end(), kMovingSquareNames.begin(), kMovingSquareNames.end());
@@ -468,7 +472,7 @@ TEST_F(ScanTest, LostSnapshotsAreReportedWithTheReasonAndExitOne) {
         arguments.insert(arguments.end(), {"-o", dir, video});
         const ScanResult result = runScan(arguments);
         EXPECT_EQ(result.exitCode, 1);
-        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 1, 1)));
+        EXPECT_TRUE(isSummary(result.out, summaryHead(video, 6, 1, 1), false, true));
         const std::string failed =
             "Failed to save " + dir + "/" + kMovingSquareNames[1] + ": Is a directory\n";
         EXPECT_EQ(result.err,
@@ -1502,7 +1506,8 @@ TEST_F(ScanTest, ClipsAddTheirFilesAndColumnsAndChangeNothingElse) {
             }
         }
         EXPECT_EQ(lines, savedLines(dir, {"IMG00000200.jpg", "IMG00000240.jpg", "IMG00001200.jpg",
-                                          "IMG00001240.jpg", "IMG00003200.jpg"}));
+                                          "IMG00001240.jpg", "IMG00003200.jpg", "snapshots.csv",
+                                          "events.csv", "report.html"}));
         for (const std::string& file : clipFiles) {
             EXPECT_NE(result.err.find("[" + dir + "/" + file + "]\n"), std::string::npos) << file;
         }
@@ -1659,9 +1664,10 @@ TEST_F(ScanTest, ACtrlCWhileAClipIsCutLeavesNoHalfClipAndSaysInterrupted) {
     ::close(clip);
     const ScanResult result = scan.finish();
     EXPECT_EQ(result.exitCode, 130);
-    // After the snapshots' lines, the clip's.
+    // After the snapshots' lines, the clip's, then the lists, whole without the clip.
     const std::string lost = "IMG00007960.jpg]\nFailed to save " + dir +
-                             "/EVENT0001.avi: stopped before it was complete\n";
+                             "/EVENT0001.avi: stopped before it was complete\n[" + dir +
+                             "/snapshots.csv]\n[" + dir + "/events.csv]\n";
     ASSERT_GE(result.err.size(), lost.size());
     EXPECT_EQ(result.err.substr(result.err.size() - lost.size()), lost);
     EXPECT_TRUE(std::regex_match(

@@ -10,6 +10,7 @@
 #include "EventGrouper.h"
 #include "FileOutput.h"
 #include "HtmlText.h"
+#include "OverviewPage.h"
 #include "ReportPage.h"
 #include "RunFolder.h"
 #include "TestSupport.h"
@@ -278,6 +279,32 @@ TEST(Records, TheReportEmbedsThumbnailsOfTheFirstEventsAndSaysWhereItStops) {
           std::string("<a href=\"snapshots.csv\">"), std::string("<a href=\"events.csv\">"),
           std::string("Made by Pelmora ") + pelmora::kVersion + " on 2026-12-08 01:30 UTC"}) {
         EXPECT_NE(page.find(text), std::string::npos) << text;
+    }
+}
+
+// On the night the clocks go back, 02:00 to 03:00 is shown twice: the hours' headings give
+// their offsets there, and only there.
+TEST(Records, TheOverviewsHoursSayTheirOffsetsWhereTheClocksChange) {
+    std::string error;
+    const std::optional<pelmora::TimeZone> berlin =
+        pelmora::TimeZone::named("Europe/Berlin", error);
+    ASSERT_TRUE(berlin.has_value()) << error;
+    pelmora::OverviewContent content;
+    content.zone = *berlin;
+    pelmora::OverviewVideo video;
+    video.video = "cam1/night.mp4";
+    video.camera = "cam1";
+    video.start.source = pelmora::StartSource::Name;
+    video.start.utcMs = pelmora::civilAsUtcMs({2024, 10, 26, 23, 30});  // 01:30 CEST
+    video.start.zone = *berlin;
+    video.spanMs = 3 * 3600 * 1000LL;
+    content.videos.push_back(video);
+    const std::string page = pelmora::overviewPage(content);
+    for (const char* heading : {"<h3 class=\"hour\">2024-10-27 01:00 to 02:00</h3>",
+                                "<h3 class=\"hour\">2024-10-27 02:00 +02:00 to 02:00 +01:00</h3>",
+                                "<h3 class=\"hour\">2024-10-27 02:00 +01:00 to 03:00 +01:00</h3>",
+                                "<h3 class=\"hour\">2024-10-27 03:00 to 04:00</h3>"}) {
+        EXPECT_NE(page.find(heading), std::string::npos) << heading;
     }
 }
 

@@ -49,6 +49,13 @@ TEST(KnownMoments, ReadsSecondsAndClockTimesWithCommentsAndBlankLines) {
     ASSERT_EQ(again.moments.size(), 4U);
     EXPECT_EQ(again.moments[2].startMs, 3600500);
     EXPECT_EQ(again.moments[1].endMs, 63000);
+    // A byte-order mark before the first moment is no part of it.
+    const pelmora::MomentsFile marked = pelmora::parseMoments(
+        "\xEF\xBB\xBF"
+        "1.5,2\n");
+    ASSERT_EQ(marked.error, "");
+    ASSERT_EQ(marked.moments.size(), 1U);
+    EXPECT_EQ(marked.moments[0].startMs, 1500);
 }
 
 TEST(KnownMoments, RefusesWhatIsNoMomentWithTheLineAndTheReason) {

@@ -50,7 +50,9 @@ TEST(OpenWith, StartRunsTheVideoGiven) {
     testsupport::StderrCapture log;
     QTest::mouseClick(child<QPushButton>(window, "pushButton"), Qt::LeftButton);
     uitest::finishRun(window);
-    EXPECT_EQ(log.finish(), "[" + dir.file("garden/IMG00000040.jpg") + "]\n");
+    const std::string garden = dir.file("garden");
+    EXPECT_EQ(log.finish(), "[" + garden + "/IMG00000040.jpg]\n[" + garden + "/snapshots.csv]\n[" +
+                                garden + "/events.csv]\n[" + garden + "/report.html]\n");
     EXPECT_EQ(uitest::snapshotFiles(dir.file("garden")),
               std::vector<std::string>{"IMG00000040.jpg"});
 }

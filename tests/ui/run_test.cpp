@@ -83,6 +83,11 @@ std::string savedLines(const std::string& dir, int frames) {
     return lines;
 }
 
+// The lines of the lists and the report the window keeps by default, once each is whole.
+std::string recordLines(const std::string& dir) {
+    return "[" + dir + "/snapshots.csv]\n[" + dir + "/events.csv]\n[" + dir + "/report.html]\n";
+}
+
 QWidget* topLevelTitled(const QString& title) {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->isVisible() && widget->windowTitle() == title) {
@@ -150,7 +155,7 @@ TEST_F(WindowRun, StartFillsTheDerivedDirectoryWhileTheBarMoves) {
     setFields(tmp.file("garden.avi"), "");
     testsupport::StderrCapture err;
     clickStart();
-    EXPECT_EQ(err.finish(), savedLines(tmp.file("garden"), 3));
+    EXPECT_EQ(err.finish(), savedLines(tmp.file("garden"), 3) + recordLines(tmp.file("garden")));
     EXPECT_EQ(uitest::snapshotFiles(tmp.file("garden")), snapshotNames(3));
     // The window keeps the lists and the report unless told otherwise.
     for (const char* record : {"events.csv", "report.html", "snapshots.csv"}) {
@@ -413,8 +418,8 @@ TEST_F(WindowRun, AStopWhileClipsAreCutShowsTheRunStopped) {
     ::close(clip);
     uitest::finishRun(window);
     const std::string lines = err.finish();
-    const std::string lost =
-        "Failed to save " + dir + "/EVENT0001.avi: stopped before it was complete\n";
+    const std::string lost = "Failed to save " + dir +
+                             "/EVENT0001.avi: stopped before it was complete\n" + recordLines(dir);
     ASSERT_GE(lines.size(), lost.size());
     EXPECT_EQ(lines.substr(lines.size() - lost.size()), lost);
     EXPECT_TRUE(summary().startsWith(QStringLiteral("Stopped after 40 of 40 frames: ")))
@@ -539,7 +544,8 @@ TEST_F(WindowRun, ReportsAVideoThatCannotBeReadThroughWithTheReason) {
         "its pictures (pixel format uyyvyy411, 16x16) cannot be converted to colour";
     // After what the scaler says of the picture, when an earlier test let the libraries talk.
     const std::string lines = err.finish();
-    const std::string failure = "Failed to read " + video + ": " + reason + "\n";
+    const std::string failure =
+        "Failed to read " + video + ": " + reason + "\n" + recordLines(tmp.file("shots"));
     EXPECT_EQ(lines.substr(lines.size() - std::min(lines.size(), failure.size())), failure);
     EXPECT_TRUE(answer->answered());
     EXPECT_EQ(box.title, QStringLiteral("Warning"));
@@ -596,7 +602,7 @@ TEST_F(WindowRun, IgnoresStartWhileARunIsGoing) {
     };
     testsupport::StderrCapture err;
     clickStart();
-    EXPECT_EQ(err.finish(), savedLines(tmp.path(), 20));
+    EXPECT_EQ(err.finish(), savedLines(tmp.path(), 20) + recordLines(tmp.path()));
     EXPECT_EQ(barValues.back(), 100);
 }
 
