@@ -13,6 +13,7 @@
 
 #include "FileOutput.h"
 #include "FolderNames.h"
+#include "RunRecord.h"
 #include "VideoJob.h"
 
 namespace fs = std::filesystem;
@@ -122,12 +123,32 @@ bool hasVideoExtension(const std::string& path) {
 
 namespace {
 
+// Whether dir is a folder a run or an overview of ours writes into: its clips and digests are
+// what a scan made, not videos to scan, as a folder scanned twice without -o would otherwise
+// find its own output inside it.
+bool isOurFolder(const fs::path& dir) {
+    std::error_code ignored;
+    for (const char* name : {pelmora::kRunRecordName, pelmora::kFolderLockName,
+                             pelmora::kSegmentRecordName, pelmora::kOverviewName}) {
+        if (fs::exists(dir / name, ignored)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isOurVideo(const std::string& name) {
+    return pelmora::isClipFileName(name) || name == pelmora::kDigestName ||
+           name == pelmora::kDayDigestName;
+}
+
 // The video files below dir, in no order; a folder that cannot be read, dir itself or one
 // below it, is added to unreadable with the reason, and the others are still searched.
 void findVideos(const fs::path& dir, std::vector<std::string>& found,
                 std::vector<std::string>& unreadable) {
     std::error_code error;
     std::vector<fs::path> folders;
+    const bool ours = isOurFolder(dir);
     fs::directory_iterator it(dir, error);
     for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
         std::error_code ignored;
@@ -135,7 +156,8 @@ void findVideos(const fs::path& dir, std::vector<std::string>& found,
         // a link to a video is taken.
         if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
             folders.push_back(it->path());
-        } else if (it->is_regular_file(ignored) && hasVideoExtension(it->path().string())) {
+        } else if (it->is_regular_file(ignored) && hasVideoExtension(it->path().string()) &&
+                   !(ours && isOurVideo(it->path().filename().string()))) {
             found.push_back(it->path().string());
         }
     }
@@ -172,12 +194,37 @@ std::vector<std::string> expandFolders(const std::vector<std::string>& paths,
     return videos;
 }
 
-std::vector<BatchEntry> planBatch(const std::vector<std::string>& videos,
-                                  const std::string& outputDir, std::optional<Shard> shard) {
-    // The sorted list without repeats: the order folders are named in and shards dealt from.
-    std::map<std::string, std::string> byKey;
-    for (const std::string& video : videos) {
-        byKey.emplace(pathKey(video), video);
+namespace {
+
+// The deepest folder that holds each of the folders.
+fs::path commonFolder(const std::vector<fs::path>& folders) {
+    fs::path common = folders.front();
+    for (const fs::path& folder : folders) {
+        fs::path shared;
+        auto a = common.begin();
+        auto b = folder.begin();
+        for (; a != common.end() && b != folder.end() && *a == *b; ++a, ++b) {
+            shared /= *a;
+        }
+        common = shared;
+    }
+    return common;
+}
+
+// Each video's snapshot folder, by its key. byFolders: with an output folder and several
+// videos, each goes below it where it stands below the folder that holds them all
+// (cam1/08-00.mp4 and cam2/08-00.mp4 into DIR/cam1/08-00 and DIR/cam2/08-00); else, as batches
+// before did it, straight into it, named after its file alone.
+std::map<std::string, std::string> folderPlan(const std::map<std::string, std::string>& byKey,
+                                              const std::string& outputDir, bool byFolders) {
+    fs::path common;
+    if (byFolders && byKey.size() > 1) {
+        std::vector<fs::path> folders;
+        for (const auto& [key, video] : byKey) {
+            std::error_code error;
+            folders.push_back(fs::absolute(video, error).lexically_normal().parent_path());
+        }
+        common = commonFolder(folders);
     }
     // Each video's folder as it would be alone: beside it, or after its file in the one given.
     std::map<std::string, std::string> wanted;
@@ -191,7 +238,16 @@ std::vector<BatchEntry> planBatch(const std::vector<std::string>& videos,
             if (name.empty() || name[0] == '.') {  // no hidden folders
                 name = "video";
             }
-            wanted[key] = pelmora::joinPath(outputDir, name);
+            fs::path below = name;
+            if (byFolders) {
+                std::error_code error;
+                const fs::path folder = fs::absolute(video, error).lexically_normal().parent_path();
+                const fs::path relative = folder.lexically_relative(common);
+                if (!relative.empty() && relative != ".") {
+                    below = relative / name;
+                }
+            }
+            wanted[key] = pelmora::joinPath(outputDir, below.string());
         }
     }
     // Every video gets the folder it wants unless one before it in that order does, which then
@@ -212,6 +268,36 @@ std::vector<BatchEntry> planBatch(const std::vector<std::string>& videos,
             if (taken.insert(folderKey(folder)).second) {
                 folderOf[key] = folder;
                 break;
+            }
+        }
+    }
+    return folderOf;
+}
+
+}  // namespace
+
+std::vector<BatchEntry> planBatch(const std::vector<std::string>& videos,
+                                  const std::string& outputDir, std::optional<Shard> shard) {
+    // The sorted list without repeats: the order folders are named in and shards dealt from.
+    std::map<std::string, std::string> byKey;
+    for (const std::string& video : videos) {
+        byKey.emplace(pathKey(video), video);
+    }
+    std::map<std::string, std::string> folderOf = folderPlan(byKey, outputDir, true);
+    // A video an earlier batch put straight into the output folder is found there again, so
+    // that --resume skips it and no folder holds a second run of it.
+    if (!outputDir.empty() && byKey.size() > 1) {
+        const std::map<std::string, std::string> before = folderPlan(byKey, outputDir, false);
+        std::set<std::string> planned;
+        for (const auto& [key, folder] : folderOf) {
+            planned.insert(folderKey(folder));
+        }
+        for (auto& [key, folder] : folderOf) {
+            const std::string& earlier = before.at(key);
+            if (earlier != folder && planned.count(folderKey(earlier)) == 0 &&
+                !RunRecord::recordedVideo(folder) &&
+                RunRecord::recordedVideo(earlier) == byKey.at(key)) {
+                folder = earlier;
             }
         }
     }

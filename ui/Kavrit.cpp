@@ -39,6 +39,7 @@
 #include "TuningWindow.h"
 #include "Version.h"
 #include "VideoJob.h"
+#include "VideoSource.h"
 
 namespace {
 
@@ -448,6 +449,21 @@ void Kavrit::run(bool detailed) {
         warn(tr("Cannot read the watched region %1: %2").arg(mask, QString::fromStdString(reason)));
         return;
     }
+    // The question is of a run that is to happen: a video that does not open is said first,
+    // as the run would say it, and nothing is asked.
+    {
+        pelmora::VideoSource probe;
+        std::string reason;
+        if (!probe.open(videoPath, reason)) {
+            const QString failure =
+                tr("Failed to open %1: %2")
+                    .arg(QString::fromStdString(videoPath), QString::fromStdString(reason));
+            // On the error stream too, as a run that failed to open says it.
+            pelmora::RunLog().write(pelmora::LogKind::Failure, failure.toStdString() + "\n");
+            failedStart(failure);
+            return;
+        }
+    }
     const std::string folder = pelmora::VideoJob::snapshotFolder(videoPath, outputDir);
     switch (
         askAboutEarlierRun(this, QString::fromStdString(folder), pelmora::findEarlierRun(folder))) {
@@ -512,23 +528,27 @@ bool Kavrit::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+void Kavrit::failedStart(const QString& failure) {
+    // A run that never started must not go on showing the 100 of the run before it, nor its
+    // events.
+    ui.progressBar_kavritProgress->setVisible(true);
+    ui.progressBar_kavritProgress->setValue(0);
+    results->clearRun(failure);
+    runSummaryLabel->setText(failure);
+    warn(failure);
+}
+
 void Kavrit::reportRun(const pelmora::VideoRunResult& result, double seconds) {
     using Status = pelmora::RunReport::Status;
     const pelmora::RunReport& report = result.report;
     if (report.status == Status::OpenFailed || report.status == Status::OutputUnusable) {
-        // A run that never started must not go on showing the 100 of the run before it, nor
-        // its events.
-        ui.progressBar_kavritProgress->setValue(0);
-        const QString failure = report.status == Status::OpenFailed
-                                    ? tr("Failed to open %1: %2")
-                                          .arg(QString::fromStdString(videoPath),
-                                               QString::fromStdString(report.openError))
-                                    : tr("Cannot save snapshots in %1: %2")
-                                          .arg(QString::fromStdString(report.outputDir),
-                                               QString::fromStdString(report.outputError));
-        results->clearRun(failure);
-        runSummaryLabel->setText(failure);
-        warn(failure);
+        failedStart(report.status == Status::OpenFailed
+                        ? tr("Failed to open %1: %2")
+                              .arg(QString::fromStdString(videoPath),
+                                   QString::fromStdString(report.openError))
+                        : tr("Cannot save snapshots in %1: %2")
+                              .arg(QString::fromStdString(report.outputDir),
+                                   QString::fromStdString(report.outputError)));
         return;
     }
     const bool reported = recordsOfRun.report &&

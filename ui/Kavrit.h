@@ -75,6 +75,9 @@ private:
     void run(bool detailed);
     void runEnded(const pelmora::VideoRunResult& result, double seconds);
     void reportRun(const pelmora::VideoRunResult& result, double seconds);
+    // A run that did not start: its reason in the status bar and a warning, the results of the
+    // run before it cleared.
+    void failedStart(const QString& failure);
     // What went wrong beside the summary, each as pelmora-scan says it.
     QStringList problemsOf(const pelmora::VideoRunResult& result);
     void cutClipsEncoded();

@@ -126,9 +126,10 @@ TEST(BatchPlan, ShardsSplitTheSortedListWithoutOverlapAndKeepEachVideosFolder) {
     for (const BatchEntry& entry : whole) {
         order.push_back(entry.video + " -> " + entry.outputDir);
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"a/clip.avi -> out/clip", "b.avi -> out/b",
-                                               "c/clip.avi -> out/clip-2",
-                                               "d/clip.avi -> out/clip-3", "e.avi -> out/e"}));
+    // Each below the output folder where it stands below the folder that holds them all.
+    EXPECT_EQ(order, (std::vector<std::string>{"a/clip.avi -> out/a/clip", "b.avi -> out/b",
+                                               "c/clip.avi -> out/c/clip",
+                                               "d/clip.avi -> out/d/clip", "e.avi -> out/e"}));
     std::multiset<std::string> dealt;
     for (int k = 0; k < 3; ++k) {
         for (const BatchEntry& entry : planBatch(videos, "out", Shard{k, 3})) {
@@ -141,8 +142,8 @@ TEST(BatchPlan, ShardsSplitTheSortedListWithoutOverlapAndKeepEachVideosFolder) {
     // Without a shard they run as given, repeats too, in the same folders.
     const std::vector<BatchEntry> given = planBatch(videos, "out", std::nullopt);
     ASSERT_EQ(given.size(), videos.size());
-    EXPECT_EQ(given[0].outputDir, "out/clip-2");
-    EXPECT_EQ(given[3].outputDir, "out/clip");
+    EXPECT_EQ(given[0].outputDir, "out/c/clip");
+    EXPECT_EQ(given[3].outputDir, "out/a/clip");
     // One video keeps the folder given; none given derives each.
     EXPECT_EQ(planBatch({"a.avi", "./a.avi"}, "out", std::nullopt)[1].outputDir, "out");
     EXPECT_EQ(planBatch(videos, "", std::nullopt)[0].outputDir, "c/clip");
@@ -167,14 +168,16 @@ TEST(BatchPlan, EveryVideoGetsAFolderNoOtherVideoHas) {
         {"no extension, and its name", "", "rec rec-snapshots.avi",
          "rec-snapshots rec-snapshots-2"},
         {"two spellings of one folder", "", "c/a.avi c/./a.mkv", "c/a c/./a-2"},
-        {"a name with -2 of its own", "out", "a/x.avi b/x.avi c/x-2.avi", "out/x out/x-3 out/x-2"},
+        {"one name in several folders", "out", "a/x.avi b/x.avi c/x-2.avi",
+         "out/a/x out/b/x out/c/x-2"},
+        {"a name with -2 of its own", "out", "x.mp4 x.avi x-2.avi", "out/x-3 out/x out/x-2"},
         {"hidden and empty names", "out", "a/.avi b/.x.avi video.avi",
-         "out/video out/video-2 out/video-3"},
+         "out/a/video out/b/video out/video"},
         // A hidden video's folder is the one it is in, which may be another video's.
         {"a video and a hidden one in the folder named after it", "", "d/a.avi d/a/.avi",
          "d/a d/a/-2"},
         {"the same the other way round", "", "d/a/.avi d/a.avi", "d/a/-2 d/a"},
-        {"the same into one folder", "out", "d/a.avi d/a/.avi", "out/a out/video"},
+        {"the same into one folder", "out", "d/a.avi d/a/.avi", "out/a out/a/video"},
     };
     for (const auto& row : rows) {
         std::vector<std::string> folders;

@@ -138,8 +138,10 @@ TEST_F(Overview, EveryCamerasEventsStandOnOneClockWithTheGapsAndOverlaps) {
     EXPECT_EQ(page.find("url("), std::string::npos);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("<img src=\"data:image/jpeg;base64,"), page.find("<img src=\""));
-    EXPECT_NE(page.find("href=\"20240501_080000/report.html#event-1\""), std::string::npos);
-    EXPECT_TRUE(fs::exists(dir.file("out/20240501_080000/report.html")));
+    // Each camera's videos in a folder of the camera's name, as they were given.
+    EXPECT_NE(page.find("href=\"cam1/20240501_080000/report.html#event-1\""), std::string::npos);
+    EXPECT_TRUE(fs::exists(dir.file("out/cam1/20240501_080000/report.html")));
+    EXPECT_TRUE(fs::exists(dir.file("out/cam3/2024-05-01/083000/report.html")));
 }
 
 TEST_F(Overview, MadeFromTheFoldersOfAShardedBatchIsTheBatchsOwn) {

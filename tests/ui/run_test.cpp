@@ -677,6 +677,29 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
     }
 }
 
+// The question is of a run that is to happen: a video that does not open is said at once, and
+// nothing is asked of the folder's earlier snapshots.
+TEST(WindowEarlierRun, AVideoThatDoesNotOpenIsSaidBeforeAnythingIsAsked) {
+    TempDir tmp;
+    writeMovingSquare(tmp.file("long.avi"), 4);
+    RunningWindow run;
+    run.setFields(tmp.file("long.avi"), tmp.path());
+    testsupport::StderrCapture first;
+    run.clickStart();
+    first.finish();
+    run.setFields(tmp.file("missing.avi"), tmp.path());
+    uitest::BoxSeen box;
+    auto answer = uitest::closeNextBox(box);
+    testsupport::StderrCapture second;
+    run.clickStart();
+    second.finish();
+    EXPECT_TRUE(answer->answered());
+    EXPECT_EQ(box.title, QStringLiteral("Warning"));
+    EXPECT_EQ(box.text.toStdString(),
+              "Failed to open " + tmp.file("missing.avi") + ": No such file or directory");
+    EXPECT_EQ(uitest::snapshotFiles(tmp.path()).size(), 4u);
+}
+
 // Enter loses nothing: the default is to keep what an earlier run left, and the choices say
 // what they do, with the folder's path whole.
 TEST(WindowEarlierRun, TheQuestionsDefaultKeepsAndItsChoicesSayWhatTheyDo) {
