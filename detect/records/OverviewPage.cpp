@@ -61,7 +61,8 @@ table.list { border-collapse: collapse; width: 100%; }
 table.list th, table.list td { text-align: left; vertical-align: middle;
   padding: 0.3em 0.6em; border-bottom: 1px solid #e1e5ea; }
 table.list th { background: #eef2f5; color: #12213f; }
-table.list .number { text-align: right; }
+table.list .number { text-align: right; white-space: nowrap; }
+.wide { overflow-x: auto; }
 table.list .clock { white-space: nowrap; }
 table.list img { display: block; width: 120px; height: auto; border: 1px solid #c3c9d2; }
 table.list .links a { margin-right: 0.6em; }
@@ -203,11 +204,13 @@ long long floorOnClock(long long utcMs, long long step, const TimeZone& zone) {
     return floored - offset;
 }
 
-std::string clockOfDay(long long utcMs, const TimeZone& zone, bool withDate) {
+std::string clockOfDay(long long utcMs, const TimeZone& zone, bool withDate,
+                       bool withSeconds = false) {
     const CivilTime time = civilFromUtcMs(utcMs + zone.offsetAt(utcMs) * 1000LL);
     return withDate
                ? formatText("%02d-%02d %02d:%02d", time.month, time.day, time.hour, time.minute)
-               : formatText("%02d:%02d", time.hour, time.minute);
+           : withSeconds ? formatText("%02d:%02d:%02d", time.hour, time.minute, time.second)
+                         : formatText("%02d:%02d", time.hour, time.minute);
 }
 
 // One chart of lanes over the stretch of time, with ticks every step.
@@ -249,7 +252,7 @@ std::string laneChart(const Layout& layout, Span range, long long step, const Ti
                        x(tick), kAxisHeight - 4, x(tick), height);
         // A label that would run past the chart's right edge ends at its tick instead, where
         // that leaves the label before it whole; else the tick goes without.
-        const std::string label = clockOfDay(tick, zone, days);
+        const std::string label = clockOfDay(tick, zone, days, step < kMinuteMs);
         const double width = static_cast<double>(label.size()) * kAxisCharWidth;
         const bool pastEdge = x(tick) + 2 + width > kChartWidth;
         if (pastEdge && x(tick) - 2 - width < labelsEnd) {
@@ -305,8 +308,18 @@ std::string laneChart(const Layout& layout, Span range, long long step, const Ti
     return svg + "</svg>\n";
 }
 
-// The step of the whole chart's ticks: the shortest of these that leaves 24 ticks at most.
+// The step of the whole chart's ticks: the shortest of these that leaves 24 ticks at most, and
+// of those shorter than ten minutes, whose labels are longer, 12 at most; a few minutes of
+// footage get ticks of their own, not one at their start.
 long long tickStep(long long length) {
+    constexpr long long kSecondMs = 1000;
+    for (const long long step :
+         {kSecondMs, 2 * kSecondMs, 5 * kSecondMs, 10 * kSecondMs, 15 * kSecondMs, 30 * kSecondMs,
+          kMinuteMs, 2 * kMinuteMs, 5 * kMinuteMs}) {
+        if (length / step <= 12) {
+            return step;
+        }
+    }
     for (const long long step : {10 * kMinuteMs, 15 * kMinuteMs, 30 * kMinuteMs, kHourMs,
                                  2 * kHourMs, 3 * kHourMs, 6 * kHourMs, 12 * kHourMs, kDayMs}) {
         if (length / step <= 24) {
@@ -365,7 +378,8 @@ std::string joints(const Layout& layout, const TimeZone& zone) {
                "overlap.</p>\n";
     }
     std::string html =
-        "<table class=\"list joints\">\n<thead><tr><th>Camera</th><th>What</th><th>From</th>"
+        "<div class=\"wide\"><table class=\"list "
+        "joints\">\n<thead><tr><th>Camera</th><th>What</th><th>From</th>"
         "<th>To</th><th class=\"number\">Length</th></tr></thead>\n<tbody>\n";
     for (const Joint& joint : layout.joints) {
         html += "<tr class=\"" + std::string(joint.gap ? "gap" : "overlap") + "\"><td>" +
@@ -375,7 +389,7 @@ std::string joints(const Layout& layout, const TimeZone& zone) {
                 readableClockTime(joint.span.to, zone) + "</td><td class=\"number\">" +
                 plainSeconds(joint.span.to - joint.span.from) + "</td></tr>\n";
     }
-    return html + "</tbody>\n</table>\n";
+    return html + "</tbody>\n</table></div>\n";
 }
 
 std::string eventList(const Layout& layout, const OverviewContent& content) {
@@ -383,7 +397,8 @@ std::string eventList(const Layout& layout, const OverviewContent& content) {
         return "<p class=\"none\">No camera's footage of known time has an event.</p>\n";
     }
     std::string html =
-        "<table class=\"list events\">\n<thead><tr><th>Clock time</th><th>Camera</th>"
+        "<div class=\"wide\"><table class=\"list events\">\n<thead><tr><th>Clock "
+        "time</th><th>Camera</th>"
         "<th>Video</th><th class=\"number\">Event</th><th class=\"number\">Length</th>"
         "<th class=\"number\">Snapshots</th><th>Picture</th><th>Links</th></tr>"
         "</thead>\n<tbody>\n";
@@ -419,7 +434,7 @@ std::string eventList(const Layout& layout, const OverviewContent& content) {
                 "</td><td class=\"number\">" + grouped(event.snapshots) + "</td><td>" + peak +
                 "</td><td class=\"links\">" + links + "</td></tr>\n";
     }
-    html += "</tbody>\n</table>\n";
+    html += "</tbody>\n</table></div>\n";
     if (layout.events.size() > kOverviewThumbnails) {
         html += "<p class=\"none\">The first " + grouped(kOverviewThumbnails) +
                 " events show their picture; the later ones link to it.</p>\n";
@@ -443,7 +458,8 @@ std::string withoutStart(const OverviewContent& content) {
     std::string html =
         "<h2>Videos without a known start</h2>\n<p class=\"none\">Neither the name nor the file "
         "tells when these were filmed; their events are at these times in the video.</p>\n"
-        "<table class=\"list unknown\">\n<thead><tr><th>Camera</th><th>Video</th>"
+        "<div class=\"wide\"><table class=\"list "
+        "unknown\">\n<thead><tr><th>Camera</th><th>Video</th>"
         "<th>Events</th></tr></thead>\n<tbody>\n";
     constexpr std::size_t kListed = 50;
     for (const OverviewVideo* video : videos) {
@@ -468,7 +484,7 @@ std::string withoutStart(const OverviewContent& content) {
             (video->report ? "<a href=\"" + reportLink(*video, 0) + "\">" + name + "</a>" : name) +
             "</td><td>" + (events.empty() ? std::string("none") : events) + "</td></tr>\n";
     }
-    return html + "</tbody>\n</table>\n";
+    return html + "</tbody>\n</table></div>\n";
 }
 
 }  // namespace

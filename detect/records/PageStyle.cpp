@@ -4,7 +4,7 @@ namespace pelmora {
 
 const char* const kPageStyle = R"(<style>
 html { background: #f4f5f7; }
-body { max-width: 64em; margin: 0 auto; padding: 1.2em 2em 2em 2em; background: #ffffff;
+body { max-width: 72em; margin: 0 auto; padding: 1.2em 2em 2em 2em; background: #ffffff;
   color: #22262e; font-family: "DejaVu Sans", "Noto Sans", "Liberation Sans", Arial, sans-serif;
   font-size: 14px; line-height: 1.45; }
 h1 { font-size: 1.5em; margin: 0.2em 0 0.1em 0; color: #12213f; }

@@ -46,10 +46,11 @@ svg .trigger-label { fill: #c2413a; font-size: 11px; font-family: inherit; }
 .swatch.trigger { height: 0; border-top: 2px dashed #c2413a; }
 table.events { border-collapse: collapse; width: 100%; }
 table.events th, table.events td { text-align: left; vertical-align: middle;
-  padding: 0.35em 0.7em; border-bottom: 1px solid #e1e5ea; }
+  padding: 0.3em 0.5em; border-bottom: 1px solid #e1e5ea; }
 table.events th { background: #eef2f5; color: #12213f; }
-table.events .number { text-align: right; }
-table.events img { display: block; width: 160px; height: auto; border: 1px solid #c3c9d2; }
+table.events .number { text-align: right; white-space: nowrap; }
+table.events img { display: block; width: 120px; height: auto; border: 1px solid #c3c9d2; }
+.wide { overflow-x: auto; }
 table.events .file { font-size: 0.85em; }
 .none, .lists, .made { color: #5a6372; }
 .made { margin-top: 2em; font-size: 0.85em; }
@@ -156,7 +157,8 @@ std::string eventTable(const ReportContent& content) {
                         : std::string();
     const VideoStart& start = content.facts.start;
     std::string html =
-        "<table class=\"events\">\n<thead><tr><th class=\"number\">Event</th><th>Start</th>" +
+        "<div class=\"wide\"><table class=\"events\">\n<thead><tr><th "
+        "class=\"number\">Event</th><th>Start</th>" +
         std::string(start.known() ? "<th>Clock time</th>" : "") +
         "<th>End</th><th class=\"number\">Snapshots</th><th class=\"number\">Peak pixels</th>"
         "<th>Picture</th>" +
@@ -187,7 +189,7 @@ std::string eventTable(const ReportContent& content) {
             groupedNumber(event.peakPixels) + "</td><td>" + peak + "</td>" +
             (content.clipsWanted ? clipCell(content, event.number) : "") + "</tr>\n";
     }
-    html += "</tbody>\n</table>\n";
+    html += "</tbody>\n</table></div>\n";
     if (content.events.size() > kEmbeddedThumbnails) {
         html += "<p class=\"none\">The first " +
                 groupedNumber(static_cast<long long>(kEmbeddedThumbnails)) +

@@ -27,13 +27,16 @@
 //     alone as many at once as the machine has processors, each in a decode_only of its own;
 //   - an hour of a still 1280 x 720 H.264 scene with five moments of motion: the run with
 //     --digest against the plain run (aimed at no more than 1.5 x), with their peak resident
-//     memory.
+//     memory;
+//   - a day of two cameras whose events take turns: the day's digest of their MPEG-TS files
+//     against that of the same streams remuxed into MP4.
 // Every figure is the best of a few repetitions, each in a process of its own, measured in this
 // one run of the benchmark. Nothing is asserted.
 // Run: build/tests/run_bench [repetitions]    (or: run_bench clips DIR, to keep the clips;
 //      run_bench stretches [repetitions], for the stretches alone;
 //      run_bench sweeps [repetitions], for the sweeps alone; run_bench batch [repetitions],
-//      for the batch alone; run_bench digest [repetitions], for the digest alone)
+//      for the batch alone; run_bench digest [repetitions], for the digest alone;
+//      run_bench day [repetitions], for the day's digest alone)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -533,6 +536,55 @@ void digestFigures(const std::string& scan, const std::string& floor, const std:
         static_cast<double>(fs::file_size(out + "/" + pelmora::kDigestName)) / 1048576.0);
 }
 
+// A day of two 20-minute 640 x 360 cameras whose events take turns, in MPEG-TS as recorders
+// leave it and remuxed into MP4, each scanned into a day folder: the day's digest of the TS day
+// against that of the same streams in MP4.
+void dayDigestFigures(const std::string& scan, const std::string& tmp, int repetitions,
+                      const std::string& out) {
+    std::vector<std::string> days;
+    for (const std::string container : {"ts", "mp4"}) {
+        const std::string day = tmp + "/day-" + container;
+        for (const int camera : {1, 2}) {
+            std::string moments;
+            for (int minute = camera * 2 - 1; minute < 20; minute += 4) {
+                moments += (moments.empty() ? "" : "+") + std::string("between(t,") +
+                           std::to_string(minute * 60) + "," + std::to_string(minute * 60 + 3) +
+                           ")";
+            }
+            const std::string folder = tmp + "/" + container + "/cam" + std::to_string(camera);
+            fs::create_directories(folder);
+            const std::string ts = tmp + "/ts/cam" + std::to_string(camera) + "/20240501_080000.ts";
+            const std::string command =
+                container == "ts"
+                    ? "ffmpeg -hide_banner -loglevel error -nostats -y -f lavfi -i "
+                      "smptehdbars=s=640x360:r=25:d=1200 -vf \"drawbox=enable='" +
+                          moments +
+                          "':x='mod(t*200,520)':y=120:w=80:h=80:c=red:t=fill\" -c:v libx264 "
+                          "-preset veryfast -g 50 -pix_fmt yuv420p -f mpegts '" +
+                          ts + "'"
+                    : "ffmpeg -hide_banner -loglevel error -nostats -y -i '" + ts + "' -c copy '" +
+                          folder + "/20240501_080000.mp4'";
+            if (std::system(command.c_str()) != 0) {
+                std::fprintf(stderr, "cannot make the %s day with the ffmpeg command\n",
+                             container.c_str());
+                return;
+            }
+        }
+        runChild({scan, "-q", "--time-zone", "UTC", "-o", day, tmp + "/" + container});
+        days.push_back(day);
+    }
+    const Measure ts = best({scan, "--overview-from", days[0], "--digest", "--time-zone", "UTC"},
+                            repetitions, out);
+    const Measure mp4 = best({scan, "--overview-from", days[1], "--digest", "--time-zone", "UTC"},
+                             repetitions, out);
+    std::printf("The day's digest of two 20-minute 640 x 360 cameras whose events take turns\n");
+    std::printf("  in MP4           %8.2f s   %.2f processors busy   %6.1f MiB\n", mp4.seconds,
+                mp4.processors(), static_cast<double>(mp4.peakKiB) / 1024.0);
+    std::printf("  in MPEG-TS       %8.2f s   %.2f processors busy   %6.1f MiB   %.2f x MP4\n\n",
+                ts.seconds, ts.processors(), static_cast<double>(ts.peakKiB) / 1024.0,
+                ts.seconds / mp4.seconds);
+}
+
 // The batch of clips in one pelmora-scan, by default and one video after another, against
 // decoding them alone, as many at once as the machine has processors; each the best of the
 // repetitions, each repetition into an emptied folder.
@@ -625,7 +677,9 @@ int main(int argc, char** argv) {
     const bool sweepsOnly = argc >= 2 && std::string(argv[1]) == "sweeps";
     const bool batchOnly = argc >= 2 && std::string(argv[1]) == "batch";
     const bool digestOnly = argc >= 2 && std::string(argv[1]) == "digest";
-    const int repetitionsAt = stretchesOnly || sweepsOnly || batchOnly || digestOnly ? 2 : 1;
+    const bool dayOnly = argc >= 2 && std::string(argv[1]) == "day";
+    const int repetitionsAt =
+        stretchesOnly || sweepsOnly || batchOnly || digestOnly || dayOnly ? 2 : 1;
     const int repetitions =
         argc > repetitionsAt && !clipsOnly ? std::max(1, std::atoi(argv[repetitionsAt])) : 3;
 
@@ -650,6 +704,12 @@ int main(int argc, char** argv) {
     const std::string out = outRoot + "/snapshots";
     std::printf("Making clips in %s ...\n", tmp.c_str());
     std::fflush(stdout);
+    if (dayOnly) {
+        dayDigestFigures(PELMORA_SCAN_PATH, tmp, repetitions, out);
+        fs::remove_all(tmp);
+        fs::remove_all(outRoot);
+        return 0;
+    }
     if (digestOnly) {
         if (!makeHourWithEvents(hour)) {
             return 1;
@@ -800,6 +860,7 @@ int main(int argc, char** argv) {
     if (makeHourWithEvents(hour)) {
         digestFigures(scan, floor, hour, repetitions, out);
     }
+    dayDigestFigures(scan, tmp, repetitions, out);
     fs::remove_all(tmp);
     fs::remove_all(outRoot);
     return 0;

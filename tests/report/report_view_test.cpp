@@ -27,8 +27,20 @@
 
 namespace {
 
+// How far the widest part of a page reaches past its column (a table), or the column past the
+// window; 0 where everything fits.
+#define PELMORA_OVERFLOW                                                     \
+    "function overflow() {"                                                  \
+    "  var most = document.documentElement.scrollWidth - window.innerWidth;" \
+    "  var wide = document.querySelectorAll('.wide');"                       \
+    "  for (var i = 0; i < wide.length; ++i) {"                              \
+    "    most = Math.max(most, wide[i].scrollWidth - wide[i].clientWidth);"  \
+    "  }"                                                                    \
+    "  return Math.max(most, 0);"                                            \
+    "}"
+
 // Everything the test asks of the page, measured in the page itself.
-const char* const kMeasure = R"(
+const char* const kMeasure = PELMORA_OVERFLOW R"(
 (function () {
   var svg = document.querySelector('svg.timeline');
   var most = svg.querySelector('polyline.most');
@@ -61,6 +73,7 @@ const char* const kMeasure = R"(
     lists.push(listLinks[i].getAttribute('href'));
   }
   return JSON.stringify({
+    overflow: overflow(),
     rangePoints: svg.querySelector('polygon.range').points.numberOfItems,
     mostPoints: most.points.numberOfItems,
     triggerLines: svg.querySelectorAll('line.trigger').length,
@@ -87,6 +100,8 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
     testsupport::TestHost host;
     pelmora::RunRecorder recorder({true, true, 1000}, host);
     pelmora::RunRequest request{video, folder + "/shots", 20};
+    // A clock column too, the table's widest.
+    request.start.given = pelmora::parseIsoTime("2024-05-01T08:00:00+02:00");
     request.observer = &recorder;
     pelmora::FrameDetector detector;
     const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
@@ -106,6 +121,8 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         QWebPage page;
+        // A laptop's screen: every table fits the page's column.
+        page.setViewportSize(QSize(1366, 768));
         QEventLoop loop;
         bool loaded = false;
         QObject::connect(&page, &QWebPage::loadFinished, [&](bool ok) {
@@ -122,6 +139,7 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
                 page.mainFrame()->evaluateJavaScript(kMeasure).toString().toUtf8())
                 .object();
         ASSERT_FALSE(page_.isEmpty()) << "the measuring script failed";
+        EXPECT_EQ(page_["overflow"].toInt(), 0);
         // One bucket for each of the 85 frames: the polygon goes along the most and back along
         // the least.
         EXPECT_EQ(page_["mostPoints"].toInt(), 85);
@@ -151,7 +169,7 @@ TEST(ReportView, ABrowserShowsThePlotTheEventsAndEveryThumbnail) {
 }
 
 // What the overview test asks of the page.
-const char* const kMeasureOverview = R"(
+const char* const kMeasureOverview = PELMORA_OVERFLOW R"(
 (function () {
   var images = document.querySelectorAll('table.events img');
   var widths = [], embedded = 0;
@@ -170,6 +188,7 @@ const char* const kMeasureOverview = R"(
     cameras[lanes[i].getAttribute('data-camera')] = lanes[i].y.baseVal.value;
   }
   return JSON.stringify({
+    overflow: overflow(),
     rows: document.querySelectorAll('table.events tbody tr').length,
     widths: widths, embedded: embedded, targets: targets, cameras: cameras,
     charts: document.querySelectorAll('svg.lanes').length,
@@ -197,6 +216,7 @@ TEST(OverviewView, ABrowserShowsTheLanesTheMarksAndEveryThumbnailOffline) {
     std::filesystem::copy_file(tmp.file("out/overview.html"), alone + "/overview.html");
 
     QWebPage page;
+    page.setViewportSize(QSize(1366, 768));
     QEventLoop loop;
     bool loaded = false;
     QObject::connect(&page, &QWebPage::loadFinished, [&](bool ok) {
@@ -212,6 +232,7 @@ TEST(OverviewView, ABrowserShowsTheLanesTheMarksAndEveryThumbnailOffline) {
             page.mainFrame()->evaluateJavaScript(kMeasureOverview).toString().toUtf8())
             .object();
     ASSERT_FALSE(measured.isEmpty()) << "the measuring script failed";
+    EXPECT_EQ(measured["overflow"].toInt(), 0);
     // Two events a video, four in all, each thumbnail decoded from the page itself.
     EXPECT_EQ(measured["rows"].toInt(), 4);
     EXPECT_EQ(measured["widths"].toArray(), QJsonArray({64, 64, 64, 64}));
@@ -225,8 +246,8 @@ TEST(OverviewView, ABrowserShowsTheLanesTheMarksAndEveryThumbnailOffline) {
     // Every mark of the whole chart and the hour's, in time order, links to its event.
     const QJsonArray targets = measured["targets"].toArray();
     ASSERT_EQ(targets.size(), 8);
-    EXPECT_EQ(targets[0].toString(), "20240501_080000/report.html#event-1");
-    EXPECT_EQ(targets[3].toString(), "20240501_083000/report.html#event-2");
+    EXPECT_EQ(targets[0].toString(), "yard/20240501_080000/report.html#event-1");
+    EXPECT_EQ(targets[3].toString(), "gate/20240501_083000/report.html#event-2");
 }
 
 }  // namespace
