@@ -150,6 +150,10 @@ TEST(DigestScan, ADayOfTwoCamerasInClockOrderWithACardBeforeEach) {
         std::string(13, 'c') + std::string(25, '.') + std::string(26, 'b') + std::string(11, '.') +
         std::string(13, 'c') + std::string(50, '.') + std::string(26, 'r') + std::string(11, '.');
     EXPECT_EQ(shownInOrder(day + "/day-digest.mp4"), expected);
+    // The largest camera's size, not 720p: a smaller day costs no more than it shows.
+    cv::VideoCapture capture(day + "/day-digest.mp4", cv::CAP_FFMPEG);
+    EXPECT_EQ(capture.get(cv::CAP_PROP_FRAME_WIDTH), 640);
+    EXPECT_EQ(capture.get(cv::CAP_PROP_FRAME_HEIGHT), 360);
 }
 
 }  // namespace

@@ -67,6 +67,39 @@ TEST(DigestPlan, StretchesAtRealSpeedAndTheQuietBetweenOneFrameInTheSpeed) {
     }
 }
 
+// Frames named on the stream's clock, with four seconds of nothing after frame 49: what lies
+// around a time, and how far an event is padded, go by the names, never by the rate.
+TEST(FrameNames, FramesAndTimesGoByTheRunsOwnNamesAcrossAGap) {
+    pelmora::FrameNames names(25.0);
+    for (long long frame = 0; frame < 100; ++frame) {
+        names.add(frame, frame < 50 ? frame * 40 : 6000 + (frame - 50) * 40);
+    }
+    const struct {
+        long long ms;
+        long long firstFrom;
+        long long lastTo;
+    } times[] = {
+        {-5, 0, -1},    {0, 0, 0},      {39, 1, 0},     {1960, 49, 49}, {1961, 50, 49},
+        {4000, 50, 49}, {6000, 50, 50}, {6040, 51, 51}, {7960, 99, 99}, {8000, 100, 100},
+    };
+    for (const auto& time : times) {
+        EXPECT_EQ(names.firstFrom(time.ms), time.firstFrom) << time.ms;
+        EXPECT_EQ(names.lastTo(time.ms), time.lastTo) << time.ms;
+    }
+    EXPECT_EQ(names.msOf(49), 1960);
+    EXPECT_EQ(names.msOf(50), 6000);
+    EXPECT_EQ(names.msOf(101), 8040);
+
+    // An event at 6.4 s (frame 60) padded by two seconds starts at frame 50, the first after
+    // the gap, not at frame 10, fifty frames back as the rate would have it.
+    pelmora::MotionEvent late = event(1, 60, 60);
+    late.startMs = late.endMs = names.msOf(60);
+    const std::vector<DigestPiece> pieces = pelmora::planDigest({late}, 99, names, 2000, 400, 60);
+    ASSERT_EQ(pieces.size(), 3u);
+    EXPECT_EQ(pieces[1].first, 50);
+    EXPECT_EQ(pieces[1].last, 70);
+}
+
 TEST(DigestSize, LargePicturesFitIn720pKeepingTheirShapeInEvenPixels) {
     const struct {
         cv::Size in;
