@@ -570,7 +570,7 @@ void dayDigestFigures(const std::string& scan, const std::string& tmp, int repet
                 return;
             }
         }
-        runChild({scan, "-q", "--time-zone", "UTC", "-o", day, tmp + "/" + container});
+        runChild({scan, "-q", "--events", "--time-zone", "UTC", "-o", day, tmp + "/" + container});
         days.push_back(day);
     }
     const Measure ts = best({scan, "--overview-from", days[0], "--digest", "--time-zone", "UTC"},
