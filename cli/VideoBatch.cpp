@@ -219,12 +219,16 @@ std::map<std::string, std::string> folderPlan(const std::map<std::string, std::s
                                               const std::string& outputDir, bool byFolders) {
     fs::path common;
     if (byFolders && byKey.size() > 1) {
+        // Of the videos that are there: a path mistyped, which only fails, moves no other
+        // video's folder.
         std::vector<fs::path> folders;
+        std::vector<fs::path> missing;
         for (const auto& [key, video] : byKey) {
             std::error_code error;
-            folders.push_back(fs::absolute(video, error).lexically_normal().parent_path());
+            const fs::path folder = fs::absolute(video, error).lexically_normal().parent_path();
+            (fs::exists(video, error) ? folders : missing).push_back(folder);
         }
-        common = commonFolder(folders);
+        common = commonFolder(folders.empty() ? missing : folders);
     }
     // Each video's folder as it would be alone: beside it, or after its file in the one given.
     std::map<std::string, std::string> wanted;

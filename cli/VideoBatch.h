@@ -45,7 +45,10 @@ struct BatchEntry {
 
 // The videos to run, in order, with their snapshot folders, one of its own for each video.
 // Without an output folder each is derived from the video's path (see VideoJob); with one and
-// several videos, each gets a folder inside it named after the video's file. A video whose
+// several videos, each gets a folder inside it named after the video's file, below it as the
+// video's folder stands below the deepest folder that holds every video there is
+// (cam1/x.mp4 and cam2/x.mp4 into DIR/cam1/x and DIR/cam2/x). A video an earlier batch put
+// straight into the output folder, as batches did before, is found there again. A video whose
 // folder is another's before it in the sorted order of all the videos ("x.avi" and "x.mp4",
 // "a/x.avi" and "b/x.avi") takes that name with "-2", "-3", ... added, the first that is no
 // other video's, so that a video's folder does not depend on the order it was given in nor on

@@ -359,8 +359,9 @@ TEST_F(ScanTest, OutputOptionGivesSeveralVideosAFolderEachSoNoSnapshotIsOverwrit
     const std::string dir = tmp.file("out");
     const ScanResult result = runScan({"-q", "-o", dir, first, second, other});
     EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(listDir(dir), (std::vector<std::string>{"clip", "clip-2", "video"}));
-    for (const char* each : {"clip", "clip-2", "video"}) {
+    // Each below the folder given as it stands below the folder that holds them all.
+    EXPECT_EQ(listDir(dir), (std::vector<std::string>{"a", "b"}));
+    for (const char* each : {"a/clip", "b/clip", "b/video"}) {
         EXPECT_EQ(listDir(dir + "/" + each), kMovingSquareNames) << each;
     }
 }
@@ -1200,12 +1201,13 @@ TEST_F(ScanTest, AListRunsWhatItNamesAndSaysWhatIsMissingInJson) {
     EXPECT_EQ(lines[0]["frames"], 6);
     EXPECT_EQ(lines[0]["written"], 2);
     EXPECT_EQ(lines[0]["lost"], 0);
-    EXPECT_EQ(lines[0]["output"], tmp.file("out/a"));
+    // The missing video moves no other video's folder.
+    EXPECT_EQ(lines[0]["output"], tmp.file("out/Cam1/a"));
     EXPECT_GE(lines[0]["seconds"].get<double>(), 0.0);
     EXPECT_EQ(lines[1]["video"], tmp.file("cams/b.avi"));
     EXPECT_EQ(lines[1]["written"], 1);
     EXPECT_EQ(lines[2]["status"], "not_opened");
-    EXPECT_EQ(listDir(tmp.file("out")), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(listDir(tmp.file("out")), (std::vector<std::string>{"Cam1", "b"}));
 }
 
 TEST_F(ScanTest, AListThatIsNoListIsRefusedAtOnce) {
