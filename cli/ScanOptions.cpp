@@ -102,6 +102,30 @@ std::optional<std::pair<int, int>> sweepRange(const std::string& text) {
     return std::make_pair(static_cast<int>(*first), static_cast<int>(*last));
 }
 
+// "0.05%": a share of the picture; "400": pixels. Nothing for anything else.
+std::optional<pelmora::ObjectSettings> objectSize(const std::string& text) {
+    pelmora::ObjectSettings size;
+    if (!text.empty() && text.back() == '%') {
+        const std::string number = text.substr(0, text.size() - 1);
+        if (number.empty() || number.find_first_not_of("0123456789.") != std::string::npos ||
+            std::count(number.begin(), number.end(), '.') > 1 || number == ".") {
+            return std::nullopt;
+        }
+        const double percent = std::stod(number);
+        if (!(percent > 0.0 && percent <= 100.0)) {
+            return std::nullopt;
+        }
+        size.share = percent / 100.0;
+        return size;
+    }
+    const auto pixels = wholeIn(text, 1, 100000000);
+    if (!pixels) {
+        return std::nullopt;
+    }
+    size.pixels = *pixels;
+    return size;
+}
+
 // "10,100,1000": trigger sizes in --min-pixels' range, at least one.
 std::optional<std::vector<int>> triggerList(const std::string& text) {
     const pelmora::OptionEntry& trigger = pelmora::option::kMinPixels;
@@ -315,6 +339,23 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
         {&option::kAfter, [&] { inSeconds(option::kAfter, options.clipAfterMs); }},
         {&option::kMask, [&] { text(option::kMask, options.maskPath); }},
         {&option::kMinPixels, [&] { count(option::kMinPixels, options.minPixels); }},
+        {&option::kDetector,
+         [&] {
+             choice(option::kDetector, "the detector", [&options](bool objects) {
+                 options.detector =
+                     objects ? pelmora::DetectorKind::Objects : pelmora::DetectorKind::Classic;
+             });
+         }},
+        {&option::kMinObject,
+         [&] {
+             text(option::kMinObject, options.minObjectText)
+                 ->check(valueCheck(
+                     [](const std::string& given) { return objectSize(given).has_value(); },
+                     "the least object must be a share of the picture above 0% and up to 100% "
+                     "(0.05%) or a whole number of pixels above 0"));
+         }},
+        {&option::kMinDuration, [&] { inSeconds(option::kMinDuration, options.objects.leastMs); }},
+        {&option::kBoxes, [&] { flag(option::kBoxes, options.boxes); }},
         {&option::kClock,
          [&] {
              choice(option::kClock, "the clock", [&options](bool stream) {
@@ -600,6 +641,23 @@ std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
     return std::string();
 }
 
+// What the objects detector's settings cannot be given without, and what it cannot be swept
+// with.
+std::string detectorConflict(const ScanOptions& options, const CLI::App& parser) {
+    if (options.detector == pelmora::DetectorKind::Objects) {
+        return options.sweep ? "--sweep measures the classic detector's thresholds and trigger "
+                               "sizes: it does not go with --detector objects"
+                             : std::string();
+    }
+    for (const pelmora::OptionEntry* entry :
+         {&pelmora::option::kMinObject, &pelmora::option::kMinDuration, &pelmora::option::kBoxes}) {
+        if (parser.count(std::string("--") + entry->name) > 0) {
+            return std::string("--") + entry->name + " goes with --detector objects";
+        }
+    }
+    return std::string();
+}
+
 }  // namespace
 
 ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
@@ -628,10 +686,18 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     if (parsed.error.empty()) {
         parsed.error = sweepConflict(parsed.options, *parser);
     }
+    if (parsed.error.empty()) {
+        parsed.error = detectorConflict(parsed.options, *parser);
+    }
     if (!parsed.error.empty()) {
         return parsed;
     }
     ScanOptions& options = parsed.options;
+    if (!options.minObjectText.empty()) {
+        const pelmora::ObjectSettings size = *objectSize(options.minObjectText);
+        options.objects.share = size.share;
+        options.objects.pixels = size.pixels;
+    }
     if (!options.timeZoneName.empty()) {
         std::string reason;
         options.start.zone = pelmora::TimeZone::named(options.timeZoneName, reason);
@@ -697,6 +763,9 @@ pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& v
     request.minPixels = options.minPixels;
     request.watched = options.watched;
     request.clock = options.clock;
+    request.detector = options.detector;
+    request.objects = options.objects;
+    request.boxes = options.boxes;
     request.start = options.start;
     request.times = options.stretch;
     return request;
@@ -711,6 +780,13 @@ nlohmann::json resultSettings(const ScanOptions& options) {
             {"report", record.report},
             {"event_gap_ms", record.eventGapMs},
             {"clock", options.clock == pelmora::RunClock::Stream ? "stream" : "index"},
+            {"detector", options.detector == pelmora::DetectorKind::Objects
+                             ? nlohmann::json({{"name", "objects"},
+                                               {"least_share", options.objects.share},
+                                               {"least_pixels", options.objects.pixels},
+                                               {"least_ms", options.objects.leastMs},
+                                               {"boxes", options.boxes}})
+                             : nlohmann::json("classic")},
             {"clips", !record.clips                                  ? nlohmann::json()
                       : record.clipMode == pelmora::ClipMode::Encode ? "encode"
                                                                      : "copy"},

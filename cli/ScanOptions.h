@@ -35,6 +35,10 @@ struct ScanOptions {
     pelmora::WatchedRegion watched;  // read from maskPath
     int minPixels = static_cast<int>(pelmora::option::kMinPixels.scanDefault);
     pelmora::RunClock clock = pelmora::RunClock::Index;
+    pelmora::DetectorKind detector = pelmora::DetectorKind::Classic;
+    std::string minObjectText;  // --min-object as given
+    pelmora::ObjectSettings objects;
+    bool boxes = false;
     // The clock time of each video's first frame: where it comes from, and the zone.
     std::string startTimeText;  // --start-time as given
     std::string timeZoneName;   // --time-zone as given; empty: the machine's

@@ -165,6 +165,21 @@ inline constexpr OptionEntry kMask = optionkind::text(
 inline constexpr OptionEntry kMinPixels = optionkind::count(
     "min-pixels", '\0',
     "save a frame when more than N pixels changed in its busiest colour channel", 0, 100000000, 10);
+inline constexpr OptionEntry kDetector = optionkind::choice(
+    "detector", "NAME",
+    "which detector decides what is saved: classic, a frame that differs enough from the last "
+    "snapshot, or objects, for camera footage: what lasts and travels against a background "
+    "learnt over seconds, with light, shake, rain and swaying leaves explained away",
+    "classic", "objects");
+inline constexpr OptionEntry kMinObject = optionkind::text(
+    "min-object", '\0', "SIZE",
+    "with --detector objects: the least object, a share of the picture (0.05%, the default) or "
+    "a number of the video's pixels (400)");
+inline constexpr OptionEntry kMinDuration = optionkind::seconds(
+    "min-duration", "with --detector objects: an object counts once it has lasted SECONDS", 60000,
+    400, 100);
+inline constexpr OptionEntry kBoxes = optionkind::flag(
+    "boxes", '\0', "with --detector objects: draw each object's box on the snapshots too");
 inline constexpr OptionEntry kClock = optionkind::choice(
     "clock", "CLOCK",
     "name the snapshots by index, the frame's number over the frame rate, or by stream, the "

@@ -2,6 +2,7 @@
 
 #include <opencv2/core.hpp>
 #include <string>
+#include <vector>
 
 #include "VideoStart.h"
 
@@ -24,6 +25,8 @@ struct RunFacts {
     // duration says it holds fewer (see VideoSource::expectedFrames); 0 when unknown.
     long long framesExpected = 0;
     VideoStart start;  // the first frame's clock time, where something tells it
+    // The detector finds objects and says where they are (see SnapshotOutcome::boxes).
+    bool findsObjects = false;
 };
 
 // One frame's measure: its changed pixels against the reference.
@@ -47,6 +50,8 @@ struct SnapshotOutcome {
     bool saved = false;
     long long streamMs = 0;     // as in FrameMeasure
     bool againstBlack = false;  // as in FrameMeasure: a snapshot of the start, not an event
+    // The objects in it, in the snapshot's pixels, where the detector finds objects.
+    std::vector<cv::Rect> boxes{};
 };
 
 // Follows a run frame by frame, for records of what it found. Every call comes on the thread

@@ -25,6 +25,11 @@ struct MotionEvent {
     std::string pictureFile;
     long long pictureMs = 0;
     bool pictureSaved = false;
+    // Where a detector that finds objects found them: the box round every object of every
+    // snapshot, and the most seen at once. With objects, the picture is the snapshot of the
+    // largest object instead.
+    cv::Rect box{};
+    int mostObjects = 0;
 };
 
 // Groups the triggered frames of a run, in frame order, into events: one that follows the
@@ -45,12 +50,15 @@ public:
 private:
     // The open event as it stands, its picture chosen among the snapshots before the latest.
     MotionEvent closing() const;
+    // A snapshot's objects into the open event: its box, its count, its picture.
+    void addObjects(const SnapshotOutcome& snapshot);
 
     long long gapMs;
     MotionEvent current;
     bool open = false;
-    SnapshotOutcome latest;  // the open event's last snapshot so far
-    int picturePixels = -1;  // the changed pixels of its picture so far; -1: none yet
+    SnapshotOutcome latest;        // the open event's last snapshot so far
+    int picturePixels = -1;        // the changed pixels of its picture so far; -1: none yet
+    long long largestObject = -1;  // the area of its picture's largest object so far
 };
 
 }  // namespace pelmora

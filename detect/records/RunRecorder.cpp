@@ -22,7 +22,21 @@ constexpr const char* kClockColumn = "clock_time";
 // Where the clip's columns stand in a row of events.csv: after peak_file.
 constexpr long kClipColumnsAt = 8;
 
-std::vector<std::string> eventHeader(bool clips, bool clock) {
+// "24x60+45+59": a box as width, height and its top left corner, in the snapshot's pixels.
+std::string boxText(const cv::Rect& box) {
+    return formatText("%dx%d+%d+%d", box.width, box.height, box.x, box.y);
+}
+
+// The boxes of a snapshot, ';' between them; empty for none.
+std::string boxesText(const std::vector<cv::Rect>& boxes) {
+    std::string text;
+    for (const cv::Rect& box : boxes) {
+        text += (text.empty() ? "" : ";") + boxText(box);
+    }
+    return text;
+}
+
+std::vector<std::string> eventHeader(bool clips, bool clock, bool objects) {
     std::vector<std::string> header = {"event", "start_ms",  "end_ms",      "start",
                                        "end",   "snapshots", "peak_pixels", "peak_file"};
     if (clips) {
@@ -30,6 +44,9 @@ std::vector<std::string> eventHeader(bool clips, bool clock) {
     }
     // Added after the columns lists had before it, so that a reader by place still finds them.
     header.emplace_back("picture_file");
+    if (objects) {
+        header.insert(header.end(), {"box", "most_objects"});
+    }
     if (clock) {
         header.emplace_back(kClockColumn);
     }
@@ -54,6 +71,9 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     }
     std::vector<std::string> snapshotHeader = {"frame", "time_ms", "timecode",  "changed_pixels",
                                                "file",  "saved",   "stream_ms", "start"};
+    if (facts.findsObjects) {
+        snapshotHeader.emplace_back("boxes");
+    }
     if (facts.start.known()) {
         snapshotHeader.emplace_back(kClockColumn);
     }
@@ -62,8 +82,9 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     if (!snapshotList.empty()) {
         fail(kSnapshotListName, snapshotList);
     }
-    const std::string eventList = events.open(joinPath(facts.outputDir, kEventListName),
-                                              eventHeader(options.clips, facts.start.known()));
+    const std::string eventList =
+        events.open(joinPath(facts.outputDir, kEventListName),
+                    eventHeader(options.clips, facts.start.known(), facts.findsObjects));
     if (!eventList.empty()) {
         fail(kEventListName, eventList);
     }
@@ -104,6 +125,9 @@ void RunRecorder::snapshotDone(const SnapshotOutcome& snapshot) {
                                         snapshot.saved ? "yes" : "no",
                                         std::to_string(snapshot.streamMs),
                                         snapshot.againstBlack ? "1" : "0"};
+        if (facts.findsObjects) {
+            row.push_back(boxesText(snapshot.boxes));
+        }
         if (facts.start.known()) {
             row.push_back(facts.start.clockTime(snapshot.timeMs));
         }
@@ -211,6 +235,10 @@ void RunRecorder::eventClosed(const MotionEvent& event) {
                                     std::to_string(event.peakPixels),
                                     event.peakFile,
                                     event.pictureFile};
+    if (facts.findsObjects) {
+        row.insert(row.end(), {event.box.area() > 0 ? boxText(event.box) : std::string(),
+                               std::to_string(event.mostObjects)});
+    }
     if (options.clips) {
         // Where the clip went is known only after the run; until then a killed run leaves
         // the columns empty.
@@ -300,7 +328,8 @@ void RunRecorder::rewriteEventList() {
     if (!events.isOpen()) {
         return;
     }
-    std::string text = CsvWriter::record(eventHeader(true, facts.start.known()));
+    std::string text =
+        CsvWriter::record(eventHeader(true, facts.start.known(), facts.findsObjects));
     for (std::vector<std::string> row : eventRows) {
         const int number = std::stoi(row.front());
         const ClipOutcome* clip = nullptr;

@@ -10,20 +10,22 @@ extern "C" {
 #include <cstdlib>
 #include <deque>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <utility>
 
+#include "ClassicStep.h"
 #include "FolderNames.h"
 #include "FrameClock.h"
 #include "FrameDetector.h"
 #include "FramePool.h"
 #include "FrameReader.h"
+#include "ObjectsStep.h"
 #include "PictureConverter.h"
-#include "PictureRows.h"
 #include "SettingSweep.h"
 #include "SnapshotWriterPool.h"
-#include "StatusLine.h"
+#include "SweepStep.h"
 #include "TextFormat.h"
 #include "VideoJob.h"
 
@@ -39,8 +41,7 @@ class FrameLoop {
 public:
     FrameLoop(FrameDetector& detector, const RunRequest& request, RunHost& host, VideoJob& job,
               RunReport& report)
-        : detector(detector),
-          request(request),
+        : request(request),
           host(host),
           job(job),
           report(report),
@@ -58,6 +59,7 @@ public:
           expectedFrames(job.getSource().expectedFrames()) {
         VideoSource& source = job.getSource();
         converter.setStream({source.width(), source.height()}, source.rotation());
+        detection = makeStep(detector);
     }
 
     void run() {
@@ -160,63 +162,38 @@ private:
         return true;
     }
 
-    // One frame: measured, shown, perhaps saved; false to stop after it.
+    // One frame: measured by the run's step, perhaps saved; false to stop after it.
     bool step(long long frameIndex, const Picture& picture) {
         if (report.framesRead == 1) {
             firstFrame(converter.imageSize(picture));
         } else if (converter.changesFormat(picture)) {
             formatChanged(frameIndex, *picture.frame);
         }
-        if (request.sweep != nullptr) {
-            return sweepStep(frameIndex, picture);
-        }
-        cv::Mat image;
-        pool.acquire(image);
-        const bool byRows = convertsByRows(picture);
-        if (byRows) {
-            converter.fitImage(picture, image);
-        } else if (!converter.convert(picture, image)) {
-            // Skipping the picture would measure the video by the frames around it, and a
-            // video of such pictures only would pass for one without motion.
-            pool.release(std::move(image));
-            throw std::runtime_error(PictureConverter::refusal(picture));
-        }
         const FrameTime time = timeOf(frameIndex, picture);
         const long long streamMs = streamTimeOf(frameIndex, picture);
         report.spanMs = time.snapshotMs + frameLengthMs;
-        int changedPixels = 0;
-        if (byRows) {
-            PictureRows rows(converter, picture, *referencePicture, image, request.threshold);
-            changedPixels = detector.measure(image, request.threshold, &rows);
-        } else {
-            changedPixels = detector.measure(image, request.threshold);
+        cv::Mat image;
+        pool.acquire(image);
+        StepOutcome outcome;
+        try {
+            outcome = detection->step({frameIndex, picture, time, streamMs}, image);
+        } catch (...) {
+            pool.release(std::move(image));
+            throw;
         }
-        const bool againstBlack = detector.measuredAgainstBlack();
-        if (request.observer != nullptr) {
-            request.observer->frameMeasured(
-                {frameIndex, time.snapshotMs, changedPixels, streamMs, againstBlack});
+        if (!outcome.line.empty()) {
+            host.write(LogKind::Warning, outcome.line);
         }
-        // Formatted only where it is drawn, not for every frame.
-        const auto status = [&] {
-            return statusLine(time.seconds, changedPixels, request.threshold);
-        };
-        if (request.view != nullptr) {
-            cv::Mat& mask = detector.changeMask(image, request.threshold);
-            drawMaskStatus(mask, status());
-            request.view->showFrame(image, mask);
+        if (outcome.measured && request.observer != nullptr) {
+            request.observer->frameMeasured({frameIndex, time.snapshotMs, outcome.changedPixels,
+                                             streamMs, outcome.againstBlack});
         }
-        if (detector.triggers(changedPixels)) {
-            // A saved frame, and the reference it becomes, are whole and carry no line.
-            if (byRows) {
-                converter.convert(picture, image);
-            }
-            referencePicture.reset(av_frame_clone(picture.frame.get()));
-            detector.takeAsReference(image);
-            drawSnapshotStatus(image, status());
+        if (outcome.snapshot) {
             std::string name = namer.next(time.snapshotMs);
             std::string path = joinPath(job.getOutputDir(), name);
-            unwritten.push_back({frameIndex, time.snapshotMs, changedPixels, std::move(name), false,
-                                 streamMs, againstBlack});
+            unwritten.push_back({frameIndex, time.snapshotMs, outcome.changedPixels,
+                                 std::move(name), false, streamMs, outcome.againstBlack,
+                                 std::move(outcome.boxes)});
             writers.submit(std::move(path), std::move(image));
             if (request.endsAfterSnapshot && request.endsAfterSnapshot(frameIndex)) {
                 report.endedAtSnapshot = true;
@@ -230,34 +207,17 @@ private:
         return frameDone(frameIndex);
     }
 
-    // One frame measured for every setting of the sweep, each setting's snapshots told as its
-    // own run would take them; false to stop after it.
-    bool sweepStep(long long frameIndex, const Picture& picture) {
-        const FrameTime time = timeOf(frameIndex, picture);
-        const long long streamMs = streamTimeOf(frameIndex, picture);
-        const SweptFrame& swept = request.sweep->measure(converter, picture);
-        if (request.sweepObserver != nullptr) {
-            for (const std::size_t setting : swept.triggered) {
-                request.sweepObserver->settingSnapshot(
-                    setting, {frameIndex, time.snapshotMs, swept.changedPixels[setting],
-                              std::string(), false, streamMs, swept.againstBlack});
-            }
+    // The run's detection step, chosen once: a sweep's, or the detector's the request names.
+    std::unique_ptr<FrameStep> makeStep(FrameDetector& classic) {
+        const VideoSource& source = job.getSource();
+        if (request.sweep != nullptr) {
+            return std::make_unique<SweepStep>(*request.sweep, request.sweepObserver, converter);
         }
-        return frameDone(frameIndex);
-    }
-
-    // Whether the picture can be compared row by row in its own pixel format, converting only
-    // the rows that may hold a change: against the picture the reference was made from, of the
-    // same size and format, the reference image being that picture's whole conversion. A view
-    // shows whole frames, so it has them converted whole.
-    bool convertsByRows(const Picture& picture) {
-        const AVFrame* before = referencePicture.get();
-        const AVFrame& now = *picture.frame;
-        return request.view == nullptr && request.threshold >= 0 && before != nullptr &&
-               before->format == now.format && before->width == now.width &&
-               before->height == now.height &&
-               detector.reference().size() == converter.imageSize(picture) &&
-               converter.convertsRows(picture);
+        if (request.detector == DetectorKind::Objects) {
+            return std::make_unique<ObjectsStep>(converter, request, source.rotation(),
+                                                 source.fps());
+        }
+        return std::make_unique<ClassicStep>(classic, converter, request);
     }
 
     // Says what changed: a new size makes the next frame a start against black, a new pixel
@@ -365,7 +325,6 @@ private:
         return true;
     }
 
-    FrameDetector& detector;
     const RunRequest& request;
     RunHost& host;
     VideoJob& job;
@@ -383,8 +342,7 @@ private:
     // writers report in the same order.
     std::deque<SnapshotOutcome> unwritten;
     long long lastStreamMs = 0;
-    // The picture of this run's last snapshot, which the reference image was converted from.
-    AVFramePtr referencePicture;
+    std::unique_ptr<FrameStep> detection;
     long long lastNamed = -1;
     bool pastStretch = false;
 };
@@ -496,10 +454,11 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
         const cv::Size announcedSize(turned ? source.height() : source.width(),
                                      turned ? source.width() : source.height());
         started = true;
-        request.observer->runStarted({request.videoPath, report.outputDir, announcedSize, fps,
-                                      report.framesAnnounced, request.threshold, request.minPixels,
-                                      request.watched.wholeFrame(), request.watched.name(),
-                                      std::max(source.expectedFrames(), 0LL), report.start});
+        request.observer->runStarted(
+            {request.videoPath, report.outputDir, announcedSize, fps, report.framesAnnounced,
+             request.threshold, request.minPixels, request.watched.wholeFrame(),
+             request.watched.name(), std::max(source.expectedFrames(), 0LL), report.start,
+             request.sweep == nullptr && request.detector == DetectorKind::Objects});
     }
 
     if (request.stretch.first > 0) {

@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 #include <string>
 
+#include "ObjectDetector.h"
 #include "OptionTable.h"
 #include "RunLog.h"
 #include "RunObserver.h"
@@ -30,6 +31,11 @@ public:
 // presentation time in the stream (for variable-rate videos and sparse coded frames).
 enum class RunClock { Index, Stream };
 
+// Which detector decides what is saved: the classic one (a frame that differs enough from the
+// last snapshot), or the one for camera footage (objects that last and travel against a learnt
+// background).
+enum class DetectorKind { Classic, Objects };
+
 struct RunRequest {
     std::string videoPath;
     std::string outputDir;  // empty: derived from the video path
@@ -44,6 +50,9 @@ struct RunRequest {
     RunObserver* observer = nullptr;  // told of every frame and snapshot
     FrameView* view = nullptr;        // shown every frame and its mask
     RunClock clock = RunClock::Index;
+    DetectorKind detector = DetectorKind::Classic;
+    ObjectSettings objects{};  // the objects detector's
+    bool boxes = false;        // each object's box drawn on the snapshots too
     // Called once the snapshot folder is ready, before the run writes anything into it, so that
     // a front end can claim the folder and clear what an earlier run left there. A reason
     // returned ends the run at once, as a folder that cannot hold snapshots.

@@ -117,6 +117,7 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
     const struct {
         const pelmora::OptionEntry& entry;
         long long (*value)(const ScanOptions&);  // in milliseconds for seconds
+        bool objects = false;                    // an option of the objects detector
     } rows[] = {
         {option::kThreshold, [](const ScanOptions& o) -> long long { return o.threshold; }},
         {option::kJobs, [](const ScanOptions& o) -> long long { return o.jobs; }},
@@ -126,6 +127,7 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
         {option::kAfter, [](const ScanOptions& o) { return o.clipAfterMs; }},
         {option::kMinPixels, [](const ScanOptions& o) -> long long { return o.minPixels; }},
         {option::kDigestSpeed, [](const ScanOptions& o) -> long long { return o.digestSpeed; }},
+        {option::kMinDuration, [](const ScanOptions& o) { return o.objects.leastMs; }, true},
     };
     std::set<std::string> tested;
     for (const auto& row : rows) {
@@ -135,7 +137,9 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
         const std::string name = std::string("--") + entry.name;
         for (const long long edge : {entry.minimum, entry.maximum}) {
             const std::string text = pelmora::optionValueText(entry, edge);
-            const ParsedOptions parsed = parseScanOptions({name, text, "clip.avi"});
+            const ParsedOptions parsed =
+                row.objects ? parseScanOptions({"--detector", "objects", name, text, "clip.avi"})
+                            : parseScanOptions({name, text, "clip.avi"});
             ASSERT_EQ(parsed.error, "") << text;
             EXPECT_EQ(row.value(parsed.options), edge) << text;
         }
@@ -143,7 +147,10 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
         for (const long long past : {entry.minimum - 1, entry.maximum + 1}) {
             const std::string text = past < 0 ? "-" + pelmora::optionValueText(entry, -past)
                                               : pelmora::optionValueText(entry, past);
-            const ParsedOptions parsed = parseScanOptions({name + "=" + text, "clip.avi"});
+            const ParsedOptions parsed =
+                row.objects
+                    ? parseScanOptions({"--detector=objects", name + "=" + text, "clip.avi"})
+                    : parseScanOptions({name + "=" + text, "clip.avi"});
             EXPECT_NE(parsed.error.find("'" + text + "'"), std::string::npos)
                 << text << ": " << parsed.error;
         }

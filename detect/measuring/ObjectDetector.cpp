@@ -1,0 +1,153 @@
+#include "ObjectDetector.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "FrameClock.h"
+
+namespace pelmora {
+
+namespace {
+
+constexpr int kWorkingWidth = 320;
+// The background is learnt over about this long.
+constexpr double kLearnSeconds = 2.0;
+// Objects count once the scene has been learnt for this long, at kLearningSpeedup times the
+// rate: at the start, where the camera moved, and (briefly) after a change of light, where
+// what each pixel does is known already.
+constexpr long long kFirstLearningMs = 2000;
+constexpr long long kLightLearningMs = 500;
+constexpr double kLearningSpeedup = 4.0;
+// The light changed beyond explaining when its gain moves by more than this share within
+// kGainWindowMs, or when more than kChangedShare of the picture differs all the same.
+constexpr double kGainJump = 0.15;
+constexpr long long kGainWindowMs = 500;
+constexpr double kChangedShare = 0.35;
+// A shift of more than this share of the picture's width cannot be undone: the camera moved.
+constexpr double kFarthestShift = 0.08;
+// A shake is a new one after this long without a shift.
+constexpr long long kShakeGapMs = 1000;
+// Snapshots of objects that move on: at most one this often.
+constexpr long long kSnapshotEveryMs = 250;
+
+cv::Point2d centreOf(const cv::Rect& box) {
+    return {box.x + box.width / 2.0, box.y + box.height / 2.0};
+}
+
+}  // namespace
+
+cv::Size ObjectDetector::workingSize(cv::Size videoSize) {
+    if (videoSize.width <= kWorkingWidth) {
+        return videoSize;
+    }
+    const int height =
+        std::max(2, static_cast<int>(std::lround(static_cast<double>(videoSize.height) *
+                                                 kWorkingWidth / videoSize.width)));
+    return {kWorkingWidth, height};
+}
+
+ObjectDetector::ObjectDetector(const ObjectSettings& settings, cv::Size videoSize, double fps)
+    : video(videoSize),
+      working(workingSize(videoSize)),
+      fps(usableFrameRate(fps) ? fps : 25.0),
+      tracker([&] {
+          ObjectTracker::Rules rules;
+          const double scale = static_cast<double>(working.area()) / std::max(1, video.area());
+          const double least = settings.pixels > 0 ? static_cast<double>(settings.pixels) * scale
+                                                   : settings.share * working.area();
+          rules.leastArea = std::max(4, static_cast<int>(std::lround(least)));
+          rules.leastMs = settings.leastMs;
+          rules.leastTravel = std::max(3.0, 0.02 * working.width);
+          return rules;
+      }()) {}
+
+cv::Rect ObjectDetector::toVideo(const cv::Rect& box) const {
+    const double sx = static_cast<double>(video.width) / working.width;
+    const double sy = static_cast<double>(video.height) / working.height;
+    const int x = static_cast<int>(std::floor(box.x * sx));
+    const int y = static_cast<int>(std::floor(box.y * sy));
+    const int right = static_cast<int>(std::ceil((box.x + box.width) * sx));
+    const int bottom = static_cast<int>(std::ceil((box.y + box.height) * sy));
+    return cv::Rect(x, y, right - x, bottom - y) & cv::Rect(cv::Point(), video);
+}
+
+void ObjectDetector::learnAgain(const cv::Mat& grey, long long timeMs, bool keepDeviations,
+                                long long forMs) {
+    model.reset(grey, kLearningSpeedup / (kLearnSeconds * fps), keepDeviations);
+    tracker.clear();
+    gains.clear();
+    atSnapshot.clear();
+    learntUntilMs = timeMs + forMs;
+}
+
+const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
+                                          const cv::Mat& watched) {
+    outcome = ObjectOutcome();
+    if (!model.learnt() || model.size() != grey.size()) {
+        learnAgain(grey, timeMs, false, kFirstLearningMs);
+        return outcome;
+    }
+    const bool learning = timeMs < learntUntilMs;
+    model.learnAt((learning ? kLearningSpeedup : 1.0) / (kLearnSeconds * fps));
+    BackgroundModel::Look look;
+    const cv::Mat& foreground = model.compare(grey, watched, look);
+
+    // A change of the whole picture is no object: it is said once and learnt again.
+    while (!gains.empty() && timeMs - gains.front().first > kGainWindowMs) {
+        gains.pop_front();
+    }
+    const double before = gains.empty() ? look.gain : gains.front().second;
+    gains.emplace_back(timeMs, look.gain);
+    const double shift = std::hypot(look.shift.x, look.shift.y);
+    if (shift > kFarthestShift * working.width) {
+        learnAgain(grey, timeMs, false, kFirstLearningMs);
+        outcome.note = ObjectOutcome::Note::CameraMoved;
+        return outcome;
+    }
+    if (std::abs(look.gain / before - 1.0) > kGainJump || look.foregroundShare > kChangedShare) {
+        learnAgain(grey, timeMs, true, kLightLearningMs);
+        outcome.note = ObjectOutcome::Note::LightChange;
+        return outcome;
+    }
+    if (shift > 0.0) {
+        if (lastShiftMs < 0 || timeMs - lastShiftMs > kShakeGapMs) {
+            outcome.note = ObjectOutcome::Note::Shake;
+        }
+        lastShiftMs = timeMs;
+    }
+
+    tracker.follow(foreground, model.changes(), timeMs);
+    const double areaScale = static_cast<double>(video.area()) / working.area();
+    bool moved = false;
+    bool appeared = false;
+    for (const ObjectTracker::Track& track : tracker.all()) {
+        if (!track.object || !track.seenNow || learning) {
+            continue;
+        }
+        outcome.boxes.push_back(toVideo(track.box));
+        outcome.pixels += std::llround(static_cast<double>(track.area) * areaScale);
+        appeared = appeared || track.becameObject;
+        const auto last = atSnapshot.find(track.id);
+        if (last != atSnapshot.end()) {
+            const cv::Point2d travelled = centreOf(track.box) - last->second;
+            moved = moved || std::hypot(travelled.x, travelled.y) >=
+                                 std::max(3.0, std::min(track.box.width, track.box.height) / 3.0);
+        } else {
+            appeared = true;
+        }
+    }
+    outcome.snapshot =
+        appeared || (moved && (lastSnapshotMs < 0 || timeMs - lastSnapshotMs >= kSnapshotEveryMs));
+    if (outcome.snapshot) {
+        lastSnapshotMs = timeMs;
+        atSnapshot.clear();
+        for (const ObjectTracker::Track& track : tracker.all()) {
+            if (track.object && track.seenNow) {
+                atSnapshot[track.id] = centreOf(track.box);
+            }
+        }
+    }
+    return outcome;
+}
+
+}  // namespace pelmora

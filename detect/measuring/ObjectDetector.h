@@ -1,0 +1,79 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <opencv2/core.hpp>
+#include <utility>
+#include <vector>
+
+#include "BackgroundModel.h"
+#include "ObjectTracker.h"
+
+namespace pelmora {
+
+// The objects detector's settings, as --min-object and --min-duration give them.
+struct ObjectSettings {
+    // The least object: a share of the picture, or where pixels is above 0, that many of the
+    // video's pixels.
+    double share = 0.0005;
+    long long pixels = 0;
+    long long leastMs = 400;  // an object is followed this long before it counts
+};
+
+// What the objects detector makes of one frame.
+struct ObjectOutcome {
+    // The objects seen in it, in the video's pixels (as it is shown, turned where it is).
+    std::vector<cv::Rect> boxes;
+    long long pixels = 0;   // their foreground, in the video's pixels
+    bool snapshot = false;  // the rule below says the frame is saved
+    enum class Note {
+        None,
+        LightChange,  // the whole picture changed beyond what light explains; learnt again
+        CameraMoved,  // the picture moved too far to be undone; learnt again
+        Shake,        // the camera began to shake; undone
+    };
+    Note note = Note::None;
+};
+
+// Finds what moves in camera footage and only that: a background learnt over seconds rather
+// than the last snapshot, light and shake explained away (see BackgroundModel), and blobs that
+// last and travel rather than pixels (see ObjectTracker). It works on a small grey picture
+// (workingSize) and says where the objects are in the video's own pixels.
+//
+// The snapshot rule: a frame is saved when an object first counts (it has lasted the least
+// time and travelled), and then whenever one that counts has moved by a third of its size since
+// the last snapshot, at most four a second; a scene where nothing counts saves nothing.
+class ObjectDetector {
+public:
+    ObjectDetector(const ObjectSettings& settings, cv::Size videoSize, double fps);
+
+    // The size of the grey pictures step takes for a video of videoSize: 320 pixels wide at
+    // most, as near its shape as whole pixels allow.
+    static cv::Size workingSize(cv::Size videoSize);
+
+    // The frame at timeMs, grey at workingSize; watched: 0 or 255 at that size, or empty for
+    // the whole picture.
+    const ObjectOutcome& step(const cv::Mat& grey, long long timeMs, const cv::Mat& watched);
+
+    // The last frame's foreground, at workingSize.
+    const cv::Mat& foreground() const { return model.foreground(); }
+    cv::Size videoSize() const { return video; }
+
+private:
+    void learnAgain(const cv::Mat& grey, long long timeMs, bool keepDeviations, long long forMs);
+    cv::Rect toVideo(const cv::Rect& box) const;
+
+    cv::Size video;
+    cv::Size working;
+    double fps;
+    BackgroundModel model;
+    ObjectTracker tracker;
+    ObjectOutcome outcome;
+    long long learntUntilMs = 0;  // no object counts before: the model is still learning
+    std::deque<std::pair<long long, double>> gains;  // the light's gain, over the last moments
+    long long lastShiftMs = -1;                      // the last frame a shift was undone in
+    long long lastSnapshotMs = -1;
+    std::map<int, cv::Point2d> atSnapshot;  // each object's centre at the last snapshot
+};
+
+}  // namespace pelmora

@@ -1,0 +1,156 @@
+// The objects detector on camera footage made to order: every object found and nothing else,
+// whatever the light, the weather or the camera do.
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+#include <string>
+#include <vector>
+
+#include "ObjectDetector.h"
+#include "SceneFootage.h"
+
+namespace {
+
+using pelmora::ObjectDetector;
+using pelmora::ObjectOutcome;
+using testsupport::Distractor;
+using testsupport::SceneSpec;
+
+struct Found {
+    std::vector<std::pair<long long, long long>> events;  // from the first to the last snapshot
+    std::vector<std::pair<ObjectOutcome::Note, long long>> notes;
+    std::vector<std::vector<cv::Rect>> boxes;  // of each snapshot
+};
+
+// The scene run through the detector as the frame loop runs it, its snapshots grouped into
+// events no more than two seconds apart.
+Found detect(const SceneSpec& spec) {
+    ObjectDetector detector(pelmora::ObjectSettings(), spec.size, spec.fps);
+    Found found;
+    const long long frames = std::llround(spec.seconds * spec.fps);
+    cv::Mat grey;
+    cv::Mat small;
+    for (long long i = 0; i < frames; ++i) {
+        const long long ms = std::llround(i * 1000.0 / spec.fps);
+        cv::cvtColor(testsupport::sceneFrame(spec, i), grey, cv::COLOR_BGR2GRAY);
+        cv::resize(grey, small, ObjectDetector::workingSize(spec.size), 0, 0, cv::INTER_AREA);
+        const ObjectOutcome& outcome = detector.step(small, ms, cv::Mat());
+        if (outcome.note != ObjectOutcome::Note::None) {
+            found.notes.emplace_back(outcome.note, ms);
+        }
+        if (!outcome.snapshot) {
+            continue;
+        }
+        found.boxes.push_back(outcome.boxes);
+        if (!found.events.empty() && ms - found.events.back().second <= 2000) {
+            found.events.back().second = ms;
+        } else {
+            found.events.emplace_back(ms, ms);
+        }
+    }
+    return found;
+}
+
+// "found/true, N false": the moments an event overlaps, and the events that overlap none.
+std::string score(const SceneSpec& spec, const Found& found) {
+    const std::vector<testsupport::SceneMoment> moments = testsupport::sceneMoments(spec);
+    int hit = 0;
+    for (const auto& moment : moments) {
+        for (const auto& [start, end] : found.events) {
+            if (start <= moment.endMs && end >= moment.startMs) {
+                ++hit;
+                break;
+            }
+        }
+    }
+    int wrong = 0;
+    for (const auto& [start, end] : found.events) {
+        bool within = false;
+        for (const auto& moment : moments) {
+            within = within || (start <= moment.endMs && end >= moment.startMs);
+        }
+        wrong += within ? 0 : 1;
+    }
+    return std::to_string(hit) + "/" + std::to_string(moments.size()) + ", " +
+           std::to_string(wrong) + " false";
+}
+
+// Two people cross each scene, a small one and a large one: every distractor leaves both
+// found and no event besides.
+TEST(ObjectDetector, FindsEveryObjectAndNothingElseWhateverTheSceneDoes) {
+    const Distractor kinds[] = {
+        Distractor::None,         Distractor::LightRamp,   Distractor::LightSwitch,
+        Distractor::ColourToGrey, Distractor::CloudShadow, Distractor::Rain,
+        Distractor::Night,        Distractor::Shake,       Distractor::Sway,
+    };
+    for (const Distractor kind : kinds) {
+        SceneSpec spec;
+        spec.kind = kind;
+        spec.seconds = 10.0;
+        spec.objects = {testsupport::crossing(spec, 1.0, 4.0, {10, 24}),
+                        testsupport::crossing(spec, 6.5, 9.0, {26, 60})};
+        EXPECT_EQ(score(spec, detect(spec)), "2/2, 0 false") << distractorName(kind);
+    }
+}
+
+// A change of light, and each shake, is said once, when it happens, and is no event.
+TEST(ObjectDetector, SaysEachChangeOfLightAndEachShakeOnceWhenItHappens) {
+    const struct {
+        Distractor kind;
+        ObjectOutcome::Note note;
+    } rows[] = {
+        {Distractor::LightSwitch, ObjectOutcome::Note::LightChange},
+        {Distractor::ColourToGrey, ObjectOutcome::Note::LightChange},
+        {Distractor::Shake, ObjectOutcome::Note::Shake},
+        {Distractor::LightRamp, ObjectOutcome::Note::None},
+        {Distractor::Sway, ObjectOutcome::Note::None},
+        {Distractor::Night, ObjectOutcome::Note::None},
+    };
+    for (const auto& row : rows) {
+        SceneSpec spec;
+        spec.kind = row.kind;
+        spec.seconds = 10.0;
+        std::vector<long long> expected;
+        if (testsupport::sceneChangeMs(spec) >= 0) {
+            expected.push_back(testsupport::sceneChangeMs(spec));
+        }
+        for (const auto& [first, last] : testsupport::sceneShakes(spec)) {
+            expected.push_back(std::llround(first * 1000.0 / spec.fps));
+        }
+        const Found found = detect(spec);
+        std::vector<long long> said;
+        for (const auto& [note, ms] : found.notes) {
+            EXPECT_EQ(note, row.note) << distractorName(row.kind) << " at " << ms;
+            said.push_back(ms);
+        }
+        ASSERT_EQ(said.size(), expected.size()) << distractorName(row.kind);
+        for (std::size_t i = 0; i < said.size(); ++i) {
+            // Within two frames of the change.
+            EXPECT_NEAR(said[i], expected[i], 80) << distractorName(row.kind);
+        }
+        EXPECT_TRUE(found.events.empty()) << distractorName(row.kind);
+    }
+}
+
+// Where a person of known size stands, its box says so, to within a few pixels.
+TEST(ObjectDetector, BoxesAnObjectWhereItIs) {
+    SceneSpec moving;
+    moving.seconds = 4.0;
+    moving.size = {640, 360};
+    moving.objects = {{2.0, 4.0, {40, 96}, {100, 150}, {420, 150}}};
+    const Found found = detect(moving);
+    ASSERT_FALSE(found.boxes.empty());
+    const std::vector<cv::Rect>& boxes = found.boxes.back();
+    ASSERT_EQ(boxes.size(), 1u);
+    // The last snapshot's time gives where the person was then.
+    const long long lastMs = found.events.back().second;
+    const double along = (lastMs / 1000.0 - 2.0) / 2.0;
+    const cv::Rect truth(static_cast<int>(std::lround(100 + along * 320)), 150, 40, 96);
+    EXPECT_NEAR(boxes[0].x, truth.x, 4) << boxes[0];
+    EXPECT_NEAR(boxes[0].y, truth.y, 4) << boxes[0];
+    EXPECT_NEAR(boxes[0].width, truth.width, 8) << boxes[0];
+    EXPECT_NEAR(boxes[0].height, truth.height, 8) << boxes[0];
+}
+
+}  // namespace
