@@ -269,6 +269,7 @@ void Kavrit::openTuning() {
     }
     tuning->setThreshold(ui.horizontalSlider_thresholdSlider->value());
     tuning->setMinPixels(options->minPixels());
+    tuning->setDetector(options->detector(), options->objectSettings());
     tuning->setEventGap(options->recordOptions().eventGapMs);
     pelmora::WatchedRegion region;
     std::string reason;
@@ -440,6 +441,9 @@ void Kavrit::run(bool detailed) {
     settings.threshold = ui.horizontalSlider_thresholdSlider->value();
     settings.detailed = detailed;
     settings.minPixels = options->minPixels();
+    settings.detector = options->detector();
+    settings.objects = options->objectSettings();
+    settings.boxes = options->boxes();
     settings.records = options->recordOptions();
     recordsOfRun = settings.records;
     const QString mask = options->maskPath();

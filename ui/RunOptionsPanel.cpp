@@ -167,6 +167,46 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
         tr("The watched region over the video's first frame: only the bright "
            "part counts"));
 
+    detectorChoice = new QComboBox(this);
+    detectorChoice->setObjectName(QStringLiteral("comboBox_detector"));
+    // As pelmora-scan's --detector, in the same order.
+    detectorChoice->addItem(tr("classic"));
+    detectorChoice->addItem(tr("objects (camera footage)"));
+    detectorChoice->setItemData(
+        0, tr("A frame is saved when enough pixels differ from the last snapshot"),
+        Qt::ToolTipRole);
+    detectorChoice->setItemData(
+        1,
+        tr("What lasts and travels against a background learnt over seconds; light, shake, "
+           "rain and swaying leaves are explained away"),
+        Qt::ToolTipRole);
+    leastObject = new QDoubleSpinBox(this);
+    leastObject->setObjectName(QStringLiteral("spinBox_leastObject"));
+    leastObject->setDecimals(3);
+    leastObject->setRange(0.001, 100.0);
+    leastObject->setSingleStep(0.01);
+    leastObject->setValue(pelmora::ObjectSettings().share * 100.0);
+    leastObject->setSuffix(tr(" %"));
+    leastObject->setToolTip(tr("The least object, a share of the picture"));
+    leastDuration = new SecondsBox(this);
+    leastDuration->setObjectName(QStringLiteral("spinBox_leastDuration"));
+    takeSeconds(leastDuration, pelmora::option::kMinDuration);
+    leastDuration->setSuffix(tr(" s"));
+    leastDuration->setToolTip(tr("An object counts once it has lasted this long"));
+    drawBoxes = new QCheckBox(tr("Boxes"), this);
+    drawBoxes->setObjectName(QStringLiteral("checkBox_boxes"));
+    drawBoxes->setToolTip(tr("Each object's box drawn on the snapshots too"));
+    const auto followDetector = [this] {
+        const bool objects = detectorChoice->currentIndex() == 1;
+        for (QWidget* widget :
+             std::initializer_list<QWidget*>{leastObject, leastDuration, drawBoxes}) {
+            widget->setEnabled(objects);
+        }
+        triggerSize->setEnabled(!objects);
+    };
+    connect(detectorChoice, qOverload<int>(&QComboBox::currentIndexChanged), this, followDetector);
+    followDetector();
+
     for (QWidget* box : std::initializer_list<QWidget*>{eventGap, triggerSize}) {
         box->setMaximumWidth(160);
     }
@@ -184,6 +224,13 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     form->addRow(clipRow);
     form->addRow(tr("Event gap:"), eventGap);
     form->addRow(tr("Trigger size:"), triggerSize);
+    auto* detectorRow = new QHBoxLayout;
+    detectorRow->addWidget(detectorChoice);
+    detectorRow->addWidget(leastObject);
+    detectorRow->addWidget(leastDuration);
+    detectorRow->addWidget(drawBoxes);
+    detectorRow->addStretch(1);
+    form->addRow(tr("Detector:"), detectorRow);
     form->addRow(tr("Watched region:"), maskRow);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(form, 1);
@@ -207,6 +254,22 @@ pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
 
 int RunOptionsPanel::minPixels() const {
     return triggerSize->value();
+}
+
+pelmora::DetectorKind RunOptionsPanel::detector() const {
+    return detectorChoice->currentIndex() == 1 ? pelmora::DetectorKind::Objects
+                                               : pelmora::DetectorKind::Classic;
+}
+
+pelmora::ObjectSettings RunOptionsPanel::objectSettings() const {
+    pelmora::ObjectSettings settings;
+    settings.share = leastObject->value() / 100.0;
+    settings.leastMs = static_cast<long long>(leastDuration->value() * 1000.0 + 0.5);
+    return settings;
+}
+
+bool RunOptionsPanel::boxes() const {
+    return drawBoxes->isChecked();
 }
 
 QString RunOptionsPanel::maskPath() const {
@@ -274,6 +337,13 @@ void RunOptionsPanel::restore(QSettings& settings) {
     triggerSize->setValue(
         settings.value(QStringLiteral("triggerSize"), triggerSize->value()).toInt());
     mask->setText(settings.value(QStringLiteral("mask")).toString());
+    detectorChoice->setCurrentIndex(
+        settings.value(QStringLiteral("detector")).toString() == QLatin1String("objects") ? 1 : 0);
+    leastObject->setValue(
+        settings.value(QStringLiteral("leastObject"), leastObject->value()).toDouble());
+    leastDuration->setValue(
+        settings.value(QStringLiteral("leastDuration"), leastDuration->value()).toDouble());
+    drawBoxes->setChecked(settings.value(QStringLiteral("boxes"), false).toBool());
     updatePreview();
 }
 
@@ -288,4 +358,10 @@ void RunOptionsPanel::save(QSettings& settings) const {
     settings.setValue(QStringLiteral("eventGap"), eventGap->value());
     settings.setValue(QStringLiteral("triggerSize"), triggerSize->value());
     settings.setValue(QStringLiteral("mask"), mask->text());
+    settings.setValue(QStringLiteral("detector"), detectorChoice->currentIndex() == 1
+                                                      ? QStringLiteral("objects")
+                                                      : QStringLiteral("classic"));
+    settings.setValue(QStringLiteral("leastObject"), leastObject->value());
+    settings.setValue(QStringLiteral("leastDuration"), leastDuration->value());
+    settings.setValue(QStringLiteral("boxes"), drawBoxes->isChecked());
 }

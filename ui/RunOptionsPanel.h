@@ -3,6 +3,7 @@
 #include <QWidget>
 
 #include "RunRecorder.h"
+#include "RunRequest.h"
 #include "WatchedRegion.h"
 
 class QCheckBox;
@@ -24,6 +25,9 @@ public:
 
     pelmora::RecordOptions recordOptions() const;
     int minPixels() const;
+    pelmora::DetectorKind detector() const;
+    pelmora::ObjectSettings objectSettings() const;
+    bool boxes() const;
     // Empty when the whole frame counts.
     QString maskPath() const;
     void setMaskPath(const QString& path);
@@ -45,6 +49,10 @@ private:
     QComboBox* clipMode = nullptr;
     QDoubleSpinBox* eventGap = nullptr;
     QSpinBox* triggerSize = nullptr;
+    QComboBox* detectorChoice = nullptr;
+    QDoubleSpinBox* leastObject = nullptr;  // in per cent of the picture
+    QDoubleSpinBox* leastDuration = nullptr;
+    QCheckBox* drawBoxes = nullptr;
     QLineEdit* mask = nullptr;
     QLabel* preview = nullptr;
     QString video;

@@ -156,6 +156,9 @@ void RunThread::run() {
     request.run = {settings.videoPath, settings.outputDir, settings.threshold};
     request.run.minPixels = settings.minPixels;
     request.run.watched = settings.watched;
+    request.run.detector = settings.detector;
+    request.run.objects = settings.objects;
+    request.run.boxes = settings.boxes;
     request.run.view = settings.detailed ? &view : nullptr;
     request.records = settings.records;
     request.earlier = settings.removeEarlier ? pelmora::EarlierSnapshots::Remove

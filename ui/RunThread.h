@@ -27,6 +27,9 @@ struct RunSettings {
     pelmora::WatchedRegion watched{};
     pelmora::RecordOptions records{};
     bool removeEarlier = false;  // the snapshots and clips an earlier run left in the folder
+    pelmora::DetectorKind detector = pelmora::DetectorKind::Classic;
+    pelmora::ObjectSettings objects{};
+    bool boxes = false;
 };
 
 // What the run's records told since the last batch, in the order they hold it: the frames on

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <opencv2/imgproc.hpp>
 
 #include "FrameClock.h"
 #include "ImagePane.h"
@@ -31,6 +32,8 @@ constexpr int kPageParts = 10;
 constexpr int kShortestPageMs = 1000;
 // Steps of the position where the stream gives no rate: one frame at 25 frames per second.
 constexpr int kFallbackStepMs = 40;
+// The objects detector learns the scene over the seconds before the position it shows.
+constexpr double kObjectsHistoryMs = 3000.0;
 
 QString timeText(double ms) {
     return QString::fromStdString(pelmora::timecode(std::llround(std::max(ms, 0.0))));
@@ -239,6 +242,18 @@ void TuningWindow::setEventGap(long long gapMs) {
     sweepView->setEventGap(gapMs);
 }
 
+void TuningWindow::setDetector(pelmora::DetectorKind kind,
+                               const pelmora::ObjectSettings& settings) {
+    const bool fresh = kind != detectorKind;
+    detectorKind = kind;
+    objectSettings = settings;
+    if (fresh && positionSeeker) {
+        scheduleDecode();
+    } else {
+        measure();
+    }
+}
+
 void TuningWindow::setWatchedRegion(const pelmora::WatchedRegion& watched) {
     region = watched;
     sweepView->setWatchedRegion(watched);
@@ -283,6 +298,9 @@ void TuningWindow::decodeFrames() {
         showFailure(tr("No frame can be read at %1").arg(timeText(positionMs)));
         return;
     }
+    if (detectorKind == pelmora::DetectorKind::Objects) {
+        readHistory(positionSeeker->shownMs());
+    }
     showFrame();
     // The position said is that of the frame shown, as its caption says it.
     showPosition();
@@ -291,9 +309,66 @@ void TuningWindow::decodeFrames() {
     measure();
 }
 
+void TuningWindow::readHistory(double positionMs) {
+    history.clear();
+    const double rate = positionSeeker->frameRate();
+    const double stepMs = pelmora::usableFrameRate(rate) ? 1000.0 / rate : kFallbackStepMs;
+    const cv::Size shown = frame.size();
+    const cv::Size small = pelmora::ObjectDetector::workingSize(shown);
+    cv::Mat each;
+    cv::Mat grey;
+    for (double ms = std::max(0.0, positionMs - kObjectsHistoryMs); ms <= positionMs + 0.5;
+         ms += stepMs) {
+        if (!referenceSeeker->frameAt(ms, each) || each.size() != shown) {
+            continue;
+        }
+        cv::cvtColor(each, grey, cv::COLOR_BGR2GRAY);
+        cv::Mat shrunk;
+        cv::resize(grey, shrunk, small, 0, 0, cv::INTER_AREA);
+        history.push_back(shrunk);
+    }
+}
+
+void TuningWindow::measureObjects() {
+    const double rate = positionSeeker->frameRate();
+    cv::Mat watched;
+    if (!region.wholeFrame()) {
+        cv::Mat bytes;
+        cv::extractChannel(region.forFrames(frame.size()), bytes, 0);
+        cv::resize(bytes, watched, pelmora::ObjectDetector::workingSize(frame.size()), 0, 0,
+                   cv::INTER_NEAREST);
+    }
+    const pelmora::ObjectsPreview preview =
+        pelmora::previewObjects(history, frame.size(), rate, objectSettings, watched);
+    cv::Mat mask;
+    if (!preview.foreground.empty()) {
+        cv::resize(preview.foreground, mask, frame.size(), 0, 0, cv::INTER_NEAREST);
+        cv::cvtColor(mask, mask, cv::COLOR_GRAY2BGR);
+    }
+    cv::Mat boxed = frame.clone();
+    for (const cv::Rect& box : preview.boxes) {
+        cv::rectangle(boxed, box, cv::Scalar(0, 220, 0), 2);
+        if (!mask.empty()) {
+            cv::rectangle(mask, box, cv::Scalar(0, 220, 0), 2);
+        }
+    }
+    framePane->setImage(boxed);
+    maskPane->setImage(mask);
+    maskCaption->setText(
+        tr("Foreground, learnt over the %1 s before").arg(kObjectsHistoryMs / 1000.0));
+    const int count = static_cast<int>(preview.boxes.size());
+    measureLine->setText(count == 0   ? tr("No object")
+                         : count == 1 ? tr("1 object")
+                                      : tr("%1 objects").arg(count));
+}
+
 void TuningWindow::measure() {
     thresholdValue->setText(QString::number(thresholdSlider->value()));
     if (!framesRead) {
+        return;
+    }
+    if (detectorKind == pelmora::DetectorKind::Objects) {
+        measureObjects();
         return;
     }
     const pelmora::TuningMeasure measured = pelmora::measureChange(

@@ -7,6 +7,8 @@
 #include <opencv2/core.hpp>
 
 #include "FrameSeeker.h"
+#include "ObjectDetector.h"
+#include "RunRequest.h"
 #include "WatchedRegion.h"
 
 class ImagePane;
@@ -37,6 +39,10 @@ public:
     // The event gap the whole video's sweep joins snapshots with.
     void setEventGap(long long gapMs);
     void setWatchedRegion(const pelmora::WatchedRegion& region);
+    // Which detector the window shows: with objects, the objects the detector would see at the
+    // position after learning the seconds before it, their boxes over the frame and the
+    // foreground beside it.
+    void setDetector(pelmora::DetectorKind kind, const pelmora::ObjectSettings& settings);
     int threshold() const;
 
 signals:
@@ -54,6 +60,8 @@ private:
     void fitToFrames();
     // Frames already decoded need only be counted again.
     void measure();
+    void measureObjects();
+    void readHistory(double positionMs);
     void showFailure(const QString& text);
     void showPosition();
 
@@ -62,6 +70,10 @@ private:
     std::unique_ptr<pelmora::FrameSeeker> referenceSeeker;
     cv::Mat frame;
     cv::Mat reference;
+    pelmora::DetectorKind detectorKind = pelmora::DetectorKind::Classic;
+    pelmora::ObjectSettings objectSettings;
+    // With objects: the seconds before the position, small and grey, the last at the position.
+    std::vector<cv::Mat> history;
     bool framesRead = false;
     pelmora::WatchedRegion region;
     double durationMs = 0.0;

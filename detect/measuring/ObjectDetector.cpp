@@ -150,4 +150,17 @@ const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
     return outcome;
 }
 
+ObjectsPreview previewObjects(const std::vector<cv::Mat>& greys, cv::Size videoSize, double fps,
+                              const ObjectSettings& settings, const cv::Mat& watched) {
+    ObjectDetector detector(settings, videoSize, fps);
+    const double frameMs = 1000.0 / (usableFrameRate(fps) ? fps : 25.0);
+    ObjectsPreview preview;
+    for (std::size_t i = 0; i < greys.size(); ++i) {
+        preview.boxes =
+            detector.step(greys[i], std::llround(static_cast<double>(i) * frameMs), watched).boxes;
+    }
+    detector.foreground().copyTo(preview.foreground);
+    return preview;
+}
+
 }  // namespace pelmora

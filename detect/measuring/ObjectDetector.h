@@ -76,4 +76,14 @@ private:
     std::map<int, cv::Point2d> atSnapshot;  // each object's centre at the last snapshot
 };
 
+// What the objects detector sees at the last of greys (at workingSize, in frame order at fps,
+// from the moment it began to learn): the objects there and the foreground, for a window that
+// shows one moment of a video rather than runs it through.
+struct ObjectsPreview {
+    std::vector<cv::Rect> boxes;  // in the video's pixels
+    cv::Mat foreground;           // at workingSize
+};
+ObjectsPreview previewObjects(const std::vector<cv::Mat>& greys, cv::Size videoSize, double fps,
+                              const ObjectSettings& settings, const cv::Mat& watched);
+
 }  // namespace pelmora

@@ -36,7 +36,9 @@
 //      run_bench stretches [repetitions], for the stretches alone;
 //      run_bench sweeps [repetitions], for the sweeps alone; run_bench batch [repetitions],
 //      for the batch alone; run_bench digest [repetitions], for the digest alone;
-//      run_bench day [repetitions], for the day's digest alone)
+//      run_bench day [repetitions], for the day's digest alone; run_bench objects
+//      [repetitions], for the objects detector's speed alone; run_bench quality, for the
+//      labelled benchmark of both detectors alone, see QualityFigures.cpp)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -58,6 +60,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "QualityFigures.h"
 
 // After the standard headers: FFmpeg's want their integer constant macros in C++.
 extern "C" {
@@ -536,6 +540,37 @@ void digestFigures(const std::string& scan, const std::string& floor, const std:
         static_cast<double>(fs::file_size(out + "/" + pelmora::kDigestName)) / 1048576.0);
 }
 
+// The still 1920 x 1080 H.264 scene with the objects detector against the classic one at
+// threshold 20, and their peak memory, also on the scene of ten minutes at 720p.
+void objectsFigures(const std::string& scan, const std::string& floor, const std::string& hd,
+                    const std::string& longer, int repetitions, const std::string& out) {
+    const double frames = static_cast<double>(frameCount(hd));
+    const Measure decode = best({floor, hd}, repetitions, out);
+    const Measure classic = best({scan, "-q", "-t", "20", "-o", out, hd}, repetitions, out);
+    const Measure objects =
+        best({scan, "-q", "--detector", "objects", "-o", out, hd}, repetitions, out);
+    std::printf("Still 1920 x 1080 H.264, 30 s (%.0f frames): the objects detector\n", frames);
+    std::printf("  decoding alone   %8.1f frames/s   %.2f processors busy\n",
+                frames / decode.seconds, decode.processors());
+    std::printf("  classic, -t 20   %8.1f frames/s   %.2f processors busy   %6.1f MiB\n",
+                frames / classic.seconds, classic.processors(),
+                static_cast<double>(classic.peakKiB) / 1024.0);
+    std::printf(
+        "  objects          %8.1f frames/s   %.2f processors busy   %6.1f MiB   %.3f x the "
+        "classic run's time\n",
+        frames / objects.seconds, objects.processors(),
+        static_cast<double>(objects.peakKiB) / 1024.0, objects.seconds / classic.seconds);
+    if (!longer.empty()) {
+        const Measure minute = best({scan, "-q", "--detector", "objects", "-o", out, hd}, 1, out);
+        const Measure tenMinutes =
+            best({scan, "-q", "--detector", "objects", "-o", out, longer}, 1, out);
+        std::printf("  peak memory: %.1f MiB for 30 s of 1080p, %.1f MiB for 10 min of 720p\n",
+                    static_cast<double>(minute.peakKiB) / 1024.0,
+                    static_cast<double>(tenMinutes.peakKiB) / 1024.0);
+    }
+    std::printf("\n");
+}
+
 // A day of two 20-minute 640 x 360 cameras whose events take turns, in MPEG-TS as recorders
 // leave it and remuxed into MP4, each scanned into a day folder: the day's digest of the TS day
 // against that of the same streams in MP4.
@@ -678,8 +713,10 @@ int main(int argc, char** argv) {
     const bool batchOnly = argc >= 2 && std::string(argv[1]) == "batch";
     const bool digestOnly = argc >= 2 && std::string(argv[1]) == "digest";
     const bool dayOnly = argc >= 2 && std::string(argv[1]) == "day";
+    const bool objectsOnly = argc >= 2 && std::string(argv[1]) == "objects";
+    const bool qualityOnly = argc >= 2 && std::string(argv[1]) == "quality";
     const int repetitionsAt =
-        stretchesOnly || sweepsOnly || batchOnly || digestOnly || dayOnly ? 2 : 1;
+        stretchesOnly || sweepsOnly || batchOnly || digestOnly || dayOnly || objectsOnly ? 2 : 1;
     const int repetitions =
         argc > repetitionsAt && !clipsOnly ? std::max(1, std::atoi(argv[repetitionsAt])) : 3;
 
@@ -704,6 +741,22 @@ int main(int argc, char** argv) {
     const std::string out = outRoot + "/snapshots";
     std::printf("Making clips in %s ...\n", tmp.c_str());
     std::fflush(stdout);
+    if (qualityOnly) {
+        const int status = qualityFigures(PELMORA_SCAN_PATH, tmp);
+        fs::remove_all(tmp);
+        fs::remove_all(outRoot);
+        return status;
+    }
+    if (objectsOnly) {
+        if (!makeH264Clip(stillHd, {1920, 1080}, 30 * 25)) {
+            return 1;
+        }
+        objectsFigures(PELMORA_SCAN_PATH, DECODE_ONLY_PATH, stillHd, std::string(), repetitions,
+                       out);
+        fs::remove_all(tmp);
+        fs::remove_all(outRoot);
+        return 0;
+    }
     if (dayOnly) {
         dayDigestFigures(PELMORA_SCAN_PATH, tmp, repetitions, out);
         fs::remove_all(tmp);
@@ -861,6 +914,7 @@ int main(int argc, char** argv) {
         digestFigures(scan, floor, hour, repetitions, out);
     }
     dayDigestFigures(scan, tmp, repetitions, out);
+    objectsFigures(scan, floor, stillHd, stillLong, repetitions, out);
     fs::remove_all(tmp);
     fs::remove_all(outRoot);
     return 0;

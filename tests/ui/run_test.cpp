@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -30,6 +31,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -43,6 +45,7 @@
 #include "EventList.h"
 #include "FolderNames.h"
 #include "ResultsPanel.h"
+#include "SceneFootage.h"
 #include "TestSupport.h"
 #include "TimelineView.h"
 #include "TuningWindow.h"
@@ -675,6 +678,46 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
             EXPECT_NE(text.find("IMG00000040.jpg"), std::string::npos) << text;
         }
     }
+}
+
+// The Detector choice reaches the run, and Tune shows the person the detector would see.
+TEST(WindowDetector, ObjectsReachTheRunAndTuneBoxesThePerson) {
+    TempDir tmp;
+    testsupport::SceneSpec scene;
+    scene.seconds = 5.0;
+    scene.objects = {testsupport::crossing(scene, 1.0, 5.0, {20, 48})};
+    const std::string video = tmp.file("yard.avi");
+    ASSERT_EQ(testsupport::writeScene(scene, video), "");
+    RunningWindow run;
+    run.setFields(video, tmp.file("shots"));
+    auto* detector = run.window.findChild<QComboBox*>(QStringLiteral("comboBox_detector"));
+    ASSERT_NE(detector, nullptr);
+    detector->setCurrentIndex(1);
+    testsupport::StderrCapture err;
+    run.clickStart();
+    err.finish();
+    std::ifstream list(tmp.file("shots/snapshots.csv"));
+    std::string header;
+    std::getline(list, header);
+    EXPECT_NE(header.find(",boxes"), std::string::npos) << header;
+    std::string first;
+    std::getline(list, first);
+    // The person, 20 x 48, in the boxes column, to within a few pixels.
+    int width = 0;
+    int height = 0;
+    ASSERT_EQ(std::sscanf(first.substr(first.rfind(',') + 1).c_str(), "%dx%d", &width, &height), 2)
+        << first;
+    EXPECT_NEAR(width, 20, 4) << first;
+    EXPECT_NEAR(height, 48, 4) << first;
+
+    TuningWindow tune;
+    QString error;
+    ASSERT_TRUE(tune.openVideo(QString::fromStdString(video), &error)) << error.toStdString();
+    tune.setDetector(pelmora::DetectorKind::Objects, pelmora::ObjectSettings());
+    auto* position = tune.findChild<QSlider*>(QStringLiteral("positionSlider"));
+    position->setValue(4000);
+    QTRY_COMPARE(tune.findChild<QLabel*>(QStringLiteral("measureLine"))->text(),
+                 QStringLiteral("1 object"));
 }
 
 // The question is of a run that is to happen: a video that does not open is said at once, and

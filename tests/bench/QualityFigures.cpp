@@ -1,0 +1,174 @@
+// The labelled benchmark: footage of every kind a camera outdoors sees, made with its moments
+// known (see SceneFootage), each run through pelmora-scan with either detector at its
+// defaults; for each, the moments found of those there are, the events that hold none, and
+// how long those last.
+
+#include "QualityFigures.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "SceneFootage.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::Distractor;
+using testsupport::SceneSpec;
+
+struct Event {
+    long long startMs = 0;
+    long long endMs = 0;
+};
+
+// The events of a run's events.csv: its start_ms and end_ms columns.
+std::vector<Event> eventsOf(const std::string& folder) {
+    std::vector<Event> events;
+    std::ifstream in(folder + "/events.csv");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::stringstream fields(line);
+        std::string number;
+        std::string start;
+        std::string end;
+        if (std::getline(fields, number, ',') && std::getline(fields, start, ',') &&
+            std::getline(fields, end, ',')) {
+            events.push_back({std::stoll(start), std::stoll(end)});
+        }
+    }
+    return events;
+}
+
+struct Score {
+    int found = 0;
+    int moments = 0;
+    int falseEvents = 0;
+    double falseSeconds = 0.0;
+};
+
+// An event that shares a moment of time with a moment finds it; one that shares none is
+// false, and lasts from its first snapshot to its last, a frame at least.
+Score scoreOf(const std::vector<testsupport::SceneMoment>& moments,
+              const std::vector<Event>& events, double fps) {
+    Score score;
+    score.moments = static_cast<int>(moments.size());
+    for (const auto& moment : moments) {
+        for (const Event& event : events) {
+            if (event.startMs <= moment.endMs && event.endMs >= moment.startMs) {
+                ++score.found;
+                break;
+            }
+        }
+    }
+    for (const Event& event : events) {
+        bool within = false;
+        for (const auto& moment : moments) {
+            within = within || (event.startMs <= moment.endMs && event.endMs >= moment.startMs);
+        }
+        if (!within) {
+            ++score.falseEvents;
+            score.falseSeconds +=
+                static_cast<double>(event.endMs - event.startMs) / 1000.0 + 1.0 / fps;
+        }
+    }
+    return score;
+}
+
+std::string quoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+}  // namespace
+
+int qualityFigures(const std::string& scan, const std::string& dir) {
+    const Distractor kinds[] = {
+        Distractor::None,         Distractor::LightRamp,   Distractor::LightSwitch,
+        Distractor::ColourToGrey, Distractor::CloudShadow, Distractor::Rain,
+        Distractor::Night,        Distractor::Shake,       Distractor::LowBitrate,
+        Distractor::Sway,
+    };
+    struct Detector {
+        const char* name;
+        const char* options;
+    };
+    const Detector detectors[] = {{"classic", "-t 20"}, {"objects", "--detector objects"}};
+    std::printf(
+        "Footage of 30 s at 640 x 360, each kind with no object and with three people "
+        "(small, large, small)\n");
+    std::printf("%-15s %-8s %10s %8s %8s %14s %8s %8s\n", "kind", "detector", "", "empty", "",
+                "with people", "", "");
+    std::printf("%-15s %-8s %10s %8s %8s %10s %8s %8s\n", "", "", "false ev.", "false s", "",
+                "found", "false ev.", "false s");
+    Score totals[2][2];
+    for (const Distractor kind : kinds) {
+        SceneSpec spec;
+        spec.kind = kind;
+        spec.size = {640, 360};
+        spec.seconds = 30.0;
+        spec.seed = 7;
+        SceneSpec people = spec;
+        people.objects = {testsupport::crossing(people, 4.0, 9.0, {18, 44}),
+                          testsupport::crossing(people, 14.0, 19.0, {52, 120}),
+                          testsupport::crossing(people, 23.0, 28.0, {16, 40})};
+        const std::string name = testsupport::distractorName(kind);
+        Score scores[2][2];
+        int column = 0;
+        for (const SceneSpec* each : {&spec, &people}) {
+            const std::string video = dir + "/" + name + (column == 0 ? "-empty" : "-people") +
+                                      (kind == Distractor::LowBitrate ? ".mp4" : ".mkv");
+            const std::string made = testsupport::writeScene(*each, video);
+            if (!made.empty()) {
+                std::fprintf(stderr, "%s\n", made.c_str());
+                return 1;
+            }
+            for (int d = 0; d < 2; ++d) {
+                const std::string out =
+                    dir + "/out-" + name + std::to_string(column) + detectors[d].name;
+                const std::string command = quoted(scan) + " -q --events " + detectors[d].options +
+                                            " -o " + quoted(out) + " " + quoted(video) +
+                                            " >/dev/null 2>&1";
+                if (std::system(command.c_str()) != 0) {
+                    std::fprintf(stderr, "%s failed\n", command.c_str());
+                    return 1;
+                }
+                scores[d][column] =
+                    scoreOf(testsupport::sceneMoments(*each), eventsOf(out), each->fps);
+                fs::remove_all(out);
+            }
+            fs::remove(video);
+            ++column;
+        }
+        for (int d = 0; d < 2; ++d) {
+            const Score& empty = scores[d][0];
+            const Score& with = scores[d][1];
+            std::printf("%-15s %-8s %10d %8.1f %8s %7d/%d %8d %8.1f\n", name.c_str(),
+                        detectors[d].name, empty.falseEvents, empty.falseSeconds, "", with.found,
+                        with.moments, with.falseEvents, with.falseSeconds);
+            for (int c = 0; c < 2; ++c) {
+                totals[d][c].found += scores[d][c].found;
+                totals[d][c].moments += scores[d][c].moments;
+                totals[d][c].falseEvents += scores[d][c].falseEvents;
+                totals[d][c].falseSeconds += scores[d][c].falseSeconds;
+            }
+        }
+        std::fflush(stdout);
+    }
+    for (int d = 0; d < 2; ++d) {
+        std::printf("%-15s %-8s %10d %8.1f %8s %6d/%d %8d %8.1f\n", "all", detectors[d].name,
+                    totals[d][0].falseEvents, totals[d][0].falseSeconds, "", totals[d][1].found,
+                    totals[d][1].moments, totals[d][1].falseEvents, totals[d][1].falseSeconds);
+    }
+    return 0;
+}
