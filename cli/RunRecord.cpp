@@ -163,6 +163,13 @@ bool RunRecord::write(const pelmora::RunReport& report, long long clipsLost) con
     // Where the video stands on the clock, for an overview of the batch made from the records.
     record["span_ms"] = report.spanMs;
     record["start"] = startRecord(report.start);
+    if (report.findsObjects) {
+        const cv::Rect& box = report.objectsBox;
+        record["most_objects"] = report.mostObjects;
+        record["box"] = box.area() > 0
+                            ? nlohmann::json::array({box.x, box.y, box.width, box.height})
+                            : nlohmann::json();
+    }
     // A digest deleted since is made again by --resume.
     struct stat info {};
     record["digest"] =

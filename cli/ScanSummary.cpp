@@ -157,6 +157,15 @@ std::string jsonLine(const VideoOutcome& outcome) {
         {"video_bytes", pathBytes(outcome.video)},
         {"output_bytes", pathBytes(report.outputDir)},
     };
+    if (report.findsObjects) {
+        const cv::Rect& box = report.objectsBox;
+        line["most_objects"] = report.mostObjects;
+        line["box"] =
+            box.area() > 0
+                ? nlohmann::ordered_json(
+                      {{"x", box.x}, {"y", box.y}, {"width", box.width}, {"height", box.height}})
+                : nlohmann::ordered_json();
+    }
     nlohmann::ordered_json failures = nlohmann::ordered_json::array();
     for (const std::string& failure : outcome.failures) {
         failures.push_back(failure);

@@ -493,7 +493,8 @@ void SweepView::showSuggestion() {
     if (suggestion.flat) {
         suggestionLine->setText(
             tr("No suggestion: the snapshots never fall steeply as the threshold rises, so no "
-               "threshold tells motion from what changes throughout the video."));
+               "threshold tells motion from what changes throughout the video. Try the objects "
+               "detector (Run Options), which explains light, weather and shake away."));
         return;
     }
     if (!suggestion.made) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <opencv2/core.hpp>
 #include <string>
 
 #include "VideoStart.h"
@@ -36,6 +37,11 @@ struct RunReport {
     // How much of the video the run read, on the run's clock: the last frame's time and, where
     // the rate is known, that frame's own length.
     long long spanMs = 0;
+    // With a detector that finds objects: the box round every object of every snapshot, in the
+    // snapshots' pixels (empty for none), and the most seen at once.
+    bool findsObjects = false;
+    cv::Rect objectsBox;
+    int mostObjects = 0;
 };
 
 // "795 frames" ("1 frame"), or, when a finished run read more than 1 % more or fewer frames than

@@ -26,7 +26,7 @@ namespace {
 // The file decoded into colourSpace's channels; shrunk as readJpegColour says for a minWidth
 // above 0, whole otherwise.
 bool readJpeg(const std::string& path, J_COLOR_SPACE colourSpace, int channels, int minWidth,
-              cv::Mat& out, std::string& error) {
+              cv::Mat& out, std::string& error, cv::Size* whole = nullptr) {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (file == nullptr) {
         error = "cannot be opened";
@@ -46,6 +46,9 @@ bool readJpeg(const std::string& path, J_COLOR_SPACE colourSpace, int channels, 
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, file.get());
     jpeg_read_header(&info, TRUE);
+    if (whole != nullptr) {
+        *whole = cv::Size(static_cast<int>(info.image_width), static_cast<int>(info.image_height));
+    }
     info.out_color_space = colourSpace;
     info.scale_num = 1;
     info.scale_denom = 1;
@@ -73,8 +76,9 @@ bool readJpegGrey(const std::string& path, cv::Mat& grey, std::string& error) {
     return readJpeg(path, JCS_GRAYSCALE, 1, 0, grey, error);
 }
 
-bool readJpegColour(const std::string& path, int minWidth, cv::Mat& image, std::string& error) {
-    return readJpeg(path, JCS_EXT_BGR, 3, minWidth, image, error);
+bool readJpegColour(const std::string& path, int minWidth, cv::Mat& image, std::string& error,
+                    cv::Size* whole) {
+    return readJpeg(path, JCS_EXT_BGR, 3, minWidth, image, error, whole);
 }
 
 }  // namespace pelmora

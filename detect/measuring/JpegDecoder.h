@@ -16,7 +16,9 @@ bool readJpegGrey(const std::string& path, cv::Mat& grey, std::string& error);
 // Reads a JPEG file in colour, blue, green and red as the frames are, shrunk while it is
 // decoded by the largest of libjpeg's factors 1/2, 1/4 and 1/8 that leaves it at least
 // minWidth wide (none for a picture narrower than that): a thumbnail of a large snapshot then
-// costs a fraction of decoding it whole. False, with libjpeg's reason, as readJpegGrey.
-bool readJpegColour(const std::string& path, int minWidth, cv::Mat& image, std::string& error);
+// costs a fraction of decoding it whole. whole, when given, gets the picture's own size.
+// False, with libjpeg's reason, as readJpegGrey.
+bool readJpegColour(const std::string& path, int minWidth, cv::Mat& image, std::string& error,
+                    cv::Size* whole = nullptr);
 
 }  // namespace pelmora

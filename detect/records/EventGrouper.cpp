@@ -28,6 +28,7 @@ void EventGrouper::addObjects(const SnapshotOutcome& snapshot) {
         current.pictureFile = snapshot.file;
         current.pictureMs = snapshot.timeMs;
         current.pictureSaved = snapshot.saved;
+        current.pictureBoxes = snapshot.boxes;
     }
 }
 

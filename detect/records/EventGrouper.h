@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "RunObserver.h"
 
@@ -30,6 +31,7 @@ struct MotionEvent {
     // largest object instead.
     cv::Rect box{};
     int mostObjects = 0;
+    std::vector<cv::Rect> pictureBoxes{};  // the objects of its picture
 };
 
 // Groups the triggered frames of a run, in frame order, into events: one that follows the

@@ -261,12 +261,14 @@ std::string localTimeNow() {
     return text;
 }
 
-std::string thumbnailAddress(const std::string& path, int width) {
+std::string thumbnailAddress(const std::string& path, int width,
+                             const std::vector<cv::Rect>& boxes) {
     cv::Mat snapshot;
     cv::Mat small;
     std::vector<uchar> bytes;
     std::string reason;
-    if (!readJpegColour(path, width, snapshot, reason)) {
+    cv::Size whole;
+    if (!readJpegColour(path, width, snapshot, reason, &whole)) {
         return std::string();
     }
     if (snapshot.cols > width) {
@@ -275,7 +277,16 @@ std::string thumbnailAddress(const std::string& path, int width) {
                                                      snapshot.cols)));
         cv::resize(snapshot, small, cv::Size(width, height), 0, 0, cv::INTER_AREA);
     } else {
-        small = snapshot;
+        small = snapshot.clone();
+    }
+    // The objects where the snapshot found them, drawn at the thumbnail's scale.
+    const double scale = static_cast<double>(small.cols) / std::max(1, whole.width);
+    for (const cv::Rect& box : boxes) {
+        cv::rectangle(small,
+                      cv::Rect(static_cast<int>(box.x * scale), static_cast<int>(box.y * scale),
+                               std::max(1, static_cast<int>(box.width * scale)),
+                               std::max(1, static_cast<int>(box.height * scale))),
+                      cv::Scalar(0, 220, 0), 1);
     }
     JpegEncoder encoder(kThumbnailQuality);
     return encoder.encode(small, bytes, reason) ? "data:image/jpeg;base64," + base64(bytes)
@@ -286,10 +297,10 @@ std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& even
                                             const std::string& folder) {
     std::vector<std::string> thumbnails;
     for (std::size_t i = 0; i < std::min(events.size(), kEmbeddedThumbnails); ++i) {
-        thumbnails.push_back(
-            events[i].pictureSaved
-                ? thumbnailAddress(joinPath(folder, events[i].pictureFile), kThumbnailWidth)
-                : std::string());
+        thumbnails.push_back(events[i].pictureSaved
+                                 ? thumbnailAddress(joinPath(folder, events[i].pictureFile),
+                                                    kThumbnailWidth, events[i].pictureBoxes)
+                                 : std::string());
     }
     return thumbnails;
 }

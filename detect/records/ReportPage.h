@@ -48,7 +48,8 @@ std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& even
 
 // The JPEG at path as a small JPEG in a data: address, width pixels wide at most; empty when it
 // cannot be read.
-std::string thumbnailAddress(const std::string& path, int width);
+std::string thumbnailAddress(const std::string& path, int width,
+                             const std::vector<cv::Rect>& boxes = {});
 
 // The report of a run as one self-contained HTML page, to be saved in the snapshot folder: a
 // header with the video and the run's settings and counts, the timeline chart, and a table of

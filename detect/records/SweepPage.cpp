@@ -111,7 +111,8 @@ std::string suggestionText(const SweepPageContent& content, const SweepSuggestio
     if (suggestion.flat) {
         return "<p class=\"suggestion\">No suggestion: at the smallest trigger size the "
                "snapshots never fall steeply as the threshold rises, so no threshold tells "
-               "motion from what changes throughout the video.</p>\n";
+               "motion from what changes throughout the video. Try <code>--detector "
+               "objects</code>, which explains light, weather and shake away.</p>\n";
     }
     if (!suggestion.made) {
         return std::string();

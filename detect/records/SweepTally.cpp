@@ -204,7 +204,8 @@ std::string suggestionText(const SweepSuggestion& suggestion, const std::vector<
     if (suggestion.flat) {
         return formatText(
             "No suggestion: at trigger %d the snapshots never fall steeply as the threshold "
-            "rises, so no threshold tells motion from what changes throughout the video\n",
+            "rises, so no threshold tells motion from what changes throughout the video; try "
+            "--detector objects, which explains light, weather and shake away\n",
             suggestion.setting.minPixels);
     }
     if (!suggestion.made) {

@@ -189,6 +189,11 @@ private:
                                              streamMs, outcome.againstBlack});
         }
         if (outcome.snapshot) {
+            for (const cv::Rect& box : outcome.boxes) {
+                report.objectsBox = report.objectsBox.area() > 0 ? (report.objectsBox | box) : box;
+            }
+            report.mostObjects =
+                std::max(report.mostObjects, static_cast<int>(outcome.boxes.size()));
             std::string name = namer.next(time.snapshotMs);
             std::string path = joinPath(job.getOutputDir(), name);
             unwritten.push_back({frameIndex, time.snapshotMs, outcome.changedPixels,
@@ -475,6 +480,7 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
         }
     }
     framesRan = true;
+    report.findsObjects = request.sweep == nullptr && request.detector == DetectorKind::Objects;
     FrameLoop loop(detector, request, host, job, report);
     loop.run();
     if (byStreamTime && report.status == RunReport::Status::Finished) {
