@@ -20,8 +20,10 @@ constexpr float kFirstDeviation = 4.0F;
 // Where a pixel is foreground, it learns this many times more slowly: an object that stops is
 // taken into the scene over tens of seconds, one that passes leaves no trace.
 constexpr double kForegroundSlowdown = 20.0;
-// The patches light is explained in: this many pixels of the model across.
+// The patches light is explained in: this many pixels of the model across, and the
+// neighbourhood of patches whose middle gain stands for each.
 constexpr int kPatch = 16;
+constexpr int kNeighbourhood = 7;
 // Phase correlation works on the picture shrunk by this much: shake moves the whole picture,
 // and a small one is found as well, far sooner.
 constexpr int kShiftScale = 2;
@@ -120,6 +122,15 @@ void BackgroundModel::gainMap(const cv::Mat& frame, double& middle) {
                      gains.end());
     middle = gains[gains.size() / 2];
     small.setTo(static_cast<float>(middle), small < 0.0F);
+    // Light changes smoothly across the picture; an object does not. The middle gain of each
+    // patch's neighbours stands for it, so that an object of a few patches, which a patch's
+    // own gain would explain away, is left as it is, while a shadow many patches wide is
+    // explained. The gains are compared as logarithms, on a byte's scale.
+    small.forEach<float>([](float& g, const int*) { g = 128.0F + 32.0F * std::log2(g); });
+    small.convertTo(smallWeight, CV_8U);
+    cv::medianBlur(smallWeight, smallWeight, kNeighbourhood);
+    smallWeight.convertTo(small, CV_32F);
+    small.forEach<float>([](float& v, const int*) { v = std::exp2((v - 128.0F) / 32.0F); });
     cv::blur(small, small, cv::Size(3, 3), cv::Point(-1, -1), cv::BORDER_REPLICATE);
     cv::resize(small, gain, frame.size(), 0, 0, cv::INTER_LINEAR);
 }

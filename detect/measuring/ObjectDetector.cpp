@@ -19,10 +19,11 @@ constexpr long long kFirstLearningMs = 2000;
 constexpr long long kLightLearningMs = 500;
 constexpr double kLearningSpeedup = 4.0;
 // The light changed beyond explaining when its gain moves by more than this share within
-// kGainWindowMs, or when more than kChangedShare of the picture differs all the same.
-constexpr double kGainJump = 0.15;
+// kGainWindowMs, or when more than kChangedShare of the picture differs all the same: more than
+// a truck that fills the picture's height.
+constexpr double kGainJump = 0.2;
 constexpr long long kGainWindowMs = 500;
-constexpr double kChangedShare = 0.35;
+constexpr double kChangedShare = 0.5;
 // A shift of more than this share of the picture's width cannot be undone: the camera moved.
 constexpr double kFarthestShift = 0.08;
 // A shake is a new one after this long without a shift.

@@ -12,6 +12,8 @@ namespace {
 // Fragments of one object (a head apart from its body, a coat apart from its legs) this many
 // pixels apart are one blob.
 constexpr int kJoin = 2;
+// The most travel an object needs to count, as a share of the picture's width.
+constexpr double kFarthestNeeded = 0.05;
 
 cv::Point2d centreOf(const cv::Rect& box) {
     return {box.x + box.width / 2.0, box.y + box.height / 2.0};
@@ -113,11 +115,13 @@ void ObjectTracker::follow(const cv::Mat& foreground, const cv::Mat& changes, lo
             4 * track.framesSeen < 3 * track.framesLived) {
             continue;
         }
-        // Net movement, of half its size at least: what sways or jitters in place stays near
-        // where it was first seen.
+        // Net movement, of half its size at least (but no more than kFarthestNeeded of the
+        // picture, so that a lorry counts as soon as a person): what sways or jitters in place
+        // stays near where it was first seen.
         const cv::Point2d moved = centreOf(track.box) - track.firstCentre;
-        const double needed =
-            std::max(rules.leastTravel, 0.5 * std::max(track.box.width, track.box.height));
+        const double needed = std::max(
+            rules.leastTravel, std::min(0.5 * std::max(track.box.width, track.box.height),
+                                        kFarthestNeeded * foreground.cols));
         if (std::hypot(moved.x, moved.y) >= needed) {
             track.object = true;
             track.becameObject = true;
