@@ -298,4 +298,58 @@ TEST(ScanOptions, ClockAndOverviewOptionsReachTheRunOrSayWhatIsWrong) {
     }
 }
 
+// The objects detector's options reach the run; its settings go with it alone.
+TEST(ScanOptions, TheDetectorAndItsSettingsReachTheRunOrSayWhatIsWrong) {
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        const char* error;  // a part of the error, or "" for none
+        double share;
+        long long pixels;
+        long long leastMs;
+    } rows[] = {
+        {"a share and a duration",
+         {"--detector", "objects", "--min-object", "0.2%", "--min-duration", "1", "--boxes",
+          "clip.avi"},
+         "",
+         0.002,
+         0,
+         1000},
+        {"pixels", {"--detector=objects", "--min-object=400", "clip.avi"}, "", 0.0005, 400, 400},
+        {"a share of nothing",
+         {"--detector", "objects", "--min-object", "0%", "clip.avi"},
+         "the least object must be",
+         0,
+         0,
+         0},
+        {"no number",
+         {"--detector", "objects", "--min-object", "big", "clip.avi"},
+         "the least object must be",
+         0,
+         0,
+         0},
+        {"a setting without the detector",
+         {"--min-object", "1%", "clip.avi"},
+         "--min-object goes with --detector objects",
+         0,
+         0,
+         0},
+        {"an unknown detector", {"--detector", "magic", "clip.avi"}, "classic or objects", 0, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ParsedOptions parsed = parseScanOptions(row.arguments);
+        if (*row.error != '\0') {
+            EXPECT_NE(parsed.error.find(row.error), std::string::npos) << parsed.error;
+            continue;
+        }
+        ASSERT_EQ(parsed.error, "");
+        const pelmora::RunRequest request = scanRequest(parsed.options, "clip.avi", "out");
+        EXPECT_EQ(request.detector, pelmora::DetectorKind::Objects);
+        EXPECT_DOUBLE_EQ(request.objects.share, row.share);
+        EXPECT_EQ(request.objects.pixels, row.pixels);
+        EXPECT_EQ(request.objects.leastMs, row.leastMs);
+    }
+}
+
 }  // namespace
