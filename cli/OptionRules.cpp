@@ -1,0 +1,114 @@
+#include "OptionRules.h"
+
+#include "OptionTable.h"
+
+namespace {
+
+// What the steps that stand apart from a batch cannot be given with: --segment and --join stand
+// for one video, --overview-from for a batch done, and --overview needs the whole batch.
+std::string segmentConflict(const ScanOptions& options) {
+    const bool batch = !options.listFile.empty() || options.shard || options.resume;
+    if (!options.overviewFromFolder.empty()) {
+        if (!options.videos.empty() || batch || options.segment || !options.joinFolder.empty() ||
+            options.overview) {
+            return "--overview-from takes the folder alone, without VIDEO, --list, --shard, "
+                   "--resume, --segment, --join or --overview";
+        }
+        return std::string();
+    }
+    if (options.overview) {
+        if (options.outputDir.empty()) {
+            return "--overview needs -o DIR, the folder that overview.html goes into";
+        }
+        if (options.shard) {
+            return "--overview cannot see the other shards: make it with --overview-from once "
+                   "every shard is done";
+        }
+        if (options.segment || !options.joinFolder.empty()) {
+            return "--overview is for a batch, not for --segment or --join";
+        }
+    }
+    if (!options.joinFolder.empty()) {
+        if (options.segment) {
+            return "--join and --segment are separate steps";
+        }
+        if (!options.videos.empty() || batch) {
+            return "--join takes the folder alone, without VIDEO, --list, --shard or --resume";
+        }
+    }
+    if (options.segment && (options.videos.size() != 1 || batch)) {
+        return "--segment takes exactly one VIDEO, without --list, --shard or --resume";
+    }
+    if ((options.segment || !options.joinFolder.empty()) && options.digest) {
+        return std::string("--digest is made from a whole video's run: it does not go with ") +
+               (options.segment ? "--segment" : "--join");
+    }
+    return std::string();
+}
+
+// What a sweep cannot be given with: it saves no snapshot, so nothing of a run's files, and
+// tries thresholds and trigger sizes of its own.
+std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
+    if (!options.sweep) {
+        for (const pelmora::OptionEntry* entry :
+             {&pelmora::option::kSweepTriggers, &pelmora::option::kExpect}) {
+            if (parser.count(std::string("--") + entry->name) > 0) {
+                return std::string("--") + entry->name + " goes with --sweep";
+            }
+        }
+        for (const pelmora::OptionEntry* entry : {&pelmora::option::kFrom, &pelmora::option::kTo}) {
+            if (parser.count(std::string("--") + entry->name) > 0) {
+                return std::string("--") + entry->name +
+                       " goes with --sweep: it selects the stretch a sweep measures";
+            }
+        }
+        return std::string();
+    }
+    const pelmora::StretchTimes& stretch = options.stretch;
+    if (stretch.fromMs && stretch.toMs && *stretch.fromMs >= *stretch.toMs) {
+        return "--from must come before --to: the stretch would hold no time";
+    }
+    for (const pelmora::OptionEntry* entry :
+         {&pelmora::option::kThreshold, &pelmora::option::kMinPixels, &pelmora::option::kClips,
+          &pelmora::option::kDigest, &pelmora::option::kResume, &pelmora::option::kClean,
+          &pelmora::option::kSegment, &pelmora::option::kJoin, &pelmora::option::kOverview,
+          &pelmora::option::kOverviewFrom, &pelmora::option::kContactSheet}) {
+        if (parser.count(std::string("--") + entry->name) > 0) {
+            return std::string(
+                       "--sweep tries every threshold and trigger size it is given and "
+                       "saves no snapshot: it does not go with --") +
+                   entry->name;
+        }
+    }
+    return std::string();
+}
+
+// What the objects detector's settings cannot be given without, and what it cannot be swept
+// with.
+std::string detectorConflict(const ScanOptions& options, const CLI::App& parser) {
+    if (options.detector == pelmora::DetectorKind::Objects) {
+        return options.sweep ? "--sweep measures the classic detector's thresholds and trigger "
+                               "sizes: it does not go with --detector objects"
+                             : std::string();
+    }
+    for (const pelmora::OptionEntry* entry :
+         {&pelmora::option::kMinObject, &pelmora::option::kMinDuration, &pelmora::option::kBoxes}) {
+        if (parser.count(std::string("--") + entry->name) > 0) {
+            return std::string("--") + entry->name + " goes with --detector objects";
+        }
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string optionConflict(const ScanOptions& options, const CLI::App& parser) {
+    std::string conflict = segmentConflict(options);
+    if (conflict.empty()) {
+        conflict = sweepConflict(options, parser);
+    }
+    if (conflict.empty()) {
+        conflict = detectorConflict(options, parser);
+    }
+    return conflict;
+}
