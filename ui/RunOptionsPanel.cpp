@@ -226,7 +226,13 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     form->addRow(tr("Trigger size:"), triggerSize);
     auto* detectorRow = new QHBoxLayout;
     detectorRow->addWidget(detectorChoice);
+    auto* leastLabel = new QLabel(tr("least object"), this);
+    leastLabel->setBuddy(leastObject);
+    auto* lastingLabel = new QLabel(tr("lasting"), this);
+    lastingLabel->setBuddy(leastDuration);
+    detectorRow->addWidget(leastLabel);
     detectorRow->addWidget(leastObject);
+    detectorRow->addWidget(lastingLabel);
     detectorRow->addWidget(leastDuration);
     detectorRow->addWidget(drawBoxes);
     detectorRow->addStretch(1);
