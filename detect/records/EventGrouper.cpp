@@ -34,20 +34,6 @@ void EventGrouper::addObjects(const SnapshotOutcome& snapshot) {
 
 std::optional<MotionEvent> EventGrouper::add(const SnapshotOutcome& snapshot) {
     std::optional<MotionEvent> closed;
-    if (open && !snapshot.boxes.empty() && snapshot.timeMs - current.endMs <= gapMs) {
-        // With objects, the picture is that of the largest, not the busiest but the last.
-        current.endMs = snapshot.timeMs;
-        current.lastFrame = snapshot.frame;
-        ++current.snapshots;
-        if (snapshot.changedPixels > current.peakPixels) {
-            current.peakPixels = snapshot.changedPixels;
-            current.peakFile = snapshot.file;
-            current.peakSaved = snapshot.saved;
-        }
-        addObjects(snapshot);
-        latest = snapshot;
-        return closed;
-    }
     if (open && snapshot.timeMs - current.endMs <= gapMs) {
         current.endMs = snapshot.timeMs;
         current.lastFrame = snapshot.frame;
@@ -57,8 +43,11 @@ std::optional<MotionEvent> EventGrouper::add(const SnapshotOutcome& snapshot) {
             current.peakFile = snapshot.file;
             current.peakSaved = snapshot.saved;
         }
-        // The one before is no longer the last: it may show the event.
-        if (latest.changedPixels > picturePixels) {
+        if (!snapshot.boxes.empty()) {
+            // With objects, the picture is that of the largest, not the busiest but the last.
+            addObjects(snapshot);
+        } else if (latest.changedPixels > picturePixels) {
+            // The one before is no longer the last: it may show the event.
             picturePixels = latest.changedPixels;
             current.pictureFile = latest.file;
             current.pictureMs = latest.timeMs;

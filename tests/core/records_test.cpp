@@ -209,6 +209,31 @@ TEST(Records, EventsJoinSnapshotsNoFurtherApartThanTheGap) {
     EXPECT_EQ(summary(grouped({}, 2000)), "");
 }
 
+// With objects, an event is pictured by the snapshot of its largest object, and says the box
+// round all of them and the most seen at once.
+TEST(Records, AnEventOfObjectsIsPicturedByItsLargestAndBoxedWhole) {
+    pelmora::EventGrouper grouper(2000);
+    const std::vector<std::vector<cv::Rect>> seen = {
+        {{10, 10, 5, 5}}, {{20, 10, 10, 20}, {60, 40, 4, 4}}, {{30, 12, 6, 6}}};
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        pelmora::SnapshotOutcome snapshot;
+        snapshot.frame = static_cast<long long>(i);
+        snapshot.timeMs = 200 + 40 * static_cast<long long>(i);
+        snapshot.changedPixels = 100 - static_cast<int>(i);
+        snapshot.file = "f" + std::to_string(i);
+        snapshot.saved = true;
+        snapshot.boxes = seen[i];
+        ASSERT_FALSE(grouper.add(snapshot));
+    }
+    const std::optional<MotionEvent> event = grouper.finish();
+    ASSERT_TRUE(event.has_value());
+    EXPECT_EQ(event->pictureFile, "f1");
+    EXPECT_EQ(event->pictureMs, 240);
+    EXPECT_EQ(event->box, cv::Rect(10, 10, 54, 34));
+    EXPECT_EQ(event->mostObjects, 2);
+    EXPECT_EQ(event->pictureBoxes.size(), 2u);
+}
+
 TEST(Records, TimelineKeepsAtMostItsBucketsAndEveryExtreme) {
     // 10 minutes at 25 frames per second among them, and far more than a day.
     for (const long long frames : {3LL, 2000LL, 2001LL, 4001LL, 15000LL, 3000000LL}) {
