@@ -230,10 +230,8 @@ std::unique_ptr<CLI::App> makeParser(ScanOptions& options) {
                  .add_option_function<std::string>(
                      parserNames(option::kStartFrom),
                      [&options](const std::string& given) {
-                         using pelmora::StartFrom;
-                         options.start.from = given == "name"       ? StartFrom::Name
-                                              : given == "metadata" ? StartFrom::Metadata
-                                                                    : StartFrom::None;
+                         options.start.from = static_cast<pelmora::StartFrom>(
+                             pelmora::choiceIndex(option::kStartFrom, given) + 1);
                      },
                      pelmora::optionHelp(option::kStartFrom))
                  ->type_name(option::kStartFrom.valueName)
@@ -489,8 +487,8 @@ const char* const kOneStartTime = "--start-time is the start of one video: give 
 
 pelmora::RecordOptions recordOptions(const ScanOptions& options) {
     pelmora::RecordOptions record;
-    record.events = options.events || options.report || options.clips || options.contactSheet ||
-                    options.digest || options.overview;
+    record.events = options.events;
+    // The overview is read from each video's report and lists.
     record.report = options.report || options.overview;
     record.contactSheet = options.contactSheet;
     record.digest = options.digest;
@@ -500,7 +498,7 @@ pelmora::RecordOptions recordOptions(const ScanOptions& options) {
     record.clipMode = options.clipMode;
     record.clipBeforeMs = options.clipBeforeMs;
     record.clipAfterMs = options.clipAfterMs;
-    return record;
+    return record.withImplied();
 }
 
 pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& video,
@@ -518,35 +516,38 @@ pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& v
 }
 
 nlohmann::json resultSettings(const ScanOptions& options) {
+    namespace option = pelmora::option;
     const pelmora::RecordOptions record = recordOptions(options);
-    return {{"threshold", options.threshold},
-            {"min_pixels", options.minPixels},
-            {"mask", options.maskPath.empty() ? nlohmann::json() : fileIdentity(options.maskPath)},
-            {"events", record.events},
-            {"report", record.report},
-            {"event_gap_ms", record.eventGapMs},
-            {"clock", options.clock == pelmora::RunClock::Stream ? "stream" : "index"},
-            {"detector", options.detector == pelmora::DetectorKind::Objects
-                             ? nlohmann::json({{"name", "objects"},
-                                               {"least_share", options.objects.share},
-                                               {"least_pixels", options.objects.pixels},
-                                               {"least_ms", options.objects.leastMs},
-                                               {"boxes", options.boxes}})
-                             : nlohmann::json("classic")},
-            {"clips", !record.clips                                  ? nlohmann::json()
-                      : record.clipMode == pelmora::ClipMode::Encode ? "encode"
-                                                                     : "copy"},
-            {"clip_before_ms", record.clipBeforeMs},
-            {"clip_after_ms", record.clipAfterMs},
-            {"contact_sheet", record.contactSheet},
-            {"digest_speed", record.digest ? nlohmann::json(record.digestSpeed) : nlohmann::json()},
-            {"start_time", options.startTimeText.empty() ? nlohmann::json()
-                                                         : nlohmann::json(options.startTimeText)},
-            {"start_from", options.start.from == pelmora::StartFrom::Name       ? "name"
-                           : options.start.from == pelmora::StartFrom::Metadata ? "metadata"
-                           : options.start.from == pelmora::StartFrom::None     ? "none"
-                                                                                : "any"},
-            {"time_zone", options.start.zoneOrMachine().name()}};
+    return {
+        {"threshold", options.threshold},
+        {"min_pixels", options.minPixels},
+        {"mask", options.maskPath.empty() ? nlohmann::json() : fileIdentity(options.maskPath)},
+        {"events", record.events},
+        {"report", record.report},
+        {"event_gap_ms", record.eventGapMs},
+        {"clock", option::kClock.choices[options.clock == pelmora::RunClock::Stream ? 1 : 0]},
+        {"detector", options.detector == pelmora::DetectorKind::Objects
+                         ? nlohmann::json({{"name", option::kDetector.choices[1]},
+                                           {"least_share", options.objects.share},
+                                           {"least_pixels", options.objects.pixels},
+                                           {"least_ms", options.objects.leastMs},
+                                           {"boxes", options.boxes}})
+                         : nlohmann::json(option::kDetector.choices[0])},
+        {"clips",
+         !record.clips
+             ? nlohmann::json()
+             : nlohmann::json(
+                   option::kClips.choices[record.clipMode == pelmora::ClipMode::Encode ? 1 : 0])},
+        {"clip_before_ms", record.clipBeforeMs},
+        {"clip_after_ms", record.clipAfterMs},
+        {"contact_sheet", record.contactSheet},
+        {"digest_speed", record.digest ? nlohmann::json(record.digestSpeed) : nlohmann::json()},
+        {"start_time",
+         options.startTimeText.empty() ? nlohmann::json() : nlohmann::json(options.startTimeText)},
+        {"start_from", options.start.from == pelmora::StartFrom::Any
+                           ? "any"
+                           : option::kStartFrom.choices[static_cast<int>(options.start.from) - 1]},
+        {"time_zone", options.start.zoneOrMachine().name()}};
 }
 
 std::string scanUsage() {

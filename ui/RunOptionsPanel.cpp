@@ -123,14 +123,6 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
                           Qt::ToolTipRole);
     clipMode->setEnabled(false);
     connect(clips, &QCheckBox::toggled, clipMode, &QWidget::setEnabled);
-    // The report is made from the lists' data, so it brings them along.
-    connect(report, &QCheckBox::toggled, this, [this](bool on) {
-        if (on) {
-            eventLists->setChecked(true);
-        }
-        eventLists->setEnabled(!on);
-    });
-    eventLists->setEnabled(false);
 
     eventGap = new SecondsBox(this);
     eventGap->setObjectName(QStringLiteral("spinBox_eventGap"));
@@ -241,6 +233,11 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(form, 1);
     layout->addWidget(preview);
+
+    for (QCheckBox* box : {report, clips, digest}) {
+        connect(box, &QCheckBox::toggled, this, &RunOptionsPanel::showImpliedLists);
+    }
+    showImpliedLists();
 }
 
 pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
@@ -255,7 +252,16 @@ pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
     options.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
     options.clipBeforeMs = pelmora::option::kBefore.windowDefault;
     options.clipAfterMs = pelmora::option::kAfter.windowDefault;
-    return options;
+    return options.withImplied();
+}
+
+void RunOptionsPanel::showImpliedLists() {
+    // Ticked and fixed while another output brings the lists, so the box says what is written.
+    const bool implied = recordOptions().listsImplied();
+    if (implied) {
+        eventLists->setChecked(true);
+    }
+    eventLists->setEnabled(!implied);
 }
 
 int RunOptionsPanel::minPixels() const {
@@ -337,8 +343,8 @@ void RunOptionsPanel::restore(QSettings& settings) {
     digest->setChecked(settings.value(QStringLiteral("digest"), false).toBool());
     clipMode->setCurrentIndex(
         settings.value(QStringLiteral("clipMode")).toString() == QLatin1String("encode") ? 1 : 0);
-    eventLists->setChecked(settings.value(QStringLiteral("eventLists"), true).toBool() ||
-                           report->isChecked());
+    eventLists->setChecked(settings.value(QStringLiteral("eventLists"), true).toBool());
+    showImpliedLists();
     eventGap->setValue(settings.value(QStringLiteral("eventGap"), eventGap->value()).toDouble());
     triggerSize->setValue(
         settings.value(QStringLiteral("triggerSize"), triggerSize->value()).toInt());

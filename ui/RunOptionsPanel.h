@@ -41,6 +41,7 @@ public:
 private:
     void chooseMask();
     void updatePreview();
+    void showImpliedLists();
 
     QCheckBox* eventLists = nullptr;
     QCheckBox* report = nullptr;

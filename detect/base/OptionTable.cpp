@@ -59,11 +59,30 @@ std::string optionHelp(const OptionEntry& entry) {
             help += std::string(" (default: ") +
                     (entry.defaultText != nullptr ? entry.defaultText : entry.choices[0]) + ")";
             break;
-        case OptionValue::None:
         case OptionValue::Text:
+            if (entry.valuesOf != nullptr) {
+                const OptionEntry& of = *entry.valuesOf;
+                help += " (each " + optionValueText(of, of.minimum) + ".." +
+                        optionValueText(of, of.maximum) + ", default " +
+                        (entry.wholeRange ? optionValueText(of, of.minimum) + ":" +
+                                                optionValueText(of, of.maximum)
+                                          : optionValueText(of, of.scanDefault)) +
+                        ")";
+            }
+            break;
+        case OptionValue::None:
             break;
     }
     return help;
+}
+
+int choiceIndex(const OptionEntry& entry, const std::string& word) {
+    for (int i = 0; i < 3; ++i) {
+        if (entry.choices[i] != nullptr && word == entry.choices[i]) {
+            return i;
+        }
+    }
+    return -1;
 }
 
 }  // namespace pelmora

@@ -34,11 +34,22 @@ struct OptionEntry {
     // Said as the default instead of scanDefault, which then stands for no value given.
     const char* defaultText = nullptr;
     const char* choices[3] = {nullptr, nullptr, nullptr};
+    // Text that holds values of another option (a list of them, or a range T1:T2): the help
+    // ends with that option's limits, and its default or, with wholeRange, all of its range.
+    const OptionEntry* valuesOf = nullptr;
+    bool wholeRange = false;
 
     // The same setting with another default in the window.
     constexpr OptionEntry inTheWindow(long long value) const {
         OptionEntry entry = *this;
         entry.windowDefault = value;
+        return entry;
+    }
+    // Text of values of another option, as said above.
+    constexpr OptionEntry ofValuesOf(const OptionEntry& other, bool all) const {
+        OptionEntry entry = *this;
+        entry.valuesOf = &other;
+        entry.wholeRange = all;
         return entry;
     }
     // The same setting whose default is no value of its range, but what text says.
@@ -220,17 +231,20 @@ inline constexpr OptionEntry kJoin = optionkind::text(
     "what it found; give the options the stretches were scanned with; stretch files changed "
     "since are refused, a join that fails or is stopped leaves DIR as it was, and one killed "
     "part-way is taken up by the next");
-inline constexpr OptionEntry kSweep = optionkind::text(
-    "sweep", '\0', "[T1:T2]",
-    "instead of saving snapshots, find in one pass what every threshold from T1 to T2 (default "
-    "0:50; T alone: that threshold) would give at each --sweep-triggers size, exactly as a "
-    "run of each: write the "
-    "snapshots, events and times of each setting to sweep.csv in the snapshot folder (with "
-    "--report, also sweep.html with their chart), print a table and a suggested setting; no "
-    "snapshot is saved and the folder's other files stay");
-inline constexpr OptionEntry kSweepTriggers = optionkind::text(
-    "sweep-triggers", '\0', "N,N,...",
-    "the trigger sizes (as --min-pixels) that --sweep tries, from 0 to 100000000 (default: 10)");
+inline constexpr OptionEntry kSweep =
+    optionkind::text(
+        "sweep", '\0', "[T1:T2]",
+        "instead of saving snapshots, find in one pass what every threshold from T1 to T2 (T "
+        "alone: "
+        "that threshold) would give at each --sweep-triggers size, exactly as a run of each: write "
+        "the snapshots, events and times of each setting to sweep.csv in the snapshot folder (and "
+        "sweep.html with their chart with --report), print a table and a suggested setting; no "
+        "snapshot is saved and the folder's other files stay")
+        .ofValuesOf(kThreshold, true);
+inline constexpr OptionEntry kSweepTriggers =
+    optionkind::text("sweep-triggers", '\0', "N,N,...",
+                     "the trigger sizes (as --min-pixels) that --sweep tries")
+        .ofValuesOf(kMinPixels, false);
 inline constexpr OptionEntry kFrom = optionkind::text(
     "from", '\0', "TIME",
     "with --sweep: sweep from the first frame at or after TIME, in seconds or HH:MM:SS.mmm, as "
@@ -307,5 +321,7 @@ std::string optionHelp(const OptionEntry& entry);
 // A value of a Count or Seconds option as the command line takes it: "20", "2", "0.5",
 // "1.025".
 std::string optionValueText(const OptionEntry& entry, long long value);
+// Which of entry's choices word is: 0 for the first, -1 for none of them.
+int choiceIndex(const OptionEntry& entry, const std::string& word);
 
 }  // namespace pelmora

@@ -24,7 +24,8 @@ const char* startSourceWord(StartSource source);
 // "from the file name", ...: as a line for people says it.
 const char* startSourceText(StartSource source);
 
-// Which sources a start may come from, the time given aside: both, the name first, or one.
+// Which sources a start may come from, the time given aside: both, the name first, or one. After
+// Any, in the order of --start-from's choices, whose words are these values' words.
 enum class StartFrom { Any, Name, Metadata, None };
 
 struct StartOptions {

@@ -10,7 +10,7 @@ struct RecordOptions {
     static constexpr long long kDefaultEventGapMs = option::kEventGap.scanDefault;
 
     bool events = false;  // snapshots.csv and events.csv
-    bool report = false;  // report.html, and the two lists with it
+    bool report = false;  // report.html
     long long eventGapMs = kDefaultEventGapMs;
     bool clips = false;  // a clip of each event, cut once the run has finished
     ClipMode clipMode = ClipMode::Copy;
@@ -21,6 +21,17 @@ struct RecordOptions {
     // the quiet between them one frame in digestSpeed.
     bool digest = false;
     long long digestSpeed = option::kDigestSpeed.scanDefault;
+
+    // The report, the clips, the contact sheet and the digest are made from the lists' data, so
+    // each brings the lists along.
+    bool listsImplied() const { return report || clips || contactSheet || digest; }
+    // These options with the lists written wherever another output brings them: what the
+    // recorder writes, the record holds and the window's boxes show.
+    RecordOptions withImplied() const {
+        RecordOptions implied = *this;
+        implied.events = events || listsImplied();
+        return implied;
+    }
 };
 
 }  // namespace pelmora

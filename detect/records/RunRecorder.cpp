@@ -56,7 +56,7 @@ std::vector<std::string> eventHeader(bool clips, bool clock, bool objects) {
 }  // namespace
 
 RunRecorder::RunRecorder(RecordOptions options, RunLog& log)
-    : options(options), log(log), grouper(options.eventGapMs) {}
+    : options(options.withImplied()), log(log), grouper(options.eventGapMs) {}
 
 void RunRecorder::runStarted(const RunFacts& runFacts) {
     facts = runFacts;

@@ -32,11 +32,8 @@ class RunRecorder : public RunObserver {
 public:
     RunRecorder(RecordOptions options, RunLog& log);
 
-    // Whether there is anything to write into the folder.
-    bool wanted() const {
-        return options.events || options.report || options.clips || options.contactSheet ||
-               options.digest;
-    }
+    // Whether there is anything to write into the folder: every output brings the lists.
+    bool wanted() const { return options.events; }
     // Told every row as it comes; may be null.
     void setListener(RecordListener* recordListener) { listener = recordListener; }
     // Whether a file could not be written, or not wholly.

@@ -237,11 +237,18 @@ TEST_F(WindowRun, CutsClipsAndTheDigestWhenAskedAndPlaysThem) {
     setFields(tmp.file("moments.avi"), tmp.file("shots"));
     auto* digest = child<QPushButton>(window, "playDigestButton");
     EXPECT_TRUE(digest->isHidden());
+    // The clips are made from the lists, so the lists' box says they are written.
+    auto* lists = child<QCheckBox>(window, "checkBox_eventLists");
+    child<QCheckBox>(window, "checkBox_report")->setChecked(false);
+    lists->setChecked(false);
     child<QCheckBox>(window, "checkBox_clips")->setChecked(true);
+    EXPECT_TRUE(lists->isChecked());
+    EXPECT_FALSE(lists->isEnabled());
     child<QCheckBox>(window, "checkBox_digest")->setChecked(true);
     testsupport::StderrCapture err;
     clickStart();
     err.finish();
+    EXPECT_TRUE(std::filesystem::is_regular_file(tmp.file("shots/events.csv")));
     // With the default gap every moment is one event: one clip, chosen when the run ends.
     EXPECT_TRUE(std::filesystem::is_regular_file(tmp.file("shots/EVENT0001.avi")));
     auto* play = child<QPushButton>(window, "playClipButton");
