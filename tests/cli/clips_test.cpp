@@ -629,14 +629,16 @@ TEST_F(ClipsTest, ClipsFollowTheScansTimesWhereverTheVideosOwnFallShort) {
 // Clips of a picture each, as many as the pictures, cut side by side from one reading.
 TEST_F(ClipsTest, EveryPictureGetsAClipOfItsOwn) {
     expectRows({
+        // Six pictures, coded with B-frames: the start and five clips, each cut between pictures
+        // shown out of order.
         Row("a clip of every picture, shown out of order",
-            made("-f lavfi -i testsrc2=s=160x120:r=25:d=2 -c:v libx264 -bf 3 -pix_fmt yuv420p "
+            made("-f lavfi -i testsrc2=s=160x120:r=25:d=0.24 -c:v libx264 -bf 3 -pix_fmt yuv420p "
                  "in.mp4"),
             "in.mp4", {"--clips", "--event-gap", "0", "--before", "0", "--after", "0"})
             .exactly()
             .also([](const std::string& dir, const std::string&) {
-                EXPECT_EQ(clipEntries(dir).size(), 49u);
-                EXPECT_EQ(clipColumns(dir).size(), 49u);
+                EXPECT_EQ(clipEntries(dir).size(), 5u);
+                EXPECT_EQ(clipColumns(dir).size(), 5u);
             }),
     });
 }
