@@ -4,7 +4,6 @@
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -15,14 +14,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
-#include <QTextBrowser>
-#include <QThread>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -30,16 +26,18 @@
 #include "DetectionRun.h"
 #include "DisplayView.h"
 #include "EarlierRunQuestion.h"
+#include "FileChooser.h"
 #include "FolderNames.h"
+#include "HelpWindows.h"
 #include "OptionTable.h"
 #include "ResultsPanel.h"
 #include "RunOptionsPanel.h"
 #include "RunSummary.h"
 #include "RunThread.h"
 #include "TuningWindow.h"
-#include "Version.h"
 #include "VideoJob.h"
 #include "VideoSource.h"
+#include "WindowPlacement.h"
 
 namespace {
 
@@ -49,79 +47,9 @@ constexpr int kFormMargin = 8;
 constexpr int kFormSpacing = 5;
 constexpr int kPictureSide = 150;
 const QSize kOpeningSize(1100, 720);
-// What a window manager adds above a window for its title.
-constexpr int kTitleBar = 32;
 // The lines of a run kept for the status bar's tip: a run that loses thousands of snapshots
 // says the same thing thousands of times.
 constexpr int kLinesKept = 20;
-const char* const kDocumentationAddress = "qrc:///Kavrit/PelmoraDocumentation.html";
-
-// Blocks separated by '\n', the release line last and without a line end: the version that
-// ends it is the build's own (see aboutInfo). Credits as the package's copyright file gives
-// them, and the free libraries the program stands on, with their licences.
-const char* const kAboutText =
-    "Written by the Pelmora developers, for finding the moments of motion in recorded video.\n"
-    "\n"
-    "Video read and clips cut with FFmpeg's libraries; snapshots written with libjpeg-turbo.\n"
-    "\n"
-    "Built on free software:\n"
-    "\tQt 5.15, the window toolkit (GNU LGPL v3)\n"
-    "\tOpenCV 4.6, the image arithmetic (Apache License 2.0)\n"
-    "\tFFmpeg 5.1, the video decoders and encoders (GNU LGPL v2.1 or later).\n"
-    "\n"
-    "\n"
-    "Copyright 2026 the Pelmora developers\n"
-    "Free software: you may share and change it under the licence below; it comes with no "
-    "warranty.\n"
-    "\n"
-    "\n"
-    "Beta Release ";
-
-// Opens a window of its own beside the main window, within the screen: to its right, else to
-// its left, else, when the main window leaves no room, over its lower part at the screen's
-// right, never over the form's controls; as small as it must be to fit there.
-void placeBeside(QWidget& window, const QMainWindow& main) {
-    constexpr int kGap = 8;
-    const QScreen* screen = main.screen();
-    if (screen == nullptr) {
-        return;
-    }
-    const QRect free = screen->availableGeometry();
-    const QRect frame = main.frameGeometry();
-    QSize size = window.size().boundedTo(QSize(free.width(), free.height() - kTitleBar));
-    const int top =
-        std::max(free.top(), std::min(frame.top(), free.bottom() - kTitleBar - size.height()));
-    if (frame.right() + kGap + size.width() <= free.right()) {
-        window.move(frame.right() + kGap, top);
-    } else if (frame.left() - kGap - size.width() >= free.left()) {
-        window.move(frame.left() - kGap - size.width(), top);
-    } else {
-        const QWidget* form = main.centralWidget();
-        const int below = form->mapToGlobal(QPoint(0, form->height())).y() + kGap;
-        const int room = free.bottom() - below - kTitleBar;
-        if (room >= size.height() / 2) {
-            size.setHeight(std::min(size.height(), room));
-            window.resize(size);
-            window.move(free.right() - size.width(), below);
-        } else {
-            window.move(free.right() - size.width(), free.bottom() - kTitleBar - size.height());
-        }
-    }
-}
-
-// The first entry of an accepted chooser, or nothing.
-QString runChooser(QWidget* parent, QFileDialog::FileMode mode, const QString& nameFilter) {
-    QFileDialog dialog(parent, QString(), QString(), QString());
-    dialog.setFileMode(mode);
-    if (!nameFilter.isEmpty()) {
-        dialog.setNameFilter(nameFilter);
-    }
-    QStringList selected;
-    if (dialog.exec()) {
-        selected = dialog.selectedFiles();
-    }
-    return selected.isEmpty() ? QString() : selected.first();
-}
 
 }  // namespace
 
@@ -171,6 +99,8 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
     cutEncodedButton->hide();
     connect(cutEncodedButton, &QToolButton::clicked, this, &Kavrit::cutClipsEncoded);
     runThread = new RunThread(detector, this);
+    recutThread = new RecutThread(this);
+    connect(recutThread, &RecutThread::clipsCut, this, &Kavrit::clipsEncoded);
     addStopButton();
     addShortcuts();
     addPanels();
@@ -377,10 +307,8 @@ Kavrit::~Kavrit() {
     // detector, which goes first.
     runThread->requestStop();
     runThread->wait();
-    if (clipThread != nullptr) {
-        clipsStop = true;
-        clipThread->wait();
-    }
+    // The clips not yet complete are abandoned.
+    delete recutThread;
 }
 
 void Kavrit::openFromArguments(const QStringList& arguments) {
@@ -546,13 +474,7 @@ void Kavrit::reportRun(const pelmora::VideoRunResult& result, double seconds) {
     using Status = pelmora::RunReport::Status;
     const pelmora::RunReport& report = result.report;
     if (report.status == Status::OpenFailed || report.status == Status::OutputUnusable) {
-        failedStart(report.status == Status::OpenFailed
-                        ? tr("Failed to open %1: %2")
-                              .arg(QString::fromStdString(videoPath),
-                                   QString::fromStdString(report.openError))
-                        : tr("Cannot save snapshots in %1: %2")
-                              .arg(QString::fromStdString(report.outputDir),
-                                   QString::fromStdString(report.outputError)));
+        failedStart(startFailure(report, videoPath));
         return;
     }
     const bool reported = recordsOfRun.report &&
@@ -562,13 +484,9 @@ void Kavrit::reportRun(const pelmora::VideoRunResult& result, double seconds) {
                                         : QString());
     QStringList said{runSummary(report, seconds)};
     if (report.start.known()) {
-        // Where the clock times of the events come from, so a wrong one can be told.
-        said << tr("first frame at %1, %2")
-                    .arg(QString::fromStdString(
-                             pelmora::readableClockTime(report.start.utcMs, report.start.zone)),
-                         QString::fromUtf8(pelmora::startSourceText(report.start.source)));
+        said << startLine(report);
     }
-    said += problemsOf(result);
+    said += runProblems(result, runFailures, failedClips);
     runSummaryLabel->setText(said.join(QStringLiteral("; ")));
     QStringList tip = said;
     if (!runLines.isEmpty()) {
@@ -577,71 +495,14 @@ void Kavrit::reportRun(const pelmora::VideoRunResult& result, double seconds) {
     runSummaryLabel->setToolTip(tip.join(QLatin1Char('\n')));
     cutEncodedButton->setVisible(!failedClips.empty() &&
                                  lastSettings.records.clipMode == pelmora::ClipMode::Copy);
-    if (report.status == Status::Failed) {
-        warn(tr("Failed to read %1: %2")
-                 .arg(QString::fromStdString(videoPath), QString::fromStdString(report.failure)));
-        return;
+    const QString warning = runWarning(report, videoPath);
+    if (!warning.isEmpty()) {
+        warn(warning);
     }
-    if (report.snapshotsLost > 0) {
-        const QString snapshots = report.snapshotsLost == 1
-                                      ? tr("1 snapshot")
-                                      : tr("%1 snapshots").arg(report.snapshotsLost);
-        warn(tr("%1 could not be saved in %2.")
-                 .arg(snapshots, QString::fromStdString(report.outputDir)));
-    }
-}
-
-QStringList Kavrit::problemsOf(const pelmora::VideoRunResult& result) {
-    QStringList problems;
-    // The clips first: they have a button of their own.
-    failedClips.clear();
-    QStringList clipPaths;
-    for (const pelmora::ClipOutcome& clip : result.clips) {
-        if (!clip.saved) {
-            failedClips.push_back(clip);
-            clipPaths << QString::fromStdString(
-                pelmora::joinPath(result.report.outputDir, clip.file));
-        }
-    }
-    if (!failedClips.empty()) {
-        const pelmora::ClipOutcome& first = failedClips.front();
-        const QString count = failedClips.size() == 1
-                                  ? tr("1 clip could not be cut")
-                                  : tr("%1 clips could not be cut").arg(failedClips.size());
-        problems << tr("%1 (%2: %3)")
-                        .arg(count, QString::fromStdString(first.file),
-                             QString::fromStdString(first.error));
-    } else if (result.clipsLost > 0) {
-        problems << (result.clipsLost == 1 ? tr("1 clip was not cut")
-                                           : tr("%1 clips were not cut").arg(result.clipsLost));
-    }
-    // Then every other failure as it was said: a list, a report, a snapshot, a record. A
-    // snapshot lost is counted by the summary already; its reason is said once.
-    bool snapshotSaid = false;
-    for (const QString& line : runFailures) {
-        const bool aboutClip =
-            std::any_of(clipPaths.begin(), clipPaths.end(),
-                        [&line](const QString& path) { return line.contains(path); });
-        const bool aboutSnapshot = line.startsWith(QLatin1String("Failed to save")) && !aboutClip;
-        // A video that could not be read through says so in the summary already.
-        const bool aboutReading = line.startsWith(QLatin1String("Failed to read "));
-        if (aboutClip || aboutReading || (aboutSnapshot && snapshotSaid)) {
-            continue;
-        }
-        snapshotSaid = snapshotSaid || aboutSnapshot;
-        problems << line;
-    }
-    if (result.earlierSnapshots > 0) {
-        problems << (result.earlierSnapshots == 1
-                         ? tr("1 snapshot of an earlier run is still in the folder")
-                         : tr("%1 snapshots of an earlier run are still in the folder")
-                               .arg(result.earlierSnapshots));
-    }
-    return problems;
 }
 
 void Kavrit::cutClipsEncoded() {
-    if (isRunning() || clipThread != nullptr || failedClips.empty()) {
+    if (isRunning() || recutThread->isRunning() || failedClips.empty()) {
         return;
     }
     // The stretches of the clips that failed, as the run planned them.
@@ -670,52 +531,23 @@ void Kavrit::cutClipsEncoded() {
     runSummaryLabel->setText(
         tr("Cutting %1 encoded...")
             .arg(stretches.size() == 1 ? tr("1 clip") : tr("%1 clips").arg(stretches.size())));
-    // Closing the window abandons the clips not yet complete.
-    clipsStop = false;
-    request.stopRequested = [this] { return clipsStop.load(); };
-    clipThread = QThread::create([this, request] {
-        const pelmora::ClipResults cut = pelmora::writeClips(request);
-        QMetaObject::invokeMethod(
-            this, [this, cut] { clipsEncoded(cut); }, Qt::QueuedConnection);
-    });
-    clipThread->setParent(this);
-    connect(clipThread, &QThread::finished, this, [this] {
-        clipThread->deleteLater();
-        clipThread = nullptr;
-    });
-    clipThread->start();
+    recutThread->startCutting(request);
 }
 
-void Kavrit::clipsEncoded(const pelmora::ClipResults& cut) {
+void Kavrit::clipsEncoded(const std::vector<pelmora::ClipOutcome>& clips) {
     cutEncodedButton->setEnabled(true);
     ui.pushButton->setEnabled(true);
     ui.actionRun->setEnabled(true);
-    results->setClips(cut.clips);
-    failedClips.clear();
-    QStringList lines;
-    for (const pelmora::ClipOutcome& clip : cut.clips) {
-        const std::string path = pelmora::joinPath(
-            pelmora::VideoJob::snapshotFolder(lastSettings.videoPath, lastSettings.outputDir),
-            clip.file);
-        // The same lines as a run's, on the error stream too.
-        const std::string line =
-            clip.saved ? "[" + path + "]" : "Failed to save " + path + ": " + clip.error;
-        std::fprintf(stderr, "%s\n", line.c_str());
-        lines << QString::fromStdString(line);
-        if (!clip.saved) {
-            failedClips.push_back(clip);
-        }
+    results->setClips(clips);
+    const RecutSummary said = recutSummary(
+        clips, pelmora::VideoJob::snapshotFolder(lastSettings.videoPath, lastSettings.outputDir),
+        failedClips);
+    // The same lines as a run's, on the error stream too.
+    for (const QString& line : said.lines) {
+        std::fprintf(stderr, "%s\n", line.toStdString().c_str());
     }
-    const auto saved = static_cast<long long>(cut.clips.size() - failedClips.size());
-    QString text = saved == 1 ? tr("1 clip cut encoded") : tr("%1 clips cut encoded").arg(saved);
-    if (!failedClips.empty()) {
-        text += tr("; %1 could not be cut (%2: %3)")
-                    .arg(failedClips.size())
-                    .arg(QString::fromStdString(failedClips.front().file),
-                         QString::fromStdString(failedClips.front().error));
-    }
-    runSummaryLabel->setText(text);
-    runSummaryLabel->setToolTip(lines.join(QLatin1Char('\n')));
+    runSummaryLabel->setText(said.text);
+    runSummaryLabel->setToolTip(said.lines.join(QLatin1Char('\n')));
     cutEncodedButton->setVisible(false);
 }
 
@@ -750,23 +582,9 @@ void Kavrit::closeEvent() {
 }
 
 void Kavrit::openDocumentation() {
-    auto* view = new QTextBrowser();
-    // Each help window is independent of the main window; it frees itself when closed, and
-    // does not keep the program running once the main window is closed.
-    view->setAttribute(Qt::WA_DeleteOnClose);
-    view->setAttribute(Qt::WA_QuitOnClose, false);
-    view->setWindowIcon(windowIcon());
-    // The guide is compiled in; only a link out of it needs the desktop's browser.
-    view->setOpenExternalLinks(true);
-    view->setSource(QUrl(QString::fromLatin1(kDocumentationAddress)));
-    view->setWindowTitle(view->documentTitle());
-    // Room for the guide's tables without a sideways scroll.
-    view->resize(860, 720);
-    view->show();
+    showUserGuide(windowIcon());
 }
 
 void Kavrit::aboutInfo() {
-    QMessageBox::about(this, tr("About Pelmora"),
-                       QString::fromLatin1(kAboutText) + QString::fromLatin1(pelmora::kVersion) +
-                           tr(". Licensed under the GNU GPL v3 or later"));
+    showAbout(this);
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "FrameDetector.h"
+#include "RecutThread.h"
 #include "RunRecorder.h"
 #include "RunThread.h"
 #include "VideoRun.h"
@@ -79,9 +80,8 @@ private:
     // run before it cleared.
     void failedStart(const QString& failure);
     // What went wrong beside the summary, each as pelmora-scan says it.
-    QStringList problemsOf(const pelmora::VideoRunResult& result);
     void cutClipsEncoded();
-    void clipsEncoded(const pelmora::ClipResults& results);
+    void clipsEncoded(const std::vector<pelmora::ClipOutcome>& clips);
     void warn(const QString& text);
 
     std::string videoPath;
@@ -101,8 +101,7 @@ private:
     // What the last run was asked for, and what the clips it failed to cut were.
     RunSettings lastSettings;
     std::vector<pelmora::ClipOutcome> failedClips;
-    QThread* clipThread = nullptr;
-    std::atomic<bool> clipsStop{false};
+    RecutThread* recutThread = nullptr;
     RunOptionsPanel* options = nullptr;
     ResultsPanel* results = nullptr;
     QDockWidget* resultsDock = nullptr;

@@ -1,8 +1,13 @@
 #include "RunSummary.h"
 
 #include <QCoreApplication>
+#include <algorithm>
+#include <cstdio>
 
+#include "ClockTime.h"
+#include "FolderNames.h"
 #include "TextFormat.h"
+#include "VideoStart.h"
 
 namespace {
 
@@ -43,4 +48,107 @@ QString runSummary(const pelmora::RunReport& report, double seconds) {
             ? tr("%1 of %2").arg(QString::number(report.framesRead), frames(report.framesAnnounced))
             : frames(report.framesRead);
     return tr("Stopped after %1: %2 (%3)").arg(reached, saved, time);
+}
+
+QStringList runProblems(const pelmora::VideoRunResult& result, const QStringList& failures,
+                        std::vector<pelmora::ClipOutcome>& failedClips) {
+    QStringList problems;
+    // The clips first: they have a button of their own.
+    failedClips.clear();
+    QStringList clipPaths;
+    for (const pelmora::ClipOutcome& clip : result.clips) {
+        if (!clip.saved) {
+            failedClips.push_back(clip);
+            clipPaths << QString::fromStdString(
+                pelmora::joinPath(result.report.outputDir, clip.file));
+        }
+    }
+    if (!failedClips.empty()) {
+        const pelmora::ClipOutcome& first = failedClips.front();
+        const QString count = failedClips.size() == 1
+                                  ? tr("1 clip could not be cut")
+                                  : tr("%1 clips could not be cut").arg(failedClips.size());
+        problems << tr("%1 (%2: %3)")
+                        .arg(count, QString::fromStdString(first.file),
+                             QString::fromStdString(first.error));
+    } else if (result.clipsLost > 0) {
+        problems << (result.clipsLost == 1 ? tr("1 clip was not cut")
+                                           : tr("%1 clips were not cut").arg(result.clipsLost));
+    }
+    // Then every other failure as it was said: a list, a report, a snapshot, a record. A
+    // snapshot lost is counted by the summary already; its reason is said once.
+    bool snapshotSaid = false;
+    for (const QString& line : failures) {
+        const bool aboutClip =
+            std::any_of(clipPaths.begin(), clipPaths.end(),
+                        [&line](const QString& path) { return line.contains(path); });
+        const bool aboutSnapshot = line.startsWith(QLatin1String("Failed to save")) && !aboutClip;
+        // A video that could not be read through says so in the summary already.
+        const bool aboutReading = line.startsWith(QLatin1String("Failed to read "));
+        if (aboutClip || aboutReading || (aboutSnapshot && snapshotSaid)) {
+            continue;
+        }
+        snapshotSaid = snapshotSaid || aboutSnapshot;
+        problems << line;
+    }
+    if (result.earlierSnapshots > 0) {
+        problems << (result.earlierSnapshots == 1
+                         ? tr("1 snapshot of an earlier run is still in the folder")
+                         : tr("%1 snapshots of an earlier run are still in the folder")
+                               .arg(result.earlierSnapshots));
+    }
+    return problems;
+}
+
+RecutSummary recutSummary(const std::vector<pelmora::ClipOutcome>& clips, const std::string& folder,
+                          std::vector<pelmora::ClipOutcome>& failedClips) {
+    RecutSummary summary;
+    failedClips.clear();
+    for (const pelmora::ClipOutcome& clip : clips) {
+        const std::string path = pelmora::joinPath(folder, clip.file);
+        summary.lines << QString::fromStdString(
+            clip.saved ? "[" + path + "]" : "Failed to save " + path + ": " + clip.error);
+        if (!clip.saved) {
+            failedClips.push_back(clip);
+        }
+    }
+    const auto saved = static_cast<long long>(clips.size() - failedClips.size());
+    summary.text = counted(saved, "1 clip cut encoded", "%1 clips cut encoded");
+    if (!failedClips.empty()) {
+        summary.text += tr("; %1 could not be cut (%2: %3)")
+                            .arg(failedClips.size())
+                            .arg(QString::fromStdString(failedClips.front().file),
+                                 QString::fromStdString(failedClips.front().error));
+    }
+    return summary;
+}
+
+QString startFailure(const pelmora::RunReport& report, const std::string& videoPath) {
+    return report.status == pelmora::RunReport::Status::OpenFailed
+               ? tr("Failed to open %1: %2")
+                     .arg(QString::fromStdString(videoPath),
+                          QString::fromStdString(report.openError))
+               : tr("Cannot save snapshots in %1: %2")
+                     .arg(QString::fromStdString(report.outputDir),
+                          QString::fromStdString(report.outputError));
+}
+
+QString startLine(const pelmora::RunReport& report) {
+    return tr("first frame at %1, %2")
+        .arg(QString::fromStdString(
+                 pelmora::readableClockTime(report.start.utcMs, report.start.zone)),
+             QString::fromUtf8(pelmora::startSourceText(report.start.source)));
+}
+
+QString runWarning(const pelmora::RunReport& report, const std::string& videoPath) {
+    if (report.status == pelmora::RunReport::Status::Failed) {
+        return tr("Failed to read %1: %2")
+            .arg(QString::fromStdString(videoPath), QString::fromStdString(report.failure));
+    }
+    if (report.snapshotsLost > 0) {
+        return tr("%1 could not be saved in %2.")
+            .arg(counted(report.snapshotsLost, "1 snapshot", "%1 snapshots"),
+                 QString::fromStdString(report.outputDir));
+    }
+    return QString();
 }
