@@ -1,97 +1,19 @@
 #pragma once
 
 #include <QString>
-#include <QThread>
 #include <QWidget>
-#include <atomic>
 #include <functional>
 #include <vector>
 
 #include "KnownMoments.h"
 #include "OptionTable.h"
-#include "SweepTally.h"
+#include "SweepCurve.h"
+#include "SweepThread.h"
 #include "WatchedRegion.h"
 
 class QLabel;
 class QProgressBar;
 class QPushButton;
-
-// The sweep of a whole video on a thread of its own, so that the window never waits for it:
-// every threshold of a run's range at each trigger size, through the core's one run of a video,
-// writing nothing. What each setting has found so far comes as queued signals as the pass goes
-// on, and a stop asked for comes after the current frame.
-class SweepThread : public QThread {
-    Q_OBJECT
-
-public:
-    explicit SweepThread(QObject* parent = nullptr);
-    // Stops a sweep that still goes, and waits for it.
-    ~SweepThread() override;
-
-    // Starts a sweep; false when one is already going.
-    bool startSweep(const QString& video, const pelmora::WatchedRegion& region,
-                    std::vector<int> triggers, std::vector<pelmora::KnownMoment> moments,
-                    long long eventGapMs);
-    void requestStop() { stopRequested = true; }
-
-signals:
-    // The rows of every setting as far as the pass has come.
-    void progressed(int percent, const std::vector<pelmora::SweepRow>& rows);
-    // The rows at the end; failure says why the video was not read through, or is empty.
-    void sweepEnded(const std::vector<pelmora::SweepRow>& rows, bool stopped,
-                    const QString& failure);
-
-protected:
-    void run() override;
-
-private:
-    class Host;
-
-    QString video;
-    pelmora::WatchedRegion region;
-    std::vector<int> triggers;
-    std::vector<pelmora::KnownMoment> moments;
-    long long eventGapMs = 0;
-    std::atomic<bool> stopRequested{false};
-};
-
-Q_DECLARE_METATYPE(std::vector<pelmora::SweepRow>)
-
-// Snapshots (solid) and events (dashed) by threshold at one trigger size, on a logarithmic
-// scale, with the threshold chosen marked; a click picks the threshold under it.
-class SweepCurve : public QWidget {
-    Q_OBJECT
-
-public:
-    explicit SweepCurve(QWidget* parent = nullptr);
-
-    void setRows(const std::vector<pelmora::SweepRow>& rows);
-    void setTrigger(int trigger);
-    void setThreshold(int threshold);
-    // The counts drawn for threshold at the trigger size: snapshots and events, or -1 each
-    // where the sweep has no such setting.
-    std::pair<long long, long long> countsAt(int threshold) const;
-    // Where the point of threshold lies across the widget, for a click on it.
-    int xOf(int threshold) const;
-
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-signals:
-    void thresholdClicked(int threshold);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-
-private:
-    QRect plotArea() const;
-    int thresholdAt(int x) const;
-
-    std::vector<pelmora::SweepRow> rows;
-    int trigger = 0;
-    int threshold = 0;
-};
 
 // The Tune window's view of a whole video: the sweep of every threshold, drawn as it fills in,
 // the moments the user marks as holding motion, and the setting suggested from them.
