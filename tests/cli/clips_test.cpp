@@ -63,11 +63,6 @@ bool ffmpeg(const std::string& dir, const std::string& arguments) {
     return made;
 }
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> all;
     std::istringstream in(text);
@@ -162,7 +157,7 @@ long long soundStartMs(const std::string& path) {
 // The three columns after peak_file of each event in events.csv, where its clip went.
 std::vector<std::string> clipColumns(const std::string& dir) {
     std::vector<std::string> columns;
-    const std::vector<std::string> all = lines(fileBytes(dir + "/events.csv"));
+    const std::vector<std::string> all = lines(testsupport::fileBytes(dir + "/events.csv"));
     for (std::size_t i = 1; i < all.size(); ++i) {
         const std::string line = all[i].substr(0, all[i].find('\r'));
         std::vector<std::string> fields(1);
@@ -336,7 +331,7 @@ public:
         EXPECT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
         writer = std::thread([from, pipe] {
             const int fd = ::open(pipe.c_str(), O_WRONLY);
-            const std::string bytes = fileBytes(from);
+            const std::string bytes = testsupport::fileBytes(from);
             for (std::size_t done = 0; fd >= 0 && done < bytes.size();) {
                 const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
                 if (wrote <= 0) {
@@ -385,7 +380,7 @@ bool joinedRecordings(const std::string& dir) {
                          " -c:v libx264 -g 25 -pix_fmt yuv420p -c:a mp2 one.ts")) {
         return false;
     }
-    const std::string one = fileBytes(dir + "/one.ts");
+    const std::string one = testsupport::fileBytes(dir + "/one.ts");
     std::ofstream(dir + "/in.ts", std::ios::binary) << one << one << one;
     return true;
 }
@@ -408,7 +403,7 @@ bool cutShort(const std::string& dir) {
                 "-pix_fmt yuv420p -movflags +faststart whole.mp4")) {
         return false;
     }
-    const std::string whole = fileBytes(dir + "/whole.mp4");
+    const std::string whole = testsupport::fileBytes(dir + "/whole.mp4");
     std::ofstream(dir + "/in.mp4", std::ios::binary) << whole.substr(0, whole.size() * 93 / 100);
     return true;
 }
@@ -448,7 +443,7 @@ void lineFromTheStart(const std::string& dir, const std::string&) {
 
 // The square shows in each clip at the time its event starts, and not a picture before.
 void squareAtTheEvent(const std::string& dir, const std::string&) {
-    const std::vector<std::string> all = lines(fileBytes(dir + "/events.csv"));
+    const std::vector<std::string> all = lines(testsupport::fileBytes(dir + "/events.csv"));
     const std::vector<ClipEntry> clips = clipEntries(dir);
     ASSERT_EQ(clips.size() + 1, all.size());
     for (std::size_t i = 0; i < clips.size(); ++i) {
@@ -504,8 +499,8 @@ protected:
                 arguments.end()[-2] = dir + "-again";
                 EXPECT_EQ(runScan(arguments).exitCode, row.exitCode);
                 for (const ClipEntry& clip : clipEntries(dir)) {
-                    EXPECT_EQ(fileBytes(dir + "-again/" + clip.file),
-                              fileBytes(dir + "/" + clip.file))
+                    EXPECT_EQ(testsupport::fileBytes(dir + "-again/" + clip.file),
+                              testsupport::fileBytes(dir + "/" + clip.file))
                         << clip.file;
                 }
             }

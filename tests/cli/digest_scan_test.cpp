@@ -22,11 +22,6 @@ using clitest::runScan;
 using clitest::ScanResult;
 using testsupport::TempDir;
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 bool made(const std::string& command) {
     return std::system(("ffmpeg -nostdin -v error -y " + command).c_str()) == 0;
 }
@@ -47,7 +42,8 @@ TEST(DigestScan, SavedLinkedAndMadeAgainByResumeOrSaidWhyNot) {
     const std::string digest = out + "/digest.mp4";
     EXPECT_NE(result.err.find("[" + digest + "]"), std::string::npos) << result.err;
     EXPECT_TRUE(fs::exists(digest));
-    EXPECT_NE(fileText(out + "/report.html").find("href=\"digest.mp4\""), std::string::npos);
+    EXPECT_NE(testsupport::fileBytes(out + "/report.html").find("href=\"digest.mp4\""),
+              std::string::npos);
 
     // A digest gone since is made again; nothing else is.
     fs::remove(digest);
@@ -87,8 +83,10 @@ TEST(DigestScan, OneVideosOwnDigestAndItsDaysLiveSideBySide) {
     const std::uintmax_t own = size(out + "/digest.mp4");
     EXPECT_GT(own, 0U);
     EXPECT_GT(size(out + "/day-digest.mp4"), 0U);
-    EXPECT_NE(fileText(out + "/report.html").find("href=\"digest.mp4\""), std::string::npos);
-    EXPECT_NE(fileText(out + "/overview.html").find("href=\"day-digest.mp4\""), std::string::npos);
+    EXPECT_NE(testsupport::fileBytes(out + "/report.html").find("href=\"digest.mp4\""),
+              std::string::npos);
+    EXPECT_NE(testsupport::fileBytes(out + "/overview.html").find("href=\"day-digest.mp4\""),
+              std::string::npos);
     fs::remove(out + "/digest.mp4");
     result = runScan(arguments);
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -141,7 +139,8 @@ TEST(DigestScan, ADayOfTwoCamerasInClockOrderWithACardBeforeEach) {
     result = runScan({"--overview-from", day, "--digest", "--after", "0.4", "--time-zone", "UTC"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "[" + day + "/day-digest.mp4]\n[" + day + "/overview.html]\n");
-    EXPECT_NE(fileText(day + "/overview.html").find("href=\"day-digest.mp4\""), std::string::npos);
+    EXPECT_NE(testsupport::fileBytes(day + "/overview.html").find("href=\"day-digest.mp4\""),
+              std::string::npos);
 
     // Each event's stretch from 2 s before it to 0.4 s after, at 25 frames per second, behind
     // half a second of card: cam2's from its start (1 s before), cam1's from 4 s, each to

@@ -22,11 +22,6 @@ namespace fs = std::filesystem;
 using clitest::ScanProcess;
 using clitest::ScanResult;
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void writeText(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
@@ -43,7 +38,7 @@ const char* const kClip =
 // A record's field rewritten as it is in the folder's .pelmora-run.json.
 void rewriteRecord(const std::string& folder, const std::function<void(nlohmann::json&)>& edit) {
     const std::string path = folder + "/.pelmora-run.json";
-    nlohmann::json record = nlohmann::json::parse(fileText(path));
+    nlohmann::json record = nlohmann::json::parse(testsupport::fileBytes(path));
     edit(record);
     writeText(path, record.dump());
 }
@@ -250,7 +245,7 @@ TEST(Faults, EachFaultFoundNowHasItsSoundBehaviour) {
                  clitest::runScan({"-q", "--events", "-o", "day/o", "20240501_080000.mkv"}, dir)
                      .exitCode,
                  0);
-             std::string list = fileText(dir + "/day/o/events.csv");
+             std::string list = testsupport::fileBytes(dir + "/day/o/events.csv");
              for (const std::string name : {"IMG00001000.jpg", "IMG00002040.jpg"}) {
                  for (std::string::size_type at = list.find(name); at != std::string::npos;
                       at = list.find(name)) {
@@ -264,7 +259,7 @@ TEST(Faults, EachFaultFoundNowHasItsSoundBehaviour) {
          },
          0, "",
          [](const std::string& dir, const ScanResult&) {
-             const std::string page = fileText(dir + "/day/overview.html");
+             const std::string page = testsupport::fileBytes(dir + "/day/overview.html");
              EXPECT_NE(page.find("secret.jpg"), std::string::npos);
              EXPECT_EQ(page.find("data:image/jpeg"), std::string::npos);
          }},

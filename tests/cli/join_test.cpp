@@ -34,11 +34,6 @@ using testsupport::TempDir;
 
 const cv::Size kSize(64, 48);
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
@@ -53,7 +48,7 @@ std::map<std::string, std::string> folderBytes(const std::string& dir) {
             contents[name] = "a folder";
             continue;
         }
-        std::string bytes = fileBytes(entry.path().string());
+        std::string bytes = testsupport::fileBytes(entry.path().string());
         if (entry.path().filename() == "report.html") {
             bytes = std::regex_replace(
                 bytes, std::regex(" on \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d \\w*"), "");
@@ -182,7 +177,7 @@ TEST(Join, StretchFilesChangedSinceOrInTheWayAreRefusedWithTheFolderAsItWas) {
         writeBytes(dir + record, text);
     };
     const auto flipByte = [](const std::string& path, std::size_t at) {
-        std::string bytes = fileBytes(path);
+        std::string bytes = testsupport::fileBytes(path);
         bytes.at(at) = static_cast<char>(bytes.at(at) ^ 1);
         writeBytes(path, bytes);
     };
@@ -373,7 +368,7 @@ TEST(Join, AStretchThatEndsBeforeItsLastFrameSaysSoAndTheJoinScansOneRun) {
     // Cut before its 21st frame's chunk, as a copy that never finished: its header still
     // announces 50 frames, and the 20 it holds are whole.
     const std::string video = tmp.file("cut.avi");
-    const std::string bytes = fileBytes(whole);
+    const std::string bytes = testsupport::fileBytes(whole);
     std::string::size_type cut = bytes.find("movi");
     for (int chunk = 0; chunk < 21 && cut != std::string::npos; ++chunk) {
         cut = bytes.find("00dc", cut + 1);

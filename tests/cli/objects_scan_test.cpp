@@ -15,11 +15,6 @@
 
 namespace {
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(ObjectsScan, SaysWhereTheObjectsWereAndALightChangeOnce) {
     testsupport::TempDir dir;
     testsupport::SceneSpec scene;
@@ -36,7 +31,7 @@ TEST(ObjectsScan, SaysWhereTheObjectsWereAndALightChangeOnce) {
     const nlohmann::json line = nlohmann::json::parse(result.out);
     EXPECT_EQ(line["most_objects"], 1);
     EXPECT_NEAR(line["box"]["height"].get<int>(), 48, 6) << line;
-    const std::string events = fileText(dir.file("out/events.csv"));
+    const std::string events = testsupport::fileBytes(dir.file("out/events.csv"));
     EXPECT_EQ(events.substr(0, events.find('\r')),
               "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file,picture_file,box,"
               "most_objects");

@@ -300,12 +300,6 @@ TEST_F(ScanTest, RecordingOptionsAddFilesButChangeNoSnapshotLineOrSummary) {
     }
 }
 
-// A bytes-exact copy of the file, or "" when it cannot be read.
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // A report without its time of making, which names the minute it was made in: two runs a
 // moment apart may straddle a minute.
 std::string withoutTimeOfMaking(const std::string& report) {
@@ -334,7 +328,7 @@ TEST_F(ScanTest, ATenMinuteClipGivesAReportOfBoundedSize) {
     const ScanResult result = runScan({"-q", "--report", video});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(isSummary(result.out, summaryHead(video, 15000, 20, 0)));
-    const std::string page = fileBytes(tmp.file("ten/report.html"));
+    const std::string page = testsupport::fileBytes(tmp.file("ten/report.html"));
     // The timeline takes 8 frames a bucket, 1,875 buckets: the polygon goes along their most
     // and back along their least.
     const std::string opening = "<polygon class=\"range\" points=\"";
@@ -786,7 +780,7 @@ TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteSnapshots) {
     ASSERT_TRUE(writeVideo(clip, video));
     const std::string whole = tmp.file("whole");
     ASSERT_EQ(runScan({"-q", "--events", "-o", whole, clip}).exitCode, 0);
-    const std::string wholeList = fileBytes(whole + "/snapshots.csv");
+    const std::string wholeList = testsupport::fileBytes(whole + "/snapshots.csv");
 
     for (const int linesBeforeKill : {2, 9, 30}) {
         SCOPED_TRACE(linesBeforeKill);
@@ -803,11 +797,12 @@ TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteSnapshots) {
         const std::vector<std::string> names = snapshotsIn(dir);
         EXPECT_GE(names.size(), static_cast<std::size_t>(linesBeforeKill));
         for (const std::string& name : names) {
-            EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(whole + "/" + name))
+            EXPECT_EQ(testsupport::fileBytes(dir + "/" + name),
+                      testsupport::fileBytes(whole + "/" + name))
                 << name << " is not the complete snapshot";
         }
         // The list ends with its last complete row: the whole run's list up to a row's end.
-        const std::string list = fileBytes(dir + "/snapshots.csv");
+        const std::string list = testsupport::fileBytes(dir + "/snapshots.csv");
         ASSERT_GE(list.size(), 2u);
         EXPECT_EQ(list.compare(list.size() - 2, 2, "\r\n"), 0) << list;
         EXPECT_EQ(wholeList.compare(0, list.size(), list), 0) << list;
@@ -904,7 +899,7 @@ TEST_F(ScanTest, ATruncatedClipSaysHowManyFramesItAnnouncedAndKeepsTheDecoderQui
             writer.write(withRects(solid(kBlack), {{i, 10, 8, 8}}, kWhite));
         }
     }
-    const std::string bytes = fileBytes(whole);
+    const std::string bytes = testsupport::fileBytes(whole);
     const std::string video = tmp.file("cut.avi");
     std::ofstream(video, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
     const std::regex summary(R"(.*: (\d+) frames read, 40 announced, \d+ written, 0 lost, .*\n)");
@@ -942,7 +937,8 @@ std::map<std::string, std::string> filesBelow(const std::string& dir) {
     std::map<std::string, std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         if (entry.is_regular_file()) {
-            files[fs::relative(entry.path(), dir).string()] = fileBytes(entry.path().string());
+            files[fs::relative(entry.path(), dir).string()] =
+                testsupport::fileBytes(entry.path().string());
         }
     }
     return files;
@@ -950,7 +946,8 @@ std::map<std::string, std::string> filesBelow(const std::string& dir) {
 
 // Each match of pattern's first group in a file; nothing for a folder in its place.
 std::vector<std::string> found(const std::string& path, const std::string& pattern) {
-    const std::string text = fs::is_regular_file(path) ? fileBytes(path) : std::string();
+    const std::string text =
+        fs::is_regular_file(path) ? testsupport::fileBytes(path) : std::string();
     const std::regex regex(pattern);
     std::vector<std::string> matches;
     for (auto it = std::sregex_iterator(text.begin(), text.end(), regex);
@@ -1004,7 +1001,8 @@ testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult&
             return testing::AssertionFailure()
                    << file.name << (file.asked ? " is missing" : " is there");
         }
-        const std::string text = fs::is_regular_file(path) ? fileBytes(path) : std::string();
+        const std::string text =
+            fs::is_regular_file(path) ? testsupport::fileBytes(path) : std::string();
         if (file.csv && !text.empty() && text.substr(text.size() - 2) != "\r\n") {
             return testing::AssertionFailure() << file.name << " ends in a broken row: " << text;
         }
@@ -1021,7 +1019,7 @@ testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult&
         return testing::AssertionFailure() << (result.exitCode == 0 ? "no record" : "a record");
     }
     if (result.exitCode == 0) {
-        const nlohmann::json record = nlohmann::json::parse(fileBytes(recordPath));
+        const nlohmann::json record = nlohmann::json::parse(testsupport::fileBytes(recordPath));
         if (record["written"] != ours.size() || record["settings"]["events"] != lists ||
             record["settings"]["report"] != report) {
             return testing::AssertionFailure() << "the record disagrees: " << record.dump();
@@ -1521,10 +1519,12 @@ TEST_F(ScanTest, ClipsAddTheirFilesAndColumnsAndChangeNothingElse) {
             if (name == "events.csv" || name == "report.html") {
                 continue;
             }
-            EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(reference + "/" + name)) << name;
+            EXPECT_EQ(testsupport::fileBytes(dir + "/" + name),
+                      testsupport::fileBytes(reference + "/" + name))
+                << name;
         }
-        const std::string events = fileBytes(dir + "/events.csv");
-        EXPECT_EQ(withoutClipColumns(events), fileBytes(reference + "/events.csv"));
+        const std::string events = testsupport::fileBytes(dir + "/events.csv");
+        EXPECT_EQ(withoutClipColumns(events), testsupport::fileBytes(reference + "/events.csv"));
         const std::vector<std::string> eventLines = splitLines(events);
         ASSERT_EQ(eventLines.size(), row.clipColumns.size() + 1);
         EXPECT_EQ(eventLines[0].substr(eventLines[0].rfind("peak_file")),
@@ -1534,7 +1534,7 @@ TEST_F(ScanTest, ClipsAddTheirFilesAndColumnsAndChangeNothingElse) {
             EXPECT_EQ(fields[8] + "," + fields[9] + "," + fields[10], row.clipColumns[i]);
         }
         // The report gains a column that links each event to its clip, and nothing else.
-        std::string report = withoutTimeOfMaking(fileBytes(dir + "/report.html"));
+        std::string report = withoutTimeOfMaking(testsupport::fileBytes(dir + "/report.html"));
         for (const std::string& columns : row.clipColumns) {
             const std::string file = columns.substr(0, columns.find(','));
             const std::string cell =
@@ -1546,7 +1546,7 @@ TEST_F(ScanTest, ClipsAddTheirFilesAndColumnsAndChangeNothingElse) {
         const std::string heading = "<th>Clip</th>";
         ASSERT_NE(report.find(heading), std::string::npos);
         report.erase(report.find(heading), heading.size());
-        EXPECT_EQ(report, withoutTimeOfMaking(fileBytes(reference + "/report.html")));
+        EXPECT_EQ(report, withoutTimeOfMaking(testsupport::fileBytes(reference + "/report.html")));
     }
 }
 
@@ -1559,7 +1559,7 @@ TEST_F(ScanTest, ALostClipIsReportedWithTheReasonAndExitsOne) {
     const ScanResult result = runScan({"--clips", "-q", "-o", dir, video});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "Failed to save " + dir + "/EVENT0001.mkv: Is a directory\n");
-    const std::vector<std::string> events = splitLines(fileBytes(dir + "/events.csv"));
+    const std::vector<std::string> events = splitLines(testsupport::fileBytes(dir + "/events.csv"));
     ASSERT_EQ(events.size(), 2u);
     const std::vector<std::string> fields = csvFields(events[1]);
     ASSERT_EQ(fields.size(), 12u);
@@ -1710,7 +1710,9 @@ TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteClipsAndResumingGivesAllOfThem) {
         if (pelmora::isSnapshotFileName(name) || name[0] == '.' || name.find(".csv") != name.npos) {
             continue;
         }
-        EXPECT_EQ(fileBytes(out + "/" + name), fileBytes(tmp.file("whole/" + name))) << name;
+        EXPECT_EQ(testsupport::fileBytes(out + "/" + name),
+                  testsupport::fileBytes(tmp.file("whole/" + name)))
+            << name;
     }
     arguments = options;
     arguments.insert(arguments.end(), {"--resume", "-q", "-o", out, video});
@@ -1720,7 +1722,8 @@ TEST_F(ScanTest, AKilledRunLeavesOnlyCompleteClipsAndResumingGivesAllOfThem) {
     for (const std::string& clip : clips) {
         EXPECT_TRUE(fs::is_regular_file(out + "/" + clip)) << clip;
     }
-    EXPECT_EQ(fileBytes(out + "/events.csv"), fileBytes(tmp.file("whole/events.csv")));
+    EXPECT_EQ(testsupport::fileBytes(out + "/events.csv"),
+              testsupport::fileBytes(tmp.file("whole/events.csv")));
 }
 
 // Every file below dir by its path from dir, hidden ones too, with its bytes; the report's time

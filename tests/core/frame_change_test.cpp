@@ -27,11 +27,6 @@ public:
     void showFrame(const cv::Mat&, const cv::Mat&) override {}
 };
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Six frames of grey bars with a white square, with the encoder's usual reordering of pictures:
 // the square is drawn where drawn says, and in the first part it comes at frame 3 and moves at
 // 4, so that the last frames before the second part are compared row by row where it is. It
@@ -114,7 +109,9 @@ TEST_P(FrameChange, SaysWhatChangedAndComparesANewSizeWithBlack) {
     pelmora::runDetection(wholeDetector, whole, wholeHost);
     ASSERT_EQ(testsupport::listDir(tmp.file("whole")), row.snapshots);
     for (const std::string& name : row.snapshots) {
-        EXPECT_EQ(fileBytes(tmp.file("out/" + name)), fileBytes(tmp.file("whole/" + name))) << name;
+        EXPECT_EQ(testsupport::fileBytes(tmp.file("out/" + name)),
+                  testsupport::fileBytes(tmp.file("whole/" + name)))
+            << name;
     }
 }
 

@@ -23,11 +23,6 @@ using testsupport::withRect;
 const cv::Size kSize(64, 48);
 const cv::Scalar kWhite = cv::Scalar::all(255);
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 const std::string kSnapshotList =
     "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start\r\n"
     "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200,0\r\n"
@@ -71,8 +66,8 @@ TEST(Recording, ListsTheSnapshotsAndEventsOfAVideoWithKnownMoments) {
         const pelmora::RunReport report = pelmora::runDetection(detector, request, host);
         EXPECT_EQ(report.snapshotsLost, 1);
         EXPECT_FALSE(recorder.failed());
-        EXPECT_EQ(fileText(dir + "/snapshots.csv"), kSnapshotList);
-        EXPECT_EQ(fileText(dir + "/events.csv"), kEventHeader + row.events);
+        EXPECT_EQ(testsupport::fileBytes(dir + "/snapshots.csv"), kSnapshotList);
+        EXPECT_EQ(testsupport::fileBytes(dir + "/events.csv"), kEventHeader + row.events);
         EXPECT_FALSE(std::filesystem::exists(dir + "/report.html"));
     }
 }
@@ -87,16 +82,17 @@ TEST(Recording, AStoppedRunEndsItsListsWithItsLastRowsAndStillReports) {
     request.observer = &recorder;
     pelmora::FrameDetector detector;
     pelmora::runDetection(detector, request, host);
-    EXPECT_EQ(fileText(tmp.file("out/snapshots.csv")),
+    EXPECT_EQ(testsupport::fileBytes(tmp.file("out/snapshots.csv")),
               "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start\r\n"
               "5,200,00:00:00.200,36,IMG00000200.jpg,yes,200,0\r\n"
               "6,240,00:00:00.240,72,IMG00000240.jpg,yes,240,0\r\n"
               "30,1200,00:00:01.200,136,IMG00001200.jpg,yes,1200,0\r\n");
     // The event still open is closed when the run stops.
-    EXPECT_EQ(fileText(tmp.file("out/events.csv")),
+    EXPECT_EQ(testsupport::fileBytes(tmp.file("out/events.csv")),
               kEventHeader +
                   "1,200,1200,00:00:00.200,00:00:01.200,3,136,IMG00001200.jpg,IMG00000240.jpg\r\n");
-    EXPECT_NE(fileText(tmp.file("out/report.html")).find("The run was stopped after 31 frames"),
+    EXPECT_NE(testsupport::fileBytes(tmp.file("out/report.html"))
+                  .find("The run was stopped after 31 frames"),
               std::string::npos);
 }
 
@@ -136,8 +132,8 @@ TEST(Recording, AStopWhileTheClipsAreCutLeavesNoHalfClipAndStopsTheRun) {
             }
         }
         EXPECT_EQ(clips, row.clipFiles);
-        const bool listed =
-            fileText(dir + "/events.csv").find(",EVENT0001.avi,") != std::string::npos;
+        const bool listed = testsupport::fileBytes(dir + "/events.csv").find(",EVENT0001.avi,") !=
+                            std::string::npos;
         EXPECT_EQ(listed, !row.stop);
     }
 }
@@ -183,7 +179,7 @@ TEST(Recording, NamesFollowTheChosenClockAndTheListGivesEachStreamTime) {
         pelmora::FrameDetector detector;
         pelmora::runDetection(detector, request, host);
         EXPECT_EQ(
-            fileText(dir + "/snapshots.csv"),
+            testsupport::fileBytes(dir + "/snapshots.csv"),
             "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start\r\n" + row.list);
     }
 }
@@ -227,11 +223,11 @@ TEST(Recording, TheStartOfAVideoIsASnapshotButNoEventNorTheTopOfTheScale) {
         pelmora::RunRequest request{tmp.file(run.video), dir, 20};
         request.observer = &recorder;
         pelmora::runDetection(detector, request, host);
-        EXPECT_EQ(fileText(dir + "/snapshots.csv"), run.snapshots);
-        EXPECT_EQ(fileText(dir + "/events.csv"), run.events);
+        EXPECT_EQ(testsupport::fileBytes(dir + "/snapshots.csv"), run.snapshots);
+        EXPECT_EQ(testsupport::fileBytes(dir + "/events.csv"), run.events);
     }
     // The scale ends at 100, above the square's 72, and the start is drawn at its top.
-    const std::string page = fileText(tmp.file("grey.avi.out/report.html"));
+    const std::string page = testsupport::fileBytes(tmp.file("grey.avi.out/report.html"));
     EXPECT_NE(page.find(">100</text>"), std::string::npos);
     EXPECT_EQ(page.find(">1k</text>"), std::string::npos);
     EXPECT_NE(page.find("<polyline class=\"most\" points=\"46.0,12.0 "), std::string::npos);
@@ -350,14 +346,14 @@ TEST(Recording, AKnownStartAddsClockTimesAndTheContactSheetShowsEachEvent) {
     ASSERT_FALSE(recorder.failed()) << host.text();
 
     // Three seconds in, the day has turned.
-    EXPECT_EQ(fileText(tmp.file("out/events.csv")),
+    EXPECT_EQ(testsupport::fileBytes(tmp.file("out/events.csv")),
               kEventHeader.substr(0, kEventHeader.size() - 2) +
                   ",clock_time\r\n"
                   "1,200,1240,00:00:00.200,00:00:01.240,4,200,IMG00001240.jpg,IMG00001200.jpg,"
                   "2024-05-01T23:59:59.700+02:00\r\n"
                   "2,3200,3200,00:00:03.200,00:00:03.200,1,100,IMG00003200.jpg,IMG00003200.jpg,"
                   "2024-05-02T00:00:02.700+02:00\r\n");
-    const std::string snapshots = fileText(tmp.file("out/snapshots.csv"));
+    const std::string snapshots = testsupport::fileBytes(tmp.file("out/snapshots.csv"));
     EXPECT_EQ(snapshots.substr(0, snapshots.find('\n') + 1),
               "frame,time_ms,timecode,changed_pixels,file,saved,stream_ms,start,clock_time\r\n");
     EXPECT_NE(snapshots.find("80,3200,00:00:03.200,100,IMG00003200.jpg,yes,3200,0,"

@@ -24,11 +24,6 @@ using pelmora::MotionEvent;
 using pelmora::Timeline;
 using pelmora::TimelineBucket;
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(Records, FormatFieldsForCsvHtmlAndTime) {
     using Fields = std::vector<std::string>;
     EXPECT_EQ(pelmora::CsvWriter::record(Fields{"frame", "12", ""}), "frame,12,\r\n");
@@ -75,9 +70,9 @@ TEST(Records, CsvRowsReachTheFileOneByOne) {
     pelmora::CsvWriter csv;
     ASSERT_EQ(csv.open(tmp.file("list.csv"), {"a", "b"}), "");
     // Read while the writer is still open: each row is in the file as soon as it is written.
-    EXPECT_EQ(fileText(tmp.file("list.csv")), "a,b\r\n");
+    EXPECT_EQ(testsupport::fileBytes(tmp.file("list.csv")), "a,b\r\n");
     ASSERT_TRUE(csv.writeRow({"1", "x,y"}));
-    EXPECT_EQ(fileText(tmp.file("list.csv")), "a,b\r\n1,\"x,y\"\r\n");
+    EXPECT_EQ(testsupport::fileBytes(tmp.file("list.csv")), "a,b\r\n1,\"x,y\"\r\n");
 
     pelmora::CsvWriter missing;
     EXPECT_EQ(missing.open(tmp.file("no/list.csv"), {"a"}), "No such file or directory");
@@ -117,7 +112,7 @@ TEST(Records, ACsvFileThatFillsUpEndsWithItsLastCompleteRow) {
             return 5;
         });
         EXPECT_EQ(taken, row.rowsTaken + 1);
-        EXPECT_EQ(fileText(path), row.kept);
+        EXPECT_EQ(testsupport::fileBytes(path), row.kept);
     }
 }
 
@@ -138,7 +133,7 @@ TEST(Records, AReplacementThatFillsTheDiskLeavesTheOldFileWhole) {
             return reason.empty() ? 0 : reason == "File too large" ? 1 : 2;
         });
         EXPECT_EQ(outcome, fits ? 0 : 1) << row.file;
-        EXPECT_EQ(fileText(path), fits ? bytes : "the earlier file") << row.file;
+        EXPECT_EQ(testsupport::fileBytes(path), fits ? bytes : "the earlier file") << row.file;
         EXPECT_EQ(testsupport::listDir(tmp.path()), std::vector<std::string>{row.file});
     }
 }

@@ -335,11 +335,6 @@ std::vector<std::string> plainLoop(const std::string& video, const std::string& 
     return lines;
 }
 
-std::string fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 TEST(DetectionRun, WritesTheSameFilesAndLinesAsAPlainLoopWithAnyNumberOfWriters) {
     TempDir tmp;
     const std::string video = tmp.file("busy.avi");
@@ -364,7 +359,8 @@ TEST(DetectionRun, WritesTheSameFilesAndLinesAsAPlainLoopWithAnyNumberOfWriters)
         EXPECT_EQ(report.snapshotsWritten, static_cast<long long>(expectedFiles.size()));
         ASSERT_EQ(testsupport::listDir(dir), expectedFiles) << writers << " writers";
         for (const std::string& name : expectedFiles) {
-            EXPECT_EQ(fileBytes(dir + "/" + name), fileBytes(expectedDir + "/" + name))
+            EXPECT_EQ(testsupport::fileBytes(dir + "/" + name),
+                      testsupport::fileBytes(expectedDir + "/" + name))
                 << name << ", " << writers << " writers";
         }
     }
@@ -405,7 +401,8 @@ TEST(DetectionRun, ComparingPicturesRowByRowChangesNoFileOrLine) {
             EXPECT_GT(files.size(), 4u) << name;
             ASSERT_EQ(testsupport::listDir(dir), files) << name;
             for (const std::string& file : files) {
-                EXPECT_EQ(fileBytes(dir + "/" + file), fileBytes(expectedDir + "/" + file))
+                EXPECT_EQ(testsupport::fileBytes(dir + "/" + file),
+                          testsupport::fileBytes(expectedDir + "/" + file))
                     << name << " " << file;
             }
         }
@@ -470,10 +467,10 @@ TEST(DetectionRun, SaysWhenTheFrameSizeChangesAndComparesTheNewFramesWithBlack) 
     EXPECT_EQ(report.snapshotsWritten, 2) << lines;
     EXPECT_EQ(detector.reference().size(), cv::Size(32, 24));
     // Both are starts against black, and no event.
-    const std::string list = fileBytes(tmp.file("out/snapshots.csv"));
+    const std::string list = testsupport::fileBytes(tmp.file("out/snapshots.csv"));
     EXPECT_EQ(std::count(list.begin(), list.end(), '\n'), 3) << list;
     EXPECT_EQ(list.find(",0\r\n"), std::string::npos) << list;
-    EXPECT_EQ(fileBytes(tmp.file("out/events.csv")),
+    EXPECT_EQ(testsupport::fileBytes(tmp.file("out/events.csv")),
               "event,start_ms,end_ms,start,end,snapshots,peak_pixels,peak_file,picture_file\r\n");
 }
 

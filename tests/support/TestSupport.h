@@ -94,6 +94,8 @@ std::string makeFolderTooDeepToOpen(const std::string& dir);
 
 // The names in a folder, sorted; empty when it does not exist.
 std::vector<std::string> listDir(const std::string& path);
+// The file's bytes, or "" when it cannot be read.
+std::string fileBytes(const std::string& path);
 
 // Everything written to a standard stream (by file descriptor) while it lives.
 class OutputCapture {
