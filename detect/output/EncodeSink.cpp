@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -23,26 +24,15 @@ namespace {
 
 constexpr int64_t kAacBitRate = 128000;
 
-// One sample of any common layout as a float.
-float sampleAt(const AVFrame& frame, int channel, int index, int channels) {
-    const auto format = static_cast<AVSampleFormat>(frame.format);
-    const bool planar = av_sample_fmt_is_planar(format) != 0;
-    const uint8_t* plane = frame.extended_data[planar ? channel : 0];
-    const int at = planar ? index : index * channels + channel;
-    switch (av_get_packed_sample_fmt(format)) {
-        case AV_SAMPLE_FMT_U8:
-            return (plane[at] - 128) / 128.0f;
-        case AV_SAMPLE_FMT_S16:
-            return reinterpret_cast<const int16_t*>(plane)[at] / 32768.0f;
-        case AV_SAMPLE_FMT_S32:
-            return static_cast<float>(reinterpret_cast<const int32_t*>(plane)[at] / 2147483648.0);
-        case AV_SAMPLE_FMT_FLT:
-            return reinterpret_cast<const float*>(plane)[at];
-        case AV_SAMPLE_FMT_DBL:
-            return static_cast<float>(reinterpret_cast<const double*>(plane)[at]);
-        default:
-            return 0.0f;
-    }
+struct ResamplerFree {
+    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
+};
+
+// Whether MP4 takes the codec as it is: FFmpeg's MP4 muxer says it takes FLAC and TrueHD, but
+// only as an experimental feature that it refuses to write, and players may not know.
+bool mp4TakesAsIs(const AVOutputFormat* mp4, AVCodecID codec) {
+    return codec != AV_CODEC_ID_FLAC && codec != AV_CODEC_ID_TRUEHD &&
+           avformat_query_codec(mp4, codec, FF_COMPLIANCE_NORMAL) == 1;
 }
 
 struct FifoFree {
@@ -54,10 +44,12 @@ struct AacTrack {
     Codec decoder;
     Codec encoder;
     std::unique_ptr<AVAudioFifo, FifoFree> fifo;
+    // From the decoder's samples, whatever their format and layout, to the encoder's; made for
+    // the first frame decoded, which is when a decoder is sure to say its format.
+    std::unique_ptr<SwrContext, ResamplerFree> resampler;
     int64_t nextPts = AV_NOPTS_VALUE;  // in samples from the clip's start
     int outIndex = -1;
 };
-
 
 class EncodeSink : public ClipSink {
 public:
@@ -118,8 +110,7 @@ public:
                 (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE)) {
                 continue;
             }
-            const bool copies = avformat_query_codec(output->oformat, other->codecpar->codec_id,
-                                                     FF_COMPLIANCE_NORMAL) == 1;
+            const bool copies = mp4TakesAsIs(output->oformat, other->codecpar->codec_id);
             if (!copies && type == AVMEDIA_TYPE_SUBTITLE) {
                 continue;  // MP4 takes text subtitles only as its own kind
             }
@@ -256,27 +247,63 @@ private:
         return !track.fifo ? avErrorText(AVERROR(ENOMEM)) : std::string();
     }
 
+    // The frame's samples as the encoder takes them, into the track's queue.
+    static std::string resample(const AVFrame& frame, AacTrack& track) {
+        if (!track.resampler) {
+            AVChannelLayout from{};
+            if (frame.ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+                av_channel_layout_default(&from, frame.ch_layout.nb_channels);
+            } else {
+                av_channel_layout_copy(&from, &frame.ch_layout);
+            }
+            SwrContext* made = nullptr;
+            int result = swr_alloc_set_opts2(&made, &track.encoder->ch_layout,
+                                             track.encoder->sample_fmt, track.encoder->sample_rate,
+                                             &from, static_cast<AVSampleFormat>(frame.format),
+                                             frame.sample_rate, 0, nullptr);
+            av_channel_layout_uninit(&from);
+            track.resampler.reset(made);
+            if (result >= 0) {
+                result = swr_init(made);
+            }
+            if (result < 0) {
+                return "cannot convert the sound for AAC: " + avErrorText(result);
+            }
+        }
+        const int room = swr_get_out_samples(track.resampler.get(), frame.nb_samples);
+        if (room <= 0) {
+            return std::string();
+        }
+        std::vector<std::vector<float>> planes(track.encoder->ch_layout.nb_channels,
+                                               std::vector<float>(static_cast<std::size_t>(room)));
+        std::vector<uint8_t*> pointers;
+        for (std::vector<float>& plane : planes) {
+            pointers.push_back(reinterpret_cast<uint8_t*>(plane.data()));
+        }
+        const int made =
+            swr_convert(track.resampler.get(), pointers.data(), room,
+                        const_cast<const uint8_t**>(frame.extended_data), frame.nb_samples);
+        if (made < 0) {
+            return "cannot convert the sound for AAC: " + avErrorText(made);
+        }
+        av_audio_fifo_write(track.fifo.get(), reinterpret_cast<void**>(pointers.data()), made);
+        return std::string();
+    }
+
     std::string addAac(const AVPacket& packet, int64_t offset, AacTrack& track) {
         if (avcodec_send_packet(track.decoder.get(), &packet) < 0) {
             return std::string();
         }
         Frame frame(av_frame_alloc());
-        const int channels = track.encoder->ch_layout.nb_channels;
         while (avcodec_receive_frame(track.decoder.get(), frame.get()) >= 0) {
             if (track.nextPts == AV_NOPTS_VALUE && frame->pts != AV_NOPTS_VALUE) {
                 track.nextPts = av_rescale_q(frame->pts - offset, track.decoder->pkt_timebase,
                                              track.encoder->time_base);
             }
-            std::vector<std::vector<float>> planes(
-                channels, std::vector<float>(static_cast<std::size_t>(frame->nb_samples)));
-            std::vector<void*> pointers;
-            for (int c = 0; c < channels; ++c) {
-                for (int i = 0; i < frame->nb_samples; ++i) {
-                    planes[c][i] = sampleAt(*frame, c, i, channels);
-                }
-                pointers.push_back(planes[c].data());
+            std::string error = resample(*frame, track);
+            if (!error.empty()) {
+                return error;
             }
-            av_audio_fifo_write(track.fifo.get(), pointers.data(), frame->nb_samples);
             av_frame_unref(frame.get());
         }
         while (av_audio_fifo_size(track.fifo.get()) >= track.encoder->frame_size) {

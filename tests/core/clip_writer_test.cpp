@@ -291,6 +291,46 @@ TEST(ClipWriter, EncodedClipsCutExactlyAtTheStretch) {
     }
 }
 
+// Sound MP4 does not take is encoded as AAC from whatever sample format its decoder gives:
+// each row's codec decodes to another one, packed or planar, and the clip must still be heard.
+TEST(ClipWriter, EncodedSoundOfEverySampleFormatIsHeard) {
+    TempDir tmp;
+    const char* const codecs[] = {"pcm_u8",    "pcm_s16le", "pcm_s24le", "pcm_s32le",
+                                  "pcm_f32le", "pcm_f64le", "pcm_s64le", "adpcm_ima_wav",
+                                  "wmav2",     "flac"};
+    for (const char* codec : codecs) {
+        SCOPED_TRACE(codec);
+        const std::string folder = tmp.file(codec);
+        std::filesystem::create_directories(folder);
+        const std::string source = folder + "/source.mkv";
+        ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(
+            source,
+            std::vector<cv::Mat>(50, testsupport::solidFrame({64, 48}, cv::Scalar::all(90))), 25.0,
+            "-f lavfi -i sine=frequency=440:sample_rate=32000:duration=2 -c:v ffv1 -c:a " +
+                std::string(codec) + " -shortest"));
+        const pelmora::ClipResults results =
+            cut(source, folder, {{{1, 1}, 0, 1500}}, ClipMode::Encode);
+        ASSERT_EQ(results.clips.size(), 1u);
+        ASSERT_TRUE(results.clips[0].saved) << results.clips[0].error;
+        const std::string clip = folder + "/EVENT0001.mp4";
+        EXPECT_EQ(testsupport::commandOutput("ffprobe -v error -select_streams a -show_entries "
+                                             "stream=codec_name -of csv=p=0 '" +
+                                             clip + "'"),
+                  "aac\n");
+        // The loudest sample of the clip's sound: a sine at a quarter of full scale, not silence.
+        const std::string sound = testsupport::commandOutput("ffmpeg -nostdin -v error -i '" +
+                                                             clip + "' -map 0:a -f s16le -ac 1 -");
+        int loudest = 0;
+        for (std::size_t i = 0; i + 1 < sound.size(); i += 2) {
+            const auto sample = static_cast<int16_t>(static_cast<uint8_t>(sound[i]) |
+                                                     (static_cast<uint8_t>(sound[i + 1]) << 8));
+            loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
+        }
+        EXPECT_GT(sound.size(), 32000u);
+        EXPECT_GT(loudest, 4000);
+    }
+}
+
 TEST(ClipWriter, ATruncatedSourceWithoutItsIndexGivesClipsOfWhatItHolds) {
     TempDir tmp;
     const std::string source = tmp.file("source.mkv");
