@@ -160,14 +160,7 @@ std::vector<std::string> clipColumns(const std::string& dir) {
     const std::vector<std::string> all = lines(testsupport::fileBytes(dir + "/events.csv"));
     for (std::size_t i = 1; i < all.size(); ++i) {
         const std::string line = all[i].substr(0, all[i].find('\r'));
-        std::vector<std::string> fields(1);
-        for (const char c : line) {
-            if (c == ',') {
-                fields.emplace_back();
-            } else {
-                fields.back() += c;
-            }
-        }
+        std::vector<std::string> fields = testsupport::csvFields(line);
         fields.resize(std::max<std::size_t>(fields.size(), 11));
         columns.push_back(fields[8] + "," + fields[9] + "," + fields[10]);
     }

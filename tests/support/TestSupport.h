@@ -96,6 +96,9 @@ std::string makeFolderTooDeepToOpen(const std::string& dir);
 std::vector<std::string> listDir(const std::string& path);
 // The file's bytes, or "" when it cannot be read.
 std::string fileBytes(const std::string& path);
+// A line of our lists split at its commas, one field at least; none of the fields compared
+// holds a quoted comma.
+std::vector<std::string> csvFields(const std::string& line);
 
 // Everything written to a standard stream (by file descriptor) while it lives.
 class OutputCapture {

@@ -283,14 +283,7 @@ TEST_F(WindowRun, ListsTheEventsOfTheRunsEventListAndPlaysTheClipItNames) {
     std::getline(list, line);
     std::vector<std::vector<std::string>> rows;
     while (std::getline(list, line)) {
-        std::vector<std::string> fields(1);
-        for (const char c : line) {
-            if (c == ',') {
-                fields.emplace_back();
-            } else {
-                fields.back() += c;
-            }
-        }
+        std::vector<std::string> fields = testsupport::csvFields(line);
         rows.push_back(fields);
     }
     // event, start_ms, end_ms, start, end, snapshots, peak_pixels, peak_file, clip, ...
