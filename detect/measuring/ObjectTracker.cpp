@@ -119,9 +119,9 @@ void ObjectTracker::follow(const cv::Mat& foreground, const cv::Mat& changes, lo
         // picture, so that a lorry counts as soon as a person): what sways or jitters in place
         // stays near where it was first seen.
         const cv::Point2d moved = centreOf(track.box) - track.firstCentre;
-        const double needed = std::max(
-            rules.leastTravel, std::min(0.5 * std::max(track.box.width, track.box.height),
-                                        kFarthestNeeded * foreground.cols));
+        const double needed =
+            std::max(rules.leastTravel, std::min(0.5 * std::max(track.box.width, track.box.height),
+                                                 kFarthestNeeded * foreground.cols));
         if (std::hypot(moved.x, moved.y) >= needed) {
             track.object = true;
             track.becameObject = true;

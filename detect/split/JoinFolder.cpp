@@ -25,7 +25,7 @@
 
 namespace fs = std::filesystem;
 
-#include "JoinParts.h"
+#include "JoinShared.h"
 
 namespace pelmora {
 

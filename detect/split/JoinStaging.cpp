@@ -25,7 +25,7 @@
 
 namespace fs = std::filesystem;
 
-#include "JoinParts.h"
+#include "JoinShared.h"
 
 namespace pelmora {
 
@@ -33,7 +33,7 @@ namespace pelmora {
 // there: what goes where. While it is there, the join has begun to move its files into the
 // snapshot folder, and one stopped part-way is finished rather than started again.
 
-namespace joinparts {
+namespace joinshared {
 
 // Whether path is a folder of its own, not a link to one.
 bool isFolder(const std::string& path) {
@@ -184,9 +184,9 @@ std::vector<std::string> clearAfterJoin(const std::string& folder,
     return leftovers;
 }
 
-}  // namespace joinparts
+}  // namespace joinshared
 
-using namespace joinparts;
+using namespace joinshared;
 
 std::string joinStagingFolder(const std::string& folder) {
     return joinPath(folder, kJoinStagingName);

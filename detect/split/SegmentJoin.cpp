@@ -25,11 +25,11 @@
 
 namespace fs = std::filesystem;
 
-#include "JoinParts.h"
+#include "JoinShared.h"
 
 namespace pelmora {
 
-using namespace joinparts;
+using namespace joinshared;
 
 namespace {
 

@@ -25,11 +25,11 @@
 
 namespace fs = std::filesystem;
 
-#include "JoinParts.h"
+#include "JoinShared.h"
 
 namespace pelmora {
 
-namespace joinparts {
+namespace joinshared {
 
 std::string nameOf(const SegmentRecord& record) {
     return formatText("%d/%d", record.index, record.count);
@@ -94,9 +94,9 @@ std::string tilingGap(const std::vector<SegmentRecord>& records) {
     return std::string();
 }
 
-}  // namespace joinparts
+}  // namespace joinshared
 
-using namespace joinparts;
+using namespace joinshared;
 
 SegmentSet readSegments(const std::string& folder) {
     SegmentSet set;

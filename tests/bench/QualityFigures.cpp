@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testsupport::Distractor;
-using testsupport::SceneSpec;
+using testsupport::SceneRecipe;
 
 struct Event {
     long long startMs = 0;
@@ -122,19 +122,19 @@ int qualityFigures(const std::string& scan, const std::string& dir) {
                 "false s", "found", "false events", "false s");
     Score totals[2][2];
     for (const Distractor kind : kinds) {
-        SceneSpec spec;
-        spec.kind = kind;
-        spec.size = {640, 360};
-        spec.seconds = 30.0;
-        spec.seed = 7;
-        SceneSpec people = spec;
+        SceneRecipe recipe;
+        recipe.kind = kind;
+        recipe.size = {640, 360};
+        recipe.seconds = 30.0;
+        recipe.seed = 7;
+        SceneRecipe people = recipe;
         people.objects = {testsupport::crossing(people, 4.0, 9.0, {18, 44}),
                           testsupport::crossing(people, 14.0, 19.0, {52, 120}),
                           testsupport::crossing(people, 23.0, 28.0, {16, 40})};
         const std::string name = testsupport::distractorName(kind);
         Score scores[2][2];
         int column = 0;
-        for (const SceneSpec* each : {&spec, &people}) {
+        for (const SceneRecipe* each : {&recipe, &people}) {
             const std::string video = dir + "/" + name + (column == 0 ? "-empty" : "-people") +
                                       (kind == Distractor::LowBitrate ? ".mp4" : ".mkv");
             const std::string made = testsupport::writeScene(*each, video);

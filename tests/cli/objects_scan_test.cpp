@@ -17,7 +17,7 @@ namespace {
 
 TEST(ObjectsScan, SaysWhereTheObjectsWereAndALightChangeOnce) {
     testsupport::TempDir dir;
-    testsupport::SceneSpec scene;
+    testsupport::SceneRecipe scene;
     scene.kind = testsupport::Distractor::LightSwitch;
     scene.seconds = 8.0;
     scene.objects = {testsupport::crossing(scene, 4.5, 8.0, {20, 48})};

@@ -15,7 +15,7 @@ namespace {
 using pelmora::ObjectDetector;
 using pelmora::ObjectOutcome;
 using testsupport::Distractor;
-using testsupport::SceneSpec;
+using testsupport::SceneRecipe;
 
 struct Found {
     std::vector<std::pair<long long, long long>> events;  // from the first to the last snapshot
@@ -25,16 +25,16 @@ struct Found {
 
 // The scene run through the detector as the frame loop runs it, its snapshots grouped into
 // events no more than two seconds apart.
-Found detect(const SceneSpec& spec) {
-    ObjectDetector detector(pelmora::ObjectSettings(), spec.size, spec.fps);
+Found detect(const SceneRecipe& recipe) {
+    ObjectDetector detector(pelmora::ObjectSettings(), recipe.size, recipe.fps);
     Found found;
-    const long long frames = std::llround(spec.seconds * spec.fps);
+    const long long frames = std::llround(recipe.seconds * recipe.fps);
     cv::Mat grey;
     cv::Mat small;
     for (long long i = 0; i < frames; ++i) {
-        const long long ms = std::llround(i * 1000.0 / spec.fps);
-        cv::cvtColor(testsupport::sceneFrame(spec, i), grey, cv::COLOR_BGR2GRAY);
-        cv::resize(grey, small, ObjectDetector::workingSize(spec.size), 0, 0, cv::INTER_AREA);
+        const long long ms = std::llround(i * 1000.0 / recipe.fps);
+        cv::cvtColor(testsupport::sceneFrame(recipe, i), grey, cv::COLOR_BGR2GRAY);
+        cv::resize(grey, small, ObjectDetector::workingSize(recipe.size), 0, 0, cv::INTER_AREA);
         const ObjectOutcome& outcome = detector.step(small, ms, cv::Mat());
         if (outcome.note != ObjectOutcome::Note::None) {
             found.notes.emplace_back(outcome.note, ms);
@@ -53,8 +53,8 @@ Found detect(const SceneSpec& spec) {
 }
 
 // "found/true, N false": the moments an event overlaps, and the events that overlap none.
-std::string score(const SceneSpec& spec, const Found& found) {
-    const std::vector<testsupport::SceneMoment> moments = testsupport::sceneMoments(spec);
+std::string score(const SceneRecipe& recipe, const Found& found) {
+    const std::vector<testsupport::SceneMoment> moments = testsupport::sceneMoments(recipe);
     int hit = 0;
     for (const auto& moment : moments) {
         for (const auto& [start, end] : found.events) {
@@ -85,12 +85,12 @@ TEST(ObjectDetector, FindsEveryObjectAndNothingElseWhateverTheSceneDoes) {
         Distractor::Night,        Distractor::Shake,       Distractor::Sway,
     };
     for (const Distractor kind : kinds) {
-        SceneSpec spec;
-        spec.kind = kind;
-        spec.seconds = 10.0;
-        spec.objects = {testsupport::crossing(spec, 1.0, 4.0, {10, 24}),
-                        testsupport::crossing(spec, 6.5, 9.0, {26, 60})};
-        EXPECT_EQ(score(spec, detect(spec)), "2/2, 0 false") << distractorName(kind);
+        SceneRecipe recipe;
+        recipe.kind = kind;
+        recipe.seconds = 10.0;
+        recipe.objects = {testsupport::crossing(recipe, 1.0, 4.0, {10, 24}),
+                          testsupport::crossing(recipe, 6.5, 9.0, {26, 60})};
+        EXPECT_EQ(score(recipe, detect(recipe)), "2/2, 0 false") << distractorName(kind);
     }
 }
 
@@ -108,17 +108,17 @@ TEST(ObjectDetector, SaysEachChangeOfLightAndEachShakeOnceWhenItHappens) {
         {Distractor::Night, ObjectOutcome::Note::None},
     };
     for (const auto& row : rows) {
-        SceneSpec spec;
-        spec.kind = row.kind;
-        spec.seconds = 10.0;
+        SceneRecipe recipe;
+        recipe.kind = row.kind;
+        recipe.seconds = 10.0;
         std::vector<long long> expected;
-        if (testsupport::sceneChangeMs(spec) >= 0) {
-            expected.push_back(testsupport::sceneChangeMs(spec));
+        if (testsupport::sceneChangeMs(recipe) >= 0) {
+            expected.push_back(testsupport::sceneChangeMs(recipe));
         }
-        for (const auto& [first, last] : testsupport::sceneShakes(spec)) {
-            expected.push_back(std::llround(first * 1000.0 / spec.fps));
+        for (const auto& [first, last] : testsupport::sceneShakes(recipe)) {
+            expected.push_back(std::llround(first * 1000.0 / recipe.fps));
         }
-        const Found found = detect(spec);
+        const Found found = detect(recipe);
         std::vector<long long> said;
         for (const auto& [note, ms] : found.notes) {
             EXPECT_EQ(note, row.note) << distractorName(row.kind) << " at " << ms;
@@ -135,7 +135,7 @@ TEST(ObjectDetector, SaysEachChangeOfLightAndEachShakeOnceWhenItHappens) {
 
 // Where a person of known size stands, its box says so, to within a few pixels.
 TEST(ObjectDetector, BoxesAnObjectWhereItIs) {
-    SceneSpec moving;
+    SceneRecipe moving;
     moving.seconds = 4.0;
     moving.size = {640, 360};
     moving.objects = {{2.0, 4.0, {40, 96}, {100, 150}, {420, 150}}};

@@ -12,8 +12,8 @@ constexpr double kPi = 3.14159265358979323846;
 
 // The scene without anything that changes: soft ground, a few shapes of other colours, and a
 // fine texture everywhere, as real surfaces have.
-cv::Mat stillScene(const SceneSpec& spec) {
-    const cv::Size size = spec.size;
+cv::Mat stillScene(const SceneRecipe& recipe) {
+    const cv::Size size = recipe.size;
     cv::Mat scene(size, CV_8UC3);
     for (int y = 0; y < size.height; ++y) {
         for (int x = 0; x < size.width; ++x) {
@@ -23,7 +23,7 @@ cv::Mat stillScene(const SceneSpec& spec) {
                           static_cast<uchar>(115 + 20 * (1.0 - sky)));
         }
     }
-    cv::RNG rng(spec.seed * 7919U + 17U);
+    cv::RNG rng(recipe.seed * 7919U + 17U);
     for (int i = 0; i < 14; ++i) {
         const cv::Point corner(rng.uniform(0, size.width), rng.uniform(0, size.height));
         const cv::Size shape(rng.uniform(size.width / 12, size.width / 4),
@@ -45,14 +45,15 @@ cv::Mat stillScene(const SceneSpec& spec) {
 }
 
 // The patch of leaves of the Sway kind: the top left quarter, small blobs of greens.
-cv::Rect leavesPatch(const SceneSpec& spec) {
-    return {spec.size.width / 16, spec.size.height / 10, spec.size.width / 3, spec.size.height / 3};
+cv::Rect leavesPatch(const SceneRecipe& recipe) {
+    return {recipe.size.width / 16, recipe.size.height / 10, recipe.size.width / 3,
+            recipe.size.height / 3};
 }
 
-cv::Mat leaves(const SceneSpec& spec) {
-    const cv::Rect patch = leavesPatch(spec);
+cv::Mat leaves(const SceneRecipe& recipe) {
+    const cv::Rect patch = leavesPatch(recipe);
     cv::Mat foliage(patch.size(), CV_8UC3, cv::Scalar(40, 90, 50));
-    cv::RNG rng(spec.seed * 104729U + 3U);
+    cv::RNG rng(recipe.seed * 104729U + 3U);
     const int blobs = patch.area() / 30;
     for (int i = 0; i < blobs; ++i) {
         const cv::Point centre(rng.uniform(0, patch.width), rng.uniform(0, patch.height));
@@ -65,20 +66,20 @@ cv::Mat leaves(const SceneSpec& spec) {
 }
 
 // Where the camera stands, as a shift of the picture, at frame index.
-cv::Point2d shakeAt(const SceneSpec& spec, long long index) {
-    for (const auto& [first, last] : sceneShakes(spec)) {
+cv::Point2d shakeAt(const SceneRecipe& recipe, long long index) {
+    for (const auto& [first, last] : sceneShakes(recipe)) {
         if (index >= first && index <= last) {
-            const double t = static_cast<double>(index) / spec.fps;
-            const double amplitude = 3.0 * spec.size.width / 320.0;
+            const double t = static_cast<double>(index) / recipe.fps;
+            const double amplitude = 3.0 * recipe.size.width / 320.0;
             return {amplitude * std::sin(2 * kPi * 6 * t), amplitude * std::cos(2 * kPi * 5 * t)};
         }
     }
     return {0.0, 0.0};
 }
 
-void drawObjects(const SceneSpec& spec, double t, cv::Mat& frame) {
-    for (std::size_t i = 0; i < spec.objects.size(); ++i) {
-        const SceneObject& object = spec.objects[i];
+void drawObjects(const SceneRecipe& recipe, double t, cv::Mat& frame) {
+    for (std::size_t i = 0; i < recipe.objects.size(); ++i) {
+        const SceneObject& object = recipe.objects[i];
         if (t < object.startS || t > object.endS) {
             continue;
         }
@@ -129,55 +130,55 @@ const char* distractorName(Distractor kind) {
     return "unknown";
 }
 
-std::vector<SceneMoment> sceneMoments(const SceneSpec& spec) {
+std::vector<SceneMoment> sceneMoments(const SceneRecipe& recipe) {
     std::vector<SceneMoment> moments;
-    for (const SceneObject& object : spec.objects) {
+    for (const SceneObject& object : recipe.objects) {
         moments.push_back(
             {std::llround(object.startS * 1000.0), std::llround(object.endS * 1000.0)});
     }
     return moments;
 }
 
-long long sceneChangeMs(const SceneSpec& spec) {
-    return spec.kind == Distractor::LightSwitch || spec.kind == Distractor::ColourToGrey
-               ? std::llround(spec.seconds * 0.45 * 1000.0)
+long long sceneChangeMs(const SceneRecipe& recipe) {
+    return recipe.kind == Distractor::LightSwitch || recipe.kind == Distractor::ColourToGrey
+               ? std::llround(recipe.seconds * 0.45 * 1000.0)
                : -1;
 }
 
-std::vector<std::pair<long long, long long>> sceneShakes(const SceneSpec& spec) {
+std::vector<std::pair<long long, long long>> sceneShakes(const SceneRecipe& recipe) {
     std::vector<std::pair<long long, long long>> shakes;
-    if (spec.kind != Distractor::Shake) {
+    if (recipe.kind != Distractor::Shake) {
         return shakes;
     }
     for (const double at : {0.2, 0.5, 0.8}) {
-        const long long first = std::llround(spec.seconds * at * spec.fps);
-        shakes.emplace_back(first, first + std::llround(spec.fps) - 1);
+        const long long first = std::llround(recipe.seconds * at * recipe.fps);
+        shakes.emplace_back(first, first + std::llround(recipe.fps) - 1);
     }
     return shakes;
 }
 
-SceneObject crossing(const SceneSpec& spec, double startS, double endS, cv::Size size) {
-    const double y = spec.size.height / 2.0 - size.height / 2.0;
-    return {startS, endS, size, {-size.width / 2.0, y}, {spec.size.width - size.width / 2.0, y}};
+SceneObject crossing(const SceneRecipe& recipe, double startS, double endS, cv::Size size) {
+    const double y = recipe.size.height / 2.0 - size.height / 2.0;
+    return {startS, endS, size, {-size.width / 2.0, y}, {recipe.size.width - size.width / 2.0, y}};
 }
 
-cv::Mat sceneFrame(const SceneSpec& spec, long long index) {
-    static thread_local SceneSpec cachedSpec;
+cv::Mat sceneFrame(const SceneRecipe& recipe, long long index) {
+    static thread_local SceneRecipe cachedSpec;
     static thread_local cv::Mat cachedScene;
     static thread_local cv::Mat cachedLeaves;
-    if (cachedScene.empty() || cachedSpec.size != spec.size || cachedSpec.seed != spec.seed) {
-        cachedSpec = spec;
-        cachedScene = stillScene(spec);
-        cachedLeaves = leaves(spec);
+    if (cachedScene.empty() || cachedSpec.size != recipe.size || cachedSpec.seed != recipe.seed) {
+        cachedSpec = recipe;
+        cachedScene = stillScene(recipe);
+        cachedLeaves = leaves(recipe);
     }
-    const double t = static_cast<double>(index) / spec.fps;
+    const double t = static_cast<double>(index) / recipe.fps;
     cv::Mat frame = cachedScene.clone();
-    if (spec.kind == Distractor::Sway) {
+    if (recipe.kind == Distractor::Sway) {
         // Each row of leaves sways to and fro by a few pixels, a little later than the one above.
-        const cv::Rect patch = leavesPatch(spec);
+        const cv::Rect patch = leavesPatch(recipe);
         cv::Mat mapX(patch.size(), CV_32F);
         cv::Mat mapY(patch.size(), CV_32F);
-        const double amplitude = 4.0 * spec.size.width / 320.0;
+        const double amplitude = 4.0 * recipe.size.width / 320.0;
         for (int y = 0; y < patch.height; ++y) {
             const double shift = amplitude * std::sin(2 * kPi * 0.7 * t + y / 12.0);
             for (int x = 0; x < patch.width; ++x) {
@@ -187,15 +188,15 @@ cv::Mat sceneFrame(const SceneSpec& spec, long long index) {
         }
         cv::remap(cachedLeaves, frame(patch), mapX, mapY, cv::INTER_LINEAR, cv::BORDER_REFLECT);
     }
-    drawObjects(spec, t, frame);
+    drawObjects(recipe, t, frame);
 
     cv::Mat light;
     frame.convertTo(light, CV_32FC3);
-    const long long changeMs = sceneChangeMs(spec);
+    const long long changeMs = sceneChangeMs(recipe);
     const bool changed = changeMs >= 0 && t * 1000.0 >= static_cast<double>(changeMs);
-    switch (spec.kind) {
+    switch (recipe.kind) {
         case Distractor::LightRamp:
-            light *= 1.0 - 0.4 * std::sin(kPi * t / spec.seconds);
+            light *= 1.0 - 0.4 * std::sin(kPi * t / recipe.seconds);
             break;
         case Distractor::LightSwitch:
             if (changed) {
@@ -211,12 +212,12 @@ cv::Mat sceneFrame(const SceneSpec& spec, long long index) {
             }
             break;
         case Distractor::CloudShadow: {
-            const double cx = (-0.3 + 1.6 * t / spec.seconds) * spec.size.width;
-            const double sx = 0.25 * spec.size.width;
-            const double sy = 0.6 * spec.size.height;
+            const double cx = (-0.3 + 1.6 * t / recipe.seconds) * recipe.size.width;
+            const double sx = 0.25 * recipe.size.width;
+            const double sy = 0.6 * recipe.size.height;
             for (int y = 0; y < light.rows; ++y) {
                 auto* row = light.ptr<cv::Vec3f>(y);
-                const double dy = (y - 0.5 * spec.size.height) / sy;
+                const double dy = (y - 0.5 * recipe.size.height) / sy;
                 for (int x = 0; x < light.cols; ++x) {
                     const double dx = (x - cx) / sx;
                     row[x] *= static_cast<float>(1.0 - 0.33 * std::exp(-(dx * dx + dy * dy) / 2));
@@ -230,26 +231,28 @@ cv::Mat sceneFrame(const SceneSpec& spec, long long index) {
         default:
             break;
     }
-    cv::RNG rng(static_cast<std::uint64_t>(spec.seed) * 1000003ULL +
+    cv::RNG rng(static_cast<std::uint64_t>(recipe.seed) * 1000003ULL +
                 static_cast<std::uint64_t>(index));
-    if (spec.kind == Distractor::Rain) {
+    if (recipe.kind == Distractor::Rain) {
         // Streaks brighten what is behind them: added, not painted over.
         cv::Mat drops(light.size(), CV_32FC3, cv::Scalar::all(0));
-        const int streaks = spec.size.area() / 250;
+        const int streaks = recipe.size.area() / 250;
         for (int i = 0; i < streaks; ++i) {
-            const cv::Point top(rng.uniform(0, spec.size.width), rng.uniform(0, spec.size.height));
-            const int length = rng.uniform(spec.size.height / 25 + 2, spec.size.height / 14 + 3);
+            const cv::Point top(rng.uniform(0, recipe.size.width),
+                                rng.uniform(0, recipe.size.height));
+            const int length =
+                rng.uniform(recipe.size.height / 25 + 2, recipe.size.height / 14 + 3);
             cv::line(drops, top, top + cv::Point(length / 4, length), cv::Scalar::all(70), 1,
                      cv::LINE_AA);
         }
         light += drops;
     }
     cv::Mat noise(light.size(), CV_32FC3);
-    rng.fill(noise, cv::RNG::NORMAL, 0, spec.kind == Distractor::Night ? 10 : 3);
+    rng.fill(noise, cv::RNG::NORMAL, 0, recipe.kind == Distractor::Night ? 10 : 3);
     light += noise;
     cv::Mat out;
     light.convertTo(out, CV_8UC3);
-    const cv::Point2d shift = shakeAt(spec, index);
+    const cv::Point2d shift = shakeAt(recipe, index);
     if (shift.x != 0.0 || shift.y != 0.0) {
         const cv::Mat move = (cv::Mat_<double>(2, 3) << 1, 0, shift.x, 0, 1, shift.y);
         cv::Mat moved;
@@ -259,22 +262,22 @@ cv::Mat sceneFrame(const SceneSpec& spec, long long index) {
     return out;
 }
 
-std::string writeScene(const SceneSpec& spec, const std::string& path) {
-    const std::string codec = spec.kind == Distractor::LowBitrate
+std::string writeScene(const SceneRecipe& recipe, const std::string& path) {
+    const std::string codec = recipe.kind == Distractor::LowBitrate
                                   ? "-c:v libx264 -preset veryfast -crf 40 -pix_fmt yuv420p "
                                     "-x264-params keyint=50:min-keyint=50:scenecut=0"
                                   : "-c:v ffv1";
     const std::string command =
         "ffmpeg -nostdin -loglevel error -y -f rawvideo -pix_fmt bgr24 -s " +
-        std::to_string(spec.size.width) + "x" + std::to_string(spec.size.height) + " -framerate " +
-        std::to_string(spec.fps) + " -i - " + codec + " '" + path + "'";
+        std::to_string(recipe.size.width) + "x" + std::to_string(recipe.size.height) +
+        " -framerate " + std::to_string(recipe.fps) + " -i - " + codec + " '" + path + "'";
     FILE* pipe = ::popen(command.c_str(), "w");
     if (pipe == nullptr) {
         return "cannot run " + command;
     }
-    const long long frames = std::llround(spec.seconds * spec.fps);
+    const long long frames = std::llround(recipe.seconds * recipe.fps);
     for (long long i = 0; i < frames; ++i) {
-        const cv::Mat frame = sceneFrame(spec, i);
+        const cv::Mat frame = sceneFrame(recipe, i);
         std::fwrite(frame.data, 1, frame.total() * frame.elemSize(), pipe);
     }
     const int status = ::pclose(pipe);

@@ -38,7 +38,7 @@ struct SceneObject {
     cv::Point2d to;
 };
 
-struct SceneSpec {
+struct SceneRecipe {
     cv::Size size{320, 180};
     double fps = 25.0;
     double seconds = 8.0;
@@ -52,23 +52,23 @@ struct SceneMoment {
     long long startMs = 0;
     long long endMs = 0;
 };
-std::vector<SceneMoment> sceneMoments(const SceneSpec& spec);
+std::vector<SceneMoment> sceneMoments(const SceneRecipe& recipe);
 
 // Frame index of the scene, as BGR.
-cv::Mat sceneFrame(const SceneSpec& spec, long long index);
+cv::Mat sceneFrame(const SceneRecipe& recipe, long long index);
 
 // The scene's moment of change for the kinds that have one (the lights switched, the switch to
 // grey), in milliseconds; -1 for the others.
-long long sceneChangeMs(const SceneSpec& spec);
+long long sceneChangeMs(const SceneRecipe& recipe);
 // The frames the camera shakes in, as [first, last] pairs; none for the other kinds.
-std::vector<std::pair<long long, long long>> sceneShakes(const SceneSpec& spec);
+std::vector<std::pair<long long, long long>> sceneShakes(const SceneRecipe& recipe);
 
 // Writes the scene to path with the ffmpeg command, lossless (FFV1 in Matroska) or, for
 // LowBitrate, as a poor H.264 stream; the reason it could not, or empty.
-std::string writeScene(const SceneSpec& spec, const std::string& path);
+std::string writeScene(const SceneRecipe& recipe, const std::string& path);
 
 // One object of the given size crossing from left to right, from startS to endS, its top at
 // the vertical middle less half its height.
-SceneObject crossing(const SceneSpec& spec, double startS, double endS, cv::Size size);
+SceneObject crossing(const SceneRecipe& recipe, double startS, double endS, cv::Size size);
 
 }  // namespace testsupport

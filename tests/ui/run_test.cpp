@@ -683,7 +683,7 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
 // The Detector choice reaches the run, and Tune shows the person the detector would see.
 TEST(WindowDetector, ObjectsReachTheRunAndTuneBoxesThePerson) {
     TempDir tmp;
-    testsupport::SceneSpec scene;
+    testsupport::SceneRecipe scene;
     scene.seconds = 5.0;
     scene.objects = {testsupport::crossing(scene, 1.0, 5.0, {20, 48})};
     const std::string video = tmp.file("yard.avi");

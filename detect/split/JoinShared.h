@@ -10,7 +10,7 @@
 #include "RunRequest.h"
 #include "SegmentRecord.h"
 
-namespace pelmora::joinparts {
+namespace pelmora::joinshared {
 
 // "K/N", as the stretch is named to people.
 std::string nameOf(const SegmentRecord& record);
@@ -73,4 +73,4 @@ std::string recordDigest(const std::string& stretch);
 std::vector<std::string> clearAfterJoin(const std::string& folder,
                                         const std::vector<JoinedStretch>& stretches);
 
-}  // namespace pelmora::joinparts
+}  // namespace pelmora::joinshared
