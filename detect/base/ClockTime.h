@@ -73,6 +73,8 @@ private:
     std::shared_ptr<const Rules> rules;
 };
 
+// An offset from UTC as ISO 8601 writes it: "+02:00", "-05:30".
+std::string offsetText(int offsetSeconds);
 // "2024-05-01T08:00:04.250+02:00": the moment as the zone's clock shows it, to the millisecond,
 // with the zone's offset then.
 std::string isoClockTime(long long utcMs, const TimeZone& zone);
