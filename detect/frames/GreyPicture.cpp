@@ -23,10 +23,6 @@ bool hasLumaPlane(int format) {
 
 }  // namespace
 
-GreyPicture::~GreyPicture() {
-    sws_freeContext(scaler);
-}
-
 bool GreyPicture::make(const Picture& picture, cv::Size visible, int rotation, cv::Size size,
                        cv::Mat& grey) {
     const AVFrame& frame = *picture.frame;
@@ -40,16 +36,15 @@ bool GreyPicture::make(const Picture& picture, cv::Size visible, int rotation, c
                            static_cast<std::size_t>(frame.linesize[0]));
         cv::resize(luma, into, target, 0, 0, cv::INTER_AREA);
     } else {
-        scaler = sws_getCachedContext(
-            scaler, shown.width, shown.height, static_cast<AVPixelFormat>(frame.format),
-            target.width, target.height, AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr);
-        if (scaler == nullptr) {
+        cachedScaler(scaler, shown.width, shown.height, static_cast<AVPixelFormat>(frame.format),
+                     target.width, target.height, AV_PIX_FMT_GRAY8, SWS_AREA);
+        if (!scaler) {
             return false;
         }
         into.create(target, CV_8U);
         uint8_t* planes[4] = {into.data, nullptr, nullptr, nullptr};
         int steps[4] = {static_cast<int>(into.step), 0, 0, 0};
-        sws_scale(scaler, frame.data, frame.linesize, 0, shown.height, planes, steps);
+        sws_scale(scaler.get(), frame.data, frame.linesize, 0, shown.height, planes, steps);
     }
     switch ((rotation % 360 + 360) % 360) {
         case 90:

@@ -15,7 +15,6 @@ namespace pelmora {
 class GreyPicture {
 public:
     GreyPicture() = default;
-    ~GreyPicture();
     GreyPicture(const GreyPicture&) = delete;
     GreyPicture& operator=(const GreyPicture&) = delete;
 
@@ -25,7 +24,7 @@ public:
     bool make(const Picture& picture, cv::Size visible, int rotation, cv::Size size, cv::Mat& grey);
 
 private:
-    SwsContext* scaler = nullptr;
+    Scaler scaler;
     cv::Mat unturned;
 };
 

@@ -65,18 +65,13 @@ cv::Size sourceSize(const Picture& picture) {
 
 }  // namespace
 
-PictureConverter::~PictureConverter() {
-    sws_freeContext(scaler);
-    sws_freeContext(pairScaler);
-}
-
 void PictureConverter::setStream(cv::Size visibleSize, int rotationDegrees) {
     visible = visibleSize;
     rotation = rotationDegrees;
 }
 
 bool PictureConverter::changesFormat(const Picture& picture) const {
-    return scaler != nullptr &&
+    return scaler &&
            (picture.frame->width != pictureWidth || picture.frame->height != pictureHeight ||
             picture.frame->format != pixelFormat);
 }
@@ -85,18 +80,16 @@ bool PictureConverter::prepare(const Picture& picture) {
     const AVFrame& frame = *picture.frame;
     // A picture of the size and format before may still come with another coded size than its
     // own; the scaler made for its size serves it as long as its planes hold what it reads.
-    if (scaler != nullptr && !changesFormat(picture) &&
-        planesHold(frame, scalerWidth, frame.height)) {
+    if (scaler && !changesFormat(picture) && planesHold(frame, scalerWidth, frame.height)) {
         return true;
     }
     // Once the pictures have changed size the stream's size no longer describes them; a change
     // of pixel format alone leaves the images as they were.
-    sizeChanged = sizeChanged || (scaler != nullptr &&
-                                  (frame.width != pictureWidth || frame.height != pictureHeight));
+    sizeChanged =
+        sizeChanged || (scaler && (frame.width != pictureWidth || frame.height != pictureHeight));
     const cv::Size source = sourceSize(picture);
-    scaler = sws_getCachedContext(
-        scaler, source.width, source.height, static_cast<AVPixelFormat>(frame.format), source.width,
-        source.height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    cachedScaler(scaler, source.width, source.height, static_cast<AVPixelFormat>(frame.format),
+                 source.width, source.height, AV_PIX_FMT_BGR24, SWS_BICUBIC);
     rowCheck = RowCheck::NotYet;
     scalerWidth = source.width;
     scalerHeight = source.height;
@@ -156,20 +149,19 @@ bool PictureConverter::convert(const Picture& picture, cv::Mat& image) {
     int strides[4] = {static_cast<int>(target.step[0]), 0, 0, 0};
     const AVFrame& frame = *picture.frame;
     const int made =
-        sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
+        sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
     if (made < size.height && scalerHeight > frame.height) {
         // A scaler over a coded height beyond the picture's may hold its last rows back for
         // source rows that never come (10-bit 4:2:0 does), leaving whatever the buffer held
         // there: the pictures of this format are converted over their own height instead.
         scalerHeight = frame.height;
-        scaler = sws_getCachedContext(
-            scaler, scalerWidth, scalerHeight, static_cast<AVPixelFormat>(frame.format),
-            scalerWidth, scalerHeight, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        cachedScaler(scaler, scalerWidth, scalerHeight, static_cast<AVPixelFormat>(frame.format),
+                     scalerWidth, scalerHeight, AV_PIX_FMT_BGR24, SWS_BICUBIC);
         rowCheck = RowCheck::NotYet;
-        if (scaler == nullptr) {
+        if (!scaler) {
             return false;
         }
-        sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, planes, strides);
+        sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, planes, strides);
     }
     if (rotation == 90) {
         cv::rotate(rotated, image, cv::ROTATE_90_CLOCKWISE);
@@ -244,10 +236,9 @@ void PictureConverter::scalePair(const Picture& picture, int pair, uint8_t* targ
     const AVFrame& frame = *picture.frame;
     // Over the whole scaler's width, which the image was laid out for: the picture's coded width
     // may be another picture's.
-    pairScaler = sws_getCachedContext(pairScaler, scalerWidth, 2,
-                                      static_cast<AVPixelFormat>(frame.format), scalerWidth, 2,
-                                      AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (pairScaler == nullptr) {
+    cachedScaler(pairScaler, scalerWidth, 2, static_cast<AVPixelFormat>(frame.format), scalerWidth,
+                 2, AV_PIX_FMT_BGR24, SWS_BICUBIC);
+    if (!pairScaler) {
         throw std::runtime_error("no scaler for two rows of the picture");
     }
     const bool halfHeightColour =
@@ -259,7 +250,7 @@ void PictureConverter::scalePair(const Picture& picture, int pair, uint8_t* targ
     // The image's own row step: the scaler's vector code decides by it how far to write.
     uint8_t* targets[4] = {target, nullptr, nullptr, nullptr};
     int strides[4] = {step, 0, 0, 0};
-    sws_scale(pairScaler, planes, frame.linesize, 0, 2, targets, strides);
+    sws_scale(pairScaler.get(), planes, frame.linesize, 0, 2, targets, strides);
 }
 
 }  // namespace pelmora

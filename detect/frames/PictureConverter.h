@@ -23,7 +23,6 @@ namespace pelmora {
 class PictureConverter {
 public:
     PictureConverter() = default;
-    ~PictureConverter();
     PictureConverter(const PictureConverter&) = delete;
     PictureConverter& operator=(const PictureConverter&) = delete;
 
@@ -70,9 +69,9 @@ private:
     // Rows 2 pair and 2 pair + 1 of the picture to target, in rows of step bytes.
     void scalePair(const Picture& picture, int pair, uint8_t* target, int step);
 
-    SwsContext* scaler = nullptr;
+    Scaler scaler;
     // Over two rows of the coded width, for convertRowPair.
-    SwsContext* pairScaler = nullptr;
+    Scaler pairScaler;
     enum class RowCheck { NotYet, Passed, Failed } rowCheck = RowCheck::NotYet;
 
     int scalerWidth = 0;

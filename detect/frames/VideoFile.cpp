@@ -11,18 +11,12 @@ extern "C" {
 
 namespace pelmora {
 
-std::string avErrorText(int error) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(error, text, sizeof text);
-    return text;
-}
-
 VideoFile::~VideoFile() {
     close();
 }
 
 void VideoFile::close() {
-    avformat_close_input(&format);
+    format.reset();
     index = -1;
 }
 
@@ -40,16 +34,14 @@ std::string whyNotOpened(const std::string& path, int error) {
 
 }  // namespace
 
-std::string localFileUrl(const std::string& path) {
-    return "file:" + path;
-}
-
 std::string VideoFile::open(const std::string& path, bool generatedTimes) {
     close();
     // What the container opens in turn (a playlist's parts, say) is a local file too.
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    int error = avformat_open_input(&format, localFileUrl(path).c_str(), nullptr, &options);
+    AVFormatContext* opened = nullptr;
+    int error = avformat_open_input(&opened, localFileUrl(path).c_str(), nullptr, &options);
+    format.reset(opened);
     av_dict_free(&options);
     if (error < 0) {
         return whyNotOpened(path, error);
@@ -59,7 +51,7 @@ std::string VideoFile::open(const std::string& path, bool generatedTimes) {
     if (generatedTimes && (format->iformat->flags & AVFMT_TS_DISCONT) != 0) {
         format->flags |= AVFMT_FLAG_GENPTS;
     }
-    error = avformat_find_stream_info(format, nullptr);
+    error = avformat_find_stream_info(format.get(), nullptr);
     if (error < 0) {
         close();
         return whyNotOpened(path, error);
@@ -84,7 +76,7 @@ double VideoFile::frameRate() const {
     if (index < 0) {
         return 0.0;
     }
-    const AVRational rate = av_guess_frame_rate(format, video(), nullptr);
+    const AVRational rate = av_guess_frame_rate(format.get(), video(), nullptr);
     return rate.num == 0 || rate.den == 0 ? 0.0 : av_q2d(rate);
 }
 

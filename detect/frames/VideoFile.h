@@ -2,18 +2,10 @@
 
 #include <string>
 
-struct AVFormatContext;
-struct AVStream;
+#include "AvError.h"
+#include "AvOwners.h"
 
 namespace pelmora {
-
-// FFmpeg's words for one of its error codes.
-std::string avErrorText(int error);
-
-// The name FFmpeg is given for a local file, to read or to write: always by its file protocol,
-// so that a name with a colon in it ("cam1:0800.mkv") is the file it names, never taken for a
-// protocol, and a list of files can never reach pipe:, concat: or http:.
-std::string localFileUrl(const std::string& path);
 
 // A video file's container, open, and the stream this program takes for its video: the first
 // video stream, as the imaging library's capture takes it, at the rate FFmpeg guesses for that
@@ -33,7 +25,7 @@ public:
     std::string open(const std::string& path, bool generatedTimes = false);
     void close();
 
-    AVFormatContext* container() const { return format; }
+    AVFormatContext* container() const { return format.get(); }
     // The video stream and its index in the container; null and -1 until opened.
     AVStream* video() const;
     int videoIndex() const { return index; }
@@ -51,7 +43,7 @@ public:
     std::string creationTime() const;
 
 private:
-    AVFormatContext* format = nullptr;
+    Input format;
     int index = -1;
 };
 

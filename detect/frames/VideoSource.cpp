@@ -74,10 +74,6 @@ void startPicturesBlack(AVCodecContext* decoder) {
 #endif
 }
 
-void AVFrameDeleter::operator()(AVFrame* frame) const {
-    av_frame_free(&frame);
-}
-
 VideoSource::VideoSource() = default;
 
 VideoSource::~VideoSource() {
@@ -85,8 +81,8 @@ VideoSource::~VideoSource() {
 }
 
 void VideoSource::close() {
-    av_packet_free(&packet);
-    avcodec_free_context(&decoder);
+    packet.reset();
+    decoder.reset();
     file.close();
     format = nullptr;
     stream = nullptr;
@@ -111,9 +107,9 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
         close();
         return false;
     }
-    decoder = avcodec_alloc_context3(codec);
-    packet = av_packet_alloc();
-    if (decoder == nullptr || packet == nullptr) {
+    decoder.reset(avcodec_alloc_context3(codec));
+    packet.reset(av_packet_alloc());
+    if (!decoder || !packet) {
         reason = avErrorText(AVERROR(ENOMEM));
         close();
         return false;
@@ -122,9 +118,9 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
                                 ? decoderThreads
                                 : static_cast<int>(std::clamp(std::thread::hardware_concurrency(),
                                                               1u, kMostDecoderThreads));
-    avcodec_parameters_to_context(decoder, parameters);
-    startPicturesBlack(decoder);
-    const int error = avcodec_open2(decoder, codec, nullptr);
+    avcodec_parameters_to_context(decoder.get(), parameters);
+    startPicturesBlack(decoder.get());
+    const int error = avcodec_open2(decoder.get(), codec, nullptr);
     if (error < 0) {
         reason = avErrorText(error);
         close();
@@ -246,10 +242,10 @@ bool VideoSource::next(Picture& picture) {
     int otherPackets = 0;
     int failedDecodes = 0;
     // A picture may be waiting from the packet before.
-    bool valid = avcodec_receive_frame(decoder, frame) >= 0;
+    bool valid = avcodec_receive_frame(decoder.get(), frame) >= 0;
     while (!valid) {
-        av_packet_unref(packet);
-        int result = av_read_frame(format, packet);
+        av_packet_unref(packet.get());
+        int result = av_read_frame(format, packet.get());
         if (result == AVERROR(EAGAIN)) {
             continue;
         }
@@ -260,7 +256,7 @@ bool VideoSource::next(Picture& picture) {
             packet->stream_index = streamIndex;
         }
         if (packet->stream_index != streamIndex) {
-            av_packet_unref(packet);
+            av_packet_unref(packet.get());
             if (++otherPackets > kOtherPacketsPerPicture) {
                 break;
             }
@@ -274,10 +270,10 @@ bool VideoSource::next(Picture& picture) {
                                             ? times.shiftOf(streamIndex)
                                             : times.shiftFor(*packet);
         }
-        if (avcodec_send_packet(decoder, packet) < 0) {
+        if (avcodec_send_packet(decoder.get(), packet.get()) < 0) {
             break;
         }
-        result = avcodec_receive_frame(decoder, frame);
+        result = avcodec_receive_frame(decoder.get(), frame);
         if (result >= 0) {
             valid = true;
         } else if (result != AVERROR(EAGAIN) && ++failedDecodes > kFailedDecodesPerPicture) {
@@ -318,8 +314,8 @@ bool VideoSource::seek(double ms) {
     if (av_seek_frame(format, streamIndex, target, AVSEEK_FLAG_BACKWARD) < 0) {
         return false;
     }
-    avcodec_flush_buffers(decoder);
-    av_packet_unref(packet);
+    avcodec_flush_buffers(decoder.get());
+    av_packet_unref(packet.get());
     hasReturned = false;
     // What was read before no longer leads up to what comes next.
     times.start(format, streamIndex);

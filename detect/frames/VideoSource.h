@@ -3,21 +3,11 @@
 #include <memory>
 #include <string>
 
+#include "AvOwners.h"
 #include "ContinuedTimes.h"
 #include "VideoFile.h"
 
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct AVPacket;
-struct AVStream;
-
 namespace pelmora {
-
-struct AVFrameDeleter {
-    void operator()(AVFrame* frame) const;
-};
-using AVFramePtr = std::unique_ptr<AVFrame, AVFrameDeleter>;
 
 // Has the decoder start every picture black before it decodes into it. A decoder may leave
 // part of a picture unwritten where its data ends early (FFV1 leaves the colour of a frame cut
@@ -29,7 +19,7 @@ void startPicturesBlack(AVCodecContext* decoder);
 // A picture as the decoder gave it, in its own pixel format, with what the conversion to
 // blue-green-red and the clocks need to know of it.
 struct Picture {
-    AVFramePtr frame;
+    Frame frame;
     // The decoder's coded size when the picture came out: the conversion works over it.
     int codedWidth = 0;
     int codedHeight = 0;
@@ -114,9 +104,9 @@ private:
 
     VideoFile file;
     AVFormatContext* format = nullptr;  // the file's container, which the file owns
-    AVCodecContext* decoder = nullptr;
+    Codec decoder;
     AVStream* stream = nullptr;
-    AVPacket* packet = nullptr;
+    Packet packet;
     int streamIndex = -1;
     int rotationDegrees = 0;
     long long picturesRead = 0;

@@ -16,7 +16,7 @@ namespace pelmora {
 struct SettingSweep::Reference {
     // The decoded picture the image was converted from, for comparing row by row; null for the
     // black a video starts from.
-    AVFramePtr picture;
+    Frame picture;
     cv::Mat image;
     std::vector<std::size_t> members;  // the settings, in their order
     int lowest = 0;                    // their smallest threshold

@@ -100,10 +100,4 @@ ClipMethod encodeMethod() {
     return {nullptr, false, ".mp4", "MP4"};
 }
 
-// H.264's 4:2:0 pictures come in whole pairs of rows and columns: an odd size is made even by
-// an edge that repeats the picture's last column or row, so that no picture loses any of itself.
-int evenSize(int size) {
-    return std::max(2, size + (size & 1));
-}
-
 }  // namespace pelmora

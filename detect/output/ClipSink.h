@@ -13,32 +13,13 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "AvOwners.h"
 #include "ClipSource.h"
+#include "OutputFile.h"
 #include "VideoFile.h"
 #include "VideoSource.h"
 
 namespace pelmora {
-
-// Each of FFmpeg's objects freed by the call FFmpeg gives for it.
-struct CodecFree {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-using Codec = std::unique_ptr<AVCodecContext, CodecFree>;
-
-struct FrameFree {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
-};
-using Frame = std::unique_ptr<AVFrame, FrameFree>;
-
-struct PacketFree {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-using Packet = std::unique_ptr<AVPacket, PacketFree>;
-
-struct InputFree {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-using Input = std::unique_ptr<AVFormatContext, InputFree>;
 
 int64_t packetTime(const AVPacket& packet);
 // Whether a packet shown from time (in base) for its duration is still shown at keyTime (in
@@ -49,19 +30,11 @@ bool shownOnAt(const AVPacket& packet, int64_t time, AVRational base, int64_t ke
 bool isSubtitle(const ClipSource& source, int stream);
 // The stream's decoder, opened so that a picture cut short starts black; null with the reason.
 Codec openDecoder(const AVStream* stream, std::string& error);
-// H.264's 4:2:0 pictures come in whole pairs of rows and columns: the even size a picture of
-// this size is encoded at, its last column or row repeated.
-int evenSize(int size);
 
 // Where one clip's packets go, from its keyframe on.
 class ClipSink {
 public:
-    virtual ~ClipSink() {
-        if (output != nullptr) {
-            avio_closep(&output->pb);
-            avformat_free_context(output);
-        }
-    }
+    virtual ~ClipSink() = default;
 
     // keyPts: the video packet the clip is fed from, in the video's time base.
     virtual std::string start(const ClipSource& source, int64_t keyPts, long long startMs,
@@ -71,10 +44,7 @@ public:
 
     // Whether what failed was the file itself (a full disk, a folder missing), which another
     // way of cutting the clip would not mend, rather than the way it was cut.
-    bool fileFailed() const {
-        return storageFailed ||
-               (output != nullptr && output->pb != nullptr && output->pb->error < 0);
-    }
+    bool fileFailed() const { return file.fileFailed(); }
 
     // The clip's copy of the video stream, where it is copied; -1 where it is encoded.
     virtual int videoOut() const { return -1; }
@@ -95,50 +65,9 @@ protected:
 
     std::vector<int> streams;  // the output stream of each input stream, or -1
 
+    // The clip's file, at its own name: the clip writer places it once it is checked.
     std::string openOutput(const char* formatName, const std::string& path) {
-        const int result = avformat_alloc_output_context2(&output, nullptr, formatName,
-                                                          localFileUrl(path).c_str());
-        if (result < 0) {
-            return avErrorText(result);
-        }
-        // Clips of the same stretch are the same bytes whenever they are cut, so that a resumed
-        // or joined run can be checked against one that ran through.
-        output->flags |= AVFMT_FLAG_BITEXACT;
-        return std::string();
-    }
-
-    std::string writeHeader(const std::string& path) {
-        int result = avio_open(&output->pb, localFileUrl(path).c_str(), AVIO_FLAG_WRITE);
-        if (result < 0) {
-            storageFailed = true;
-            return avErrorText(result);
-        }
-        result = avformat_write_header(output, nullptr);
-        return result < 0 ? avErrorText(result) : std::string();
-    }
-
-    // Writes a packet already in the output stream's time base.
-    std::string write(AVPacket* packet) {
-        const int result = av_interleaved_write_frame(output, packet);
-        return result < 0 ? avErrorText(result) : std::string();
-    }
-
-    std::string writeTrailer() {
-        int result = av_write_trailer(output);
-        if (output->pb->error < 0) {
-            storageFailed = true;
-            if (result >= 0) {
-                result = output->pb->error;
-            }
-        }
-        const int closed = avio_closep(&output->pb);
-        if (closed < 0) {
-            storageFailed = true;
-        }
-        if (result >= 0) {
-            result = closed;
-        }
-        return result < 0 ? avErrorText(result) : std::string();
+        return file.open(formatName, path, Placing::asNamed);
     }
 
     void noteVideo(long long ms) {
@@ -158,8 +87,7 @@ protected:
         }
     }
 
-    AVFormatContext* output = nullptr;
-    bool storageFailed = false;
+    OutputFile file;
 };
 
 // One way of cutting clips: copied into a container, or encoded.

@@ -20,6 +20,7 @@ extern "C" {
 #include "ClipSource.h"
 #include "FileOutput.h"
 #include "FolderNames.h"
+#include "H264Encoder.h"
 #include "TextFormat.h"
 #include "VideoFile.h"
 #include "VideoSource.h"

@@ -54,7 +54,7 @@ public:
                 offsets.push_back(0);
                 continue;
             }
-            AVStream* out = avformat_new_stream(output, nullptr);
+            AVStream* out = file.addStream();
             if (out == nullptr) {
                 return avErrorText(AVERROR(ENOMEM));
             }
@@ -69,7 +69,7 @@ public:
             streams.push_back(out->index);
             offsets.push_back(av_rescale_q(keyPts, from.videoBase(), in->time_base));
         }
-        return writeHeader(path);
+        return file.writeHeader();
     }
 
     std::string add(const AVPacket& packet) override {
@@ -98,12 +98,12 @@ public:
                      shownOnAt(packet, time, base, keyTime, source->videoBase()))) {
             return std::string();
         }
-        AVPacket* copy = av_packet_clone(&packet);
-        if (copy == nullptr) {
+        Packet copy(av_packet_clone(&packet));
+        if (!copy) {
             return avErrorText(AVERROR(ENOMEM));
         }
         if (isSubtitle(*source, index)) {
-            startLineAt(copy, av_rescale_q(keyTime, source->videoBase(), base));
+            startLineAt(copy.get(), av_rescale_q(keyTime, source->videoBase(), base));
         }
         if (copy->pts != AV_NOPTS_VALUE) {
             copy->pts -= offsets[index];
@@ -113,13 +113,12 @@ public:
         }
         copy->stream_index = streams[index];
         copy->pos = -1;
-        av_packet_rescale_ts(copy, base, output->streams[streams[index]]->time_base);
-        std::string error = write(copy);
-        av_packet_free(&copy);
-        return error;
+        av_packet_rescale_ts(copy.get(), base,
+                             file.container()->streams[streams[index]]->time_base);
+        return file.write(copy.get());
     }
 
-    std::string finish() override { return writeTrailer(); }
+    std::string finish() override { return file.finish(); }
 
     // The clip's copy of the video stream.
     int videoOut() const override { return streams[source->video]; }

@@ -4,10 +4,9 @@
 #include <string>
 #include <vector>
 
-struct AVCodecContext;
-struct AVFormatContext;
-struct AVFrame;
-struct SwsContext;
+#include "AvOwners.h"
+#include "H264Encoder.h"
+#include "OutputFile.h"
 
 namespace pelmora {
 
@@ -26,7 +25,6 @@ cv::Size digestSize(cv::Size size);
 class DigestWriter {
 public:
     DigestWriter() = default;
-    ~DigestWriter();
     DigestWriter(const DigestWriter&) = delete;
     DigestWriter& operator=(const DigestWriter&) = delete;
 
@@ -43,19 +41,14 @@ public:
 
 private:
     std::string encode(const cv::Mat& picture);
-    std::string drain();
-    void abandon();
 
-    std::string finalPath;
-    std::string temporary;
+    OutputFile file;
+    H264Encoder encoder;
+    Frame frame;
+    Scaler converter;
     cv::Size outSize;
-    AVFormatContext* output = nullptr;
-    AVCodecContext* encoder = nullptr;
-    AVFrame* frame = nullptr;
-    SwsContext* converter = nullptr;
     cv::Mat fitted;
     long long written = 0;
-    bool finished = false;
 };
 
 // Draws lines of text into the top left corner of picture, on a dark band, sized to the

@@ -4,7 +4,6 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
-#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -16,6 +15,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "H264Encoder.h"
 #include "TextFormat.h"
 
 namespace pelmora {
@@ -24,10 +24,6 @@ namespace {
 
 constexpr int64_t kAacBitRate = 128000;
 
-struct ResamplerFree {
-    void operator()(SwrContext* resampler) const { swr_free(&resampler); }
-};
-
 // Whether MP4 takes the codec as it is: FFmpeg's MP4 muxer says it takes FLAC and TrueHD, but
 // only as an experimental feature that it refuses to write, and players may not know.
 bool mp4TakesAsIs(const AVOutputFormat* mp4, AVCodecID codec) {
@@ -35,18 +31,14 @@ bool mp4TakesAsIs(const AVOutputFormat* mp4, AVCodecID codec) {
            avformat_query_codec(mp4, codec, FF_COMPLIANCE_NORMAL) == 1;
 }
 
-struct FifoFree {
-    void operator()(AVAudioFifo* fifo) const { av_audio_fifo_free(fifo); }
-};
-
 // Audio MP4 does not take, as AAC: decoded, gathered into the encoder's frame size, encoded.
 struct AacTrack {
     Codec decoder;
     Codec encoder;
-    std::unique_ptr<AVAudioFifo, FifoFree> fifo;
+    SampleQueue fifo;
     // From the decoder's samples, whatever their format and layout, to the encoder's; made for
     // the first frame decoded, which is when a decoder is sure to say its format.
-    std::unique_ptr<SwrContext, ResamplerFree> resampler;
+    Resampler resampler;
     int64_t nextPts = AV_NOPTS_VALUE;  // in samples from the clip's start
     int outIndex = -1;
 };
@@ -72,37 +64,23 @@ public:
         if (!decoder) {
             return error;
         }
-        const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
-        if (h264 == nullptr) {
-            return "no H.264 encoder (libx264) in this FFmpeg";
-        }
-        encoder.reset(avcodec_alloc_context3(h264));
         pictureWidth = std::max(1, decoder->width);
         pictureHeight = std::max(1, decoder->height);
-        encoder->width = evenSize(pictureWidth);
-        encoder->height = evenSize(pictureHeight);
-        encoder->pix_fmt = AV_PIX_FMT_YUV420P;
-        encoder->flags |= AV_CODEC_FLAG_BITEXACT;
-        encoder->sample_aspect_ratio = decoder->sample_aspect_ratio;
-        encoder->time_base = in->time_base;
-        encoder->framerate = in->avg_frame_rate;
-        if ((output->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
-            encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        H264Settings settings;
+        settings.width = evenSize(pictureWidth);
+        settings.height = evenSize(pictureHeight);
+        settings.pixelAspect = decoder->sample_aspect_ratio;
+        settings.timeBase = in->time_base;
+        settings.frameRate = in->avg_frame_rate;
+        if (from.frameMs > 0) {
+            settings.pictureDuration =
+                av_rescale_q(from.frameMs, AVRational{1, 1000}, settings.timeBase);
         }
-        // Frames in their own order keep MP4 free of edit lists that players read differently.
-        encoder->max_b_frames = 0;
-        av_opt_set(encoder->priv_data, "preset", "veryfast", 0);
-        int result = avcodec_open2(encoder.get(), h264, nullptr);
-        if (result < 0) {
-            return avErrorText(result);
+        error = encoder.open(file, settings);
+        if (!error.empty()) {
+            return error;
         }
-        AVStream* out = avformat_new_stream(output, nullptr);
-        if (out == nullptr) {
-            return avErrorText(AVERROR(ENOMEM));
-        }
-        avcodec_parameters_from_context(out->codecpar, encoder.get());
-        out->time_base = encoder->time_base;
-        streams[from.video] = out->index;
+        streams[from.video] = encoder.stream();
         for (unsigned i = 0; i < input->nb_streams; ++i) {
             const AVStream* other = input->streams[i];
             const AVMediaType type = other->codecpar->codec_type;
@@ -110,11 +88,11 @@ public:
                 (type != AVMEDIA_TYPE_AUDIO && type != AVMEDIA_TYPE_SUBTITLE)) {
                 continue;
             }
-            const bool copies = mp4TakesAsIs(output->oformat, other->codecpar->codec_id);
+            const bool copies = mp4TakesAsIs(file.container()->oformat, other->codecpar->codec_id);
             if (!copies && type == AVMEDIA_TYPE_SUBTITLE) {
                 continue;  // MP4 takes text subtitles only as its own kind
             }
-            AVStream* copy = avformat_new_stream(output, nullptr);
+            AVStream* copy = file.addStream();
             if (copy == nullptr) {
                 return avErrorText(AVERROR(ENOMEM));
             }
@@ -131,18 +109,12 @@ public:
                 return error;
             }
         }
-        converted.reset(av_frame_alloc());
-        converted->format = AV_PIX_FMT_YUV420P;
-        converted->width = encoder->width;
-        converted->height = encoder->height;
-        result = av_frame_get_buffer(converted.get(), 0);
-        if (result < 0) {
-            return avErrorText(result);
+        converted = encoder.makePicture(error);
+        if (!converted) {
+            return error;
         }
-        return writeHeader(path);
+        return file.writeHeader();
     }
-
-    ~EncodeSink() override { sws_freeContext(scaler); }
 
     std::string add(const AVPacket& packet) override {
         const int index = packet.stream_index;
@@ -180,16 +152,16 @@ public:
         copy->dts = copy->dts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : copy->dts - offset;
         copy->stream_index = streams[index];
         copy->pos = -1;
-        av_packet_rescale_ts(copy.get(), base, output->streams[streams[index]]->time_base);
-        return write(copy.get());
+        av_packet_rescale_ts(copy.get(), base,
+                             file.container()->streams[streams[index]]->time_base);
+        return file.write(copy.get());
     }
 
     std::string finish() override {
         avcodec_send_packet(decoder.get(), nullptr);
         std::string error = drainVideo();
         if (error.empty()) {
-            avcodec_send_frame(encoder.get(), nullptr);
-            error = drainEncoder(encoder.get(), streams[source->video]);
+            error = encoder.encode(nullptr);
         }
         for (AacTrack& track : tracks) {
             if (error.empty() && track.encoder) {
@@ -202,7 +174,7 @@ public:
         if (firstMs < 0) {
             return "no frame of the video falls in it";
         }
-        return writeTrailer();
+        return file.finish();
     }
 
 private:
@@ -232,7 +204,7 @@ private:
                                                track.decoder->ch_layout.nb_channels);
         track.encoder->time_base = AVRational{1, track.decoder->sample_rate};
         track.encoder->flags |= AV_CODEC_FLAG_BITEXACT;
-        if ((output->oformat->flags & AVFMT_GLOBALHEADER) != 0) {
+        if (file.wantsGlobalHeader()) {
             track.encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         }
         const int result = avcodec_open2(track.encoder.get(), aac, nullptr);
@@ -332,7 +304,8 @@ private:
         frame->pts = track.nextPts == AV_NOPTS_VALUE ? 0 : track.nextPts;
         track.nextPts = frame->pts + samples;
         result = avcodec_send_frame(track.encoder.get(), frame.get());
-        return result < 0 ? avErrorText(result) : drainEncoder(track.encoder.get(), track.outIndex);
+        return result < 0 ? avErrorText(result)
+                          : writeEncoded(track.encoder.get(), file, track.outIndex, 0);
     }
 
     std::string flushAac(AacTrack& track) {
@@ -344,7 +317,7 @@ private:
             }
         }
         avcodec_send_frame(track.encoder.get(), nullptr);
-        return drainEncoder(track.encoder.get(), track.outIndex);
+        return writeEncoded(track.encoder.get(), file, track.outIndex, 0);
     }
 
     // The decoded frames of the stretch, from its first to its last, encoded.
@@ -377,18 +350,16 @@ private:
     }
 
     std::string encodeFrame(const AVFrame& frame, int64_t pts) {
-        scaler = sws_getCachedContext(scaler, frame.width, frame.height,
-                                      static_cast<AVPixelFormat>(frame.format), pictureWidth,
-                                      pictureHeight, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
-                                      nullptr, nullptr);
-        if (scaler == nullptr) {
+        if (cachedScaler(scaler, frame.width, frame.height,
+                         static_cast<AVPixelFormat>(frame.format), pictureWidth, pictureHeight,
+                         AV_PIX_FMT_YUV420P, SWS_BICUBIC) == nullptr) {
             return "cannot convert the frames for the encoder";
         }
         int result = av_frame_make_writable(converted.get());
         if (result < 0) {
             return avErrorText(result);
         }
-        sws_scale(scaler, frame.data, frame.linesize, 0, frame.height, converted->data,
+        sws_scale(scaler.get(), frame.data, frame.linesize, 0, frame.height, converted->data,
                   converted->linesize);
         // The edge repeats the last column and row. Its colour is already the pixels' beside it,
         // whose pairs it completes; only its brightness is to be copied.
@@ -404,27 +375,7 @@ private:
                         static_cast<std::size_t>(converted->width));
         }
         converted->pts = pts;
-        result = avcodec_send_frame(encoder.get(), converted.get());
-        return result < 0 ? avErrorText(result)
-                          : drainEncoder(encoder.get(), streams[source->video]);
-    }
-
-    std::string drainEncoder(AVCodecContext* codec, int outIndex) {
-        Packet packet(av_packet_alloc());
-        while (avcodec_receive_packet(codec, packet.get()) >= 0) {
-            packet->stream_index = outIndex;
-            if (packet->duration == 0 && codec == encoder.get() && source->frameMs > 0) {
-                packet->duration =
-                    av_rescale_q(source->frameMs, AVRational{1, 1000}, codec->time_base);
-            }
-            av_packet_rescale_ts(packet.get(), codec->time_base,
-                                 output->streams[outIndex]->time_base);
-            const std::string error = write(packet.get());
-            if (!error.empty()) {
-                return error;
-            }
-        }
-        return std::string();
+        return encoder.encode(converted.get());
     }
 
     const ClipSource* source = nullptr;
@@ -438,9 +389,9 @@ private:
     long long zeroMs = 0;
     int64_t firstPts = 0;
     Codec decoder;
-    Codec encoder;
+    H264Encoder encoder;
     Frame converted;
-    SwsContext* scaler = nullptr;
+    Scaler scaler;
     std::vector<AacTrack> tracks;
 };
 

@@ -10,10 +10,6 @@
 
 namespace pelmora {
 
-std::string systemError(int error) {
-    return std::generic_category().message(error);
-}
-
 bool writeAll(int fd, const void* data, std::size_t size, int& error) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     while (size > 0) {

@@ -4,10 +4,9 @@
 #include <optional>
 #include <string>
 
-namespace pelmora {
+#include "SystemError.h"
 
-// The system's text for an error number, safe on any thread.
-std::string systemError(int error);
+namespace pelmora {
 
 // Writes the whole buffer to fd, across short writes and interrupted calls; false with the
 // error number when the system refuses.

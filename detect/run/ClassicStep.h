@@ -24,7 +24,7 @@ private:
     PictureConverter& converter;
     const RunRequest& request;
     // The picture of this run's last snapshot, which the reference image was converted from.
-    AVFramePtr referencePicture;
+    Frame referencePicture;
 };
 
 }  // namespace pelmora

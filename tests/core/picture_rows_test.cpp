@@ -21,7 +21,7 @@ extern "C" {
 
 namespace {
 
-using pelmora::AVFramePtr;
+using pelmora::Frame;
 using pelmora::Picture;
 
 Picture newPicture(AVPixelFormat format, int width, int height) {

@@ -3,7 +3,7 @@
 #
 #   cmake -DCORE=<source>/detect -P check_layers.cmake
 cmake_minimum_required(VERSION 3.16)
-set(layers base frames measuring output records run split)
+set(layers base av frames measuring output records run split)
 
 file(GLOB folders LIST_DIRECTORIES true RELATIVE ${CORE} ${CORE}/*)
 foreach(folder IN LISTS folders)
