@@ -4,7 +4,8 @@
 # package is made with; "test" adds what the tests use.
 # Recommended packages stay out (they would bring systemd, Mesa drivers, GTK and more); what
 # the programs need at run time all comes as dependencies of these: Qt's X11 platform plugin
-# with its xcb libraries and the DejaVu fonts (libqt5gui5), FFmpeg's codecs (libavcodec59).
+# with its xcb libraries and the DejaVu fonts (libqt5gui5), FFmpeg's codecs (libavcodec59),
+# the zone database (tzdata, through libdate-tz3).
 set -euo pipefail
 
 # FFmpeg's libraries are found with pkg-config, which nothing else brings along.
@@ -12,7 +13,7 @@ set -euo pipefail
 # own package (cmake/OpenCVModules.cmake) rather than with libopencv-dev and every module.
 build_packages=(cmake make g++ pkgconf qtbase5-dev libopencv-core-dev libopencv-imgproc-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  libjpeg-dev libcli11-dev nlohmann-json3-dev)
+  libjpeg-dev libcli11-dev nlohmann-json3-dev libhowardhinnant-date-dev)
 # The window's PNG icons are rendered from their SVG when the packages are made.
 package_packages=(dpkg-dev file librsvg2-bin)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,

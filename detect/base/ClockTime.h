@@ -47,12 +47,12 @@ public:
     // An offset that never changes, in seconds east of UTC, named as "+02:00".
     static TimeZone fixed(int offsetSeconds);
     // A zone by name: one of the zone database (Europe/Berlin, America/New_York, UTC), read
-    // from $TZDIR or /usr/share/zoneinfo, or a fixed offset ("+02:00", "-0530", "+05"). Nothing,
-    // with error set, for a name that is none of them.
+    // from /usr/share/zoneinfo, or a fixed offset ("+02:00", "-0530", "+05"). Nothing, with
+    // error set, for a name that is none of them.
     static std::optional<TimeZone> named(const std::string& name, std::string& error);
     // The machine's own: TZ when it is set to a zone's name or a POSIX rule, else the zone
-    // /etc/localtime holds, else UTC. A TZ that names no zone and no rule is UTC too, and then
-    // unreadable, when given, says so in a line for people.
+    // /etc/localtime links to or /etc/timezone names, else UTC. A TZ that names no zone and no rule
+    // is UTC too, and then unreadable, when given, says so in a line for people.
     static TimeZone machine(std::string* unreadable = nullptr);
 
     // What the zone was asked for by: "Europe/Berlin", "+02:00", or for the machine's, the

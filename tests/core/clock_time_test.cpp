@@ -293,3 +293,47 @@ TEST(TimeZones, NamesOfWhatIsNoZoneFileAreRefusedOrUtc) {
 }
 
 }  // namespace
+
+// The machine's TZ as the C library reads it: a file of the database by its path is that zone, a
+// summer time named without its dates keeps glibc's (the second Sunday of March to the first of
+// November), and a name of letters beyond ASCII is no rule.
+TEST(TimeZones, TheMachinesZoneByPathOrByARuleWithoutItsDates) {
+    struct Row {
+        const char* tz;
+        pelmora::CivilTime utc;
+        int offset;
+        const char* name;  // "" where TZ is said to be unreadable
+    };
+    const std::vector<Row> rows = {
+        {"/usr/share/zoneinfo/Europe/Paris", {2024, 7, 1}, 7200, "Europe/Paris"},
+        {"/usr/share/zoneinfo/Asia/../Asia/Tokyo", {2024, 7, 1}, 9 * 3600, "Asia/Tokyo"},
+        {"ABC5DEF", {2024, 3, 10, 6, 59, 59}, -5 * 3600, "ABC5DEF"},
+        {"ABC5DEF", {2024, 3, 10, 7}, -4 * 3600, "ABC5DEF"},
+        {"ABC5DEF", {2024, 11, 3, 5, 59, 59}, -4 * 3600, "ABC5DEF"},
+        {"ABC5DEF", {2024, 11, 3, 6}, -5 * 3600, "ABC5DEF"},
+        {"ABC5", {2024, 7, 1}, -5 * 3600, "ABC5"},
+        {"<+0530>-5:30", {2024, 7, 1}, 19800, "<+0530>-5:30"},
+        {":Europe/Berlin", {2099, 7, 1}, 7200, "Europe/Berlin"},
+        {"Europe/B\xc3\xa9rlin", {2024, 7, 1}, 0, ""},
+    };
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved != nullptr ? saved : "";
+    for (const Row& row : rows) {
+        ::setenv("TZ", row.tz, 1);
+        std::string said;
+        const TimeZone machine = TimeZone::machine(&said);
+        EXPECT_EQ(machine.offsetAt(pelmora::civilAsUtcMs(row.utc)), row.offset) << row.tz;
+        if (*row.name != '\0') {
+            EXPECT_EQ(machine.name(), row.name) << row.tz;
+            EXPECT_EQ(said, "") << row.tz;
+        } else {
+            EXPECT_EQ(said, "TZ=" + std::string(row.tz) +
+                                " is neither a zone of the database nor a rule: times are UTC");
+        }
+    }
+    if (saved != nullptr) {
+        ::setenv("TZ", before.c_str(), 1);
+    } else {
+        ::unsetenv("TZ");
+    }
+}

@@ -118,7 +118,8 @@ check_contents() {
         [[ -n $(dpkg-deb -f "$deb" Maintainer) ]] || fail "$package: no maintainer"
         [[ -z $(dpkg-deb -f "$deb" Homepage) ]] || fail "$package: a homepage that does not exist"
         depends=$(dpkg-deb -f "$deb" Depends)
-        for library in libavformat libavcodec libswscale libopencv-core libopencv-imgproc; do
+        for library in libavformat libavcodec libswscale libopencv-core libopencv-imgproc \
+            libdate-tz; do
             [[ $depends == *"$library"* ]] || fail "$package: Depends lacks $library: $depends"
         done
         # The guide is shown with Qt's own rich text: no browser engine comes with the programs.
