@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "HtmlText.h"
 #include "PageTemplates.h"
 #include "TextFormat.h"
 #include "Version.h"
@@ -74,6 +75,9 @@ std::string renderPage(PageData& page, const std::string& title, const std::stri
     page["content"] = partial(content);
     page["footer.mustache"] = partial(kFooterTemplate);
     kainjow::mustache::mustache skeleton(kPageTemplate);
+    // The engine's own escaping writes ' as &apos;; the user guide's and the pages' one rule is
+    // escapeHtml, which the engine then applies to every {{value}} of every partial too.
+    skeleton.set_custom_escape(escapeHtml);
     const std::string html = skeleton.render(page);
     // The templates are compiled in: one the engine cannot read is a fault of this build.
     if (!skeleton.is_valid()) {
