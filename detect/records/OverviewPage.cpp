@@ -27,11 +27,6 @@ constexpr double kAxisHeight = 22.0;
 constexpr double kLaneHeight = 22.0;
 constexpr double kLaneGap = 6.0;
 
-std::string fileNameOf(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A link to file in a folder below the page, every part of it encoded; the template escapes
 // it for HTML.
 std::string linkTo(const std::string& folder, const std::string& file) {
@@ -51,15 +46,6 @@ std::string linkTo(const std::string& folder, const std::string& file) {
 std::string reportLink(const OverviewVideo& video, int event) {
     std::string link = linkTo(video.folder, kReportName);
     return event > 0 ? link + "#event-" + std::to_string(event) : link;
-}
-
-// 1234567 as "1,234,567".
-std::string grouped(long long number) {
-    std::string digits = std::to_string(number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<std::size_t>(at), ",");
-    }
-    return digits;
 }
 
 std::string cameraName(const std::string& camera) {
@@ -366,7 +352,7 @@ PageList eventRows(const Layout& layout, const OverviewContent& content) {
         row["videoName"] = fileNameOf(video.video);
         row["number"] = std::to_string(event.number);
         row["length"] = plainSeconds(event.endMs - event.startMs);
-        row["snapshots"] = grouped(event.snapshots);
+        row["snapshots"] = groupedNumber(event.snapshots);
         row["picture"] = event.pictureFile;
         row["snapshot"] = linkTo(video.folder, event.pictureFile);
         row["thumbnail"] = optionalText(thumbnail);
@@ -411,7 +397,7 @@ PageList withoutStart(const OverviewContent& content) {
         row["events"] = PageData(events);
         row["more"] =
             video->events.size() > kListed
-                ? PageData(grouped(static_cast<long long>(video->events.size() - kListed)))
+                ? PageData(groupedNumber(static_cast<long long>(video->events.size() - kListed)))
                 : PageData(false);
         list.push_back(std::move(row));
     }
@@ -443,17 +429,16 @@ std::string overviewPage(const OverviewContent& content) {
         page["span"] = std::move(span);
     }
     const auto count = [&](bool gap) {
-        return grouped(std::count_if(layout.joints.begin(), layout.joints.end(),
-                                     [gap](const Joint& joint) { return joint.gap == gap; }));
+        return groupedNumber(std::count_if(layout.joints.begin(), layout.joints.end(),
+                                           [gap](const Joint& joint) { return joint.gap == gap; }));
     };
     page["factGroups"] = PageData(PageList{
-        factGroup({pageFact("Cameras", grouped(static_cast<long long>(cameras.size()))),
-                   pageFact("Videos", grouped(static_cast<long long>(content.videos.size()))),
-                   pageFact("Events", grouped(events)), pageFact("Gaps", count(true)),
+        factGroup({pageFact("Cameras", groupedNumber(static_cast<long long>(cameras.size()))),
+                   pageFact("Videos", groupedNumber(static_cast<long long>(content.videos.size()))),
+                   pageFact("Events", groupedNumber(events)), pageFact("Gaps", count(true)),
                    pageFact("Overlaps", count(false)),
-                   pageFact("Without a start", grouped(static_cast<long long>(unknown)))})});
+                   pageFact("Without a start", groupedNumber(static_cast<long long>(unknown)))})});
     page["onClock"] = onClock;
-    page["title"] = title;
     if (onClock) {
         const Span whole = layout.whole;
         page["whole"] =
@@ -467,7 +452,7 @@ std::string overviewPage(const OverviewContent& content) {
         page["events"] = PageData(eventRows(layout, content));
         page["eventTable"] = !layout.events.empty();
         page["moreThanShown"] = layout.events.size() > kOverviewThumbnails;
-        page["shown"] = grouped(kOverviewThumbnails);
+        page["shown"] = groupedNumber(static_cast<long long>(kOverviewThumbnails));
     }
     const PageList videos = withoutStart(content);
     page["unknownTable"] = !videos.empty();

@@ -15,11 +15,6 @@ namespace pelmora {
 
 namespace {
 
-std::string fileNameOf(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string rateText(const RunFacts& facts) {
     if (!usableFrameRate(facts.fps)) {
         return "not given";

@@ -57,11 +57,6 @@ const SweepRow* rowOf(const std::vector<SweepRow>& rows, int threshold, int trig
     return nullptr;
 }
 
-std::string fileNameOf(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string settingText(const SweepSetting& setting) {
     return formatText("threshold %d, trigger %s pixels", setting.threshold,
                       groupedNumber(setting.minPixels).c_str());

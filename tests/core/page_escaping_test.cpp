@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
