@@ -13,7 +13,8 @@ set -euo pipefail
 # own package (cmake/OpenCVModules.cmake) rather than with libopencv-dev and every module.
 build_packages=(cmake make g++ pkgconf qtbase5-dev libopencv-core-dev libopencv-imgproc-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  libjpeg-dev libcli11-dev nlohmann-json3-dev libhowardhinnant-date-dev)
+  libjpeg-dev libcli11-dev nlohmann-json3-dev libhowardhinnant-date-dev
+  libkainjow-mustache-dev)
 # The window's PNG icons are rendered from their SVG when the packages are made.
 package_packages=(dpkg-dev file librsvg2-bin)
 # Slurm and munge are for the cluster test, which starts its own daemons with a configuration,

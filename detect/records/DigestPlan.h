@@ -4,7 +4,7 @@
 
 #include "EventGrouper.h"
 #include "FrameNames.h"
-#include "OverviewPage.h"
+#include "OverviewContent.h"
 #include "VideoDigest.h"
 
 namespace pelmora {

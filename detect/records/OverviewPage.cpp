@@ -6,8 +6,9 @@
 
 #include "FolderNames.h"
 #include "HtmlText.h"
+#include "PageSkeleton.h"
+#include "PageTemplates.h"
 #include "TextFormat.h"
-#include "Version.h"
 
 namespace pelmora {
 
@@ -26,63 +27,8 @@ constexpr double kAxisHeight = 22.0;
 constexpr double kLaneHeight = 22.0;
 constexpr double kLaneGap = 6.0;
 
-const char* const kStyle = R"(<style>
-html { background: #f4f5f7; }
-body { max-width: 72em; margin: 0 auto; padding: 1.2em 2em 2em 2em; background: #ffffff;
-  color: #22262e; font-family: "DejaVu Sans", "Noto Sans", "Liberation Sans", Arial, sans-serif;
-  font-size: 14px; line-height: 1.45; }
-h1 { font-size: 1.5em; margin: 0.2em 0 0.1em 0; color: #12213f; }
-h2 { font-size: 1.15em; margin: 1.4em 0 0.5em 0; color: #12213f;
-  border-bottom: 2px solid #d9e6e8; padding-bottom: 0.2em; }
-h3 { font-size: 1em; margin: 1em 0 0.2em 0; color: #12213f; }
-.span, .none, .made, .legend { color: #5a6372; }
-.made { margin-top: 2em; font-size: 0.85em; }
-.fact { display: inline-block; vertical-align: top; min-width: 9em; margin: 0 0.5em 0.5em 0;
-  padding: 0.35em 0.7em; background: #f3f8f9; border: 1px solid #d9e6e8; border-radius: 5px; }
-.fact .label { display: block; font-size: 0.8em; color: #5a6372; }
-.fact .value { display: block; font-weight: bold; color: #12213f; }
-svg.lanes { display: block; width: 100%; height: auto; }
-svg .lane { fill: #f3f6f8; }
-svg .camera { fill: #22262e; font-size: 12px; font-family: inherit; }
-svg .tick { stroke: #dde2e8; stroke-width: 1; }
-svg .axis { fill: #5a6372; font-size: 11px; font-family: inherit; }
-svg .footage { fill: #a9d3d8; }
-svg .gap { fill: #f6d6d3; stroke: #c2413a; stroke-width: 0.6; stroke-dasharray: 3 2; }
-svg .overlap { fill: #7a4fb5; fill-opacity: 0.45; }
-svg .mark { fill: #e9822f; }
-svg a:hover .mark { fill: #c2413a; }
-.swatch { display: inline-block; width: 1.6em; height: 0.8em; margin: 0 0.3em 0 0.8em;
-  vertical-align: middle; }
-.swatch.footage { background: #a9d3d8; }
-.swatch.gap { background: #f6d6d3; border: 1px dashed #c2413a; }
-.swatch.overlap { background: #bca6da; }
-.swatch.mark { background: #e9822f; width: 0.4em; }
-table.list { border-collapse: collapse; width: 100%; }
-table.list th, table.list td { text-align: left; vertical-align: middle;
-  padding: 0.3em 0.6em; border-bottom: 1px solid #e1e5ea; }
-table.list th { background: #eef2f5; color: #12213f; }
-table.list .number { text-align: right; white-space: nowrap; }
-.wide { overflow-x: auto; }
-table.list .clock { white-space: nowrap; }
-table.list img { display: block; width: 120px; height: auto; border: 1px solid #c3c9d2; }
-table.list .links a { margin-right: 0.6em; }
-.video { font-family: "DejaVu Sans Mono", "Liberation Mono", monospace; font-size: 0.9em;
-  word-wrap: break-word; }
-@media print {
-  html, body { background: #ffffff; }
-  body { max-width: none; padding: 0; font-size: 11px; }
-  a { color: inherit; text-decoration: none; }
-  tr, svg.lanes { page-break-inside: avoid; }
-}
-</style>
-)";
-
-std::string fileNameOf(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// A link to file in a folder below the page, every part of it encoded.
+// A link to file in a folder below the page, every part of it encoded; the template escapes
+// it for HTML.
 std::string linkTo(const std::string& folder, const std::string& file) {
     std::string link;
     std::string::size_type at = 0;
@@ -94,21 +40,12 @@ std::string linkTo(const std::string& folder, const std::string& file) {
         }
         at = slash + 1;
     }
-    return escapeHtml(link + relativeLink(file));
+    return link + relativeLink(file);
 }
 
 std::string reportLink(const OverviewVideo& video, int event) {
     std::string link = linkTo(video.folder, kReportName);
     return event > 0 ? link + "#event-" + std::to_string(event) : link;
-}
-
-// 1234567 as "1,234,567".
-std::string grouped(long long number) {
-    std::string digits = std::to_string(number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<std::size_t>(at), ",");
-    }
-    return digits;
 }
 
 std::string cameraName(const std::string& camera) {
@@ -213,9 +150,9 @@ std::string clockOfDay(long long utcMs, const TimeZone& zone, bool withDate,
                          : formatText("%02d:%02d", time.hour, time.minute);
 }
 
-// One chart of lanes over the stretch of time, with ticks every step.
-std::string laneChart(const Layout& layout, Span range, long long step, const TimeZone& zone,
-                      const std::string& title) {
+// One chart of lanes over the stretch of time, with ticks every step, for lanes.mustache.
+PageData laneChart(const Layout& layout, Span range, long long step, const TimeZone& zone,
+                   const std::string& title) {
     const double lanes = static_cast<double>(layout.cameras.size());
     const double height = kAxisHeight + lanes * (kLaneHeight + kLaneGap) + kLaneGap;
     const double plot = kChartWidth - kLabelWidth - 10.0;
@@ -227,85 +164,104 @@ std::string laneChart(const Layout& layout, Span range, long long step, const Ti
     const auto laneY = [&](std::size_t lane) {
         return kAxisHeight + static_cast<double>(lane) * (kLaneHeight + kLaneGap) + kLaneGap / 2;
     };
-    std::string svg = formatText(
-        "<svg class=\"lanes\" xmlns=\"http://www.w3.org/2000/svg\" "
-        "xmlns:xlink=\"http://www.w3.org/1999/xlink\" viewBox=\"0 0 %.0f %.0f\" "
-        "role=\"img\" aria-label=\"%s\">\n",
-        kChartWidth, height, escapeHtml(title).c_str());
+    PageData chart;
+    chart["width"] = formatText("%.0f", kChartWidth);
+    chart["height"] = formatText("%.0f", height);
+    chart["label"] = title;
+    PageList laneRows;
     for (std::size_t lane = 0; lane < layout.cameras.size(); ++lane) {
-        svg += formatText(
-            "<rect class=\"lane\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" "
-            "height=\"%.0f\"/>\n",
-            kLabelWidth, laneY(lane), plot, kLaneHeight);
-        svg += formatText("<text class=\"camera\" x=\"4\" y=\"%.1f\">%s</text>\n",
-                          laneY(lane) + kLaneHeight * 0.7,
-                          escapeHtml(cameraName(layout.cameras[lane])).c_str());
+        PageData row;
+        row["x"] = formatText("%.1f", kLabelWidth);
+        row["y"] = formatText("%.1f", laneY(lane));
+        row["width"] = formatText("%.1f", plot);
+        row["height"] = formatText("%.0f", kLaneHeight);
+        row["textY"] = formatText("%.1f", laneY(lane) + kLaneHeight * 0.7);
+        row["camera"] = cameraName(layout.cameras[lane]);
+        laneRows.push_back(std::move(row));
     }
+    chart["lanes"] = PageData(laneRows);
     const bool days = range.to - range.from > kDayMs;
     double labelsEnd = 0.0;
+    PageList ticks;
     for (long long tick = floorOnClock(range.from, step, zone); tick <= range.to; tick += step) {
         if (tick < range.from) {
             continue;
         }
-        svg +=
-            formatText("<line class=\"tick\" x1=\"%.1f\" y1=\"%.0f\" x2=\"%.1f\" y2=\"%.1f\"/>\n",
-                       x(tick), kAxisHeight - 4, x(tick), height);
+        PageData line;
+        line["x"] = formatText("%.1f", x(tick));
+        line["top"] = formatText("%.0f", kAxisHeight - 4);
+        line["bottom"] = formatText("%.1f", height);
+        line["axisLabel"] = false;
         // A label that would run past the chart's right edge ends at its tick instead, where
         // that leaves the label before it whole; else the tick goes without.
         const std::string label = clockOfDay(tick, zone, days, step < kMinuteMs);
         const double width = static_cast<double>(label.size()) * kAxisCharWidth;
         const bool pastEdge = x(tick) + 2 + width > kChartWidth;
-        if (pastEdge && x(tick) - 2 - width < labelsEnd) {
-            continue;
+        if (!pastEdge || x(tick) - 2 - width >= labelsEnd) {
+            PageData text;
+            text["x"] = formatText("%.1f", pastEdge ? x(tick) - 2 : x(tick) + 2);
+            text["y"] = formatText("%.0f", kAxisHeight - 8);
+            text["end"] = pastEdge;
+            text["text"] = label;
+            line["axisLabel"] = std::move(text);
+            labelsEnd = pastEdge ? x(tick) : x(tick) + 2 + width;
         }
-        svg += formatText("<text class=\"axis\" x=\"%.1f\" y=\"%.0f\"%s>%s</text>\n",
-                          pastEdge ? x(tick) - 2 : x(tick) + 2, kAxisHeight - 8,
-                          pastEdge ? " text-anchor=\"end\"" : "", label.c_str());
-        labelsEnd = pastEdge ? x(tick) : x(tick) + 2 + width;
+        ticks.push_back(std::move(line));
     }
+    chart["ticks"] = PageData(ticks);
     const auto shown = [&](Span span) { return span.to >= range.from && span.from <= range.to; };
-    const auto rect = [&](const char* kind, std::size_t lane, Span span, double inset) {
-        return formatText(
-            "<rect class=\"%s\" data-camera=\"%s\" data-from=\"%s\" data-to=\"%s\" x=\"%.2f\" "
-            "y=\"%.1f\" width=\"%.2f\" height=\"%.1f\"><title>%s %s to %s</title></rect>\n",
-            kind, escapeHtml(layout.cameras[lane]).c_str(), isoClockTime(span.from, zone).c_str(),
-            isoClockTime(span.to, zone).c_str(), x(span.from), laneY(lane) + inset,
-            std::max(x(span.to) - x(span.from), 0.5), kLaneHeight - 2 * inset,
-            escapeHtml(cameraName(layout.cameras[lane])).c_str(),
-            readableClockTime(span.from, zone).c_str(), readableClockTime(span.to, zone).c_str());
+    PageList stretches;
+    const auto stretch = [&](const char* kind, std::size_t lane, Span span, double inset) {
+        PageData rect;
+        rect["kind"] = kind;
+        rect["camera"] = layout.cameras[lane];
+        rect["from"] = isoClockTime(span.from, zone);
+        rect["to"] = isoClockTime(span.to, zone);
+        rect["x"] = formatText("%.2f", x(span.from));
+        rect["y"] = formatText("%.1f", laneY(lane) + inset);
+        rect["width"] = formatText("%.2f", std::max(x(span.to) - x(span.from), 0.5));
+        rect["height"] = formatText("%.1f", kLaneHeight - 2 * inset);
+        rect["name"] = cameraName(layout.cameras[lane]);
+        rect["fromText"] = readableClockTime(span.from, zone);
+        rect["toText"] = readableClockTime(span.to, zone);
+        stretches.push_back(std::move(rect));
     };
     for (std::size_t lane = 0; lane < layout.footage.size(); ++lane) {
         for (const Span& span : layout.footage[lane]) {
             if (shown(span)) {
-                svg += rect("footage", lane, span, 4.0);
+                stretch("footage", lane, span, 4.0);
             }
         }
     }
     for (const Joint& joint : layout.joints) {
         if (shown(joint.span)) {
-            svg +=
-                rect(joint.gap ? "gap" : "overlap", joint.lane, joint.span, joint.gap ? 7.0 : 2.0);
+            stretch(joint.gap ? "gap" : "overlap", joint.lane, joint.span, joint.gap ? 7.0 : 2.0);
         }
     }
+    chart["stretches"] = PageData(stretches);
+    PageList marks;
     for (const TimedEvent& timed : layout.events) {
         const OverviewEvent& event = *timed.event;
         const Span span{timed.utcMs, timed.utcMs + event.endMs - event.startMs};
         if (!shown(span)) {
             continue;
         }
-        svg += formatText(
-            "<a xlink:href=\"%s\"><rect class=\"mark\" data-camera=\"%s\" data-clock=\"%s\" "
-            "x=\"%.2f\" y=\"%.1f\" width=\"%.2f\" height=\"%.0f\"><title>%s %s, event %d of "
-            "%s</title></rect></a>\n",
-            reportLink(*timed.video, event.number).c_str(),
-            escapeHtml(layout.cameras[timed.lane]).c_str(), isoClockTime(timed.utcMs, zone).c_str(),
-            x(span.from) - 0.75, laneY(timed.lane) + 1,
-            std::max(x(span.to) - x(span.from), 0.0) + 1.5, kLaneHeight - 2,
-            escapeHtml(cameraName(layout.cameras[timed.lane])).c_str(),
-            readableClockTime(timed.utcMs, zone).c_str(), event.number,
-            escapeHtml(fileNameOf(timed.video->video)).c_str());
+        PageData mark;
+        mark["href"] = reportLink(*timed.video, event.number);
+        mark["camera"] = layout.cameras[timed.lane];
+        mark["clock"] = isoClockTime(timed.utcMs, zone);
+        mark["x"] = formatText("%.2f", x(span.from) - 0.75);
+        mark["y"] = formatText("%.1f", laneY(timed.lane) + 1);
+        mark["width"] = formatText("%.2f", std::max(x(span.to) - x(span.from), 0.0) + 1.5);
+        mark["height"] = formatText("%.0f", kLaneHeight - 2);
+        mark["name"] = cameraName(layout.cameras[timed.lane]);
+        mark["when"] = readableClockTime(timed.utcMs, zone);
+        mark["number"] = std::to_string(event.number);
+        mark["video"] = fileNameOf(timed.video->video);
+        marks.push_back(std::move(mark));
     }
-    return svg + "</svg>\n";
+    chart["marks"] = PageData(marks);
+    return chart;
 }
 
 // The step of the whole chart's ticks: the shortest of these that leaves 24 ticks at most, and
@@ -329,21 +285,10 @@ long long tickStep(long long length) {
     return kDayMs;
 }
 
-std::string legend() {
-    return "<p class=\"legend\"><span class=\"swatch footage\"></span>footage"
-           "<span class=\"swatch gap\"></span>a gap of more than " +
-           plainSeconds(kOverviewGapMs) +
-           "<span class=\"swatch overlap\"></span>footage filmed twice"
-           "<span class=\"swatch mark\"></span>an event (a click shows it in its report)</p>\n";
-}
-
-std::string charts(const Layout& layout, const TimeZone& zone) {
-    std::string html = "<h2>The whole time</h2>\n";
+// Hour by hour, for the hours that have footage: a mark a second wide, or nearly.
+PageList hours(const Layout& layout, const TimeZone& zone) {
+    PageList list;
     const Span whole = layout.whole;
-    html += laneChart(layout, whole, tickStep(whole.to - whole.from), zone, "All cameras");
-    html += legend();
-    // Hour by hour, for the hours that have footage: a mark a second wide, or nearly.
-    html += "<h2>Hour by hour</h2>\n";
     for (long long hour = floorOnClock(whole.from, kHourMs, zone); hour < whole.to;
          hour += kHourMs) {
         const Span band{hour, hour + kHourMs};
@@ -366,149 +311,100 @@ std::string charts(const Layout& layout, const TimeZone& zone) {
             changes
                 ? from.substr(0, 16) + from.substr(19) + " to " + to.substr(11, 5) + to.substr(19)
                 : from.substr(0, 16) + " to " + clockOfDay(band.to, zone, false);
-        html += "<h3 class=\"hour\">" + escapeHtml(title) + "</h3>\n";
-        html += laneChart(layout, band, 10 * kMinuteMs, zone, title);
+        PageData each;
+        each["heading"] = title;
+        each["chart"] = laneChart(layout, band, 10 * kMinuteMs, zone, title);
+        list.push_back(std::move(each));
     }
-    return html;
+    return list;
 }
 
-std::string joints(const Layout& layout, const TimeZone& zone) {
-    if (layout.joints.empty()) {
-        return "<p class=\"none\">Every camera's footage runs on without a gap or an "
-               "overlap.</p>\n";
-    }
-    std::string html =
-        "<div class=\"wide\"><table class=\"list "
-        "joints\">\n<thead><tr><th>Camera</th><th>What</th><th>From</th>"
-        "<th>To</th><th class=\"number\">Length</th></tr></thead>\n<tbody>\n";
+PageList joints(const Layout& layout, const TimeZone& zone) {
+    PageList list;
     for (const Joint& joint : layout.joints) {
-        html += "<tr class=\"" + std::string(joint.gap ? "gap" : "overlap") + "\"><td>" +
-                escapeHtml(cameraName(layout.cameras[joint.lane])) + "</td><td>" +
-                (joint.gap ? "gap" : "overlap") + "</td><td class=\"clock\">" +
-                readableClockTime(joint.span.from, zone) + "</td><td class=\"clock\">" +
-                readableClockTime(joint.span.to, zone) + "</td><td class=\"number\">" +
-                plainSeconds(joint.span.to - joint.span.from) + "</td></tr>\n";
+        PageData row;
+        row["kind"] = joint.gap ? "gap" : "overlap";
+        row["camera"] = cameraName(layout.cameras[joint.lane]);
+        row["from"] = readableClockTime(joint.span.from, zone);
+        row["to"] = readableClockTime(joint.span.to, zone);
+        row["length"] = plainSeconds(joint.span.to - joint.span.from);
+        list.push_back(std::move(row));
     }
-    return html + "</tbody>\n</table></div>\n";
+    return list;
 }
 
-std::string eventList(const Layout& layout, const OverviewContent& content) {
-    if (layout.events.empty()) {
-        return "<p class=\"none\">No camera's footage of known time has an event.</p>\n";
-    }
-    std::string html =
-        "<div class=\"wide\"><table class=\"list events\">\n<thead><tr><th>Clock "
-        "time</th><th>Camera</th>"
-        "<th>Video</th><th class=\"number\">Event</th><th class=\"number\">Length</th>"
-        "<th class=\"number\">Snapshots</th><th>Picture</th><th>Links</th></tr>"
-        "</thead>\n<tbody>\n";
+PageList eventRows(const Layout& layout, const OverviewContent& content) {
+    PageList list;
     for (std::size_t i = 0; i < layout.events.size(); ++i) {
         const TimedEvent& timed = layout.events[i];
         const OverviewVideo& video = *timed.video;
         const OverviewEvent& event = *timed.event;
-        const std::string snapshot = linkTo(video.folder, event.pictureFile);
         std::string thumbnail;
         if (i < kOverviewThumbnails && content.thumbnail) {
             thumbnail = content.thumbnail(video, event);
         }
-        const std::string name = escapeHtml(event.pictureFile);
-        const std::string peak = thumbnail.empty() ? "<a href=\"" + snapshot + "\">" + name + "</a>"
-                                                   : "<a href=\"" + snapshot + "\" title=\"" +
-                                                         name + "\"><img src=\"" + thumbnail +
-                                                         "\" alt=\"" + name + "\"></a>";
-        std::string links = "<a class=\"snapshot\" href=\"" + snapshot + "\">snapshot</a>";
-        if (!event.clip.empty()) {
-            links += "<a class=\"clip\" href=\"" + linkTo(video.folder, event.clip) + "\">clip</a>";
-        }
-        if (video.report) {
-            links +=
-                "<a class=\"report\" href=\"" + reportLink(video, event.number) + "\">report</a>";
-        }
-        html += "<tr class=\"event\" data-camera=\"" + escapeHtml(video.camera) +
-                "\" data-clock=\"" + isoClockTime(timed.utcMs, content.zone) +
-                "\"><td class=\"clock\">" + readableClockTime(timed.utcMs, content.zone) +
-                "</td><td>" + escapeHtml(cameraName(video.camera)) + "</td><td class=\"video\" " +
-                "title=\"" + escapeHtml(video.video) + "\">" + escapeHtml(fileNameOf(video.video)) +
-                "</td><td class=\"number\">" + std::to_string(event.number) +
-                "</td><td class=\"number\">" + plainSeconds(event.endMs - event.startMs) +
-                "</td><td class=\"number\">" + grouped(event.snapshots) + "</td><td>" + peak +
-                "</td><td class=\"links\">" + links + "</td></tr>\n";
+        PageData row;
+        row["camera"] = video.camera;
+        row["clock"] = isoClockTime(timed.utcMs, content.zone);
+        row["when"] = readableClockTime(timed.utcMs, content.zone);
+        row["cameraName"] = cameraName(video.camera);
+        row["video"] = video.video;
+        row["videoName"] = fileNameOf(video.video);
+        row["number"] = std::to_string(event.number);
+        row["length"] = plainSeconds(event.endMs - event.startMs);
+        row["snapshots"] = groupedNumber(event.snapshots);
+        row["picture"] = event.pictureFile;
+        row["snapshot"] = linkTo(video.folder, event.pictureFile);
+        row["thumbnail"] = optionalText(thumbnail);
+        row["clip"] =
+            event.clip.empty() ? PageData(false) : PageData(linkTo(video.folder, event.clip));
+        row["report"] = video.report ? PageData(reportLink(video, event.number)) : PageData(false);
+        list.push_back(std::move(row));
     }
-    html += "</tbody>\n</table></div>\n";
-    if (layout.events.size() > kOverviewThumbnails) {
-        html += "<p class=\"none\">The first " + grouped(kOverviewThumbnails) +
-                " events show their picture; the later ones link to it.</p>\n";
-    }
-    return html;
+    return list;
 }
 
-std::string withoutStart(const OverviewContent& content) {
+// The videos whose start is not known, by camera and name, each with its events' times in the
+// video, the first 50 of them.
+PageList withoutStart(const OverviewContent& content) {
     std::vector<const OverviewVideo*> videos;
     for (const OverviewVideo& video : content.videos) {
         if (!video.start.known()) {
             videos.push_back(&video);
         }
     }
-    if (videos.empty()) {
-        return std::string();
-    }
     std::sort(videos.begin(), videos.end(), [](const OverviewVideo* a, const OverviewVideo* b) {
         return std::tie(a->camera, a->video) < std::tie(b->camera, b->video);
     });
-    std::string html =
-        "<h2>Videos without a known start</h2>\n<p class=\"none\">Neither the name nor the file "
-        "tells when these were filmed; their events are at these times in the video.</p>\n"
-        "<div class=\"wide\"><table class=\"list "
-        "unknown\">\n<thead><tr><th>Camera</th><th>Video</th>"
-        "<th>Events</th></tr></thead>\n<tbody>\n";
     constexpr std::size_t kListed = 50;
+    PageList list;
     for (const OverviewVideo* video : videos) {
-        std::string events;
+        PageList events;
         for (std::size_t i = 0; i < std::min(video->events.size(), kListed); ++i) {
             const OverviewEvent& event = video->events[i];
-            const std::string text =
-                std::to_string(event.number) + " at " + timecode(event.startMs);
-            events += (i == 0 ? "" : ", ") +
-                      (video->report
-                           ? "<a href=\"" + reportLink(*video, event.number) + "\">" + text + "</a>"
-                           : text);
+            PageData each;
+            each["first"] = i == 0;
+            each["text"] = std::to_string(event.number) + " at " + timecode(event.startMs);
+            each["href"] =
+                video->report ? PageData(reportLink(*video, event.number)) : PageData(false);
+            events.push_back(std::move(each));
         }
-        if (video->events.size() > kListed) {
-            events += ", and " + grouped(static_cast<long long>(video->events.size() - kListed)) +
-                      " more";
-        }
-        const std::string name = escapeHtml(fileNameOf(video->video));
-        html +=
-            "<tr><td>" + escapeHtml(cameraName(video->camera)) + "</td><td class=\"video\" " +
-            "title=\"" + escapeHtml(video->video) + "\">" +
-            (video->report ? "<a href=\"" + reportLink(*video, 0) + "\">" + name + "</a>" : name) +
-            "</td><td>" + (events.empty() ? std::string("none") : events) + "</td></tr>\n";
+        PageData row;
+        row["camera"] = cameraName(video->camera);
+        row["video"] = video->video;
+        row["name"] = fileNameOf(video->video);
+        row["report"] = video->report ? PageData(reportLink(*video, 0)) : PageData(false);
+        row["events"] = PageData(events);
+        row["more"] =
+            video->events.size() > kListed
+                ? PageData(groupedNumber(static_cast<long long>(video->events.size() - kListed)))
+                : PageData(false);
+        list.push_back(std::move(row));
     }
-    return html + "</tbody>\n</table></div>\n";
+    return list;
 }
 
 }  // namespace
-
-std::string cameraOfVideo(const std::string& videoPath) {
-    std::string folder = videoPath;
-    for (int up = 0; up < 2; ++up) {
-        const std::string::size_type slash = folder.rfind('/');
-        if (slash == std::string::npos) {
-            return std::string();
-        }
-        folder.erase(slash);
-        const std::string::size_type before = folder.rfind('/');
-        const std::string name = before == std::string::npos ? folder : folder.substr(before + 1);
-        if (name.empty() || name == "." || name == "..") {
-            return std::string();
-        }
-        if (up == 0 && isDateFolderName(name)) {
-            continue;
-        }
-        return name;
-    }
-    return std::string();
-}
 
 std::string overviewPage(const OverviewContent& content) {
     const Layout layout = layOut(content);
@@ -520,52 +416,48 @@ std::string overviewPage(const OverviewContent& content) {
         unknown += video.start.known() ? 0 : 1;
         cameras[video.camera] = 1;
     }
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     const std::string title =
         formatText("Motion on %zu camera%s", cameras.size(), cameras.size() == 1 ? "" : "s");
-    html += "<title>" + title + "</title>\n" + kStyle + "</head>\n<body>\n";
-    html += "<h1>" + title + "</h1>\n";
-    if (!layout.cameras.empty()) {
-        html += "<p class=\"span\">From " + readableClockTime(layout.whole.from, content.zone) +
-                " to " + readableClockTime(layout.whole.to, content.zone) +
-                ", every time on the "
-                "clock of " +
-                escapeHtml(content.zone.name()) + "</p>\n";
+    const bool onClock = !layout.cameras.empty();
+    PageData page;
+    page["span"] = false;
+    if (onClock) {
+        PageData span;
+        span["from"] = readableClockTime(layout.whole.from, content.zone);
+        span["to"] = readableClockTime(layout.whole.to, content.zone);
+        span["zone"] = content.zone.name();
+        page["span"] = std::move(span);
     }
-    const auto fact = [](const char* label, const std::string& value) {
-        return "<div class=\"fact\"><span class=\"label\">" + std::string(label) +
-               "</span><span class=\"value\">" + value + "</span></div>\n";
+    const auto count = [&](bool gap) {
+        return groupedNumber(std::count_if(layout.joints.begin(), layout.joints.end(),
+                                           [gap](const Joint& joint) { return joint.gap == gap; }));
     };
-    html += "<div class=\"facts\">\n" +
-            fact("Cameras", grouped(static_cast<long long>(cameras.size()))) +
-            fact("Videos", grouped(static_cast<long long>(content.videos.size()))) +
-            fact("Events", grouped(events)) +
-            fact("Gaps", grouped(std::count_if(layout.joints.begin(), layout.joints.end(),
-                                               [](const Joint& j) { return j.gap; }))) +
-            fact("Overlaps", grouped(std::count_if(layout.joints.begin(), layout.joints.end(),
-                                                   [](const Joint& j) { return !j.gap; }))) +
-            fact("Without a start", grouped(static_cast<long long>(unknown))) + "</div>\n";
-    if (layout.cameras.empty()) {
-        html +=
-            "<p class=\"none\">No video's start is known, so none can be put on the "
-            "clock.</p>\n";
-    } else {
-        html += charts(layout, content.zone);
-        html += "<h2>Gaps and overlaps</h2>\n" + joints(layout, content.zone);
-        html += "<h2>Events</h2>\n";
-        if (content.digest) {
-            html += std::string(
-                        "<p class=\"lists\">Every event of the day in one video, in clock "
-                        "order: <a href=\"") +
-                    kDayDigestName + "\">" + kDayDigestName + "</a></p>\n";
-        }
-        html += eventList(layout, content);
+    page["factGroups"] = PageData(PageList{
+        factGroup({pageFact("Cameras", groupedNumber(static_cast<long long>(cameras.size()))),
+                   pageFact("Videos", groupedNumber(static_cast<long long>(content.videos.size()))),
+                   pageFact("Events", groupedNumber(events)), pageFact("Gaps", count(true)),
+                   pageFact("Overlaps", count(false)),
+                   pageFact("Without a start", groupedNumber(static_cast<long long>(unknown)))})});
+    page["onClock"] = onClock;
+    if (onClock) {
+        const Span whole = layout.whole;
+        page["whole"] =
+            laneChart(layout, whole, tickStep(whole.to - whole.from), content.zone, "All cameras");
+        page["gap"] = plainSeconds(kOverviewGapMs);
+        page["hours"] = PageData(hours(layout, content.zone));
+        page["joints"] = PageData(joints(layout, content.zone));
+        page["jointTable"] = !layout.joints.empty();
+        page["dayDigest"] =
+            content.digest ? PageData(std::string(kDayDigestName)) : PageData(false);
+        page["events"] = PageData(eventRows(layout, content));
+        page["eventTable"] = !layout.events.empty();
+        page["moreThanShown"] = layout.events.size() > kOverviewThumbnails;
+        page["shown"] = groupedNumber(static_cast<long long>(kOverviewThumbnails));
     }
-    html += withoutStart(content);
-    html += "<p class=\"made\">Made by Pelmora " + escapeHtml(kVersion) +
-            (content.madeAt.empty() ? std::string() : " on " + escapeHtml(content.madeAt)) +
-            "</p>\n";
-    return html + "</body>\n</html>\n";
+    const PageList videos = withoutStart(content);
+    page["unknownTable"] = !videos.empty();
+    page["withoutStart"] = PageData(videos);
+    return renderPage(page, title, content.madeAt, kOverviewTemplate, kOverviewStyle);
 }
 
 }  // namespace pelmora

@@ -5,10 +5,9 @@
 
 #include "ChartAxes.h"
 #include "FolderNames.h"
-#include "HtmlText.h"
-#include "PageStyle.h"
+#include "PageSkeleton.h"
+#include "PageTemplates.h"
 #include "TextFormat.h"
-#include "Version.h"
 
 namespace pelmora {
 
@@ -26,36 +25,6 @@ constexpr double kPlotHeight = kHeight - kTop - kBottom;
 
 // One colour for each trigger size, in the order of the sizes; more sizes take them again.
 const char* const kColours[] = {"#13707a", "#c2413a", "#6a4fb3", "#e9822f", "#2f6fb3"};
-
-// The rules of this page alone, after those every page shares.
-const char* const kStyle = R"(
-.stopped, .missed { color: #c2413a; }
-.suggestion { font-size: 1.1em; padding: 0.5em 0.8em; background: #eef7ee;
-  border: 1px solid #b9d8b9; border-radius: 5px; }
-svg.sweep { display: block; width: 100%; height: auto; }
-svg .grid { stroke: #e4e8ed; stroke-width: 1; }
-svg .tick, svg .axis-line { stroke: #8a93a2; stroke-width: 1; }
-svg .axis { fill: #5a6372; font-size: 11px; font-family: inherit; }
-svg .snapshots { fill: none; stroke-width: 2; stroke-linejoin: round; }
-svg .events { fill: none; stroke-width: 1.5; stroke-dasharray: 6 4; stroke-linejoin: round; }
-svg .suggested { stroke: #2e7d32; stroke-width: 1.5; }
-svg .suggested-label { fill: #2e7d32; font-size: 12px; font-family: inherit; }
-.legend { margin: 0.4em 0 0 0; color: #5a6372; font-size: 0.9em; }
-.swatch { display: inline-block; width: 1.6em; height: 0; margin: 0 0.3em 0 0.8em;
-  vertical-align: middle; border-top-width: 2px; }
-table.sweep { border-collapse: collapse; }
-table.sweep th, table.sweep td { text-align: right; padding: 0.2em 0.7em;
-  border-bottom: 1px solid #e1e5ea; }
-table.sweep th { background: #eef2f5; color: #12213f; }
-table.sweep tr.chosen td { background: #eef7ee; font-weight: bold; }
-.made { margin-top: 2em; font-size: 0.85em; color: #5a6372; }
-@media print {
-  html, body { background: #ffffff; }
-  body { max-width: none; padding: 0; font-size: 11px; }
-  tr, .fact, svg.sweep { page-break-inside: avoid; }
-}
-</style>
-)";
 
 std::vector<int> triggerSizes(const std::vector<SweepRow>& rows) {
     std::vector<int> sizes;
@@ -88,16 +57,6 @@ const SweepRow* rowOf(const std::vector<SweepRow>& rows, int threshold, int trig
     return nullptr;
 }
 
-std::string fileNameOf(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string fact(const std::string& label, const std::string& value) {
-    return "<div class=\"fact\"><span class=\"label\">" + label + "</span><span class=\"value\">" +
-           value + "</span></div>\n";
-}
-
 std::string settingText(const SweepSetting& setting) {
     return formatText("threshold %d, trigger %s pixels", setting.threshold,
                       groupedNumber(setting.minPixels).c_str());
@@ -107,83 +66,93 @@ std::string momentText(const KnownMoment& moment) {
     return timecode(moment.startMs) + " to " + timecode(moment.endMs);
 }
 
-std::string suggestionText(const SweepPageContent& content, const SweepSuggestion& suggestion) {
-    if (suggestion.flat) {
-        return "<p class=\"suggestion\">No suggestion: at the smallest trigger size the "
-               "snapshots never fall steeply as the threshold rises, so no threshold tells "
-               "motion from what changes throughout the video. Try <code>--detector "
-               "objects</code>, which explains light, weather and shake away.</p>\n";
-    }
+// The suggested setting and why, or false where there is none.
+PageData suggestionOf(const SweepPageContent& content, const SweepSuggestion& suggestion) {
     if (!suggestion.made) {
-        return std::string();
+        return PageData(false);
     }
-    std::string html = "<p class=\"suggestion\">Suggested: <b>" + settingText(suggestion.setting) +
-                       "</b> (<code>-t " + std::to_string(suggestion.setting.threshold) +
-                       " --min-pixels " + std::to_string(suggestion.setting.minPixels) +
-                       "</code>). ";
-    if (!suggestion.byMoments) {
-        html +=
-            "It is where the curve of snapshots at the smallest trigger size flattens: from "
-            "this threshold on, the snapshots and events stay within a tenth of those at the "
-            "highest threshold.</p>\n";
-        return html;
-    }
-    const std::size_t moments = content.moments.size();
-    const std::size_t found = moments - suggestion.missed.size();
-    const SweepRow* row =
-        rowOf(content.rows, suggestion.setting.threshold, suggestion.setting.minPixels);
-    html += formatText("It finds %zu of the %zu known moments", found, moments);
-    html += row != nullptr ? formatText(" with %s snapshots outside them",
-                                        groupedNumber(row->snapshotsOutside).c_str())
-                           : std::string();
-    html += suggestion.missed.empty() ? ", the fewest of the settings that find them all.</p>\n"
-                                      : "; no setting finds them all.</p>\n";
-    for (const std::size_t missed : suggestion.missed) {
-        html += "<p class=\"missed\">Missed: moment " + std::to_string(missed + 1) + ", " +
-                momentText(content.moments[missed]) + "</p>\n";
-    }
-    return html;
-}
-
-std::string table(const SweepPageContent& content, const SweepSuggestion& suggestion) {
-    const std::vector<int> triggers = triggerSizes(content.rows);
-    const bool withMoments = !content.moments.empty();
-    std::string html = "<table class=\"sweep\">\n<thead><tr><th rowspan=\"2\">Threshold</th>";
-    for (const int trigger : triggers) {
-        html += formatText("<th colspan=\"%d\">Trigger %s</th>", withMoments ? 4 : 2,
-                           groupedNumber(trigger).c_str());
-    }
-    html += "</tr>\n<tr>";
-    for (std::size_t i = 0; i < triggers.size(); ++i) {
-        html += "<th>Snapshots</th><th>Events</th>";
-        if (withMoments) {
-            html += "<th>Moments found</th><th>Outside</th>";
+    PageData suggested;
+    suggested["setting"] = settingText(suggestion.setting);
+    suggested["threshold"] = std::to_string(suggestion.setting.threshold);
+    suggested["minPixels"] = std::to_string(suggestion.setting.minPixels);
+    suggested["knee"] = !suggestion.byMoments;
+    suggested["byMoments"] = suggestion.byMoments;
+    PageList missed;
+    if (suggestion.byMoments) {
+        const SweepRow* row =
+            rowOf(content.rows, suggestion.setting.threshold, suggestion.setting.minPixels);
+        suggested["found"] = std::to_string(content.moments.size() - suggestion.missed.size());
+        suggested["outside"] =
+            row != nullptr ? PageData(groupedNumber(row->snapshotsOutside)) : PageData(false);
+        suggested["allFound"] = suggestion.missed.empty();
+        for (const std::size_t moment : suggestion.missed) {
+            PageData each;
+            each["number"] = std::to_string(moment + 1);
+            each["when"] = momentText(content.moments[moment]);
+            missed.push_back(std::move(each));
         }
     }
-    html += "</tr></thead>\n<tbody>\n";
+    suggested["missed"] = PageData(missed);
+    return suggested;
+}
+
+// The table by threshold: a row for each, the figures of each trigger size in it.
+PageList tableRows(const SweepPageContent& content, const SweepSuggestion& suggestion) {
+    const std::vector<int> triggers = triggerSizes(content.rows);
+    PageList rows;
     for (const int threshold : thresholds(content.rows)) {
-        const bool chosen = suggestion.made && suggestion.setting.threshold == threshold;
-        html += std::string(chosen ? "<tr class=\"chosen\">" : "<tr>") + "<td>" +
-                std::to_string(threshold) + "</td>";
+        PageList cells;
         for (const int trigger : triggers) {
             const SweepRow* row = rowOf(content.rows, threshold, trigger);
-            if (row == nullptr) {
-                html += withMoments ? "<td></td><td></td><td></td><td></td>" : "<td></td><td></td>";
-                continue;
+            PageData cell;
+            cell["row"] = false;
+            if (row != nullptr) {
+                PageData figures;
+                figures["snapshots"] = groupedNumber(row->snapshots);
+                figures["events"] = groupedNumber(row->events);
+                figures["found"] = std::to_string(row->momentsFound());
+                figures["outside"] = groupedNumber(row->snapshotsOutside);
+                cell["row"] = std::move(figures);
             }
-            html += "<td>" + groupedNumber(row->snapshots) + "</td><td>" +
-                    groupedNumber(row->events) + "</td>";
-            if (withMoments) {
-                html += formatText("<td>%lld of %zu</td><td>%s</td>", row->momentsFound(),
-                                   content.moments.size(),
-                                   groupedNumber(row->snapshotsOutside).c_str());
-            }
+            cells.push_back(std::move(cell));
         }
-        html += "</tr>\n";
+        PageData each;
+        each["threshold"] = std::to_string(threshold);
+        each["chosen"] = suggestion.made && suggestion.setting.threshold == threshold;
+        each["cells"] = PageData(cells);
+        rows.push_back(std::move(each));
     }
-    return html + "</tbody>\n</table>\n";
+    return rows;
 }
 
+PageList factsOf(const SweepPageContent& content) {
+    const RunFacts& facts = content.facts;
+    const std::vector<int> triggers = triggerSizes(content.rows);
+    const std::vector<int> values = thresholds(content.rows);
+    std::string triggerList;
+    for (const int trigger : triggers) {
+        triggerList += (triggerList.empty() ? "" : ", ") + groupedNumber(trigger);
+    }
+    PageList list = {
+        pageFact("Frame size",
+                 facts.frameSize.area() > 0
+                     ? formatText("%d \u00d7 %d", facts.frameSize.width, facts.frameSize.height)
+                     : std::string("not given")),
+        pageFact("Frames read", framesText(content.report)),
+        pageFact("Thresholds", values.empty()
+                                   ? std::string("none")
+                                   : formatText("%d to %d", values.front(), values.back())),
+        pageFact("Trigger sizes", triggerList.empty() ? std::string("none") : triggerList),
+        pageFact("Watched region",
+                 facts.wholeFrame ? std::string("whole frame") : fileNameOf(facts.watchedRegion)),
+        pageFact("Event gap", plainSeconds(content.eventGapMs))};
+    if (!content.moments.empty()) {
+        list.push_back(pageFact("Known moments", std::to_string(content.moments.size())));
+    }
+    list.push_back(
+        pageFact("References at once", formatText("at most %zu", content.mostReferences)));
+    return {factGroup(list)};
+}
 }  // namespace
 
 std::string sweepChart(const std::vector<SweepRow>& rows, const SweepSuggestion& suggestion) {
@@ -269,79 +238,33 @@ std::string sweepChart(const std::vector<SweepRow>& rows, const SweepSuggestion&
 }
 
 std::string sweepPage(const SweepPageContent& content) {
-    const RunFacts& facts = content.facts;
-    const RunReport& report = content.report;
     const SweepSuggestion suggestion = suggestSetting(content.rows);
     const std::vector<int> triggers = triggerSizes(content.rows);
-    const std::vector<int> values = thresholds(content.rows);
-    const std::string name = escapeHtml(fileNameOf(facts.videoPath));
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-    html += "<title>Every threshold of " + name + "</title>\n";
-    html += kPageStyle;
-    html += kStyle;
-    html += "</head>\n<body>\n";
-    html += "<h1>Every threshold of " + name + "</h1>\n";
-    html += "<p class=\"video\">" + escapeHtml(facts.videoPath) + "</p>\n";
-    if (report.status == RunReport::Status::Stopped) {
-        html += "<p class=\"stopped\">The sweep was stopped after " +
-                groupedNumber(report.framesRead) +
-                " frames: this page shows what each setting found in them.</p>\n";
-    } else if (report.status == RunReport::Status::Failed) {
-        html += "<p class=\"stopped\">The video could not be read through (" +
-                escapeHtml(report.failure) + "): this page shows the " +
-                groupedNumber(report.framesRead) + " frames read before.</p>\n";
-    }
-    std::string triggerList;
-    for (const int trigger : triggers) {
-        triggerList += (triggerList.empty() ? "" : ", ") + groupedNumber(trigger);
-    }
-    html += "<div class=\"facts\">\n";
-    html += fact("Frame size",
-                 facts.frameSize.area() > 0
-                     ? formatText("%d &#215; %d", facts.frameSize.width, facts.frameSize.height)
-                     : std::string("not given"));
-    html += fact("Frames read", escapeHtml(framesText(report)));
-    html +=
-        fact("Thresholds", values.empty() ? std::string("none")
-                                          : formatText("%d to %d", values.front(), values.back()));
-    html += fact("Trigger sizes", triggerList.empty() ? std::string("none") : triggerList);
-    html += fact("Watched region", facts.wholeFrame ? std::string("whole frame")
-                                                    : escapeHtml(fileNameOf(facts.watchedRegion)));
-    html += fact("Event gap", plainSeconds(content.eventGapMs));
-    if (!content.moments.empty()) {
-        html += fact("Known moments", std::to_string(content.moments.size()));
-    }
-    html += fact("References at once", formatText("at most %zu", content.mostReferences));
-    html += "</div>\n";
-
-    html += "<h2>Snapshots and events by threshold</h2>\n";
-    html += sweepChart(content.rows, suggestion);
-    html += "<p class=\"legend\">On a logarithmic scale, for each trigger size:";
+    const bool withMoments = !content.moments.empty();
+    const std::string name = fileNameOf(content.facts.videoPath);
+    PageData page;
+    page["name"] = name;
+    page["path"] = content.facts.videoPath;
+    addBanner(page, content.report, "sweep", "what each setting found in them");
+    page["factGroups"] = PageData(factsOf(content));
+    page["chart"] = sweepChart(content.rows, suggestion);
+    PageList sizes;
     for (std::size_t i = 0; i < triggers.size(); ++i) {
-        const char* colour = kColours[i % (sizeof kColours / sizeof kColours[0])];
-        html += formatText(
-            "<span class=\"swatch\" style=\"border-top: 2px solid %s\"></span>snapshots and "
-            "<span class=\"swatch\" style=\"border-top: 2px dashed %s\"></span>events at "
-            "trigger %s",
-            colour, colour, groupedNumber(triggers[i]).c_str());
+        PageData size;
+        size["colour"] = std::string(kColours[i % (sizeof kColours / sizeof kColours[0])]);
+        size["size"] = groupedNumber(triggers[i]);
+        size["columns"] = withMoments ? "4" : "2";
+        sizes.push_back(std::move(size));
     }
-    html += "</p>\n";
-    html +=
-        "<p>Each point is exactly what a run with that setting finds. At low thresholds the "
-        "noise of the picture makes nearly every frame a snapshot; the curve falls steeply "
-        "as the threshold rises above the noise, and flattens where only real motion is "
-        "left. The knee, where it flattens, is the threshold to start from: lower finds "
-        "fainter motion and more noise, higher the same motion until it too begins to "
-        "fade.</p>\n";
-    html += suggestionText(content, suggestion);
-    html += "<h2>Every setting</h2>\n";
-    html += "<p>The same figures as <a href=\"" + std::string(kSweepTableName) + "\">" +
-            kSweepTableName + "</a>.</p>\n";
-    html += table(content, suggestion);
-    html += "<p class=\"made\">Made by Pelmora " + escapeHtml(kVersion) +
-            (content.madeAt.empty() ? std::string() : " on " + escapeHtml(content.madeAt)) +
-            "</p>\n";
-    return html + "</body>\n</html>\n";
+    page["triggers"] = PageData(sizes);
+    page["withMoments"] = withMoments;
+    page["known"] = std::to_string(content.moments.size());
+    page["flat"] = suggestion.flat;
+    page["suggested"] = suggestionOf(content, suggestion);
+    page["sweepTable"] = std::string(kSweepTableName);
+    page["rows"] = PageData(tableRows(content, suggestion));
+    return renderPage(page, "Every threshold of " + name, content.madeAt, kSweepTemplate,
+                      kSweepStyle);
 }
 
 }  // namespace pelmora

@@ -16,7 +16,9 @@
 #include <QWebPage>
 #include <cstdlib>
 #include <filesystem>
+#include <opencv2/imgcodecs.hpp>
 #include <string>
+#include <vector>
 
 #include "DetectionRun.h"
 #include "FrameDetector.h"
@@ -248,6 +250,114 @@ TEST(OverviewView, ABrowserShowsTheLanesTheMarksAndEveryThumbnailOffline) {
     ASSERT_EQ(targets.size(), 8);
     EXPECT_EQ(targets[0].toString(), "yard/20240501_080000/report.html#event-1");
     EXPECT_EQ(targets[3].toString(), "gate/20240501_083000/report.html#event-2");
+}
+
+// A page that counts the alerts its scripts would show, rather than showing them.
+class AlertCounter : public QWebPage {
+public:
+    int alerts = 0;
+
+protected:
+    void javaScriptAlert(QWebFrame*, const QString&) override { ++alerts; }
+};
+
+// What the test of hostile names asks of a page: the elements and attributes that only markup
+// of a name could have made, and the page's text.
+const char* const kMeasureMarkup = R"(
+(function () {
+  var handlers = 0, outside = 0;
+  var all = document.querySelectorAll('*');
+  for (var i = 0; i < all.length; ++i) {
+    for (var j = 0; j < all[i].attributes.length; ++j) {
+      handlers += all[i].attributes[j].name.indexOf('on') === 0;
+    }
+  }
+  var images = document.querySelectorAll('img');
+  for (var i = 0; i < images.length; ++i) {
+    outside += images[i].getAttribute('src').indexOf('data:image/jpeg;base64,') !== 0;
+  }
+  return JSON.stringify({
+    injected: document.querySelectorAll('script, b, i, iframe, object, link').length,
+    handlers: handlers, outside: outside, title: document.title,
+    text: document.body.textContent
+  });
+})()
+)";
+
+// Markup, quotes and an ampersand in the names of a camera's folder, a video and a mask, through
+// a real batch and a sweep: in a browser, each of the three pages shows them as text, and no
+// element, handler or script of them is there.
+TEST(PagesView, ABrowserShowsHostileNamesAsText) {
+    testsupport::TempDir tmp;
+    const std::string camera = "yard <script>alert(1)<\\script> \"'&";
+    const std::string folder = tmp.file("in/" + camera);
+    std::filesystem::create_directories(folder);
+    const std::string dated = folder + "/20240501_080000.avi";
+    const std::string undated = folder + "/gate <img src=x onerror=alert(2)> \"'&.avi";
+    for (const std::string& video : {dated, undated}) {
+        ASSERT_TRUE(testsupport::writeVideo(video, testsupport::knownMoments(), 25.0));
+    }
+    const std::string mask = tmp.file("in/mask <b>\"'&.png");
+    ASSERT_TRUE(cv::imwrite(mask, cv::Mat(48, 64, CV_8UC1, cv::Scalar(255))));
+    // Each path in single quotes for the shell, its own single quotes closed round.
+    const auto quoted = [](const std::string& text) {
+        std::string shell = "'";
+        for (const char c : text) {
+            shell += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        return shell + "'";
+    };
+    const std::string scan =
+        quoted(PELMORA_SCAN_PATH) + " -q --time-zone UTC --mask " + quoted(mask) + " -o ";
+    for (const std::string& command :
+         {scan + quoted(tmp.file("out")) + " --overview --clips " + quoted(dated) + " " +
+              quoted(undated),
+          scan + quoted(tmp.file("sweep")) + " --sweep 10:12 --report " + quoted(undated)}) {
+        ASSERT_EQ(std::system((command + " >/dev/null").c_str()), 0) << command;
+    }
+    const std::string gate = "gate <img src=x onerror=alert(2)> \"'&.avi";
+    const struct {
+        const char* name;
+        std::string page;
+        std::string title;
+        std::vector<std::string> shown;
+    } rows[] = {{"report",
+                 tmp.file("out/gate <img src=x onerror=alert(2)> \"'&/report.html"),
+                 "Motion in " + gate,
+                 {undated, "mask <b>\"'&.png"}},
+                {"overview", tmp.file("out/overview.html"), "Motion on 1 camera", {camera, gate}},
+                {"sweep",
+                 tmp.file("sweep/sweep.html"),
+                 "Every threshold of " + gate,
+                 {undated, "mask <b>\"'&.png"}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        AlertCounter page;
+        QEventLoop loop;
+        bool loaded = false;
+        QObject::connect(&page, &QWebPage::loadFinished, [&](bool ok) {
+            loaded = ok;
+            loop.quit();
+        });
+        QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+        page.mainFrame()->load(QUrl::fromLocalFile(QString::fromStdString(row.page)));
+        loop.exec();
+        ASSERT_TRUE(loaded) << row.page << " did not load";
+        const QJsonObject measured =
+            QJsonDocument::fromJson(
+                page.mainFrame()->evaluateJavaScript(kMeasureMarkup).toString().toUtf8())
+                .object();
+        ASSERT_FALSE(measured.isEmpty()) << "the measuring script failed";
+        EXPECT_EQ(page.alerts, 0);
+        EXPECT_EQ(measured["injected"].toInt(), 0);
+        EXPECT_EQ(measured["handlers"].toInt(), 0);
+        EXPECT_EQ(measured["outside"].toInt(), 0);
+        EXPECT_EQ(measured["title"].toString().toStdString(), row.title);
+        const std::string text = measured["text"].toString().toStdString();
+        for (const std::string& name : row.shown) {
+            EXPECT_NE(text.find(name), std::string::npos) << name;
+        }
+    }
 }
 
 }  // namespace
