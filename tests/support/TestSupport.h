@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -99,6 +100,20 @@ std::string fileBytes(const std::string& path);
 // A line of our lists split at its commas, one field at least; none of the fields compared
 // holds a quoted comma.
 std::vector<std::string> csvFields(const std::string& line);
+// Each line of text with its '\n'; a last line without one as it is.
+std::vector<std::string> splitLines(const std::string& text);
+// The line a run says of each file it saved in dir, "[dir/name]", in the order given.
+std::string savedLines(const std::string& dir, const std::vector<std::string>& names);
+// The snapshots in a folder, sorted, without the lists, the report and the rest beside them.
+std::vector<std::string> snapshotFiles(const std::string& dir);
+// A report without its time of making, which names the minute it was made in: two runs a
+// moment apart may straddle a minute.
+std::string withoutTimeOfMaking(const std::string& report);
+// Every file below dir by its path from dir, hidden ones too, with its bytes, a report's
+// without its time of making; withFolders, every folder below it too, as "a folder".
+std::map<std::string, std::string> folderBytes(const std::string& dir, bool withFolders = true);
+// The text in single quotes for the shell, its own single quotes kept.
+std::string shellQuoted(const std::string& text);
 
 // Everything written to a standard stream (by file descriptor) while it lives.
 class OutputCapture {
