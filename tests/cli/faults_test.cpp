@@ -73,11 +73,6 @@ TEST(Faults, EachFaultFoundNowHasItsSoundBehaviour) {
     testsupport::TempDir shared;
     ASSERT_TRUE(ffmpeg(std::string(kClip) + " '" + shared.file("v.mkv") + "'"));
     const std::vector<Fault> faults = {
-        {"a zone that is a folder is a usage error", nothing,
-         [](const std::string&) {
-             return std::vector<std::string>{"--time-zone", "Europe", "v.mkv"};
-         },
-         2, "--time-zone: the time zone must be", anything},
         {"a TZ naming a folder is UTC, said once", nothing,
          [](const std::string&) {
              return std::vector<std::string>{"-q", "v.mkv"};
