@@ -37,10 +37,6 @@ using testsupport::TempDir;
 
 const cv::Size kSize(64, 48);
 
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 // What differs between the folder one run left and another: files missing, different or too
 // many; empty when they match.
 std::string differences(const std::string& one, const std::string& other) {
@@ -157,12 +153,12 @@ TEST(Join, StretchFilesChangedSinceOrInTheWayAreRefusedWithTheFolderAsItWas) {
         for (std::string line; std::getline(in, line);) {
             text += edit(line + "\n");
         }
-        writeBytes(dir + record, text);
+        testsupport::writeFile(dir + record, text);
     };
     const auto flipByte = [](const std::string& path, std::size_t at) {
         std::string bytes = testsupport::fileBytes(path);
         bytes.at(at) = static_cast<char>(bytes.at(at) ^ 1);
-        writeBytes(path, bytes);
+        testsupport::writeFile(path, bytes);
     };
     const std::string changed =
         " does not match its checksum: it was changed after its stretch was scanned";
@@ -214,7 +210,7 @@ TEST(Join, StretchFilesChangedSinceOrInTheWayAreRefusedWithTheFolderAsItWas) {
         {"a folder in the way of a list",
          [](const std::string& dir) {
              fs::create_directories(dir + "/events.csv");
-             writeBytes(dir + "/events.csv/kept", "kept");
+             testsupport::writeFile(dir + "/events.csv/kept", "kept");
          },
          "cannot move DIR/.pelmora-join/events.csv to DIR/events.csv: Is a directory"},
     };
@@ -357,7 +353,7 @@ TEST(Join, AStretchThatEndsBeforeItsLastFrameSaysSoAndTheJoinScansOneRun) {
         cut = bytes.find("00dc", cut + 1);
     }
     ASSERT_NE(cut, std::string::npos);
-    writeBytes(video, bytes.substr(0, cut));
+    testsupport::writeFile(video, bytes.substr(0, cut));
     const ScanResult one = runScan({"-q", "-o", tmp.file("one"), video});
     EXPECT_NE(one.out.find("20 frames read, 50 announced"), std::string::npos) << one.out;
     const std::string dir = tmp.file("joined");

@@ -97,6 +97,8 @@ std::string makeFolderTooDeepToOpen(const std::string& dir);
 std::vector<std::string> listDir(const std::string& path);
 // The file's bytes, or "" when it cannot be read.
 std::string fileBytes(const std::string& path);
+// Writes bytes as the whole of the file, made or emptied first.
+void writeFile(const std::string& path, const std::string& bytes);
 // A line of our lists split at its commas, one field at least; none of the fields compared
 // holds a quoted comma.
 std::vector<std::string> csvFields(const std::string& line);

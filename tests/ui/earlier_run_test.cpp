@@ -95,8 +95,7 @@ TEST(WindowEarlierRun, AsksBeforeRemovingTheSnapshotsOfAnEarlierRunAndKeepsTheLi
         if (std::string(row.answer) != "Cancel") {
             EXPECT_EQ(told.find("an earlier run") != std::string::npos, !expectedTold.empty());
             // The list is of this run alone, whatever stays beside it.
-            std::ifstream list(tmp.file("snapshots.csv"));
-            const std::string text((std::istreambuf_iterator<char>(list)), {});
+            const std::string text = testsupport::fileBytes(tmp.file("snapshots.csv"));
             EXPECT_EQ(text.find("IMG00000080.jpg"), std::string::npos) << text;
             EXPECT_NE(text.find("IMG00000040.jpg"), std::string::npos) << text;
         }
