@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <opencv2/core.hpp>
 #include <regex>
 #include <string>

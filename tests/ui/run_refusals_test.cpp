@@ -4,16 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <gtest/gtest.h>
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
 

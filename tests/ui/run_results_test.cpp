@@ -8,22 +8,16 @@
 
 #include <gtest/gtest.h>
 
-#include <gtest/gtest.h>
 #include <QCheckBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 #include <QUrl>
-#include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
 

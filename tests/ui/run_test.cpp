@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <gtest/gtest.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,14 +21,8 @@
 #include <QStatusTipEvent>
 #include <QTest>
 #include <QUrl>
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>

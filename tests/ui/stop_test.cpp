@@ -2,22 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <gtest/gtest.h>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
 
