@@ -360,7 +360,8 @@ namespace {
 
 // Every usage error the parser finds is one line that names what is wrong; the program says it
 // after its own name, with where to look below it (scan_usage_test.cpp), and scans nothing.
-// The ends of each option's range have their own test above.
+// The ends of each option's range, given joined to the option, have their own test above;
+// --min-pixels=100000001 is one of them.
 TEST(ScanOptions, EachUsageErrorIsOneLineThatNamesWhatIsWrong) {
     testsupport::TempDir tmp;
     // A real video, which is no picture for a mask.
@@ -372,6 +373,8 @@ TEST(ScanOptions, EachUsageErrorIsOneLineThatNamesWhatIsWrong) {
         std::string culprit;  // what the message has to name
     } rows[] = {
         {"unknownOption", {"--frobnicate", video}, "--frobnicate"},
+        {"thresholdAboveRange", {"-t", "51", video}, "'51'"},
+        {"negativeThreshold", {"-t", "-1", video}, "'-1'"},
         {"thresholdNotANumber", {"-t", "abc", video}, "'abc'"},
         {"fractionalThreshold", {"--threshold", "2.5", video}, "'2.5'"},
         {"emptyThreshold", {"-t", "", video}, "''"},
@@ -384,12 +387,16 @@ TEST(ScanOptions, EachUsageErrorIsOneLineThatNamesWhatIsWrong) {
         {"missingMask", {"--mask", tmp.file("missing.png"), video}, "missing.png"},
         {"maskThatIsNotAPicture", {"--mask=" + video, video}, "not a picture"},
         {"emptyMaskName", {"--mask", "", video}, "mask ''"},
+        {"noWriters", {"--jobs", "0", video}, "'0'"},
+        {"negativeMinPixels", {"--min-pixels", "-1", video}, "'-1'"},
         {"eventGapBelowAMillisecond", {"--event-gap", "0.0005", video}, "'0.0005'"},
+        {"eventGapAboveADay", {"--event-gap", "86400.001", video}, "'86400.001'"},
         {"eventGapWithoutDigitsAfterThePoint", {"--event-gap=2.", video}, "'2.'"},
         {"valueForReport", {"--report=yes", video}, "--report"},
         {"unknownClock", {"--clock", "wall", video}, "'wall'"},
         {"unknownClipMode", {"--clips=frames", video}, "'frames'"},
         {"emptyClipMode", {"--clips=", video}, "--clips"},
+        {"leadAboveAnHour", {"--clips", "--before", "3600.001", video}, "'3600.001'"},
         {"negativeTail", {"--clips", "--after", "-1", video}, "'-1'"},
         {"segmentOfTwoVideos", {"--segment", "0/2", video, video}, "exactly one VIDEO"},
         {"segmentOfABatch", {"--segment", "0/2", "--shard", "0/2", video}, "exactly one VIDEO"},
