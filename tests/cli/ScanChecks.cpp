@@ -8,7 +8,7 @@
 namespace clitest {
 
 cv::Mat solid(const cv::Scalar& colour, cv::Size size) {
-    return cv::Mat(size, CV_8UC3, colour);
+    return testsupport::solidFrame(size, colour);
 }
 
 cv::Mat withRects(const cv::Mat& base, const std::vector<cv::Rect>& rects,

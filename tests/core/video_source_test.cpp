@@ -20,6 +20,7 @@
 
 namespace {
 
+using testsupport::identical;
 using testsupport::TempDir;
 
 struct Frames {
@@ -87,10 +88,6 @@ void damage(const std::string& path, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         file.put(static_cast<char>(i * 37 + 11));
     }
-}
-
-bool identical(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
 }
 
 // threads: the decoder's, in both readers; 0 for as many as the machine has. undamaged: the

@@ -149,6 +149,10 @@ cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour) {
     return cv::Mat(size, CV_8UC3, colour);
 }
 
+bool identical(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
+}
+
 std::vector<cv::Mat> knownMoments() {
     const cv::Mat black = solidFrame(cv::Size(64, 48), cv::Scalar::all(0));
     std::vector<cv::Mat> frames(85, black);

@@ -75,6 +75,8 @@ bool writeVideoWithFfmpeg(const std::string& path, const std::vector<cv::Mat>& f
 std::string commandOutput(const std::string& command);
 
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour);
+// Whether two pictures have the same size, type and every pixel value.
+bool identical(const cv::Mat& a, const cv::Mat& b);
 
 // 85 frames of 64 x 48 on black, known snapshots at 25 frames per second and threshold 20: an
 // 8 x 8 white square appears at frame 5 (36 pixels survive erosion) and jumps at 6 (36 + 36); a
