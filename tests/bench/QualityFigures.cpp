@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "SceneFootage.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -92,14 +93,6 @@ Score scoreOf(const std::vector<testsupport::SceneMoment>& moments,
     return score;
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) {
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return out + "'";
-}
-
 }  // namespace
 
 int qualityFigures(const std::string& scan, const std::string& dir) {
@@ -145,9 +138,10 @@ int qualityFigures(const std::string& scan, const std::string& dir) {
             for (int d = 0; d < 2; ++d) {
                 const std::string out =
                     dir + "/out-" + name + std::to_string(column) + detectors[d].name;
-                const std::string command = quoted(scan) + " -q --events " + detectors[d].options +
-                                            " -o " + quoted(out) + " " + quoted(video) +
-                                            " >/dev/null 2>&1";
+                const std::string command = testsupport::shellQuoted(scan) + " -q --events " +
+                                            detectors[d].options + " -o " +
+                                            testsupport::shellQuoted(out) + " " +
+                                            testsupport::shellQuoted(video) + " >/dev/null 2>&1";
                 if (std::system(command.c_str()) != 0) {
                     std::fprintf(stderr, "%s failed\n", command.c_str());
                     return 1;

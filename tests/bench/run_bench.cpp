@@ -52,7 +52,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <opencv2/core/version.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -74,6 +73,7 @@ extern "C" {
 
 #include "BenchClips.h"
 #include "BenchRuns.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -99,8 +99,7 @@ void splitFigures(const std::string& scan, const std::vector<std::string>& video
 
 // The most references a sweep held at once, as its page says; 0 where it does not.
 long long referencesHeld(const std::string& page) {
-    std::ifstream in(page);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = testsupport::fileBytes(page);
     const std::string key = "References at once</span><span class=\"value\">at most ";
     const std::string::size_type at = text.find(key);
     return at == std::string::npos ? 0 : std::atoll(text.c_str() + at + key.size());

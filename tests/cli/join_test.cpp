@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "ScanChecks.h"
 #include "ScanProcess.h"
 #include "TestSupport.h"
 
@@ -30,33 +31,11 @@ namespace fs = std::filesystem;
 using clitest::runScan;
 using clitest::ScanProcess;
 using clitest::ScanResult;
+using clitest::ScanTest;
+using testsupport::folderBytes;
 using testsupport::TempDir;
 
 const cv::Size kSize(64, 48);
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// Every file below dir by its path from dir, hidden ones too, with its bytes, and every folder;
-// the report's time of making, which names the minute, is left out.
-std::map<std::string, std::string> folderBytes(const std::string& dir) {
-    std::map<std::string, std::string> contents;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        const std::string name = fs::relative(entry.path(), dir).string();
-        if (!entry.is_regular_file()) {
-            contents[name] = "a folder";
-            continue;
-        }
-        std::string bytes = testsupport::fileBytes(entry.path().string());
-        if (entry.path().filename() == "report.html") {
-            bytes = std::regex_replace(
-                bytes, std::regex(" on \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d \\w*"), "");
-        }
-        contents[name] = bytes;
-    }
-    return contents;
-}
 
 // What differs between the folder one run left and another: files missing, different or too
 // many; empty when they match.
@@ -174,12 +153,12 @@ TEST(Join, StretchFilesChangedSinceOrInTheWayAreRefusedWithTheFolderAsItWas) {
         for (std::string line; std::getline(in, line);) {
             text += edit(line + "\n");
         }
-        writeBytes(dir + record, text);
+        testsupport::writeFile(dir + record, text);
     };
     const auto flipByte = [](const std::string& path, std::size_t at) {
         std::string bytes = testsupport::fileBytes(path);
         bytes.at(at) = static_cast<char>(bytes.at(at) ^ 1);
-        writeBytes(path, bytes);
+        testsupport::writeFile(path, bytes);
     };
     const std::string changed =
         " does not match its checksum: it was changed after its stretch was scanned";
@@ -231,7 +210,7 @@ TEST(Join, StretchFilesChangedSinceOrInTheWayAreRefusedWithTheFolderAsItWas) {
         {"a folder in the way of a list",
          [](const std::string& dir) {
              fs::create_directories(dir + "/events.csv");
-             writeBytes(dir + "/events.csv/kept", "kept");
+             testsupport::writeFile(dir + "/events.csv/kept", "kept");
          },
          "cannot move DIR/.pelmora-join/events.csv to DIR/events.csv: Is a directory"},
     };
@@ -374,7 +353,7 @@ TEST(Join, AStretchThatEndsBeforeItsLastFrameSaysSoAndTheJoinScansOneRun) {
         cut = bytes.find("00dc", cut + 1);
     }
     ASSERT_NE(cut, std::string::npos);
-    writeBytes(video, bytes.substr(0, cut));
+    testsupport::writeFile(video, bytes.substr(0, cut));
     const ScanResult one = runScan({"-q", "-o", tmp.file("one"), video});
     EXPECT_NE(one.out.find("20 frames read, 50 announced"), std::string::npos) << one.out;
     const std::string dir = tmp.file("joined");
@@ -391,6 +370,83 @@ TEST(Join, AStretchThatEndsBeforeItsLastFrameSaysSoAndTheJoinScansOneRun) {
               std::string::npos)
         << joined.err;
     EXPECT_EQ(differences(tmp.file("one"), dir), "");
+}
+
+TEST_F(ScanTest, StretchesJoinedLeaveTheFilesOfOneRunOrAreRefused) {
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 45; ++i) {
+        frames.push_back(clitest::withRects(clitest::solid(cv::Scalar::all(60)),
+                                            {{(i * 5) % 56, 20, 8, 8}}, cv::Scalar::all(255)));
+    }
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(testsupport::writeVideo(video, frames));
+    const std::string stream = tmp.file("clip.ts");
+    ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(stream, frames, 25.0, "-c:v mpeg4 -f mpegts"));
+    const auto scanStretches = [&](const std::string& file, const std::string& dir,
+                                   const std::string& threshold) {
+        for (const char* stretch : {"0/3", "1/3", "2/3"}) {
+            const ScanResult result =
+                runScan({"-q", "--report", "-t", threshold, "--segment", stretch, "-o", dir, file});
+            EXPECT_EQ(result.exitCode, 0) << result.err;
+        }
+    };
+    const struct {
+        const char* name;
+        std::string video;
+        std::string joinThreshold;
+        int exitCode;
+        std::string message;  // on the error stream
+    } rows[] = {
+        {"joined", video, "20", 0, "Joined 3 stretches of " + video},
+        {"a video that cannot be split exactly", stream, "20", 0,
+         "gives no index of its frames to seek by: scanning " + stream + " as one run"},
+        {"other options", video, "30", 1,
+         "pelmora-scan: cannot join " + tmp.file("other options") + ": stretch 0/3 in " +
+             tmp.file("other options") + " was scanned with threshold 20, not 30\n"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string one = tmp.file(std::string(row.name) + " one");
+        const std::string joined = tmp.file(row.name);
+        const ScanResult whole = runScan({"-q", "--report", "-o", one, row.video});
+        EXPECT_EQ(whole.exitCode, 0);
+        scanStretches(row.video, joined, "20");
+        const auto stretches = folderBytes(joined);
+        const ScanResult result =
+            runScan({"-q", "--report", "-t", row.joinThreshold, "--join", joined});
+        EXPECT_EQ(result.exitCode, row.exitCode);
+        EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
+        if (row.exitCode != 0) {
+            EXPECT_EQ(result.out, "");
+            EXPECT_TRUE(folderBytes(joined) == stretches) << "a refused join changed the folder";
+            continue;
+        }
+        // The same counts as one run's.
+        EXPECT_EQ(result.out.substr(0, result.out.find(" lost, ")),
+                  whole.out.substr(0, whole.out.find(" lost, ")));
+        const auto expected = folderBytes(one);
+        const auto got = folderBytes(joined);
+        EXPECT_GT(expected.size(), 4u);
+        for (const auto& [name, bytes] : expected) {
+            EXPECT_TRUE(got.count(name) == 1 && got.at(name) == bytes) << name << " differs";
+        }
+        for (const auto& entry : got) {
+            EXPECT_EQ(expected.count(entry.first), 1u) << entry.first << " is one too many";
+        }
+    }
+    // The stretches of two files in one folder.
+    const std::string mixed = tmp.file("mixed");
+    const std::string other = tmp.file("other.avi");
+    ASSERT_TRUE(
+        testsupport::writeVideo(other, std::vector<cv::Mat>(frames.rbegin(), frames.rend())));
+    EXPECT_EQ(runScan({"-q", "--segment", "0/2", "-o", mixed, video}).exitCode, 0);
+    EXPECT_EQ(runScan({"-q", "--segment", "1/2", "-o", mixed, other}).exitCode, 0);
+    const ScanResult result = runScan({"-q", "--join", mixed});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("stretch 1/2 in " + mixed + " was scanned with video_path \"" +
+                              other + "\", not \"" + video + "\""),
+              std::string::npos)
+        << result.err;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <optional>
 #include <set>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "OptionTable.h"
 #include "ScanOptions.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -246,7 +248,7 @@ TEST(ScanOptions, ClockAndOverviewOptionsReachTheRunOrSayWhatIsWrong) {
          ""},
         {"a zone that is a folder of zones",
          {"--time-zone", "Europe", "clip.avi"},
-         "the time zone must be",
+         "--time-zone: the time zone must be",
          pelmora::StartFrom::Any,
          ""},
         {"a start time that does not exist",
@@ -349,6 +351,96 @@ TEST(ScanOptions, TheDetectorAndItsSettingsReachTheRunOrSayWhatIsWrong) {
         EXPECT_DOUBLE_EQ(request.objects.share, row.share);
         EXPECT_EQ(request.objects.pixels, row.pixels);
         EXPECT_EQ(request.objects.leastMs, row.leastMs);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Every usage error the parser finds is one line that names what is wrong; the program says it
+// after its own name, with where to look below it (scan_usage_test.cpp), and scans nothing.
+// The ends of each option's range, given joined to the option, have their own test above;
+// --min-pixels=100000001 is one of them.
+TEST(ScanOptions, EachUsageErrorIsOneLineThatNamesWhatIsWrong) {
+    testsupport::TempDir tmp;
+    // A real video, which is no picture for a mask.
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(testsupport::writeVideo(video, testsupport::knownMoments()));
+    const struct {
+        const char* name;
+        std::vector<std::string> arguments;
+        std::string culprit;  // what the message has to name
+    } rows[] = {
+        {"unknownOption", {"--frobnicate", video}, "--frobnicate"},
+        {"thresholdAboveRange", {"-t", "51", video}, "'51'"},
+        {"negativeThreshold", {"-t", "-1", video}, "'-1'"},
+        {"thresholdNotANumber", {"-t", "abc", video}, "'abc'"},
+        {"fractionalThreshold", {"--threshold", "2.5", video}, "'2.5'"},
+        {"emptyThreshold", {"-t", "", video}, "''"},
+        {"emptyThresholdAfterEquals", {"--threshold=", video}, "''"},
+        {"missingThresholdValue", {video, "-t"}, "-t"},
+        {"missingOutputValue", {video, "--output"}, "--output"},
+        {"emptyOutputDirectory", {"-o", "", video}, "output directory"},
+        {"valueForAFlag", {"--quiet=yes", video}, "--quiet"},
+        {"noArgumentsAtAll", {}, "video"},
+        {"missingMask", {"--mask", tmp.file("missing.png"), video}, "missing.png"},
+        {"maskThatIsNotAPicture", {"--mask=" + video, video}, "not a picture"},
+        {"emptyMaskName", {"--mask", "", video}, "mask ''"},
+        {"noWriters", {"--jobs", "0", video}, "'0'"},
+        {"negativeMinPixels", {"--min-pixels", "-1", video}, "'-1'"},
+        {"eventGapBelowAMillisecond", {"--event-gap", "0.0005", video}, "'0.0005'"},
+        {"eventGapAboveADay", {"--event-gap", "86400.001", video}, "'86400.001'"},
+        {"eventGapWithoutDigitsAfterThePoint", {"--event-gap=2.", video}, "'2.'"},
+        {"valueForReport", {"--report=yes", video}, "--report"},
+        {"unknownClock", {"--clock", "wall", video}, "'wall'"},
+        {"unknownClipMode", {"--clips=frames", video}, "'frames'"},
+        {"emptyClipMode", {"--clips=", video}, "--clips"},
+        {"leadAboveAnHour", {"--clips", "--before", "3600.001", video}, "'3600.001'"},
+        {"negativeTail", {"--clips", "--after", "-1", video}, "'-1'"},
+        {"segmentOfTwoVideos", {"--segment", "0/2", video, video}, "exactly one VIDEO"},
+        {"segmentOfABatch", {"--segment", "0/2", "--shard", "0/2", video}, "exactly one VIDEO"},
+        {"segmentPastItsCount", {"--segment", "2/2", video}, "'2/2'"},
+        {"joinWithAVideo", {"--join", tmp.path(), video}, "without VIDEO"},
+        {"joinWithASegment", {"--join", tmp.path(), "--segment", "0/2", video}, "separate steps"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ParsedOptions parsed = parseScanOptions(row.arguments);
+        EXPECT_NE(parsed.error.find(row.culprit), std::string::npos) << parsed.error;
+        EXPECT_EQ(parsed.error.find('\n'), std::string::npos) << parsed.error;
+    }
+}
+
+// A moments file is read with the options, so that one that cannot be used is a usage error
+// before anything is written.
+TEST(ScanOptions, AMalformedMomentsFileIsRefusedWithItsReason) {
+    testsupport::TempDir tmp;
+    const std::string moments = tmp.file("moments.txt");
+    const struct {
+        const char* name;
+        std::string text;  // of the file; none for "missing"
+        const char* reason;
+    } rows[] = {
+        {"no end", "0.1\n", "line 1: '0.1' is no moment"},
+        {"backwards", "# ok\n2,1\n", "line 2: the moment ends at 00:00:01.000, before it starts"},
+        {"no moment at all", "# nothing yet\n", "it holds no moment"},
+        {"a time that is none", "1,2\n3,soon\n", "line 2: 'soon' is no time"},
+        {"missing", "", "No such file or directory"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const bool missing = row.text.empty();
+        const std::string path = missing ? tmp.file("none.txt") : moments;
+        if (!missing) {
+            std::ofstream(moments) << row.text;
+        }
+        const ParsedOptions parsed =
+            parseScanOptions({"--sweep", "--expect", path, "-o", tmp.file("out"), "v.avi"});
+        const std::string said = "'" + path + "': " + row.reason;
+        EXPECT_NE(parsed.error.find(missing ? said : "cannot use the moments file " + said),
+                  std::string::npos)
+            << parsed.error;
     }
 }
 

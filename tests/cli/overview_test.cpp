@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <opencv2/imgproc.hpp>
 #include <regex>
 #include <string>
@@ -32,11 +31,6 @@ std::vector<cv::Mat> clipFrames() {
         frames.push_back(frame);
     }
     return frames;
-}
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // "camera clock" of each event in the page's list, in its order.
@@ -109,7 +103,7 @@ TEST_F(Overview, EveryCamerasEventsStandOnOneClockWithTheGapsAndOverlaps) {
     EXPECT_NE(result.out.find("starts 2024-05-01T08:45:00.000+02:00 from the file's creation time"),
               std::string::npos)
         << result.out;
-    const std::string page = readText(dir.file("out/overview.html"));
+    const std::string page = testsupport::fileBytes(dir.file("out/overview.html"));
 
     const std::vector<std::string> expected = {
         "cam1 2024-05-01T08:00:01.000+02:00", "cam2 2024-05-01T08:00:02.000+02:00",
@@ -160,8 +154,8 @@ TEST_F(Overview, MadeFromTheFoldersOfAShardedBatchIsTheBatchsOwn) {
         clitest::runScan({"--overview-from", dir.file("shards"), "--time-zone", "+02:00"});
     ASSERT_EQ(made.exitCode, 0) << made.err;
     // Compared whole, not printed: the pages embed every thumbnail.
-    EXPECT_TRUE(withoutMadeAt(readText(dir.file("shards/overview.html"))) ==
-                withoutMadeAt(readText(dir.file("whole/overview.html"))));
+    EXPECT_TRUE(withoutMadeAt(testsupport::fileBytes(dir.file("shards/overview.html"))) ==
+                withoutMadeAt(testsupport::fileBytes(dir.file("whole/overview.html"))));
 
     // A folder with no finished run says so rather than writing an empty page.
     fs::create_directories(dir.file("empty"));
@@ -183,7 +177,7 @@ TEST_F(Overview, TheJsonSummaryAndTheRecordSayTheStartAndItsSource) {
         << result.out;
     EXPECT_NE(result.out.find("\"start\":null,\"start_source\":\"none\""), std::string::npos)
         << result.out;
-    const std::string record = readText(dir.file("out/phone/.pelmora-run.json"));
+    const std::string record = testsupport::fileBytes(dir.file("out/phone/.pelmora-run.json"));
     EXPECT_NE(record.find("\"source\": \"metadata\""), std::string::npos) << record;
     EXPECT_NE(record.find("\"time\": \"2024-05-01T08:45:00.000+02:00\""), std::string::npos)
         << record;

@@ -84,13 +84,6 @@ TEST(SweepOptions, TakeARangeAndTriggerSizesOrRefuseWhatDoesNotGoWithASweep) {
     }
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // sweep.csv's rows as the JSON summary carries them, in its columns' order and with its CRLF
 // line endings.
 std::string csvOfJson(const nlohmann::json& rows, bool withMoments) {
@@ -144,7 +137,7 @@ TEST(SweepScan, WritesItsTableAndPageOnlyAndSaysWhichMomentNoSettingFinds) {
     EXPECT_EQ(line["written"], 0);
     const nlohmann::json& table = line["sweep"];
     ASSERT_EQ(table["rows"].size(), 21U * 2U);
-    EXPECT_EQ(csvOfJson(table["rows"], true), readFile(out + "/sweep.csv"));
+    EXPECT_EQ(csvOfJson(table["rows"], true), testsupport::fileBytes(out + "/sweep.csv"));
     // White on black: every threshold sees the same, and the small square escapes the larger
     // trigger, so the lowest threshold at the smaller trigger finds both moments, with the
     // square's going as the one snapshot outside them.
@@ -154,7 +147,8 @@ TEST(SweepScan, WritesItsTableAndPageOnlyAndSaysWhichMomentNoSettingFinds) {
     EXPECT_EQ(suggested["trigger"], 10);
     EXPECT_EQ(suggested["missed"],
               nlohmann::json::parse(R"([{"moment":3,"start_ms":2000,"end_ms":2500}])"));
-    EXPECT_NE(readFile(out + "/sweep.html").find("Missed: moment 3"), std::string::npos);
+    EXPECT_NE(testsupport::fileBytes(out + "/sweep.html").find("Missed: moment 3"),
+              std::string::npos);
 
     // The suggested setting run for real takes as many snapshots as its row says.
     const clitest::ScanResult text =
@@ -170,7 +164,7 @@ TEST(SweepScan, WritesItsTableAndPageOnlyAndSaysWhichMomentNoSettingFinds) {
         runScan({"-t", "10", "--min-pixels", "10", "--events", "-o", tmp.file("run"), "-q", video});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     long long listed = -1;
-    std::istringstream list(readFile(tmp.file("run") + "/snapshots.csv"));
+    std::istringstream list(testsupport::fileBytes(tmp.file("run") + "/snapshots.csv"));
     for (std::string row; std::getline(list, row);) {
         ++listed;
     }
@@ -214,7 +208,7 @@ TEST(SweepScan, AStretchSweepsAsACopyCutToItsFrames) {
         }
     }
     EXPECT_EQ(found, expected);
-    EXPECT_EQ(csvOfJson(found, false), readFile(tmp.file("stretch") + "/sweep.csv"));
+    EXPECT_EQ(csvOfJson(found, false), testsupport::fileBytes(tmp.file("stretch") + "/sweep.csv"));
     // The stretch starts on the first square, compared with black, and the last square goes
     // inside it: every setting sees both.
     EXPECT_EQ(found[0]["first_ms"], offsetMs);
@@ -227,41 +221,6 @@ TEST(SweepScan, AStretchSweepsAsACopyCutToItsFrames) {
     EXPECT_NE(past.err.find("the stretch ends at 3.401 s, past the video's end at 3.400 s"),
               std::string::npos)
         << past.err;
-}
-
-TEST(SweepScan, AMalformedMomentsFileIsRefusedWithItsReasonAndNothingWritten) {
-    TempDir tmp;
-    const std::string video = tmp.file("squares.avi");
-    ASSERT_TRUE(testsupport::writeVideo(video, testsupport::knownMoments()));
-    const struct {
-        const char* name;
-        std::string text;
-        const char* reason;
-    } rows[] = {
-        {"no end", "0.1\n", "line 1: '0.1' is no moment"},
-        {"backwards", "# ok\n2,1\n", "line 2: the moment ends at 00:00:01.000, before it starts"},
-        {"no moment at all", "# nothing yet\n", "it holds no moment"},
-        {"a time that is none", "1,2\n3,soon\n", "line 2: 'soon' is no time"},
-    };
-    for (const auto& row : rows) {
-        const std::string moments = tmp.file("moments.txt");
-        std::ofstream(moments) << row.text;
-        const std::string out = tmp.file("out");
-        const clitest::ScanResult result =
-            runScan({"--sweep", "--expect", moments, "-o", out, video});
-        EXPECT_EQ(result.exitCode, 2) << row.name;
-        EXPECT_NE(result.err.find("pelmora-scan: cannot use the moments file '" + moments +
-                                  "': " + row.reason),
-                  std::string::npos)
-            << row.name << ": " << result.err;
-        EXPECT_EQ(result.out, "") << row.name;
-        EXPECT_TRUE(testsupport::listDir(out).empty()) << row.name;
-    }
-    const clitest::ScanResult missing =
-        runScan({"--sweep", "--expect", tmp.file("none.txt"), "-o", tmp.file("out"), video});
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_NE(missing.err.find("none.txt': No such file or directory"), std::string::npos)
-        << missing.err;
 }
 
 }  // namespace

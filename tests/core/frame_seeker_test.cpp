@@ -14,6 +14,7 @@
 
 namespace {
 
+using testsupport::identical;
 using testsupport::TempDir;
 
 constexpr int kFrames = 100;  // four seconds at 25 frames per second, 40 ms apart
@@ -51,10 +52,6 @@ std::vector<cv::Mat> numberedFrames() {
         frames.push_back(testsupport::withRect(base, {i, i % 40, 16, 16}, cv::Scalar::all(255)));
     }
     return frames;
-}
-
-bool identical(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
 }
 
 struct TimeRow {

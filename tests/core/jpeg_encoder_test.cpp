@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
@@ -14,8 +13,8 @@
 namespace {
 
 std::vector<uchar> fileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string bytes = testsupport::fileBytes(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 cv::Mat textured(int width, int height, int seed) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -25,6 +24,7 @@ namespace {
 using pelmora::FrameDetector;
 using pelmora::RunReport;
 using pelmora::RunRequest;
+using testsupport::savedLines;
 using testsupport::solidFrame;
 using testsupport::TempDir;
 using testsupport::withRect;
@@ -36,14 +36,6 @@ std::vector<cv::Mat> blinkingSquare() {
     const cv::Mat black = solidFrame(kSize, cv::Scalar::all(0));
     return {black + cv::Scalar::all(100), withRect(black, {20, 10, 12, 12}, cv::Scalar::all(255)),
             black + cv::Scalar::all(100)};
-}
-
-std::string savedLines(const std::string& dir, const std::vector<std::string>& names) {
-    std::string lines;
-    for (const std::string& name : names) {
-        lines += "[" + dir + "/" + name + "]\n";
-    }
-    return lines;
 }
 
 TEST(DetectionRun, RunsAVideoIntoItsDerivedDirectory) {

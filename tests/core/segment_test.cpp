@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <string>
@@ -28,6 +27,7 @@ namespace fs = std::filesystem;
 using pelmora::JoinResult;
 using pelmora::RunRecorder;
 using pelmora::RunRequest;
+using testsupport::folderBytes;
 using testsupport::solidFrame;
 using testsupport::TempDir;
 using testsupport::withRect;
@@ -41,29 +41,10 @@ std::string ffv1(int gop) {
     return "-c:v ffv1 -g " + std::to_string(gop) + " -f avi";
 }
 
-// Every file below dir by its path from dir, with its bytes; the report's time of making,
-// which names the minute it was made in, is left out.
-std::map<std::string, std::string> folderContents(const std::string& dir) {
-    std::map<std::string, std::string> contents;
-    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-        if (!entry.is_regular_file()) {
-            continue;
-        }
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        if (entry.path().filename() == pelmora::kReportName) {
-            bytes = std::regex_replace(
-                bytes, std::regex(" on \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d \\w*"), "");
-        }
-        contents[fs::relative(entry.path(), dir).string()] = bytes;
-    }
-    return contents;
-}
-
 // The files that differ between two folders, or are in one only; empty when they match.
 std::string differences(const std::string& one, const std::string& other) {
-    const auto expected = folderContents(one);
-    const auto got = folderContents(other);
+    const auto expected = folderBytes(one, false);
+    const auto got = folderBytes(other, false);
     std::string text;
     if (expected.size() < 4) {
         text += "too few files to tell anything; ";
@@ -308,7 +289,7 @@ TEST(Segments, AJoinKilledAnywhereIsFinishedOrStartedAgain) {
         SCOPED_TRACE(row.name);
         const std::string joined = dir.file(row.name);
         ASSERT_EQ(scanStretches(video, joined, 3), "");
-        const auto stretches = folderContents(joined);
+        const auto stretches = folderBytes(joined, false);
         std::fflush(nullptr);
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
@@ -350,7 +331,7 @@ TEST(Segments, AJoinKilledAnywhereIsFinishedOrStartedAgain) {
             fs::remove_all(second);
         }
         if (row.found == Stopped::Discarded) {
-            EXPECT_TRUE(folderContents(joined) == stretches) << "the stretches changed";
+            EXPECT_TRUE(folderBytes(joined, false) == stretches) << "the stretches changed";
             const JoinResult result = join(joined);
             EXPECT_EQ(result.outcome, JoinResult::Outcome::Joined) << result.message;
         }
@@ -383,9 +364,7 @@ TEST(Segments, VideosWhoseFramesCannotBeToldExactlyAreLeftToOneRun) {
         const std::string video = dir.file(row.file);
         ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(video, scene(40, moving), 25.0, row.options));
         if (row.keptFrames > 0) {
-            std::ifstream in(video, std::ios::binary);
-            const std::string bytes{std::istreambuf_iterator<char>(in),
-                                    std::istreambuf_iterator<char>()};
+            const std::string bytes = testsupport::fileBytes(video);
             std::string::size_type cut = bytes.find("movi");
             for (int chunk = 0; chunk <= row.keptFrames && cut != std::string::npos; ++chunk) {
                 cut = bytes.find("00dc", cut + 1);

@@ -20,6 +20,7 @@
 
 namespace {
 
+using testsupport::identical;
 using testsupport::TempDir;
 
 struct Frames {
@@ -87,10 +88,6 @@ void damage(const std::string& path, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         file.put(static_cast<char>(i * 37 + 11));
     }
-}
-
-bool identical(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
 }
 
 // threads: the decoder's, in both readers; 0 for as many as the machine has. undamaged: the
@@ -199,9 +196,7 @@ TEST(VideoSource, DamagedAndCutFilesGiveTheSameFramesAsTheCapture) {
         }
         const Frames undamaged = readWithCapture(path);
         if (clip.cut) {
-            std::ifstream in(path, std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
+            const std::string bytes = testsupport::fileBytes(path);
             std::ofstream(path, std::ios::binary | std::ios::trunc)
                 << bytes.substr(0, bytes.size() / 2);
         } else {
@@ -284,9 +279,7 @@ TEST(VideoSource, APictureCutOffInItsDataIsTheSameWhateverCameBeforeIt) {
                 std::string("-c:v ffv1 -g 1 -pix_fmt yuv420p ") + row.container));
             const auto [at, size] = lastPacket(whole);
             ASSERT_GT(size, 100);
-            std::ifstream in(whole, std::ios::binary);
-            const std::string bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
+            const std::string bytes = testsupport::fileBytes(whole);
             const std::string cut = tmp.file("cut." + std::string(row.file));
             std::ofstream(cut, std::ios::binary | std::ios::trunc)
                 << bytes.substr(0, static_cast<std::size_t>(at + size / 2));

@@ -20,7 +20,10 @@
 #include <iterator>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
+#include <regex>
 #include <stdexcept>
+
+#include "FolderNames.h"
 
 namespace fs = std::filesystem;
 
@@ -144,6 +147,10 @@ std::string commandOutput(const std::string& command) {
 
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour) {
     return cv::Mat(size, CV_8UC3, colour);
+}
+
+bool identical(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0.0;
 }
 
 std::vector<cv::Mat> knownMoments() {
@@ -288,6 +295,10 @@ std::string fileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
 std::vector<std::string> csvFields(const std::string& line) {
     std::vector<std::string> fields(1);
     for (const char c : line) {
@@ -298,6 +309,64 @@ std::vector<std::string> csvFields(const std::string& line) {
         }
     }
     return fields;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string::size_type start = 0;
+    while (start < text.size()) {
+        std::string::size_type end = text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        lines.push_back(text.substr(start, end - start));
+        start = end;
+    }
+    return lines;
+}
+
+std::string savedLines(const std::string& dir, const std::vector<std::string>& names) {
+    std::string lines;
+    for (const std::string& name : names) {
+        lines += "[" + dir + "/" + name + "]\n";
+    }
+    return lines;
+}
+
+std::vector<std::string> snapshotFiles(const std::string& dir) {
+    std::vector<std::string> names = listDir(dir);
+    names.erase(
+        std::remove_if(names.begin(), names.end(),
+                       [](const std::string& name) { return !pelmora::isSnapshotFileName(name); }),
+        names.end());
+    return names;
+}
+
+std::string withoutTimeOfMaking(const std::string& report) {
+    return std::regex_replace(report, std::regex(R"( on \d{4}-\d\d-\d\d \d\d:\d\d \w*)"), "");
+}
+
+std::map<std::string, std::string> folderBytes(const std::string& dir, bool withFolders) {
+    std::map<std::string, std::string> contents;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = fs::relative(entry.path(), dir).string();
+        if (!entry.is_regular_file()) {
+            if (withFolders) {
+                contents[name] = "a folder";
+            }
+            continue;
+        }
+        const std::string bytes = fileBytes(entry.path().string());
+        contents[name] =
+            entry.path().filename() == pelmora::kReportName ? withoutTimeOfMaking(bytes) : bytes;
+    }
+    return contents;
+}
+
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
 }
 
 }  // namespace testsupport

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <opencv2/core.hpp>
 #include <string>
 #include <vector>
@@ -74,6 +75,8 @@ bool writeVideoWithFfmpeg(const std::string& path, const std::vector<cv::Mat>& f
 std::string commandOutput(const std::string& command);
 
 cv::Mat solidFrame(cv::Size size, const cv::Scalar& colour);
+// Whether two pictures have the same size, type and every pixel value.
+bool identical(const cv::Mat& a, const cv::Mat& b);
 
 // 85 frames of 64 x 48 on black, known snapshots at 25 frames per second and threshold 20: an
 // 8 x 8 white square appears at frame 5 (36 pixels survive erosion) and jumps at 6 (36 + 36); a
@@ -96,9 +99,25 @@ std::string makeFolderTooDeepToOpen(const std::string& dir);
 std::vector<std::string> listDir(const std::string& path);
 // The file's bytes, or "" when it cannot be read.
 std::string fileBytes(const std::string& path);
+// Writes bytes as the whole of the file, made or emptied first.
+void writeFile(const std::string& path, const std::string& bytes);
 // A line of our lists split at its commas, one field at least; none of the fields compared
 // holds a quoted comma.
 std::vector<std::string> csvFields(const std::string& line);
+// Each line of text with its '\n'; a last line without one as it is.
+std::vector<std::string> splitLines(const std::string& text);
+// The line a run says of each file it saved in dir, "[dir/name]", in the order given.
+std::string savedLines(const std::string& dir, const std::vector<std::string>& names);
+// The snapshots in a folder, sorted, without the lists, the report and the rest beside them.
+std::vector<std::string> snapshotFiles(const std::string& dir);
+// A report without its time of making, which names the minute it was made in: two runs a
+// moment apart may straddle a minute.
+std::string withoutTimeOfMaking(const std::string& report);
+// Every file below dir by its path from dir, hidden ones too, with its bytes, a report's
+// without its time of making; withFolders, every folder below it too, as "a folder".
+std::map<std::string, std::string> folderBytes(const std::string& dir, bool withFolders = true);
+// The text in single quotes for the shell, its own single quotes kept.
+std::string shellQuoted(const std::string& text);
 
 // Everything written to a standard stream (by file descriptor) while it lives.
 class OutputCapture {

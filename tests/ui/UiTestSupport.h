@@ -108,16 +108,6 @@ inline void spin(int milliseconds) {
     }
 }
 
-// The snapshots in a folder, sorted, without the lists and the report beside them.
-inline std::vector<std::string> snapshotFiles(const std::string& dir) {
-    std::vector<std::string> names = testsupport::listDir(dir);
-    names.erase(
-        std::remove_if(names.begin(), names.end(),
-                       [](const std::string& name) { return !pelmora::isSnapshotFileName(name); }),
-        names.end());
-    return names;
-}
-
 // Waits until the run that the last action started has ended and the window has said so;
 // returns at once when none started (Start is enabled whenever no run goes).
 inline void finishRun(Kavrit& window, int timeoutMs = 60000) {

@@ -53,7 +53,7 @@ TEST(OpenWith, StartRunsTheVideoGiven) {
     const std::string garden = dir.file("garden");
     EXPECT_EQ(log.finish(), "[" + garden + "/IMG00000040.jpg]\n[" + garden + "/snapshots.csv]\n[" +
                                 garden + "/events.csv]\n[" + garden + "/report.html]\n");
-    EXPECT_EQ(uitest::snapshotFiles(dir.file("garden")),
+    EXPECT_EQ(testsupport::snapshotFiles(dir.file("garden")),
               std::vector<std::string>{"IMG00000040.jpg"});
 }
 
