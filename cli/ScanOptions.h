@@ -86,10 +86,10 @@ nlohmann::json resultSettings(const ScanOptions& options);
 
 // What one video's run is asked to do and to record, as the options say.
 pelmora::RecordOptions recordOptions(const ScanOptions& options);
-// The frame loop's options for one video into directory (empty: derived from the video).
 // Why --start-time was refused: more than one video.
 extern const char* const kOneStartTime;
 
+// The frame loop's options for one video into directory (empty: derived from the video).
 pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& video,
                                 const std::string& directory);
 
