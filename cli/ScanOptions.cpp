@@ -53,17 +53,6 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     if (!options.startTimeText.empty()) {
         options.start.given = pelmora::parseIsoTime(options.startTimeText);
     }
-    if (options.videos.empty() && options.listFile.empty() && options.joinFolder.empty() &&
-        options.overviewFromFolder.empty()) {
-        parsed.error = "no video given";
-        return parsed;
-    }
-    // One time cannot be the start of several videos filmed one after another.
-    if (options.start.given &&
-        (options.videos.size() > 1 || !options.listFile.empty() || options.shard)) {
-        parsed.error = kOneStartTime;
-        return parsed;
-    }
     // Read now, so that a mask that cannot be used stops the scan before any video opens.
     std::string reason;
     if (parser->count("--mask") > 0 &&
@@ -83,5 +72,3 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
     }
     return parsed;
 }
-
-const char* const kOneStartTime = "--start-time is the start of one video: give it with one VIDEO";
