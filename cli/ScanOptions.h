@@ -37,7 +37,9 @@ struct ScanOptions {
     pelmora::RunClock clock = pelmora::RunClock::Index;
     pelmora::DetectorKind detector = pelmora::DetectorKind::Classic;
     std::string minObjectText;  // --min-object as given
-    pelmora::ObjectSettings objects;
+    // The least object as the detector has it, lasting as long as --min-duration's default says.
+    pelmora::ObjectSettings objects{pelmora::ObjectSettings().share, 0,
+                                    pelmora::option::kMinDuration.scanDefault};
     bool boxes = false;
     // The clock time of each video's first frame: where it comes from, and the zone.
     std::string startTimeText;  // --start-time as given
