@@ -100,7 +100,23 @@ std::string detectorConflict(const ScanOptions& options, const CLI::App& parser)
     return std::string();
 }
 
+// What must be given at all: something to scan or to make of a scan; and one start time stands
+// for one video, not for several filmed one after another.
+std::string inputConflict(const ScanOptions& options) {
+    if (options.videos.empty() && options.listFile.empty() && options.joinFolder.empty() &&
+        options.overviewFromFolder.empty()) {
+        return "no video given";
+    }
+    if (!options.startTimeText.empty() &&
+        (options.videos.size() > 1 || !options.listFile.empty() || options.shard)) {
+        return kOneStartTime;
+    }
+    return std::string();
+}
+
 }  // namespace
+
+const char* const kOneStartTime = "--start-time is the start of one video: give it with one VIDEO";
 
 std::string optionConflict(const ScanOptions& options, const CLI::App& parser) {
     std::string conflict = segmentConflict(options);
@@ -109,6 +125,9 @@ std::string optionConflict(const ScanOptions& options, const CLI::App& parser) {
     }
     if (conflict.empty()) {
         conflict = detectorConflict(options, parser);
+    }
+    if (conflict.empty()) {
+        conflict = inputConflict(options);
     }
     return conflict;
 }

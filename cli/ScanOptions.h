@@ -37,7 +37,9 @@ struct ScanOptions {
     pelmora::RunClock clock = pelmora::RunClock::Index;
     pelmora::DetectorKind detector = pelmora::DetectorKind::Classic;
     std::string minObjectText;  // --min-object as given
-    pelmora::ObjectSettings objects;
+    // The least object as the detector has it, lasting as long as --min-duration's default says.
+    pelmora::ObjectSettings objects{pelmora::ObjectSettings().share, 0,
+                                    pelmora::option::kMinDuration.scanDefault};
     bool boxes = false;
     // The clock time of each video's first frame: where it comes from, and the zone.
     std::string startTimeText;  // --start-time as given
@@ -86,10 +88,10 @@ nlohmann::json resultSettings(const ScanOptions& options);
 
 // What one video's run is asked to do and to record, as the options say.
 pelmora::RecordOptions recordOptions(const ScanOptions& options);
-// The frame loop's options for one video into directory (empty: derived from the video).
 // Why --start-time was refused: more than one video.
 extern const char* const kOneStartTime;
 
+// The frame loop's options for one video into directory (empty: derived from the video).
 pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& video,
                                 const std::string& directory);
 

@@ -137,6 +137,12 @@ TEST(ScanOptions, EachOptionTakesTheEndsOfItsRangeAndRefusesOneStepPast) {
         SCOPED_TRACE(entry.name);
         tested.insert(entry.name);
         const std::string name = std::string("--") + entry.name;
+        // Not given, the value the help says is the default.
+        const ParsedOptions none = row.objects
+                                       ? parseScanOptions({"--detector", "objects", "clip.avi"})
+                                       : parseScanOptions({"clip.avi"});
+        ASSERT_EQ(none.error, "");
+        EXPECT_EQ(row.value(none.options), entry.scanDefault);
         for (const long long edge : {entry.minimum, entry.maximum}) {
             const std::string text = pelmora::optionValueText(entry, edge);
             const ParsedOptions parsed =
