@@ -1,6 +1,11 @@
 #include "FrameSeeker.h"
 
+#include <algorithm>
+#include <cmath>
 #include <utility>
+
+#include "FrameIndex.h"
+#include "TextFormat.h"
 
 namespace pelmora {
 
@@ -10,6 +15,10 @@ namespace {
 // seek: the keyframe before it may lie as far back as the shown frame anyway, and decoding a
 // few seconds of frames costs less than finding out.
 constexpr double kReadOnMs = 2000.0;
+
+// Frames pictureAt decodes on through rather than seek: a seek costs a keyframe and what lies
+// between it and the frame, a second's frames at most.
+constexpr double kReadOnSeconds = 1.0;
 
 double timeOf(const Picture& picture) {
     return picture.hasPresentationTime ? picture.presentationMs : picture.positionMs;
@@ -22,10 +31,14 @@ bool FrameSeeker::open(const std::string& path, std::string& reason) {
     hasShown = false;
     hasAhead = false;
     ended = false;
+    nextIndex = 0;
+    indexEnded = false;
     if (!source.open(path, reason)) {
         return false;
     }
     converter.setStream({source.width(), source.height()}, source.rotation());
+    seeksByIndex = whyNotSplittable(source, 1).empty();
+    readOnFrames = std::max(1LL, std::llround(source.fps() * kReadOnSeconds));
     return true;
 }
 
@@ -102,6 +115,7 @@ bool FrameSeeker::frameAt(double ms, cv::Mat& image) {
     if (!source.isOpen()) {
         return false;
     }
+    nextIndex = -1;
     const bool shownStillHolds =
         hasShown && ms >= shownTime && ((hasAhead && ms < timeOf(ahead)) || ended);
     if (!shownStillHolds) {
@@ -113,6 +127,66 @@ bool FrameSeeker::frameAt(double ms, cv::Mat& image) {
         }
     }
     return converter.convert(shown, image);
+}
+
+long long FrameSeeker::pictureAt(long long index, long long keyframeFrom, Picture& picture,
+                                 std::string& error) {
+    // The pictures frameAt holds are the source's no longer.
+    hasShown = false;
+    hasAhead = false;
+    ended = false;
+    const bool behind = nextIndex < 0 || index < nextIndex;
+    if (seeksByIndex && (behind || index - nextIndex > readOnFrames)) {
+        const long long landed = seekNear(index, keyframeFrom, picture);
+        if (landed >= 0) {
+            return landed;
+        }
+    }
+    if ((nextIndex < 0 || index < nextIndex) && !readFromStart(error)) {
+        return -1;
+    }
+    while (nextIndex <= index) {
+        if (!source.next(picture)) {
+            indexEnded = true;
+            error = formatText("the video ends before frame %lld", index);
+            return -1;
+        }
+        ++nextIndex;
+    }
+    return index;
+}
+
+long long FrameSeeker::seekNear(long long index, long long keyframeFrom, Picture& picture) {
+    const double fps = source.fps();
+    if (keyframeFrom > 0 && source.seek(static_cast<double>(index) * 1000.0 / fps) &&
+        source.next(picture) && picture.hasPresentationTime) {
+        const auto at = frameIndexAt(picture.presentationMs, fps);
+        if (at && *at <= index && *at >= 0) {
+            nextIndex = *at + 1;
+            if (index - *at >= keyframeFrom || *at == index) {
+                return *at;
+            }
+            return -1;  // decoded on from the keyframe
+        }
+    }
+    if (seekToFrame(source, index).empty()) {
+        nextIndex = index;
+        return -1;
+    }
+    seeksByIndex = false;
+    std::string ignored;
+    readFromStart(ignored);
+    return -1;
+}
+
+bool FrameSeeker::readFromStart(std::string& error) {
+    nextIndex = 0;
+    if (!source.open(videoPath, error)) {
+        error = "it cannot be read again: " + error;
+        return false;
+    }
+    converter.setStream({source.width(), source.height()}, source.rotation());
+    return true;
 }
 
 }  // namespace pelmora

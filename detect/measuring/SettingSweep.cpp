@@ -8,6 +8,7 @@ extern "C" {
 #include <stdexcept>
 #include <utility>
 
+#include "ComparedImage.h"
 #include "PictureRows.h"
 
 namespace pelmora {
@@ -66,12 +67,9 @@ const SweptFrame& SettingSweep::measure(PictureConverter& converter, const Pictu
         black.takeMembers(std::move(everyone), all);
         most = std::max(most, held.size());
     }
-    const bool byRows = comparesByRows(converter, picture);
+    const bool byRows = readyForComparing(converter, picture, allowsRows(picture), image);
     if (byRows) {
-        converter.fitImage(picture, image);
         madePairs.assign(static_cast<std::size_t>(image.rows + 1) / 2, false);
-    } else if (!converter.convert(picture, image)) {
-        throw std::runtime_error(PictureConverter::refusal(picture));
     }
     const cv::Mat& watchedBytes = watched.wholeFrame() ? cv::Mat() : watched.forFrames(size);
     for (Reference& reference : held) {
@@ -88,16 +86,13 @@ const SweptFrame& SettingSweep::measure(PictureConverter& converter, const Pictu
     return frame;
 }
 
-bool SettingSweep::comparesByRows(PictureConverter& converter, const Picture& picture) const {
-    const AVFrame& now = *picture.frame;
+bool SettingSweep::allowsRows(const Picture& picture) const {
     for (const Reference& reference : held) {
-        const AVFrame* before = reference.picture.get();
-        if (before == nullptr || before->format != now.format || before->width != now.width ||
-            before->height != now.height) {
+        if (!sharesLayout(reference.picture.get(), *picture.frame)) {
             return false;
         }
     }
-    return converter.convertsRows(picture);
+    return true;
 }
 
 void SettingSweep::compare(Reference& reference, PictureConverter& converter,

@@ -71,8 +71,8 @@ public:
 private:
     struct Reference;
 
-    // Whether the picture can be compared with every reference row by row.
-    bool comparesByRows(PictureConverter& converter, const Picture& picture) const;
+    // Whether every reference allows the picture to be compared with it row by row.
+    bool allowsRows(const Picture& picture) const;
     void compare(Reference& reference, PictureConverter& converter, const Picture& picture,
                  bool byRows, const cv::Mat& watchedBytes);
     void moveTriggered(const Picture& picture);

@@ -11,7 +11,7 @@
 #include "DigestWriter.h"
 #include "FolderNames.h"
 #include "FrameClock.h"
-#include "FrameIndex.h"
+#include "FrameSeeker.h"
 #include "PictureConverter.h"
 #include "TextFormat.h"
 #include "VideoSource.h"
@@ -19,97 +19,6 @@
 namespace pelmora {
 
 namespace {
-
-// Frames the reader decodes on through rather than seek: a seek costs a keyframe and what lies
-// between it and the frame, a second's frames at most.
-constexpr double kReadOnSeconds = 1.0;
-
-// The video's frames by index, as a run from the start counts them, reached by seeking where
-// that can be done exactly.
-class IndexedReader {
-public:
-    bool open(const std::string& path, std::string& reason) {
-        videoPath = path;
-        if (!source.open(path, reason)) {
-            return false;
-        }
-        fps = source.fps();
-        ended = false;
-        seeks = whyNotSplittable(source, 1).empty();
-        readOnFrames = std::max(1LL, std::llround(fps * kReadOnSeconds));
-        return true;
-    }
-    double rate() const { return fps; }
-    // Whether the last read failed because the video had ended.
-    bool atEnd() const { return ended; }
-    const VideoSource& video() const { return source; }
-
-    // The picture of frame index into picture, or where keyframeFrom > 0 and the keyframe before
-    // index lies that many frames or more before it, the keyframe's. Returns the index of the
-    // picture given; -1 with the reason when there is none.
-    long long read(long long index, long long keyframeFrom, Picture& picture, std::string& error) {
-        if (seeks && (index < next || index - next > readOnFrames)) {
-            const long long landed = seekNear(index, keyframeFrom, picture);
-            if (landed >= 0) {
-                return landed;
-            }
-        }
-        if (index < next && !fromStart(error)) {
-            return -1;
-        }
-        while (next <= index) {
-            if (!source.next(picture)) {
-                ended = true;
-                error = formatText("the video ends before frame %lld", index);
-                return -1;
-            }
-            ++next;
-        }
-        return index;
-    }
-
-private:
-    // Seeks for index; the index of the picture it gave, or -1 when the reading is to go on
-    // from where it is (seeking is then given up where it could not be done exactly).
-    long long seekNear(long long index, long long keyframeFrom, Picture& picture) {
-        if (keyframeFrom > 0 && source.seek(static_cast<double>(index) * 1000.0 / fps) &&
-            source.next(picture) && picture.hasPresentationTime) {
-            const auto at = frameIndexAt(picture.presentationMs, fps);
-            if (at && *at <= index && *at >= 0) {
-                next = *at + 1;
-                if (index - *at >= keyframeFrom || *at == index) {
-                    return *at;
-                }
-                return -1;  // decoded on from the keyframe
-            }
-        }
-        if (seekToFrame(source, index).empty()) {
-            next = index;
-            return -1;
-        }
-        seeks = false;
-        std::string ignored;
-        fromStart(ignored);
-        return -1;
-    }
-
-    bool fromStart(std::string& error) {
-        next = 0;
-        if (!source.open(videoPath, error)) {
-            error = "it cannot be read again: " + error;
-            return false;
-        }
-        return true;
-    }
-
-    std::string videoPath;
-    VideoSource source;
-    double fps = 0.0;
-    bool seeks = false;
-    bool ended = false;
-    long long readOnFrames = 1;
-    long long next = 0;  // the index of the picture the source gives next
-};
 
 std::string clockText(const VideoStart& start, long long ms) {
     // The time in the video gives the milliseconds; the clock needs its seconds, on the zone the
@@ -138,16 +47,16 @@ std::vector<std::string> cornerLines(long long frame, const FrameNames& names,
 
 DigestOutcome writeDigest(const DigestRequest& request) {
     DigestOutcome outcome;
-    IndexedReader reader;
+    FrameSeeker reader;
     if (!reader.open(request.videoPath, outcome.error)) {
         outcome.error = "it cannot be read again: " + outcome.error;
         return outcome;
     }
-    if (!usableFrameRate(reader.rate())) {
+    if (!usableFrameRate(reader.frameRate())) {
         outcome.error = "the video announces no usable frame rate to play its events at";
         return outcome;
     }
-    const FrameNames names = request.names.value_or(FrameNames(reader.rate()));
+    const FrameNames names = request.names.value_or(FrameNames(reader.frameRate()));
     DigestWriter writer;
     PictureConverter converter;
     converter.setStream({reader.video().width(), reader.video().height()},
@@ -164,7 +73,7 @@ DigestOutcome writeDigest(const DigestRequest& request) {
                 outcome.error = "stopped before it was complete";
                 return outcome;
             }
-            const long long shown = reader.read(frame, keyframeFrom, picture, outcome.error);
+            const long long shown = reader.pictureAt(frame, keyframeFrom, picture, outcome.error);
             if (shown < 0) {
                 return outcome;
             }
@@ -173,7 +82,8 @@ DigestOutcome writeDigest(const DigestRequest& request) {
                 return outcome;
             }
             if (!started) {
-                outcome.error = writer.open(request.path, digestSize(image.size()), reader.rate());
+                outcome.error =
+                    writer.open(request.path, digestSize(image.size()), reader.frameRate());
                 if (!outcome.error.empty()) {
                     return outcome;
                 }
@@ -207,7 +117,7 @@ constexpr std::size_t kDayReadersOpen = 8;
 // The reading of one video of a day's digest.
 struct CameraReading {
     std::string videoPath;
-    IndexedReader reader;
+    FrameSeeker reader;
     PictureConverter converter;
     cv::Mat image;
     long long imageFrame = -1;
@@ -220,7 +130,7 @@ struct CameraReading {
         if (!reader.open(path, error)) {
             return "cannot read " + path + ": " + error;
         }
-        if (!usableFrameRate(reader.rate())) {
+        if (!usableFrameRate(reader.frameRate())) {
             return path + " announces no usable frame rate";
         }
         converter.setStream({reader.video().width(), reader.video().height()},
@@ -280,9 +190,9 @@ DigestOutcome writeDayDigest(const DayDigestRequest& request) {
             }
         }
         CameraReading* const camera = open.front().get();
-        IndexedReader& reader = camera->reader;
+        FrameSeeker& reader = camera->reader;
         if (rate == 0.0) {
-            rate = reader.rate();
+            rate = reader.frameRate();
             outcome.error = writer.open(request.path, daySize(request.stretches), rate);
             if (!outcome.error.empty()) {
                 return outcome;
@@ -301,7 +211,7 @@ DigestOutcome writeDayDigest(const DayDigestRequest& request) {
             }
         }
         before = &stretch;
-        const FrameNames names(reader.rate());
+        const FrameNames names(reader.frameRate());
         for (long long tick = 0;; ++tick) {
             const long long ms = stretch.startMs + std::llround(tick * 1000.0 / rate);
             if (ms > stretch.endMs) {
@@ -315,7 +225,7 @@ DigestOutcome writeDayDigest(const DayDigestRequest& request) {
             const long long frame = std::max(0LL, names.lastTo(ms));
             if (frame != camera->imageFrame) {
                 Picture picture;
-                if (reader.read(frame, 0, picture, outcome.error) < 0) {
+                if (reader.pictureAt(frame, 0, picture, outcome.error) < 0) {
                     if (reader.atEnd()) {
                         outcome.error.clear();
                         break;

@@ -1,21 +1,26 @@
 #include "ClipPlan.h"
 
-#include <algorithm>
+#include "PaddedSpans.h"
 
 namespace pelmora {
 
 std::vector<ClipStretch> planClipStretches(const std::vector<MotionEvent>& events,
                                            long long beforeMs, long long afterMs) {
-    std::vector<ClipStretch> stretches;
+    std::vector<Span> spans;
+    spans.reserve(events.size());
     for (const MotionEvent& event : events) {
-        const long long start = event.startMs > beforeMs ? event.startMs - beforeMs : 0;
-        const long long end = event.endMs + afterMs;
-        if (!stretches.empty() && start <= stretches.back().endMs) {
-            stretches.back().events.push_back(event.number);
-            stretches.back().endMs = std::max(stretches.back().endMs, end);
-            continue;
+        spans.push_back({event.startMs, event.endMs});
+    }
+    // A clip may run past the video's end: the cutter stops where the packets do.
+    std::vector<ClipStretch> stretches;
+    for (const PaddedSpan& padded :
+         padSpans(spans, {beforeMs, afterMs, -1, 0}, MillisecondClock())) {
+        ClipStretch& stretch = stretches.emplace_back();
+        stretch.startMs = padded.first;
+        stretch.endMs = padded.last;
+        for (std::size_t i = padded.from; i < padded.to; ++i) {
+            stretch.events.push_back(events[i].number);
         }
-        stretches.push_back({{event.number}, start, end});
     }
     return stretches;
 }

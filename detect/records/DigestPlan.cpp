@@ -3,27 +3,29 @@
 #include <algorithm>
 #include <cmath>
 
+#include "PaddedSpans.h"
+
 namespace pelmora {
 
 std::vector<DigestPiece> planDigest(const std::vector<MotionEvent>& events, long long lastFrame,
                                     const FrameNames& names, long long beforeMs, long long afterMs,
                                     long long speed) {
-    std::vector<DigestPiece> stretches;
+    std::vector<Span> spans;
     for (const MotionEvent& event : events) {
         if (event.firstFrame > lastFrame) {
             break;
         }
-        const long long first =
-            std::min(event.firstFrame, names.firstFrom(names.msOf(event.firstFrame) - beforeMs));
-        const long long last = std::min(
-            lastFrame,
-            std::max(event.lastFrame, names.lastTo(names.msOf(event.lastFrame) + afterMs)));
-        if (!stretches.empty() && first <= stretches.back().last + 1) {
-            stretches.back().last = std::max(stretches.back().last, last);
-            stretches.back().events.push_back(event.number);
-            continue;
+        spans.push_back({event.firstFrame, event.lastFrame});
+    }
+    // Padded by the names the run gave its frames, which need not follow the rate.
+    std::vector<DigestPiece> stretches;
+    for (const PaddedSpan& padded : padSpans(spans, {beforeMs, afterMs, lastFrame, 1}, names)) {
+        DigestPiece& stretch = stretches.emplace_back();
+        stretch.first = padded.first;
+        stretch.last = padded.last;
+        for (std::size_t i = padded.from; i < padded.to; ++i) {
+            stretch.events.push_back(events[i].number);
         }
-        stretches.push_back({first, last, 1, {event.number}});
     }
     if (stretches.empty()) {
         return stretches;
@@ -53,17 +55,17 @@ std::vector<CameraStretch> planDayDigest(const OverviewContent& overview, long l
         }
         VideoStart start = video.start;
         start.zone = overview.zone;
-        const std::size_t first = stretches.size();
+        std::vector<Span> spans;
+        spans.reserve(video.events.size());
         for (const OverviewEvent& event : video.events) {
-            const long long from = std::max(0LL, event.startMs - beforeMs);
-            const long long to = video.spanMs > 0
-                                     ? std::min(event.endMs + afterMs, video.spanMs - 1)
-                                     : event.endMs + afterMs;
-            if (stretches.size() > first && from <= stretches.back().endMs) {
-                stretches.back().endMs = std::max(stretches.back().endMs, to);
-                continue;
-            }
-            stretches.push_back({video.video, video.camera, start, from, to});
+            spans.push_back({event.startMs, event.endMs});
+        }
+        // A video's span is what the run read of it; where it read nothing, nothing cuts a
+        // stretch short.
+        const long long end = video.spanMs > 0 ? video.spanMs - 1 : -1;
+        for (const PaddedSpan& padded :
+             padSpans(spans, {beforeMs, afterMs, end, 0}, MillisecondClock())) {
+            stretches.push_back({video.video, video.camera, start, padded.first, padded.last});
         }
     }
     std::stable_sort(stretches.begin(), stretches.end(),

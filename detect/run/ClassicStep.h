@@ -18,7 +18,7 @@ public:
     StepOutcome step(const StepFrame& frame, cv::Mat& image) override;
 
 private:
-    bool convertsByRows(const Picture& picture);
+    bool allowsRows(const Picture& picture) const;
 
     FrameDetector& detector;
     PictureConverter& converter;

@@ -9,6 +9,7 @@
 #include "DigestPlan.h"
 #include "DigestWriter.h"
 #include "FolderNames.h"
+#include "PaddedSpans.h"
 #include "TestSupport.h"
 #include "VideoDigest.h"
 
@@ -64,6 +65,48 @@ TEST(DigestPlan, StretchesAtRealSpeedAndTheQuietBetweenOneFrameInTheSpeed) {
             got.push_back(flat);
         }
         EXPECT_EQ(got, row.pieces);
+    }
+}
+
+// What the plans above do not show: a margin that reaches past the end a day's digest cuts to,
+// on a clock of milliseconds, and an end that is not known.
+TEST(PaddedSpans, MarginsStopAtZeroAndAtTheEndWhereItIsKnown) {
+    const struct {
+        const char* name;
+        std::vector<pelmora::Span> spans;
+        pelmora::SpanMargins margins;
+        std::vector<std::vector<long long>> padded;  // first, last, from, to
+    } rows[] = {
+        {"past the end stops at its last millisecond",
+         {{9000, 9500}},
+         {2000, 2000, 9999, 0},
+         {{7000, 9999, 0, 1}}},
+        {"an end exactly reached", {{9000, 9499}}, {0, 500, 9999, 0}, {{9000, 9999, 0, 1}}},
+        {"an unknown end cuts nothing", {{9000, 9500}}, {2000, 2000, -1, 0}, {{7000, 11500, 0, 1}}},
+        {"at zero with a margin before", {{0, 0}, {100, 100}}, {500, 0, -1, 0}, {{0, 100, 0, 2}}},
+        {"next positions meet as whole frames", {{0, 4}, {5, 9}}, {0, 0, -1, 1}, {{0, 9, 0, 2}}},
+        {"next positions stay apart on a clock",
+         {{0, 4}, {5, 9}},
+         {0, 0, -1, 0},
+         {{0, 4, 0, 1}, {5, 9, 1, 2}}},
+        {"a frame between keeps frames apart",
+         {{0, 4}, {6, 9}},
+         {0, 0, -1, 1},
+         {{0, 4, 0, 1}, {6, 9, 1, 2}}},
+        {"a short span inside a long one",
+         {{0, 1000}, {200, 300}, {1001, 1001}},
+         {0, 0, -1, 0},
+         {{0, 1000, 0, 2}, {1001, 1001, 2, 3}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::vector<long long>> got;
+        for (const pelmora::PaddedSpan& span :
+             pelmora::padSpans(row.spans, row.margins, pelmora::MillisecondClock())) {
+            got.push_back({span.first, span.last, static_cast<long long>(span.from),
+                           static_cast<long long>(span.to)});
+        }
+        EXPECT_EQ(got, row.padded);
     }
 }
 
