@@ -15,6 +15,7 @@
 #include "OverviewPage.h"
 #include "ReportPage.h"
 #include "RunFolder.h"
+#include "RunLog.h"
 #include "RunRecord.h"
 
 namespace fs = std::filesystem;
@@ -135,10 +136,10 @@ bool writeDayDigest(const std::string& folder, const pelmora::OverviewContent& c
     const pelmora::DigestOutcome outcome = pelmora::writeDayDigest(request);
     if (!outcome.saved) {
         wish.failed = true;
-        std::fprintf(stderr, "Failed to save %s: %s\n", path.c_str(), outcome.error.c_str());
+        pelmora::RunLog().tell({pelmora::MessageKind::FileNotSaved, path, outcome.error});
         return false;
     }
-    std::fprintf(stderr, "[%s]\n", path.c_str());
+    pelmora::RunLog().tell({pelmora::MessageKind::FileSaved, path});
     return true;
 }
 

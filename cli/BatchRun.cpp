@@ -63,14 +63,15 @@ public:
     BatchRunHost(BatchConsole& console, std::size_t video, bool quiet, const StopSignal& stopSignal)
         : console(console), video(video), quiet(quiet), stopSignal(stopSignal) {}
 
-    void write(pelmora::LogKind kind, const std::string& line) override {
-        if (kind == pelmora::LogKind::Failure) {
-            failures.push_back(line.substr(0, line.find_last_not_of('\n') + 1));
+    void tell(const pelmora::RunMessage& message) override {
+        const std::string line = pelmora::messageLine(message);
+        if (message.logKind() == pelmora::LogKind::Failure) {
+            failures.push_back(line);
         }
-        if (quiet && kind == pelmora::LogKind::SnapshotSaved) {
+        if (quiet && message.logKind() == pelmora::LogKind::SnapshotSaved) {
             return;
         }
-        console.write(video, line);
+        console.write(video, line + "\n");
     }
 
     // Every failure the run told, as it told it, without its line end.

@@ -16,12 +16,12 @@ std::string runProgressLine(int percent, long long frames, double seconds) {
 ConsoleRunHost::ConsoleRunHost(const StopSignal& stopFlag, bool quiet, bool terminal)
     : stopFlag(stopFlag), quiet(quiet), showProgress(terminal && !quiet) {}
 
-void ConsoleRunHost::write(pelmora::LogKind kind, const std::string& line) {
-    if (quiet && kind == pelmora::LogKind::SnapshotSaved) {
+void ConsoleRunHost::tell(const pelmora::RunMessage& message) {
+    if (quiet && message.logKind() == pelmora::LogKind::SnapshotSaved) {
         return;
     }
     clearProgress();
-    RunHost::write(kind, line);
+    RunHost::tell(message);
 }
 
 void ConsoleRunHost::progress(int percent) {

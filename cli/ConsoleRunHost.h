@@ -21,7 +21,7 @@ class ConsoleRunHost : public pelmora::RunHost {
 public:
     ConsoleRunHost(const StopSignal& stopFlag, bool quiet, bool terminal);
 
-    void write(pelmora::LogKind kind, const std::string& line) override;
+    void tell(const pelmora::RunMessage& message) override;
     void progress(int percent) override;
     bool stopAfterFrame() override;
 

@@ -71,9 +71,7 @@ int scanSegmentCommand(const ScanOptions& options, const StopSignal& stopSignal,
     const pelmora::SegmentScan scan = pelmora::scanSegment(request, host);
     host.clearProgress();
     if (!scan.inexact.empty()) {
-        host.write(pelmora::LogKind::Warning, "Cannot split " + video +
-                                                  " exactly: " + scan.inexact +
-                                                  "; --join will scan it as one run\n");
+        host.tell({pelmora::MessageKind::NotSplitExactly, video, scan.inexact});
     }
     const bool summed =
         printSummary(options, VideoOutcome{video, scan.report, host.secondsElapsed()});

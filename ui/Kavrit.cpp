@@ -116,15 +116,15 @@ Kavrit::Kavrit(QWidget* parent, Qt::WindowFlags flags) : QMainWindow(parent, fla
                 runThread->frameTaken();
             });
     connect(runThread, &RunThread::runEnded, this, &Kavrit::runEnded);
-    connect(runThread, &RunThread::lineSaid, this, [this](const QString& line, bool failure) {
+    connect(runThread, &RunThread::messageSaid, this, [this](const pelmora::RunMessage& message) {
         if (runLines.size() < kLinesKept) {
-            runLines.append(line);
+            runLines.append(QString::fromStdString(pelmora::messageLine(message)));
         }
         // Lost snapshots and clips are counted apart; a few of their lines tell the reason.
         // Every other failure is kept, however many lines came before it.
-        const bool aboutAFile = line.startsWith(QLatin1String("Failed to save "));
-        if (failure && (!aboutAFile || runFailures.size() < kLinesKept)) {
-            runFailures.append(line);
+        if (message.logKind() == pelmora::LogKind::Failure &&
+            (!fileNotSaved(message) || static_cast<int>(runFailures.size()) < kLinesKept)) {
+            runFailures.push_back(message);
         }
     });
     connect(results, &ResultsPanel::openFailed, runSummaryLabel, &QLabel::setText);
@@ -194,7 +194,9 @@ void Kavrit::openTuning() {
     }
     QString error;
     if (!tuning->openVideo(ui.videoBox->text(), &error)) {
-        warn(tr("Failed to open %1: %2").arg(ui.videoBox->text(), error));
+        warn(QString::fromStdString(
+            pelmora::messageLine({pelmora::MessageKind::VideoNotOpened,
+                                  ui.videoBox->text().toStdString(), error.toStdString()})));
         return;
     }
     tuning->setThreshold(ui.horizontalSlider_thresholdSlider->value());
@@ -387,12 +389,11 @@ void Kavrit::run(bool detailed) {
         pelmora::VideoSource probe;
         std::string reason;
         if (!probe.open(videoPath, reason)) {
-            const QString failure =
-                tr("Failed to open %1: %2")
-                    .arg(QString::fromStdString(videoPath), QString::fromStdString(reason));
+            const pelmora::RunMessage failure{pelmora::MessageKind::VideoNotOpened, videoPath,
+                                              reason};
             // On the error stream too, as a run that failed to open says it.
-            pelmora::RunLog().write(pelmora::LogKind::Failure, failure.toStdString() + "\n");
-            failedStart(failure);
+            pelmora::RunLog().tell(failure);
+            failedStart(QString::fromStdString(pelmora::messageLine(failure)));
             return;
         }
     }

@@ -97,7 +97,7 @@ private:
     // The lines the last run said beside its saved files, in order, and its failures among
     // them; a run that loses many snapshots keeps only the first few.
     QStringList runLines;
-    QStringList runFailures;
+    std::vector<pelmora::RunMessage> runFailures;
     // What the last run was asked for, and what the clips it failed to cut were.
     RunSettings lastSettings;
     std::vector<pelmora::ClipOutcome> failedClips;

@@ -1,7 +1,6 @@
 #include "RunSummary.h"
 
 #include <QCoreApplication>
-#include <algorithm>
 #include <cstdio>
 
 #include "ClockTime.h"
@@ -50,17 +49,21 @@ QString runSummary(const pelmora::RunReport& report, double seconds) {
     return tr("Stopped after %1: %2 (%3)").arg(reached, saved, time);
 }
 
-QStringList runProblems(const pelmora::VideoRunResult& result, const QStringList& failures,
+bool fileNotSaved(const pelmora::RunMessage& message) {
+    using Kind = pelmora::MessageKind;
+    return message.kind == Kind::SnapshotNotSaved || message.kind == Kind::ClipNotSaved ||
+           message.kind == Kind::FileNotSaved;
+}
+
+QStringList runProblems(const pelmora::VideoRunResult& result,
+                        const std::vector<pelmora::RunMessage>& failures,
                         std::vector<pelmora::ClipOutcome>& failedClips) {
     QStringList problems;
     // The clips first: they have a button of their own.
     failedClips.clear();
-    QStringList clipPaths;
     for (const pelmora::ClipOutcome& clip : result.clips) {
         if (!clip.saved) {
             failedClips.push_back(clip);
-            clipPaths << QString::fromStdString(
-                pelmora::joinPath(result.report.outputDir, clip.file));
         }
     }
     if (!failedClips.empty()) {
@@ -75,21 +78,19 @@ QStringList runProblems(const pelmora::VideoRunResult& result, const QStringList
         problems << (result.clipsLost == 1 ? tr("1 clip was not cut")
                                            : tr("%1 clips were not cut").arg(result.clipsLost));
     }
-    // Then every other failure as it was said: a list, a report, a snapshot, a record. A
-    // snapshot lost is counted by the summary already; its reason is said once.
+    // Then every other failure as it was said: a list, a report, a snapshot, the digest, a
+    // record. A snapshot lost is counted by the summary already; its reason is said once. A
+    // video that could not be read through says so in the summary already.
+    using Kind = pelmora::MessageKind;
     bool snapshotSaid = false;
-    for (const QString& line : failures) {
-        const bool aboutClip =
-            std::any_of(clipPaths.begin(), clipPaths.end(),
-                        [&line](const QString& path) { return line.contains(path); });
-        const bool aboutSnapshot = line.startsWith(QLatin1String("Failed to save")) && !aboutClip;
-        // A video that could not be read through says so in the summary already.
-        const bool aboutReading = line.startsWith(QLatin1String("Failed to read "));
-        if (aboutClip || aboutReading || (aboutSnapshot && snapshotSaid)) {
+    for (const pelmora::RunMessage& failure : failures) {
+        const bool snapshot = failure.kind == Kind::SnapshotNotSaved;
+        if (failure.kind == Kind::ClipNotSaved || failure.kind == Kind::VideoUnreadable ||
+            (snapshot && snapshotSaid)) {
             continue;
         }
-        snapshotSaid = snapshotSaid || aboutSnapshot;
-        problems << line;
+        snapshotSaid = snapshotSaid || snapshot;
+        problems << QString::fromStdString(pelmora::messageLine(failure));
     }
     if (result.earlierSnapshots > 0) {
         problems << (result.earlierSnapshots == 1
@@ -106,8 +107,10 @@ RecutSummary recutSummary(const std::vector<pelmora::ClipOutcome>& clips, const 
     failedClips.clear();
     for (const pelmora::ClipOutcome& clip : clips) {
         const std::string path = pelmora::joinPath(folder, clip.file);
-        summary.lines << QString::fromStdString(
-            clip.saved ? "[" + path + "]" : "Failed to save " + path + ": " + clip.error);
+        summary.lines << QString::fromStdString(pelmora::messageLine(
+            clip.saved ? pelmora::RunMessage{pelmora::MessageKind::FileSaved, path}
+                       : pelmora::RunMessage{pelmora::MessageKind::ClipNotSaved, path, clip.error,
+                                             clip.file}));
         if (!clip.saved) {
             failedClips.push_back(clip);
         }
@@ -124,13 +127,11 @@ RecutSummary recutSummary(const std::vector<pelmora::ClipOutcome>& clips, const 
 }
 
 QString startFailure(const pelmora::RunReport& report, const std::string& videoPath) {
-    return report.status == pelmora::RunReport::Status::OpenFailed
-               ? tr("Failed to open %1: %2")
-                     .arg(QString::fromStdString(videoPath),
-                          QString::fromStdString(report.openError))
-               : tr("Cannot save snapshots in %1: %2")
-                     .arg(QString::fromStdString(report.outputDir),
-                          QString::fromStdString(report.outputError));
+    return QString::fromStdString(pelmora::messageLine(
+        report.status == pelmora::RunReport::Status::OpenFailed
+            ? pelmora::RunMessage{pelmora::MessageKind::VideoNotOpened, videoPath, report.openError}
+            : pelmora::RunMessage{pelmora::MessageKind::FolderUnusable, report.outputDir,
+                                  report.outputError}));
 }
 
 QString startLine(const pelmora::RunReport& report) {
@@ -142,8 +143,8 @@ QString startLine(const pelmora::RunReport& report) {
 
 QString runWarning(const pelmora::RunReport& report, const std::string& videoPath) {
     if (report.status == pelmora::RunReport::Status::Failed) {
-        return tr("Failed to read %1: %2")
-            .arg(QString::fromStdString(videoPath), QString::fromStdString(report.failure));
+        return QString::fromStdString(pelmora::messageLine(
+            {pelmora::MessageKind::VideoUnreadable, videoPath, report.failure}));
     }
     if (report.snapshotsLost > 0) {
         return tr("%1 could not be saved in %2.")

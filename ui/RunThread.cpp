@@ -77,15 +77,11 @@ public:
         }
     }
 
-    void write(pelmora::LogKind kind, const std::string& line) override {
+    void tell(const pelmora::RunMessage& message) override {
         // The error stream still hears everything, as from the command line.
-        pelmora::RunHost::write(kind, line);
-        if (kind != pelmora::LogKind::SnapshotSaved) {
-            QString text = QString::fromStdString(line);
-            while (text.endsWith(QLatin1Char('\n'))) {
-                text.chop(1);
-            }
-            emit thread.lineSaid(text, kind == pelmora::LogKind::Failure);
+        pelmora::RunHost::tell(message);
+        if (message.logKind() != pelmora::LogKind::SnapshotSaved) {
+            emit thread.messageSaid(message);
         }
     }
 
@@ -125,6 +121,7 @@ private:
 RunThread::RunThread(pelmora::FrameDetector& detector, QObject* parent)
     : QThread(parent), detector(detector) {
     qRegisterMetaType<pelmora::RunFacts>();
+    qRegisterMetaType<pelmora::RunMessage>();
     qRegisterMetaType<RecordBatch>();
     qRegisterMetaType<pelmora::VideoRunResult>();
     qRegisterMetaType<std::vector<pelmora::ClipOutcome>>();

@@ -9,6 +9,7 @@
 
 #include "EventGrouper.h"
 #include "OptionTable.h"
+#include "RunMessage.h"
 #include "RunObserver.h"
 #include "VideoRun.h"
 #include "WatchedRegion.h"
@@ -74,9 +75,9 @@ signals:
     void frameShown(const QImage& frame, const QImage& mask);
     void clipsCut(const std::vector<pelmora::ClipOutcome>& clips);
     void digestSaved(const QString& path);
-    // A line of the run that says what went wrong or what it worked around, as pelmora-scan
-    // prints it, without its line end; the saved-snapshot lines are left out.
-    void lineSaid(const QString& line, bool failure);
+    // A message of the run that says what went wrong or what it worked around (its line as
+    // pelmora-scan prints it is messageLine's); the saved-file messages are left out.
+    void messageSaid(const pelmora::RunMessage& message);
     void runEnded(const pelmora::VideoRunResult& result, double seconds);
 
 protected:
@@ -94,6 +95,7 @@ private:
 };
 
 Q_DECLARE_METATYPE(pelmora::RunFacts)
+Q_DECLARE_METATYPE(pelmora::RunMessage)
 Q_DECLARE_METATYPE(RecordBatch)
 Q_DECLARE_METATYPE(pelmora::VideoRunResult)
 Q_DECLARE_METATYPE(std::vector<pelmora::ClipOutcome>)

@@ -10,9 +10,9 @@ class SweepThread::Host : public pelmora::RunHost {
 public:
     Host(SweepThread& thread, pelmora::SweepTally& tally) : thread(thread), tally(tally) {}
 
-    void write(pelmora::LogKind kind, const std::string& line) override {
-        if (kind == pelmora::LogKind::Failure) {
-            failure += QString::fromStdString(line).trimmed();
+    void tell(const pelmora::RunMessage& message) override {
+        if (message.logKind() == pelmora::LogKind::Failure) {
+            failure += QString::fromStdString(pelmora::messageLine(message)).trimmed();
         }
     }
     void progress(int percent) override {

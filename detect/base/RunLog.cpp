@@ -4,7 +4,8 @@
 
 namespace pelmora {
 
-void RunLog::write(LogKind, const std::string& line) {
+void RunLog::tell(const RunMessage& message) {
+    const std::string line = messageLine(message) + "\n";
     std::fputs(line.c_str(), stderr);
     std::fflush(stderr);
 }

@@ -25,12 +25,11 @@ namespace {
 
 // The file decoded into colourSpace's channels; shrunk as readJpegColour says for a minWidth
 // above 0, whole otherwise.
-bool readJpeg(const std::string& path, J_COLOR_SPACE colourSpace, int channels, int minWidth,
-              cv::Mat& out, std::string& error, cv::Size* whole = nullptr) {
+std::string readJpeg(const std::string& path, J_COLOR_SPACE colourSpace, int channels, int minWidth,
+                     cv::Mat& out, cv::Size* whole = nullptr) {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (file == nullptr) {
-        error = "cannot be opened";
-        return false;
+        return "cannot be opened";
     }
     jpeg_decompress_struct info{};
     JpegErrors errors{};
@@ -40,8 +39,7 @@ bool readJpeg(const std::string& path, J_COLOR_SPACE colourSpace, int channels, 
     const auto image = std::make_unique<cv::Mat>();
     if (setjmp(errors.back) != 0) {
         jpeg_destroy_decompress(&info);
-        error = errors.message;
-        return false;
+        return errors.message;
     }
     jpeg_create_decompress(&info);
     jpeg_stdio_src(&info, file.get());
@@ -66,19 +64,18 @@ bool readJpeg(const std::string& path, J_COLOR_SPACE colourSpace, int channels, 
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
     out = *image;
-    return true;
+    return {};
 }
 
 }  // namespace
 
-bool readJpegGrey(const std::string& path, cv::Mat& grey, std::string& error) {
+std::string readJpegGrey(const std::string& path, cv::Mat& grey) {
     // Whole, as the imaging library reads a mask.
-    return readJpeg(path, JCS_GRAYSCALE, 1, 0, grey, error);
+    return readJpeg(path, JCS_GRAYSCALE, 1, 0, grey);
 }
 
-bool readJpegColour(const std::string& path, int minWidth, cv::Mat& image, std::string& error,
-                    cv::Size* whole) {
-    return readJpeg(path, JCS_EXT_BGR, 3, minWidth, image, error, whole);
+std::string readJpegColour(const std::string& path, int minWidth, cv::Mat& image, cv::Size* whole) {
+    return readJpeg(path, JCS_EXT_BGR, 3, minWidth, image, whole);
 }
 
 }  // namespace pelmora

@@ -40,8 +40,7 @@ bool WatchedRegion::load(const std::string& path, WatchedRegion& region, std::st
     // imaging library, and the time a process takes to load them, out of the program.
     if (looksLikeJpeg(path)) {
         cv::Mat grey;
-        std::string reason;
-        if (!readJpegGrey(path, grey, reason)) {
+        if (!readJpegGrey(path, grey).empty()) {
             error = "not a picture that can be read";
             return false;
         }

@@ -80,15 +80,14 @@ JpegEncoder::~JpegEncoder() {
     jpeg_destroy_compress(&compressor->info);
 }
 
-bool JpegEncoder::encode(const cv::Mat& image, std::vector<uchar>& out, std::string& reason) {
+std::string JpegEncoder::encode(const cv::Mat& image, std::vector<uchar>& out) {
     CV_Assert(image.type() == CV_8UC3);
     jpeg_compress_struct& info = compressor->info;
     compressor->destination.out = &out;
     if (setjmp(compressor->errors.back) != 0) {
         jpeg_abort_compress(&info);
         out.clear();
-        reason = compressor->errors.message;
-        return false;
+        return compressor->errors.message;
     }
     info.image_width = static_cast<JDIMENSION>(image.cols);
     info.image_height = static_cast<JDIMENSION>(image.rows);
@@ -110,7 +109,7 @@ bool JpegEncoder::encode(const cv::Mat& image, std::vector<uchar>& out, std::str
         jpeg_write_scanlines(&info, rows, static_cast<JDIMENSION>(count));
     }
     jpeg_finish_compress(&info);
-    return true;
+    return {};
 }
 
 }  // namespace pelmora

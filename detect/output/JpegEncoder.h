@@ -21,9 +21,9 @@ public:
     JpegEncoder(const JpegEncoder&) = delete;
     JpegEncoder& operator=(const JpegEncoder&) = delete;
 
-    // image is 8-bit with three channels. Replaces out with the file's bytes; false, with
-    // libjpeg's reason, when it refuses (an image too large for JPEG, say).
-    bool encode(const cv::Mat& image, std::vector<uchar>& out, std::string& reason);
+    // image is 8-bit with three channels. Replaces out with the file's bytes; libjpeg's
+    // reason when it refuses (an image too large for JPEG, say), empty when it encoded.
+    std::string encode(const cv::Mat& image, std::vector<uchar>& out);
 
 private:
     struct Compressor;

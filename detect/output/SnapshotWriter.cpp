@@ -12,7 +12,8 @@ WriteResult SnapshotWriter::write(const std::string& path, const cv::Mat& image)
             result.reason = "not a colour frame";
             return result;
         }
-        if (!encoder.encode(image, encoded, result.reason)) {
+        result.reason = encoder.encode(image, encoded);
+        if (!result.reason.empty()) {
             return result;
         }
     } catch (const cv::Exception& exception) {

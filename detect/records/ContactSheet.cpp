@@ -34,10 +34,10 @@ std::string writeContactSheet(const std::vector<MotionEvent>& events, const std:
     bool shaped = false;
     for (std::size_t i = 0; i < shown; ++i) {
         cv::Mat snapshot;
-        std::string reason;
         if (!events[i].pictureSaved ||
             !readJpegColour(joinPath(folder, events[i].pictureFile), kContactSheetCellWidth,
-                            snapshot, reason) ||
+                            snapshot)
+                 .empty() ||
             snapshot.empty()) {
             continue;
         }
@@ -92,8 +92,8 @@ std::string writeContactSheet(const std::vector<MotionEvent>& events, const std:
     }
     JpegEncoder encoder(kSheetQuality);
     std::vector<uchar> bytes;
-    std::string reason;
-    if (!encoder.encode(sheet, bytes, reason)) {
+    const std::string reason = encoder.encode(sheet, bytes);
+    if (!reason.empty()) {
         return reason;
     }
     return replaceFile(joinPath(folder, kContactSheetName), bytes.data(), bytes.size());

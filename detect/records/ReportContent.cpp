@@ -52,9 +52,8 @@ std::string thumbnailAddress(const std::string& path, int width,
     cv::Mat snapshot;
     cv::Mat small;
     std::vector<uchar> bytes;
-    std::string reason;
     cv::Size whole;
-    if (!readJpegColour(path, width, snapshot, reason, &whole)) {
+    if (!readJpegColour(path, width, snapshot, &whole).empty()) {
         return std::string();
     }
     if (snapshot.cols > width) {
@@ -75,7 +74,7 @@ std::string thumbnailAddress(const std::string& path, int width,
                       cv::Scalar(0, 220, 0), 1);
     }
     JpegEncoder encoder(kThumbnailQuality);
-    return encoder.encode(small, bytes, reason) ? "data:image/jpeg;base64," + base64(bytes)
+    return encoder.encode(small, bytes).empty() ? "data:image/jpeg;base64," + base64(bytes)
                                                 : std::string();
 }
 

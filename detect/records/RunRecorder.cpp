@@ -95,12 +95,10 @@ void RunRecorder::runStarted(const RunFacts& runFacts) {
     }
     if (!unreadableAgain.empty()) {
         failure = true;
-        log.write(LogKind::Failure,
-                  formatText("Cannot %s of %s: %s; save it to a file to have them\n",
-                             options.clips && options.digest ? "cut the clips or the digest"
-                             : options.clips                 ? "cut the clips"
-                                                             : "make the digest",
-                             facts.videoPath.c_str(), unreadableAgain.c_str()));
+        log.tell({MessageKind::VideoNotReadAgain, facts.videoPath, unreadableAgain,
+                  options.clips && options.digest ? "clips and digest"
+                  : options.clips                 ? "clips"
+                                                  : "digest"});
     }
 }
 
@@ -216,7 +214,7 @@ void RunRecorder::runFinished(const RunReport& report) {
 }
 
 void RunRecorder::saved(const char* name) {
-    log.write(LogKind::SnapshotSaved, "[" + joinPath(facts.outputDir, name) + "]\n");
+    log.tell({MessageKind::FileSaved, joinPath(facts.outputDir, name)});
 }
 
 void RunRecorder::settle(RunReport& report) const {
@@ -266,16 +264,15 @@ void RunRecorder::cutClips() {
     request.stopRequested = stopCheck;
     const ClipResults results = writeClips(request);
     for (const std::string& notice : results.notices) {
-        log.write(LogKind::Warning, notice + "\n");
+        log.tell({MessageKind::Notice, facts.videoPath, notice});
     }
     for (const ClipOutcome& clip : results.clips) {
         const std::string path = joinPath(facts.outputDir, clip.file);
         if (clip.saved) {
-            log.write(LogKind::SnapshotSaved, "[" + path + "]\n");
+            log.tell({MessageKind::FileSaved, path});
         } else {
             failure = true;
-            log.write(LogKind::Failure,
-                      formatText("Failed to save %s: %s\n", path.c_str(), clip.error.c_str()));
+            log.tell({MessageKind::ClipNotSaved, path, clip.error, clip.file});
         }
     }
     lostClips = results.lost;
@@ -290,8 +287,7 @@ void RunRecorder::cutClips() {
 void RunRecorder::makeDigest(const RunReport& report) {
     const std::string path = joinPath(facts.outputDir, kDigestName);
     if (closedEvents.empty()) {
-        log.write(LogKind::Warning, formatText("No digest of %s: it has no event to show\n",
-                                               facts.videoPath.c_str()));
+        log.tell({MessageKind::NoDigest, facts.videoPath});
         return;
     }
     // A stop during the clips stops the digest before it starts.
@@ -311,7 +307,7 @@ void RunRecorder::makeDigest(const RunReport& report) {
     const DigestOutcome outcome = writeDigest(request);
     if (outcome.saved) {
         digestSaved = true;
-        log.write(LogKind::SnapshotSaved, "[" + path + "]\n");
+        log.tell({MessageKind::FileSaved, path});
         if (listener != nullptr) {
             listener->digestSaved(path);
         }
@@ -319,8 +315,7 @@ void RunRecorder::makeDigest(const RunReport& report) {
     }
     digestStopped = outcome.stopped;
     failure = true;
-    log.write(LogKind::Failure,
-              formatText("Failed to save %s: %s\n", path.c_str(), outcome.error.c_str()));
+    log.tell({MessageKind::FileNotSaved, path, outcome.error, kDigestName});
 }
 
 void RunRecorder::rewriteEventList() {
@@ -368,9 +363,7 @@ void RunRecorder::writeRow(CsvWriter& file, const char* name,
 void RunRecorder::fail(const char* name, const std::string& reason) {
     failure = true;
     listFailure = true;
-    log.write(LogKind::Failure,
-              formatText("Failed to write %s: %s\n", joinPath(facts.outputDir, name).c_str(),
-                         reason.c_str()));
+    log.tell({MessageKind::ListNotWritten, joinPath(facts.outputDir, name), reason, name});
 }
 
 }  // namespace pelmora

@@ -182,7 +182,7 @@ private:
             throw;
         }
         if (!outcome.line.empty()) {
-            host.write(LogKind::Warning, outcome.line);
+            host.tell({MessageKind::Notice, request.videoPath, outcome.line});
         }
         if (outcome.measured && request.observer != nullptr) {
             request.observer->frameMeasured({frameIndex, time.snapshotMs, outcome.changedPixels,
@@ -237,18 +237,18 @@ private:
                                  pixelFormatName(frame.format));
         }
         if (before == cv::Size(frame.width, frame.height)) {
-            host.write(LogKind::Warning,
-                       formatText("Pixel format of %s changes from %s at frame %lld\n",
-                                  video.c_str(), formats.c_str(), frameIndex));
+            host.tell({MessageKind::Notice, video,
+                       formatText("Pixel format of %s changes from %s at frame %lld", video.c_str(),
+                                  formats.c_str(), frameIndex)});
             return;
         }
         const std::string alsoFormat =
             formats.empty() ? std::string() : " and its pixel format from " + formats;
-        host.write(
-            LogKind::Warning,
-            formatText("Frame size of %s changes to %dx%d%s at frame %lld: comparing "
-                       "with black from there\n",
-                       video.c_str(), frame.width, frame.height, alsoFormat.c_str(), frameIndex));
+        host.tell(
+            {MessageKind::Notice, video,
+             formatText("Frame size of %s changes to %dx%d%s at frame %lld: comparing "
+                        "with black from there",
+                        video.c_str(), frame.width, frame.height, alsoFormat.c_str(), frameIndex)});
     }
 
     static const char* pixelFormatName(int format) {
@@ -260,10 +260,10 @@ private:
     void firstFrame(cv::Size size) {
         const WatchedRegion& region = request.watched;
         if (!region.wholeFrame() && region.size() != size) {
-            host.write(LogKind::Warning,
-                       formatText("Scaling the mask %s from %dx%d to the video's %dx%d\n",
+            host.tell({MessageKind::Notice, region.name(),
+                       formatText("Scaling the mask %s from %dx%d to the video's %dx%d",
                                   region.name().c_str(), region.size().width, region.size().height,
-                                  size.width, size.height));
+                                  size.width, size.height)});
         }
     }
 
@@ -297,11 +297,10 @@ private:
     void written(const std::string& path, const WriteResult& result) {
         if (result.saved) {
             ++report.snapshotsWritten;
-            host.write(LogKind::SnapshotSaved, formatText("[%s]\n", path.c_str()));
+            host.tell({MessageKind::FileSaved, path});
         } else {
             ++report.snapshotsLost;
-            host.write(LogKind::Failure,
-                       formatText("Failed to save %s: %s\n", path.c_str(), result.reason.c_str()));
+            host.tell({MessageKind::SnapshotNotSaved, path, result.reason});
         }
         SnapshotOutcome outcome = std::move(unwritten.front());
         unwritten.pop_front();
@@ -364,8 +363,7 @@ void failRun(RunReport& report, RunHost& host, const std::string& video,
     }
     report.status = RunReport::Status::Failed;
     report.failure = reason;
-    host.write(LogKind::Failure,
-               formatText("Failed to read %s: %s\n", video.c_str(), reason.c_str()));
+    host.tell({MessageKind::VideoUnreadable, video, reason});
 }
 
 // The frames that times stand for in the source, or why they cannot be read exactly.
@@ -402,8 +400,7 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
     VideoJob job(asked.videoPath, asked.outputDir);
     if (!job.open(asked.decoderThreads)) {
         report.openError = job.openError();
-        host.write(LogKind::Failure, formatText("Failed to open %s: %s\n", asked.videoPath.c_str(),
-                                                report.openError.c_str()));
+        host.tell({MessageKind::VideoNotOpened, asked.videoPath, report.openError});
         report.status = RunReport::Status::OpenFailed;
         return;
     }
@@ -428,9 +425,7 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
         report.outputError = request.folderReady(report.outputDir);
     }
     if (!report.outputError.empty()) {
-        host.write(LogKind::Failure,
-                   formatText("Cannot save snapshots in %s: %s\n", report.outputDir.c_str(),
-                              report.outputError.c_str()));
+        host.tell({MessageKind::FolderUnusable, report.outputDir, report.outputError});
         report.status = RunReport::Status::OutputUnusable;
         return;
     }
@@ -449,10 +444,10 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
         report.framesAnnounced = last + 1 - request.stretch.first;
     }
     if (!FrameClock(fps).rateUsable()) {
-        host.write(LogKind::Warning,
+        host.tell({MessageKind::Notice, request.videoPath,
                    formatText("Frame rate %g of %s is not usable: timing frames by the stream's "
-                              "timestamps, else at %g frames per second\n",
-                              fps, request.videoPath.c_str(), FrameClock::kFallbackFps));
+                              "timestamps, else at %g frames per second",
+                              fps, request.videoPath.c_str(), FrameClock::kFallbackFps)});
     }
     if (request.observer != nullptr) {
         const bool turned = source.rotation() % 180 != 0;

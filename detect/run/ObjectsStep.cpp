@@ -58,7 +58,7 @@ StepOutcome ObjectsStep::step(const StepFrame& frame, cv::Mat& image) {
     outcome.changedPixels = static_cast<int>(std::min<long long>(found.pixels, INT_MAX));
     outcome.boxes = found.boxes;
     if (found.note != ObjectOutcome::Note::None) {
-        outcome.line = formatText("%s: %s at %s\n", request.videoPath.c_str(), noteText(found.note),
+        outcome.line = formatText("%s: %s at %s", request.videoPath.c_str(), noteText(found.note),
                                   timecode(frame.time.snapshotMs).c_str());
     }
     const auto status = [&] {

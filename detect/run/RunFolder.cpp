@@ -180,7 +180,7 @@ std::string readyFolder(const std::string& dir, EarlierSnapshots snapshots, Fold
         (snapshots == EarlierSnapshots::RemoveUnfinished && !earlier.finished);
     const EarlierRunRemoval removal = removeEarlierRun(dir, withSnapshots);
     for (const std::string& failure : removal.failures) {
-        log.write(LogKind::Failure, "Failed to remove " + failure + "\n");
+        log.tell({MessageKind::NotRemoved, dir, failure});
     }
     if (!removal.error.empty() || !removal.failures.empty()) {
         return "the files of an earlier run cannot all be removed";
@@ -194,11 +194,8 @@ std::string readyFolder(const std::string& dir, EarlierSnapshots snapshots, Fold
 long long tellEarlierSnapshots(const std::string& dir, const EarlierRun& earlier, RunLog& log) {
     const long long count = snapshotsStillThere(dir, earlier);
     const std::string shown = dir.empty() ? std::string(".") : dir;
-    if (count == 1) {
-        log.write(LogKind::Warning, "1 snapshot of an earlier run is in " + shown + "\n");
-    } else if (count > 1) {
-        log.write(LogKind::Warning,
-                  std::to_string(count) + " snapshots of an earlier run are in " + shown + "\n");
+    if (count > 0) {
+        log.tell({MessageKind::EarlierSnapshots, shown, {}, {}, count});
     }
     return count;
 }

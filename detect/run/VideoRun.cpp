@@ -1,6 +1,5 @@
 #include "VideoRun.h"
 
-#include <cctype>
 #include <optional>
 
 #include "DetectionRun.h"
@@ -78,11 +77,10 @@ bool writeSweepFile(const std::string& folder, const char* name, const std::stri
     const std::string path = joinPath(folder, name);
     const std::string reason = replaceFile(path, text.data(), text.size());
     if (reason.empty()) {
-        host.write(LogKind::SnapshotSaved, "[" + path + "]\n");
+        host.tell({MessageKind::FileSaved, path});
         return true;
     }
-    host.write(LogKind::Failure,
-               formatText("Failed to write %s: %s\n", path.c_str(), reason.c_str()));
+    host.tell({MessageKind::ListNotWritten, path, reason, name});
     return false;
 }
 
@@ -183,11 +181,9 @@ VideoRunResult runVideo(FrameDetector& detector, const VideoRunRequest& request,
     const bool folderHeld =
         report.status != Status::OpenFailed && report.status != Status::OutputUnusable;
     if (folderHeld && request.finish) {
-        std::string reason = request.finish(report, result.complete);
+        const std::string reason = request.finish(report, result.complete);
         if (!reason.empty()) {
-            // A reason, said as a sentence of its own.
-            reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
-            host.write(LogKind::Failure, reason + "\n");
+            host.tell({MessageKind::RecordNotWritten, report.outputDir, reason});
             result.complete = false;
             result.failed = true;
         }

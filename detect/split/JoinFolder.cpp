@@ -34,7 +34,7 @@ namespace {
 // "PATH: REASON" lines of what could not be taken away, each said; whether there was any.
 bool tellLeftovers(const std::vector<std::string>& leftovers, RunLog& log) {
     for (const std::string& leftover : leftovers) {
-        log.write(LogKind::Failure, "Failed to remove " + leftover + "\n");
+        log.tell({MessageKind::NotRemoved, {}, leftover});
     }
     return !leftovers.empty();
 }
@@ -62,15 +62,12 @@ JoinFolderResult joinFolder(const JoinFolderRequest& request, RunHost& host) {
     }
     result.failed = tellLeftovers(stopped.leftovers, host);
     if (stopped.outcome == StoppedJoin::Outcome::Finished) {
-        host.write(LogKind::Warning, "Finished the join into " + folder +
-                                         " that stopped while its files were moved into place\n");
+        host.tell({MessageKind::JoinFinished, folder});
     }
     const SegmentSet segments = readSegments(folder);
     if (segments.none && request.doneBefore) {
         if (const auto done = request.doneBefore(folder)) {
-            host.write(
-                LogKind::Warning,
-                folder + " is already joined: it holds one run's files of " + done->first + "\n");
+            host.tell({MessageKind::AlreadyJoined, folder, {}, done->first});
             result.outcome = JoinFolderResult::Outcome::AlreadyJoined;
             result.video = done->first;
             result.report = done->second;
@@ -123,7 +120,7 @@ JoinFolderResult joinFolder(const JoinFolderRequest& request, RunHost& host) {
         return refuse(joined.message);
     }
     if (joined.outcome == JoinResult::Outcome::OneRunNeeded) {
-        host.write(LogKind::Warning, joined.message + ": scanning " + video + " as one run\n");
+        host.tell({MessageKind::OneRunNeeded, video, joined.message});
         lock.release();
         VideoRunRequest whole;
         whole.run = join.run;
@@ -153,10 +150,10 @@ JoinFolderResult joinFolder(const JoinFolderRequest& request, RunHost& host) {
     result.framesScannedAgain = joined.framesScannedAgain;
     result.failed = tellLeftovers(joined.leftovers, host) || recorder.failed() || result.failed;
     // What the split cost, for choosing the next N.
-    host.write(LogKind::Warning,
-               formatText("Joined %zu %s of %s: %lld of %lld frames scanned again\n",
+    host.tell({MessageKind::Notice, video,
+               formatText("Joined %zu %s of %s: %lld of %lld frames scanned again",
                           result.stretches, result.stretches == 1 ? "stretch" : "stretches",
-                          video.c_str(), joined.framesScannedAgain, joined.report.framesRead));
+                          video.c_str(), joined.framesScannedAgain, joined.report.framesRead)});
     return result;
 }
 

@@ -195,13 +195,15 @@ std::string joinStagingFolder(const std::string& folder) {
 StagedHost::StagedHost(RunHost& host, const std::string& folder)
     : host(host), staged(joinPath(joinStagingFolder(folder), "")), shown(joinPath(folder, "")) {}
 
-void StagedHost::write(LogKind kind, const std::string& line) {
-    std::string text = line;
-    for (std::string::size_type at = text.find(staged); at != std::string::npos;
-         at = text.find(staged, at + shown.size())) {
-        text.replace(at, staged.size(), shown);
+void StagedHost::tell(const RunMessage& message) {
+    RunMessage moved = message;
+    for (std::string* text : {&moved.path, &moved.reason, &moved.subject}) {
+        for (std::string::size_type at = text->find(staged); at != std::string::npos;
+             at = text->find(staged, at + shown.size())) {
+            text->replace(at, staged.size(), shown);
+        }
     }
-    host.write(kind, text);
+    host.tell(moved);
 }
 
 StoppedJoin finishStoppedJoin(const std::string& folder) {

@@ -39,7 +39,7 @@ class StagedHost : public RunHost {
 public:
     StagedHost(RunHost& host, const std::string& folder);
 
-    void write(LogKind kind, const std::string& line) override;
+    void tell(const RunMessage& message) override;
     void progress(int percent) override { host.progress(percent); }
     bool stopAfterFrame() override { return host.stopAfterFrame(); }
 

@@ -96,9 +96,8 @@ SegmentScan scanSegment(const SegmentRequest& request, RunHost& host) {
         scan.inexact = record.inexact = unsplittable;
         const std::string error = writeSegmentRecord(job.getOutputDir(), record);
         if (!error.empty()) {
-            std::string line = cannotRecord(job.getOutputDir(), error);
-            line[0] = 'C';
-            host.write(LogKind::Failure, line + "\n");
+            host.tell({MessageKind::RecordNotWritten, job.getOutputDir(),
+                       cannotRecord(job.getOutputDir(), error)});
         }
         scan.recorded = error.empty();
         return scan;

@@ -29,13 +29,14 @@ namespace fs = std::filesystem;
 
 namespace testsupport {
 
-void TestHost::write(pelmora::LogKind kind, const std::string& line) {
+void TestHost::tell(const pelmora::RunMessage& message) {
     if (passLines) {
-        pelmora::RunHost::write(kind, line);
+        pelmora::RunHost::tell(message);
         return;
     }
-    kinds.push_back(kind);
-    lines.push_back(line);
+    kinds.push_back(message.logKind());
+    lines.push_back(pelmora::messageLine(message) + "\n");
+    messages.push_back(message);
 }
 
 std::string TestHost::text() const {

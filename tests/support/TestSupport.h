@@ -18,15 +18,16 @@ public:
     explicit TestHost(int stopAfter = -1, bool passLines = false)
         : stopAfter(stopAfter), passLines(passLines) {}
 
-    void write(pelmora::LogKind kind, const std::string& line) override;
+    void tell(const pelmora::RunMessage& message) override;
     void progress(int percent) override { percents.push_back(percent); }
     bool stopAfterFrame() override { return frames++ == stopAfter; }
 
     // The lines kept, one after another.
     std::string text() const;
 
-    std::vector<std::string> lines;
+    std::vector<std::string> lines;  // each with its line end
     std::vector<pelmora::LogKind> kinds;
+    std::vector<pelmora::RunMessage> messages;
     std::vector<int> percents;
     int frames = 0;
 

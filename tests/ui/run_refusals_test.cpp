@@ -1,6 +1,6 @@
 // What the window refuses before a run or says of one that fails: a destination that cannot take
-// files, a path that is no AVI, a video that does not open or cannot be read through, and
-// snapshots that cannot be saved.
+// files, a path that is no AVI, a video that does not open or cannot be read through,
+// snapshots that cannot be saved, and how the failures of one run are grouped.
 
 #include <gtest/gtest.h>
 
@@ -156,6 +156,27 @@ TEST_F(WindowRun, ReportsSnapshotsThatCouldNotBeSaved) {
             << row.video;
         EXPECT_EQ(bar()->value(), 100) << row.video;
     }
+}
+
+// The window sorts a run's failures by what they are, not by their words: a list not written
+// says its line when it happened, and three snapshots lost say their reason once.
+TEST_F(WindowRun, GroupsTheFailuresOfARunByWhatFailed) {
+    writeMovingSquare(tmp.file("garden.avi"), 3);
+    const std::string dir = tmp.file("shots");
+    for (const std::string& name : snapshotNames(3)) {
+        std::filesystem::create_directories(dir + "/" + name);
+    }
+    std::filesystem::create_directories(dir + "/events.csv");
+    setFields(tmp.file("garden.avi"), dir);
+    uitest::BoxSeen box;
+    auto answer = uitest::closeNextBox(box);
+    clickStart();
+    EXPECT_TRUE(answer->answered());
+    EXPECT_EQ(uitest::withoutTime(summary()),
+              QStringLiteral("0 snapshots saved in %1, 3 lost (3 frames, T s); Failed to write "
+                             "%1/events.csv: Is a directory; Failed to save %1/IMG00000000.jpg: "
+                             "Is a directory")
+                  .arg(QString::fromStdString(dir)));
 }
 
 }  // namespace
