@@ -128,9 +128,7 @@ bool writeDayDigest(const std::string& folder, const pelmora::OverviewContent& c
     request.path = path;
     request.stopRequested = wish.stopRequested;
     if (request.stretches.empty()) {
-        std::fprintf(stderr,
-                     "No digest of the day in %s: no event of a video whose start is known\n",
-                     folder.c_str());
+        pelmora::RunLog().tell({pelmora::MessageKind::NoDayDigest, folder});
         return false;
     }
     const pelmora::DigestOutcome outcome = pelmora::writeDayDigest(request);

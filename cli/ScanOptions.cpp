@@ -54,9 +54,11 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
         options.start.given = pelmora::parseIsoTime(options.startTimeText);
     }
     // Read now, so that a mask that cannot be used stops the scan before any video opens.
-    std::string reason;
-    if (parser->count("--mask") > 0 &&
-        !pelmora::WatchedRegion::load(parsed.options.maskPath, parsed.options.watched, reason)) {
+    const std::string reason =
+        parser->count("--mask") > 0
+            ? pelmora::WatchedRegion::load(parsed.options.maskPath, parsed.options.watched)
+            : std::string();
+    if (!reason.empty()) {
         parsed.error = "cannot read the mask '" + parsed.options.maskPath + "': " + reason;
         return parsed;
     }

@@ -204,9 +204,9 @@ void Kavrit::openTuning() {
     tuning->setDetector(options->detector(), options->objectSettings());
     tuning->setEventGap(options->recordOptions().eventGapMs);
     pelmora::WatchedRegion region;
-    std::string reason;
     if (!options->maskPath().isEmpty()) {
-        pelmora::WatchedRegion::load(options->maskPath().toStdString(), region, reason);
+        // A mask that cannot be read tunes the whole frame; the run says why when it starts.
+        pelmora::WatchedRegion::load(options->maskPath().toStdString(), region);
     }
     tuning->setWatchedRegion(region);
     if (!tuning->isVisible()) {
@@ -377,9 +377,10 @@ void Kavrit::run(bool detailed) {
     settings.records = options->recordOptions();
     recordsOfRun = settings.records;
     const QString mask = options->maskPath();
-    std::string reason;
-    if (!mask.isEmpty() &&
-        !pelmora::WatchedRegion::load(mask.toStdString(), settings.watched, reason)) {
+    const std::string reason =
+        mask.isEmpty() ? std::string()
+                       : pelmora::WatchedRegion::load(mask.toStdString(), settings.watched);
+    if (!reason.empty()) {
         warn(tr("Cannot read the watched region %1: %2").arg(mask, QString::fromStdString(reason)));
         return;
     }
@@ -387,8 +388,8 @@ void Kavrit::run(bool detailed) {
     // as the run would say it, and nothing is asked.
     {
         pelmora::VideoSource probe;
-        std::string reason;
-        if (!probe.open(videoPath, reason)) {
+        const std::string reason = probe.open(videoPath);
+        if (!reason.empty()) {
             const pelmora::RunMessage failure{pelmora::MessageKind::VideoNotOpened, videoPath,
                                               reason};
             // On the error stream too, as a run that failed to open says it.

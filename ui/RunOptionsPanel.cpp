@@ -68,11 +68,10 @@ QString secondsText(const pelmora::OptionEntry& entry, long long ms) {
 // The first frame of a video as the run would read it; empty when it does not open.
 cv::Mat firstFrame(const std::string& path) {
     pelmora::VideoSource source;
-    std::string reason;
     pelmora::Picture picture;
     pelmora::PictureConverter converter;
     cv::Mat image;
-    if (!source.open(path, reason, 1) || !source.next(picture)) {
+    if (!source.open(path, 1).empty() || !source.next(picture)) {
         return image;
     }
     converter.setStream({source.width(), source.height()}, source.rotation());
@@ -312,9 +311,10 @@ void RunOptionsPanel::chooseMask() {
 void RunOptionsPanel::updatePreview() {
     cv::Mat frame = video.isEmpty() ? cv::Mat() : firstFrame(video.toStdString());
     pelmora::WatchedRegion region;
-    std::string reason;
     const bool masked = !mask->text().isEmpty();
-    if (masked && !pelmora::WatchedRegion::load(mask->text().toStdString(), region, reason)) {
+    const std::string reason =
+        masked ? pelmora::WatchedRegion::load(mask->text().toStdString(), region) : std::string();
+    if (!reason.empty()) {
         preview->setPixmap(QPixmap());
         preview->setText(tr("Cannot read the picture:\n%1").arg(QString::fromStdString(reason)));
         return;

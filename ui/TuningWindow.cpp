@@ -187,9 +187,12 @@ bool TuningWindow::openVideo(const QString& path, QString* error) {
     const std::string file = path.toStdString();
     auto atPosition = std::make_unique<pelmora::FrameSeeker>();
     auto atReference = std::make_unique<pelmora::FrameSeeker>();
-    std::string reason;
+    std::string reason = atPosition->open(file);
+    if (reason.empty()) {
+        reason = atReference->open(file);
+    }
     cv::Mat first;
-    const bool opened = atPosition->open(file, reason) && atReference->open(file, reason);
+    const bool opened = reason.empty();
     if (!opened || !atPosition->frameAt(0.0, first)) {
         if (error != nullptr) {
             *error = opened ? tr("no frame can be read") : QString::fromStdString(reason);

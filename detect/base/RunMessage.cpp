@@ -40,6 +40,7 @@ LogKind RunMessage::logKind() const {
         case MessageKind::RecordNotWritten:
             return LogKind::Failure;
         case MessageKind::NoDigest:
+        case MessageKind::NoDayDigest:
         case MessageKind::EarlierSnapshots:
         case MessageKind::JoinFinished:
         case MessageKind::AlreadyJoined:
@@ -78,6 +79,9 @@ std::string messageLine(const RunMessage& message) {
             return withCapital(message.reason);
         case MessageKind::NoDigest:
             return formatText("No digest of %s: it has no event to show", path);
+        case MessageKind::NoDayDigest:
+            return formatText(
+                "No digest of the day in %s: no event of a video whose start is known", path);
         case MessageKind::EarlierSnapshots:
             return formatText(message.count == 1 ? "%lld snapshot of an earlier run is in %s"
                                                  : "%lld snapshots of an earlier run are in %s",

@@ -37,6 +37,8 @@ enum class MessageKind {
 
     // "No digest of VIDEO: it has no event to show"
     NoDigest,
+    // "No digest of the day in FOLDER: no event of a video whose start is known"
+    NoDayDigest,
     // count snapshots of an earlier run stay in the folder (path). "1 snapshot of an earlier run
     // is in FOLDER"
     EarlierSnapshots,

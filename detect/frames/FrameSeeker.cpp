@@ -26,27 +26,27 @@ double timeOf(const Picture& picture) {
 
 }  // namespace
 
-bool FrameSeeker::open(const std::string& path, std::string& reason) {
+std::string FrameSeeker::open(const std::string& path) {
     videoPath = path;
     hasShown = false;
     hasAhead = false;
     ended = false;
     nextIndex = 0;
     indexEnded = false;
-    if (!source.open(path, reason)) {
-        return false;
+    const std::string reason = source.open(path);
+    if (!reason.empty()) {
+        return reason;
     }
     converter.setStream({source.width(), source.height()}, source.rotation());
     seeksByIndex = whyNotSplittable(source, 1).empty();
     readOnFrames = std::max(1LL, std::llround(source.fps() * kReadOnSeconds));
-    return true;
+    return std::string();
 }
 
 bool FrameSeeker::reopen() {
     hasAhead = false;
     ended = false;
-    std::string ignored;
-    if (!source.open(videoPath, ignored)) {
+    if (!source.open(videoPath).empty()) {
         return false;
     }
     converter.setStream({source.width(), source.height()}, source.rotation());
@@ -142,7 +142,7 @@ long long FrameSeeker::pictureAt(long long index, long long keyframeFrom, Pictur
             return landed;
         }
     }
-    if ((nextIndex < 0 || index < nextIndex) && !readFromStart(error)) {
+    if ((nextIndex < 0 || index < nextIndex) && !(error = readFromStart()).empty()) {
         return -1;
     }
     while (nextIndex <= index) {
@@ -174,19 +174,18 @@ long long FrameSeeker::seekNear(long long index, long long keyframeFrom, Picture
         return -1;
     }
     seeksByIndex = false;
-    std::string ignored;
-    readFromStart(ignored);
+    readFromStart();
     return -1;
 }
 
-bool FrameSeeker::readFromStart(std::string& error) {
+std::string FrameSeeker::readFromStart() {
     nextIndex = 0;
-    if (!source.open(videoPath, error)) {
-        error = "it cannot be read again: " + error;
-        return false;
+    const std::string error = source.open(videoPath);
+    if (!error.empty()) {
+        return "it cannot be read again: " + error;
     }
     converter.setStream({source.width(), source.height()}, source.rotation());
-    return true;
+    return std::string();
 }
 
 }  // namespace pelmora

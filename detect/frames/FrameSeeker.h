@@ -15,8 +15,8 @@ namespace pelmora {
 // it and decodes on from there, or reads from the start where that cannot be done exactly.
 class FrameSeeker {
 public:
-    // False, with the reason, when the file does not open as a video.
-    bool open(const std::string& path, std::string& reason);
+    // Why the file does not open as a video; empty when it does.
+    std::string open(const std::string& path);
     bool isOpen() const { return source.isOpen(); }
     // 0 where the container does not say.
     double durationMs() const { return source.durationMs(); }
@@ -51,7 +51,7 @@ private:
     // Seeks for index; the index of the picture it gave, or -1 when the reading is to go on
     // from where it is (seeking is then given up where it could not be done exactly).
     long long seekNear(long long index, long long keyframeFrom, Picture& picture);
-    bool readFromStart(std::string& error);
+    std::string readFromStart();
 
     std::string videoPath;
     VideoSource source;

@@ -92,11 +92,11 @@ void VideoSource::close() {
     hasReturned = false;
 }
 
-bool VideoSource::open(const std::string& path, std::string& reason, int decoderThreads) {
+std::string VideoSource::open(const std::string& path, int decoderThreads) {
     close();
-    reason = file.open(path);
+    std::string reason = file.open(path);
     if (!reason.empty()) {
-        return false;
+        return reason;
     }
     format = file.container();
     const AVCodecParameters* parameters = file.video()->codecpar;
@@ -105,14 +105,14 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
     if (codec == nullptr) {
         reason = std::string("no decoder for ") + avcodec_get_name(parameters->codec_id);
         close();
-        return false;
+        return reason;
     }
     decoder.reset(avcodec_alloc_context3(codec));
     packet.reset(av_packet_alloc());
     if (!decoder || !packet) {
         reason = avErrorText(AVERROR(ENOMEM));
         close();
-        return false;
+        return reason;
     }
     decoder->thread_count = decoderThreads > 0
                                 ? decoderThreads
@@ -124,7 +124,7 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
     if (error < 0) {
         reason = avErrorText(error);
         close();
-        return false;
+        return reason;
     }
     // Some decoders change the size the container gave; the stream's holds.
     if (parameters->width != 0) {
@@ -137,7 +137,7 @@ bool VideoSource::open(const std::string& path, std::string& reason, int decoder
     stream = file.video();
     rotationDegrees = file.rotation();
     times.start(format, streamIndex);
-    return true;
+    return std::string();
 }
 
 bool VideoSource::isStillPicture() const {

@@ -48,9 +48,9 @@ public:
     VideoSource(const VideoSource&) = delete;
     VideoSource& operator=(const VideoSource&) = delete;
 
-    // False, with FFmpeg's reason (or ours) in reason, when the file does not open as a video.
+    // FFmpeg's reason (or ours) when the file does not open as a video; empty when it does.
     // The decoder runs on as many threads as the machine has, unless told otherwise.
-    bool open(const std::string& path, std::string& reason, int decoderThreads = 0);
+    std::string open(const std::string& path, int decoderThreads = 0);
     bool isOpen() const { return stream != nullptr; }
     void close();
 

@@ -28,37 +28,39 @@ WatchedRegion WatchedRegion::fromImage(const cv::Mat& image, std::string name) {
     return region;
 }
 
-bool WatchedRegion::load(const std::string& path, WatchedRegion& region, std::string& error) {
+namespace {
+
+constexpr const char* kUnreadablePicture = "not a picture that can be read";
+
+}  // namespace
+
+std::string WatchedRegion::load(const std::string& path, WatchedRegion& region) {
     // The imaging library says nothing about why it could not read a file; the file system
     // can, for the usual reasons.
     std::ifstream file(path, std::ios::binary);
     if (!file) {
-        error = std::strerror(errno);
-        return false;
+        return std::strerror(errno);
     }
     // The picture is decoded as the frames are, which keeps the picture-file libraries of the
     // imaging library, and the time a process takes to load them, out of the program.
     if (looksLikeJpeg(path)) {
         cv::Mat grey;
         if (!readJpegGrey(path, grey).empty()) {
-            error = "not a picture that can be read";
-            return false;
+            return kUnreadablePicture;
         }
         region = fromImage(grey, path);
-        return true;
+        return std::string();
     }
     VideoSource source;
-    std::string reason;
     Picture picture;
     PictureConverter converter;
     cv::Mat image;
-    if (!source.open(path, reason, 1) || !source.isStillPicture() || !source.next(picture) ||
+    if (!source.open(path, 1).empty() || !source.isStillPicture() || !source.next(picture) ||
         !converter.convert(picture, image)) {
-        error = "not a picture that can be read";
-        return false;
+        return kUnreadablePicture;
     }
     region = fromImage(image, path);
-    return true;
+    return std::string();
 }
 
 const cv::Mat& WatchedRegion::forFrames(cv::Size frameSize) {

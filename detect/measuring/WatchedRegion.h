@@ -14,9 +14,9 @@ public:
 
     // image: 8-bit, one, three or four channels.
     static WatchedRegion fromImage(const cv::Mat& image, std::string name = std::string());
-    // Reads a still picture (PNG, JPEG, BMP and the like); false, with the reason, when it
-    // cannot.
-    static bool load(const std::string& path, WatchedRegion& region, std::string& error);
+    // Reads a still picture (PNG, JPEG, BMP and the like) into region; the reason when it
+    // cannot, else nothing.
+    static std::string load(const std::string& path, WatchedRegion& region);
 
     bool wholeFrame() const { return watched.empty(); }
     // The picture's own size, and the name it was read from.

@@ -48,7 +48,8 @@ std::vector<std::string> cornerLines(long long frame, const FrameNames& names,
 DigestOutcome writeDigest(const DigestRequest& request) {
     DigestOutcome outcome;
     FrameSeeker reader;
-    if (!reader.open(request.videoPath, outcome.error)) {
+    outcome.error = reader.open(request.videoPath);
+    if (!outcome.error.empty()) {
         outcome.error = "it cannot be read again: " + outcome.error;
         return outcome;
     }
@@ -126,8 +127,8 @@ struct CameraReading {
     std::string open(const std::string& path) {
         videoPath = path;
         imageFrame = -1;
-        std::string error;
-        if (!reader.open(path, error)) {
+        const std::string error = reader.open(path);
+        if (!error.empty()) {
             return "cannot read " + path + ": " + error;
         }
         if (!usableFrameRate(reader.frameRate())) {
@@ -150,8 +151,7 @@ cv::Size daySize(const std::vector<CameraStretch>& stretches) {
             continue;
         }
         VideoSource source;
-        std::string ignored;
-        if (!source.open(stretch.videoPath, ignored)) {
+        if (!source.open(stretch.videoPath).empty()) {
             continue;  // said as the stretch is read
         }
         const bool turned = source.rotation() % 180 != 0;

@@ -398,8 +398,8 @@ void failOnThrow(RunReport& report, RunHost& host, const std::string& video, Sta
 void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, RunReport& report,
                bool& started, bool& framesRan) {
     VideoJob job(asked.videoPath, asked.outputDir);
-    if (!job.open(asked.decoderThreads)) {
-        report.openError = job.openError();
+    report.openError = job.open(asked.decoderThreads);
+    if (!report.openError.empty()) {
         host.tell({MessageKind::VideoNotOpened, asked.videoPath, report.openError});
         report.status = RunReport::Status::OpenFailed;
         return;

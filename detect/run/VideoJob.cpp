@@ -13,8 +13,8 @@ namespace pelmora {
 VideoJob::VideoJob(std::string videoPath, std::string outputDir)
     : videoPath(std::move(videoPath)), outputDir(std::move(outputDir)) {}
 
-bool VideoJob::open(int decoderThreads) {
-    return source.open(videoPath, openFailure, decoderThreads);
+std::string VideoJob::open(int decoderThreads) {
+    return source.open(videoPath, decoderThreads);
 }
 
 std::string VideoJob::derivedDirectory(const std::string& videoPath) {

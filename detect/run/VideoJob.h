@@ -12,10 +12,9 @@ class VideoJob {
 public:
     VideoJob(std::string videoPath, std::string outputDir);
 
-    // False when the video does not open; openError() then says why, in FFmpeg's words. The
-    // decoder runs on decoderThreads threads; 0: as many as the machine has.
-    bool open(int decoderThreads = 0);
-    const std::string& openError() const { return openFailure; }
+    // Why the video does not open, in FFmpeg's words; empty when it does. The decoder runs on
+    // decoderThreads threads; 0: as many as the machine has.
+    std::string open(int decoderThreads = 0);
 
     // Settles where the snapshots go before anything is decoded: the destination given, or,
     // when none is, the video's file name up to its last '.' beside it ("NAME-snapshots" for a
@@ -42,7 +41,6 @@ private:
     std::string videoPath;
     std::string outputDir;
     VideoSource source;
-    std::string openFailure;
 };
 
 }  // namespace pelmora

@@ -242,10 +242,9 @@ private:
         // The stretches keep no clock: the start is decided again, as the one run would.
         {
             VideoSource source;
-            std::string reason;
             facts.start = decideStart(
                 facts.videoPath,
-                source.open(facts.videoPath, reason, 1) ? source.creationTime() : std::string(),
+                source.open(facts.videoPath, 1).empty() ? source.creationTime() : std::string(),
                 request.run.start);
         }
         if (request.recorder != nullptr) {

@@ -47,8 +47,7 @@ private:
 // The stretch the request stands for, or why the video cannot be split exactly.
 std::string planStretch(const SegmentRequest& request, VideoStretch& stretch, RunFacts& facts) {
     VideoSource source;
-    std::string reason;
-    if (!source.open(request.run.videoPath, reason, 1)) {
+    if (!source.open(request.run.videoPath, 1).empty()) {
         // The run says so in its own words.
         stretch = stretchOf(request.index, request.count, 0);
         return std::string();
@@ -56,7 +55,7 @@ std::string planStretch(const SegmentRequest& request, VideoStretch& stretch, Ru
     facts.videoPath = request.run.videoPath;
     facts.fps = source.fps();
     facts.framesAnnounced = source.announcedFrames();
-    reason = whyNotSplittable(source, request.count);
+    const std::string reason = whyNotSplittable(source, request.count);
     if (reason.empty()) {
         stretch = stretchOf(request.index, request.count, source.announcedFrames());
     }

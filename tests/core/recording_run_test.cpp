@@ -304,9 +304,7 @@ TEST(Recording, TheWatchedRegionAndTheMinimumDecideWhatIsSaved) {
         request.minPixels = row.minPixels;
         if (!row.mask.empty()) {
             ASSERT_TRUE(cv::imwrite(tmp.file("mask.png"), row.mask));
-            std::string error;
-            ASSERT_TRUE(pelmora::WatchedRegion::load(tmp.file("mask.png"), request.watched, error))
-                << error;
+            ASSERT_EQ(pelmora::WatchedRegion::load(tmp.file("mask.png"), request.watched), "");
         }
         testsupport::TestHost host;
         pelmora::FrameDetector detector;

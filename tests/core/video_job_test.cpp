@@ -90,9 +90,9 @@ TEST(VideoJob, OpensOnlyARealVideo) {
     testsupport::writeVideo(tmp.file("clip.avi"),
                             {testsupport::solidFrame(cv::Size(16, 16), cv::Scalar(1, 2, 3))}, 25.0);
     std::ofstream(tmp.file("text.avi")) << "this is not a video";
-    EXPECT_TRUE(VideoJob(tmp.file("clip.avi"), "").open());
-    EXPECT_FALSE(VideoJob(tmp.file("text.avi"), "").open());
-    EXPECT_FALSE(VideoJob(tmp.file("missing.avi"), "").open());
+    EXPECT_EQ(VideoJob(tmp.file("clip.avi"), "").open(), "");
+    EXPECT_NE(VideoJob(tmp.file("text.avi"), "").open(), "");
+    EXPECT_NE(VideoJob(tmp.file("missing.avi"), "").open(), "");
 }
 
 }  // namespace

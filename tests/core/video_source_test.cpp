@@ -47,7 +47,8 @@ Frames readWithCapture(const std::string& path) {
 Frames readWithSource(const std::string& path, std::string& reason, int threads) {
     Frames frames;
     pelmora::VideoSource source;
-    if (!source.open(path, reason, threads)) {
+    reason = source.open(path, threads);
+    if (!reason.empty()) {
         return frames;
     }
     frames.fps = source.fps();
@@ -234,10 +235,10 @@ std::pair<long long, long long> lastPacket(const std::string& path) {
 // The last picture of a video, converted; empty when it gives none.
 cv::Mat lastPicture(const std::string& path, long long& count) {
     pelmora::VideoSource source;
-    std::string reason;
     count = 0;
     cv::Mat image;
-    if (!source.open(path, reason, 1)) {
+    const std::string reason = source.open(path, 1);
+    if (!reason.empty()) {
         ADD_FAILURE() << path << ": " << reason;
         return image;
     }
@@ -315,9 +316,7 @@ TEST(VideoSource, SaysWhyAFileDoesNotOpen) {
     };
     for (const Row& row : rows) {
         pelmora::VideoSource source;
-        std::string reason;
-        EXPECT_FALSE(source.open(row.path, reason)) << row.name;
-        EXPECT_EQ(reason, row.reason) << row.name;
+        EXPECT_EQ(source.open(row.path), row.reason) << row.name;
         pelmora::Picture picture;
         EXPECT_FALSE(source.next(picture)) << row.name;
     }
@@ -336,8 +335,7 @@ TEST(FrameReader, AStopWhileItWaitsOnAFullReadAheadEndsAtOnce) {
     }
     ASSERT_TRUE(testsupport::writeVideo(tmp.file("grey.avi"), frames));
     pelmora::VideoSource source;
-    std::string reason;
-    ASSERT_TRUE(source.open(tmp.file("grey.avi"), reason, 1)) << reason;
+    ASSERT_EQ(source.open(tmp.file("grey.avi"), 1), "");
     {
         pelmora::FrameReader reader(source, 3);
         pelmora::Picture first;
