@@ -13,9 +13,7 @@
 # The trees and the logs stay for a closer look.
 #
 # usage: tools/check-fresh-debian.sh [REVISION]      (default HEAD; run as root)
-# environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's),
-#   PELMORA_CCACHE_DIR (a compiler cache of the host's, filled by a build of the same revision
-#   with the same compiler: the tree's builds take their objects from it; see .ci/run)
+# environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's)
 # needs on the host: debootstrap, git, Xvfb and ImageMagick's import
 # exit status: 0 all well, 1 a fault, 2 wrong use, 77 no Debian mirror could be reached (the
 # check could not be made, and says so in one line)
@@ -143,32 +141,16 @@ git -C "$tree/root/pelmora" checkout -q --detach "$commit"
 took "Copying the tree and cloning"
 echo "== $(git -C "$repo" log -1 --format='%h %s' "$commit")"
 
-# The cache is the check's, not the set-up's: ccache comes before the README's commands, which
-# still have to bring every package they compile against, and the sizes below leave it out.
-bare=(HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin)
-if [[ -n ${PELMORA_CCACHE_DIR:-} ]]; then
-  begin
-  chroot "$tree" /usr/bin/env -i "${bare[@]}" DEBIAN_FRONTEND=noninteractive bash -c \
-    'apt-get update -q && apt-get install -y -q --no-install-recommends ccache' \
-    >"$logs/ccache.log" 2>&1 || { tail -n 20 "$logs/ccache.log"; exit 1; }
-  mkdir -p "$tree/root/ccache"
-  mount --bind "$PELMORA_CCACHE_DIR" "$tree/root/ccache"
-  mounts+=("$tree/root/ccache")
-  bare+=(CCACHE_DIR=/root/ccache CCACHE_BASEDIR=/root/pelmora CCACHE_NOHASHDIR=1
-    CCACHE_COMPILERCHECK=content CMAKE_CXX_COMPILER_LAUNCHER=ccache
-    CMAKE_C_COMPILER_LAUNCHER=ccache)
-  took "Installing ccache and lending it the host's cache"
-fi
-
 # Megabytes on disk, without the clone with its build and without apt's downloaded archives and
 # package lists.
 tree_size() {
-  du -sxm --exclude=./root/pelmora --exclude=./root/ccache --exclude=./var/cache/apt/archives --exclude=./var/lib/apt/lists \
+  du -sxm --exclude=./root/pelmora --exclude=./var/cache/apt/archives --exclude=./var/lib/apt/lists \
     "${1:-$tree}/." | cut -f1
 }
 size_before=$(tree_size)
 
-# As root on a fresh machine: no display, no login session, no locale (bare, above).
+# As root on a fresh machine: no display, no login session, no locale.
+bare=(HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin)
 in_tree() { chroot "$tree" /usr/bin/env -i "${bare[@]}" "$@"; }
 
 timed() {
@@ -195,10 +177,6 @@ tail -n 2 "$logs/run.log"
 size_after_run=$(tree_size)
 timed test scripts/test.sh
 grep -E 'tests passed|tests failed' "$logs/test.log"
-if [[ -n ${PELMORA_CCACHE_DIR:-} ]]; then
-  echo "== Compiler cache: $(in_tree ccache --print-stats 2>/dev/null |
-    awk -F'\t' '$1 ~ /^(direct_cache_hit|preprocessed_cache_hit|cache_miss)$/ { printf "%s %s ", $1, $2 }')"
-fi
 
 echo "== apt, per install (build, then test):"
 grep -hE '^(Need to get|After this operation)' "$logs/run.log" "$logs/test.log" || true
