@@ -13,7 +13,9 @@
 # The trees and the logs stay for a closer look.
 #
 # usage: tools/check-fresh-debian.sh [REVISION]      (default HEAD; run as root)
-# environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's)
+# environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's),
+#   SHARED_CCACHE: a ccache folder the README commands' builds may take objects from (CI passes
+#   the one its own release build filled); ccache itself is then installed in the tree first
 # needs on the host: debootstrap, git, Xvfb and ImageMagick's import
 # exit status: 0 all well, 1 a fault, 2 wrong use, 77 no Debian mirror could be reached (the
 # check could not be made, and says so in one line)
@@ -60,7 +62,11 @@ flock -n "$lock_fd" || { echo "$0: another check is running in $chroots" >&2; ex
 mounts=()
 xvfb_pid=
 window_pid=
+declare -A install_pid install_what
 cleanup() {
+  # A package tree still installing is let finish: its /proc must not go from under apt.
+  local pid
+  for pid in "${install_pid[@]}"; do wait "$pid" 2>/dev/null || true; done
   if [[ -n $window_pid ]]; then kill "$window_pid" 2>/dev/null || true; fi
   if [[ -n $xvfb_pid ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   local i
@@ -147,18 +153,35 @@ tree_size() {
   du -sxm --exclude=./root/pelmora --exclude=./var/cache/apt/archives --exclude=./var/lib/apt/lists \
     "${1:-$tree}/." | cut -f1
 }
-size_before=$(tree_size)
 
 # As root on a fresh machine: no display, no login session, no locale.
 bare=(HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin)
 in_tree() { chroot "$tree" /usr/bin/env -i "${bare[@]}" "$@"; }
+
+# With SHARED_CCACHE, the compiler cache the README commands' builds go through (see .ci/run).
+cache_env=()
+if [[ -n ${SHARED_CCACHE:-} ]]; then
+  begin
+  mkdir -p "$tree/var/cache/pelmora-ccache"
+  mount --bind "$SHARED_CCACHE" "$tree/var/cache/pelmora-ccache"
+  mounts+=("$tree/var/cache/pelmora-ccache")
+  in_tree DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends ccache \
+    >"$logs/ccache.log" 2>&1 || { tail -n 20 "$logs/ccache.log"; exit 1; }
+  cache_env=(CCACHE_DIR=/var/cache/pelmora-ccache CCACHE_BASEDIR=/root/pelmora CCACHE_NOHASHDIR=1
+    CCACHE_SLOPPINESS=locale,pch_defines,time_macros,include_file_mtime,include_file_ctime
+    CCACHE_COMPILERCHECK=content
+    CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  in_tree "${cache_env[@]}" ccache --zero-stats >/dev/null
+  took "Installing ccache for the shared compiler cache"
+fi
+size_before=$(tree_size)
 
 timed() {
   local name=$1 status
   shift
   begin
   status=0
-  in_tree bash -c "cd /root/pelmora && $*" >"$logs/$name.log" 2>&1 || status=$?
+  in_tree "${cache_env[@]}" bash -c "cd /root/pelmora && $*" >"$logs/$name.log" 2>&1 || status=$?
   took "$*, exit status $status (log: $logs/$name.log),"
   if ((status != 0)); then
     tail -n 40 "$logs/$name.log"
@@ -177,6 +200,11 @@ tail -n 2 "$logs/run.log"
 size_after_run=$(tree_size)
 timed test scripts/test.sh
 grep -E 'tests passed|tests failed' "$logs/test.log"
+if ((${#cache_env[@]} > 0)); then
+  echo "== The README commands' compiler cache: $(in_tree "${cache_env[@]}" ccache --print-stats |
+    awk -F'\t' '$1 == "direct_cache_hit" || $1 == "preprocessed_cache_hit" { hit += $2 }
+      $1 == "cache_miss" { miss = $2 } END { printf "%d hits, %d misses", hit, miss }')"
+fi
 
 echo "== apt, per install (build, then test):"
 grep -hE '^(Need to get|After this operation)' "$logs/run.log" "$logs/test.log" || true
@@ -195,17 +223,16 @@ version=$(git -C "$tree/root/pelmora" show HEAD:CMakeLists.txt |
 arch=$(chroot "$base" dpkg --print-architecture)
 deb_of() { echo "${1}_${version}_$arch.deb"; }
 
-# install_alone NAME CHECK DEB...: installs the packages into $chroots/pelmora-package-NAME,
-# runs CHECK there and prints what it took. Sets installed_mb. With --names before the
-# packages, they are names for the mirror rather than files made here; apt_options are added to
-# apt-get's.
+# start_install NAME OPTIONS CHECK DEB...: makes $chroots/pelmora-package-NAME and, in the
+# background, installs the packages there with apt-get's OPTIONS added (quoted as one word)
+# and runs CHECK. With --names before the packages, they are names for the mirror rather than
+# files made here. The four trees install side by side: apt mostly waits for the mirror and the
+# disk. finish_install NAME waits for it, prints what it took and sets installed_mb.
 installed_mb=0
-apt_options=()
-install_alone() {
-  local name=$1 check=$2
-  shift 2
+start_install() {
+  local name=$1 options=$2 check=$3
+  shift 3
   local dir=$chroots/pelmora-package-$name debs=() deb names=0
-  begin
   fresh_tree "$dir"
   if [[ ${1:-} == --names ]]; then
     names=1
@@ -218,15 +245,31 @@ install_alone() {
     done
   fi
   cp "$tree/root/pelmora/build/sample/pelmora-sample.avi" "$dir/tmp/"
-  local before
-  before=$(tree_size "$dir")
-  chroot "$dir" /usr/bin/env -i "${bare[@]}" DEBIAN_FRONTEND=noninteractive \
-    bash -c "apt-get update && apt-get install -y ${apt_options[*]} ${debs[*]} && $check" \
-    >"$logs/package-$name.log" 2>&1 || { tail -n 40 "$logs/package-$name.log"; exit 1; }
-  ((names)) || for deb in "$@"; do rm "$dir/root/$deb"; done
-  installed_mb=$(($(tree_size "$dir") - before))
-  took "Installing $* into a fresh tree,"
-  echo "== $*, apt's defaults:" \
+  install_what[$name]="$*"
+  (
+    started=$(date +%s)
+    before=$(tree_size "$dir")
+    status=0
+    chroot "$dir" /usr/bin/env -i "${bare[@]}" DEBIAN_FRONTEND=noninteractive \
+      bash -c "apt-get update && apt-get install -y $options ${debs[*]} && $check" \
+      >"$logs/package-$name.log" 2>&1 || status=$?
+    ((names)) || for deb in "$@"; do rm -f "$dir/root/$deb"; done
+    echo "$status $(($(tree_size "$dir") - before)) $(($(date +%s) - started))" \
+      >"$logs/package-$name.result"
+  ) &
+  install_pid[$name]=$!
+}
+finish_install() {
+  local name=$1 status mb seconds
+  wait "${install_pid[$name]}" || true
+  read -r status mb seconds <"$logs/package-$name.result"
+  if ((status != 0)); then
+    tail -n 40 "$logs/package-$name.log"
+    exit 1
+  fi
+  installed_mb=$mb
+  echo "== Installing ${install_what[$name]} into a fresh tree took $seconds s"
+  echo "== ${install_what[$name]}, apt's defaults:" \
     "$(grep -hE '^(Need to get|After this operation)' "$logs/package-$name.log" | tr '\n' ' ')"
   echo "== Installed: $installed_mb MB on disk without apt's archives and lists"
 }
@@ -239,11 +282,19 @@ libraries=$(dpkg-deb -f "$tree/root/pelmora/build/$scan_deb" Depends |
   tr ',' '\n' | sed -E 's/\|.*//; s/\(.*\)//; s/ //g' | grep -v '^$' | tr '\n' ' ')
 qt=$(tr ' ' '\n' <<<"$libraries" | grep -E '^libqt' || true)
 [[ -z $qt ]] || problem "pelmora-scan's package depends on Qt: $qt"
-install_alone libraries "true" --names $libraries
-libraries_mb=$installed_mb
+begin
+# shellcheck disable=SC2086 # the names are words
+start_install libraries "" "true" --names $libraries
 # The tool alone scans a real clip there.
-install_alone scan "pelmora-scan --version && pelmora-scan -o /tmp/sample /tmp/pelmora-sample.avi" \
+start_install scan "" "pelmora-scan --version && pelmora-scan -o /tmp/sample /tmp/pelmora-sample.avi" \
   "$scan_deb"
+start_install window "" "pelmora-scan --version && pelmora --version" "$scan_deb" "$window_deb"
+# What a server that leaves out recommended packages (the video drivers FFmpeg's libraries
+# recommend for decoding in hardware, which pelmora-scan never uses) gets.
+start_install scan-lean --no-install-recommends "pelmora-scan --version" "$scan_deb"
+finish_install libraries
+libraries_mb=$installed_mb
+finish_install scan
 scan_mb=$installed_mb
 grep -E 'frames, [0-9]+ written' "$logs/package-scan.log" ||
   problem "pelmora-scan from its package wrote no summary line"
@@ -254,14 +305,11 @@ qt=$(chroot "$chroots/pelmora-package-scan" dpkg-query -W -f='${Package}\n' | gr
 if ((scan_mb > libraries_mb + 10)); then
   problem "pelmora-scan adds $scan_mb MB, its libraries alone $libraries_mb MB"
 fi
-install_alone window "pelmora-scan --version && pelmora --version" "$scan_deb" "$window_deb"
+finish_install window
 window_mb=$installed_mb
-# What a server that leaves out recommended packages (the video drivers FFmpeg's libraries
-# recommend for decoding in hardware, which pelmora-scan never uses) gets.
-apt_options=(--no-install-recommends)
-install_alone scan-lean "pelmora-scan --version" "$scan_deb"
+finish_install scan-lean
 scan_lean_mb=$installed_mb
-apt_options=()
+took "Installing the packages into their four trees, side by side,"
 echo "== Added to a fresh Debian 12 with apt's defaults: pelmora-scan $scan_mb MB (its libraries" \
   "alone $libraries_mb MB), with the window pelmora $window_mb MB;" \
   "pelmora-scan without recommended packages $scan_lean_mb MB"
