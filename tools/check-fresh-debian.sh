@@ -169,7 +169,7 @@ if [[ -n ${SHARED_CCACHE:-} ]]; then
     >"$logs/ccache.log" 2>&1 || { tail -n 20 "$logs/ccache.log"; exit 1; }
   cache_env=(CCACHE_DIR=/var/cache/pelmora-ccache CCACHE_BASEDIR=/root/pelmora CCACHE_NOHASHDIR=1
     CCACHE_SLOPPINESS=locale,pch_defines,time_macros,include_file_mtime,include_file_ctime
-    CCACHE_COMPILERCHECK=content
+    CCACHE_COMPILERCHECK=content CCACHE_DEPEND=1
     CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache)
   in_tree "${cache_env[@]}" ccache --zero-stats >/dev/null
   took "Installing ccache for the shared compiler cache"

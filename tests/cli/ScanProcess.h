@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "ProgramPaths.h"
+
 extern char** environ;
 
 namespace clitest {
@@ -75,7 +77,7 @@ public:
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
         std::vector<std::string> storage = wrapper;
-        storage.push_back(PELMORA_SCAN_PATH);
+        storage.push_back(testsupport::kScanProgram);
         storage.insert(storage.end(), arguments.begin(), arguments.end());
         std::vector<char*> argv;
         for (std::string& argument : storage) {
@@ -92,7 +94,7 @@ public:
         outFd = outPipe[0];
         errFd = errPipe[0];
         if (spawnError != 0) {
-            ADD_FAILURE() << "posix_spawn " << PELMORA_SCAN_PATH << ": "
+            ADD_FAILURE() << "posix_spawn " << testsupport::kScanProgram << ": "
                           << std::strerror(spawnError);
             pid = -1;
         }

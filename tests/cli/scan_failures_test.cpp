@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "FolderNames.h"
+#include "ProgramPaths.h"
 #include "ScanChecks.h"
 
 namespace {
@@ -87,7 +88,7 @@ TEST_F(ScanTest, AReadOnlyDestinationIsReportedBeforeAnythingIsDecoded) {
     const std::string setpriv = "/usr/bin/setpriv";
     if (!fs::exists(setpriv) ||
         std::system(("/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups test -x " +
-                     std::string(PELMORA_SCAN_PATH))
+                     std::string(testsupport::kScanProgram))
                         .c_str()) != 0) {
         GTEST_SKIP() << "the scan cannot be run as user 65534 here";
     }

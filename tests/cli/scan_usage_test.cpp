@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ProgramPaths.h"
 #include "ScanChecks.h"
 
 namespace {
@@ -73,7 +74,7 @@ TEST_F(ScanTest, HelpAndVersionGoToStdoutAndScanNothing) {
 // An answer that cannot be written is a failure, not a success with nothing to show.
 TEST_F(ScanTest, HelpAndVersionIntoAFullDiskFail) {
     for (const char* argument : {"--version", "--help"}) {
-        const std::string command = std::string(PELMORA_SCAN_PATH) + " " + argument +
+        const std::string command = std::string(testsupport::kScanProgram) + " " + argument +
                                     " > /dev/full 2> '" + tmp.file("err") + "'";
         const int status = std::system(command.c_str());
         ASSERT_TRUE(WIFEXITED(status)) << argument;

@@ -23,6 +23,7 @@
 #include "DetectionRun.h"
 #include "FrameDetector.h"
 #include "LibraryDiagnostics.h"
+#include "ProgramPaths.h"
 #include "RunRecorder.h"
 #include "TestSupport.h"
 #include "Version.h"
@@ -208,7 +209,7 @@ TEST(OverviewView, ABrowserShowsTheLanesTheMarksAndEveryThumbnailOffline) {
         std::filesystem::create_directories(std::filesystem::path(tmp.path() + name).parent_path());
         ASSERT_TRUE(testsupport::writeVideo(tmp.path() + name, testsupport::knownMoments(), 25.0));
     }
-    const std::string command = std::string("'") + PELMORA_SCAN_PATH +
+    const std::string command = std::string("'") + testsupport::kScanProgram +
                                 "' -q --overview --event-gap 1 -o '" + tmp.file("out") +
                                 "' --time-zone UTC '" + tmp.file("in/yard") + "' '" +
                                 tmp.file("in/gate") + "' >/dev/null";
@@ -308,7 +309,7 @@ TEST(PagesView, ABrowserShowsHostileNamesAsText) {
         return shell + "'";
     };
     const std::string scan =
-        quoted(PELMORA_SCAN_PATH) + " -q --time-zone UTC --mask " + quoted(mask) + " -o ";
+        quoted(testsupport::kScanProgram) + " -q --time-zone UTC --mask " + quoted(mask) + " -o ";
     for (const std::string& command :
          {scan + quoted(tmp.file("out")) + " --overview --clips " + quoted(dated) + " " +
               quoted(undated),

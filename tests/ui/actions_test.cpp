@@ -24,6 +24,7 @@
 #include <set>
 #include <vector>
 
+#include "ProgramPaths.h"
 #include "TestSupport.h"
 #include "UiTestSupport.h"
 
@@ -278,7 +279,7 @@ std::set<QString> optionsIn(const QString& text, const QString& pattern) {
 
 TEST(Documentation, TheGuidesOptionTableListsEveryOptionOfPelmoraScansHelp) {
     QProcess scan;
-    scan.start(QStringLiteral(PELMORA_SCAN_PATH), QStringList{QStringLiteral("--help")});
+    scan.start(QString::fromUtf8(testsupport::kScanProgram), QStringList{QStringLiteral("--help")});
     ASSERT_TRUE(scan.waitForFinished(60000));
     ASSERT_EQ(scan.exitCode(), 0);
     // An option's names start its line of the help, two or six blanks in; its help is further

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "ProgramPaths.h"
 #include "TestSupport.h"
 
 namespace {
@@ -38,7 +39,7 @@ QByteArray startAndKill(const QProcessEnvironment& environment,
     QProcess program;
     program.setProcessEnvironment(environment);
     program.setReadChannel(QProcess::StandardError);
-    program.start(QStringLiteral(PELMORA_PATH), QStringList());
+    program.start(QString::fromUtf8(testsupport::kWindowProgram), QStringList());
     QByteArray written;
     QElapsedTimer clock;
     clock.start();
@@ -104,7 +105,8 @@ TEST(ProgramStart, AnswersVersionAndHelpWithoutADisplay) {
         environment.remove("QT_QPA_PLATFORM");
         QProcess program;
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(PELMORA_PATH), QStringList{QString::fromLatin1(row.argument)});
+        program.start(QString::fromUtf8(testsupport::kWindowProgram),
+                      QStringList{QString::fromLatin1(row.argument)});
         ASSERT_TRUE(program.waitForFinished(30000)) << row.argument;
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << row.argument;
         EXPECT_EQ(program.exitCode(), 0) << row.argument;
@@ -147,7 +149,7 @@ TEST(ProgramStart, SaysThereIsNoDisplayAndAnswersUnknownOptionsWithoutOne) {
         environment.remove("QT_QPA_PLATFORM");
         QProcess program;
         program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(PELMORA_PATH), row.arguments);
+        program.start(QString::fromUtf8(testsupport::kWindowProgram), row.arguments);
         ASSERT_TRUE(program.waitForFinished(30000)) << row.name;
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << row.name;
         EXPECT_EQ(program.exitCode(), row.status) << row.name;
@@ -161,7 +163,8 @@ TEST(ProgramStart, VersionAndHelpIntoAFullDiskFail) {
     for (const char* argument : {"--version", "--help"}) {
         QProcess program;
         program.setStandardOutputFile(QStringLiteral("/dev/full"));
-        program.start(QStringLiteral(PELMORA_PATH), QStringList{QString::fromLatin1(argument)});
+        program.start(QString::fromUtf8(testsupport::kWindowProgram),
+                      QStringList{QString::fromLatin1(argument)});
         ASSERT_TRUE(program.waitForFinished(30000)) << argument;
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << argument;
         EXPECT_EQ(program.exitCode(), 1) << argument;
