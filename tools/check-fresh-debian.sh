@@ -13,6 +13,7 @@
 # The trees and the logs stay for a closer look.
 #
 # usage: tools/check-fresh-debian.sh [REVISION]      (default HEAD; run as root)
+#        tools/check-fresh-debian.sh --pristine-only   (only makes the pristine tree, if missing)
 # environment: CHROOTS (default /work/chroots), DEBIAN_MIRROR (default: this machine's),
 #   SHARED_CCACHE: a ccache folder the README commands' builds may take objects from (CI passes
 #   the one its own release build filled); ccache itself is then installed in the tree first
@@ -21,6 +22,11 @@
 # check could not be made, and says so in one line)
 set -euo pipefail
 
+pristine_only=0
+if [[ ${1:-} == --pristine-only ]]; then
+  pristine_only=1
+  shift
+fi
 revision=${1:-HEAD}
 repo=$(cd "$(dirname "$0")/.." && pwd)
 chroots=${CHROOTS:-/work/chroots}
@@ -101,6 +107,7 @@ if [[ ! -d $base ]]; then
   mv "$base.partial" "$base"
   took "debootstrap"
 fi
+((pristine_only == 0)) || exit 0
 
 # A copy of the pristine tree at $1, with the mirror, name service and /proc it needs; never
 # over a tree that still has the host's /dev or /sys bound into it.
