@@ -176,7 +176,7 @@ if [[ -n ${SHARED_CCACHE:-} ]]; then
     >"$logs/ccache.log" 2>&1 || { tail -n 20 "$logs/ccache.log"; exit 1; }
   cache_env=(CCACHE_DIR=/var/cache/pelmora-ccache CCACHE_BASEDIR=/root/pelmora CCACHE_NOHASHDIR=1
     CCACHE_SLOPPINESS=locale,pch_defines,time_macros,include_file_mtime,include_file_ctime
-    CCACHE_COMPILERCHECK=content CCACHE_DEPEND=1
+    CCACHE_COMPILERCHECK=content
     CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache)
   in_tree "${cache_env[@]}" ccache --zero-stats >/dev/null
   took "Installing ccache for the shared compiler cache"
@@ -205,25 +205,10 @@ problem() {
 timed run scripts/run.sh
 tail -n 2 "$logs/run.log"
 size_after_run=$(tree_size)
-timed test scripts/test.sh
-grep -E 'tests passed|tests failed' "$logs/test.log"
-if ((${#cache_env[@]} > 0)); then
-  echo "== The README commands' compiler cache: $(in_tree "${cache_env[@]}" ccache --print-stats |
-    awk -F'\t' '$1 == "direct_cache_hit" || $1 == "preprocessed_cache_hit" { hit += $2 }
-      $1 == "cache_miss" { miss = $2 } END { printf "%d hits, %d misses", hit, miss }')"
-fi
-
-echo "== apt, per install (build, then test):"
-grep -hE '^(Need to get|After this operation)' "$logs/run.log" "$logs/test.log" || true
-echo "== Packages installed: $(in_tree dpkg-query -W -f='.\n' | wc -l)" \
-  "(the minimal tree had $(chroot "$base" dpkg-query -W -f='.\n' | wc -l))"
-echo "== Tree without the clone and apt's archives: $size_before MB before, $(tree_size) MB after"
-echo "== The run command's set-up: $((size_after_run - size_before)) MB installed;" \
-  "with the tests' set-up: $(($(tree_size) - size_before)) MB"
-
 # The packages as a user installs them: each into a fresh tree of its own, apt's defaults
 # (recommended packages too), nothing of the build set-up. A package that needs another made
-# here gets it from here, as `apt install ./a.deb ./b.deb` does.
+# here gets it from here, as `apt install ./a.deb ./b.deb` does. The packages are made before
+# the tests run, so that their trees install while the tests keep the processors busy.
 timed package scripts/package.sh
 version=$(git -C "$tree/root/pelmora" show HEAD:CMakeLists.txt |
   sed -nE 's/^project\(Pelmora VERSION ([0-9.]+) .*/\1/p')
@@ -289,7 +274,7 @@ libraries=$(dpkg-deb -f "$tree/root/pelmora/build/$scan_deb" Depends |
   tr ',' '\n' | sed -E 's/\|.*//; s/\(.*\)//; s/ //g' | grep -v '^$' | tr '\n' ' ')
 qt=$(tr ' ' '\n' <<<"$libraries" | grep -E '^libqt' || true)
 [[ -z $qt ]] || problem "pelmora-scan's package depends on Qt: $qt"
-begin
+installs_started=$(date +%s)
 # shellcheck disable=SC2086 # the names are words
 start_install libraries "" "true" --names $libraries
 # The tool alone scans a real clip there.
@@ -299,6 +284,24 @@ start_install window "" "pelmora-scan --version && pelmora --version" "$scan_deb
 # What a server that leaves out recommended packages (the video drivers FFmpeg's libraries
 # recommend for decoding in hardware, which pelmora-scan never uses) gets.
 start_install scan-lean --no-install-recommends "pelmora-scan --version" "$scan_deb"
+
+timed test scripts/test.sh
+grep -E 'tests passed|tests failed' "$logs/test.log"
+if ((${#cache_env[@]} > 0)); then
+  echo "== The README commands' compiler cache: $(in_tree "${cache_env[@]}" ccache --print-stats |
+    awk -F'\t' '$1 == "direct_cache_hit" || $1 == "preprocessed_cache_hit" { hit += $2 }
+      $1 == "cache_miss" { miss = $2 } END { printf "%d hits, %d misses", hit, miss }')"
+fi
+
+echo "== apt, per install (build, package, then test):"
+grep -hE '^(Need to get|After this operation)' "$logs/run.log" "$logs/package.log" \
+  "$logs/test.log" || true
+echo "== Packages installed: $(in_tree dpkg-query -W -f='.\n' | wc -l)" \
+  "(the minimal tree had $(chroot "$base" dpkg-query -W -f='.\n' | wc -l))"
+echo "== Tree without the clone and apt's archives: $size_before MB before, $(tree_size) MB after"
+echo "== The run command's set-up: $((size_after_run - size_before)) MB installed;" \
+  "with the tests' set-up: $(($(tree_size) - size_before)) MB"
+
 finish_install libraries
 libraries_mb=$installed_mb
 finish_install scan
@@ -316,7 +319,8 @@ finish_install window
 window_mb=$installed_mb
 finish_install scan-lean
 scan_lean_mb=$installed_mb
-took "Installing the packages into their four trees, side by side,"
+echo "== Installing the packages into their four trees, side by side and beside the tests," \
+  "took $(($(date +%s) - installs_started)) s"
 echo "== Added to a fresh Debian 12 with apt's defaults: pelmora-scan $scan_mb MB (its libraries" \
   "alone $libraries_mb MB), with the window pelmora $window_mb MB;" \
   "pelmora-scan without recommended packages $scan_lean_mb MB"
