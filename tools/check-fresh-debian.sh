@@ -174,9 +174,8 @@ if [[ -n ${SHARED_CCACHE:-} ]]; then
   mounts+=("$tree/var/cache/pelmora-ccache")
   in_tree DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends ccache \
     >"$logs/ccache.log" 2>&1 || { tail -n 20 "$logs/ccache.log"; exit 1; }
-  cache_env=(CCACHE_DIR=/var/cache/pelmora-ccache CCACHE_BASEDIR=/root/pelmora CCACHE_NOHASHDIR=1
-    CCACHE_SLOPPINESS=locale,pch_defines,time_macros,include_file_mtime,include_file_ctime
-    CCACHE_COMPILERCHECK=content
+  # The cache's settings come with it, in its ccache.conf; paths are hashed from this tree's.
+  cache_env=(CCACHE_DIR=/var/cache/pelmora-ccache CCACHE_BASEDIR=/root/pelmora
     CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache)
   in_tree "${cache_env[@]}" ccache --zero-stats >/dev/null
   took "Installing ccache for the shared compiler cache"
