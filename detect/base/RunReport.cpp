@@ -20,13 +20,14 @@ std::string framesText(const RunReport& report) {
 }
 
 int progressPercent(long long framesDone, long long frameCount) {
-    const double percent =
-        static_cast<double>(framesDone) / static_cast<double>(frameCount) * 100.0;
-    // Also false for the NaN and infinities of a zero count.
-    if (!(percent > -1.0 && percent < 101.0)) {
+    // In whole numbers: in doubles 232 of 400 comes out a hair under 58 and shows as 57. Wide
+    // enough that no count overflows.
+    if (frameCount <= 0 || framesDone < 0) {
         return -1;
     }
-    return static_cast<int>(percent);
+    const __int128 percent = static_cast<__int128>(framesDone) * 100 / frameCount;
+    // More than a hundredth past the count: the count was wrong, and there is no percentage.
+    return percent <= 100 ? static_cast<int>(percent) : -1;
 }
 
 }  // namespace pelmora

@@ -126,6 +126,10 @@ TEST(ProgressPercent, TruncatesAndRefusesWhatIsNoPercentage) {
         {"a hair over 100 still truncates to 100", 1001, 1000, 100},
         {"negative count", 1, -5, -1},
         {"huge video", 2999999999LL, 3000000000LL, 99},
+        {"58 of a hundred exactly, where doubles make it 57.99", 232, 400, 58},
+        {"29 of a hundred exactly", 116, 400, 29},
+        {"every frame of the longest count", 9223372036854775807LL, 9223372036854775807LL, 100},
+        {"one frame past the count's hundredth", 101, 100, -1},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(pelmora::progressPercent(row.done, row.count), row.expected) << row.name;
