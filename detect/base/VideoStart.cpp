@@ -1,6 +1,6 @@
 #include "VideoStart.h"
 
-#include <regex>
+#include "TextPattern.h"
 
 namespace pelmora {
 
@@ -23,26 +23,22 @@ std::string stem(const std::string& name) {
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
-int number(const std::ssub_match& match) {
-    return match.matched ? std::stoi(match.str()) : 0;
-}
-
 // Each part may be parted from the next by one of the separators names use, or by nothing; a
 // digit may not stand right before the year nor right after the last part.
-const std::regex& dateTimePattern() {
-    static const std::regex pattern(
+const TextPattern& dateTimePattern() {
+    static const TextPattern pattern(
         "(^|[^0-9])([0-9]{4})[-_. ]?([0-9]{2})[-_. ]?([0-9]{2})[-_. Tt]?"
         "([0-9]{2})[-_.: ]?([0-9]{2})[-_.: ]?([0-9]{2})(\\.?([0-9]{3}))?(?![0-9])");
     return pattern;
 }
 
-const std::regex& datePattern() {
-    static const std::regex pattern("^([0-9]{4})[-_. ]?([0-9]{2})[-_. ]?([0-9]{2})$");
+const TextPattern& datePattern() {
+    static const TextPattern pattern("^([0-9]{4})[-_. ]?([0-9]{2})[-_. ]?([0-9]{2})$");
     return pattern;
 }
 
-const std::regex& timePattern() {
-    static const std::regex pattern(
+const TextPattern& timePattern() {
+    static const TextPattern pattern(
         "(^|[^0-9])([0-9]{2})[-_.: ]?([0-9]{2})[-_.: ]?([0-9]{2})(\\.?([0-9]{3}))?(?![0-9])");
     return pattern;
 }
@@ -86,46 +82,45 @@ std::string VideoStart::clockTime(long long videoMs) const {
 }
 
 bool isDateFolderName(const std::string& name) {
-    std::smatch match;
-    if (!std::regex_match(name, match, datePattern())) {
+    const std::optional<PatternMatch> match = datePattern().match(name);
+    if (!match) {
         return false;
     }
     CivilTime date;
-    date.year = number(match[1]);
-    date.month = number(match[2]);
-    date.day = number(match[3]);
+    date.year = match->number(1);
+    date.month = match->number(2);
+    date.day = match->number(3);
     return isValidCivilTime(date);
 }
 
 std::optional<CivilTime> timeInPath(const std::string& videoPath) {
     const std::string name = stem(lastPart(videoPath));
-    std::smatch match;
-    if (std::regex_search(name, match, dateTimePattern())) {
+    if (const std::optional<PatternMatch> match = dateTimePattern().search(name)) {
         CivilTime time;
-        time.year = number(match[2]);
-        time.month = number(match[3]);
-        time.day = number(match[4]);
-        time.hour = number(match[5]);
-        time.minute = number(match[6]);
-        time.second = number(match[7]);
-        time.millisecond = number(match[9]);
+        time.year = match->number(2);
+        time.month = match->number(3);
+        time.day = match->number(4);
+        time.hour = match->number(5);
+        time.minute = match->number(6);
+        time.second = match->number(7);
+        time.millisecond = match->number(9);
         return valid(time);
     }
     // The day's folder and the time in the name.
     const std::string folder = lastPart(folderPart(videoPath));
-    std::smatch date;
-    if (!std::regex_match(folder, date, datePattern()) ||
-        !std::regex_search(name, match, timePattern())) {
+    const std::optional<PatternMatch> date = datePattern().match(folder);
+    const std::optional<PatternMatch> match = date ? timePattern().search(name) : std::nullopt;
+    if (!match) {
         return std::nullopt;
     }
     CivilTime time;
-    time.year = number(date[1]);
-    time.month = number(date[2]);
-    time.day = number(date[3]);
-    time.hour = number(match[2]);
-    time.minute = number(match[3]);
-    time.second = number(match[4]);
-    time.millisecond = number(match[6]);
+    time.year = date->number(1);
+    time.month = date->number(2);
+    time.day = date->number(3);
+    time.hour = match->number(2);
+    time.minute = match->number(3);
+    time.second = match->number(4);
+    time.millisecond = match->number(6);
     return valid(time);
 }
 

@@ -1,9 +1,9 @@
 #include "ScanChecks.h"
+#include "TextPattern.h"
 
 #include <algorithm>
 #include <cmath>
 #include <opencv2/imgproc.hpp>
-#include <regex>
 
 namespace clitest {
 
@@ -81,20 +81,19 @@ testing::AssertionResult isSummary(const std::string& line, const std::string& h
                << "'" << line << "' does not start with '" << head << "'";
     }
     // Quiet, the folder the files went into follows.
-    const std::regex timings(
+    const pelmora::TextPattern timings(
         interrupted ? R"((\d+\.\d\d) s, (\d+\.\d) frames/s, interrupted(; files in .*)?\n)"
         : failed    ? R"((\d+\.\d\d) s, (\d+\.\d) frames/s, failed(; files in .*)?\n)"
                     : R"((\d+\.\d\d) s, (\d+\.\d) frames/s(; files in .*)?\n)");
-    std::smatch match;
-    const std::string tail = line.substr(head.size());
-    if (!std::regex_match(tail, match, timings)) {
+    const std::optional<pelmora::PatternMatch> match = timings.match(line.substr(head.size()));
+    if (!match) {
         return testing::AssertionFailure() << "'" << line << "' does not end in the timings"
                                            << (interrupted ? " and ', interrupted'" : "");
     }
     // The seconds are rounded to hundredths, the rate to tenths.
     const double frames = std::stod(line.substr(line.find(": ") + 2));
-    const double seconds = std::stod(match[1]);
-    const double rate = std::stod(match[2]);
+    const double seconds = std::stod((*match)[1]);
+    const double rate = std::stod((*match)[2]);
     const double fastest = seconds > 0.005 ? frames / (seconds - 0.005) : HUGE_VAL;
     if (rate < frames / (seconds + 0.005) - 0.05 || rate > fastest + 0.05) {
         return testing::AssertionFailure() << "'" << line << "': " << rate << " frames/s is not "

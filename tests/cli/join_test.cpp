@@ -17,13 +17,13 @@
 #include <iterator>
 #include <map>
 #include <opencv2/core.hpp>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "ScanChecks.h"
 #include "ScanProcess.h"
 #include "TestSupport.h"
+#include "TextPattern.h"
 
 namespace {
 
@@ -177,8 +177,8 @@ TEST(Join, StretchFilesChangedSinceOrInTheWayAreRefusedWithTheFolderAsItWas) {
         {"a snapshot's pixel count changed in a record",
          [&](const std::string& dir) {
              editRecord(dir, [](const std::string& line) {
-                 return std::regex_replace(line, std::regex("^snapshot 39 1560 \\d+ "),
-                                           "snapshot 39 1560 1 ");
+                 return pelmora::TextPattern("^snapshot 39 1560 \\d+ ")
+                     .replaced(line, "snapshot 39 1560 1 ");
              });
          },
          "stretch 1/3 cannot be joined: DIR" + record + changed},

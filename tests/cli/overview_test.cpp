@@ -3,12 +3,12 @@
 #include <filesystem>
 #include <fstream>
 #include <opencv2/imgproc.hpp>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "ScanProcess.h"
 #include "TestSupport.h"
+#include "TextPattern.h"
 
 // A recorder's export of a morning, three cameras, each clip two seconds with a square that
 // appears one second in: the overview of the batch puts every event on one clock.
@@ -35,32 +35,29 @@ std::vector<cv::Mat> clipFrames() {
 
 // "camera clock" of each event in the page's list, in its order.
 std::vector<std::string> listedEvents(const std::string& page) {
-    static const std::regex row(
+    static const pelmora::TextPattern row(
         "<tr class=\"event\" data-camera=\"([^\"]*)\" data-clock=\"([^\"]*)\"");
     std::vector<std::string> events;
-    for (auto it = std::sregex_iterator(page.begin(), page.end(), row);
-         it != std::sregex_iterator(); ++it) {
-        events.push_back((*it)[1].str() + " " + (*it)[2].str());
+    for (const pelmora::PatternMatch& event : row.matchesIn(page)) {
+        events.push_back(event[1] + " " + event[2]);
     }
     return events;
 }
 
 std::vector<std::string> joints(const std::string& page) {
-    static const std::regex row(
+    static const pelmora::TextPattern row(
         "<tr class=\"(gap|overlap)\"><td>([^<]*)</td>.*?<td "
         "class=\"clock\">([^<]*)</td><td class=\"clock\">([^<]*)</td>");
     std::vector<std::string> found;
-    for (auto it = std::sregex_iterator(page.begin(), page.end(), row);
-         it != std::sregex_iterator(); ++it) {
-        found.push_back((*it)[2].str() + " " + (*it)[1].str() + " " + (*it)[3].str() + " to " +
-                        (*it)[4].str());
+    for (const pelmora::PatternMatch& joint : row.matchesIn(page)) {
+        found.push_back(joint[2] + " " + joint[1] + " " + joint[3] + " to " + joint[4]);
     }
     return found;
 }
 
 // The page without the line that says when it was made.
 std::string withoutMadeAt(const std::string& page) {
-    return std::regex_replace(page, std::regex("<p class=\"made\">[^\n]*"), "");
+    return pelmora::TextPattern("<p class=\"made\">[^\n]*").replaced(page, "");
 }
 
 class Overview : public ::testing::Test {

@@ -6,11 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "ScanChecks.h"
+#include "TextPattern.h"
 
 namespace {
 
@@ -125,7 +125,7 @@ TEST_F(ScanTest, ABatchOfSeveralVideosEndsWithItsTotalOnTheErrorStream) {
             continue;
         }
         ASSERT_EQ(last.compare(0, row.total.size(), row.total), 0) << last;
-        EXPECT_TRUE(std::regex_match(last.substr(row.total.size()), std::regex(R"(\d+\.\d\d s\n)")))
+        EXPECT_TRUE(pelmora::TextPattern(R"(\d+\.\d\d s\n)").match(last.substr(row.total.size())))
             << last;
     }
 }
@@ -194,8 +194,9 @@ TEST_F(ScanTest, AListThatIsNoListIsRefusedAtOnce) {
     for (const std::string list : {"/dev/zero", "/dev/urandom"}) {
         const ScanResult result = runScan({"--list", list, "-q"});
         EXPECT_EQ(result.exitCode, 2) << list;
-        EXPECT_TRUE(std::regex_match(result.err, std::regex("pelmora-scan: cannot read the list " +
-                                                            list + ": line \\d+ .*\n")))
+        EXPECT_TRUE(
+            pelmora::TextPattern("pelmora-scan: cannot read the list " + list + ": line \\d+ .*\n")
+                .match(result.err))
             << result.err;
     }
 }
@@ -214,8 +215,8 @@ TEST_F(ScanTest, AFolderThatCannotBeReadIsNamedAndTheRestStillRuns) {
 // JSON line's seconds.
 std::string withoutTimings(const std::string& summaries) {
     const std::string text =
-        std::regex_replace(summaries, std::regex(R"(, \d+\.\d\d s, \d+\.\d frames/s)"), "");
-    return std::regex_replace(text, std::regex(R"("seconds":[^,]*,)"), "");
+        pelmora::TextPattern(R"(, \d+\.\d\d s, \d+\.\d frames/s)").replaced(summaries, "");
+    return pelmora::TextPattern(R"("seconds":[^,]*,)").replaced(text, "");
 }
 
 TEST_F(ScanTest, VideosRunAtOnceLeaveWhatOneAfterAnotherLeaves) {

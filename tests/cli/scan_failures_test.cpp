@@ -13,7 +13,6 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/videoio.hpp>
-#include <regex>
 #include <set>
 #include <string>
 #include <utility>
@@ -22,6 +21,7 @@
 #include "FolderNames.h"
 #include "ProgramPaths.h"
 #include "ScanChecks.h"
+#include "TextPattern.h"
 
 namespace {
 
@@ -122,16 +122,17 @@ TEST_F(ScanTest, ATruncatedClipSaysHowManyFramesItAnnouncedAndKeepsTheDecoderQui
     const std::string bytes = testsupport::fileBytes(whole);
     const std::string video = tmp.file("cut.avi");
     std::ofstream(video, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
-    const std::regex summary(R"(.*: (\d+) frames read, 40 announced, \d+ written, 0 lost, .*\n)");
+    const pelmora::TextPattern summary(
+        R"(.*: (\d+) frames read, 40 announced, \d+ written, 0 lost, .*\n)");
     for (const bool verbose : {false, true}) {
         SCOPED_TRACE(verbose ? "verbose" : "quiet decoder");
         const ScanResult result =
             runScan(verbose ? std::vector<std::string>{"-q", "--verbose", video}
                             : std::vector<std::string>{"-q", video});
         EXPECT_EQ(result.exitCode, 0);
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(result.out, match, summary)) << result.out;
-        EXPECT_LT(std::stoi(match[1]), 30);
+        const std::optional<pelmora::PatternMatch> match = summary.match(result.out);
+        ASSERT_TRUE(match) << result.out;
+        EXPECT_LT(match->number(1), 30);
         if (verbose) {
             EXPECT_NE(result.err.find("[mjpeg @ "), std::string::npos) << result.err;
         } else {
@@ -144,11 +145,9 @@ TEST_F(ScanTest, ATruncatedClipSaysHowManyFramesItAnnouncedAndKeepsTheDecoderQui
 std::vector<std::string> found(const std::string& path, const std::string& pattern) {
     const std::string text =
         fs::is_regular_file(path) ? testsupport::fileBytes(path) : std::string();
-    const std::regex regex(pattern);
     std::vector<std::string> matches;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), regex);
-         it != std::sregex_iterator(); ++it) {
-        matches.push_back((*it)[1]);
+    for (const pelmora::PatternMatch& match : pelmora::TextPattern(pattern).matchesIn(text)) {
+        matches.push_back(match[1]);
     }
     return matches;
 }
@@ -165,7 +164,7 @@ testing::AssertionResult tellsTheTruth(const std::string& dir, const ScanResult&
     for (const std::string& name : listDir(dir)) {
         if (pelmora::isSnapshotFileName(name) && fs::is_regular_file(dir + "/" + name)) {
             ours.insert(name);
-        } else if (std::regex_match(name, std::regex(R"(\..*\.part)"))) {
+        } else if (pelmora::TextPattern(R"(\..*\.part)").match(name)) {
             return testing::AssertionFailure() << "a temporary file is left: " << name;
         }
     }
@@ -319,7 +318,7 @@ TEST_F(ScanTest, AFolderTellsTheTruthAfterAFault) {
                                   : std::vector<std::string>{});
         const ScanResult result = scan.finish();
         EXPECT_EQ(result.exitCode, row.exitCode);
-        EXPECT_EQ(result.err, std::regex_replace(row.err, std::regex("DIR"), dir));
+        EXPECT_EQ(result.err, pelmora::TextPattern("DIR").replaced(row.err, dir));
         const bool kept = row.err.find("earlier") != std::string::npos;
         const std::vector<std::string> earlier(two.begin(), two.begin() + (kept ? row.earlier : 0));
         EXPECT_TRUE(tellsTheTruth(dir, result, row.options, earlier));

@@ -8,13 +8,13 @@
 #include <chrono>
 #include <filesystem>
 #include <opencv2/core.hpp>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "FolderNames.h"
 #include "ScanChecks.h"
+#include "TextPattern.h"
 
 namespace {
 
@@ -60,15 +60,14 @@ TEST_F(ScanTest, StopSignalsStopAfterTheCurrentFrameAndSumUp) {
 
         EXPECT_EQ(result.termSignal, 0) << "killed by the signal instead of handling it";
         EXPECT_EQ(result.exitCode, row.exitCode);
-        const std::regex summary(
-            std::regex_replace(longVideo, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+        const pelmora::TextPattern summary(
+            pelmora::TextPattern(R"([.^$|()\[\]{}*+?\\])").replaced(longVideo, R"(\$&)") +
             R"(: (\d+) frames?, (\d+) written, 0 lost, \d+\.\d\d s, )"
             R"(\d+\.\d frames/s, interrupted\n)");
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(result.out, match, summary))
-            << "only the interrupted video is summed up: " << result.out;
-        const long long framesRead = std::stoll(match[1]);
-        const long long written = std::stoll(match[2]);
+        const std::optional<pelmora::PatternMatch> match = summary.match(result.out);
+        ASSERT_TRUE(match) << "only the interrupted video is summed up: " << result.out;
+        const long long framesRead = std::stoll((*match)[1]);
+        const long long written = std::stoll((*match)[2]);
         EXPECT_GE(framesRead, 1);
         EXPECT_LT(framesRead, kFrames);
         EXPECT_EQ(written, framesRead);
@@ -77,10 +76,11 @@ TEST_F(ScanTest, StopSignalsStopAfterTheCurrentFrameAndSumUp) {
         EXPECT_EQ(static_cast<long long>(names.size()), written);
         EXPECT_EQ(static_cast<long long>(splitLines(withoutTotal(result.err)).size()), written);
         // The batch's total says what the stop left.
-        const std::regex total("Total: 2 videos, 0 finished, 1 stopped, 0 failed, 1 not started, " +
-                               std::to_string(framesRead) + " frames?, " + std::to_string(written) +
-                               R"( written, 0 lost, \d+\.\d\d s\n)");
-        EXPECT_TRUE(std::regex_match(result.err.substr(withoutTotal(result.err).size()), total))
+        const pelmora::TextPattern total(
+            "Total: 2 videos, 0 finished, 1 stopped, 0 failed, 1 not started, " +
+            std::to_string(framesRead) + " frames?, " + std::to_string(written) +
+            R"( written, 0 lost, \d+\.\d\d s\n)");
+        EXPECT_TRUE(total.match(result.err.substr(withoutTotal(result.err).size())))
             << result.err.substr(withoutTotal(result.err).size());
         EXPECT_EQ(snapshotFiles(dir + "/long"), names);
         EXPECT_FALSE(fs::exists(dir + "/next")) << "went on to the next video";
@@ -167,14 +167,16 @@ TEST_F(ScanTest, AStopEndsEveryVideoRunningAtOnceAndSumsUpWhatRan) {
     // third never started.
     const std::vector<std::string> summaries = splitLines(result.out);
     ASSERT_EQ(summaries.size(), 2u) << result.out;
-    const std::regex summary(R"((.*): (\d+) frames?, (\d+) written, 0 lost, \d+\.\d\d s, )"
-                             R"(\d+\.\d frames/s, interrupted\n)");
+    const pelmora::TextPattern summary(
+        R"((.*): (\d+) frames?, (\d+) written, 0 lost, \d+\.\d\d s, )"
+        R"(\d+\.\d frames/s, interrupted\n)");
     long long frames = 0;
     long long written = 0;
     std::string lines;
     for (std::size_t i = 0; i < summaries.size(); ++i) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(summaries[i], match, summary)) << summaries[i];
+        const std::optional<pelmora::PatternMatch> found = summary.match(summaries[i]);
+        ASSERT_TRUE(found) << summaries[i];
+        const pelmora::PatternMatch& match = *found;
         const std::string name = i == 0 ? "first" : "second";
         EXPECT_EQ(match[1], tmp.file(name + ".avi"));
         const std::vector<std::string> names = snapshotFiles(dir + "/" + name);
@@ -187,10 +189,11 @@ TEST_F(ScanTest, AStopEndsEveryVideoRunningAtOnceAndSumsUpWhatRan) {
     // Every line whole, the first video's before the second's.
     EXPECT_EQ(withoutTotal(result.err), lines);
     EXPECT_FALSE(fs::exists(dir + "/third")) << "started a video after the stop";
-    const std::regex total("Total: 3 videos, 0 finished, 2 stopped, 0 failed, 1 not started, " +
-                           std::to_string(frames) + " frames, " + std::to_string(written) +
-                           R"( written, 0 lost, \d+\.\d\d s\n)");
-    EXPECT_TRUE(std::regex_match(result.err.substr(withoutTotal(result.err).size()), total))
+    const pelmora::TextPattern total(
+        "Total: 3 videos, 0 finished, 2 stopped, 0 failed, 1 not started, " +
+        std::to_string(frames) + " frames, " + std::to_string(written) +
+        R"( written, 0 lost, \d+\.\d\d s\n)");
+    EXPECT_TRUE(total.match(result.err.substr(withoutTotal(result.err).size())))
         << result.err.substr(withoutTotal(result.err).size());
 }
 

@@ -223,6 +223,29 @@ TEST(IsoTimes, TheFormsPeopleAndContainersWrite) {
     }
 }
 
+TEST(IsoTimes, WrittenAsTheZonesClockShowsTheMoment) {
+    const struct {
+        const char* name;
+        long long utcMs;
+        int offsetSeconds;
+        const char* iso;
+        const char* readable;
+    } rows[] = {
+        {"the first moment", 0, 0, "1970-01-01T00:00:00.000+00:00", "1970-01-01 00:00:00 +00:00"},
+        {"a millisecond before it", -1, 0, "1969-12-31T23:59:59.999+00:00",
+         "1969-12-31 23:59:59 +00:00"},
+        {"east, past midnight, seconds cut", 1714604399999LL, 5 * 3600 + 1800,
+         "2024-05-02T04:29:59.999+05:30", "2024-05-02 04:29:59 +05:30"},
+        {"west, back before midnight", 1709251200000LL, -3600, "2024-02-29T23:00:00.000-01:00",
+         "2024-02-29 23:00:00 -01:00"},
+    };
+    for (const auto& row : rows) {
+        const TimeZone zone = TimeZone::fixed(row.offsetSeconds);
+        EXPECT_EQ(pelmora::isoClockTime(row.utcMs, zone), row.iso) << row.name;
+        EXPECT_EQ(pelmora::readableClockTime(row.utcMs, zone), row.readable) << row.name;
+    }
+}
+
 TEST(TimeZones, NamesOffsetsAndTheMachinesOwn) {
     std::string error;
     EXPECT_FALSE(TimeZone::named("Mars/Olympus_Mons", error).has_value());

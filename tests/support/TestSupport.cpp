@@ -20,10 +20,10 @@
 #include <iterator>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
-#include <regex>
 #include <stdexcept>
 
 #include "FolderNames.h"
+#include "TextPattern.h"
 
 namespace fs = std::filesystem;
 
@@ -342,7 +342,7 @@ std::vector<std::string> snapshotFiles(const std::string& dir) {
 }
 
 std::string withoutTimeOfMaking(const std::string& report) {
-    return std::regex_replace(report, std::regex(R"( on \d{4}-\d\d-\d\d \d\d:\d\d \w*)"), "");
+    return pelmora::TextPattern(R"( on \d{4}-\d\d-\d\d \d\d:\d\d \w*)").replaced(report, "");
 }
 
 std::map<std::string, std::string> folderBytes(const std::string& dir, bool withFolders) {
