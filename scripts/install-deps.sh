@@ -11,9 +11,9 @@ set -euo pipefail
 # FFmpeg's libraries are found with pkg-config, which nothing else brings along.
 # Of OpenCV, the programs build on the core and imaging modules alone, each looked up by its
 # own package (cmake/OpenCVModules.cmake) rather than with libopencv-dev and every module.
-build_packages=(cmake make g++ pkgconf qtbase5-dev libopencv-core-dev libopencv-imgproc-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  libjpeg-dev libcli11-dev nlohmann-json3-dev libhowardhinnant-date-dev
+build_packages=(cmake ninja-build g++ pkgconf qtbase5-dev libopencv-core-dev
+  libopencv-imgproc-dev libavformat-dev libavcodec-dev libavutil-dev libswscale-dev
+  libswresample-dev libjpeg-dev libcli11-dev nlohmann-json3-dev libhowardhinnant-date-dev
   libkainjow-mustache-dev)
 # The window's PNG icons are rendered from their SVG when the packages are made.
 package_packages=(dpkg-dev file librsvg2-bin)

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh package
-cmake -S . -B build
+scripts/configure.sh build
 cmake --build build -j"$(nproc)"
 cd build
 cpack -G DEB

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh build
-cmake -S . -B build -DBUILD_TESTING=OFF
+scripts/configure.sh build -DBUILD_TESTING=OFF
 cmake --build build -j"$(nproc)"
 
 if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then

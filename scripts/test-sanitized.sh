@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh test
 # Optimised a little, as the sanitizers' own guide advises, with line tables for their reports:
 # unoptimised, the checked runs take several times as long and find nothing more.
-cmake -S . -B build-sanitize -DBUILD_TESTING=ON -DPELMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
+scripts/configure.sh build-sanitize -DBUILD_TESTING=ON -DPELMORA_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1"
 cmake --build build-sanitize -j"$(nproc)"
 cd build-sanitize

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
-cmake -S . -B build -DBUILD_TESTING=ON
+scripts/configure.sh build -DBUILD_TESTING=ON
 cmake --build build -j"$(nproc)"
 cd build
 # One test more at a time than there are processors: the cluster test mostly waits for its
