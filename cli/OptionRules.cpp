@@ -72,7 +72,8 @@ std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
          {&pelmora::option::kThreshold, &pelmora::option::kMinPixels, &pelmora::option::kClips,
           &pelmora::option::kDigest, &pelmora::option::kResume, &pelmora::option::kClean,
           &pelmora::option::kSegment, &pelmora::option::kJoin, &pelmora::option::kOverview,
-          &pelmora::option::kOverviewFrom, &pelmora::option::kContactSheet}) {
+          &pelmora::option::kOverviewFrom, &pelmora::option::kContactSheet,
+          &pelmora::option::kExport}) {
         if (parser.count(std::string("--") + entry->name) > 0) {
             return std::string(
                        "--sweep tries every threshold and trigger size it is given and "

@@ -151,3 +151,16 @@ CLI::Validator oneOf(const pelmora::OptionEntry& entry, const std::string& what)
         },
         what + " must be " + words);
 }
+
+CLI::Validator exportFormats() {
+    return CLI::Validator(
+        [](std::string& text) {
+            std::string problem;
+            return pelmora::parseExportFormats(text, problem)
+                       ? std::string()
+                       : "the export formats must be one or more of edl, otio, vtt and json with "
+                         "',' between them: " +
+                             problem;
+        },
+        std::string());
+}

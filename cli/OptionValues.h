@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "EventExports.h"
 #include "ObjectDetector.h"
 #include "OptionTable.h"
 
@@ -43,3 +44,6 @@ std::optional<std::vector<int>> triggerList(const std::string& text);
 
 // One of the option's choices, as what names them says: "the clock must be index or stream".
 CLI::Validator oneOf(const pelmora::OptionEntry& entry, const std::string& what);
+
+// "edl,json": formats of --export, each at most once; the problem names the one that is not.
+CLI::Validator exportFormats();

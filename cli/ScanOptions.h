@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "EventExports.h"
 #include "KnownMoments.h"
 #include "OptionTable.h"
 #include "RecordOptions.h"
@@ -45,8 +46,9 @@ struct ScanOptions {
     std::string startTimeText;  // --start-time as given
     std::string timeZoneName;   // --time-zone as given; empty: the machine's
     pelmora::StartOptions start;
-    bool contactSheet = false;  // contact.jpg in each snapshot folder
-    bool digest = false;        // digest.mp4 in each snapshot folder, or of the overview's day
+    bool contactSheet = false;       // contact.jpg in each snapshot folder
+    pelmora::ExportFormats exports;  // the events for other programs in each snapshot folder
+    bool digest = false;             // digest.mp4 in each snapshot folder, or of the overview's day
     int digestSpeed = static_cast<int>(pelmora::option::kDigestSpeed.scanDefault);
     bool help = false;
     bool version = false;

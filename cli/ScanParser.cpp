@@ -180,6 +180,19 @@ std::unique_ptr<CLI::App> makeScanParser(ScanOptions& options) {
                      "offset such as +02:00"));
          }},
         {&option::kContactSheet, [&] { flag(option::kContactSheet, options.contactSheet); }},
+        {&option::kExport,
+         [&] {
+             parser
+                 .add_option_function<std::string>(
+                     parserNames(option::kExport),
+                     [&options](const std::string& given) {
+                         std::string problem;
+                         options.exports = *pelmora::parseExportFormats(given, problem);
+                     },
+                     pelmora::optionHelp(option::kExport))
+                 ->type_name(option::kExport.valueName)
+                 ->check(exportFormats());
+         }},
         {&option::kDigest, [&] { flag(option::kDigest, options.digest); }},
         {&option::kDigestSpeed, [&] { count(option::kDigestSpeed, options.digestSpeed); }},
         {&option::kOverview, [&] { flag(option::kOverview, options.overview); }},

@@ -11,6 +11,7 @@ pelmora::RecordOptions recordOptions(const ScanOptions& options) {
     // The overview is read from each video's report and lists.
     record.report = options.report || options.overview;
     record.contactSheet = options.contactSheet;
+    record.exports = options.exports;
     record.digest = options.digest;
     record.digestSpeed = options.digestSpeed;
     record.eventGapMs = options.eventGapMs;
@@ -38,7 +39,7 @@ pelmora::RunRequest scanRequest(const ScanOptions& options, const std::string& v
 nlohmann::json resultSettings(const ScanOptions& options) {
     namespace option = pelmora::option;
     const pelmora::RecordOptions record = recordOptions(options);
-    return {
+    nlohmann::json settings = {
         {"threshold", options.threshold},
         {"min_pixels", options.minPixels},
         {"mask", options.maskPath.empty() ? nlohmann::json() : fileIdentity(options.maskPath)},
@@ -68,4 +69,10 @@ nlohmann::json resultSettings(const ScanOptions& options) {
                            ? "any"
                            : option::kStartFrom.choices[static_cast<int>(options.start.from) - 1]},
         {"time_zone", options.start.zoneOrMachine().name()}};
+    // Only where asked for, so that the records of runs before exports existed still say the
+    // settings of the same run.
+    if (record.exports.any()) {
+        settings["exports"] = pelmora::exportFormatNames(record.exports);
+    }
+    return settings;
 }

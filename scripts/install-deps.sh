@@ -22,11 +22,11 @@ package_packages=(dpkg-dev file librsvg2-bin)
 # systemd the package's munged starts, and slurmd and slurmctld wait for an /etc/slurm/slurm.conf.
 # QtWebKit is the browser engine the report's test reads report.html in; the programs need none.
 # OpenCV's video and image files are the reference the tests hold the reader to, and their
-# writer of test clips.
+# writer of test clips. Python's own JSON and CSV readers read the exported events back.
 test_packages=(libgtest-dev libbenchmark-dev ffmpeg libqt5webkit5-dev
   libopencv-videoio-dev libopencv-imgcodecs-dev
   lintian desktop-file-utils appstream man-db bash-completion
-  slurmctld slurmd slurm-client munge jq)
+  slurmctld slurmd slurm-client munge jq python3)
 
 packages=("${build_packages[@]}")
 case "${1:-build}" in

@@ -129,7 +129,8 @@ std::optional<std::string> temporaryTarget(const std::string& fileName) {
 bool isRunFileName(const std::string& name) {
     return name == kSnapshotListName || name == kEventListName || name == kReportName ||
            name == kContactSheetName || name == kDigestName || name == kRunRecordName ||
-           name == kSegmentRecordName || name == kSegmentFramesName ||
+           name == kEdlExportName || name == kOtioExportName || name == kVttExportName ||
+           name == kJsonExportName || name == kSegmentRecordName || name == kSegmentFramesName ||
            name == kSegmentReferenceName;
 }
 

@@ -17,6 +17,11 @@ inline constexpr const char* kRunRecordName = ".pelmora-run.json";
 inline constexpr const char* kContactSheetName = "contact.jpg";
 // The events at their own speed and the quiet between them flown through, in one video.
 inline constexpr const char* kDigestName = "digest.mp4";
+// The events handed on to other programs, as asked for.
+inline constexpr const char* kEdlExportName = "events.edl";
+inline constexpr const char* kOtioExportName = "events.otio";
+inline constexpr const char* kVttExportName = "events.vtt";
+inline constexpr const char* kJsonExportName = "events.json";
 // The page of a whole batch, in the folder that holds its videos' folders, and the digest of
 // every event of its day beside it. That folder is also the snapshot folder of a batch of one
 // video, so the day's digest never takes the name of the video's own.

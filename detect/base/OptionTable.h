@@ -273,6 +273,12 @@ inline constexpr OptionEntry kContactSheet = optionkind::flag(
     "contact-sheet", '\0',
     "also save contact.jpg in each snapshot folder: the busiest snapshot of each event in a grid, "
     "with its time in the video and its clock time where known; the events are listed too");
+inline constexpr OptionEntry kExport = optionkind::text(
+    "export", '\0', "FORMAT,...",
+    "also hand the events on to other programs, in each snapshot folder beside events.csv: edl, "
+    "events.edl, markers for video editors (CMX 3600); otio, events.otio, an OpenTimelineIO "
+    "timeline; vtt, events.vtt, WebVTT chapters for players; json, events.json, every event "
+    "with its snapshots and the settings, for scripts; implies --events");
 inline constexpr OptionEntry kStartTime = optionkind::text(
     "start-time", '\0', "TIME",
     "the clock time of the one VIDEO's first frame, in ISO 8601: 2024-05-01T08:00:00, with an "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClipWriter.h"
+#include "EventExports.h"
 #include "OptionTable.h"
 
 namespace pelmora {
@@ -21,10 +22,11 @@ struct RecordOptions {
     // the quiet between them one frame in digestSpeed.
     bool digest = false;
     long long digestSpeed = option::kDigestSpeed.scanDefault;
+    ExportFormats exports{};  // events.edl, events.otio, events.vtt, events.json
 
-    // The report, the clips, the contact sheet and the digest are made from the lists' data, so
-    // each brings the lists along.
-    bool listsImplied() const { return report || clips || contactSheet || digest; }
+    // The report, the clips, the contact sheet, the digest and the exports are made from the
+    // lists' data, so each brings the lists along.
+    bool listsImplied() const { return report || clips || contactSheet || digest || exports.any(); }
     // These options with the lists written wherever another output brings them: what the
     // recorder writes, the record holds and the window's boxes show.
     RecordOptions withImplied() const {

@@ -137,6 +137,9 @@ void RunRecorder::snapshotDone(const SnapshotOutcome& snapshot) {
     if (snapshot.againstBlack) {
         return;
     }
+    if (options.exports.json) {
+        eventSnapshots.push_back(snapshot);
+    }
     if (const auto closed = grouper.add(snapshot)) {
         eventClosed(*closed);
     }
@@ -171,6 +174,14 @@ void RunRecorder::runFinished(const RunReport& report) {
     if (events.isOpen()) {
         saved(kEventListName);
     }
+    // The frames read at the container's rate; the last frame's time when it gives none.
+    const long long durationMs =
+        usableFrameRate(facts.fps)
+            ? std::llround(static_cast<double>(report.framesRead) * 1000.0 / facts.fps)
+            : lastTimeMs;
+    if (options.exports.any()) {
+        writeExports(durationMs);
+    }
     if (options.contactSheet) {
         const std::string::size_type slash = facts.videoPath.rfind('/');
         const std::string reason = writeContactSheet(
@@ -189,11 +200,7 @@ void RunRecorder::runFinished(const RunReport& report) {
     ReportContent content;
     content.facts = facts;
     content.report = report;
-    // The frames read at the container's rate; the last frame's time when it gives none.
-    content.durationMs =
-        usableFrameRate(facts.fps)
-            ? std::llround(static_cast<double>(report.framesRead) * 1000.0 / facts.fps)
-            : lastTimeMs;
+    content.durationMs = durationMs;
     content.eventGapMs = options.eventGapMs;
     content.buckets = timeline.buckets();
     content.scalePixels = timeline.scalePixels();
@@ -247,7 +254,8 @@ void RunRecorder::eventClosed(const MotionEvent& event) {
         row.push_back(facts.start.clockTime(event.startMs));
     }
     writeRow(events, kEventListName, row);
-    if (options.report || options.clips || options.contactSheet || options.digest) {
+    if (options.report || options.clips || options.contactSheet || options.digest ||
+        options.exports.any()) {
         closedEvents.push_back(event);
     }
     if (listener != nullptr) {
@@ -316,6 +324,31 @@ void RunRecorder::makeDigest(const RunReport& report) {
     digestStopped = outcome.stopped;
     failure = true;
     log.tell({MessageKind::FileNotSaved, path, outcome.error, kDigestName});
+}
+
+void RunRecorder::writeExports(long long durationMs) {
+    ExportContent content;
+    content.facts = facts;
+    content.eventGapMs = options.eventGapMs;
+    content.durationMs = durationMs;
+    auto snapshot = eventSnapshots.begin();
+    for (const MotionEvent& event : closedEvents) {
+        ExportedEvent exported{event, {}};
+        // Both in frame order: each event's snapshots are those up to its last frame.
+        for (; snapshot != eventSnapshots.end() && snapshot->frame <= event.lastFrame; ++snapshot) {
+            exported.snapshots.push_back(*snapshot);
+        }
+        content.events.push_back(std::move(exported));
+    }
+    for (const ExportFile& file : eventExports(options.exports, content)) {
+        const std::string reason =
+            replaceFile(joinPath(facts.outputDir, file.name), file.text.data(), file.text.size());
+        if (!reason.empty()) {
+            fail(file.name, reason);
+        } else {
+            saved(file.name);
+        }
+    }
 }
 
 void RunRecorder::rewriteEventList() {

@@ -65,6 +65,7 @@ private:
     void cutClips();
     void makeDigest(const RunReport& report);
     void rewriteEventList();
+    void writeExports(long long durationMs);
 
     const RecordOptions options;
     RunLog& log;
@@ -74,6 +75,7 @@ private:
     EventGrouper grouper;
     Timeline timeline;
     std::vector<MotionEvent> closedEvents;            // for the report's table and the clips
+    std::vector<SnapshotOutcome> eventSnapshots;      // for the exports that list them
     std::vector<std::vector<std::string>> eventRows;  // to be written again with the clips
     std::vector<ClipOutcome> clipOutcomes;
     long long lostClips = 0;

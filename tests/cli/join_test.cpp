@@ -386,7 +386,8 @@ TEST_F(ScanTest, StretchesJoinedLeaveTheFilesOfOneRunOrAreRefused) {
                                    const std::string& threshold) {
         for (const char* stretch : {"0/3", "1/3", "2/3"}) {
             const ScanResult result =
-                runScan({"-q", "--report", "-t", threshold, "--segment", stretch, "-o", dir, file});
+                runScan({"-q", "--report", "--export", "edl,otio,vtt,json", "-t", threshold,
+                         "--segment", stretch, "-o", dir, file});
             EXPECT_EQ(result.exitCode, 0) << result.err;
         }
     };
@@ -408,12 +409,13 @@ TEST_F(ScanTest, StretchesJoinedLeaveTheFilesOfOneRunOrAreRefused) {
         SCOPED_TRACE(row.name);
         const std::string one = tmp.file(std::string(row.name) + " one");
         const std::string joined = tmp.file(row.name);
-        const ScanResult whole = runScan({"-q", "--report", "-o", one, row.video});
+        const ScanResult whole =
+            runScan({"-q", "--report", "--export", "edl,otio,vtt,json", "-o", one, row.video});
         EXPECT_EQ(whole.exitCode, 0);
         scanStretches(row.video, joined, "20");
         const auto stretches = folderBytes(joined);
-        const ScanResult result =
-            runScan({"-q", "--report", "-t", row.joinThreshold, "--join", joined});
+        const ScanResult result = runScan({"-q", "--report", "--export", "edl,otio,vtt,json", "-t",
+                                           row.joinThreshold, "--join", joined});
         EXPECT_EQ(result.exitCode, row.exitCode);
         EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
         if (row.exitCode != 0) {

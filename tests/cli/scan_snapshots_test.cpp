@@ -135,6 +135,9 @@ TEST_F(ScanTest, RecordingOptionsAddFilesButChangeNoSnapshotLineOrSummary) {
         {"theDefaultTrigger", {"--min-pixels", "10"}, {}},
         {"events", {"--events", "--event-gap=0.5"}, {"snapshots.csv", "events.csv"}},
         {"report", {"--report"}, {"snapshots.csv", "events.csv", "report.html"}},
+        {"exports",
+         {"--export", "json,vtt,otio,edl"},
+         {"snapshots.csv", "events.csv", "events.edl", "events.otio", "events.vtt", "events.json"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -151,6 +154,31 @@ TEST_F(ScanTest, RecordingOptionsAddFilesButChangeNoSnapshotLineOrSummary) {
         std::sort(files.begin(), files.end());
         EXPECT_EQ(listDir(dir), files);
     }
+}
+
+// The events handed on are those of events.csv: their numbers, times and clock times, as
+// Python's own readers of both files find them.
+TEST_F(ScanTest, TheExportedEventsAreThoseOfTheList) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    const std::string dir = tmp.file("out");
+    const ScanResult result =
+        runScan({"-q", "--export", "json", "--event-gap", "0.04", "--start-time",
+                 "2024-05-01T08:00:00+02:00", "-o", dir, video});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::string compare = R"(
+import csv, json, sys
+listed = [(r["event"], r["start_ms"], r["end_ms"], r["clock_time"])
+          for r in csv.DictReader(open(sys.argv[1]))]
+doc = json.load(open(sys.argv[2]))
+exported = [(str(e["event"]), str(e["start_ms"]), str(e["end_ms"]), e["start_clock_time"])
+            for e in doc["events"]]
+print(len(listed), listed == exported, doc["video"]["start_source"])
+)";
+    EXPECT_EQ(testsupport::commandOutput("python3 -c " + testsupport::shellQuoted(compare) + " " +
+                                         testsupport::shellQuoted(dir + "/events.csv") + " " +
+                                         testsupport::shellQuoted(dir + "/events.json") + " 2>&1"),
+              "2 True given\n");
 }
 
 // How often text occurs in a page.
