@@ -31,7 +31,8 @@ struct ReportContent {
     std::vector<MotionEvent> events;
     bool clipsWanted = false;  // a column of clips, linked where saved
     std::vector<ClipOutcome> clips;
-    bool digestSaved = false;  // digest.mp4 beside the page, linked from it
+    bool digestSaved = false;          // digest.mp4 beside the page, linked from it
+    std::vector<std::string> exports;  // the events for other programs, beside the page
     // The events' pictures as small JPEG data: addresses, from the first on; an empty
     // one, or none, shows a link alone.
     std::vector<std::string> thumbnails;

@@ -124,6 +124,15 @@ std::string reportPage(const ReportContent& content) {
     page["snapshotList"] = std::string(kSnapshotListName);
     page["eventList"] = std::string(kEventListName);
     page["digest"] = content.digestSaved ? PageData(std::string(kDigestName)) : PageData(false);
+    PageList exports;
+    for (std::size_t i = 0; i < content.exports.size(); ++i) {
+        PageData file;
+        file["name"] = content.exports[i];
+        file["more"] = i + 1 < content.exports.size();
+        exports.push_back(file);
+    }
+    page["exports"] = PageData(exports);
+    page["exported"] = !content.exports.empty();
     page["events"] = PageData(eventRows(content));
     page["table"] = !content.events.empty();
     page["clockColumn"] = content.facts.start.known();

@@ -208,6 +208,7 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.clipsWanted = options.clips;
     content.clips = clipOutcomes;
     content.digestSaved = digestSaved;
+    content.exports = exportsSaved;
     content.thumbnails = embeddedThumbnails(closedEvents, facts.outputDir);
     content.madeAt = localTimeNow();
     const std::string page = reportPage(content);
@@ -347,6 +348,7 @@ void RunRecorder::writeExports(long long durationMs) {
             fail(file.name, reason);
         } else {
             saved(file.name);
+            exportsSaved.emplace_back(file.name);
         }
     }
 }

@@ -76,6 +76,7 @@ private:
     Timeline timeline;
     std::vector<MotionEvent> closedEvents;            // for the report's table and the clips
     std::vector<SnapshotOutcome> eventSnapshots;      // for the exports that list them
+    std::vector<std::string> exportsSaved;            // for the report to link
     std::vector<std::vector<std::string>> eventRows;  // to be written again with the clips
     std::vector<ClipOutcome> clipOutcomes;
     long long lostClips = 0;

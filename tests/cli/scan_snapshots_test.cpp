@@ -163,7 +163,7 @@ TEST_F(ScanTest, TheExportedEventsAreThoseOfTheList) {
     ASSERT_TRUE(writeVideo(video, movingSquare()));
     const std::string dir = tmp.file("out");
     const ScanResult result =
-        runScan({"-q", "--export", "json", "--event-gap", "0.04", "--start-time",
+        runScan({"-q", "--report", "--export", "json", "--event-gap", "0.04", "--start-time",
                  "2024-05-01T08:00:00+02:00", "-o", dir, video});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string compare = R"(
@@ -179,6 +179,11 @@ print(len(listed), listed == exported, doc["video"]["start_source"])
                                          testsupport::shellQuoted(dir + "/events.csv") + " " +
                                          testsupport::shellQuoted(dir + "/events.json") + " 2>&1"),
               "2 True given\n");
+    // The report links them.
+    EXPECT_NE(
+        testsupport::fileBytes(dir + "/report.html")
+            .find("The events for other programs: <a href=\"events.json\">events.json</a></p>"),
+        std::string::npos);
 }
 
 // How often text occurs in a page.
