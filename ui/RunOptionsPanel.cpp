@@ -13,9 +13,11 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStringList>
 #include <initializer_list>
 #include <opencv2/imgproc.hpp>
 
+#include "EventExports.h"
 #include "OptionTable.h"
 #include "PictureConverter.h"
 #include "VideoSource.h"
@@ -107,6 +109,26 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
             .arg(secondsText(pelmora::option::kBefore, pelmora::option::kBefore.windowDefault),
                  secondsText(pelmora::option::kAfter, pelmora::option::kAfter.windowDefault))
             .arg(pelmora::option::kDigestSpeed.windowDefault));
+    // The same formats as pelmora-scan's --export, in the same order.
+    const struct {
+        const char* text;
+        const char* name;
+        const char* tip;
+    } exportBoxes[] = {
+        {QT_TR_NOOP("EDL"), "checkBox_exportEdl",
+         QT_TR_NOOP("events.edl: a marker at each event for video editors (CMX 3600)")},
+        {QT_TR_NOOP("OpenTimelineIO"), "checkBox_exportOtio",
+         QT_TR_NOOP("events.otio: the video as a clip with each event a marker over its frames")},
+        {QT_TR_NOOP("WebVTT"), "checkBox_exportVtt",
+         QT_TR_NOOP("events.vtt: a chapter for each event, which players and browsers show")},
+        {QT_TR_NOOP("JSON"), "checkBox_exportJson",
+         QT_TR_NOOP("events.json: every event with its snapshots and the settings, for scripts")},
+    };
+    for (std::size_t i = 0; i < exports.size(); ++i) {
+        exports[i] = new QCheckBox(tr(exportBoxes[i].text), this);
+        exports[i]->setObjectName(QString::fromLatin1(exportBoxes[i].name));
+        exports[i]->setToolTip(tr(exportBoxes[i].tip));
+    }
     clipMode = new QComboBox(this);
     clipMode->setObjectName(QStringLiteral("comboBox_clipMode"));
     // The same two ways as pelmora-scan's --clips, in the same order.
@@ -213,6 +235,12 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     clipRow->addWidget(clipMode);
     clipRow->addStretch(1);
     form->addRow(clipRow);
+    auto* exportRow = new QHBoxLayout;
+    for (QCheckBox* box : exports) {
+        exportRow->addWidget(box);
+    }
+    exportRow->addStretch(1);
+    form->addRow(tr("Export:"), exportRow);
     form->addRow(tr("Event gap:"), eventGap);
     form->addRow(tr("Trigger size:"), triggerSize);
     auto* detectorRow = new QHBoxLayout;
@@ -233,7 +261,7 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     layout->addLayout(form, 1);
     layout->addWidget(preview);
 
-    for (QCheckBox* box : {report, clips, digest}) {
+    for (QCheckBox* box : {report, clips, digest, exports[0], exports[1], exports[2], exports[3]}) {
         connect(box, &QCheckBox::toggled, this, &RunOptionsPanel::showImpliedLists);
     }
     showImpliedLists();
@@ -246,6 +274,8 @@ pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
     options.clips = clips->isChecked();
     options.digest = digest->isChecked();
     options.digestSpeed = pelmora::option::kDigestSpeed.windowDefault;
+    options.exports = {exports[0]->isChecked(), exports[1]->isChecked(), exports[2]->isChecked(),
+                       exports[3]->isChecked()};
     options.clipMode =
         clipMode->currentIndex() == 1 ? pelmora::ClipMode::Encode : pelmora::ClipMode::Copy;
     options.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
@@ -343,6 +373,16 @@ void RunOptionsPanel::restore(QSettings& settings) {
     digest->setChecked(settings.value(QStringLiteral("digest"), false).toBool());
     clipMode->setCurrentIndex(
         settings.value(QStringLiteral("clipMode")).toString() == QLatin1String("encode") ? 1 : 0);
+    // As --export names them; a value this version cannot read exports nothing.
+    std::string problem;
+    const pelmora::ExportFormats formats =
+        pelmora::parseExportFormats(
+            settings.value(QStringLiteral("exports")).toString().toStdString(), problem)
+            .value_or(pelmora::ExportFormats());
+    const bool wanted[] = {formats.edl, formats.otio, formats.vtt, formats.json};
+    for (std::size_t i = 0; i < exports.size(); ++i) {
+        exports[i]->setChecked(wanted[i]);
+    }
     eventLists->setChecked(settings.value(QStringLiteral("eventLists"), true).toBool());
     showImpliedLists();
     eventGap->setValue(settings.value(QStringLiteral("eventGap"), eventGap->value()).toDouble());
@@ -367,6 +407,11 @@ void RunOptionsPanel::save(QSettings& settings) const {
     settings.setValue(QStringLiteral("clipMode"), clipMode->currentIndex() == 1
                                                       ? QStringLiteral("encode")
                                                       : QStringLiteral("copy"));
+    QStringList formats;
+    for (const std::string& name : pelmora::exportFormatNames(recordOptions().exports)) {
+        formats.append(QString::fromStdString(name));
+    }
+    settings.setValue(QStringLiteral("exports"), formats.join(QLatin1Char(',')));
     settings.setValue(QStringLiteral("eventGap"), eventGap->value());
     settings.setValue(QStringLiteral("triggerSize"), triggerSize->value());
     settings.setValue(QStringLiteral("mask"), mask->text());

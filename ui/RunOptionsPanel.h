@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+
 #include <QWidget>
 
 #include "RunRecorder.h"
@@ -48,6 +50,8 @@ private:
     QCheckBox* clips = nullptr;
     QCheckBox* digest = nullptr;
     QComboBox* clipMode = nullptr;
+    // The exports in their order: EDL, OpenTimelineIO, WebVTT, JSON.
+    std::array<QCheckBox*, 4> exports{};
     QDoubleSpinBox* eventGap = nullptr;
     QSpinBox* triggerSize = nullptr;
     QComboBox* detectorChoice = nullptr;

@@ -74,14 +74,16 @@ TEST_F(WindowRun, TheRunOptionsReachTheRun) {
         int triggerSize;
         const char* mask;
         bool report;
+        bool exports;  // JSON and WebVTT
         std::size_t snapshots;
-        std::size_t files;  // with the lists and the report
+        std::size_t files;  // with the lists, the report and the exports
     } rows[] = {
-        {"as they come", 10, "", true, 3, 6},
-        {"a trigger no frame reaches", 5000, "", true, 0, 3},
-        {"a region that watches nothing", 10, "nothing.png", true, 0, 3},
+        {"as they come", 10, "", true, false, 3, 6},
+        {"a trigger no frame reaches", 5000, "", true, false, 0, 3},
+        {"a region that watches nothing", 10, "nothing.png", true, false, 0, 3},
         // The reference is the last run's last snapshot, which this video starts with.
-        {"lists without the report", 10, "", false, 2, 4},
+        {"lists without the report", 10, "", false, false, 2, 4},
+        {"exports", 10, "", false, true, 2, 6},
     };
     for (const auto& row : rows) {
         const std::string dir = tmp.file(row.name);
@@ -90,11 +92,17 @@ TEST_F(WindowRun, TheRunOptionsReachTheRun) {
         child<QLineEdit>(window, "lineEdit_mask")
             ->setText(*row.mask == 0 ? QString() : QString::fromStdString(tmp.file(row.mask)));
         child<QCheckBox>(window, "checkBox_report")->setChecked(row.report);
+        child<QCheckBox>(window, "checkBox_exportJson")->setChecked(row.exports);
+        child<QCheckBox>(window, "checkBox_exportVtt")->setChecked(row.exports);
         testsupport::StderrCapture err;
         clickStart();
         err.finish();
         EXPECT_EQ(testsupport::snapshotFiles(dir).size(), row.snapshots) << row.name;
         EXPECT_EQ(testsupport::listDir(dir).size(), row.files) << row.name;
+        EXPECT_EQ(std::filesystem::exists(dir + "/events.json") &&
+                      std::filesystem::exists(dir + "/events.vtt"),
+                  row.exports)
+            << row.name;
     }
 }
 
