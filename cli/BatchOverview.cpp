@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "DigestPlan.h"
+#include "EventExports.h"
 #include "FileOutput.h"
 #include "FolderNames.h"
 #include "JsonPath.h"
@@ -166,7 +167,7 @@ void clearKilledOverview(const std::string& folder) {
 }  // namespace
 
 std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone,
-                               DayDigestWish* digest) {
+                               DayDigestWish* digest, bool dayEvents) {
     std::error_code error;
     if (!fs::exists(folder, error)) {
         return "no such folder";
@@ -245,6 +246,21 @@ std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZon
         fs::remove(dayDigest, error);
         std::fprintf(stderr, "Removed %s of an earlier overview, which this one does not link\n",
                      dayDigest.c_str());
+    }
+    // The day's events for scripts, or none: one an earlier overview left would hold other
+    // events than this page.
+    const std::string eventsPath = pelmora::joinPath(folder, pelmora::kDayEventsName);
+    if (dayEvents) {
+        const std::string text = pelmora::dayEventsJsonText(content);
+        const std::string failed = pelmora::replaceFile(eventsPath, text.data(), text.size());
+        if (!failed.empty()) {
+            return failed;
+        }
+        std::fprintf(stderr, "[%s]\n", eventsPath.c_str());
+    } else if (fs::exists(eventsPath, error)) {
+        fs::remove(eventsPath, error);
+        std::fprintf(stderr, "Removed %s of an earlier overview, which this one did not make\n",
+                     eventsPath.c_str());
     }
     const std::string page = pelmora::overviewPage(content);
     const std::string path = pelmora::joinPath(folder, pelmora::kOverviewName);

@@ -22,6 +22,7 @@ struct DayDigestWish {
 };
 
 // The same, with folder/day-digest.mp4 of every event of the day (see pelmora::writeDayDigest)
-// made first and linked from the page: "[path]" once saved, a line that says why not.
+// made first and linked from the page: "[path]" once saved, a line that says why not. With
+// dayEvents, also folder/day-events.json (see pelmora::dayEventsJsonText).
 std::string writeBatchOverview(const std::string& folder, const pelmora::TimeZone& zone,
-                               DayDigestWish* digest);
+                               DayDigestWish* digest, bool dayEvents = false);

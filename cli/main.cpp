@@ -99,8 +99,9 @@ static int overviewCommand(const std::string& folder, const ScanOptions& options
     digest.beforeMs = options.clipBeforeMs;
     digest.afterMs = options.clipAfterMs;
     digest.stopRequested = [] { return stopSignal != 0; };
-    const std::string reason = writeBatchOverview(folder, options.start.zoneOrMachine(),
-                                                  options.digest ? &digest : nullptr);
+    const std::string reason =
+        writeBatchOverview(folder, options.start.zoneOrMachine(),
+                           options.digest ? &digest : nullptr, options.exports.json);
     if (!reason.empty()) {
         std::fprintf(stderr, "Cannot write the overview of %s: %s\n", folder.c_str(),
                      reason.c_str());

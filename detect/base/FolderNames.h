@@ -27,6 +27,8 @@ inline constexpr const char* kJsonExportName = "events.json";
 // video, so the day's digest never takes the name of the video's own.
 inline constexpr const char* kOverviewName = "overview.html";
 inline constexpr const char* kDayDigestName = "day-digest.mp4";
+// Every event of the batch's day with its camera, in clock order, for scripts.
+inline constexpr const char* kDayEventsName = "day-events.json";
 
 // What a sweep of every setting leaves: its table and, asked for, its page. No run removes
 // them: they stay beside the snapshots of the setting chosen from them.

@@ -278,7 +278,8 @@ inline constexpr OptionEntry kExport = optionkind::text(
     "also hand the events on to other programs, in each snapshot folder beside events.csv: edl, "
     "events.edl, markers for video editors (CMX 3600); otio, events.otio, an OpenTimelineIO "
     "timeline; vtt, events.vtt, WebVTT chapters for players; json, events.json, every event "
-    "with its snapshots and the settings, for scripts; implies --events");
+    "with its snapshots and the settings, for scripts, and with an overview day-events.json, "
+    "every event of the day in clock order; implies --events");
 inline constexpr OptionEntry kStartTime = optionkind::text(
     "start-time", '\0', "TIME",
     "the clock time of the one VIDEO's first frame, in ISO 8601: 2024-05-01T08:00:00, with an "

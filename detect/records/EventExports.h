@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "EventGrouper.h"
+#include "OverviewContent.h"
 #include "RunObserver.h"
 
 namespace pelmora {
@@ -33,6 +34,7 @@ std::vector<std::string> exportFormatNames(const ExportFormats& formats);
 // The schemas' versions, written into every file: a reader can tell what it holds.
 inline constexpr int kEventsJsonVersion = 1;
 inline constexpr int kEventsOtioVersion = 1;
+inline constexpr int kDayEventsVersion = 1;
 
 // An event with the snapshots it is made of.
 struct ExportedEvent {
@@ -66,5 +68,11 @@ std::string edlText(const ExportContent& content);
 std::string vttText(const ExportContent& content);
 std::string otioText(const ExportContent& content);
 std::string eventsJsonText(const ExportContent& content);
+
+// day-events.json of an overview: every video with its camera and start, and every event of
+// the videos whose start is known, in clock order (ties by camera, then video), its times on
+// the overview's clock. The events of a video whose start is not known stand on no clock and
+// are left out; its entry says how many it has.
+std::string dayEventsJsonText(const OverviewContent& content);
 
 }  // namespace pelmora

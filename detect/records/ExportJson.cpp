@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>
@@ -184,6 +185,62 @@ std::string eventsJsonText(const ExportContent& content) {
                              {"start_clock_time", clockTime(facts.start, 0)},
                              {"start_source", startSourceWord(facts.start.source)}}},
                            {"settings", settingsJson(content)},
+                           {"events", events}};
+    return dumped(document);
+}
+
+std::string dayEventsJsonText(const OverviewContent& content) {
+    struct Placed {
+        long long utcMs;
+        const OverviewVideo* video;
+        const OverviewEvent* event;
+    };
+    std::vector<Placed> placed;
+    json videos = json::array();
+    for (const OverviewVideo& video : content.videos) {
+        videos.push_back(
+            {{"video", video.video},
+             {"camera", video.camera},
+             {"folder", video.folder},
+             {"start_clock_time",
+              video.start.known() ? json(isoClockTime(video.start.utcMs, content.zone)) : json()},
+             {"span_ms", video.spanMs},
+             {"events", video.events.size()}});
+        if (video.start.known()) {
+            for (const OverviewEvent& event : video.events) {
+                placed.push_back({video.start.utcAt(event.startMs), &video, &event});
+            }
+        }
+    }
+    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+        if (a.utcMs != b.utcMs) {
+            return a.utcMs < b.utcMs;
+        }
+        return a.video->camera != b.video->camera ? a.video->camera < b.video->camera
+                                                  : a.video->video < b.video->video;
+    });
+    json events = json::array();
+    for (const Placed& each : placed) {
+        const OverviewVideo& video = *each.video;
+        const OverviewEvent& event = *each.event;
+        events.push_back(
+            {{"camera", video.camera},
+             {"video", video.video},
+             {"folder", video.folder},
+             {"event", event.number},
+             {"start_clock_time", isoClockTime(each.utcMs, content.zone)},
+             {"end_clock_time", isoClockTime(video.start.utcAt(event.endMs), content.zone)},
+             {"start_ms", event.startMs},
+             {"end_ms", event.endMs},
+             {"snapshots", event.snapshots},
+             {"peak_pixels", event.peakPixels},
+             {"peak_file", event.peakFile},
+             {"clip", event.clip.empty() ? json() : json(event.clip)}});
+    }
+    const json document = {{"schema", "pelmora-day-events"},
+                           {"version", kDayEventsVersion},
+                           {"time_zone", content.zone.name()},
+                           {"videos", videos},
                            {"events", events}};
     return dumped(document);
 }

@@ -88,8 +88,8 @@ protected:
 };
 
 TEST_F(Overview, EveryCamerasEventsStandOnOneClockWithTheGapsAndOverlaps) {
-    std::vector<std::string> arguments = {"-q",         "-o",          dir.file("out"),
-                                          "--overview", "--time-zone", "+02:00"};
+    std::vector<std::string> arguments = {"-q",          "-o",     dir.file("out"), "--overview",
+                                          "--time-zone", "+02:00", "--export",      "json"};
     arguments.insert(arguments.end(), videos.begin(), videos.end());
     const clitest::ScanResult result = clitest::runScan(arguments);
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -108,6 +108,24 @@ TEST_F(Overview, EveryCamerasEventsStandOnOneClockWithTheGapsAndOverlaps) {
         "cam3 2024-05-01T08:45:01.000+02:00", "cam1 2024-05-01T09:00:01.000+02:00",
         "cam2 2024-05-01T09:00:01.000+02:00", "cam1 2024-05-01T10:00:01.000+02:00"};
     EXPECT_EQ(listedEvents(page), expected);
+    // The day's events for scripts, in the same order, as Python's own reader finds them; the
+    // video nothing dates is listed with its events but none of them on the clock.
+    std::string lines;
+    for (const std::string& event : expected) {
+        lines += event + "\n";
+    }
+    const std::string read = R"(
+import json, sys
+doc = json.load(open(sys.argv[1]))
+assert doc["schema"] == "pelmora-day-events" and doc["version"] == 1
+for e in doc["events"]:
+    print(e["camera"], e["start_clock_time"])
+print([(v["video"].split("/")[-1], v["events"]) for v in doc["videos"] if not v["start_clock_time"]])
+)";
+    EXPECT_EQ(testsupport::commandOutput("python3 -c " + testsupport::shellQuoted(read) + " " +
+                                         testsupport::shellQuoted(dir.file("out/day-events.json")) +
+                                         " 2>&1"),
+              lines + "[('unknown.avi', 1)]\n");
 
     const std::vector<std::string> expectedJoints = {
         "cam1 gap 2024-05-01 08:00:02 +02:00 to 2024-05-01 09:00:00 +02:00",
