@@ -1,6 +1,8 @@
 #include "EventExports.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "FolderNames.h"
 #include "FrameClock.h"

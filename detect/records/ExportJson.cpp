@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <nlohmann/json.hpp>

@@ -121,6 +121,14 @@ TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
          {"--event-gap", "1", "--report", "--mask", mask},
          [] {},
          "skipped"},
+        {"exports besides",
+         {"--event-gap", "1", "--report", "--mask", mask, "--export", "vtt,json"},
+         [] {},
+         "finished"},
+        {"the same exports named in another order",
+         {"--event-gap", "1", "--report", "--mask", mask, "--export", "json,vtt"},
+         [] {},
+         "skipped"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -168,11 +168,11 @@ TEST_F(ScanTest, TheExportedEventsAreThoseOfTheList) {
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::string compare = R"(
 import csv, json, sys
-listed = [(r["event"], r["start_ms"], r["end_ms"], r["clock_time"])
+listed = [(r["event"], r["start_ms"], r["end_ms"], r["clock_time"], r["snapshots"])
           for r in csv.DictReader(open(sys.argv[1]))]
 doc = json.load(open(sys.argv[2]))
-exported = [(str(e["event"]), str(e["start_ms"]), str(e["end_ms"]), e["start_clock_time"])
-            for e in doc["events"]]
+exported = [(str(e["event"]), str(e["start_ms"]), str(e["end_ms"]), e["start_clock_time"],
+             str(len(e["snapshots"]))) for e in doc["events"]]
 print(len(listed), listed == exported, doc["video"]["start_source"])
 )";
     EXPECT_EQ(testsupport::commandOutput("python3 -c " + testsupport::shellQuoted(compare) + " " +
