@@ -26,6 +26,11 @@ bool allDigits(const std::string& text) {
 
 }  // namespace
 
+std::string fileNameOf(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string joinPath(const std::string& directory, const std::string& fileName) {
     if (directory.empty()) {
         return fileName;

@@ -50,6 +50,9 @@ inline constexpr const char* kSegmentReferenceName = ".pelmora-segment-reference
 inline constexpr const char* kJoinStagingName = ".pelmora-join";
 inline constexpr const char* kJoinReadyName = ".pelmora-join-ready";
 
+// The last part of a path: the file's name.
+std::string fileNameOf(const std::string& path);
+
 // Directory and file name joined by exactly one '/'. An empty directory means the current
 // one: joining would otherwise point at the filesystem root.
 std::string joinPath(const std::string& directory, const std::string& fileName);

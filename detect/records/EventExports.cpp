@@ -24,11 +24,6 @@ bool* formatFlag(ExportFormats& formats, const std::string& name) {
     return nullptr;
 }
 
-std::string fileName(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 std::string stem(const std::string& name) {
     const std::string::size_type dot = name.rfind('.');
     return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
@@ -112,11 +107,11 @@ std::optional<ExportFormats> parseExportFormats(const std::string& text, std::st
 }
 
 std::vector<std::string> exportFormatNames(const ExportFormats& formats) {
+    const bool given[] = {formats.edl, formats.otio, formats.vtt, formats.json};
     std::vector<std::string> names;
-    ExportFormats copy = formats;
-    for (const char* name : kFormatNames) {
-        if (*formatFlag(copy, name)) {
-            names.emplace_back(name);
+    for (std::size_t i = 0; i < std::size(kFormatNames); ++i) {
+        if (given[i]) {
+            names.emplace_back(kFormatNames[i]);
         }
     }
     return names;
@@ -146,7 +141,7 @@ std::vector<ExportFile> eventExports(const ExportFormats& formats, const ExportC
 
 std::string edlText(const ExportContent& content) {
     const RunFacts& facts = content.facts;
-    const std::string file = fileName(facts.videoPath);
+    const std::string file = fileNameOf(facts.videoPath);
     const int known = timecodeRate(facts.fps);
     // Without a rate, the frames are counted at 25 a second, and the list says so.
     const int rate = known != 0 ? known : 25;
@@ -176,7 +171,7 @@ std::string edlText(const ExportContent& content) {
 
 std::string vttText(const ExportContent& content) {
     const RunFacts& facts = content.facts;
-    std::string text = "WEBVTT - " + cueText(oneLine(fileName(facts.videoPath))) + "\n";
+    std::string text = "WEBVTT - " + cueText(oneLine(fileNameOf(facts.videoPath))) + "\n";
     for (const ExportedEvent& exported : content.events) {
         const MotionEvent& event = exported.event;
         const long long endMs = exportedEndMs(event, facts.fps);

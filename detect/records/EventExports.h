@@ -20,9 +20,6 @@ struct ExportFormats {
     bool json = false;
 
     bool any() const { return edl || otio || vtt || json; }
-    bool operator==(const ExportFormats& other) const {
-        return edl == other.edl && otio == other.otio && vtt == other.vtt && json == other.json;
-    }
 };
 
 // "edl,vtt": the formats named, ',' between them, each at most once; nothing, with the name

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "EventExports.h"
+#include "FolderNames.h"
 #include "FrameClock.h"
 #include "OptionTable.h"
 
@@ -15,11 +16,6 @@ namespace pelmora {
 namespace {
 
 using json = nlohmann::ordered_json;
-
-std::string fileName(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // Every path written is valid text already; nothing else may stop the file being written.
 std::string dumped(const json& value) {
@@ -92,7 +88,7 @@ json settingsJson(const ExportContent& content) {
 std::string otioText(const ExportContent& content) {
     const RunFacts& facts = content.facts;
     const OtioClock clock(facts.fps);
-    const std::string name = fileName(facts.videoPath);
+    const std::string name = fileNameOf(facts.videoPath);
     json markers = json::array();
     for (const ExportedEvent& exported : content.events) {
         const MotionEvent& event = exported.event;
@@ -178,7 +174,7 @@ std::string eventsJsonText(const ExportContent& content) {
                            {"version", kEventsJsonVersion},
                            {"video",
                             {{"path", facts.videoPath},
-                             {"file", fileName(facts.videoPath)},
+                             {"file", fileNameOf(facts.videoPath)},
                              {"width", facts.frameSize.width},
                              {"height", facts.frameSize.height},
                              {"fps", usableFrameRate(facts.fps) ? json(facts.fps) : json()},

@@ -23,11 +23,6 @@ std::string partial(const char* text) {
 
 }  // namespace
 
-std::string fileNameOf(const std::string& path) {
-    const std::string::size_type slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 PageData optionalText(const std::string& text) {
     return text.empty() ? PageData(false) : PageData(text);
 }

@@ -14,9 +14,6 @@ namespace pelmora {
 using PageData = kainjow::mustache::data;
 using PageList = kainjow::mustache::list;
 
-// What follows the path's last slash: the name a page gives a video or a mask by.
-std::string fileNameOf(const std::string& path);
-
 // The text, or false where it is empty, so that {{#name}}...{{/name}} leaves out what is not
 // known (the engine counts an empty text as there).
 PageData optionalText(const std::string& text);
