@@ -164,3 +164,13 @@ CLI::Validator exportFormats() {
         },
         std::string());
 }
+
+CLI::Validator polygonPoints() {
+    return CLI::Validator(
+        [](std::string& text) {
+            std::vector<cv::Point> points;
+            const std::string reason = pelmora::parsePolygon(text, points);
+            return reason.empty() ? std::string() : "the polygon '" + text + "' is none: " + reason;
+        },
+        std::string());
+}

@@ -10,6 +10,7 @@
 #include "EventExports.h"
 #include "ObjectDetector.h"
 #include "OptionTable.h"
+#include "RegionShapes.h"
 
 // The values pelmora-scan's options take, read and checked as the option table says: each
 // check names the problem and the value as given.
@@ -47,3 +48,6 @@ CLI::Validator oneOf(const pelmora::OptionEntry& entry, const std::string& what)
 
 // "edl,json": formats of --export, each at most once; the problem names the one that is not.
 CLI::Validator exportFormats();
+
+// A polygon as --region and --exclude take it (see parsePolygon).
+CLI::Validator polygonPoints();

@@ -62,6 +62,25 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
         parsed.error = "cannot read the mask '" + parsed.options.maskPath + "': " + reason;
         return parsed;
     }
+    // The polygons of the file first, then those given one by one, in the order given.
+    pelmora::RegionShapes shapes;
+    if (!options.regionFile.empty()) {
+        const std::string why = pelmora::readRegionFile(options.regionFile, shapes);
+        if (!why.empty()) {
+            parsed.error = "cannot use the region file '" + options.regionFile + "': " + why;
+            return parsed;
+        }
+    }
+    for (const auto& [texts, keep] : {std::make_pair(&options.regionTexts, true),
+                                      std::make_pair(&options.excludeTexts, false)}) {
+        for (const std::string& text : *texts) {
+            pelmora::RegionShape shape;
+            shape.keep = keep;
+            pelmora::parsePolygon(text, shape.points);  // the parser has checked it
+            shapes.push_back(std::move(shape));
+        }
+    }
+    options.watched.setShapes(std::move(shapes));
     // Read now too, so that a moments file that cannot be used writes nothing at all.
     if (!parsed.options.expectPath.empty()) {
         const pelmora::MomentsFile moments = pelmora::readMomentsFile(parsed.options.expectPath);

@@ -32,8 +32,12 @@ struct ScanOptions {
     pelmora::ClipMode clipMode = pelmora::ClipMode::Copy;
     long long clipBeforeMs = pelmora::option::kBefore.scanDefault;
     long long clipAfterMs = pelmora::option::kAfter.scanDefault;
-    std::string maskPath;            // empty: the whole frame counts
-    pelmora::WatchedRegion watched;  // read from maskPath
+    std::string maskPath;  // empty: the whole frame counts
+    // The polygons as given, each a kept or an excluded one, and the file of more.
+    std::vector<std::string> regionTexts;
+    std::vector<std::string> excludeTexts;
+    std::string regionFile;
+    pelmora::WatchedRegion watched;  // read from maskPath, with every polygon
     int minPixels = static_cast<int>(pelmora::option::kMinPixels.scanDefault);
     pelmora::RunClock clock = pelmora::RunClock::Index;
     pelmora::DetectorKind detector = pelmora::DetectorKind::Classic;

@@ -83,6 +83,13 @@ std::unique_ptr<CLI::App> makeScanParser(ScanOptions& options) {
             ->type_name(entry.valueName)
             ->check(oneOf(entry, what));
     };
+    // Given again, one more: each time one polygon, never the arguments after it.
+    const auto polygons = [&parser](const OptionEntry& entry, std::vector<std::string>& texts) {
+        parser.add_option(parserNames(entry), texts, pelmora::optionHelp(entry))
+            ->type_name(entry.valueName)
+            ->allow_extra_args(false)
+            ->check(polygonPoints());
+    };
     const auto named = [](const std::string& what) {
         return valueCheck([](const std::string& given) { return !given.empty(); },
                           what + " must be named");
@@ -121,6 +128,10 @@ std::unique_ptr<CLI::App> makeScanParser(ScanOptions& options) {
         {&option::kBefore, [&] { inSeconds(option::kBefore, options.clipBeforeMs); }},
         {&option::kAfter, [&] { inSeconds(option::kAfter, options.clipAfterMs); }},
         {&option::kMask, [&] { text(option::kMask, options.maskPath); }},
+        {&option::kRegion, [&] { polygons(option::kRegion, options.regionTexts); }},
+        {&option::kExclude, [&] { polygons(option::kExclude, options.excludeTexts); }},
+        {&option::kRegionFile,
+         [&] { text(option::kRegionFile, options.regionFile)->check(named("the region file")); }},
         {&option::kMinPixels, [&] { count(option::kMinPixels, options.minPixels); }},
         {&option::kDetector,
          [&] {

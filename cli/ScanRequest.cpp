@@ -74,5 +74,8 @@ nlohmann::json resultSettings(const ScanOptions& options) {
     if (record.exports.any()) {
         settings["exports"] = pelmora::exportFormatNames(record.exports);
     }
+    if (!options.watched.shapes().empty()) {
+        settings["regions"] = pelmora::regionLines(options.watched.shapes());
+    }
     return settings;
 }

@@ -22,6 +22,7 @@
 #include "StandardOutput.h"
 #include "StopSignal.h"
 #include "VideoBatch.h"
+#include "VideoSource.h"
 
 namespace {
 
@@ -91,6 +92,26 @@ bool gatherVideos(const ScanOptions& options, std::vector<std::string>& videos) 
     return true;
 }
 
+// Why the polygons cannot be drawn on one of the batch's videos, which would be refused at its
+// turn, after others had written; empty when they fit every video that opens.
+std::string regionsRefusal(const pelmora::RegionShapes& shapes,
+                           const std::vector<BatchEntry>& batch) {
+    for (const BatchEntry& entry : batch) {
+        if (shapes.empty()) {
+            break;
+        }
+        pelmora::VideoSource source;
+        if (!source.open(entry.video, 1).empty()) {
+            continue;  // said as its run opens it
+        }
+        const std::string reason = pelmora::regionsOutside(shapes, source.shownSize());
+        if (!reason.empty()) {
+            return entry.video + ": " + reason;
+        }
+    }
+    return std::string();
+}
+
 }  // namespace
 
 // overview.html of the batch whose -o folder is folder, from what its runs left there.
@@ -157,6 +178,11 @@ int main(int argc, char* argv[]) {
     if (options.start.given && batch.size() > 1) {
         std::fprintf(stderr, "pelmora-scan: %s, not a folder of %zu\n", kOneStartTime,
                      batch.size());
+        return kExitUsage;
+    }
+    if (const std::string refusal = regionsRefusal(options.watched.shapes(), batch);
+        !refusal.empty()) {
+        std::fprintf(stderr, "pelmora-scan: %s\n", refusal.c_str());
         return kExitUsage;
     }
     for (const std::string& folder : emptyFolders) {

@@ -276,8 +276,13 @@ void TuningWindow::showFrame() {
     // What the region ignores is dimmed, so that the mask's black there is not taken for calm.
     cv::Mat shown = frame / 2;
     frame.copyTo(shown, region.forFrames(frame.size()));
+    pelmora::drawRegions(shown, region.shapes());
     framePane->setImage(shown);
     frameCaption->setText(tr("Frame at %1, dimmed where not watched").arg(time));
+}
+
+double TuningWindow::positionMs() const {
+    return positionSeeker && framesRead ? positionSeeker->shownMs() : 0.0;
 }
 
 int TuningWindow::threshold() const {
@@ -334,15 +339,10 @@ void TuningWindow::readHistory(double positionMs) {
 
 void TuningWindow::measureObjects() {
     const double rate = positionSeeker->frameRate();
-    cv::Mat watched;
-    if (!region.wholeFrame()) {
-        cv::Mat bytes;
-        cv::extractChannel(region.forFrames(frame.size()), bytes, 0);
-        cv::resize(bytes, watched, pelmora::ObjectDetector::workingSize(frame.size()), 0, 0,
-                   cv::INTER_NEAREST);
-    }
-    const pelmora::ObjectsPreview preview =
-        pelmora::previewObjects(history, frame.size(), rate, objectSettings, watched);
+    const cv::Mat watched =
+        region.forModel(frame.size(), pelmora::ObjectDetector::workingSize(frame.size()));
+    const pelmora::ObjectsPreview preview = pelmora::previewObjects(
+        history, frame.size(), rate, objectSettings, watched, region.standing(frame.size()));
     cv::Mat mask;
     if (!preview.foreground.empty()) {
         cv::resize(preview.foreground, mask, frame.size(), 0, 0, cv::INTER_NEAREST);

@@ -44,6 +44,8 @@ public:
     // foreground beside it.
     void setDetector(pelmora::DetectorKind kind, const pelmora::ObjectSettings& settings);
     int threshold() const;
+    // The time of the frame on show, in milliseconds; 0 before a video is open.
+    double positionMs() const;
 
 signals:
     // "Use this threshold": the threshold the slider shows.

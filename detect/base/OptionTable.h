@@ -173,6 +173,19 @@ inline constexpr OptionEntry kMask = optionkind::text(
     "mask", '\0', "FILE",
     "count change only where the picture FILE is white, scaled to the video's size if it "
     "differs (default: the whole frame)");
+inline constexpr OptionEntry kRegion = optionkind::text(
+    "region", '\0', "POLYGON",
+    "count change only inside the polygon \"x,y x,y x,y ...\", in the video's pixels from 0,0 at "
+    "its top left (a pixel on the edge is inside); given again, inside any of them. With "
+    "--detector objects, an object counts where it stands: the middle of its box's lower edge");
+inline constexpr OptionEntry kExclude = optionkind::text(
+    "exclude", '\0', "POLYGON",
+    "leave the inside of the polygon out, as --region writes it; given again, of each. The "
+    "objects detector does not learn the scene there");
+inline constexpr OptionEntry kRegionFile = optionkind::text(
+    "region-file", '\0', "FILE",
+    "the polygons of FILE, one a line as --region writes them, kept unless the line starts with "
+    "\"exclude\" (# starts a comment); the window saves and loads the same files");
 inline constexpr OptionEntry kMinPixels = optionkind::count(
     "min-pixels", '\0',
     "save a frame when more than N pixels changed in its busiest colour channel", 0, 100000000, 10);

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "RegionShapes.h"
 #include "VideoStart.h"
 
 namespace pelmora {
@@ -20,13 +21,14 @@ struct RunFacts {
     int threshold = 0;
     int minPixels = 0;          // a snapshot needs more changed pixels than this
     bool wholeFrame = true;     // false when change counts only in a watched region
-    std::string watchedRegion;  // the picture that region was read from
+    std::string watchedRegion;  // the picture that region was read from; empty without one
     // The frames the run expects to read: those announced, or fewer where the container's
     // duration says it holds fewer (see VideoSource::expectedFrames); 0 when unknown.
     long long framesExpected = 0;
     VideoStart start;  // the first frame's clock time, where something tells it
     // The detector finds objects and says where they are (see SnapshotOutcome::boxes).
     bool findsObjects = false;
+    RegionShapes regions{};  // the polygons drawn on the video, as the watched region has them
 };
 
 // One frame's measure: its changed pixels against the reference.

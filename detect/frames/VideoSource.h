@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <opencv2/core.hpp>
 #include <string>
 
 #include "AvOwners.h"
@@ -70,6 +71,11 @@ public:
     int width() const;
     int height() const;
     int rotation() const { return rotationDegrees; }
+    // The picture's size as it is shown, turned where it is; 0 x 0 where the stream says none.
+    cv::Size shownSize() const {
+        return rotationDegrees % 180 != 0 ? cv::Size(height(), width())
+                                          : cv::Size(width(), height());
+    }
     // Whether the file is a still picture (PNG, JPEG, BMP and the like) rather than a video.
     bool isStillPicture() const;
     // How long the container says the video lasts, in milliseconds; 0 where it does not say.

@@ -81,8 +81,17 @@ void ObjectDetector::learnAgain(const cv::Mat& grey, long long timeMs, bool keep
     learntUntilMs = timeMs + forMs;
 }
 
+bool ObjectDetector::standsIn(const cv::Rect& box, const cv::Mat& standing) {
+    if (standing.empty() || box.empty()) {
+        return standing.empty();
+    }
+    const int x = std::min(box.x + box.width / 2, standing.cols - 1);
+    const int y = std::min(box.y + box.height - 1, standing.rows - 1);
+    return standing.at<unsigned char>(y, x) != 0;
+}
+
 const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
-                                          const cv::Mat& watched) {
+                                          const cv::Mat& watched, const cv::Mat& standing) {
     outcome = ObjectOutcome();
     if (!model.learnt() || model.size() != grey.size()) {
         learnAgain(grey, timeMs, false, kFirstLearningMs);
@@ -121,8 +130,13 @@ const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
     const double areaScale = static_cast<double>(video.area()) / working.area();
     bool moved = false;
     bool appeared = false;
+    // An object that stands outside the kept places is none of the question's: it neither
+    // shows, nor counts, nor moves the snapshots on.
+    const auto counts = [&](const ObjectTracker::Track& track) {
+        return track.object && track.seenNow && standsIn(toVideo(track.box), standing);
+    };
     for (const ObjectTracker::Track& track : tracker.all()) {
-        if (!track.object || !track.seenNow || learning) {
+        if (learning || !counts(track)) {
             continue;
         }
         outcome.boxes.push_back(toVideo(track.box));
@@ -143,7 +157,7 @@ const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
         lastSnapshotMs = timeMs;
         atSnapshot.clear();
         for (const ObjectTracker::Track& track : tracker.all()) {
-            if (track.object && track.seenNow) {
+            if (counts(track)) {
                 atSnapshot[track.id] = centreOf(track.box);
             }
         }
@@ -152,13 +166,16 @@ const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
 }
 
 ObjectsPreview previewObjects(const std::vector<cv::Mat>& greys, cv::Size videoSize, double fps,
-                              const ObjectSettings& settings, const cv::Mat& watched) {
+                              const ObjectSettings& settings, const cv::Mat& watched,
+                              const cv::Mat& standing) {
     ObjectDetector detector(settings, videoSize, fps);
     const double frameMs = 1000.0 / (usableFrameRate(fps) ? fps : 25.0);
     ObjectsPreview preview;
     for (std::size_t i = 0; i < greys.size(); ++i) {
         preview.boxes =
-            detector.step(greys[i], std::llround(static_cast<double>(i) * frameMs), watched).boxes;
+            detector
+                .step(greys[i], std::llround(static_cast<double>(i) * frameMs), watched, standing)
+                .boxes;
     }
     detector.foreground().copyTo(preview.foreground);
     return preview;

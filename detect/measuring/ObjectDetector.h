@@ -52,8 +52,10 @@ public:
     static cv::Size workingSize(cv::Size videoSize);
 
     // The frame at timeMs, grey at workingSize; watched: 0 or 255 at that size, or empty for
-    // the whole picture.
-    const ObjectOutcome& step(const cv::Mat& grey, long long timeMs, const cv::Mat& watched);
+    // the whole picture. standing: 0 or 255 at the video's size, where an object must stand
+    // (the middle of its box's lower edge) to count; empty where any place will do.
+    const ObjectOutcome& step(const cv::Mat& grey, long long timeMs, const cv::Mat& watched,
+                              const cv::Mat& standing = cv::Mat());
 
     // The last frame's foreground, at workingSize.
     const cv::Mat& foreground() const { return model.foreground(); }
@@ -62,6 +64,8 @@ public:
 private:
     void learnAgain(const cv::Mat& grey, long long timeMs, bool keepDeviations, long long forMs);
     cv::Rect toVideo(const cv::Rect& box) const;
+    // Whether the track's box, in the video's pixels, stands where standing says it counts.
+    static bool standsIn(const cv::Rect& box, const cv::Mat& standing);
 
     cv::Size video;
     cv::Size working;
@@ -84,6 +88,7 @@ struct ObjectsPreview {
     cv::Mat foreground;           // at workingSize
 };
 ObjectsPreview previewObjects(const std::vector<cv::Mat>& greys, cv::Size videoSize, double fps,
-                              const ObjectSettings& settings, const cv::Mat& watched);
+                              const ObjectSettings& settings, const cv::Mat& watched,
+                              const cv::Mat& standing = cv::Mat());
 
 }  // namespace pelmora

@@ -154,9 +154,7 @@ cv::Size daySize(const std::vector<CameraStretch>& stretches) {
         if (!source.open(stretch.videoPath).empty()) {
             continue;  // said as the stretch is read
         }
-        const bool turned = source.rotation() % 180 != 0;
-        const cv::Size size(turned ? source.height() : source.width(),
-                            turned ? source.width() : source.height());
+        const cv::Size size = source.shownSize();
         if (size.area() > largest.area()) {
             largest = size;
         }

@@ -76,11 +76,16 @@ json otioItem(const char* schema, const std::string& name) {
 
 json settingsJson(const ExportContent& content) {
     const RunFacts& facts = content.facts;
-    return {{"detector", option::kDetector.choices[facts.findsObjects ? 1 : 0]},
-            {"threshold", facts.threshold},
-            {"min_pixels", facts.minPixels},
-            {"event_gap_ms", content.eventGapMs},
-            {"mask", facts.wholeFrame ? json() : json(facts.watchedRegion)}};
+    json settings = {{"detector", option::kDetector.choices[facts.findsObjects ? 1 : 0]},
+                     {"threshold", facts.threshold},
+                     {"min_pixels", facts.minPixels},
+                     {"event_gap_ms", content.eventGapMs},
+                     {"mask", facts.watchedRegion.empty() ? json() : json(facts.watchedRegion)}};
+    // Only where drawn, so that the files of runs without them stay as they were.
+    if (!facts.regions.empty()) {
+        settings["regions"] = regionLines(facts.regions);
+    }
+    return settings;
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <opencv2/imgproc.hpp>
 
 #include "FolderNames.h"
+#include "FrameSeeker.h"
 #include "JpegDecoder.h"
 #include "JpegEncoder.h"
+#include "WatchedRegion.h"
 
 namespace pelmora {
 
@@ -15,6 +17,15 @@ namespace {
 
 // Enough for a picture seen 160 pixels wide, in a fraction of the bytes of the snapshot.
 constexpr int kThumbnailQuality = 80;
+
+std::string base64(const std::vector<uchar>& bytes);
+
+std::string jpegAddress(const cv::Mat& image) {
+    std::vector<uchar> bytes;
+    JpegEncoder encoder(kThumbnailQuality);
+    return encoder.encode(image, bytes).empty() ? "data:image/jpeg;base64," + base64(bytes)
+                                                : std::string();
+}
 
 std::string base64(const std::vector<uchar>& bytes) {
     static const char kDigits[] =
@@ -51,7 +62,6 @@ std::string thumbnailAddress(const std::string& path, int width,
                              const std::vector<cv::Rect>& boxes) {
     cv::Mat snapshot;
     cv::Mat small;
-    std::vector<uchar> bytes;
     cv::Size whole;
     if (!readJpegColour(path, width, snapshot, &whole).empty()) {
         return std::string();
@@ -73,9 +83,24 @@ std::string thumbnailAddress(const std::string& path, int width,
                                std::max(1, static_cast<int>(box.height * scale))),
                       cv::Scalar(0, 220, 0), 1);
     }
-    JpegEncoder encoder(kThumbnailQuality);
-    return encoder.encode(small, bytes).empty() ? "data:image/jpeg;base64," + base64(bytes)
-                                                : std::string();
+    return jpegAddress(small);
+}
+
+std::string regionsPictureAddress(const std::string& videoPath, const RegionShapes& shapes) {
+    FrameSeeker reader;
+    cv::Mat frame;
+    if (!reader.open(videoPath).empty() || !reader.frameAt(0.0, frame) || frame.empty()) {
+        return std::string();
+    }
+    cv::Mat shown = frame;
+    double scale = 1.0;
+    if (frame.cols > kRegionsPictureWidth) {
+        scale = static_cast<double>(kRegionsPictureWidth) / frame.cols;
+        const int height = std::max(1, static_cast<int>(std::lround(frame.rows * scale)));
+        cv::resize(frame, shown, cv::Size(kRegionsPictureWidth, height), 0, 0, cv::INTER_AREA);
+    }
+    drawRegions(shown, shapes, scale);
+    return jpegAddress(shown);
 }
 
 std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,

@@ -36,6 +36,9 @@ struct ReportContent {
     // The events' pictures as small JPEG data: addresses, from the first on; an empty
     // one, or none, shows a link alone.
     std::vector<std::string> thumbnails;
+    // The video's first frame with the regions drawn over it, as a JPEG data: address; empty
+    // where no polygon was drawn, or the frame cannot be read.
+    std::string regionsPicture;
     std::string madeAt;  // when the page was made, as people read it
 };
 
@@ -47,6 +50,11 @@ std::string localTimeNow();
 // the folder they were saved in; empty for a snapshot not saved or no longer readable.
 std::vector<std::string> embeddedThumbnails(const std::vector<MotionEvent>& events,
                                             const std::string& folder);
+
+// The first frame of the video at videoPath with shapes drawn over it, kRegionsPictureWidth
+// pixels wide at most, as a JPEG in a data: address; empty when no frame can be read.
+inline constexpr int kRegionsPictureWidth = 640;
+std::string regionsPictureAddress(const std::string& videoPath, const RegionShapes& shapes);
 
 // The JPEG at path as a small JPEG in a data: address, width pixels wide at most; empty when it
 // cannot be read.

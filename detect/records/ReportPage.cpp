@@ -10,6 +10,7 @@
 #include "PageTemplates.h"
 #include "TextFormat.h"
 #include "TimelineChart.h"
+#include "WatchedRegion.h"
 
 namespace pelmora {
 
@@ -40,8 +41,7 @@ PageList factGroups(const ReportContent& content) {
         pageFact("Frames read", framesText(report))};
     PageList run = {pageFact("Threshold", std::to_string(facts.threshold)),
                     pageFact("Trigger", "more than " + groupedNumber(facts.minPixels) + " pixels"),
-                    pageFact("Watched region", facts.wholeFrame ? std::string("whole frame")
-                                                                : fileNameOf(facts.watchedRegion)),
+                    pageFact("Watched region", regionText(facts.watchedRegion, facts.regions)),
                     pageFact("Event gap", plainSeconds(content.eventGapMs))};
     if (facts.start.known()) {
         run.push_back(pageFact("First frame",
@@ -133,6 +133,8 @@ std::string reportPage(const ReportContent& content) {
     }
     page["exports"] = PageData(exports);
     page["exported"] = !content.exports.empty();
+    page["regionsPicture"] =
+        content.regionsPicture.empty() ? PageData(false) : PageData(content.regionsPicture);
     page["events"] = PageData(eventRows(content));
     page["table"] = !content.events.empty();
     page["clockColumn"] = content.facts.start.known();

@@ -210,6 +210,9 @@ void RunRecorder::runFinished(const RunReport& report) {
     content.digestSaved = digestSaved;
     content.exports = exportsSaved;
     content.thumbnails = embeddedThumbnails(closedEvents, facts.outputDir);
+    if (!facts.regions.empty()) {
+        content.regionsPicture = regionsPictureAddress(facts.videoPath, facts.regions);
+    }
     content.madeAt = localTimeNow();
     const std::string page = reportPage(content);
     const std::string reason =

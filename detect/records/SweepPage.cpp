@@ -8,6 +8,7 @@
 #include "PageSkeleton.h"
 #include "PageTemplates.h"
 #include "TextFormat.h"
+#include "WatchedRegion.h"
 
 namespace pelmora {
 
@@ -143,8 +144,7 @@ PageList factsOf(const SweepPageContent& content) {
                                    ? std::string("none")
                                    : formatText("%d to %d", values.front(), values.back())),
         pageFact("Trigger sizes", triggerList.empty() ? std::string("none") : triggerList),
-        pageFact("Watched region",
-                 facts.wholeFrame ? std::string("whole frame") : fileNameOf(facts.watchedRegion)),
+        pageFact("Watched region", regionText(facts.watchedRegion, facts.regions)),
         pageFact("Event gap", plainSeconds(content.eventGapMs))};
     if (!content.moments.empty()) {
         list.push_back(pageFact("Known moments", std::to_string(content.moments.size())));

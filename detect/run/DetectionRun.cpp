@@ -259,7 +259,7 @@ private:
     // Before the first frame is measured: a watched region of another size is scaled to it.
     void firstFrame(cv::Size size) {
         const WatchedRegion& region = request.watched;
-        if (!region.wholeFrame() && region.size() != size) {
+        if (region.hasPicture() && region.size() != size) {
             host.tell({MessageKind::Notice, region.name(),
                        formatText("Scaling the mask %s from %dx%d to the video's %dx%d",
                                   region.name().c_str(), region.size().width, region.size().height,
@@ -415,6 +415,13 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
             return;
         }
     }
+    const cv::Size announcedSize = job.getSource().shownSize();
+    // Polygons are drawn in the video's pixels: ones that do not fit it were drawn for another.
+    const std::string outside = regionsOutside(request.watched.shapes(), announcedSize);
+    if (!outside.empty()) {
+        failRun(report, host, request.videoPath, outside);
+        return;
+    }
     report.start = decideStart(request.videoPath, job.getSource().creationTime(), request.start);
     report.outputDir = job.getOutputDir();
     if (request.intoFolder) {
@@ -450,15 +457,13 @@ void readVideo(FrameDetector& detector, const RunRequest& asked, RunHost& host, 
                               fps, request.videoPath.c_str(), FrameClock::kFallbackFps)});
     }
     if (request.observer != nullptr) {
-        const bool turned = source.rotation() % 180 != 0;
-        const cv::Size announcedSize(turned ? source.height() : source.width(),
-                                     turned ? source.width() : source.height());
         started = true;
         request.observer->runStarted(
             {request.videoPath, report.outputDir, announcedSize, fps, report.framesAnnounced,
              request.threshold, request.minPixels, request.watched.wholeFrame(),
              request.watched.name(), std::max(source.expectedFrames(), 0LL), report.start,
-             request.sweep == nullptr && request.detector == DetectorKind::Objects});
+             request.sweep == nullptr && request.detector == DetectorKind::Objects,
+             request.watched.shapes()});
     }
 
     if (request.stretch.first > 0) {

@@ -42,18 +42,13 @@ StepOutcome ObjectsStep::step(const StepFrame& frame, cv::Mat& image) {
     if (!detector || detector->videoSize() != shown) {
         // A new size starts the scene afresh, as the classic detector starts from black.
         detector = std::make_unique<ObjectDetector>(request.objects, shown, fps);
-        watched.release();
-        if (!request.watched.wholeFrame()) {
-            WatchedRegion region = request.watched;
-            cv::Mat bytes;
-            cv::extractChannel(region.forFrames(shown), bytes, 0);
-            cv::resize(bytes, watched, ObjectDetector::workingSize(shown), 0, 0, cv::INTER_NEAREST);
-        }
+        watched = request.watched.forModel(shown, ObjectDetector::workingSize(shown));
+        standing = request.watched.standing(shown);
     }
     if (!grey.make(picture, visible, rotation, ObjectDetector::workingSize(shown), small)) {
         throw std::runtime_error(PictureConverter::refusal(picture));
     }
-    const ObjectOutcome& found = detector->step(small, frame.time.snapshotMs, watched);
+    const ObjectOutcome& found = detector->step(small, frame.time.snapshotMs, watched, standing);
     StepOutcome outcome;
     outcome.changedPixels = static_cast<int>(std::min<long long>(found.pixels, INT_MAX));
     outcome.boxes = found.boxes;

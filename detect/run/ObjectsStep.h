@@ -28,7 +28,8 @@ private:
     const double fps;
     GreyPicture grey;
     cv::Mat small;
-    cv::Mat watched;  // the watched region at the detector's size
+    cv::Mat watched;   // where the scene is learnt, at the detector's size
+    cv::Mat standing;  // where an object counts, at the video's
     std::unique_ptr<ObjectDetector> detector;
 };
 

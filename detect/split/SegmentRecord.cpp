@@ -80,6 +80,9 @@ std::string writeSegmentRecord(const std::string& folder, const SegmentRecord& r
     text += formatText("threshold %d\nmin_pixels %d\nwhole_frame %d\n", facts.threshold,
                        facts.minPixels, facts.wholeFrame ? 1 : 0);
     text += "watched_region " + escaped(facts.watchedRegion) + "\n";
+    for (const std::string& region : regionLines(facts.regions)) {
+        text += "region " + region + "\n";
+    }
     text += formatText("first %lld ", record.firstFrame) + number(record.firstMs) + "\n";
     text += formatText("last %lld ", record.lastFrame) + number(record.lastMs) + "\n";
     text += formatText("to_end %d\nframes_read %lld\n", record.toEnd ? 1 : 0, record.framesRead);
@@ -143,6 +146,12 @@ std::string readSegmentRecord(const std::string& folder, SegmentRecord& record) 
             good = static_cast<bool>(fields >> facts.wholeFrame);
         } else if (key == "watched_region") {
             facts.watchedRegion = unescaped(rest);
+        } else if (key == "region") {
+            RegionShapes one;
+            good = parseRegionText(rest, one).empty();
+            if (good) {
+                facts.regions.push_back(one.front());
+            }
         } else if (key == "first") {
             good = static_cast<bool>(fields >> record.firstFrame >> record.firstMs);
         } else if (key == "last") {

@@ -382,12 +382,14 @@ TEST_F(ScanTest, StretchesJoinedLeaveTheFilesOfOneRunOrAreRefused) {
     ASSERT_TRUE(testsupport::writeVideo(video, frames));
     const std::string stream = tmp.file("clip.ts");
     ASSERT_TRUE(testsupport::writeVideoWithFfmpeg(stream, frames, 25.0, "-c:v mpeg4 -f mpegts"));
+    // The report's picture of it is read from the video, as a join's must be.
+    const char* const kRegion = "0,0 44,0 44,48 0,48";
     const auto scanStretches = [&](const std::string& file, const std::string& dir,
                                    const std::string& threshold) {
         for (const char* stretch : {"0/3", "1/3", "2/3"}) {
             const ScanResult result =
-                runScan({"-q", "--report", "--export", "edl,otio,vtt,json", "-t", threshold,
-                         "--segment", stretch, "-o", dir, file});
+                runScan({"-q", "--report", "--export", "edl,otio,vtt,json", "--region", kRegion,
+                         "-t", threshold, "--segment", stretch, "-o", dir, file});
             EXPECT_EQ(result.exitCode, 0) << result.err;
         }
     };
@@ -409,13 +411,14 @@ TEST_F(ScanTest, StretchesJoinedLeaveTheFilesOfOneRunOrAreRefused) {
         SCOPED_TRACE(row.name);
         const std::string one = tmp.file(std::string(row.name) + " one");
         const std::string joined = tmp.file(row.name);
-        const ScanResult whole =
-            runScan({"-q", "--report", "--export", "edl,otio,vtt,json", "-o", one, row.video});
+        const ScanResult whole = runScan({"-q", "--report", "--export", "edl,otio,vtt,json",
+                                          "--region", kRegion, "-o", one, row.video});
         EXPECT_EQ(whole.exitCode, 0);
         scanStretches(row.video, joined, "20");
         const auto stretches = folderBytes(joined);
-        const ScanResult result = runScan({"-q", "--report", "--export", "edl,otio,vtt,json", "-t",
-                                           row.joinThreshold, "--join", joined});
+        const ScanResult result =
+            runScan({"-q", "--report", "--export", "edl,otio,vtt,json", "--region", kRegion, "-t",
+                     row.joinThreshold, "--join", joined});
         EXPECT_EQ(result.exitCode, row.exitCode);
         EXPECT_NE(result.err.find(row.message), std::string::npos) << result.err;
         if (row.exitCode != 0) {

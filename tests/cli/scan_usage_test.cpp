@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,33 @@ TEST_F(ScanTest, AUsageErrorExitsTwoWithTheParsersMessageAndWhereToLook) {
     EXPECT_NE(message.find("--frobnicate"), std::string::npos) << message;
     EXPECT_EQ(result.err.substr(end + 1), "Try 'pelmora-scan --help' for more information.\n");
     EXPECT_FALSE(fs::exists(tmp.file("clip"))) << "scanned despite the usage error";
+}
+
+// Polygons of the options and of a file reach the run and its record; one that does not fit
+// the video is a usage error before anything is written.
+TEST_F(ScanTest, PolygonsReachTheRunOrAreRefusedBeforeAnythingIsWritten) {
+    const std::string video = tmp.file("clip.avi");
+    ASSERT_TRUE(writeVideo(video, movingSquare()));
+    const ScanResult outside = runScan({"--region", "0,0 64,0 64,49", video});
+    EXPECT_EQ(outside.exitCode, 2);
+    EXPECT_EQ(outside.err, "pelmora-scan: " + video +
+                               ": the point 64,49 of polygon 1 lies outside the picture, which "
+                               "runs from 0,0 to 64,48\n");
+    EXPECT_FALSE(fs::exists(tmp.file("clip")));
+
+    testsupport::writeFile(tmp.file("door.txt"), "# the door\nexclude 0,0 8,0 8,8\n");
+    const ScanResult kept = runScan({"-q", "--report", "--region-file", tmp.file("door.txt"),
+                                     "--region", "0,0 64,0 64,48 0,48", video});
+    EXPECT_EQ(kept.exitCode, 0) << kept.err;
+    const nlohmann::json record =
+        nlohmann::json::parse(testsupport::fileBytes(tmp.file("clip/.pelmora-run.json")));
+    EXPECT_EQ(record["settings"]["regions"],
+              nlohmann::json({"exclude 0,0 8,0 8,8", "keep 0,0 64,0 64,48 0,48"}))
+        << record.dump();
+    const std::string report = testsupport::fileBytes(tmp.file("clip/report.html"));
+    EXPECT_NE(report.find("1 polygon kept, 1 polygon left out"), std::string::npos);
+    EXPECT_NE(report.find("<figure class=\"regions\"><img src=\"data:image/jpeg;base64,"),
+              std::string::npos);
 }
 
 TEST_F(ScanTest, HelpAndVersionGoToStdoutAndScanNothing) {

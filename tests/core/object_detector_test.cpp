@@ -9,6 +9,7 @@
 
 #include "ObjectDetector.h"
 #include "SceneFootage.h"
+#include "WatchedRegion.h"
 
 namespace {
 
@@ -25,8 +26,10 @@ struct Found {
 
 // The scene run through the detector as the frame loop runs it, its snapshots grouped into
 // events no more than two seconds apart.
-Found detect(const SceneRecipe& recipe) {
+Found detect(const SceneRecipe& recipe, const pelmora::WatchedRegion& region = {}) {
     ObjectDetector detector(pelmora::ObjectSettings(), recipe.size, recipe.fps);
+    const cv::Mat learnt = region.forModel(recipe.size, ObjectDetector::workingSize(recipe.size));
+    const cv::Mat standing = region.standing(recipe.size);
     Found found;
     const long long frames = std::llround(recipe.seconds * recipe.fps);
     cv::Mat grey;
@@ -35,7 +38,7 @@ Found detect(const SceneRecipe& recipe) {
         const long long ms = std::llround(i * 1000.0 / recipe.fps);
         cv::cvtColor(testsupport::sceneFrame(recipe, i), grey, cv::COLOR_BGR2GRAY);
         cv::resize(grey, small, ObjectDetector::workingSize(recipe.size), 0, 0, cv::INTER_AREA);
-        const ObjectOutcome& outcome = detector.step(small, ms, cv::Mat());
+        const ObjectOutcome& outcome = detector.step(small, ms, learnt, standing);
         if (outcome.note != ObjectOutcome::Note::None) {
             found.notes.emplace_back(outcome.note, ms);
         }
@@ -130,6 +133,54 @@ TEST(ObjectDetector, SaysEachChangeOfLightAndEachShakeOnceWhenItHappens) {
             EXPECT_NEAR(said[i], expected[i], 80) << distractorName(row.kind);
         }
         EXPECT_TRUE(found.events.empty()) << distractorName(row.kind);
+    }
+}
+
+// Two people cross, one high in the picture and then one low: a polygon chooses by where each
+// stands, not by where any of it reaches, and one excluded is never seen at all.
+TEST(ObjectDetector, CountsAnObjectWhereItStandsAndNeverWhereExcluded) {
+    SceneRecipe recipe;
+    recipe.seconds = 8.0;
+    // Their feet at 51 and at 141.
+    recipe.objects = {{1.0, 3.5, {16, 32}, {10, 20}, {290, 20}},
+                      {4.5, 7.0, {16, 32}, {10, 110}, {290, 110}}};
+    const auto band = [](int top, int bottom, bool keep) {
+        return pelmora::RegionShape{keep, {{0, top}, {320, top}, {320, bottom}, {0, bottom}}};
+    };
+    const struct {
+        const char* name;
+        pelmora::RegionShapes shapes;
+        const char* found;  // the people an event overlaps, high (H) and low (L), and the others
+    } rows[] = {
+        {"no polygon", {}, "HL, 0 false"},
+        {"the lower half kept", {band(90, 180, true)}, "L, 0 false"},
+        {"the high one's feet kept", {band(45, 60, true)}, "H, 0 false"},
+        {"all of the high one but its feet", {band(10, 48, true)}, ", 0 false"},
+        {"the high one's path excluded", {band(0, 70, false)}, "L, 0 false"},
+        // Not seen below the top of the excluded band, it stands at its top.
+        {"kept, with its feet excluded", {band(0, 90, true), band(45, 60, false)}, "H, 0 false"},
+    };
+    for (const auto& row : rows) {
+        pelmora::WatchedRegion region;
+        region.setShapes(row.shapes);
+        const Found found = detect(recipe, region);
+        const std::vector<testsupport::SceneMoment> moments = testsupport::sceneMoments(recipe);
+        std::string people;
+        int wrong = 0;
+        for (const auto& [start, end] : found.events) {
+            bool within = false;
+            for (std::size_t i = 0; i < moments.size(); ++i) {
+                if (start <= moments[i].endMs && end >= moments[i].startMs) {
+                    within = true;
+                    const char person = i == 0 ? 'H' : 'L';
+                    if (people.find(person) == std::string::npos) {
+                        people += person;
+                    }
+                }
+            }
+            wrong += within ? 0 : 1;
+        }
+        EXPECT_EQ(people + ", " + std::to_string(wrong) + " false", row.found) << row.name;
     }
 }
 
