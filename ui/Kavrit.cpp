@@ -147,6 +147,16 @@ void Kavrit::addPanels() {
     optionsDock->setWidget(options);
     addDockWidget(Qt::BottomDockWidgetArea, optionsDock);
     connect(ui.videoBox, &QLineEdit::textChanged, options, &RunOptionsPanel::setVideo);
+    // Regions are drawn on the frame the tuning window shows, and it follows what is drawn.
+    options->setFramePosition(
+        [this] { return tuning && tuning->isVisible() ? tuning->positionMs() : 0.0; });
+    connect(options, &RunOptionsPanel::regionsChanged, this, [this] {
+        if (tuning && tuning->isVisible()) {
+            pelmora::WatchedRegion region;
+            options->watchedRegion(region);
+            tuning->setWatchedRegion(region);
+        }
+    });
 
     results = new ResultsPanel(this);
     resultsDock = new QDockWidget(tr("Results"), this);
@@ -204,10 +214,8 @@ void Kavrit::openTuning() {
     tuning->setDetector(options->detector(), options->objectSettings());
     tuning->setEventGap(options->recordOptions().eventGapMs);
     pelmora::WatchedRegion region;
-    if (!options->maskPath().isEmpty()) {
-        // A mask that cannot be read tunes the whole frame; the run says why when it starts.
-        pelmora::WatchedRegion::load(options->maskPath().toStdString(), region);
-    }
+    // A mask that cannot be read tunes without it; the run says why when it starts.
+    options->watchedRegion(region);
     tuning->setWatchedRegion(region);
     if (!tuning->isVisible()) {
         placeBeside(*tuning, *this);
@@ -377,9 +385,7 @@ void Kavrit::run(bool detailed) {
     settings.records = options->recordOptions();
     recordsOfRun = settings.records;
     const QString mask = options->maskPath();
-    const std::string reason =
-        mask.isEmpty() ? std::string()
-                       : pelmora::WatchedRegion::load(mask.toStdString(), settings.watched);
+    const std::string reason = options->watchedRegion(settings.watched);
     if (!reason.empty()) {
         warn(tr("Cannot read the watched region %1: %2").arg(mask, QString::fromStdString(reason)));
         return;

@@ -196,6 +196,7 @@ void ResultsPanel::beginRun(const pelmora::RunFacts& runFacts, long long eventGa
     eventList->setToolTip(tr("Snapshots no more than %1 apart make one event")
                               .arg(QString::fromStdString(pelmora::plainSeconds(eventGapMs))));
     viewer->clear();
+    viewer->setRegions(facts.regions);
     openFolderButton->setEnabled(true);
     openFolderButton->setToolTip(folder);
     openReportButton->setEnabled(false);

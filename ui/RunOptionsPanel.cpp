@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
@@ -18,9 +19,9 @@
 #include <opencv2/imgproc.hpp>
 
 #include "EventExports.h"
+#include "FrameSeeker.h"
 #include "OptionTable.h"
-#include "PictureConverter.h"
-#include "VideoSource.h"
+#include "RegionEditor.h"
 
 namespace {
 
@@ -68,16 +69,11 @@ QString secondsText(const pelmora::OptionEntry& entry, long long ms) {
 }
 
 // The first frame of a video as the run would read it; empty when it does not open.
-cv::Mat firstFrame(const std::string& path) {
-    pelmora::VideoSource source;
-    pelmora::Picture picture;
-    pelmora::PictureConverter converter;
+// The frame of the video shown at ms, as a run reads it; empty when none can be read.
+cv::Mat frameOf(const std::string& path, double ms) {
+    pelmora::FrameSeeker reader;
     cv::Mat image;
-    if (!source.open(path, 1).empty() || !source.next(picture)) {
-        return image;
-    }
-    converter.setStream({source.width(), source.height()}, source.rotation());
-    if (!converter.convert(picture, image)) {
+    if (!reader.open(path).empty() || !reader.frameAt(ms, image)) {
         image.release();
     }
     return image;
@@ -172,6 +168,16 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     maskRow->addWidget(choose);
     maskRow->addWidget(clear);
 
+    auto* drawRegions = new QPushButton(tr("Regions..."), this);
+    drawRegions->setObjectName(QStringLiteral("pushButton_regions"));
+    drawRegions->setToolTip(tr("Draw polygons on the video to watch or to leave out"));
+    connect(drawRegions, &QPushButton::clicked, this, &RunOptionsPanel::editRegions);
+    regionSummary = new QLabel(this);
+    regionSummary->setObjectName(QStringLiteral("label_regions"));
+    auto* regionRow = new QHBoxLayout;
+    regionRow->addWidget(drawRegions);
+    regionRow->addWidget(regionSummary, 1);
+
     preview = new QLabel(this);
     preview->setObjectName(QStringLiteral("label_maskPreview"));
     preview->setAlignment(Qt::AlignCenter);
@@ -257,6 +263,7 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
     detectorRow->addStretch(1);
     form->addRow(tr("Detector:"), detectorRow);
     form->addRow(tr("Watched region:"), maskRow);
+    form->addRow(tr("Polygons:"), regionRow);
     auto* layout = new QHBoxLayout(this);
     layout->addLayout(form, 1);
     layout->addWidget(preview);
@@ -329,6 +336,52 @@ void RunOptionsPanel::setVideo(const QString& path) {
     }
 }
 
+const pelmora::RegionShapes& RunOptionsPanel::regions() const {
+    return shapes;
+}
+
+void RunOptionsPanel::setRegions(const pelmora::RegionShapes& drawn) {
+    shapes = drawn;
+    regionSummary->setText(
+        shapes.empty() ? tr("None drawn")
+                       : QString::fromStdString(pelmora::regionText(std::string(), shapes)));
+    updatePreview();
+    emit regionsChanged();
+}
+
+std::string RunOptionsPanel::watchedRegion(pelmora::WatchedRegion& region) const {
+    region = pelmora::WatchedRegion();
+    const std::string reason =
+        mask->text().isEmpty() ? std::string()
+                               : pelmora::WatchedRegion::load(mask->text().toStdString(), region);
+    region.setShapes(shapes);
+    return reason;
+}
+
+void RunOptionsPanel::setFramePosition(std::function<double()> positionMs) {
+    framePosition = std::move(positionMs);
+}
+
+void RunOptionsPanel::editRegions() {
+    const cv::Mat frame = video.isEmpty()
+                              ? cv::Mat()
+                              : frameOf(video.toStdString(), framePosition ? framePosition() : 0.0);
+    if (frame.empty()) {
+        QMessageBox::information(this, tr("Regions"),
+                                 tr("Choose a video that can be read first: the polygons are "
+                                    "drawn on one of its frames."));
+        return;
+    }
+    const QImage image = QImage(frame.data, frame.cols, frame.rows, static_cast<int>(frame.step[0]),
+                                QImage::Format_BGR888)
+                             .copy();
+    RegionEditor editor(image, shapes, this);
+    editor.setObjectName(QStringLiteral("regionEditor"));
+    if (editor.exec() == QDialog::Accepted) {
+        setRegions(editor.shapes());
+    }
+}
+
 void RunOptionsPanel::chooseMask() {
     const QString chosen = QFileDialog::getOpenFileName(
         this, tr("Watched Region"), QString(),
@@ -339,7 +392,7 @@ void RunOptionsPanel::chooseMask() {
 }
 
 void RunOptionsPanel::updatePreview() {
-    cv::Mat frame = video.isEmpty() ? cv::Mat() : firstFrame(video.toStdString());
+    cv::Mat frame = video.isEmpty() ? cv::Mat() : frameOf(video.toStdString(), 0.0);
     pelmora::WatchedRegion region;
     const bool masked = !mask->text().isEmpty();
     const std::string reason =
@@ -354,11 +407,13 @@ void RunOptionsPanel::updatePreview() {
         preview->setText(masked ? tr("The region shows over the video's first frame") : QString());
         return;
     }
-    if (masked) {
+    region.setShapes(shapes);
+    if (!region.wholeFrame()) {
         // What is not watched is dimmed, the way it is left out of the count.
         cv::Mat dimmed = frame * 0.3;
         frame.copyTo(dimmed, region.forFrames(frame.size()));
         frame = dimmed;
+        pelmora::drawRegions(frame, shapes);
     }
     const QImage image(frame.data, frame.cols, frame.rows, static_cast<int>(frame.step[0]),
                        QImage::Format_BGR888);
@@ -396,7 +451,16 @@ void RunOptionsPanel::restore(QSettings& settings) {
     leastDuration->setValue(
         settings.value(QStringLiteral("leastDuration"), leastDuration->value()).toDouble());
     drawBoxes->setChecked(settings.value(QStringLiteral("boxes"), false).toBool());
-    updatePreview();
+    // As a region file has them; ones this version cannot read are drawn afresh.
+    pelmora::RegionShapes restored;
+    const std::string lines = settings.value(QStringLiteral("regions"))
+                                  .toStringList()
+                                  .join(QLatin1Char('\n'))
+                                  .toStdString();
+    if (!lines.empty() && !pelmora::parseRegionText(lines, restored).empty()) {
+        restored.clear();
+    }
+    setRegions(restored);
 }
 
 void RunOptionsPanel::save(QSettings& settings) const {
@@ -421,4 +485,9 @@ void RunOptionsPanel::save(QSettings& settings) const {
     settings.setValue(QStringLiteral("leastObject"), leastObject->value());
     settings.setValue(QStringLiteral("leastDuration"), leastDuration->value());
     settings.setValue(QStringLiteral("boxes"), drawBoxes->isChecked());
+    QStringList lines;
+    for (const std::string& line : pelmora::regionLines(shapes)) {
+        lines.append(QString::fromStdString(line));
+    }
+    settings.setValue(QStringLiteral("regions"), lines);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <functional>
+#include <string>
 
 #include <QWidget>
 
@@ -17,8 +19,8 @@ class QSettings;
 class QSpinBox;
 
 // The choices of a run beyond the form's: the event lists and the report (both on, here), the
-// gap that ends an event, the trigger size, and a watched region read from a picture and shown
-// over the video's first frame.
+// gap that ends an event, the trigger size, and a watched region read from a picture and drawn
+// as polygons on the video, shown over its first frame.
 class RunOptionsPanel : public QWidget {
     Q_OBJECT
 
@@ -34,13 +36,27 @@ public:
     QString maskPath() const;
     void setMaskPath(const QString& path);
 
+    // The polygons drawn on the video, kept with the settings.
+    const pelmora::RegionShapes& regions() const;
+    void setRegions(const pelmora::RegionShapes& drawn);
+    // The region a run watches: the picture's, read now, and the polygons; the reason the
+    // picture cannot be read, or nothing.
+    std::string watchedRegion(pelmora::WatchedRegion& region) const;
+    // Where in the video the polygons are drawn: that moment's frame, from the tuning window
+    // where it is open; the first frame without it.
+    void setFramePosition(std::function<double()> positionMs);
+
     // The video the watched region is shown over; the preview follows.
     void setVideo(const QString& path);
 
     void restore(QSettings& settings);
     void save(QSettings& settings) const;
 
+signals:
+    void regionsChanged();
+
 private:
+    void editRegions();
     void chooseMask();
     void updatePreview();
     void showImpliedLists();
@@ -60,5 +76,8 @@ private:
     QCheckBox* drawBoxes = nullptr;
     QLineEdit* mask = nullptr;
     QLabel* preview = nullptr;
+    QLabel* regionSummary = nullptr;
+    pelmora::RegionShapes shapes;
+    std::function<double()> framePosition;
     QString video;
 };

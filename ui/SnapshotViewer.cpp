@@ -13,6 +13,7 @@
 #include <algorithm>
 
 #include "TextFormat.h"
+#include "WatchedRegion.h"
 
 namespace {
 
@@ -152,6 +153,10 @@ bool SnapshotViewer::eventFilter(QObject* watched, QEvent* event) {
     return QWidget::eventFilter(watched, event);
 }
 
+void SnapshotViewer::setRegions(const pelmora::RegionShapes& shapes) {
+    regions = shapes;
+}
+
 void SnapshotViewer::showCurrent() {
     const pelmora::SnapshotOutcome* shown = current();
     if (shown == nullptr) {
@@ -159,8 +164,15 @@ void SnapshotViewer::showCurrent() {
         return;
     }
     const QString name = fileText(shown->file);
-    full = shown->saved ? QPixmap::fromImage(QImageReader(QDir(folder).filePath(name)).read())
-                        : QPixmap();
+    QImage read = shown->saved ? QImageReader(QDir(folder).filePath(name)).read() : QImage();
+    if (!read.isNull() && !regions.empty()) {
+        // The snapshot is in the video's pixels, where the polygons were drawn.
+        read = read.convertToFormat(QImage::Format_BGR888);
+        cv::Mat pixels(read.height(), read.width(), CV_8UC3, read.bits(),
+                       static_cast<std::size_t>(read.bytesPerLine()));
+        pelmora::drawRegions(pixels, regions);
+    }
+    full = QPixmap::fromImage(read);
     if (full.isNull()) {
         picture->setPixmap(QPixmap());
         picture->setText(shown->saved ? tr("%1 could not be read").arg(name)

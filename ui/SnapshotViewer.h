@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "RegionShapes.h"
 #include "RunObserver.h"
 
 class QLabel;
@@ -21,6 +22,8 @@ public:
     explicit SnapshotViewer(QWidget* parent = nullptr);
 
     void clear();
+    // The polygons of the run, drawn over each snapshot.
+    void setRegions(const pelmora::RegionShapes& shapes);
     // Shows snapshots[at] (at is kept within the row), from the run's folder.
     void showSnapshots(const QString& folder, std::vector<pelmora::SnapshotOutcome> snapshots,
                        std::size_t at);
@@ -58,4 +61,5 @@ private:
     std::vector<pelmora::SnapshotOutcome> snapshots;
     std::size_t at = 0;
     QPixmap full;  // the snapshot on show as read, for fitting it again at another size
+    pelmora::RegionShapes regions;
 };

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "ScanProcess.h"
 #include "SceneFootage.h"
@@ -37,6 +38,37 @@ TEST(ObjectsScan, SaysWhereTheObjectsWereAndALightChangeOnce) {
               "most_objects");
     // One event, of the person: the change of light is none.
     EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), 2) << events;
+}
+
+// Where the person stands, the middle of its box's lower edge, decides; excluded, it is not
+// seen at all.
+TEST(ObjectsScan, CountsAnObjectOnlyWhereItStands) {
+    testsupport::TempDir dir;
+    testsupport::SceneRecipe scene;
+    scene.seconds = 6.0;
+    // From 66 to 113 down the picture.
+    scene.objects = {testsupport::crossing(scene, 1.0, 5.0, {20, 48})};
+    const std::string video = dir.file("yard.mkv");
+    ASSERT_EQ(testsupport::writeScene(scene, video), "");
+    const struct {
+        const char* name;
+        std::vector<std::string> polygons;
+        long long events;
+    } rows[] = {
+        {"its feet kept", {"--region", "0,100 320,100 320,130 0,130"}, 1},
+        {"all but its feet kept", {"--region", "0,0 320,0 320,100 0,100"}, 0},
+        {"its path excluded", {"--exclude", "0,40 320,40 320,140 0,140"}, 0},
+    };
+    for (const auto& row : rows) {
+        const std::string out = dir.file(row.name);
+        std::vector<std::string> arguments = {"-q", "--detector", "objects", "--events", "-o", out};
+        arguments.insert(arguments.end(), row.polygons.begin(), row.polygons.end());
+        arguments.push_back(video);
+        const clitest::ScanResult result = clitest::runScan(arguments);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        const std::string events = testsupport::fileBytes(out + "/events.csv");
+        EXPECT_EQ(std::count(events.begin(), events.end(), '\n') - 1, row.events) << row.name;
+    }
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include <QSpinBox>
 #include <QStatusTipEvent>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
@@ -29,6 +30,8 @@
 
 #include "EventList.h"
 #include "FolderNames.h"
+#include "RegionCanvas.h"
+#include "RegionEditor.h"
 #include "RunningWindow.h"
 #include "SceneFootage.h"
 #include "TestSupport.h"
@@ -104,6 +107,40 @@ TEST_F(WindowRun, TheRunOptionsReachTheRun) {
                   row.exports)
             << row.name;
     }
+}
+
+// A polygon clicked on the frame in the region editor is the run's, and kept with the settings.
+TEST_F(WindowRun, APolygonDrawnWithTheMouseReachesTheRun) {
+    writeMovingSquare(tmp.file("garden.avi"), 3);
+    const std::string dir = tmp.file("drawn");
+    setFields(tmp.file("garden.avi"), dir);
+    const std::vector<cv::Point> corners = {{0, 0}, {30, 0}, {30, 48}, {0, 48}};
+    QTimer::singleShot(0, [&] {
+        auto* editor = qobject_cast<RegionEditor*>(QApplication::activeModalWidget());
+        ASSERT_NE(editor, nullptr);
+        RegionCanvas* canvas = editor->canvas();
+        for (const cv::Point& corner : corners) {
+            QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier,
+                              canvas->toCanvas(corner).toPoint());
+        }
+        // A point put down by mistake, taken away again with a right click.
+        QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier,
+                          canvas->toCanvas({10, 10}).toPoint());
+        QTest::mouseClick(canvas, Qt::RightButton, Qt::NoModifier,
+                          canvas->toCanvas({10, 10}).toPoint());
+        editor->accept();
+    });
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_regions"), Qt::LeftButton);
+    EXPECT_EQ(child<QLabel>(window, "label_regions")->text(), QStringLiteral("1 polygon kept"));
+    testsupport::StderrCapture err;
+    clickStart();
+    err.finish();
+    const std::string report = testsupport::fileBytes(dir + "/report.html");
+    EXPECT_NE(report.find("1 polygon kept"), std::string::npos);
+    QSettings settings(QString::fromStdString(tmp.file("pelmora.conf")), QSettings::IniFormat);
+    window.saveSettings(settings);
+    EXPECT_EQ(settings.value(QStringLiteral("regions")).toStringList(),
+              QStringList{QStringLiteral("keep 0,0 30,0 30,48 0,48")});
 }
 
 TEST_F(WindowRun, ShowsWhatTheRunFoundAndTunesOnTheSameVideo) {
