@@ -66,6 +66,8 @@ TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
     ASSERT_TRUE(writeVideo(video, movingSquare()));
     const std::string mask = tmp.file("mask.png");
     ASSERT_TRUE(cv::imwrite(mask, solid(kWhite)));
+    const std::string regions = tmp.file("regions.txt");
+    testsupport::writeFile(regions, "keep 0,0 40,0 40,48\n");
     // A whole second, for times within it.
     const fs::file_time_type second = std::chrono::time_point_cast<std::chrono::seconds>(
         fs::last_write_time(video) - std::chrono::hours(1));
@@ -127,6 +129,17 @@ TEST_F(ScanTest, ARecordNoLongerMatchesAChangedVideoOrSetting) {
          "finished"},
         {"the same exports named in another order",
          {"--event-gap", "1", "--report", "--mask", mask, "--export", "json,vtt"},
+         [] {},
+         "skipped"},
+        // The polygons themselves, not the file they came from, decide.
+        {"a polygon besides",
+         {"--event-gap", "1", "--report", "--mask", mask, "--export", "json,vtt", "--region",
+          "0,0 40,0 40,48"},
+         [] {},
+         "finished"},
+        {"the same polygon from a file",
+         {"--event-gap", "1", "--report", "--mask", mask, "--export", "json,vtt", "--region-file",
+          regions},
          [] {},
          "skipped"},
     };
