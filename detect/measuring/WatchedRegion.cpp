@@ -93,20 +93,29 @@ cv::Mat WatchedRegion::drawn(cv::Size frameSize, bool keep) const {
     return area;
 }
 
+bool WatchedRegion::keeps() const {
+    return std::any_of(polygons.begin(), polygons.end(),
+                       [](const RegionShape& shape) { return shape.keep; });
+}
+
+cv::Mat WatchedRegion::polygonArea(cv::Size frameSize) const {
+    cv::Mat area;
+    cv::bitwise_not(drawn(frameSize, false), area);
+    if (keeps()) {
+        cv::bitwise_and(drawn(frameSize, true), area, area);
+    }
+    return area;
+}
+
 const cv::Mat& WatchedRegion::forFrames(cv::Size frameSize) {
     if (prepared.size() != frameSize && !wholeFrame()) {
         cv::Mat area = pictureAt(frameSize);
         if (!polygons.empty()) {
-            cv::Mat kept = standing(frameSize);
-            if (kept.empty()) {
-                cv::bitwise_not(drawn(frameSize, false), kept);
+            cv::Mat drawnArea = polygonArea(frameSize);
+            if (!area.empty()) {
+                cv::bitwise_and(area, drawnArea, drawnArea);
             }
-            if (area.empty()) {
-                area = kept;
-            } else {
-                cv::bitwise_and(area, kept, kept);
-                area = kept;
-            }
+            area = drawnArea;
         }
         // A buffer of its own, never one that a copy of this region may still share.
         cv::Mat channels;
@@ -137,16 +146,7 @@ cv::Mat WatchedRegion::forModel(cv::Size frameSize, cv::Size workingSize) const 
 }
 
 cv::Mat WatchedRegion::standing(cv::Size frameSize) const {
-    const bool keeps = std::any_of(polygons.begin(), polygons.end(),
-                                   [](const RegionShape& shape) { return shape.keep; });
-    if (!keeps) {
-        return cv::Mat();
-    }
-    cv::Mat kept = drawn(frameSize, true);
-    cv::Mat outside;
-    cv::bitwise_not(drawn(frameSize, false), outside);
-    cv::bitwise_and(kept, outside, kept);
-    return kept;
+    return keeps() ? polygonArea(frameSize) : cv::Mat();
 }
 
 void drawRegions(cv::Mat& image, const RegionShapes& shapes, double scale) {

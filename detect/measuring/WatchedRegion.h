@@ -51,6 +51,10 @@ private:
     cv::Mat pictureAt(cv::Size frameSize) const;
     // 255 inside the polygons of the kind, 0 elsewhere.
     cv::Mat drawn(cv::Size frameSize, bool keep) const;
+    bool keeps() const;  // whether a polygon is kept
+    // 255 where the polygons watch: inside a kept one (anywhere, when none is), outside every
+    // excluded one.
+    cv::Mat polygonArea(cv::Size frameSize) const;
 
     cv::Mat watched;   // one channel, 0 or 255
     cv::Mat prepared;  // for the last frame size asked for
