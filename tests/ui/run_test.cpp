@@ -128,6 +128,14 @@ TEST_F(WindowRun, APolygonDrawnWithTheMouseReachesTheRun) {
                           canvas->toCanvas({10, 10}).toPoint());
         QTest::mouseClick(canvas, Qt::RightButton, Qt::NoModifier,
                           canvas->toCanvas({10, 10}).toPoint());
+        // Saved as pelmora-scan reads it, and loaded back as it was.
+        const QString file = QString::fromStdString(tmp.file("drawn.txt"));
+        ASSERT_TRUE(editor->saveFile(file));
+        pelmora::RegionShapes read;
+        EXPECT_EQ(pelmora::readRegionFile(file.toStdString(), read), "");
+        EXPECT_EQ(read, editor->shapes());
+        canvas->setShapes({});
+        ASSERT_TRUE(editor->loadFile(file));
         editor->accept();
     });
     QTest::mouseClick(child<QPushButton>(window, "pushButton_regions"), Qt::LeftButton);
