@@ -32,6 +32,7 @@
 #include "FolderNames.h"
 #include "RegionCanvas.h"
 #include "RegionEditor.h"
+#include "RunOptionsPanel.h"
 #include "RunningWindow.h"
 #include "SceneFootage.h"
 #include "TestSupport.h"
@@ -172,6 +173,13 @@ TEST_F(WindowRun, ShowsWhatTheRunFoundAndTunesOnTheSameVideo) {
     QTest::mouseClick(tuning->findChild<QPushButton*>(QStringLiteral("useThresholdButton")),
                       Qt::LeftButton);
     EXPECT_EQ(child<QSlider>(window, "horizontalSlider_thresholdSlider")->value(), 37);
+    // Polygons drawn while it is open are what it measures and shows at once.
+    auto* caption = tuning->findChild<QLabel*>(QStringLiteral("frameCaption"));
+    QTRY_VERIFY(caption->text().startsWith(QStringLiteral("Frame at")));
+    EXPECT_FALSE(caption->text().contains(QStringLiteral("dimmed")));
+    window.findChild<RunOptionsPanel*>()->setRegions({{true, {{0, 0}, {30, 0}, {30, 48}}}});
+    EXPECT_TRUE(caption->text().contains(QStringLiteral("dimmed where not watched")))
+        << caption->text().toStdString();
     tuning->close();
 }
 
