@@ -16,7 +16,7 @@ std::string segmentConflict(const ScanOptions& options) {
         }
         return std::string();
     }
-    if (options.overview) {
+    if (options.overview && options.searchFolder.empty()) {
         if (options.outputDir.empty()) {
             return "--overview needs -o DIR, the folder that overview.html goes into";
         }
@@ -84,10 +84,42 @@ std::string sweepConflict(const ScanOptions& options, const CLI::App& parser) {
     return std::string();
 }
 
+// What a search is given: the folder alone and the question, which the objects detector's index
+// answers; and what only a search takes.
+std::string searchConflict(const ScanOptions& options, const CLI::App& parser) {
+    using namespace pelmora::option;
+    if (options.searchFolder.empty()) {
+        for (const pelmora::OptionEntry* entry : {&kSearchName, &kBetween, &kSnapshots}) {
+            if (parser.count(std::string("--") + entry->name) > 0) {
+                return std::string("--") + entry->name + " goes with --search";
+            }
+        }
+        return std::string();
+    }
+    if (!options.videos.empty() || !options.listFile.empty() || options.shard || options.resume ||
+        options.segment || !options.joinFolder.empty() || options.sweep ||
+        !options.overviewFromFolder.empty()) {
+        return "--search takes the folder alone, without VIDEO, --list, --shard, --resume, "
+               "--segment, --join, --sweep or --overview-from";
+    }
+    if (options.detector == pelmora::DetectorKind::Classic && parser.count("--detector") > 0) {
+        return "--search answers from the objects detector's index: it does not go with "
+               "--detector classic";
+    }
+    for (const pelmora::OptionEntry* entry : {&kThreshold, &kMinPixels, &kClock, &kStartTime}) {
+        if (parser.count(std::string("--") + entry->name) > 0) {
+            return std::string("--") + entry->name +
+                   " does not go with --search: it would change what the scan saw, not what is "
+                   "asked of it";
+        }
+    }
+    return std::string();
+}
+
 // What the objects detector's settings cannot be given without, and what it cannot be swept
 // with.
 std::string detectorConflict(const ScanOptions& options, const CLI::App& parser) {
-    if (options.detector == pelmora::DetectorKind::Objects) {
+    if (options.detector == pelmora::DetectorKind::Objects || !options.searchFolder.empty()) {
         return options.sweep ? "--sweep measures the classic detector's thresholds and trigger "
                                "sizes: it does not go with --detector objects"
                              : std::string();
@@ -105,7 +137,7 @@ std::string detectorConflict(const ScanOptions& options, const CLI::App& parser)
 // for one video, not for several filmed one after another.
 std::string inputConflict(const ScanOptions& options) {
     if (options.videos.empty() && options.listFile.empty() && options.joinFolder.empty() &&
-        options.overviewFromFolder.empty()) {
+        options.overviewFromFolder.empty() && options.searchFolder.empty()) {
         return "no video given";
     }
     if (!options.startTimeText.empty() &&
@@ -120,7 +152,10 @@ std::string inputConflict(const ScanOptions& options) {
 const char* const kOneStartTime = "--start-time is the start of one video: give it with one VIDEO";
 
 std::string optionConflict(const ScanOptions& options, const CLI::App& parser) {
-    std::string conflict = segmentConflict(options);
+    std::string conflict = searchConflict(options, parser);
+    if (conflict.empty()) {
+        conflict = segmentConflict(options);
+    }
     if (conflict.empty()) {
         conflict = sweepConflict(options, parser);
     }

@@ -38,6 +38,11 @@ ParsedOptions parseScanOptions(const std::vector<std::string>& given) {
         return parsed;
     }
     ScanOptions& options = parsed.options;
+    if (!options.searchFolder.empty()) {
+        // A search asks the objects detector's index, and lists what it finds.
+        options.detector = pelmora::DetectorKind::Objects;
+        options.events = true;
+    }
     if (!options.minObjectText.empty()) {
         const pelmora::ObjectSettings size = *objectSize(options.minObjectText);
         options.objects.share = size.share;

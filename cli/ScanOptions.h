@@ -78,6 +78,11 @@ struct ScanOptions {
     std::vector<pelmora::KnownMoment> expected;
     // Only the frames between these times are swept.
     pelmora::StretchTimes stretch;
+    // A question put to the object indexes in searchFolder instead of a scan.
+    std::string searchFolder;
+    std::string searchName;                 // empty: one made of the question
+    std::vector<std::string> betweenTexts;  // START and END, as given
+    bool snapshots = false;                 // the answer's snapshots saved as pictures too
 };
 
 struct ParsedOptions {

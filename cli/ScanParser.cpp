@@ -266,6 +266,30 @@ std::unique_ptr<CLI::App> makeScanParser(ScanOptions& options) {
          [&] { text(option::kExpect, options.expectPath)->check(named("the moments file")); }},
         {&option::kFrom, [&] { timeOption(option::kFrom, options.stretch.fromMs); }},
         {&option::kTo, [&] { timeOption(option::kTo, options.stretch.toMs); }},
+        {&option::kSearch,
+         [&] {
+             text(option::kSearch, options.searchFolder)->check(named("the folder to search"));
+         }},
+        {&option::kSearchName,
+         [&] {
+             text(option::kSearchName, options.searchName)
+                 ->check(valueCheck(
+                     [](const std::string& given) {
+                         return !given.empty() && given.find('/') == std::string::npos &&
+                                given != "." && given != "..";
+                     },
+                     "the search's name must be a folder's name, without '/'"));
+         }},
+        {&option::kBetween,
+         [&] {
+             parser
+                 .add_option(parserNames(option::kBetween), options.betweenTexts,
+                             pelmora::optionHelp(option::kBetween))
+                 ->type_name(option::kBetween.valueName)
+                 ->expected(2)
+                 ->allow_extra_args(false);
+         }},
+        {&option::kSnapshots, [&] { flag(option::kSnapshots, options.snapshots); }},
         {&option::kHelp,
          [&] {
              parser.set_help_flag(parserNames(option::kHelp), pelmora::optionHelp(option::kHelp));

@@ -18,6 +18,7 @@
 #include "LibraryDiagnostics.h"
 #include "ScanOptions.h"
 #include "ScanSummary.h"
+#include "SearchCommand.h"
 #include "SegmentCommands.h"
 #include "StandardOutput.h"
 #include "StopSignal.h"
@@ -158,6 +159,18 @@ int main(int argc, char* argv[]) {
         pelmora::setLibraryDiagnostics(options.verbose);
         installStopHandlers();
         return overviewCommand(options.overviewFromFolder, options);
+    }
+    if (!options.searchFolder.empty()) {
+        pelmora::setLibraryDiagnostics(options.verbose);
+        installStopHandlers();
+        std::string answered;
+        const int status =
+            searchCommand(options, stopSignal, ::isatty(STDERR_FILENO) == 1, answered);
+        // An overview of what the search found, of every camera on one clock.
+        if (status == kExitDone && options.overview) {
+            return overviewCommand(answered, options);
+        }
+        return status;
     }
     if (options.segment || !options.joinFolder.empty()) {
         pelmora::setLibraryDiagnostics(options.verbose);

@@ -136,7 +136,7 @@ bool isRunFileName(const std::string& name) {
            name == kContactSheetName || name == kDigestName || name == kRunRecordName ||
            name == kEdlExportName || name == kOtioExportName || name == kVttExportName ||
            name == kJsonExportName || name == kSegmentRecordName || name == kSegmentFramesName ||
-           name == kSegmentReferenceName;
+           name == kSegmentReferenceName || name == kObjectIndexName;
 }
 
 std::string segmentFolder(const std::string& folder, int index, int count) {

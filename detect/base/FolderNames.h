@@ -35,6 +35,11 @@ inline constexpr const char* kDayEventsName = "day-events.json";
 inline constexpr const char* kSweepTableName = "sweep.csv";
 inline constexpr const char* kSweepReportName = "sweep.html";
 
+// Every object the objects detector's scene held, frame by frame, for searches of the run (see
+// ObjectIndex); and the folder a search named NAME writes into, beside the run's files.
+inline constexpr const char* kObjectIndexName = "objects.idx";
+inline constexpr const char* kSearchFolderPrefix = "search-";
+
 // The file a run holds its folder by, while it runs.
 inline constexpr const char* kFolderLockName = ".pelmora.lock";
 

@@ -5,14 +5,15 @@ namespace pelmora {
 const std::vector<const OptionEntry*>& scanOptionTable() {
     using namespace option;
     static const std::vector<const OptionEntry*> table{
-        &kThreshold, &kOutput,       &kJobs,    &kVideosAtOnce,  &kQuiet,       &kVerbose,
-        &kEvents,    &kEventGap,     &kReport,  &kClips,         &kBefore,      &kAfter,
-        &kMask,      &kRegion,       &kExclude, &kRegionFile,    &kMinPixels,   &kDetector,
-        &kMinObject, &kMinDuration,  &kBoxes,   &kClock,         &kStartTime,   &kStartFrom,
-        &kTimeZone,  &kContactSheet, &kExport,  &kDigest,        &kDigestSpeed, &kList,
-        &kShard,     &kResume,       &kClean,   &kSummary,       &kOverview,    &kOverviewFrom,
-        &kSegment,   &kJoin,         &kSweep,   &kSweepTriggers, &kExpect,      &kFrom,
-        &kTo,        &kHelp,         &kVersion};
+        &kThreshold, &kOutput,       &kJobs,       &kVideosAtOnce,  &kQuiet,       &kVerbose,
+        &kEvents,    &kEventGap,     &kReport,     &kClips,         &kBefore,      &kAfter,
+        &kMask,      &kRegion,       &kExclude,    &kRegionFile,    &kMinPixels,   &kDetector,
+        &kMinObject, &kMinDuration,  &kBoxes,      &kClock,         &kStartTime,   &kStartFrom,
+        &kTimeZone,  &kContactSheet, &kExport,     &kDigest,        &kDigestSpeed, &kList,
+        &kShard,     &kResume,       &kClean,      &kSummary,       &kOverview,    &kOverviewFrom,
+        &kSegment,   &kJoin,         &kSweep,      &kSweepTriggers, &kExpect,      &kFrom,
+        &kTo,        &kSearch,       &kSearchName, &kBetween,       &kSnapshots,   &kHelp,
+        &kVersion};
     return table;
 }
 

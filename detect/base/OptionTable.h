@@ -317,6 +317,23 @@ inline constexpr OptionEntry kOverviewFrom = optionkind::text(
     "overview-from", '\0', "DIR",
     "write DIR/overview.html of a finished batch whose -o folder was DIR, from the lists and "
     "records of the snapshot folders below it (those of every shard, say); scans nothing");
+inline constexpr OptionEntry kSearch = optionkind::text(
+    "search", '\0', "DIR",
+    "answer a question from the object index (objects.idx) that --detector objects left in DIR, "
+    "or in each snapshot folder below a batch's DIR, without decoding again: the events of "
+    "--region, --region-file, --min-object, --min-duration, --event-gap and --between, exactly "
+    "as a scan with them, into DIR/search-NAME");
+inline constexpr OptionEntry kSearchName =
+    optionkind::text("name", '\0', "NAME",
+                     "with --search: the NAME of its folder (default: one made of the question)");
+inline constexpr OptionEntry kBetween = optionkind::text(
+    "between", '\0', "START END",
+    "with --search: only the frames whose clock time lies from START to END, each in ISO 8601 "
+    "(2024-05-01T14:00:00, an offset or else a time of --time-zone) or a time of day (14:00) on "
+    "the day each video starts");
+inline constexpr OptionEntry kSnapshots = optionkind::flag(
+    "snapshots", '\0',
+    "with --search: also save the snapshots' pictures, read from the video at their frames");
 inline constexpr OptionEntry kHelp = optionkind::flag("help", 'h', "show this help");
 inline constexpr OptionEntry kVersion = optionkind::flag("version", '\0', "show the version");
 

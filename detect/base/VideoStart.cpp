@@ -1,5 +1,7 @@
 #include "VideoStart.h"
 
+#include <cstdio>
+
 #include "TextPattern.h"
 
 namespace pelmora {
@@ -155,6 +157,41 @@ VideoStart decideStart(const std::string& videoPath, const std::string& creation
         }
     }
     return start;
+}
+
+}  // namespace pelmora
+
+namespace pelmora {
+
+std::optional<long long> clockMomentMs(const std::string& text, const VideoStart& start,
+                                       std::string& why) {
+    if (const std::optional<IsoTime> iso = parseIsoTime(text)) {
+        return iso->offsetSeconds ? civilAsUtcMs(iso->local) - 1000LL * *iso->offsetSeconds
+                                  : start.zone.utcOfLocal(iso->local);
+    }
+    int hour = -1;
+    int minute = -1;
+    int second = 0;
+    int used = 0;
+    const bool ofDay =
+        (std::sscanf(text.c_str(), "%2d:%2d:%2d%n", &hour, &minute, &second, &used) == 3 ||
+         std::sscanf(text.c_str(), "%2d:%2d%n", &hour, &minute, &used) == 2) &&
+        used == static_cast<int>(text.size()) && hour >= 0 && hour < 24 && minute >= 0 &&
+        minute < 60 && second >= 0 && second < 60;
+    if (!ofDay) {
+        why = "'" + text + "' is no clock time: give 2024-05-01T14:00:00 or 14:00";
+        return std::nullopt;
+    }
+    if (!start.known()) {
+        why = "the video's first frame has no clock time, so " + text + " is on no day of it";
+        return std::nullopt;
+    }
+    CivilTime day = civilFromUtcMs(start.utcMs + 1000LL * start.zone.offsetAt(start.utcMs));
+    day.hour = hour;
+    day.minute = minute;
+    day.second = second;
+    day.millisecond = 0;
+    return start.zone.utcOfLocal(day);
 }
 
 }  // namespace pelmora

@@ -74,3 +74,14 @@ VideoStart decideStart(const std::string& videoPath, const std::string& creation
                        const StartOptions& options);
 
 }  // namespace pelmora
+
+namespace pelmora {
+
+// The moment that text names on start's clock, in UTC milliseconds: an ISO 8601 time (a wall
+// time of start's zone where it says no offset), or a time of day, HH:MM or HH:MM:SS, on the
+// day start's first frame shows on that clock. Nothing, with why set, where it names none or
+// needs a start that is not known.
+std::optional<long long> clockMomentMs(const std::string& text, const VideoStart& start,
+                                       std::string& why);
+
+}  // namespace pelmora

@@ -47,55 +47,23 @@ cv::Size ObjectDetector::workingSize(cv::Size videoSize) {
     return {kWorkingWidth, height};
 }
 
-ObjectDetector::ObjectDetector(const ObjectSettings& settings, cv::Size videoSize, double fps)
-    : video(videoSize),
-      working(workingSize(videoSize)),
-      fps(usableFrameRate(fps) ? fps : 25.0),
-      tracker([&] {
-          ObjectTracker::Rules rules;
-          const double scale = static_cast<double>(working.area()) / std::max(1, video.area());
-          const double least = settings.pixels > 0 ? static_cast<double>(settings.pixels) * scale
-                                                   : settings.share * working.area();
-          rules.leastArea = std::max(4, static_cast<int>(std::lround(least)));
-          rules.leastMs = settings.leastMs;
-          rules.leastTravel = std::max(3.0, 0.02 * working.width);
-          return rules;
-      }()) {}
+ObjectScene::ObjectScene(cv::Size workingSize, double fps)
+    : working(workingSize), fps(usableFrameRate(fps) ? fps : 25.0) {}
 
-cv::Rect ObjectDetector::toVideo(const cv::Rect& box) const {
-    const double sx = static_cast<double>(video.width) / working.width;
-    const double sy = static_cast<double>(video.height) / working.height;
-    const int x = static_cast<int>(std::floor(box.x * sx));
-    const int y = static_cast<int>(std::floor(box.y * sy));
-    const int right = static_cast<int>(std::ceil((box.x + box.width) * sx));
-    const int bottom = static_cast<int>(std::ceil((box.y + box.height) * sy));
-    return cv::Rect(x, y, right - x, bottom - y) & cv::Rect(cv::Point(), video);
-}
-
-void ObjectDetector::learnAgain(const cv::Mat& grey, long long timeMs, bool keepDeviations,
-                                long long forMs) {
+void ObjectScene::learnAgain(const cv::Mat& grey, long long timeMs, bool keepDeviations,
+                             long long forMs) {
     model.reset(grey, kLearningSpeedup / (kLearnSeconds * fps), keepDeviations);
-    tracker.clear();
     gains.clear();
-    atSnapshot.clear();
     learntUntilMs = timeMs + forMs;
+    frame.kind = SceneFrame::Kind::LearntAgain;
 }
 
-bool ObjectDetector::standsIn(const cv::Rect& box, const cv::Mat& standing) {
-    if (standing.empty() || box.empty()) {
-        return standing.empty();
-    }
-    const int x = std::min(box.x + box.width / 2, standing.cols - 1);
-    const int y = std::min(box.y + box.height - 1, standing.rows - 1);
-    return standing.at<unsigned char>(y, x) != 0;
-}
-
-const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
-                                          const cv::Mat& watched, const cv::Mat& standing) {
-    outcome = ObjectOutcome();
+const SceneFrame& ObjectScene::look(const cv::Mat& grey, long long timeMs, const cv::Mat& watched) {
+    frame.note = ObjectOutcome::Note::None;
+    frame.blobs.clear();
     if (!model.learnt() || model.size() != grey.size()) {
         learnAgain(grey, timeMs, false, kFirstLearningMs);
-        return outcome;
+        return frame;
     }
     const bool learning = timeMs < learntUntilMs;
     model.learnAt((learning ? kLearningSpeedup : 1.0) / (kLearnSeconds * fps));
@@ -111,22 +79,74 @@ const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
     const double shift = std::hypot(look.shift.x, look.shift.y);
     if (shift > kFarthestShift * working.width) {
         learnAgain(grey, timeMs, false, kFirstLearningMs);
-        outcome.note = ObjectOutcome::Note::CameraMoved;
-        return outcome;
+        frame.note = ObjectOutcome::Note::CameraMoved;
+        return frame;
     }
     if (std::abs(look.gain / before - 1.0) > kGainJump || look.foregroundShare > kChangedShare) {
         learnAgain(grey, timeMs, true, kLightLearningMs);
-        outcome.note = ObjectOutcome::Note::LightChange;
-        return outcome;
+        frame.note = ObjectOutcome::Note::LightChange;
+        return frame;
     }
     if (shift > 0.0) {
         if (lastShiftMs < 0 || timeMs - lastShiftMs > kShakeGapMs) {
-            outcome.note = ObjectOutcome::Note::Shake;
+            frame.note = ObjectOutcome::Note::Shake;
         }
         lastShiftMs = timeMs;
     }
+    frame.kind = learning ? SceneFrame::Kind::Learning : SceneFrame::Kind::Watched;
+    frame.blobs = finder.find(foreground, model.changes(), SceneFrame::kLeastBlob);
+    return frame;
+}
 
-    tracker.follow(foreground, model.changes(), timeMs);
+int ObjectJudge::leastArea(const ObjectSettings& settings, cv::Size videoSize) {
+    const cv::Size working = ObjectDetector::workingSize(videoSize);
+    const double scale = static_cast<double>(working.area()) / std::max(1, videoSize.area());
+    const double least = settings.pixels > 0 ? static_cast<double>(settings.pixels) * scale
+                                             : settings.share * working.area();
+    return std::max(SceneFrame::kLeastBlob, static_cast<int>(std::lround(least)));
+}
+
+ObjectJudge::ObjectJudge(const ObjectSettings& settings, cv::Size videoSize)
+    : video(videoSize), working(ObjectDetector::workingSize(videoSize)), tracker([&] {
+          ObjectTracker::Rules rules;
+          rules.leastArea = leastArea(settings, videoSize);
+          rules.leastMs = settings.leastMs;
+          rules.leastTravel = std::max(3.0, 0.02 * working.width);
+          return rules;
+      }()) {}
+
+cv::Rect ObjectJudge::toVideo(const cv::Rect& box) const {
+    const double sx = static_cast<double>(video.width) / working.width;
+    const double sy = static_cast<double>(video.height) / working.height;
+    const int x = static_cast<int>(std::floor(box.x * sx));
+    const int y = static_cast<int>(std::floor(box.y * sy));
+    const int right = static_cast<int>(std::ceil((box.x + box.width) * sx));
+    const int bottom = static_cast<int>(std::ceil((box.y + box.height) * sy));
+    return cv::Rect(x, y, right - x, bottom - y) & cv::Rect(cv::Point(), video);
+}
+
+bool ObjectJudge::standsIn(const cv::Rect& box, const cv::Mat& standing) {
+    if (standing.empty() || box.empty()) {
+        return standing.empty();
+    }
+    const int x = std::min(box.x + box.width / 2, standing.cols - 1);
+    const int y = std::min(box.y + box.height - 1, standing.rows - 1);
+    return standing.at<unsigned char>(y, x) != 0;
+}
+
+const ObjectOutcome& ObjectJudge::judge(const SceneFrame& scene, long long timeMs,
+                                        const cv::Mat& standing) {
+    outcome = ObjectOutcome();
+    outcome.note = scene.note;
+    if (scene.kind == SceneFrame::Kind::LearntAgain) {
+        tracker.clear();
+        atSnapshot.clear();
+        return outcome;
+    }
+    tracker.follow(scene.blobs, timeMs, working.width);
+    if (scene.kind == SceneFrame::Kind::Learning) {
+        return outcome;
+    }
     const double areaScale = static_cast<double>(video.area()) / working.area();
     bool moved = false;
     bool appeared = false;
@@ -136,7 +156,7 @@ const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
         return track.object && track.seenNow && standsIn(toVideo(track.box), standing);
     };
     for (const ObjectTracker::Track& track : tracker.all()) {
-        if (learning || !counts(track)) {
+        if (!counts(track)) {
             continue;
         }
         outcome.boxes.push_back(toVideo(track.box));
@@ -163,6 +183,15 @@ const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
         }
     }
     return outcome;
+}
+
+ObjectDetector::ObjectDetector(const ObjectSettings& settings, cv::Size videoSize, double fps)
+    : model(workingSize(videoSize), fps), judge(settings, videoSize) {}
+
+const ObjectOutcome& ObjectDetector::step(const cv::Mat& grey, long long timeMs,
+                                          const cv::Mat& watched, const cv::Mat& standing) {
+    scene = &model.look(grey, timeMs, watched);
+    return judge.judge(*scene, timeMs, standing);
 }
 
 ObjectsPreview previewObjects(const std::vector<cv::Mat>& greys, cv::Size videoSize, double fps,

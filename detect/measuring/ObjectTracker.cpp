@@ -29,16 +29,11 @@ cv::Rect reach(const cv::Rect& box) {
 
 }  // namespace
 
-void ObjectTracker::follow(const cv::Mat& foreground, const cv::Mat& changes, long long timeMs) {
-    cv::Mat joined;
+const std::vector<ObjectBlob>& BlobFinder::find(const cv::Mat& foreground, const cv::Mat& changes,
+                                                int leastArea) {
     cv::dilate(foreground, joined, cv::Mat(), cv::Point(-1, -1), kJoin);
     const int count = cv::connectedComponentsWithStats(joined, labels, stats, centroids, 8, CV_32S);
-    struct Blob {
-        cv::Rect box;
-        long long area;
-        bool taken;
-    };
-    std::vector<Blob> blobs;
+    found.clear();
     for (int label = 1; label < count; ++label) {
         const int* s = stats.ptr<int>(label);
         // The joining grew each blob by kJoin on every side; its area is the foreground's.
@@ -47,7 +42,7 @@ void ObjectTracker::follow(const cv::Mat& foreground, const cv::Mat& changes, lo
                      std::max(1, s[cv::CC_STAT_HEIGHT] - 2 * kJoin));
         const cv::Rect whole(cv::Point(), foreground.size());
         const long long area = cv::countNonZero(foreground(box & whole));
-        if (area < rules.leastArea) {
+        if (area < leastArea) {
             continue;
         }
         // A moving object lasts two frames only where it overlaps itself: its leading edge is
@@ -57,7 +52,23 @@ void ObjectTracker::follow(const cv::Mat& foreground, const cv::Mat& changes, lo
         if (edge.area() > 0) {
             box |= edge + near.tl();
         }
-        blobs.push_back({box, area, false});
+        found.push_back({box, area});
+    }
+    return found;
+}
+
+void ObjectTracker::follow(const std::vector<ObjectBlob>& given, long long timeMs, int width) {
+    struct Candidate {
+        cv::Rect box;
+        long long area;
+        bool taken;
+    };
+    std::vector<Candidate> blobs;
+    blobs.reserve(given.size());
+    for (const ObjectBlob& blob : given) {
+        if (blob.area >= rules.leastArea) {
+            blobs.push_back({blob.box, blob.area, false});
+        }
     }
     // Each track takes the free blob it overlaps most, the oldest tracks first.
     std::vector<std::tuple<long long, std::size_t, std::size_t>> pairs;
@@ -91,7 +102,7 @@ void ObjectTracker::follow(const cv::Mat& foreground, const cv::Mat& changes, lo
         track.lastMs = timeMs;
         ++track.framesSeen;
     }
-    for (const Blob& blob : blobs) {
+    for (const Candidate& blob : blobs) {
         if (!blob.taken) {
             Track track;
             track.id = nextId++;
@@ -119,9 +130,9 @@ void ObjectTracker::follow(const cv::Mat& foreground, const cv::Mat& changes, lo
         // picture, so that a lorry counts as soon as a person): what sways or jitters in place
         // stays near where it was first seen.
         const cv::Point2d moved = centreOf(track.box) - track.firstCentre;
-        const double needed =
-            std::max(rules.leastTravel, std::min(0.5 * std::max(track.box.width, track.box.height),
-                                                 kFarthestNeeded * foreground.cols));
+        const double needed = std::max(
+            rules.leastTravel,
+            std::min(0.5 * std::max(track.box.width, track.box.height), kFarthestNeeded * width));
         if (std::hypot(moved.x, moved.y) >= needed) {
             track.object = true;
             track.becameObject = true;

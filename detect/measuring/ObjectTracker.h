@@ -5,6 +5,27 @@
 
 namespace pelmora {
 
+// A patch of a foreground: its box, which reaches as far as the frame's own changes do near it,
+// and its pixels.
+struct ObjectBlob {
+    cv::Rect box;
+    long long area = 0;
+};
+
+// Finds the blobs of a foreground. What a blob is depends on no setting, so that the blobs of a
+// scan can be followed again under other rules.
+class BlobFinder {
+public:
+    // The blobs of foreground (0 or 255) of at least leastArea pixels; changes is what differed
+    // in this frame alone.
+    const std::vector<ObjectBlob>& find(const cv::Mat& foreground, const cv::Mat& changes,
+                                        int leastArea);
+
+private:
+    cv::Mat joined, labels, stats, centroids;
+    std::vector<ObjectBlob> found;
+};
+
 // The blobs of a foreground followed from frame to frame. A blob is an object once it has been
 // followed for long enough and has travelled: rain streaks and speckle do not last, a branch
 // swaying in place does not travel, a person crossing does both.
@@ -34,9 +55,9 @@ public:
 
     explicit ObjectTracker(Rules rules) : rules(rules) {}
 
-    // The blobs of foreground (0 or 255) at timeMs, matched to the tracks; each blob's box
-    // reaches as far as changes (what differed in this frame alone) does near it.
-    void follow(const cv::Mat& foreground, const cv::Mat& changes, long long timeMs);
+    // The blobs of a frame at timeMs, of a picture width pixels wide, matched to the tracks;
+    // those smaller than the rules' least area are none.
+    void follow(const std::vector<ObjectBlob>& blobs, long long timeMs, int width);
     // Forgets every track: the scene is learnt again.
     void clear() { tracks.clear(); }
 
@@ -46,7 +67,6 @@ private:
     Rules rules;
     std::vector<Track> tracks;
     int nextId = 1;
-    cv::Mat labels, stats, centroids;
 };
 
 }  // namespace pelmora

@@ -10,6 +10,7 @@ extern "C" {
 #include <cstdlib>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -21,6 +22,7 @@ extern "C" {
 #include "FrameDetector.h"
 #include "FramePool.h"
 #include "FrameReader.h"
+#include "IndexAnswer.h"
 #include "ObjectsStep.h"
 #include "PictureConverter.h"
 #include "SettingSweep.h"
@@ -32,6 +34,29 @@ extern "C" {
 namespace pelmora {
 
 namespace {
+
+// What an objects run's index says of the run before its first frame.
+IndexHead indexHead(const RunRequest& request, const VideoSource& source) {
+    IndexHead head;
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(request.videoPath, error);
+    head.videoPath = error ? request.videoPath : absolute.lexically_normal().string();
+    head.creationTime = source.creationTime();
+    head.frameSize = source.shownSize();
+    head.fps = source.fps();
+    head.framesAnnounced = source.announcedFrames();
+    head.framesExpected = source.expectedFrames();
+    head.announcedMs = source.announcedMs();
+    head.maskPath = request.watched.hasPicture() ? request.watched.name() : std::string();
+    RegionShapes excluded;
+    for (const RegionShape& shape : request.watched.shapes()) {
+        if (!shape.keep) {
+            excluded.push_back(shape);
+        }
+    }
+    head.excluded = regionLines(excluded);
+    return head;
+}
 
 // Pictures the reader may decode ahead of the detector.
 constexpr std::size_t kReadAhead = 3;
@@ -60,6 +85,10 @@ public:
         VideoSource& source = job.getSource();
         converter.setStream({source.width(), source.height()}, source.rotation());
         detection = makeStep(detector);
+        if (request.index != nullptr && request.detector == DetectorKind::Objects &&
+            request.sweep == nullptr) {
+            request.index->begin(indexHead(request, source));
+        }
     }
 
     void run() {
@@ -517,8 +546,13 @@ RunReport runDetection(FrameDetector& detector, const RunRequest& request, RunHo
     RunReport report;
     bool started = false;
     bool framesRan = false;
-    failOnThrow(report, host, request.videoPath,
-                [&] { readVideo(detector, request, host, report, started, framesRan); });
+    failOnThrow(report, host, request.videoPath, [&] {
+        if (request.question != nullptr) {
+            answerFromIndex(request, host, report, started, framesRan);
+        } else {
+            readVideo(detector, request, host, report, started, framesRan);
+        }
+    });
     // An observer told of the start hears of the end, a failed one too.
     if (started && request.observer != nullptr) {
         failOnThrow(report, host, request.videoPath,

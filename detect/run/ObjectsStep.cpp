@@ -33,13 +33,37 @@ const char* noteText(ObjectOutcome::Note note) {
     return "";
 }
 
+std::string frameStatus(const FrameTime& time, const ObjectOutcome& outcome) {
+    return statusLine(time.seconds, objectsPixels(outcome), static_cast<int>(outcome.boxes.size()));
+}
+
 }  // namespace
+
+void drawObjectsSnapshot(cv::Mat& image, const FrameTime& time, const ObjectOutcome& outcome,
+                         bool boxes) {
+    if (boxes) {
+        drawBoxes(image, outcome.boxes);
+    }
+    drawSnapshotStatus(image, frameStatus(time, outcome));
+}
+
+int objectsPixels(const ObjectOutcome& outcome) {
+    return static_cast<int>(std::min<long long>(outcome.pixels, INT_MAX));
+}
+
+std::string objectsNote(const std::string& videoPath, ObjectOutcome::Note note, long long ms) {
+    if (note == ObjectOutcome::Note::None) {
+        return std::string();
+    }
+    return formatText("%s: %s at %s", videoPath.c_str(), noteText(note), timecode(ms).c_str());
+}
 
 StepOutcome ObjectsStep::step(const StepFrame& frame, cv::Mat& image) {
     const Picture& picture = frame.picture;
     const cv::Size visible = converter.imageSize(picture);
     const cv::Size shown = rotation % 180 != 0 ? cv::Size(visible.height, visible.width) : visible;
-    if (!detector || detector->videoSize() != shown) {
+    const bool newScene = !detector || detector->videoSize() != shown;
+    if (newScene) {
         // A new size starts the scene afresh, as the classic detector starts from black.
         detector = std::make_unique<ObjectDetector>(request.objects, shown, fps);
         watched = request.watched.forModel(shown, ObjectDetector::workingSize(shown));
@@ -49,17 +73,14 @@ StepOutcome ObjectsStep::step(const StepFrame& frame, cv::Mat& image) {
         throw std::runtime_error(PictureConverter::refusal(picture));
     }
     const ObjectOutcome& found = detector->step(small, frame.time.snapshotMs, watched, standing);
-    StepOutcome outcome;
-    outcome.changedPixels = static_cast<int>(std::min<long long>(found.pixels, INT_MAX));
-    outcome.boxes = found.boxes;
-    if (found.note != ObjectOutcome::Note::None) {
-        outcome.line = formatText("%s: %s at %s", request.videoPath.c_str(), noteText(found.note),
-                                  timecode(frame.time.snapshotMs).c_str());
+    if (request.index != nullptr) {
+        request.index->add(
+            {frame.index, frame.time, frame.streamMs, newScene, shown, detector->lastScene()});
     }
-    const auto status = [&] {
-        return statusLine(frame.time.seconds, outcome.changedPixels,
-                          static_cast<int>(found.boxes.size()));
-    };
+    StepOutcome outcome;
+    outcome.changedPixels = objectsPixels(found);
+    outcome.boxes = found.boxes;
+    outcome.line = objectsNote(request.videoPath, found.note, frame.time.snapshotMs);
     const bool shownNow = request.view != nullptr;
     if (found.snapshot || shownNow) {
         if (!converter.convert(picture, image)) {
@@ -71,14 +92,11 @@ StepOutcome ObjectsStep::step(const StepFrame& frame, cv::Mat& image) {
         cv::resize(detector->foreground(), mask, image.size(), 0, 0, cv::INTER_NEAREST);
         cv::cvtColor(mask, mask, cv::COLOR_GRAY2BGR);
         drawBoxes(mask, found.boxes);
-        drawMaskStatus(mask, status());
+        drawMaskStatus(mask, frameStatus(frame.time, found));
         request.view->showFrame(image, mask);
     }
     if (found.snapshot) {
-        if (request.boxes) {
-            drawBoxes(image, found.boxes);
-        }
-        drawSnapshotStatus(image, status());
+        drawObjectsSnapshot(image, frame.time, found, request.boxes);
         outcome.snapshot = true;
     }
     return outcome;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ObjectDetector.h"
+#include "ObjectIndex.h"
 #include "OptionTable.h"
 #include "RunLog.h"
 #include "RunObserver.h"
@@ -17,6 +18,18 @@ namespace pelmora {
 
 class SettingSweep;
 class SweepObserver;
+
+// A question put to a finished objects run's index instead of its video: the request's own
+// objects settings and kept polygons, over the frames whose clock time lies from fromUtcMs to
+// toUtcMs. It leaves the files a run with those settings would (see answerFromIndex).
+struct IndexQuestion {
+    const ObjectIndex* index = nullptr;
+    // The snapshots' pictures read from the video at their frames, or only listed, unsaved.
+    bool snapshots = false;
+    bool windowed = false;  // only the frames from fromUtcMs to toUtcMs, both included
+    long long fromUtcMs = 0;
+    long long toUtcMs = 0;
+};
 
 // What a front end shows of a run while it goes on: each frame as it was read and its change
 // mask with the status line. Called on the run's thread; both images are valid only during
@@ -75,6 +88,11 @@ struct RunRequest {
     bool intoFolder = true;
     // Where the clock time of the first frame may come from, and the zone of the clock.
     StartOptions start{};
+    // With the objects detector: where every frame's scene goes, for the run's index.
+    ObjectIndexWriter* index = nullptr;
+    // Answered from an index rather than the video; the detector and the stretch then count
+    // for nothing.
+    const IndexQuestion* question = nullptr;
 };
 
 // What a front end supplies to a run: where its lines go (RunLog), where the progress goes,

@@ -1,5 +1,8 @@
 #include "VideoRun.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "DetectionRun.h"
@@ -160,23 +163,51 @@ VideoRunResult runVideo(FrameDetector& detector, const VideoRunRequest& request,
     FolderLock lock;
     EarlierRun earlier;
     run.folderReady = [&](const std::string& dir) {
-        return readyFolder(dir, request.earlier, lock, earlier, host);
+        const std::string reason = readyFolder(dir, request.earlier, lock, earlier, host);
+        // An earlier run's index would answer searches of this folder for that run.
+        const std::string stale = joinPath(dir, kObjectIndexName);
+        if (reason.empty() && std::remove(stale.c_str()) != 0 && errno != ENOENT) {
+            return formatText("%s cannot be removed: %s", stale.c_str(), std::strerror(errno));
+        }
+        return reason;
     };
+
+    // The objects detector's run of a whole video keeps every object its scene held, so that
+    // later questions are answered without decoding again; a stretch's would hold a part.
+    ObjectIndexWriter index;
+    const bool indexed = run.detector == DetectorKind::Objects && run.question == nullptr &&
+                         run.intoFolder && run.stretch.first == 0 && run.stretch.last < 0 &&
+                         !run.times.given();
+    if (indexed) {
+        run.index = &index;
+    }
 
     VideoRunResult result;
     result.report = runDetection(detector, run, host);
     RunReport& report = result.report;
+    bool indexLost = false;
+    if (indexed && index.begun() && report.status == RunReport::Status::Finished) {
+        const std::string bytes = index.finish();
+        const std::string path = joinPath(report.outputDir, kObjectIndexName);
+        const std::string reason = replaceFile(path, bytes.data(), bytes.size());
+        if (reason.empty()) {
+            host.tell({MessageKind::FileSaved, path});
+        } else {
+            host.tell({MessageKind::ListNotWritten, path, reason, kObjectIndexName});
+            indexLost = true;
+        }
+    }
     recorder.settle(report);
     result.clips = recorder.clips();
     result.clipsLost = recorder.clipsLost();
     result.earlierSnapshots = tellEarlierSnapshots(report.outputDir, earlier, host);
 
     using Status = RunReport::Status;
-    result.complete =
-        report.status == Status::Finished && report.snapshotsLost == 0 && !recorder.failed();
+    result.complete = report.status == Status::Finished && report.snapshotsLost == 0 &&
+                      !recorder.failed() && !indexLost;
     result.failed = report.status == Status::OpenFailed ||
                     report.status == Status::OutputUnusable || report.status == Status::Failed ||
-                    report.snapshotsLost > 0 || recorder.failed();
+                    report.snapshotsLost > 0 || recorder.failed() || indexLost;
     // A folder that never became the run's is not the caller's to finish.
     const bool folderHeld =
         report.status != Status::OpenFailed && report.status != Status::OutputUnusable;

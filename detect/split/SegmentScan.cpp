@@ -55,7 +55,14 @@ std::string planStretch(const SegmentRequest& request, VideoStretch& stretch, Ru
     facts.videoPath = request.run.videoPath;
     facts.fps = source.fps();
     facts.framesAnnounced = source.announcedFrames();
-    const std::string reason = whyNotSplittable(source, request.count);
+    // The objects detector learns the scene from the first frame on: a stretch scanned alone
+    // starts from a scene the one run had learnt otherwise, so only one run of the video is
+    // exact, and that run's index holds the whole video.
+    const std::string reason =
+        request.run.detector == DetectorKind::Objects
+            ? "the objects detector learns the scene from the video's first frame on, which a "
+              "stretch alone does not see"
+            : whyNotSplittable(source, request.count);
     if (reason.empty()) {
         stretch = stretchOf(request.index, request.count, source.announcedFrames());
     }
