@@ -7,7 +7,6 @@
 #include <optional>
 
 #include "ConsoleRunHost.h"
-#include "FileDigest.h"
 #include "FolderNames.h"
 #include "FrameDetector.h"
 #include "ObjectIndex.h"
@@ -32,16 +31,6 @@ struct SearchedVideo {
     pelmora::VideoStart start;
     ScanOptions options;  // the search's, with the scan's excluded polygons and mask
 };
-
-// A name for the question alone, so that the same question asked again goes to the same folder.
-std::string questionName(const ScanOptions& options) {
-    nlohmann::json question = {{"regions", pelmora::regionLines(options.watched.shapes())},
-                               {"min_object", options.minObjectText},
-                               {"min_duration_ms", options.objects.leastMs},
-                               {"event_gap_ms", options.eventGapMs},
-                               {"between", options.betweenTexts}};
-    return pelmora::textDigest(question.dump()).substr(0, 8);
-}
 
 // Prints each event as the run closes it, for a person reading the search's answer.
 class EventLines : public pelmora::RecordListener {
@@ -158,8 +147,10 @@ int searchCommand(const ScanOptions& options, const StopSignal& stopSignal, bool
                      pelmora::kObjectIndexName, folder.c_str());
         return kExitUsage;
     }
-    const std::string name =
-        options.searchName.empty() ? questionName(options) : options.searchName;
+    const std::string name = options.searchName.empty()
+                                 ? pelmora::questionName(options.watched.shapes(), options.objects,
+                                                         options.eventGapMs, options.betweenTexts)
+                                 : options.searchName;
     answerFolder = pelmora::joinPath(folder, pelmora::kSearchFolderPrefix + name);
     // Every index is read and every question checked before anything is written, so that no
     // camera is answered when another cannot be.

@@ -34,6 +34,7 @@
 #include "RunOptionsPanel.h"
 #include "RunSummary.h"
 #include "RunThread.h"
+#include "SearchPanel.h"
 #include "TuningWindow.h"
 #include "VideoJob.h"
 #include "VideoSource.h"
@@ -158,11 +159,19 @@ void Kavrit::addPanels() {
         }
     });
 
-    results = new ResultsPanel(this);
+    // Above what the run found, other questions of it, after a run of the objects detector.
+    auto* found = new QWidget(this);
+    results = new ResultsPanel(found);
+    search = new SearchPanel(*results, found);
+    connect(search, &SearchPanel::told, runSummaryLabel, &QLabel::setText);
+    auto* foundLayout = new QVBoxLayout(found);
+    foundLayout->setContentsMargins(0, 0, 0, 0);
+    foundLayout->addWidget(search);
+    foundLayout->addWidget(results, 1);
     resultsDock = new QDockWidget(tr("Results"), this);
     resultsDock->setObjectName(QStringLiteral("dock_results"));
     resultsDock->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
-    resultsDock->setWidget(results);
+    resultsDock->setWidget(found);
     tabifyDockWidget(optionsDock, resultsDock);
     optionsDock->raise();
     // Tabbed together, the tabs name the panels: a title bar above them would only take the
@@ -428,6 +437,7 @@ void Kavrit::run(bool detailed) {
     failedClips.clear();
     cutEncodedButton->hide();
     lastSettings = settings;
+    search->setScan(settings, std::string());
     ui.pushButton->setEnabled(false);
     ui.actionRun->setEnabled(false);
     stopButton->setEnabled(true);
@@ -481,6 +491,7 @@ void Kavrit::failedStart(const QString& failure) {
 void Kavrit::reportRun(const pelmora::VideoRunResult& result, double seconds) {
     using Status = pelmora::RunReport::Status;
     const pelmora::RunReport& report = result.report;
+    search->setScan(lastSettings, result.complete ? report.outputDir : std::string());
     if (report.status == Status::OpenFailed || report.status == Status::OutputUnusable) {
         failedStart(startFailure(report, videoPath));
         return;

@@ -22,6 +22,7 @@ class QPushButton;
 class QSettings;
 class ResultsPanel;
 class RunOptionsPanel;
+class SearchPanel;
 class TuningWindow;
 
 namespace pelmora {
@@ -104,6 +105,7 @@ private:
     RecutThread* recutThread = nullptr;
     RunOptionsPanel* options = nullptr;
     ResultsPanel* results = nullptr;
+    SearchPanel* search = nullptr;
     QDockWidget* resultsDock = nullptr;
     std::unique_ptr<TuningWindow> tuning;
     // What the run going on, or the last one, records in its folder.

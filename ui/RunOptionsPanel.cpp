@@ -22,40 +22,11 @@
 #include "FrameSeeker.h"
 #include "OptionTable.h"
 #include "RegionEditor.h"
+#include "SettingBoxes.h"
 
 namespace {
 
 constexpr int kPreviewWidth = 240;
-
-// Seconds to the millisecond, as pelmora-scan takes them, without the zeros a fixed number of
-// decimals would trail: "2 s", "0.5 s", "1.025 s".
-class SecondsBox : public QDoubleSpinBox {
-public:
-    using QDoubleSpinBox::QDoubleSpinBox;
-
-    QString textFromValue(double value) const override {
-        QString text = QDoubleSpinBox::textFromValue(value);
-        const QChar point = locale().decimalPoint();
-        if (text.contains(point)) {
-            while (text.endsWith(QLatin1Char('0'))) {
-                text.chop(1);
-            }
-            if (text.endsWith(point)) {
-                text.chop(1);
-            }
-        }
-        return text;
-    }
-};
-
-// A spin box over an option's range in seconds, at the window's default.
-void takeSeconds(QDoubleSpinBox* box, const pelmora::OptionEntry& entry) {
-    box->setDecimals(3);
-    box->setRange(static_cast<double>(entry.minimum) / 1000.0,
-                  static_cast<double>(entry.maximum) / 1000.0);
-    box->setSingleStep(static_cast<double>(entry.windowStep) / 1000.0);
-    box->setValue(static_cast<double>(entry.windowDefault) / 1000.0);
-}
 
 // A spin box over an option's whole numbers, at the window's default.
 void takeCount(QSpinBox* box, const pelmora::OptionEntry& entry) {
@@ -199,19 +170,10 @@ RunOptionsPanel::RunOptionsPanel(QWidget* parent) : QWidget(parent) {
         tr("What lasts and travels against a background learnt over seconds; light, shake, "
            "rain and swaying leaves are explained away"),
         Qt::ToolTipRole);
-    leastObject = new QDoubleSpinBox(this);
+    leastObject = leastObjectBox(this);
     leastObject->setObjectName(QStringLiteral("spinBox_leastObject"));
-    leastObject->setDecimals(3);
-    leastObject->setRange(0.001, 100.0);
-    leastObject->setSingleStep(0.01);
-    leastObject->setValue(pelmora::ObjectSettings().share * 100.0);
-    leastObject->setSuffix(tr(" %"));
-    leastObject->setToolTip(tr("The least object, a share of the picture"));
-    leastDuration = new SecondsBox(this);
+    leastDuration = leastDurationBox(this);
     leastDuration->setObjectName(QStringLiteral("spinBox_leastDuration"));
-    takeSeconds(leastDuration, pelmora::option::kMinDuration);
-    leastDuration->setSuffix(tr(" s"));
-    leastDuration->setToolTip(tr("An object counts once it has lasted this long"));
     drawBoxes = new QCheckBox(tr("Boxes"), this);
     drawBoxes->setObjectName(QStringLiteral("checkBox_boxes"));
     drawBoxes->setToolTip(tr("Each object's box drawn on the snapshots too"));

@@ -162,6 +162,12 @@ void RunThread::run() {
                                              : pelmora::EarlierSnapshots::Keep;
     request.listener = &listener;
     request.stopRequested = [this] { return stopRequested.load(); };
+    pelmora::IndexQuestion question;
+    if (settings.index) {
+        question.index = settings.index.get();
+        question.snapshots = true;
+        request.run.question = &question;
+    }
     const pelmora::VideoRunResult result = pelmora::runVideo(detector, request, host);
     listener.flush(true);
     emit runEnded(result, static_cast<double>(clock.elapsed()) / 1000.0);

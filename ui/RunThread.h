@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QThread>
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,9 @@ struct RunSettings {
     pelmora::DetectorKind detector = pelmora::DetectorKind::Classic;
     pelmora::ObjectSettings objects{};
     bool boxes = false;
+    // Answered from a scan's object index instead of the video, its snapshots read from the
+    // video at their frames (see pelmora::IndexQuestion).
+    std::shared_ptr<const pelmora::ObjectIndex> index{};
 };
 
 // What the run's records told since the last batch, in the order they hold it: the frames on

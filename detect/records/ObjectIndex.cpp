@@ -240,6 +240,10 @@ std::string parseObjectIndex(const std::string& bytes, const std::string& name,
         if (flags == kEnd) {
             break;
         }
+        if ((flags & kKindBits) > static_cast<unsigned>(SceneFrame::Kind::Watched) ||
+            (flags & ~(kKindBits | kNoteBits | kNewScene | kTimedByRate | kNextFrame)) != 0) {
+            return damaged;
+        }
         IndexedFrame frame;
         frame.frame =
             (flags & kNextFrame) != 0 ? lastFrame + 1 : static_cast<long long>(in.number());
@@ -368,6 +372,24 @@ std::vector<std::string> objectIndexFolders(const std::string& folder) {
     std::sort(folders.begin() + (folders.empty() || folders.front() != folder ? 0 : 1),
               folders.end());
     return folders;
+}
+
+}  // namespace pelmora
+
+namespace pelmora {
+
+std::string questionName(const RegionShapes& shapes, const ObjectSettings& settings,
+                         long long eventGapMs, const std::vector<std::string>& between) {
+    std::string question;
+    for (const std::string& line : regionLines(shapes)) {
+        question += line + '\n';
+    }
+    question += formatText("least %.17g %lld %lld\ngap %lld\n", settings.share, settings.pixels,
+                           settings.leastMs, eventGapMs);
+    for (const std::string& time : between) {
+        question += "between " + time + '\n';
+    }
+    return textDigest(question).substr(0, 8);
 }
 
 }  // namespace pelmora

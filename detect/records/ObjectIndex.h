@@ -90,3 +90,13 @@ RegionShapes questionShapes(const IndexHead& head, const RegionShapes& asked);
 std::vector<std::string> objectIndexFolders(const std::string& folder);
 
 }  // namespace pelmora
+
+namespace pelmora {
+
+// The name of a question's folder (search-NAME) where none is given: eight hexadecimal digits
+// of its kept polygons, settings, event gap and clock window, so that the same question asked
+// again, by either front end, goes to the same folder.
+std::string questionName(const RegionShapes& shapes, const ObjectSettings& settings,
+                         long long eventGapMs, const std::vector<std::string>& between);
+
+}  // namespace pelmora

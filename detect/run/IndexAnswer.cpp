@@ -4,6 +4,7 @@
 #include <cmath>
 #include <deque>
 #include <optional>
+#include <stdexcept>
 
 #include "FolderNames.h"
 #include "FramePool.h"

@@ -38,7 +38,8 @@
 //      for the batch alone; run_bench digest [repetitions], for the digest alone;
 //      run_bench day [repetitions], for the day's digest alone; run_bench objects
 //      [repetitions], for the objects detector's speed alone; run_bench quality, for the
-//      labelled benchmark of both detectors alone, see QualityFigures.cpp)
+//      labelled benchmark of both detectors alone, see QualityFigures.cpp; run_bench search
+//      [repetitions], for the object index and its search alone, see SearchFigures.cpp)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -61,6 +62,7 @@
 #include <vector>
 
 #include "QualityFigures.h"
+#include "SearchFigures.h"
 
 // After the standard headers: FFmpeg's want their integer constant macros in C++.
 extern "C" {
@@ -354,8 +356,11 @@ int main(int argc, char** argv) {
     const bool dayOnly = argc >= 2 && std::string(argv[1]) == "day";
     const bool objectsOnly = argc >= 2 && std::string(argv[1]) == "objects";
     const bool qualityOnly = argc >= 2 && std::string(argv[1]) == "quality";
-    const int repetitionsAt =
-        stretchesOnly || sweepsOnly || batchOnly || digestOnly || dayOnly || objectsOnly ? 2 : 1;
+    const bool searchOnly = argc >= 2 && std::string(argv[1]) == "search";
+    const int repetitionsAt = stretchesOnly || sweepsOnly || batchOnly || digestOnly || dayOnly ||
+                                      objectsOnly || searchOnly
+                                  ? 2
+                                  : 1;
     const int repetitions =
         argc > repetitionsAt && !clipsOnly ? std::max(1, std::atoi(argv[repetitionsAt])) : 3;
 
@@ -382,6 +387,12 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     if (qualityOnly) {
         const int status = qualityFigures(PELMORA_SCAN_PATH, tmp);
+        fs::remove_all(tmp);
+        fs::remove_all(outRoot);
+        return status;
+    }
+    if (searchOnly) {
+        const int status = searchFigures(PELMORA_SCAN_PATH, tmp, repetitions);
         fs::remove_all(tmp);
         fs::remove_all(outRoot);
         return status;

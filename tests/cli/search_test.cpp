@@ -202,6 +202,32 @@ TEST(Search, QuestionsTheIndexCannotAnswerExactlyAreRefused) {
     }
 }
 
+// A batch's -o folder is searched camera by camera in clock order, into folders of the batch's
+// layout, and an overview is made of what the search found.
+TEST(Search, ABatchIsAnsweredInClockOrderAndFeedsAnOverview) {
+    Yard yard;
+    const std::string in = yard.dir.file("in");
+    ASSERT_TRUE(std::filesystem::create_directory(in));
+    // The gate's file sorts first, but was filmed ten minutes after the yard's.
+    std::filesystem::copy_file(yard.video, in + "/gate_20240501_141000.mkv");
+    std::filesystem::copy_file(yard.video, in + "/yard_20240501_140000.mkv");
+    const std::string day = yard.dir.file("day");
+    ASSERT_EQ(clitest::runScan(zoned({"--detector", "objects", "-o", day, in})).exitCode, 0);
+    const clitest::ScanResult answered = clitest::runScan(
+        zoned({"--search", day, "--name", "door", "--min-object", "400", "--overview"}));
+    ASSERT_EQ(answered.exitCode, 0) << answered.err;
+    const std::string::size_type yardAt = answered.out.find("yard_20240501_140000.mkv: event 1");
+    EXPECT_LT(yardAt, answered.out.find("gate_20240501_141000.mkv: event 1")) << answered.out;
+    for (const char* camera : {"gate_20240501_141000", "yard_20240501_140000"}) {
+        EXPECT_EQ(testsupport::splitLines(
+                      testsupport::fileBytes(day + "/search-door/" + camera + "/events.csv"))
+                      .size(),
+                  2u);
+    }
+    EXPECT_NE(testsupport::fileBytes(day + "/search-door/overview.html").find("gate_20240501"),
+              std::string::npos);
+}
+
 // Killed before its end, a run leaves no index; resumed or joined from stretches, the one an
 // uninterrupted run leaves. A run of the other detector into the folder takes the index away
 // with the run it was of.

@@ -190,6 +190,37 @@ TEST(VideoStart, ClockTimesFollowTheZoneThroughAChangeOfOffset) {
     EXPECT_EQ(start.clockTime(1250), "2024-03-31T01:30:01.250+01:00");
 }
 
+// A clock window's ends: a time of day is on the day the video starts on its zone's clock, which
+// a video filmed across midnight in UTC still starts on.
+TEST(VideoStart, MomentsOfTheClockOnTheDayAVideoStarts) {
+    pelmora::StartOptions options;
+    options.zone = zone("Europe/Berlin");
+    const pelmora::VideoStart start = pelmora::decideStart("20240501_003000.mp4", "", options);
+    const struct {
+        const char* text;
+        const char* clock;  // empty: refused
+    } rows[] = {
+        {"14:00", "2024-05-01T14:00:00.000+02:00"},
+        {"00:00:00", "2024-05-01T00:00:00.000+02:00"},
+        {"23:59:59", "2024-05-01T23:59:59.000+02:00"},
+        {"2024-05-02T08:00:00", "2024-05-02T08:00:00.000+02:00"},
+        {"2024-05-01T12:00:00Z", "2024-05-01T14:00:00.000+02:00"},
+        {"24:00", ""},
+        {"14:60", ""},
+        {"14:00:05.5", ""},
+        {"noon", ""},
+    };
+    for (const auto& row : rows) {
+        std::string why;
+        const std::optional<long long> at = pelmora::clockMomentMs(row.text, start, why);
+        EXPECT_EQ(at ? start.clockTime(*at - start.utcMs) : std::string(), row.clock) << row.text;
+        EXPECT_EQ(why.empty(), at.has_value()) << row.text;
+    }
+    std::string why;
+    EXPECT_FALSE(pelmora::clockMomentMs("14:00", pelmora::VideoStart(), why));
+    EXPECT_NE(why.find("no clock time"), std::string::npos);
+}
+
 struct IsoRow {
     const char* text;
     bool valid;

@@ -32,6 +32,7 @@
 #include "FolderNames.h"
 #include "RegionCanvas.h"
 #include "RegionEditor.h"
+#include "ResultsPanel.h"
 #include "RunOptionsPanel.h"
 #include "RunningWindow.h"
 #include "SceneFootage.h"
@@ -150,6 +151,56 @@ TEST_F(WindowRun, APolygonDrawnWithTheMouseReachesTheRun) {
     window.saveSettings(settings);
     EXPECT_EQ(settings.value(QStringLiteral("regions")).toStringList(),
               QStringList{QStringLiteral("keep 0,0 30,0 30,48 0,48")});
+}
+
+// After an objects run, a region drawn in the search panel is answered from the run's index at
+// once, in the results, and kept as a folder of its own when asked.
+TEST_F(WindowRun, ARegionDrawnToSearchShowsTheSearchsEvents) {
+    testsupport::SceneRecipe scene;
+    scene.seconds = 12.0;
+    // A person high from 2 s to 5 s, and one low from 6.5 s to 11 s, standing at about 158.
+    scene.objects = {{2.0, 5.0, {10, 24}, {20, 20}, {260, 20}},
+                     {6.5, 11.0, {20, 48}, {280, 110}, {30, 110}}};
+    ASSERT_EQ(testsupport::writeScene(scene, tmp.file("yard.avi")), "");
+    const std::string dir = tmp.file("yard");
+    setFields(tmp.file("yard.avi"), dir);
+    child<QComboBox>(window, "comboBox_detector")->setCurrentIndex(1);
+    testsupport::StderrCapture err;
+    clickStart();
+    auto* search = window.findChild<QWidget*>(QStringLiteral("searchPanel"));
+    ASSERT_NE(search, nullptr);
+    ASSERT_TRUE(search->isVisible());
+    auto* events = window.findChild<EventList*>(QStringLiteral("eventList"));
+    ASSERT_EQ(events->count(), 1);
+    const std::vector<cv::Point> corners = {{0, 150}, {320, 150}, {320, 170}, {0, 170}};
+    QTimer::singleShot(0, [&] {
+        auto* editor = qobject_cast<RegionEditor*>(QApplication::activeModalWidget());
+        ASSERT_NE(editor, nullptr);
+        RegionCanvas* canvas = editor->canvas();
+        for (const cv::Point& corner : corners) {
+            QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier,
+                              canvas->toCanvas(corner).toPoint());
+        }
+        editor->accept();
+    });
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_searchRegions"), Qt::LeftButton);
+    EXPECT_EQ(child<QLabel>(window, "label_searchRegions")->text(),
+              QStringLiteral("1 polygon kept"));
+    // Only the low one stands there: its event alone, from its first snapshot.
+    QTRY_VERIFY(child<QLabel>(window, "label_searchStatus")->text().contains("found"));
+    ASSERT_EQ(events->count(), 1);
+    EXPECT_EQ(window.findChild<ResultsPanel*>()->events().front().startMs, 6960);
+    QTest::mouseClick(child<QPushButton>(window, "pushButton_saveSearch"), Qt::LeftButton);
+    QTRY_VERIFY(child<QLabel>(window, "label_searchStatus")->text().startsWith("Saved in"));
+    err.finish();
+    std::string saved;
+    for (const std::string& name : testsupport::listDir(dir)) {
+        saved += name.rfind("search-", 0) == 0 ? name : std::string();
+    }
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(
+        testsupport::splitLines(testsupport::fileBytes(dir + "/" + saved + "/events.csv")).size(),
+        2u);
 }
 
 TEST_F(WindowRun, ShowsWhatTheRunFoundAndTunesOnTheSameVideo) {
