@@ -99,14 +99,15 @@ TEST(Search, BetweenTwoClockTimesAnswersWithTheScansFramesThen) {
     ASSERT_EQ(
         clitest::runScan(zoned({"--detector", "objects", "-o", yard.scan, yard.video})).exitCode,
         0);
-    // The second person, from 14:00:06.960 on, and the first's last snapshot, at 4.960 s.
+    // The second person, from 14:00:06.960 on, and the first's last snapshot, at 4.960 s: the
+    // window's first moment is in it.
     const clitest::ScanResult answered =
         clitest::runScan(zoned({"--search", yard.scan, "--event-gap", "1", "--snapshots",
                                 "--between", "14:00:04.900", "2024-05-01T16:00:12+02:00"}));
     EXPECT_EQ(answered.exitCode, 2) << "a time of day is to the second";
-    const clitest::ScanResult seconds =
-        clitest::runScan(zoned({"--search", yard.scan, "--event-gap", "1", "--snapshots", "--name",
-                                "later", "--between", "14:00:04", "2024-05-01T16:00:12+02:00"}));
+    const clitest::ScanResult seconds = clitest::runScan(
+        zoned({"--search", yard.scan, "--event-gap", "1", "--snapshots", "--name", "later",
+               "--between", "2024-05-01T14:00:04.960Z", "2024-05-01T16:00:12+02:00"}));
     ASSERT_EQ(seconds.exitCode, 0) << seconds.err;
     const std::string answer = yard.scan + "/search-later";
     const std::vector<std::string> all =
@@ -115,7 +116,7 @@ TEST(Search, BetweenTwoClockTimesAnswersWithTheScansFramesThen) {
     std::string pictures;
     for (std::size_t i = 1; i < all.size(); ++i) {
         const std::vector<std::string> fields = testsupport::csvFields(all[i]);
-        if (std::stoll(fields[1]) >= 4000) {
+        if (std::stoll(fields[1]) >= 4960) {
             expected.push_back(all[i]);
             pictures += testsupport::fileBytes(full + "/" + fields[4]);
         }
@@ -199,6 +200,19 @@ TEST(Search, QuestionsTheIndexCannotAnswerExactlyAreRefused) {
         for (const std::string& name : testsupport::listDir(yard.scan)) {
             EXPECT_NE(name.rfind("search-", 0), 0u) << name;
         }
+    }
+    // The pictures are read again from the video: one that changed since is not read.
+    testsupport::writeFile(index, bytes);
+    testsupport::SceneRecipe shorter;
+    shorter.seconds = 3.0;
+    ASSERT_EQ(testsupport::writeScene(shorter, yard.video), "");
+    const clitest::ScanResult changed =
+        clitest::runScan(zoned({"--search", yard.scan, "--snapshots", "--name", "changed"}));
+    EXPECT_EQ(changed.exitCode, 1);
+    EXPECT_NE(changed.err.find("is not the video its object index was made of"), std::string::npos)
+        << changed.err;
+    for (const std::string& name : testsupport::listDir(yard.scan + "/search-changed")) {
+        EXPECT_NE(name.rfind("IMG", 0), 0u) << name;
     }
 }
 

@@ -205,3 +205,34 @@ TEST(ObjectDetector, BoxesAnObjectWhereItIs) {
 }
 
 }  // namespace
+
+// A blob followed frame by frame becomes an object at the first frame where it is big enough,
+// has been followed long enough and has travelled far enough: each at its least, exactly.
+TEST(ObjectTracker, MakesAnObjectOfABlobAtItsLeastAreaTimeAndTravel) {
+    const pelmora::ObjectTracker::Rules rules;
+    const struct {
+        const char* name;
+        long long area;
+        int framesPerPixel;    // how slowly it moves right, 0 for not at all
+        long long objectAtMs;  // -1 for never
+    } rows[] = {
+        {"the least area, followed the least time", rules.leastArea, 1, rules.leastMs},
+        {"a pixel smaller", rules.leastArea - 1, 1, -1},
+        {"the least travel reached after the least time", rules.leastArea, 2, 480},
+        {"in place", rules.leastArea, 0, -1},
+    };
+    for (const auto& row : rows) {
+        pelmora::ObjectTracker tracker(rules);
+        long long objectAt = -1;
+        for (int frame = 0; frame < 25; ++frame) {
+            const int x = 10 + (row.framesPerPixel > 0 ? frame / row.framesPerPixel : 0);
+            tracker.follow({{cv::Rect(x, 10, 4, 4), row.area}}, frame * 40LL, 320);
+            for (const pelmora::ObjectTracker::Track& track : tracker.all()) {
+                if (track.becameObject && objectAt < 0) {
+                    objectAt = frame * 40LL;
+                }
+            }
+        }
+        EXPECT_EQ(objectAt, row.objectAtMs) << row.name;
+    }
+}
