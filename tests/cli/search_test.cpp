@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
@@ -85,6 +86,47 @@ TEST(Search, EachQuestionLeavesWhatAScanWithItsSettingsLeaves) {
         const std::string events = testsupport::fileBytes(answer + "/events.csv");
         EXPECT_EQ(testsupport::splitLines(events).size(), row.events + 1u) << events;
     }
+}
+
+// A video whose picture grows part-way is two scenes to the scan: each learnt afresh, with the
+// region drawn on its own pixels. The search follows it so.
+TEST(Search, AVideoThatChangesSizeIsAnsweredAsItsScanSawIt) {
+    testsupport::TempDir dir;
+    const char* const kCorner = "0,0 320,0 320,180 0,180";
+    std::string joined;
+    for (const cv::Size size : {cv::Size(320, 180), cv::Size(640, 360)}) {
+        // A person inside the small picture's 320 x 180 and, in the large one, below them.
+        testsupport::SceneRecipe scene;
+        scene.size = size;
+        scene.seconds = 6.0;
+        const double top = size.width == 320 ? 20 : 240;
+        scene.objects = {{2.0, 5.0, {20, 40}, {20, top}, {260, top}}};
+        const std::string part = dir.file(std::to_string(size.width) + ".mkv");
+        ASSERT_EQ(testsupport::writeScene(scene, part), "");
+        // Lossless H.264 in MPEG-TS, which a decoder follows across the new size; the second
+        // part's times go on from the first's.
+        const std::string stream = part + ".ts";
+        ASSERT_EQ(std::system(("ffmpeg -hide_banner -loglevel error -y -i " + part +
+                               (joined.empty() ? "" : " -output_ts_offset 6") +
+                               " -c:v libx264 -preset ultrafast -qp 0 -f mpegts " + stream)
+                                  .c_str()),
+                  0);
+        joined += testsupport::fileBytes(stream);
+    }
+    const std::string video = dir.file("yard_20240501_140000.ts");
+    testsupport::writeFile(video, joined);
+    const std::string full = dir.file("full");
+    const std::string scan = dir.file("scan");
+    ASSERT_EQ(clitest::runScan(zoned({"--detector", "objects", "--events", "--region", kCorner,
+                                      "-o", full, video}))
+                  .exitCode,
+              0);
+    ASSERT_EQ(clitest::runScan(zoned({"--detector", "objects", "-o", scan, video})).exitCode, 0);
+    const clitest::ScanResult answered = clitest::runScan(
+        zoned({"--search", scan, "--name", "one", "--snapshots", "--region", kCorner}));
+    ASSERT_EQ(answered.exitCode, 0) << answered.err;
+    EXPECT_EQ(answerFiles(scan + "/search-one"), answerFiles(full));
+    EXPECT_EQ(testsupport::splitLines(testsupport::fileBytes(full + "/events.csv")).size(), 2u);
 }
 
 // The frames of a clock window are the scan's: the same snapshots, named and drawn alike, with
