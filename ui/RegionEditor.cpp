@@ -10,6 +10,7 @@
 
 #include "FileChooser.h"
 #include "FileOutput.h"
+#include "FrameSeeker.h"
 #include "RegionCanvas.h"
 #include "WatchedRegion.h"
 
@@ -18,6 +19,30 @@ namespace {
 const char* const kRegionFiles = "Region files (*.txt *.regions);;All files (*)";
 
 }  // namespace
+
+cv::Mat videoFrame(const std::string& path, double ms) {
+    pelmora::FrameSeeker reader;
+    cv::Mat image;
+    if (!reader.open(path).empty() || !reader.frameAt(ms, image)) {
+        image.release();
+    }
+    return image;
+}
+
+std::optional<pelmora::RegionShapes> RegionEditor::drawOn(const cv::Mat& frame,
+                                                          const pelmora::RegionShapes& shapes,
+                                                          const QString& objectName,
+                                                          QWidget* parent) {
+    const QImage image = QImage(frame.data, frame.cols, frame.rows, static_cast<int>(frame.step[0]),
+                                QImage::Format_BGR888)
+                             .copy();
+    RegionEditor editor(image, shapes, parent);
+    editor.setObjectName(objectName);
+    if (editor.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return editor.shapes();
+}
 
 RegionEditor::RegionEditor(const QImage& frame, const pelmora::RegionShapes& shapes,
                            QWidget* parent)

@@ -19,7 +19,6 @@
 #include <opencv2/imgproc.hpp>
 
 #include "EventExports.h"
-#include "FrameSeeker.h"
 #include "OptionTable.h"
 #include "RegionEditor.h"
 #include "SettingBoxes.h"
@@ -37,17 +36,6 @@ void takeCount(QSpinBox* box, const pelmora::OptionEntry& entry) {
 
 QString secondsText(const pelmora::OptionEntry& entry, long long ms) {
     return QString::fromStdString(pelmora::optionValueText(entry, ms));
-}
-
-// The first frame of a video as the run would read it; empty when it does not open.
-// The frame of the video shown at ms, as a run reads it; empty when none can be read.
-cv::Mat frameOf(const std::string& path, double ms) {
-    pelmora::FrameSeeker reader;
-    cv::Mat image;
-    if (!reader.open(path).empty() || !reader.frameAt(ms, image)) {
-        image.release();
-    }
-    return image;
 }
 
 }  // namespace
@@ -325,22 +313,18 @@ void RunOptionsPanel::setFramePosition(std::function<double()> positionMs) {
 }
 
 void RunOptionsPanel::editRegions() {
-    const cv::Mat frame = video.isEmpty()
-                              ? cv::Mat()
-                              : frameOf(video.toStdString(), framePosition ? framePosition() : 0.0);
+    const cv::Mat frame =
+        video.isEmpty() ? cv::Mat()
+                        : videoFrame(video.toStdString(), framePosition ? framePosition() : 0.0);
     if (frame.empty()) {
         QMessageBox::information(this, tr("Regions"),
                                  tr("Choose a video that can be read first: the polygons are "
                                     "drawn on one of its frames."));
         return;
     }
-    const QImage image = QImage(frame.data, frame.cols, frame.rows, static_cast<int>(frame.step[0]),
-                                QImage::Format_BGR888)
-                             .copy();
-    RegionEditor editor(image, shapes, this);
-    editor.setObjectName(QStringLiteral("regionEditor"));
-    if (editor.exec() == QDialog::Accepted) {
-        setRegions(editor.shapes());
+    if (const auto drawn =
+            RegionEditor::drawOn(frame, shapes, QStringLiteral("regionEditor"), this)) {
+        setRegions(*drawn);
     }
 }
 
@@ -354,7 +338,7 @@ void RunOptionsPanel::chooseMask() {
 }
 
 void RunOptionsPanel::updatePreview() {
-    cv::Mat frame = video.isEmpty() ? cv::Mat() : frameOf(video.toStdString(), 0.0);
+    cv::Mat frame = video.isEmpty() ? cv::Mat() : videoFrame(video.toStdString(), 0.0);
     pelmora::WatchedRegion region;
     const bool masked = !mask->text().isEmpty();
     const std::string reason =

@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 
 #include "FolderNames.h"
-#include "FrameSeeker.h"
 #include "RegionEditor.h"
 #include "ResultsPanel.h"
 #include "SettingBoxes.h"
@@ -117,21 +116,16 @@ void SearchPanel::setRegions(const pelmora::RegionShapes& shapes) {
 }
 
 void SearchPanel::chooseRegions() {
-    pelmora::FrameSeeker reader;
-    cv::Mat frame;
-    if (!index || !reader.open(index->head.videoPath).empty() || !reader.frameAt(0.0, frame)) {
+    const cv::Mat frame = index ? videoFrame(index->head.videoPath, 0.0) : cv::Mat();
+    if (frame.empty()) {
         QMessageBox::information(this, tr("Regions"),
                                  tr("The run's video cannot be read: the polygons are drawn on "
                                     "one of its frames."));
         return;
     }
-    const QImage image = QImage(frame.data, frame.cols, frame.rows, static_cast<int>(frame.step[0]),
-                                QImage::Format_BGR888)
-                             .copy();
-    RegionEditor editor(image, kept, this);
-    editor.setObjectName(QStringLiteral("searchRegionEditor"));
-    if (editor.exec() == QDialog::Accepted) {
-        setRegions(editor.shapes());
+    if (const auto drawn =
+            RegionEditor::drawOn(frame, kept, QStringLiteral("searchRegionEditor"), this)) {
+        setRegions(*drawn);
     }
 }
 

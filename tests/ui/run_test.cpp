@@ -24,6 +24,7 @@
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <opencv2/imgcodecs.hpp>
 #include <string>
 #include <vector>
@@ -47,6 +48,21 @@ using namespace uitest;
 using testsupport::solidFrame;
 using testsupport::TempDir;
 using testsupport::withRect;
+
+// Once the next region editor opens, clicks corners on its frame, then does the rest.
+void drawInNextEditor(const std::vector<cv::Point>& corners,
+                      const std::function<void(RegionEditor&)>& rest) {
+    QTimer::singleShot(0, [corners, rest] {
+        auto* editor = qobject_cast<RegionEditor*>(QApplication::activeModalWidget());
+        ASSERT_NE(editor, nullptr);
+        RegionCanvas* canvas = editor->canvas();
+        for (const cv::Point& corner : corners) {
+            QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier,
+                              canvas->toCanvas(corner).toPoint());
+        }
+        rest(*editor);
+    });
+}
 
 TEST_F(WindowRun, StartFillsTheDerivedDirectoryWhileTheBarMoves) {
     writeMovingSquare(tmp.file("garden.avi"), 3);
@@ -116,15 +132,8 @@ TEST_F(WindowRun, APolygonDrawnWithTheMouseReachesTheRun) {
     writeMovingSquare(tmp.file("garden.avi"), 3);
     const std::string dir = tmp.file("drawn");
     setFields(tmp.file("garden.avi"), dir);
-    const std::vector<cv::Point> corners = {{0, 0}, {30, 0}, {30, 48}, {0, 48}};
-    QTimer::singleShot(0, [&] {
-        auto* editor = qobject_cast<RegionEditor*>(QApplication::activeModalWidget());
-        ASSERT_NE(editor, nullptr);
-        RegionCanvas* canvas = editor->canvas();
-        for (const cv::Point& corner : corners) {
-            QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier,
-                              canvas->toCanvas(corner).toPoint());
-        }
+    drawInNextEditor({{0, 0}, {30, 0}, {30, 48}, {0, 48}}, [&](RegionEditor& editor) {
+        RegionCanvas* canvas = editor.canvas();
         // A point put down by mistake, taken away again with a right click.
         QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier,
                           canvas->toCanvas({10, 10}).toPoint());
@@ -132,13 +141,13 @@ TEST_F(WindowRun, APolygonDrawnWithTheMouseReachesTheRun) {
                           canvas->toCanvas({10, 10}).toPoint());
         // Saved as pelmora-scan reads it, and loaded back as it was.
         const QString file = QString::fromStdString(tmp.file("drawn.txt"));
-        ASSERT_TRUE(editor->saveFile(file));
+        ASSERT_TRUE(editor.saveFile(file));
         pelmora::RegionShapes read;
         EXPECT_EQ(pelmora::readRegionFile(file.toStdString(), read), "");
-        EXPECT_EQ(read, editor->shapes());
+        EXPECT_EQ(read, editor.shapes());
         canvas->setShapes({});
-        ASSERT_TRUE(editor->loadFile(file));
-        editor->accept();
+        ASSERT_TRUE(editor.loadFile(file));
+        editor.accept();
     });
     QTest::mouseClick(child<QPushButton>(window, "pushButton_regions"), Qt::LeftButton);
     EXPECT_EQ(child<QLabel>(window, "label_regions")->text(), QStringLiteral("1 polygon kept"));
@@ -172,17 +181,8 @@ TEST_F(WindowRun, ARegionDrawnToSearchShowsTheSearchsEvents) {
     ASSERT_TRUE(search->isVisible());
     auto* events = window.findChild<EventList*>(QStringLiteral("eventList"));
     ASSERT_EQ(events->count(), 1);
-    const std::vector<cv::Point> corners = {{0, 150}, {320, 150}, {320, 170}, {0, 170}};
-    QTimer::singleShot(0, [&] {
-        auto* editor = qobject_cast<RegionEditor*>(QApplication::activeModalWidget());
-        ASSERT_NE(editor, nullptr);
-        RegionCanvas* canvas = editor->canvas();
-        for (const cv::Point& corner : corners) {
-            QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier,
-                              canvas->toCanvas(corner).toPoint());
-        }
-        editor->accept();
-    });
+    drawInNextEditor({{0, 150}, {320, 150}, {320, 170}, {0, 170}},
+                     [](RegionEditor& editor) { editor.accept(); });
     QTest::mouseClick(child<QPushButton>(window, "pushButton_searchRegions"), Qt::LeftButton);
     EXPECT_EQ(child<QLabel>(window, "label_searchRegions")->text(),
               QStringLiteral("1 polygon kept"));
