@@ -235,7 +235,7 @@ pelmora::RecordOptions RunOptionsPanel::recordOptions() const {
                        exports[3]->isChecked()};
     options.clipMode =
         clipMode->currentIndex() == 1 ? pelmora::ClipMode::Encode : pelmora::ClipMode::Copy;
-    options.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
+    options.eventGapMs = boxMs(*eventGap);
     options.clipBeforeMs = pelmora::option::kBefore.windowDefault;
     options.clipAfterMs = pelmora::option::kAfter.windowDefault;
     return options.withImplied();
@@ -262,7 +262,7 @@ pelmora::DetectorKind RunOptionsPanel::detector() const {
 pelmora::ObjectSettings RunOptionsPanel::objectSettings() const {
     pelmora::ObjectSettings settings;
     settings.share = leastObject->value() / 100.0;
-    settings.leastMs = static_cast<long long>(leastDuration->value() * 1000.0 + 0.5);
+    settings.leastMs = boxMs(*leastDuration);
     return settings;
 }
 

@@ -57,7 +57,7 @@ SearchPanel::SearchPanel(ResultsPanel& results, QWidget* parent)
     }
     connect(saveButton, &QPushButton::clicked, this, &SearchPanel::saveAsRun);
     connect(thread, &RunThread::runStarted, this, [this](const pelmora::RunFacts& facts) {
-        this->results.beginRun(facts, static_cast<long long>(eventGap->value() * 1000.0 + 0.5));
+        this->results.beginRun(facts, boxMs(*eventGap));
     });
     connect(thread, &RunThread::recordsGrew, &results, &ResultsPanel::addRecords);
     connect(thread, &RunThread::runEnded, this,
@@ -129,27 +129,32 @@ void SearchPanel::chooseRegions() {
     }
 }
 
+pelmora::ObjectSettings SearchPanel::objectsAsked() const {
+    pelmora::ObjectSettings asked = scan.objects;
+    asked.share = leastObject->value() / 100.0;
+    asked.pixels = 0;
+    asked.leastMs = boxMs(*leastDuration);
+    return asked;
+}
+
 RunSettings SearchPanel::question(const std::string& folder, bool keptAsRun) const {
     RunSettings asked = scan;
     asked.videoPath = index->head.videoPath;
     asked.outputDir = folder;
     asked.detailed = false;
     asked.index = index;
-    asked.objects.share = leastObject->value() / 100.0;
-    asked.objects.pixels = 0;
-    asked.objects.leastMs = static_cast<long long>(leastDuration->value() * 1000.0 + 0.5);
-    asked.records.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
+    asked.objects = objectsAsked();
     asked.watched.setShapes(pelmora::questionShapes(index->head, kept));
     asked.removeEarlier = true;
     // A live answer lists nothing: what it shows is its records as they are told.
     if (!keptAsRun) {
         asked.records = pelmora::RecordOptions{};
-        asked.records.eventGapMs = static_cast<long long>(eventGap->value() * 1000.0 + 0.5);
     } else {
         asked.records.events = true;
         asked.records.clips = false;
         asked.records.digest = false;
     }
+    asked.records.eventGapMs = boxMs(*eventGap);
     return asked;
 }
 
@@ -175,9 +180,7 @@ void SearchPanel::saveAsRun() {
     if (!index) {
         return;
     }
-    const std::string name =
-        pelmora::questionName(kept, question(std::string(), true).objects,
-                              static_cast<long long>(eventGap->value() * 1000.0 + 0.5), {});
+    const std::string name = pelmora::questionName(kept, objectsAsked(), boxMs(*eventGap), {});
     const std::string folder = pelmora::joinPath(scanFolder, pelmora::kSearchFolderPrefix + name);
     if (thread->isRunning()) {
         thread->requestStop();

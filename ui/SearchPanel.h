@@ -45,6 +45,7 @@ private:
     void saveAsRun();
     void start(const std::string& folder, bool kept);
     void answered(const pelmora::VideoRunResult& result);
+    pelmora::ObjectSettings objectsAsked() const;
     RunSettings question(const std::string& folder, bool kept) const;
 
     ResultsPanel& results;

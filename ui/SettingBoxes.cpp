@@ -24,6 +24,10 @@ void takeSeconds(QDoubleSpinBox* box, const pelmora::OptionEntry& entry) {
     box->setValue(static_cast<double>(entry.windowDefault) / 1000.0);
 }
 
+long long boxMs(const QDoubleSpinBox& box) {
+    return static_cast<long long>(box.value() * 1000.0 + 0.5);
+}
+
 QDoubleSpinBox* leastObjectBox(QWidget* parent) {
     auto* box = new QDoubleSpinBox(parent);
     box->setDecimals(3);

@@ -18,6 +18,8 @@ public:
 
 // A spin box over an option's range in seconds, at the window's default.
 void takeSeconds(QDoubleSpinBox* box, const pelmora::OptionEntry& entry);
+// What a box of seconds holds, to the nearest millisecond.
+long long boxMs(const QDoubleSpinBox& box);
 
 // The objects detector's least object, a share of the picture in percent, at its default.
 QDoubleSpinBox* leastObjectBox(QWidget* parent);

@@ -294,10 +294,6 @@ std::string readObjectIndex(const std::string& path, ObjectIndex& index) {
     return parseObjectIndex(bytes.str(), path, index);
 }
 
-}  // namespace pelmora
-
-namespace pelmora {
-
 RegionShapes questionShapes(const IndexHead& head, const RegionShapes& asked) {
     RegionShapes shapes;
     for (const RegionShape& shape : asked) {
@@ -373,10 +369,6 @@ std::vector<std::string> objectIndexFolders(const std::string& folder) {
               folders.end());
     return folders;
 }
-
-}  // namespace pelmora
-
-namespace pelmora {
 
 std::string questionName(const RegionShapes& shapes, const ObjectSettings& settings,
                          long long eventGapMs, const std::vector<std::string>& between) {

@@ -72,10 +72,6 @@ std::string readObjectIndex(const std::string& path, ObjectIndex& index);
 // The same, of the bytes themselves; name is what the reason calls them.
 std::string parseObjectIndex(const std::string& bytes, const std::string& name, ObjectIndex& index);
 
-}  // namespace pelmora
-
-namespace pelmora {
-
 // Why index cannot answer a question of these kept polygons (asked's, whose excluded ones and
 // mask, where given, must be the scan's) and settings exactly, or nothing: what the scan's model
 // learnt or kept cannot be asked otherwise afterwards.
@@ -88,10 +84,6 @@ RegionShapes questionShapes(const IndexHead& head, const RegionShapes& asked);
 // The folders under folder (itself included) that hold an object index, in path order; those of
 // earlier searches (search-NAME) are none of them.
 std::vector<std::string> objectIndexFolders(const std::string& folder);
-
-}  // namespace pelmora
-
-namespace pelmora {
 
 // The name of a question's folder (search-NAME) where none is given: eight hexadecimal digits
 // of its kept polygons, settings, event gap and clock window, so that the same question asked
